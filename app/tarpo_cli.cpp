@@ -1,0 +1,43 @@
+// tarpo-cli: the modem and the voice path on sound files, at full speed.
+#include <cstdio>
+#include <cstring>
+
+#include "app/cli_verbs.h"
+
+namespace {
+
+constexpr const char* usage_text =
+    "usage: tarpo-cli VERB [options] FILES\n"
+    "\n"
+    "  tx --test-frames --seconds N [--callsign TEXT] [--freq HZ] [--split] [--alc] OUT.wav\n"
+    "      write N seconds of modem signal carrying the test frames (48 kHz mono 16-bit)\n"
+    "  rx --test-frames [--freq HZ] [--frames FILE] IN.wav\n"
+    "      demodulate a modem signal and count the bit errors of the test frames\n"
+    "  channel [--snr DB | --ebno DB] [--offset HZ] [--ppm N]\n"
+    "          [--fading none|good|moderate|poor] [--seed N] IN.wav OUT.wav\n"
+    "      turn a clean signal into what a receiver on an HF path would hear\n";
+
+struct Verb {
+    const char* name;
+    int (*run)(int, char**);
+};
+
+constexpr Verb verbs[] = {
+    {"tx", tarpo::app::cli_tx},
+    {"rx", tarpo::app::cli_rx},
+    {"channel", tarpo::app::cli_channel},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+        std::strcmp(argv[1], "help") == 0) {
+        std::fputs(usage_text, argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    for (const Verb& verb : verbs)
+        if (std::strcmp(argv[1], verb.name) == 0) return verb.run(argc - 1, argv + 1);
+    std::fprintf(stderr, "tarpo-cli: unknown verb '%s' (try tarpo-cli --help)\n", argv[1]);
+    return 2;
+}

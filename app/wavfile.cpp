@@ -1,0 +1,116 @@
+#include "app/wavfile.h"
+
+#include <samplerate.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace tarpo::app {
+
+namespace {
+
+std::string describe_format(int format) {
+    SF_FORMAT_INFO major{};
+    major.format = format & SF_FORMAT_TYPEMASK;
+    std::string text = "unknown";
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &major, sizeof(major)) == 0 && major.name)
+        text = major.name;
+    SF_FORMAT_INFO sub{};
+    sub.format = format & SF_FORMAT_SUBMASK;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &sub, sizeof(sub)) == 0 && sub.name)
+        text += std::string(" ") + sub.name;
+    return text;
+}
+
+}  // namespace
+
+std::int16_t to_sample16(double v) {
+    if (!(v == v)) return 0;  // NaN carries no sample value
+    if (v >= 32767.0) return 32767;
+    if (v <= -32768.0) return -32768;
+    return static_cast<std::int16_t>(v);  // truncation toward zero
+}
+
+bool read_sound(const std::string& path, int rate, std::vector<double>& samples, SoundInfo& info,
+                std::string& error) {
+    samples.clear();
+    SF_INFO sfinfo{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &sfinfo);
+    if (!file) {
+        error = path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    info.rate = sfinfo.samplerate;
+    info.channels = sfinfo.channels;
+    info.format = describe_format(sfinfo.format);
+    info.frames = sfinfo.frames;
+    if (sfinfo.frames <= 0 || sfinfo.channels <= 0 || sfinfo.samplerate <= 0) {
+        sf_close(file);
+        error = path + ": the file holds no samples";
+        return false;
+    }
+    // Read as double in 16-bit units: libsndfile scales float formats and every PCM width to
+    // [-1, 1) and we multiply by 32768.
+    std::vector<double> frames(static_cast<std::size_t>(sfinfo.frames) *
+                               static_cast<std::size_t>(sfinfo.channels));
+    const sf_count_t got = sf_readf_double(file, frames.data(), sfinfo.frames);
+    sf_close(file);
+    if (got <= 0) {
+        error = path + ": no samples could be read";
+        return false;
+    }
+    std::vector<double> mono(static_cast<std::size_t>(got));
+    for (sf_count_t i = 0; i < got; ++i)
+        mono[static_cast<std::size_t>(i)] =
+            frames[static_cast<std::size_t>(i * sfinfo.channels)] * 32768.0;
+
+    if (sfinfo.samplerate == rate) {
+        samples = std::move(mono);
+        return true;
+    }
+    const double ratio = static_cast<double>(rate) / sfinfo.samplerate;
+    std::vector<float> in(mono.size());
+    for (std::size_t i = 0; i < mono.size(); ++i) in[i] = static_cast<float>(mono[i] / 32768.0);
+    std::vector<float> out(static_cast<std::size_t>(std::ceil(in.size() * ratio)) + 16);
+    SRC_DATA data{};
+    data.data_in = in.data();
+    data.input_frames = static_cast<long>(in.size());
+    data.data_out = out.data();
+    data.output_frames = static_cast<long>(out.size());
+    data.src_ratio = ratio;
+    const int rc = src_simple(&data, SRC_SINC_BEST_QUALITY, 1);
+    if (rc != 0) {
+        error = path + ": resampling failed: " + src_strerror(rc);
+        return false;
+    }
+    samples.resize(static_cast<std::size_t>(data.output_frames_gen));
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = out[i] * 32768.0;
+    return true;
+}
+
+bool write_wav16(const std::string& path, int rate, const std::vector<std::int16_t>& samples,
+                 std::string& error) {
+    const std::string tmp = path + ".part";
+    SF_INFO sfinfo{};
+    sfinfo.samplerate = rate;
+    sfinfo.channels = 1;
+    sfinfo.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(tmp.c_str(), SFM_WRITE, &sfinfo);
+    if (!file) {
+        error = path + ": cannot write: " + sf_strerror(nullptr);
+        return false;
+    }
+    const sf_count_t n = static_cast<sf_count_t>(samples.size());
+    const bool ok = sf_write_short(file, samples.data(), n) == n;
+    sf_close(file);
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        error = path + ": cannot write the file";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tarpo::app
