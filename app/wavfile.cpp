@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "modem/numeric.h"
+
 namespace tarpo::app {
 
 namespace {
@@ -25,13 +27,6 @@ std::string describe_format(int format) {
 }
 
 }  // namespace
-
-std::int16_t to_sample16(double v) {
-    if (!(v == v)) return 0;  // NaN carries no sample value
-    if (v >= 32767.0) return 32767;
-    if (v <= -32768.0) return -32768;
-    return static_cast<std::int16_t>(v);  // truncation toward zero
-}
 
 bool read_sound(const std::string& path, int rate, std::vector<double>& samples, SoundInfo& info,
                 std::string& error) {

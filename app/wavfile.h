@@ -22,9 +22,6 @@ struct SoundInfo {
 bool read_sound(const std::string& path, int rate, std::vector<double>& samples, SoundInfo& info,
                 std::string& error);
 
-// Converts to 16-bit samples by truncation toward zero, saturating at the 16-bit limits.
-std::int16_t to_sample16(double v);
-
 // Writes mono 16-bit PCM WAV at `rate` Hz. The file is written under a temporary name beside
 // `path` and renamed at the end, so a failure never leaves a partial file behind.
 bool write_wav16(const std::string& path, int rate, const std::vector<std::int16_t>& samples,

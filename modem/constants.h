@@ -1,0 +1,17 @@
+// Angle constants of the modem, written with the precision the waveform was defined with:
+// the oscillators and phase arithmetic use eight decimals, the carrier steps seven.
+#pragma once
+
+namespace tarpo::modem {
+
+inline constexpr double pi8 = 3.14159265;
+inline constexpr double two_pi8 = 6.28318531;
+inline constexpr double two_pi7 = 6.2831853;
+
+inline constexpr int carriers = 15;
+inline constexpr int pilot_carrier = 7;
+inline constexpr int voice_bits_per_frame = 54;
+inline constexpr int samples_per_symbol_48k = 960;
+inline constexpr int block_samples = 1920;  // one AudioBlock, 40 ms at 48000 Hz
+
+}  // namespace tarpo::modem

@@ -1,0 +1,62 @@
+// The receiver's front end: mixes the 12000 Hz input down so that the tuned centre lands at
+// zero, low-pass filters and decimates it by 5 to 2400 Hz, runs a 15-carrier polyphase
+// matched-filter bank four times per symbol, recovers the symbol timing from the energy of
+// the filter outputs and interpolates each carrier to the symbol instant.
+#pragma once
+
+#include <array>
+
+#include "modem/filters.h"
+#include "modem/modulator.h"
+#include "modem/shared_state.h"
+
+namespace tarpo::modem {
+
+class FrontEnd {
+  public:
+    FrontEnd(const ModemTables& tables, SharedState& shared) : tables_(tables), shared_(shared) {}
+
+    // Builds the filter bank's sine and cosine tables from the carrier steps; called by
+    // modem_init once the tables are built.
+    void build_tables();
+
+    // One receive sample at 12000 Hz, in 16-bit units; rx_step is the receive oscillator step
+    // (rad per sample). Returns true when a symbol instant has just been reached: then
+    // symbol_sample() holds the 15 interpolated carrier samples of that symbol.
+    bool demod_sample(double x, double rx_step);
+
+    const std::array<ComplexSample, 15>& symbol_sample() const { return symbol_sample_; }
+    double rx_phase() const { return rx_phase_; }
+    int timing_phase() const { return timing_phase_; }
+    const std::array<double, 2>& timing_acc() const { return timing_acc_; }
+    // Filter-bank output of carrier i at age 0 (newest) .. 3.
+    ComplexSample history(int age, int i) const {
+        return history_[static_cast<std::size_t>(age)][static_cast<std::size_t>(i)];
+    }
+
+    // Four-point piecewise-parabolic interpolation between y2 (mu = 0) and y1 (mu = 1).
+    static double interpolate(double y0, double y1, double y2, double y3, double mu);
+
+  private:
+    void filter_bank();
+    bool symbol_timing_step();
+
+    const ModemTables& tables_;
+    SharedState& shared_;
+
+    double rx_phase_ = 0.0;
+    DelayLine<ComplexSample, 30> mix_ring_;
+    std::array<ComplexSample, 288> baseband_ring_{};
+    std::size_t baseband_pos_ = 0;
+    std::array<ComplexSample, 32> fold_bins_{};
+    std::array<std::array<ComplexSample, 15>, 4> history_{};  // [age][carrier]
+    std::array<ComplexSample, 15> symbol_sample_{};
+    int timing_phase_ = 0;                // 0..3, counts every filter-bank output
+    std::array<double, 2> timing_acc_{};  // (E0, E1), symbol-rate energy component
+
+    // sin and cos of n x carrier_step[i] for n = 0..60, the only angles the bank meets.
+    std::array<std::array<double, 61>, 15> bank_sin_{};
+    std::array<std::array<double, 61>, 15> bank_cos_{};
+};
+
+}  // namespace tarpo::modem

@@ -1,0 +1,97 @@
+#include "modem/modulator.h"
+
+#include <cmath>
+
+#include "modem/constants.h"
+#include "modem/numeric.h"
+
+namespace tarpo::modem {
+
+std::array<double, 288> pulse_table_build(double rolloff) {
+    std::array<double, 288> h{};
+    double sum = 0.0;
+    for (int i = 0; i < 288; ++i) {
+        // The centre lies between entries 95 and 96, so t is never 0 and 4 r t never +-1.
+        const double t = (i - 95.5) / 48.0;
+        const double x = 4.0 * rolloff * t;
+        h[static_cast<std::size_t>(i)] =
+            (std::cos((1.0 + rolloff) * pi8 * t) * x + std::sin((1.0 - rolloff) * pi8 * t)) /
+            ((1.0 - x * x) * pi8 * t);
+        sum += h[static_cast<std::size_t>(i)];
+    }
+    for (double& v : h) v /= sum;
+    return h;
+}
+
+ComplexSample Modulator::alc(ComplexSample s) {
+    const double magnitude = std::sqrt(s.real() * s.real() + s.imag() * s.imag());
+    double g = 3.5 / magnitude;  // +inf for a zero sample, capped below
+    if (g > 1.3) g = 1.3;
+    return g * s;
+}
+
+void Modulator::modulate_symbol(std::int16_t* out, const std::array<double, 15>& phase_steps,
+                                double tx_step, const std::atomic<int>& alc_on) {
+    pattern_.fill({});
+    for (std::size_t i = 0; i < carriers; ++i) {
+        const double a = i == pilot_carrier ? 21.0 : 15.0;
+        double phi = phase_steps[i] + carrier_phase_[i] + tables_.carrier_offset[i];
+        // Into (-pi, pi] by whole turns; phi is at most a few turns from the range.
+        while (phi > pi8) phi -= two_pi8;
+        while (phi <= -pi8) phi += two_pi8;
+        carrier_phase_[i] = phi;
+        for (int k = 0; k < 32; ++k) {
+            const double angle = phi + k * tables_.carrier_step[i];
+            pattern_[static_cast<std::size_t>(k)] +=
+                ComplexSample(a * std::cos(angle), a * std::sin(angle));
+        }
+    }
+    // Shape and overlap: output sample n adds pulse entry n of this symbol to entries n + 48,
+    // n + 96 and n + 144 of the three symbols before it, held in the overlap ring.
+    const auto& pulse = tables_.pulse_table;
+    for (std::size_t n = 0; n < 192; ++n) {
+        const ComplexSample shaped = pulse[n] * pattern_[n % 32];
+        ComplexSample& r = overlap_ring_[overlap_pos_];
+        if (n < 48) {
+            ComplexSample s = shaped + r;
+            if (alc_on.load(std::memory_order_relaxed)) s = alc(s);
+            s = tx_lowpass(s);
+            interpolate5(out + 20 * n, s, tx_step);
+        } else if (n < 144) {
+            r += shaped;
+        } else {
+            r = shaped;
+        }
+        overlap_pos_ = overlap_pos_ + 1 == overlap_ring_.size() ? 0 : overlap_pos_ + 1;
+    }
+}
+
+ComplexSample Modulator::tx_lowpass(ComplexSample s) {
+    tx_lowpass_line_.push(s);
+    return tx_lowpass_line_.dot(tx_lowpass_taps);
+}
+
+void Modulator::interpolate5(std::int16_t* out, ComplexSample y, double tx_step) {
+    interpolate5_line_.push(y);
+    for (int r = 0; r < 5; ++r) {
+        const ComplexSample z =
+            interpolate5_line_.dot(lowpass30, static_cast<std::size_t>(4 - r), 5);
+        double v = z.real() * std::cos(tx_phase_) - z.imag() * std::sin(tx_phase_);
+        if (v > 1.0) v = 1.0;
+        if (v < -1.0) v = -1.0;
+        interpolate4(out + 4 * r, v);
+        tx_phase_ += tx_step;
+        if (tx_phase_ >= pi8) tx_phase_ -= two_pi8;
+    }
+}
+
+void Modulator::interpolate4(std::int16_t* out, double v) {
+    // 1 / (sum of taps 4, 8, ..., 28) to seven digits: unit gain at zero frequency.
+    constexpr double gain = 4.040142;
+    interpolate4_line_.push(v);
+    for (int q = 0; q < 4; ++q)
+        out[q] = to_sample16(interpolate4_line_.dot(lowpass30, static_cast<std::size_t>(4 - q), 4) *
+                             gain * 32767.0);
+}
+
+}  // namespace tarpo::modem

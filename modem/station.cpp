@@ -1,0 +1,57 @@
+#include "modem/station.h"
+
+namespace tarpo::modem {
+
+Station::Station(SharedState& shared)
+    : shared_(shared),
+      tuning_(shared),
+      modulator_(tables_),
+      front_end_(tables_, shared),
+      decisions_(shared, tuning_) {}
+
+void Station::modem_init() {
+    tuning_.set_tuning(1500.0);
+    tables_.pulse_table = pulse_table_build(0.5);
+    for (int i = 0; i < carriers; ++i) {
+        // Carrier i completes exactly i - 7 cycles in 32 samples of 2400 Hz.
+        tables_.carrier_step[static_cast<std::size_t>(i)] = (i - 7) / 32.0 * two_pi7;
+        // A symbol lasts 1.5 periods of the pattern: carriers with an odd cycle count per
+        // period (even i) would come out half a turn off a steady oscillator without this.
+        tables_.carrier_offset[static_cast<std::size_t>(i)] = i % 2 == 0 ? pi8 : 0.0;
+    }
+    front_end_.build_tables();
+}
+
+void Station::frame_load(const std::uint8_t* voice_bits) {
+    frame_.frame_load(voice_bits, callsign_.callsign_next_dibit());
+}
+
+void Station::modulate_symbol(std::int16_t* out) {
+    std::array<double, 15> steps{};
+    for (int i = 0; i < carriers; ++i)
+        steps[static_cast<std::size_t>(i)] = frame_.carrier_phase_step(i);
+    modulator_.modulate_symbol(out, steps, tuning_.tx_step(), shared_.alc_on);
+}
+
+void Station::transmit_block(const std::uint8_t* voice_bits, std::int16_t* block) {
+    frame_load(voice_bits);
+    modulate_symbol(block);
+    modulate_symbol(block + samples_per_symbol_48k);
+}
+
+RxEvent Station::demod_sample(double x) {
+    if (!front_end_.demod_sample(x, tuning_.rx_step())) return RxEvent::none;
+    decisions_.decide_symbol(front_end_.symbol_sample());
+    const int dibit = frame_.frame_assemble(decisions_.decisions(), rx_voice_bits_.data());
+    if (dibit < 0) return RxEvent::symbol;
+    last_callsign_dibit_ = dibit;
+    callsign_.callsign_receive_dibit(dibit);
+    shared_.frame_ready.fetch_add(1);
+    return RxEvent::frame;
+}
+
+void Station::decimate_block(const std::int16_t* block, double* decimated) {
+    for (int j = 0; j < block_samples / 4; ++j) decimated[j] = decimator_.decimate4(block + 4 * j);
+}
+
+}  // namespace tarpo::modem
