@@ -1,0 +1,238 @@
+#include "codec/decoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarpo::codec {
+
+namespace {
+
+constexpr double kTopHz = 3800.0;               // no harmonic or noise above this
+constexpr double kFullVoicingHz = 4000.0;       // harmonic band of a fully voiced instant
+constexpr double kDeEmphasis = 0.9;             // undoes the encoder's analysis pre-emphasis
+constexpr double kPostNum = 0.5;                // post-filter A(z/0.5) / A(z/0.8): deepens the
+constexpr double kPostDen = 0.8;                // valleys between formants
+constexpr double kMinLsfGapHz = 50.0;           // decoded frequencies are kept this far apart
+constexpr double kFloorDb = -60.0;              // energy rise is limited relative to this floor...
+constexpr double kMaxRiseDb = 30.0;             // ...at this many dB per 20 ms half frame
+constexpr double kLimiterKnee = 0.5 * 32768.0;  // the output limiter is linear below this
+
+// Response of A(z) with coefficients scaled by g^k at z = e^{jw}, given rotor = e^{-jw}.
+std::complex<double> response(const Lpc& a, double g, std::complex<double> rotor) {
+    std::complex<double> zk = 1.0, sum = 0.0;
+    double gk = 1.0;
+    for (std::size_t k = 0; k <= kLpcOrder; ++k) {
+        sum += a[k] * gk * zk;
+        zk *= rotor;
+        gk *= g;
+    }
+    return sum;
+}
+
+// Envelope at one frequency: 1/|A|, the de-emphasis and the post-filter; and the phase of
+// the minimum-phase synthesis filter.
+struct EnvelopeSample {
+    double magnitude;
+    double phase;
+};
+
+EnvelopeSample envelope(const Lpc& a, std::complex<double> rotor) {
+    const std::complex<double> h = response(a, 1.0, rotor);
+    const std::complex<double> de = 1.0 - kDeEmphasis * rotor;
+    const double num = std::abs(response(a, kPostNum, rotor));
+    const double den = std::abs(response(a, kPostDen, rotor));
+    const double mag = num / std::max(std::abs(h) * std::abs(de) * den, 1e-9);
+    return {mag, -std::arg(h) - std::arg(de)};
+}
+
+}  // namespace
+
+Decoder::Decoder() {
+    lsf_ = flat_lsf();
+    for (std::size_t b = 0; b < kNoiseBins; ++b) {
+        const double w = 2.0 * kPi * static_cast<double>(b) / kNoiseFft;
+        bin_rotor_[b] = {std::cos(w), -std::sin(w)};
+    }
+    for (std::size_t n = 0; n < kNoiseLength; ++n)
+        noise_window_[n] = std::sin(kPi * (n + 0.5) / kNoiseLength);
+    last_.f0 = f0_;
+}
+
+double Decoder::next_uniform() {
+    // xorshift64*: deterministic and the same on every platform.
+    rng_ ^= rng_ >> 12;
+    rng_ ^= rng_ << 25;
+    rng_ ^= rng_ >> 27;
+    return static_cast<double>((rng_ * 0x2545F4914F6CDD1Dull) >> 11) * (1.0 / 9007199254740992.0);
+}
+
+void Decoder::build_point(const Lsf& lsf, Point& p) {
+    p.harmonics = 0;
+    p.noise.fill(0.0);
+    if (!(p.energy > 0.0)) {
+        return;  // silence: no harmonics, no noise
+    }
+    const Lpc a = lsf_to_lpc(lsf);
+    const double cutoff = std::min(p.voicing * kFullVoicingHz, kTopHz);
+    const double w0 = 2.0 * kPi * p.f0 / kSampleRate;
+    const std::complex<double> rotor0(std::cos(w0), -std::sin(w0));
+
+    // Envelope at the harmonics below the cutoff. Each harmonic stands for a band one pitch
+    // wide, so its power is the envelope's power density times f0.
+    double power = 0.0;
+    std::complex<double> rotor = 1.0;
+    std::size_t h = 0;
+    while (h < kMaxHarmonics && (h + 1) * p.f0 <= cutoff) {
+        ++h;
+        rotor *= rotor0;
+        const EnvelopeSample e = envelope(a, rotor);
+        const double pw = e.magnitude * e.magnitude * p.f0 / (0.5 * kSampleRate);
+        power += pw;
+        p.re[h] = std::sqrt(2.0 * pw) * std::cos(e.phase);
+        p.im[h] = std::sqrt(2.0 * pw) * std::sin(e.phase);
+    }
+    p.harmonics = h;
+
+    // Envelope on the noise grid above the cutoff; every bin of 31.25 Hz has power density
+    // times 31.25 Hz.
+    spectrum_.fill(0.0);
+    const double bin_hz = kSampleRate / kNoiseFft;
+    for (std::size_t b = 1; b + 1 < kNoiseBins; ++b) {
+        const double f = bin_hz * static_cast<double>(b);
+        if (f < cutoff || f > kTopHz) continue;
+        const double m = envelope(a, bin_rotor_[b]).magnitude;
+        power += m * m * bin_hz / (0.5 * kSampleRate);
+        const double phi = 2.0 * kPi * next_uniform();
+        spectrum_[b] = std::polar(m * std::sqrt(static_cast<double>(kNoiseFft)), phi);
+        spectrum_[kNoiseFft - b] = std::conj(spectrum_[b]);
+    }
+
+    const double g = power > 0.0 ? p.energy / std::sqrt(power) : 0.0;
+    for (std::size_t k = 1; k <= h; ++k) {
+        p.re[k] *= g;
+        p.im[k] *= g;
+    }
+    if (h == 0 || cutoff < kTopHz) {
+        fft_.inverse(spectrum_);
+        for (std::size_t n = 0; n < kNoiseLength; ++n)
+            p.noise[n] = g * spectrum_[n].real() * noise_window_[n];
+    }
+}
+
+void Decoder::synthesise_segment(const Point& a, const Point& b, std::span<double, kHop> out) {
+    // Harmonics of both instants run on one phase track whose frequency glides linearly; a
+    // harmonic that would pass kTopHz during the glide is left out.
+    const double fmax = std::max(a.f0, b.f0);
+    const auto limit = static_cast<std::size_t>(kTopHz / fmax);
+    const std::size_t ha = std::min(a.harmonics, limit);
+    const std::size_t hb = std::min(b.harmonics, limit);
+    const double dw = 2.0 * kPi / kSampleRate;
+    for (std::size_t n = 0; n < kHop; ++n) {
+        const double t = (static_cast<double>(n) + 0.5) / kHop;
+        phase_ += dw * (a.f0 + (b.f0 - a.f0) * t);
+        if (phase_ >= kPi) phase_ -= 2.0 * kPi;
+        const double zr = std::cos(phase_), zi = std::sin(phase_);
+        // Horner's rule for sum_h c_h z^h.
+        auto horner = [&](const Point& p, std::size_t count) {
+            double sr = 0.0, si = 0.0;
+            for (std::size_t h = count; h >= 1; --h) {
+                const double r = sr * zr - si * zi + p.re[h];
+                si = sr * zi + si * zr + p.im[h];
+                sr = r;
+            }
+            return sr * zr - si * zi;  // real part of one more multiplication by z
+        };
+        double v = 0.0;
+        if (ha > 0) v += (1.0 - t) * horner(a, ha);
+        if (hb > 0) v += t * horner(b, hb);
+        out[n] = v + a.noise[kHop + n] + b.noise[n];
+    }
+}
+
+void Decoder::decode(std::span<const std::uint8_t, kFrameBits> bits,
+                     std::span<std::int16_t, kFrameSamples> speech) {
+    // A dead channel delivers all zeros or all ones (give or take a bit): play silence.
+    int ones = 0;
+    for (const auto b : bits) ones += b & 1;
+    FrameIndices f = unpack_frame(bits);
+    if (ones <= 1 || ones >= static_cast<int>(kFrameBits) - 1) {
+        f.energy = {0, 0};
+        f.voiced = {0, 0};
+    }
+    decode(f, speech);
+}
+
+void Decoder::decode(const FrameIndices& f, std::span<std::int16_t, kFrameSamples> speech) {
+    // Energies, with a bounded rise so that a damaged index cannot make a loud burst.
+    std::array<double, 2> db{};
+    double prev_db = energy_ > 0.0 ? 20.0 * std::log10(energy_) : -INFINITY;
+    for (std::size_t h = 0; h < 2; ++h) {
+        db[h] = std::min(energy_db(f.energy[h]), std::max(prev_db, kFloorDb) + kMaxRiseDb);
+        prev_db = db[h];
+    }
+    const std::array<double, 2> rms = {std::isfinite(db[0]) ? std::pow(10.0, db[0] / 20.0) : 0.0,
+                                       std::isfinite(db[1]) ? std::pow(10.0, db[1] / 20.0) : 0.0};
+    const std::array<double, 2> voiced = {f.voiced[0] ? 1.0 : 0.0, f.voiced[1] ? 1.0 : 0.0};
+
+    Lsf lsf = dequantise_lsf(f.lsf);
+    repair_lsf(lsf, 2.0 * kPi * kMinLsfGapHz / kSampleRate);
+
+    // The pitch belongs to the last voiced half; it glides there from the previous frame's
+    // pitch when that was voiced and not too far away (a larger jump is a new talker or an
+    // octave change, where gliding would sound wrong).
+    const double f0 = pitch_hz(f.pitch);
+    const std::size_t anchor = f.voiced[1] ? kPointsPerFrame : kPointsPerFrame / 2;
+    const double ratio = f0 / f0_;
+    const bool glide = voicing_ > 0.0 && ratio < 1.3 && ratio > 1.0 / 1.3;
+
+    for (std::size_t k = 1; k <= kPointsPerFrame; ++k) {
+        const double alpha = static_cast<double>(k) / kPointsPerFrame;
+        Lsf li{};
+        for (std::size_t i = 0; i < kLpcOrder; ++i)
+            li[i] = (1.0 - alpha) * lsf_[i] + alpha * lsf[i];
+        switch (k) {
+            case 1:
+                next_.energy = 0.5 * (energy_ + rms[0]);
+                next_.voicing = 0.5 * (voicing_ + voiced[0]);
+                break;
+            case 2:
+                next_.energy = rms[0];
+                next_.voicing = voiced[0];
+                break;
+            case 3:
+                next_.energy = 0.5 * (rms[0] + rms[1]);
+                next_.voicing = 0.5 * (voiced[0] + voiced[1]);
+                break;
+            default:
+                next_.energy = rms[1];
+                next_.voicing = voiced[1];
+                break;
+        }
+        next_.f0 = (glide && k < anchor)
+                       ? f0_ * std::pow(ratio, static_cast<double>(k) / static_cast<double>(anchor))
+                       : f0;
+        build_point(li, next_);
+        synthesise_segment(last_, next_,
+                           std::span<double, kHop>(out_.data() + (k - 1) * kHop, kHop));
+        std::swap(last_, next_);
+    }
+
+    lsf_ = lsf;
+    energy_ = rms[1];
+    voicing_ = voiced[1];
+    if (f.voiced[0] || f.voiced[1]) f0_ = f0;
+
+    // Soft limiter: linear below the knee, then a tanh curve that never reaches kPeakLimit.
+    for (std::size_t n = 0; n < kFrameSamples; ++n) {
+        double v = out_[n] * 32768.0;
+        if (!std::isfinite(v)) v = 0.0;
+        const double m = std::abs(v);
+        if (m > kLimiterKnee) {
+            const double room = kPeakLimit - kLimiterKnee;
+            v = std::copysign(kLimiterKnee + room * std::tanh((m - kLimiterKnee) / room), v);
+        }
+        speech[n] = static_cast<std::int16_t>(std::lround(v));
+    }
+}
+
+}  // namespace tarpo::codec

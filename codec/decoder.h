@@ -1,0 +1,78 @@
+// The synthesis half of the codec: one 54-bit frame in, 320 samples at 8 kHz out.
+//
+// Parameters are rebuilt at four instants per frame (every 10 ms): the spectral envelope by
+// interpolating line spectral frequencies between frames, energy and voicing from the two
+// half frames, pitch gliding from the previous frame's. At each instant the envelope is
+// sampled at the harmonics of the pitch (voiced band, minimum phase) and on a noise grid
+// (unvoiced band); between instants the harmonics crossfade linearly on one shared phase
+// track and the noise crossfades with power-complementary windows.
+#ifndef TARPO_CODEC_DECODER_H
+#define TARPO_CODEC_DECODER_H
+
+#include <array>
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "codec/constants.h"
+#include "codec/fft.h"
+#include "codec/lpc.h"
+#include "codec/quantiser.h"
+
+namespace tarpo::codec {
+
+class Decoder {
+  public:
+    Decoder();
+
+    void decode(std::span<const std::uint8_t, kFrameBits> bits,
+                std::span<std::int16_t, kFrameSamples> speech);
+    // The same from already unpacked indices.
+    void decode(const FrameIndices& f, std::span<std::int16_t, kFrameSamples> speech);
+
+    // Output magnitude never exceeds this (about -1.4 dBFS).
+    static constexpr double kPeakLimit = 0.85 * 32768.0;
+
+  private:
+    static constexpr std::size_t kMaxHarmonics = 80;  // 3800 Hz / 50 Hz, rounded up
+    static constexpr std::size_t kNoiseFft = 256;
+    static constexpr std::size_t kNoiseBins = kNoiseFft / 2 + 1;
+    static constexpr std::size_t kNoiseLength = 2 * kHop;
+
+    // Everything the synthesiser needs at one instant.
+    struct Point {
+        double f0 = 100.0;     // Hz
+        double energy = 0.0;   // RMS, full scale = 1
+        double voicing = 0.0;  // 0..1: share of the band that is harmonic
+        std::size_t harmonics = 0;
+        std::array<double, kMaxHarmonics + 1> re{};  // harmonic h: amplitude * cos(phase)
+        std::array<double, kMaxHarmonics + 1> im{};  //             amplitude * sin(phase)
+        std::array<double, kNoiseLength> noise{};    // windowed noise centred on the instant
+    };
+
+    void build_point(const Lsf& lsf, Point& p);
+    void synthesise_segment(const Point& a, const Point& b, std::span<double, kHop> out);
+    double next_uniform();  // [0, 1)
+
+    // Running state, carried from frame to frame.
+    Lsf lsf_{};
+    double energy_ = 0.0;  // RMS at the last instant of the previous frame
+    double voicing_ = 0.0;
+    double f0_ = 100.0;
+    double phase_ = 0.0;  // fundamental phase, radians, kept in [-pi, pi)
+    std::uint64_t rng_ = 0x9E3779B97F4A7C15ull;
+    Point last_{};
+
+    // Scratch and tables, built once.
+    Point next_{};
+    Fft<kNoiseFft> fft_{};
+    std::array<std::complex<double>, kNoiseFft> spectrum_{};
+    std::array<std::complex<double>, kNoiseBins> bin_rotor_{};  // e^{-j w} per noise bin
+    std::array<double, kNoiseLength> noise_window_{};
+    std::array<double, kFrameSamples> out_{};
+};
+
+}  // namespace tarpo::codec
+
+#endif

@@ -1,0 +1,80 @@
+// The analysis half of the codec: 320 samples at 8 kHz in, one 54-bit frame out.
+#ifndef TARPO_CODEC_ENCODER_H
+#define TARPO_CODEC_ENCODER_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "codec/constants.h"
+#include "codec/lpc.h"
+#include "codec/pitch.h"
+#include "codec/quantiser.h"
+
+namespace tarpo::codec {
+
+// Second-order IIR section, direct form I.
+struct Biquad {
+    double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    double step(double x) {
+        const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        return y;
+    }
+};
+
+// Unquantised parameters of one frame, for tests and tuning.
+struct FrameAnalysis {
+    std::array<double, 2> energy_db{};  // dBFS per 20 ms half
+    double pitch_hz = 0.0;
+    std::array<double, 2> voicing{};  // normalised correlation at the pitch, per half
+    Lsf lsf{};
+};
+
+class Encoder {
+  public:
+    // Analysis runs this many samples behind the newest input, so that every window is
+    // centred on the instant it describes. The decoder adds no further delay.
+    static constexpr std::size_t kLookahead = 200;
+
+    Encoder();
+
+    void encode(std::span<const std::int16_t, kFrameSamples> speech,
+                std::span<std::uint8_t, kFrameBits> bits);
+    // The same, returning the indices instead of packed bits.
+    FrameIndices analyse(std::span<const std::int16_t, kFrameSamples> speech);
+    // The unquantised parameters of the last analysed frame.
+    const FrameAnalysis& last_analysis() const { return last_; }
+
+  private:
+    static constexpr std::size_t kBuffer = 2 * kFrameSamples;
+    static constexpr std::size_t kEnd = kBuffer - kLookahead;  // the frame's end instant
+    static constexpr std::size_t kLpcWindow = 240;
+    static constexpr std::size_t kEnergyWindow = 160;
+
+    double energy_at(std::size_t centre) const;
+    void analyse_lpc();
+
+    std::array<double, kBuffer> speech_{};   // DC-blocked input, scaled to +-1
+    std::array<double, kBuffer> lowpass_{};  // below ~1 kHz, for the pitch search
+    std::array<double, kLpcWindow> lpc_window_{};
+    std::array<double, kEnergyWindow> energy_window_{};
+    double energy_window_power_ = 1.0;
+    std::array<double, kLpcOrder + 1> lag_window_{};
+
+    double dc_x1_ = 0.0, dc_y1_ = 0.0;
+    Biquad lp1_, lp2_;
+    PitchEstimator pitch_;
+    double prev_lag_ = 0.0;  // 0 while unvoiced
+    Lsf prev_lsf_{};
+    FrameAnalysis last_{};
+};
+
+}  // namespace tarpo::codec
+
+#endif

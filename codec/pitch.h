@@ -1,0 +1,44 @@
+// Pitch estimation by normalised cross-correlation, with a check against picking a multiple
+// of the true period and a pull towards the previous frame's period.
+#ifndef TARPO_CODEC_PITCH_H
+#define TARPO_CODEC_PITCH_H
+
+#include <array>
+#include <cstddef>
+#include <span>
+
+#include "codec/constants.h"
+
+namespace tarpo::codec {
+
+struct PitchEstimate {
+    double lag = 0.0;    // period in samples at 8 kHz, kMinLag..kMaxLag (fractional)
+    double score = 0.0;  // normalised correlation at that period, -1..1
+};
+
+class PitchEstimator {
+  public:
+    static constexpr int kMinLag = 20;   // 400 Hz
+    static constexpr int kMaxLag = 160;  // 50 Hz
+    static constexpr int kWindow = 160;  // correlation window, samples (20 ms)
+    // Samples the estimator reads on each side of the centre.
+    static constexpr std::size_t kReach = kWindow / 2 + kMaxLag / 2 + 1;
+
+    // x: low-passed speech; centre: the instant the estimate is for, with kReach samples of x
+    // on each side. prev_lag: the period chosen for the previous voiced instant, or 0.
+    PitchEstimate estimate(std::span<const double> x, std::size_t centre, double prev_lag);
+
+    // Normalised correlation between the half-windows around centre that lie lag samples
+    // apart (0 for a silent window).
+    static double correlation(std::span<const double> x, std::size_t centre, int lag);
+
+  private:
+    // Best local maximum of ncc_ over lags lo..hi (inclusive, clamped to the search range).
+    int peak_in(int lo, int hi) const;
+
+    std::array<double, kMaxLag + 2> ncc_{};
+};
+
+}  // namespace tarpo::codec
+
+#endif
