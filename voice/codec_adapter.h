@@ -1,0 +1,47 @@
+// Between the 48000 Hz sound blocks and the speech codec's 40 ms frames at 8000 Hz: the
+// microphone block is decimated by 6 and encoded into 54 voice bits; a received frame's bits
+// are decoded and interpolated by 6 back to a 48000 Hz block.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "voice/rate_convert.h"
+
+namespace tarpo::voice {
+
+// The codec library's four entries, as function pointers so that tests can watch the calls.
+struct CodecApi {
+    void (*ana_init)();
+    void (*syn_init)();
+    void (*encode)(const short* speech, unsigned char* bits);  // 320 samples -> 54 bytes
+    void (*decode)(const unsigned char* bits, short* speech);  // 54 bytes -> 320 samples
+};
+
+// The entries of the codec library linked into the program.
+CodecApi linked_codec();
+
+class CodecAdapter {
+  public:
+    static constexpr int codec_samples = 320;  // 40 ms at 8000 Hz
+
+    explicit CodecAdapter(const CodecApi& api) : api_(api) {}
+
+    // Sets up the encoder's and the decoder's state, once before any block.
+    void codec_init();
+
+    // mic: 1920 samples at 48000 Hz; bits: the 64-byte voice-bit buffer, bytes 0..53 written.
+    void codec_encode_block(const std::int16_t* mic, std::uint8_t* bits);
+
+    // bits: 56 bytes, 0..53 the received voice bits; out: 1920 samples at 48000 Hz.
+    void codec_decode_block(const std::uint8_t* bits, std::int16_t* out);
+
+  private:
+    CodecApi api_;
+    Decimator6 decimator_;
+    Interpolator6 interpolator_;
+    std::array<std::int16_t, codec_samples> encoder_input_{};
+    std::array<std::int16_t, codec_samples> decoder_output_{};
+};
+
+}  // namespace tarpo::voice
