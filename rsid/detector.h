@@ -38,7 +38,9 @@ class Detector {
     static constexpr int candidates = band_bins - tone_span;            // base bins 56 .. 490
     // Frames of one burst: the first symbol's frame is 28 hops before the last one's.
     static constexpr int frames_per_burst = 2 * (code_length - 1) + 1;
-    static constexpr int history = 32;  // frames kept, >= frames_per_burst
+    // Frames kept: a burst's frames plus the two hops a match waits before it is reported.
+    static constexpr int history = 32;
+    static_assert(history >= frames_per_burst + 2);
     // At most this many symbols may disagree with the codeword.
     static constexpr int max_errors = 1;
     // After a report, matches ending within this many hops belong to the same burst.
@@ -56,7 +58,7 @@ class Detector {
     Detector& operator=(const Detector&) = delete;
 
     // samples: 960 samples at 6000 Hz (160 ms) in 16-bit sample units. Non-numeric samples
-    // count as 0 and magnitudes are held below 1e6. Returns true when a burst has just been
+    // count as 0 and sample magnitudes are held at 1e6. Returns true when a burst has just been
     // recognised; its announced frequency is then frequency().
     bool check(std::span<const double, input_block> samples);
     // f0 (tone 7) of the last recognised burst, Hz; 0 before the first.
