@@ -79,6 +79,10 @@ struct SharedState {
     std::atomic<int> constellation_pos{0};   // 0..31, next write position
     std::atomic<double> timing_marker{0.0};  // (timing fraction - 0.5) x 400, [-200, 200)
     RelaxedDoubles<15> carrier_error{};      // quarter turns, [-0.5, 0.5)
+    // Receive: samples at 6000 Hz gathered for the spectrum; transmit: entries 0..479 hold a
+    // scope trace of the microphone. 16-bit units.
+    RelaxedDoubles<960> spectrum_input{};
+    RelaxedDoubles<400> spectrum{};  // magnitude of bin j at (j + 48) x 6.25 Hz; entry 0 unused
 };
 
 }  // namespace tarpo
