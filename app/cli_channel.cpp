@@ -172,6 +172,13 @@ int cli_channel(int argc, char** argv) {
                      args.in_path.c_str());
         return 2;
     }
+    for (double v : input)
+        if (!std::isfinite(v)) {
+            std::fprintf(stderr,
+                         "tarpo-cli channel: %s: holds samples that are not finite numbers\n",
+                         args.in_path.c_str());
+            return 2;
+        }
     if (info.rate != sample_rate || info.channels != 1)
         std::printf("input: %s, %d Hz, %d channel%s; took the first channel at %d Hz\n",
                     info.format.c_str(), info.rate, info.channels, info.channels == 1 ? "" : "s",
