@@ -7,14 +7,16 @@ namespace tarpo::codec {
 
 namespace {
 
-constexpr double kTopHz = 3800.0;               // no harmonic or noise above this
-constexpr double kFullVoicingHz = 4000.0;       // harmonic band of a fully voiced instant
-constexpr double kDeEmphasis = 0.9;             // undoes the encoder's analysis pre-emphasis
-constexpr double kPostNum = 0.5;                // post-filter A(z/0.5) / A(z/0.8): deepens the
-constexpr double kPostDen = 0.8;                // valleys between formants
-constexpr double kMinLsfGapHz = 50.0;           // decoded frequencies are kept this far apart
-constexpr double kFloorDb = -60.0;              // energy rise is limited relative to this floor...
-constexpr double kMaxRiseDb = 30.0;             // ...at this many dB per 20 ms half frame
+constexpr double kTopHz = 3800.0;          // no harmonic or noise above this
+constexpr double kFullVoicingHz = 4000.0;  // harmonic band of a fully voiced instant
+constexpr double kDeEmphasis = 0.9;        // undoes the encoder's analysis pre-emphasis
+constexpr double kPostNum = 0.5;           // post-filter A(z/0.5) / A(z/0.8): deepens the
+constexpr double kPostDen = 0.8;           // valleys between formants
+constexpr double kMinLsfGapHz = 50.0;      // decoded frequencies are kept this far apart
+constexpr double kFloorDb = -60.0;         // energy rise is limited relative to this floor...
+constexpr double kMaxRiseDb = 30.0;        // ...at this many dB per 20 ms half frame
+constexpr double kSilentDb = -80.0;        // levels below this compare as silence
+constexpr double kOutlierDb = 15.0;        // an energy this far off both neighbours is an error
 constexpr double kLimiterKnee = 0.5 * 32768.0;  // the output limiter is linear below this
 
 // Response of A(z) with coefficients scaled by g^k at z = e^{jw}, given rotor = e^{-jw}.
@@ -49,6 +51,8 @@ EnvelopeSample envelope(const Lpc& a, std::complex<double> rotor) {
 
 Decoder::Decoder() {
     lsf_ = flat_lsf();
+    before_.lsf = lsf_;
+    pending_.lsf = lsf_;
     for (std::size_t b = 0; b < kNoiseBins; ++b) {
         const double w = 2.0 * kPi * static_cast<double>(b) / kNoiseFft;
         bin_rotor_[b] = {std::cos(w), -std::sin(w)};
@@ -154,34 +158,81 @@ void Decoder::decode(std::span<const std::uint8_t, kFrameBits> bits,
     // A dead channel delivers all zeros or all ones (give or take a bit): play silence.
     int ones = 0;
     for (const auto b : bits) ones += b & 1;
-    FrameIndices f = unpack_frame(bits);
-    if (ones <= 1 || ones >= static_cast<int>(kFrameBits) - 1) {
-        f.energy = {0, 0};
-        f.voiced = {0, 0};
+    const bool dead = ones <= 1 || ones >= static_cast<int>(kFrameBits) - 1;
+    decode_params(dequantise(unpack_frame(bits), dead), speech);
+}
+
+Decoder::Params Decoder::dequantise(const FrameIndices& f, bool dead) const {
+    Params p;
+    p.dead = dead;
+    for (std::size_t h = 0; h < 2; ++h) {
+        p.db[h] = dead ? -INFINITY : energy_db(f.energy[h]);
+        p.voiced[h] = (f.voiced[h] && !dead) ? 1 : 0;
     }
-    decode(f, speech);
+    p.f0 = pitch_hz(f.pitch);
+    p.lsf = dequantise_lsf(f.lsf);
+    repair_lsf(p.lsf, 2.0 * kPi * kMinLsfGapHz / kSampleRate);
+    return p;
+}
+
+Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const Params& after) {
+    Params p = mid;
+    // Energy, per half frame: a level more than kOutlierDb above or below both neighbouring
+    // halves is taken back to the nearer one. Real speech seldom does that within 20 ms
+    // (stop closures and bursts last longer or sit next to loud vowels).
+    if (mid.dead) return p;  // a dead channel stays silent
+    auto floor_db = [](double db) { return std::max(db, kSilentDb); };
+    const std::array<double, 4> e = {floor_db(before.db[1]), floor_db(mid.db[0]),
+                                     floor_db(mid.db[1]), floor_db(after.db[0])};
+    for (std::size_t h = 0; h < 2; ++h) {
+        const double lo = std::min(e[h], e[h + 2]), hi = std::max(e[h], e[h + 2]);
+        const double v = e[h + 1];
+        if (v > hi + kOutlierDb) {
+            p.db[h] = hi > kSilentDb ? hi : -INFINITY;
+        } else if (v < lo - kOutlierDb) {
+            p.db[h] = lo;
+        }
+    }
+    // Pitch: between two voiced neighbours that agree, a value far from both is replaced by
+    // their geometric mean.
+    const bool vb = before.voiced[1] != 0, va = after.voiced[0] != 0 || after.voiced[1] != 0;
+    if (vb && va) {
+        const double r = after.f0 / before.f0;
+        const double m = std::sqrt(before.f0 * after.f0);
+        if (r < 1.15 && r > 1.0 / 1.15 && (mid.f0 / m > 1.2 || mid.f0 / m < 1.0 / 1.2)) p.f0 = m;
+    }
+    return p;
 }
 
 void Decoder::decode(const FrameIndices& f, std::span<std::int16_t, kFrameSamples> speech) {
+    decode_params(dequantise(f, false), speech);
+}
+
+void Decoder::decode_params(const Params& next, std::span<std::int16_t, kFrameSamples> speech) {
+    const Params now = smooth(before_, pending_, next);
+    before_ = pending_;
+    pending_ = next;
+    synthesise(now, speech);
+}
+
+void Decoder::synthesise(const Params& p, std::span<std::int16_t, kFrameSamples> speech) {
     // Energies, with a bounded rise so that a damaged index cannot make a loud burst.
     std::array<double, 2> db{};
     double prev_db = energy_ > 0.0 ? 20.0 * std::log10(energy_) : -INFINITY;
     for (std::size_t h = 0; h < 2; ++h) {
-        db[h] = std::min(energy_db(f.energy[h]), std::max(prev_db, kFloorDb) + kMaxRiseDb);
+        db[h] = std::min(p.db[h], std::max(prev_db, kFloorDb) + kMaxRiseDb);
         prev_db = db[h];
     }
     const std::array<double, 2> rms = {std::isfinite(db[0]) ? std::pow(10.0, db[0] / 20.0) : 0.0,
                                        std::isfinite(db[1]) ? std::pow(10.0, db[1] / 20.0) : 0.0};
-    const std::array<double, 2> voiced = {f.voiced[0] ? 1.0 : 0.0, f.voiced[1] ? 1.0 : 0.0};
-
-    Lsf lsf = dequantise_lsf(f.lsf);
-    repair_lsf(lsf, 2.0 * kPi * kMinLsfGapHz / kSampleRate);
+    const std::array<double, 2> voiced = {p.voiced[0] ? 1.0 : 0.0, p.voiced[1] ? 1.0 : 0.0};
+    const Lsf& lsf = p.lsf;
 
     // The pitch belongs to the last voiced half; it glides there from the previous frame's
     // pitch when that was voiced and not too far away (a larger jump is a new talker or an
     // octave change, where gliding would sound wrong).
-    const double f0 = pitch_hz(f.pitch);
-    const std::size_t anchor = f.voiced[1] ? kPointsPerFrame : kPointsPerFrame / 2;
+    const double f0 = p.f0;
+    const std::size_t anchor = p.voiced[1] ? kPointsPerFrame : kPointsPerFrame / 2;
     const double ratio = f0 / f0_;
     const bool glide = voicing_ > 0.0 && ratio < 1.3 && ratio > 1.0 / 1.3;
 
@@ -220,7 +271,7 @@ void Decoder::decode(const FrameIndices& f, std::span<std::int16_t, kFrameSample
     lsf_ = lsf;
     energy_ = rms[1];
     voicing_ = voiced[1];
-    if (f.voiced[0] || f.voiced[1]) f0_ = f0;
+    if (p.voiced[0] || p.voiced[1]) f0_ = f0;
 
     // Soft limiter: linear below the knee, then a tanh curve that never reaches kPeakLimit.
     for (std::size_t n = 0; n < kFrameSamples; ++n) {

@@ -6,10 +6,21 @@
 // sampled at the harmonics of the pitch (voiced band, minimum phase) and on a noise grid
 // (unvoiced band); between instants the harmonics crossfade linearly on one shared phase
 // track and the noise crossfades with power-complementary windows.
+//
+// The decoder holds one frame back: before frame n is played, frame n+1 is known, so that a
+// level or pitch which jumps away and straight back (the usual signature of a bit error) can
+// be replaced from its neighbours. The spectral envelope is left alone: real speech moves it
+// that fast.
+//
+// The decoder holds one frame back: before frame n is played, frame n+1 is known, so that a
+// level or pitch which jumps away and straight back (the usual signature of a bit error) can
+// be replaced from its neighbours. The spectral envelope is left alone: real speech moves it
+// that fast.
 #ifndef TARPO_CODEC_DECODER_H
 #define TARPO_CODEC_DECODER_H
 
 #include <array>
+#include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -33,8 +44,24 @@ class Decoder {
 
     // Output magnitude never exceeds this (about -1.4 dBFS).
     static constexpr double kPeakLimit = 0.85 * 32768.0;
+    // Samples by which the decoder's output lags the frames it is given.
+    static constexpr std::size_t kDelay = kFrameSamples;
 
   private:
+    // One frame's parameters, dequantised.
+    struct Params {
+        std::array<double, 2> db{-INFINITY, -INFINITY};  // energy per half, dBFS
+        std::array<int, 2> voiced{};
+        double f0 = 100.0;  // Hz
+        Lsf lsf{};
+        bool dead = false;  // all bits equal: no signal on the channel
+    };
+    Params dequantise(const FrameIndices& f, bool dead) const;
+    void decode_params(const Params& next, std::span<std::int16_t, kFrameSamples> speech);
+    // Replaces the parameters of mid that jump away from both neighbours and back.
+    static Params smooth(const Params& before, const Params& mid, const Params& after);
+    void synthesise(const Params& p, std::span<std::int16_t, kFrameSamples> speech);
+
     static constexpr std::size_t kMaxHarmonics = 80;  // 3800 Hz / 50 Hz, rounded up
     static constexpr std::size_t kNoiseFft = 256;
     static constexpr std::size_t kNoiseBins = kNoiseFft / 2 + 1;
@@ -56,6 +83,8 @@ class Decoder {
     double next_uniform();  // [0, 1)
 
     // Running state, carried from frame to frame.
+    Params before_{};   // frame n-1 as received
+    Params pending_{};  // frame n, to be played when frame n+1 arrives
     Lsf lsf_{};
     double energy_ = 0.0;  // RMS at the last instant of the previous frame
     double voicing_ = 0.0;
