@@ -28,6 +28,14 @@ void test_frame_bits(std::uint64_t frame, std::uint8_t* bits) {
     for (int j = 0; j < 54; ++j) bits[j] = seq[(start + static_cast<std::uint64_t>(j)) % 511];
 }
 
+void TestFrameCodec::encode(const short*, unsigned char* bits) {
+    test_frame_bits(frame_++, bits);
+}
+
+void TestFrameCodec::decode(const unsigned char*, short* speech) {
+    for (int i = 0; i < 320; ++i) speech[i] = 0;
+}
+
 int TestFrameChecker::errors_at(const std::uint8_t* bits, int offset) {
     const auto& seq = pn9_sequence();
     int errors = 0;

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "voice/codec_adapter.h"
+
 namespace tarpo::modem {
 
 // The PN9 sequence: 9-bit state 0x1FF, output the low bit, feedback bit 0 xor bit 4 into
@@ -13,6 +15,19 @@ const std::array<std::uint8_t, 511>& pn9_sequence();
 
 // Writes the 54 voice bits of test frame `frame` (one bit per byte) into bits.
 void test_frame_bits(std::uint64_t frame, std::uint8_t* bits);
+
+// Stands where the speech codec sits and sends the test frames: frame n of the stream
+// carries test frame n whatever the speech; decoding gives silence.
+class TestFrameCodec final : public voice::SpeechCodec {
+  public:
+    void ana_init() override { frame_ = 0; }
+    void syn_init() override {}
+    void encode(const short* speech, unsigned char* bits) override;
+    void decode(const unsigned char* bits, short* speech) override;
+
+  private:
+    std::uint64_t frame_ = 0;
+};
 
 // Counts bit errors of received test frames. It aligns itself: a frame is matched against the
 // 511 starting offsets of the sequence; alignment holds when one matches with at most 5 wrong

@@ -3,18 +3,18 @@
 namespace tarpo::voice {
 
 void CodecAdapter::codec_init() {
-    api_.ana_init();
-    api_.syn_init();
+    codec_.ana_init();
+    codec_.syn_init();
 }
 
 void CodecAdapter::codec_encode_block(const std::int16_t* mic, std::uint8_t* bits) {
     for (int i = 0; i < codec_samples; ++i)
         encoder_input_[static_cast<std::size_t>(i)] = decimator_.decimate6(mic + 6 * i);
-    api_.encode(encoder_input_.data(), bits);
+    codec_.encode(encoder_input_.data(), bits);
 }
 
 void CodecAdapter::codec_decode_block(const std::uint8_t* bits, std::int16_t* out) {
-    api_.decode(bits, decoder_output_.data());
+    codec_.decode(bits, decoder_output_.data());
     for (int i = 0; i < codec_samples; ++i)
         interpolator_.interpolate6(out + 6 * i, decoder_output_[static_cast<std::size_t>(i)]);
 }

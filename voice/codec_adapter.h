@@ -10,22 +10,31 @@
 
 namespace tarpo::voice {
 
-// The codec library's four entries, as function pointers so that tests can watch the calls.
-struct CodecApi {
-    void (*ana_init)();
-    void (*syn_init)();
-    void (*encode)(const short* speech, unsigned char* bits);  // 320 samples -> 54 bytes
-    void (*decode)(const unsigned char* bits, short* speech);  // 54 bytes -> 320 samples
+// What the adapter needs of a speech codec: the codec library's four entries. Other
+// implementations stand in for it in tests and carry test frames in place of speech.
+class SpeechCodec {
+  public:
+    virtual ~SpeechCodec() = default;
+    virtual void ana_init() = 0;
+    virtual void syn_init() = 0;
+    virtual void encode(const short* speech, unsigned char* bits) = 0;  // 320 samples -> 54
+    virtual void decode(const unsigned char* bits, short* speech) = 0;  // 54 -> 320 samples
 };
 
-// The entries of the codec library linked into the program.
-CodecApi linked_codec();
+// The codec library linked into the program (one encoder and one decoder stream).
+class LinkedCodec final : public SpeechCodec {
+  public:
+    void ana_init() override;
+    void syn_init() override;
+    void encode(const short* speech, unsigned char* bits) override;
+    void decode(const unsigned char* bits, short* speech) override;
+};
 
 class CodecAdapter {
   public:
     static constexpr int codec_samples = 320;  // 40 ms at 8000 Hz
 
-    explicit CodecAdapter(const CodecApi& api) : api_(api) {}
+    explicit CodecAdapter(SpeechCodec& codec) : codec_(codec) {}
 
     // Sets up the encoder's and the decoder's state, once before any block.
     void codec_init();
@@ -37,7 +46,7 @@ class CodecAdapter {
     void codec_decode_block(const std::uint8_t* bits, std::int16_t* out);
 
   private:
-    CodecApi api_;
+    SpeechCodec& codec_;
     Decimator6 decimator_;
     Interpolator6 interpolator_;
     std::array<std::int16_t, codec_samples> encoder_input_{};

@@ -3,8 +3,17 @@
 
 namespace tarpo::voice {
 
-CodecApi linked_codec() {
-    return CodecApi{::ana_init, ::syn_init, ::encode, ::decode};
+void LinkedCodec::ana_init() {
+    ::ana_init();
+}
+void LinkedCodec::syn_init() {
+    ::syn_init();
+}
+void LinkedCodec::encode(const short* speech, unsigned char* bits) {
+    ::encode(speech, bits);
+}
+void LinkedCodec::decode(const unsigned char* bits, short* speech) {
+    ::decode(bits, speech);
 }
 
 }  // namespace tarpo::voice

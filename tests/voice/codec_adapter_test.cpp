@@ -20,18 +20,19 @@ struct Watch {
     bool out_untouched_at_decode = false;
 } watch;
 
-void fake_ana() {
-    ++watch.ana;
-}
-void fake_syn() {
-    ++watch.syn;
-}
-void fake_encode(const short* speech, unsigned char* bits) {
+struct FakeCodec : tarpo::voice::SpeechCodec {
+    void ana_init() override { ++watch.ana; }
+    void syn_init() override { ++watch.syn; }
+    void encode(const short* speech, unsigned char* bits) override;
+    void decode(const unsigned char* bits, short* speech) override;
+};
+
+void FakeCodec::encode(const short* speech, unsigned char* bits) {
     ++watch.encodes;
     std::copy_n(speech, 320, watch.encoded.begin());
     for (int i = 0; i < 54; ++i) bits[i] = static_cast<unsigned char>(i & 1);
 }
-void fake_decode(const unsigned char*, short* speech) {
+void FakeCodec::decode(const unsigned char*, short* speech) {
     ++watch.decodes;
     bool untouched = true;
     for (int i = 0; i < 1920; ++i) untouched &= watch.out[i] == 12345;
@@ -41,7 +42,8 @@ void fake_decode(const unsigned char*, short* speech) {
 
 TEST(CodecAdapter, CallsTheCodecOncePerBlockAtTheRightMoment) {
     watch = {};
-    CodecAdapter adapter({fake_ana, fake_syn, fake_encode, fake_decode});
+    FakeCodec codec;
+    CodecAdapter adapter(codec);
     adapter.codec_init();
     EXPECT_EQ(watch.ana, 1);
     EXPECT_EQ(watch.syn, 1);
