@@ -32,11 +32,11 @@ std::complex<double> AnalyticFilter::step(double x) {
     ring_[static_cast<std::size_t>(pos_ + taps)] = x;
     // The newest sample sits at pos_ + taps, the one `delay` older at the centre.
     const double* centre = ring_.data() + pos_ + taps - delay;
+    // Raw pointers in the inner loop: 256 multiply-adds per sample, the simulator's main cost.
+    const double* h = odd_taps_.data();
     double imag = 0.0;
-    for (std::size_t i = 0; i < odd_taps_.size(); ++i) {
-        const std::ptrdiff_t k = 2 * static_cast<std::ptrdiff_t>(i) + 1;
-        imag += odd_taps_[i] * (centre[-k] - centre[k]);
-    }
+    for (std::ptrdiff_t i = 0; i < static_cast<std::ptrdiff_t>(odd_taps_.size()); ++i)
+        imag += h[i] * (centre[-(2 * i + 1)] - centre[2 * i + 1]);
     if (++pos_ == taps) pos_ = 0;
     return {centre[0], imag};
 }
