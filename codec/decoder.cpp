@@ -10,13 +10,13 @@ namespace {
 constexpr double kTopHz = 3800.0;          // no harmonic or noise above this
 constexpr double kFullVoicingHz = 4000.0;  // harmonic band of a fully voiced instant
 constexpr double kDeEmphasis = 0.9;        // undoes the encoder's analysis pre-emphasis
-constexpr double kPostNum = 0.5;           // post-filter A(z/0.5) / A(z/0.8): deepens the
+constexpr double kPostNum = 0.65;          // post-filter A(z/0.65) / A(z/0.8): deepens the
 constexpr double kPostDen = 0.8;           // valleys between formants
 constexpr double kMinLsfGapHz = 50.0;      // decoded frequencies are kept this far apart
 constexpr double kFloorDb = -60.0;         // energy rise is limited relative to this floor...
 constexpr double kMaxRiseDb = 30.0;        // ...at this many dB per 20 ms half frame
 constexpr double kSilentDb = -80.0;        // levels below this compare as silence
-constexpr double kOutlierDb = 15.0;        // an energy this far off both neighbours is an error
+constexpr double kOutlierDb = 10.0;        // an energy this far off both neighbours is an error
 constexpr double kLimiterKnee = 0.5 * 32768.0;  // the output limiter is linear below this
 
 // Response of A(z) with coefficients scaled by g^k at z = e^{jw}, given rotor = e^{-jw}.
@@ -179,7 +179,8 @@ Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const P
     Params p = mid;
     // Energy, per half frame: a level more than kOutlierDb above or below both neighbouring
     // halves is taken back to the nearer one. Real speech seldom does that within 20 ms
-    // (stop closures and bursts last longer or sit next to loud vowels).
+    // (stop closures and bursts last longer or sit next to loud vowels); an error in one of
+    // the top three bits of a level moves it by 16 dB or more.
     if (mid.dead) return p;  // a dead channel stays silent
     auto floor_db = [](double db) { return std::max(db, kSilentDb); };
     const std::array<double, 4> e = {floor_db(before.db[1]), floor_db(mid.db[0]),

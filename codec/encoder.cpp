@@ -12,7 +12,7 @@ constexpr double kPreEmphasis = 0.9;    // LPC analysis of 1 - 0.9 z^-1 filtered
 constexpr double kLagWindowHz = 60.0;   // Gaussian lag window: widens sharp formants
 constexpr double kNoiseFloor = 1.0001;  // white-noise correction of r[0]
 constexpr double kBandwidthExpansion = 0.994;
-constexpr double kVoicingThreshold = 0.55;  // normalised correlation for "voiced"
+constexpr double kVoicingThreshold = 0.65;  // normalised correlation for "voiced"
 constexpr double kVoicingMinDb = -60.0;     // quieter halves are sent unvoiced
 
 Biquad butterworth_lowpass(double fc) {
