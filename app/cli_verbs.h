@@ -8,5 +8,6 @@ namespace tarpo::app {
 int cli_tx(int argc, char** argv);
 int cli_rx(int argc, char** argv);
 int cli_channel(int argc, char** argv);
+int cli_codec(int argc, char** argv);
 
 }  // namespace tarpo::app

@@ -9,10 +9,17 @@ namespace {
 constexpr const char* usage_text =
     "usage: tarpo-cli VERB [options] FILES\n"
     "\n"
-    "  tx --test-frames --seconds N [--callsign TEXT] [--freq HZ] [--split] [--alc] OUT.wav\n"
-    "      write N seconds of modem signal carrying the test frames (48 kHz mono 16-bit)\n"
-    "  rx --test-frames [--freq HZ] [--frames FILE] IN.wav\n"
+    "  tx [--callsign TEXT] [--freq HZ] [--split] [--alc] [--txid] IN.wav OUT.wav\n"
+    "      speech in (any rate), modem signal out (48 kHz mono 16-bit)\n"
+    "  tx --test-frames --seconds N [--callsign TEXT] [--freq HZ] [--split] [--alc] [--txid]\n"
+    "     OUT.wav\n"
+    "      N seconds of modem signal carrying the test frames\n"
+    "  rx [--freq HZ] [--squelch 0..15] [--acquire] [--rxid] IN.wav OUT.wav\n"
+    "      modem signal in, decoded speech out (48 kHz); withheld frames become silence\n"
+    "  rx --test-frames [--freq HZ] [--frames FILE] [--acquire] [--rxid] IN.wav\n"
     "      demodulate a modem signal and count the bit errors of the test frames\n"
+    "  codec IN.wav OUT.wav\n"
+    "      speech through the speech codec alone (8 kHz out)\n"
     "  channel [--snr DB | --ebno DB] [--offset HZ] [--ppm N]\n"
     "          [--fading none|good|moderate|poor] [--seed N] IN.wav OUT.wav\n"
     "      turn a clean signal into what a receiver on an HF path would hear\n";
@@ -26,6 +33,7 @@ constexpr Verb verbs[] = {
     {"tx", tarpo::app::cli_tx},
     {"rx", tarpo::app::cli_rx},
     {"channel", tarpo::app::cli_channel},
+    {"codec", tarpo::app::cli_codec},
 };
 
 }  // namespace

@@ -17,8 +17,11 @@ void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
         return;
     }
     for (int half = 0; half < 2; ++half) {
-        for (int i = 0; i < 240; ++i)
-            station_.demod_sample(decimated_[static_cast<std::size_t>(240 * half + i)]);
+        for (int i = 0; i < 240; ++i) {
+            const auto event =
+                station_.demod_sample(decimated_[static_cast<std::size_t>(240 * half + i)]);
+            if (event == modem::RxEvent::frame) sink.frame_assembled(station_);
+        }
         const double phase_error = shared_.phase_error.load();
         const double level = static_cast<double>(shared_.sq_level.load());
         shared_.squelch_open.store(level > phase_error && phase_error >= 0.02 ? 1 : 0);

@@ -34,6 +34,8 @@ class ReceiveSink {
     virtual void voice_block(const std::int16_t* block) = 0;
     // A frame that arrived while the squelch was closed.
     virtual void voice_withheld() {}
+    // Every frame as the demodulator put it together, whatever the squelch (for counting).
+    virtual void frame_assembled(const modem::Station& /*station*/) {}
     // A burst was recognised; the receiver is already retuned to freq_hz. text is
     // "RSID <freq with one decimal>  TARPO".
     virtual void rsid_detected(double /*freq_hz*/, const char* /*text*/) {}

@@ -59,6 +59,7 @@ class Station {
     // The voice bits of the last frame put together (bytes 54 and 55 stay 0).
     const std::array<std::uint8_t, 56>& rx_voice_bits() const { return rx_voice_bits_; }
     int last_callsign_dibit() const { return last_callsign_dibit_; }
+    double phase_error() const { return shared_.phase_error.load(); }
 
   private:
     SharedState& shared_;
