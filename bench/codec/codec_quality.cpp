@@ -5,7 +5,8 @@
 // an 8 kHz WAV file beside the report, so that anyone can listen to it.
 //
 // Usage: codec_quality [OUTDIR] [IN.wav ...]
-//   Without inputs: sentences spoken by espeak-ng (generated into OUTDIR/input) and the
+//   OUTDIR defaults to out/codec-bench. Without inputs: sentences spoken by espeak-ng
+//   (generated into OUTDIR/input) and the
 //   recorded voices in /usr/share/sounds/alsa.
 #include <sndfile.h>
 
@@ -185,7 +186,7 @@ std::vector<fs::path> default_inputs(const fs::path& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const fs::path out = argc > 1 ? fs::path(argv[1]) : fs::path("codec-bench-out");
+    const fs::path out = argc > 1 ? fs::path(argv[1]) : fs::path("out/codec-bench");
     fs::create_directories(out);
     std::vector<fs::path> inputs;
     for (int i = 2; i < argc; ++i) inputs.emplace_back(argv[i]);
