@@ -6,8 +6,7 @@
 //
 // Usage: codec_quality [OUTDIR] [IN.wav ...]
 //   OUTDIR defaults to out/codec-bench. Without inputs: sentences spoken by espeak-ng
-//   (generated into OUTDIR/input) and the
-//   recorded voices in /usr/share/sounds/alsa.
+//   (generated into OUTDIR/input) and the recorded voices in /usr/share/sounds/alsa.
 #include <sndfile.h>
 
 #include <algorithm>
