@@ -176,13 +176,20 @@ int cli_rx(int argc, char** argv) {
         std::printf("frames assembled: %llu\n", static_cast<unsigned long long>(sink.frames));
         std::printf("bits compared: %llu\n", static_cast<unsigned long long>(c.bits_compared()));
         std::printf("bit errors: %llu\n", static_cast<unsigned long long>(c.bit_errors()));
-        std::printf("BER: %.6g\n", ber);
+        if (c.bits_compared() > 0)
+            std::printf("BER: %.6g\n", ber);
+        else
+            std::printf("BER: n/a (no frame aligned)\n");
         std::printf("callsign: %s\n", callsign);
         std::printf("frequency: %.2f Hz\n", shared->tuned_freq.load());
         std::printf("phase_error: %.4f\n", phase_error);
         std::printf("SNR: %d dB\n", modem::snr_db(phase_error));
         return 0;
     }
+    // The last frames are still inside the filters when the input ends: silence keeps the
+    // output as long as the input.
+    if (sink.speech.size() < blocks * modem::block_samples)
+        sink.speech.resize(blocks * modem::block_samples, 0);
     if (!write_wav16(files[1], 48000, sink.speech, error)) {
         std::fprintf(stderr, "tarpo-cli rx: %s\n", error.c_str());
         return 1;
