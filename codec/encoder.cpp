@@ -9,7 +9,7 @@ namespace {
 
 constexpr double kDcPole = 0.98;        // DC blocker, corner ~25 Hz
 constexpr double kPreEmphasis = 0.9;    // LPC analysis of 1 - 0.9 z^-1 filtered speech
-constexpr double kLagWindowHz = 60.0;   // Gaussian lag window: widens sharp formants
+constexpr double kLagWindowHz = 30.0;   // Gaussian lag window: widens sharp formants
 constexpr double kNoiseFloor = 1.0001;  // white-noise correction of r[0]
 constexpr double kBandwidthExpansion = 0.994;
 constexpr double kVoicingThreshold = 0.65;  // normalised correlation for "voiced"
