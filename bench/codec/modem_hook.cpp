@@ -1,11 +1,13 @@
 #include "modem_hook.h"
 
+#include "app/speech_path.h"
+
 namespace tarpo::bench {
 
-// TODO(modem): speech -> codec_encode_block -> tx at 48 kHz -> AWGN at 6 dB SNR -> rx ->
-// codec_decode_block -> 8 kHz speech.
 SpeechChannel modem_channel_6db() {
-    return {};
+    return [](const std::vector<double>& speech_8k) {
+        return app::speech_through_modem(speech_8k, 6.0, 6);
+    };
 }
 
 }  // namespace tarpo::bench

@@ -10,8 +10,7 @@ namespace tarpo::bench {
 
 using SpeechChannel = std::function<std::vector<double>(const std::vector<double>& speech_8k)>;
 
-// Empty until the modem path exists; the benchmark then prints "n/a" in its "modem 6 dB"
-// column. To fill it in, return a callable that runs tx -> channel -> rx on the samples.
+// Speech through transmit pass -> white noise at 6 dB SNR (3 kHz) -> receive pass.
 SpeechChannel modem_channel_6db();
 
 }  // namespace tarpo::bench

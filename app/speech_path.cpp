@@ -1,0 +1,99 @@
+#include "app/speech_path.h"
+
+#include <samplerate.h>
+
+#include <memory>
+
+#include "audio/passes.h"
+#include "modem/numeric.h"
+#include "modem/spectrum.h"
+#include "modem/station.h"
+#include "sim/channel.h"
+#include "voice/codec_adapter.h"
+
+namespace tarpo::app {
+
+namespace {
+
+std::vector<double> resample(const std::vector<double>& in, double ratio) {
+    std::vector<float> src(in.begin(), in.end());
+    for (float& v : src) v /= 32768.0f;
+    std::vector<float> dst(static_cast<std::size_t>(static_cast<double>(in.size()) * ratio) + 64);
+    SRC_DATA data{};
+    data.data_in = src.data();
+    data.input_frames = static_cast<long>(src.size());
+    data.data_out = dst.data();
+    data.output_frames = static_cast<long>(dst.size());
+    data.src_ratio = ratio;
+    src_simple(&data, SRC_SINC_BEST_QUALITY, 1);
+    std::vector<double> out(static_cast<std::size_t>(data.output_frames_gen));
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = dst[i] * 32768.0;
+    return out;
+}
+
+class Collect final : public audio::ReceiveSink {
+  public:
+    void voice_block(const std::int16_t* block) override {
+        speech.insert(speech.end(), block, block + modem::block_samples);
+    }
+    void voice_withheld() override { speech.insert(speech.end(), modem::block_samples, 0.0); }
+    std::vector<double> speech;
+};
+
+}  // namespace
+
+std::vector<double> speech_through_modem(const std::vector<double>& speech_8k,
+                                         std::optional<double> snr_db, std::uint64_t seed) {
+    std::vector<double> scaled(speech_8k);
+    for (double& v : scaled) v *= 32768.0;
+    const std::vector<double> mic = resample(scaled, 6.0);
+    const std::size_t blocks = (mic.size() + modem::block_samples - 1) / modem::block_samples;
+
+    voice::LinkedCodec codec;
+    const audio::RsidApi rsid = audio::linked_rsid();
+    modem::SpectrumAnalyser spectrum;
+    spectrum.spectrum_init();
+
+    auto tx_shared = std::make_unique<SharedState>();
+    auto tx = std::make_unique<modem::Station>(*tx_shared);
+    voice::CodecAdapter tx_codec(codec);
+    tx_codec.codec_init();
+    tx->modem_init();
+    audio::Passes tx_passes(*tx_shared, *tx, tx_codec, spectrum, rsid);
+    std::vector<double> signal;
+    std::array<std::int16_t, modem::block_samples> block{};
+    // Two blocks of silence after the speech let the last frames leave the filters.
+    for (std::size_t n = 0; n < blocks + 2; ++n) {
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            const std::size_t at = n * modem::block_samples + i;
+            block[i] = at < mic.size() ? to_sample16(mic[at]) : 0;
+        }
+        const std::int16_t* out = tx_passes.transmit_block(block.data(), false);
+        // Half the transmit level reaches the receiver's sound card, so the noise of the
+        // whole 24 kHz band stays clear of the 16-bit limits.
+        for (int i = 0; i < modem::block_samples; ++i) signal.push_back(0.5 * out[i]);
+    }
+
+    sim::ChannelSettings channel;
+    channel.snr_db = snr_db;
+    channel.seed = seed;
+    const sim::ChannelResult heard = sim::simulate_channel(signal, channel, 48000.0);
+
+    auto rx_shared = std::make_unique<SharedState>();
+    auto rx = std::make_unique<modem::Station>(*rx_shared);
+    voice::CodecAdapter rx_codec(codec);
+    rx_codec.codec_init();
+    rx->modem_init();
+    audio::Passes rx_passes(*rx_shared, *rx, rx_codec, spectrum, rsid);
+    Collect sink;
+    for (std::size_t n = 0; (n + 1) * modem::block_samples <= heard.samples.size(); ++n) {
+        for (std::size_t i = 0; i < block.size(); ++i)
+            block[i] = to_sample16(heard.samples[n * modem::block_samples + i]);
+        rx_passes.receive_block(block.data(), sink);
+    }
+    std::vector<double> out = resample(sink.speech, 1.0 / 6.0);
+    for (double& v : out) v /= 32768.0;
+    return out;
+}
+
+}  // namespace tarpo::app
