@@ -9,7 +9,7 @@
 namespace tarpo::audio {
 
 class LoopLibrary {
-public:
+  public:
     LoopLibrary() = default;
     ~LoopLibrary();
     LoopLibrary(const LoopLibrary&) = delete;
@@ -22,6 +22,13 @@ public:
 
     bool present() const { return present_; }
 
+    // For tests: takes these entry points in place of the library's, and loop_load() then
+    // reports them without looking for any file. Present only when all five are given; all
+    // null stands for a machine without the library.
+    void use_entry_points(tarpo_set_ptt_fn set_ptt_entry, tarpo_init_rx_recording_fn init_rx_entry,
+                          tarpo_read_rx_fn read_rx_entry, tarpo_init_tx_playback_fn init_tx_entry,
+                          tarpo_write_tx_fn write_tx_entry);
+
     // The entry points; call them only when present().
     tarpo_set_ptt_fn set_ptt = nullptr;
     tarpo_init_rx_recording_fn init_rx_recording = nullptr;
@@ -29,15 +36,16 @@ public:
     tarpo_init_tx_playback_fn init_tx_playback = nullptr;
     tarpo_write_tx_fn write_tx = nullptr;
 
-private:
+  private:
     void* handle_ = nullptr;
     bool present_ = false;
+    bool given_ = false;  // use_entry_points was called: never search for the file
 };
 
 // What the PTT needs to know from the sound interface: whether the selected output is the
 // SDR loop device.
 class LoopOutputQuery {
-public:
+  public:
     virtual ~LoopOutputQuery() = default;
     virtual bool output_is_loop() const = 0;
 };
