@@ -9,5 +9,6 @@ int cli_tx(int argc, char** argv);
 int cli_rx(int argc, char** argv);
 int cli_channel(int argc, char** argv);
 int cli_codec(int argc, char** argv);
+int cli_devices(int argc, char** argv);
 
 }  // namespace tarpo::app

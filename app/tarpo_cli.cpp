@@ -20,6 +20,8 @@ constexpr const char* usage_text =
     "      demodulate a modem signal and count the bit errors of the test frames\n"
     "  codec IN.wav OUT.wav\n"
     "      speech through the speech codec alone (8 kHz out)\n"
+    "  devices\n"
+    "      the sound devices as the program numbers them, and the PTT ports\n"
     "  channel [--snr DB | --ebno DB] [--offset HZ] [--ppm N]\n"
     "          [--fading none|good|moderate|poor] [--seed N] IN.wav OUT.wav\n"
     "      turn a clean signal into what a receiver on an HF path would hear\n";
@@ -30,10 +32,9 @@ struct Verb {
 };
 
 constexpr Verb verbs[] = {
-    {"tx", tarpo::app::cli_tx},
-    {"rx", tarpo::app::cli_rx},
-    {"channel", tarpo::app::cli_channel},
-    {"codec", tarpo::app::cli_codec},
+    {"tx", tarpo::app::cli_tx},           {"rx", tarpo::app::cli_rx},
+    {"channel", tarpo::app::cli_channel}, {"codec", tarpo::app::cli_codec},
+    {"devices", tarpo::app::cli_devices},
 };
 
 }  // namespace

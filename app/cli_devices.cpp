@@ -1,0 +1,40 @@
+// tarpo-cli devices: the sound-device lists as the program numbers them (the numbers that
+// sc.txt holds), and the serial ports behind "Com 1" .. "Com 8".
+#include <cstdio>
+#include <cstring>
+
+#include "app/cli_verbs.h"
+#include "audio/loop_library.h"
+#include "audio/serial_ports.h"
+#include "audio/sound_interface.h"
+#include "audio/sound_portaudio.h"
+
+namespace tarpo::app {
+
+int cli_devices(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::printf("usage: tarpo-cli devices\n");
+            return 0;
+        }
+        std::fprintf(stderr, "tarpo-cli devices: unexpected argument '%s'\n", argv[i]);
+        return 2;
+    }
+    audio::PortAudioBackend backend;
+    audio::LoopLibrary loop;
+    audio::SoundInterface sound(backend, loop);
+    sound.sound_init(48000);
+    std::printf("\ninput devices (rx input, voice input):\n");
+    for (int i = 0; i < sound.sound_input_count(); ++i)
+        std::printf("  %d  %s\n", i, sound.sound_input_name(i));
+    std::printf("output devices (tx output, voice output):\n");
+    for (int i = 0; i < sound.sound_output_count(); ++i)
+        std::printf("  %d  %s\n", i, sound.sound_output_name(i));
+    std::printf("PTT ports:\n");
+    for (const auto& entry : audio::com_port_entries())
+        std::printf("  %s  %s\n", entry.name.c_str(),
+                    entry.device.empty() ? "-" : entry.device.c_str());
+    return 0;
+}
+
+}  // namespace tarpo::app
