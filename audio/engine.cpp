@@ -10,14 +10,15 @@ namespace tarpo::audio {
 
 Engine::Engine()
     : Engine(std::make_unique<PortAudioBackend>(), std::make_unique<TtySerialLines>(), nullptr,
-             nullptr, {}) {}
+             nullptr, {}, {}) {}
 
-Engine::Engine(SoundBackend& backend, SerialLines& lines, AudioWorker::Sleep sleep)
-    : Engine(nullptr, nullptr, &backend, &lines, std::move(sleep)) {}
+Engine::Engine(SoundBackend& backend, SerialLines& lines, AudioWorker::Sleep sleep,
+               SerialPortDirs dirs)
+    : Engine(nullptr, nullptr, &backend, &lines, std::move(sleep), std::move(dirs)) {}
 
 Engine::Engine(std::unique_ptr<SoundBackend> owned_backend,
                std::unique_ptr<SerialLines> owned_lines, SoundBackend* backend, SerialLines* lines,
-               AudioWorker::Sleep sleep)
+               AudioWorker::Sleep sleep, SerialPortDirs dirs)
     : owned_backend_(std::move(owned_backend)),
       owned_lines_(std::move(owned_lines)),
       backend_(backend ? *backend : *owned_backend_),
@@ -28,7 +29,8 @@ Engine::Engine(std::unique_ptr<SoundBackend> owned_backend,
       rsid_(linked_rsid()),
       passes_(shared_, station_, adapter_, spectrum_, rsid_),
       sound_(backend_, loop_),
-      ptt_(loop_, sound_, lines_),
+      ptt_(loop_, sound_, lines_, dirs),
+      dirs_(std::move(dirs)),
       sleep_(std::move(sleep)) {}
 
 Engine::~Engine() {
@@ -43,7 +45,7 @@ Engine::~Engine() {
 
 std::string Engine::ptt_port_device(int n) {
     if (n < 1 || n > 8) return {};
-    return com_port_device(static_cast<char>('0' + n));
+    return com_port_device(static_cast<char>('0' + n), dirs_);
 }
 
 void Engine::start_worker(WorkerNotifier& notifier) {

@@ -11,6 +11,7 @@
 #include "audio/passes.h"
 #include "audio/ptt.h"
 #include "audio/serial_lines.h"
+#include "audio/serial_ports.h"
 #include "audio/sound_backend.h"
 #include "audio/sound_interface.h"
 #include "audio/worker.h"
@@ -25,7 +26,9 @@ class Engine final : public EngineApi {
     // On the machine's sound system (PortAudio) and serial ports.
     Engine();
     // On the given sound backend and serial lines (tests); both must outlive the engine.
-    Engine(SoundBackend& backend, SerialLines& lines, AudioWorker::Sleep sleep = {});
+    // dirs: where the serial ports are looked for.
+    Engine(SoundBackend& backend, SerialLines& lines, AudioWorker::Sleep sleep = {},
+           SerialPortDirs dirs = {});
     ~Engine() override;
 
     SharedState& shared() override { return shared_; }
@@ -66,12 +69,14 @@ class Engine final : public EngineApi {
     // in 100 ms steps); true when it confirmed its end.
     bool stop_worker();
     SoundInterface& sound() { return sound_; }
+    LoopLibrary& loop() { return loop_; }
     modem::Station& station() { return station_; }
 
   private:
     // Either the owned backend and lines (null references given) or the given ones.
     Engine(std::unique_ptr<SoundBackend> owned_backend, std::unique_ptr<SerialLines> owned_lines,
-           SoundBackend* backend, SerialLines* lines, AudioWorker::Sleep sleep);
+           SoundBackend* backend, SerialLines* lines, AudioWorker::Sleep sleep,
+           SerialPortDirs dirs);
 
     std::unique_ptr<SoundBackend> owned_backend_;
     std::unique_ptr<SerialLines> owned_lines_;
@@ -88,6 +93,7 @@ class Engine final : public EngineApi {
     LoopLibrary loop_;
     SoundInterface sound_;
     PttPort ptt_;
+    SerialPortDirs dirs_;
     AlertPlayer alert_;
     AudioWorker::Sleep sleep_;
     std::unique_ptr<AudioWorker> worker_;
