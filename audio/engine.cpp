@@ -58,16 +58,16 @@ void Engine::start_worker(WorkerNotifier& notifier) {
 bool Engine::stop_worker() {
     shared_.rx_active.store(0);
     shared_.tx_active.store(0);
+    if (!worker_ || worker_->finished()) return !worker_ || worker_->join_if_finished();
     shared_.worker_run.store(0);
-    if (!worker_) {
-        shared_.worker_run.store(1);
-        return true;
-    }
     for (int i = 0; i < 10; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (shared_.worker_run.load()) return worker_->join_if_finished();
+        if (shared_.worker_run.load()) break;
     }
-    return false;
+    // worker_run comes back just before the thread returns: give it that moment.
+    for (int i = 0; i < 100 && shared_.worker_run.load() && !worker_->finished(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return worker_->join_if_finished();
 }
 
 }  // namespace tarpo::audio

@@ -38,7 +38,7 @@ AudioWorker::~AudioWorker() {
     // The owner stops the worker (worker_run = 0) and waits for it before destroying it; a
     // thread that never confirmed is left to the process's end rather than aborting it.
     if (thread_.joinable()) {
-        if (shared_.worker_run.load() == 1)
+        if (finished_.load())
             thread_.join();
         else
             thread_.detach();
@@ -53,12 +53,13 @@ void AudioWorker::start() {
         const int nice = getpriority(PRIO_PROCESS, tid);
         if (errno == 0) setpriority(PRIO_PROCESS, tid, nice - 1);
         audio_worker();
+        finished_.store(true);
     });
 }
 
 bool AudioWorker::join_if_finished() {
     if (!thread_.joinable()) return true;
-    if (shared_.worker_run.load() != 1) return false;
+    if (!finished_.load()) return false;
     thread_.join();
     return true;
 }

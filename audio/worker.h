@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -38,6 +39,8 @@ class AudioWorker {
     void audio_worker();
     // Waits for a finished thread; false (and nothing done) while it still runs.
     bool join_if_finished();
+    // The thread has returned from audio_worker.
+    bool finished() const { return finished_.load(); }
     bool running() const { return thread_.joinable(); }
 
   private:
@@ -54,6 +57,7 @@ class AudioWorker {
     AlertPlayer* alert_;
     Sleep sleep_;
     std::thread thread_;
+    std::atomic<bool> finished_{false};
     std::array<std::int16_t, modem::block_samples> input_{};
     std::array<std::int16_t, modem::block_samples> output_{};
 };
