@@ -1,0 +1,40 @@
+// Placing controls the way the dialog templates give them: absolute positions in dialog units,
+// the identifier as the object name.
+#pragma once
+
+#include <QApplication>
+#include <QFont>
+#include <QWidget>
+#include <utility>
+
+#include "ui/ui_maths.h"
+
+namespace tarpo::ui {
+
+inline void place(QWidget* w, int x, int y, int width, int height) {
+    const PixelRect r = dialog_rect(x, y, width, height);
+    w->setGeometry(r.x, r.y, r.width, r.height);
+}
+
+// A control of type W with parent, identifier (object name; empty for none) and position.
+template <typename W, typename... Args>
+W* make_control(QWidget* parent, const char* id, int x, int y, int width, int height,
+                Args&&... args) {
+    W* w = new W(std::forward<Args>(args)..., parent);
+    if (id[0] != '\0') w->setObjectName(QString::fromLatin1(id));
+    place(w, x, y, width, height);
+    return w;
+}
+
+// A window whose client area is width x height dialog units, not resizable.
+inline void fix_client_size(QWidget* w, int width, int height) {
+    w->setFixedSize(dialog_x(width), dialog_y(height));
+}
+
+inline QFont dialog_font(int points) {
+    QFont f = QApplication::font();
+    f.setPointSize(points);
+    return f;
+}
+
+}  // namespace tarpo::ui

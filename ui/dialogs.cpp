@@ -1,0 +1,227 @@
+#include "ui/dialogs.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTextEdit>
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "ui/controls.h"
+
+namespace tarpo::ui {
+
+namespace {
+
+QPushButton* make_ok_button(QDialog* dialog, int x, int y, int width, int height) {
+    auto* ok = make_control<QPushButton>(dialog, "1", x, y, width, height, QStringLiteral("OK"));
+    ok->setDefault(true);
+    ok->setAutoDefault(false);
+    return ok;
+}
+
+// The selected entry of a single-selection list, or -1. The current item is not used: Qt
+// makes the first entry current when the list takes the focus, without selecting it.
+int selected_row(const QListWidget* list) {
+    const QList<QListWidgetItem*> items = list->selectedItems();
+    return items.isEmpty() ? -1 : list->row(items.first());
+}
+
+void select_row(QListWidget* list, int row) {
+    if (row >= 0 && row < list->count()) {
+        list->setCurrentRow(row);
+    } else {
+        list->clearSelection();
+    }
+}
+
+}  // namespace
+
+void SettingsDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------- Sound Card Selection
+
+SoundDialog::SoundDialog(audio::EngineApi& engine, std::filesystem::path directory, QWidget* parent)
+    : SettingsDialog(parent), engine_(engine), directory_(std::move(directory)) {
+    setObjectName(QStringLiteral("1001"));
+    setWindowTitle(QStringLiteral("Sound Card Selection"));
+    setFont(dialog_font(8));
+    fix_client_size(this, 293, 166);
+
+    make_control<QLabel>(this, "", 6, 8, 26, 8, QStringLiteral("rx input"));
+    rx_input_ = make_control<QListWidget>(this, "1123", 6, 24, 132, 40);
+    make_control<QLabel>(this, "", 154, 9, 63, 8, QStringLiteral("tx output"));
+    tx_output_ = make_control<QListWidget>(this, "1121", 154, 24, 131, 40);
+    make_control<QLabel>(this, "", 6, 81, 36, 8, QStringLiteral("voice input"));
+    voice_input_ = make_control<QListWidget>(this, "1125", 6, 99, 132, 40);
+    make_control<QLabel>(this, "", 154, 81, 41, 8, QStringLiteral("voice output"));
+    voice_output_ = make_control<QListWidget>(this, "1124", 154, 99, 131, 40);
+    QPushButton* ok = make_ok_button(this, 221, 147, 64, 14);
+    connect(ok, &QPushButton::clicked, this, &SoundDialog::on_ok);
+
+    const SharedState& s = engine_.shared();
+    fill(tx_output_, true, false, s.tx_output_device);
+    fill(rx_input_, false, false, s.rx_input_device);
+    fill(voice_input_, false, true, s.voice_input_device);
+    fill(voice_output_, true, true, s.voice_output_device);
+    // No control receives the initial focus.
+    setFocus(Qt::OtherFocusReason);
+}
+
+void SoundDialog::fill(QListWidget* list, bool output, bool voice, int selected) {
+    list->clear();
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    int count = output ? engine_.sound_output_count() : engine_.sound_input_count();
+    // The SDR loop device, the last entry, is offered only for the radio side.
+    if (voice && engine_.sound_loop_present()) count -= 1;
+    count = std::min(count, max_entries);
+    for (int i = 0; i < count; ++i) {
+        const std::string name =
+            output ? engine_.sound_output_name(i) : engine_.sound_input_name(i);
+        list->addItem(QString::fromStdString(name));
+    }
+    select_row(list, selected);
+}
+
+void SoundDialog::on_ok() {
+    SharedState& s = engine_.shared();
+    s.tx_output_device = selected_row(tx_output_);
+    s.rx_input_device = selected_row(rx_input_);
+    s.voice_input_device = selected_row(voice_input_);
+    s.voice_output_device = selected_row(voice_output_);
+    if (s.tx_active) {
+        engine_.sound_select_output(s.tx_output_device, true);
+        engine_.sound_select_input(s.voice_input_device, true);
+    } else {
+        engine_.sound_select_output(s.voice_output_device, true);
+        engine_.sound_select_input(s.rx_input_device, true);
+    }
+    const SoundChoices choices{s.tx_output_device, s.voice_input_device, s.voice_output_device,
+                               s.rx_input_device};
+    save_sound_choices(directory_ / sound_file_name, choices);
+    accept();
+}
+
+// ---------------------------------------------------------------- Set Comport
+
+ComportDialog::ComportDialog(audio::EngineApi& engine, QWidget* parent)
+    : SettingsDialog(parent), engine_(engine) {
+    setObjectName(QStringLiteral("158"));
+    setWindowTitle(QStringLiteral("Set Comport"));
+    setFont(dialog_font(8));
+    fix_client_size(this, 118, 111);
+
+    make_control<QLabel>(this, "", 7, 7, 104, 8, QStringLiteral("Select Com Port for PTT"));
+    list_ = make_control<QListWidget>(this, "1126", 23, 23, 52, 75);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    QPushButton* ok = make_ok_button(this, 90, 28, 21, 64);
+    connect(ok, &QPushButton::clicked, this, &ComportDialog::on_ok);
+
+    list_->addItem(QStringLiteral("None "));
+    for (int n = 1; n <= 8; ++n) list_->addItem(entry_text(n, engine_.ptt_port_device(n)));
+    select_row(list_, engine_.shared().ptt_port_choice - '0');
+    setFocus(Qt::OtherFocusReason);
+}
+
+QString ComportDialog::entry_text(int n, const std::string& device) {
+    QString text = QStringLiteral("Com %1").arg(n);
+    if (!device.empty()) text += QStringLiteral("  ") + QString::fromStdString(device);
+    return text;
+}
+
+void ComportDialog::on_ok() {
+    const char choice = static_cast<char>('0' + selected_row(list_));
+    engine_.shared().ptt_port_choice = choice;
+    engine_.ptt_port_save(choice);
+    engine_.ptt_port_open(choice);
+    accept();
+}
+
+// ---------------------------------------------------------------- Set Callsign
+
+CallsignDialog::CallsignDialog(audio::EngineApi& engine, CallsignText& callsign,
+                               std::filesystem::path directory, QWidget* parent)
+    : SettingsDialog(parent),
+      engine_(engine),
+      callsign_(callsign),
+      directory_(std::move(directory)) {
+    setObjectName(QStringLiteral("160"));
+    setWindowTitle(QStringLiteral("Set Callsign"));
+    setFont(dialog_font(8));
+    fix_client_size(this, 227, 66);
+
+    edit_ = make_control<QLineEdit>(this, "1131", 7, 21, 213, 14);
+    QPushButton* ok = make_ok_button(this, 170, 45, 50, 14);
+    connect(ok, &QPushButton::clicked, this, &CallsignDialog::on_ok);
+    edit_->setText(QString::fromLatin1(callsign_string(callsign_)));
+    edit_->setFocus(Qt::OtherFocusReason);
+}
+
+void CallsignDialog::on_ok() {
+    // The callsign travels as 8-bit characters; letters outside Latin-1 become '?', which the
+    // callsign channel does not send.
+    const QByteArray bytes = edit_->text().toLatin1();
+    callsign_ = make_callsign_text(std::string(bytes.constData(), bytes.size()));
+    engine_.callsign_set(callsign_.data());
+    save_callsign(directory_ / callsign_file_name, callsign_);
+    accept();
+}
+
+// ---------------------------------------------------------------- About
+
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("159"));
+    setWindowTitle(QStringLiteral("About"));
+    setFont(dialog_font(10));
+    fix_client_size(this, 252, 142);
+
+    text_ = make_control<QTextEdit>(this, "1127", 7, 7, 238, 114);
+    text_->setAcceptRichText(false);
+    text_->setPlainText(credits());
+    text_->selectAll();
+    text_->setAlignment(Qt::AlignHCenter);
+    text_->moveCursor(QTextCursor::Start);
+    auto* close = make_control<QPushButton>(this, "1130", 7, 127, 238, 11, QStringLiteral("Close"));
+    close->setAutoDefault(false);
+    close->setFocus(Qt::OtherFocusReason);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(text_, &QTextEdit::textChanged, this, &QDialog::reject);
+    text_->installEventFilter(this);
+    text_->viewport()->installEventFilter(this);
+}
+
+QString AboutDialog::credits() {
+    static constexpr const char* pieces[7] = {
+        "TARPO   V1.3\n\n",
+        "Digital voice for radio amateurs over an SSB voice channel.\n\n",
+        "Fifteen DQPSK carriers 75 Hz apart around a pilot, 50 symbols per second,\n",
+        "speech in 54 bits per 40 ms and a callsign in two more.\n\n",
+        "RSID identification, split tuning, ALC and an analog pass-through.\n\n",
+        "Written by the TARPO developers.\n",
+        "Free software, without any warranty."};
+    QString text;
+    for (const char* piece : pieces) text += QString::fromLatin1(piece);
+    return text;
+}
+
+bool AboutDialog::eventFilter(QObject* watched, QEvent* event) {
+    const bool click = watched == text_->viewport() && event->type() == QEvent::MouseButtonPress;
+    const bool mouse_focus = watched == text_ && event->type() == QEvent::FocusIn &&
+                             static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason;
+    if (click || mouse_focus) {
+        reject();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace tarpo::ui

@@ -1,0 +1,9 @@
+// TARPO: digital voice over an SSB voice channel. The engine does the signal processing on its
+// worker thread; the user interface drives it from the main window.
+#include "audio/engine.h"
+#include "ui/program.h"
+
+int main(int argc, char** argv) {
+    tarpo::audio::Engine engine;
+    return tarpo::ui::run_program(argc, argv, engine);
+}

@@ -1,0 +1,434 @@
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QSlider>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+#include "ui/controls.h"
+#include "ui/dialogs.h"
+#include "ui/graph_widget.h"
+#include "ui/ui_maths.h"
+
+namespace tarpo::ui {
+
+namespace {
+
+constexpr int sound_rate = 48000;  // Hz
+constexpr int timer_period_ms = 150;
+constexpr int start_pause_ms = 1000;
+constexpr int shutdown_waits = 10;  // of shutdown_wait_ms each: at most one second
+constexpr int shutdown_wait_ms = 100;
+constexpr int meter_period_ticks = 5;  // the meters change every 750 ms
+
+void default_pause() {
+    QEventLoop loop;
+    QTimer::singleShot(start_pause_ms, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void default_sleep(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+// Carries the worker's RSID report to the callsign field: the text is copied on the worker's
+// thread and set by a queued call on the user-interface thread.
+class MainWindow::Notifier final : public audio::WorkerNotifier {
+  public:
+    explicit Notifier(MainWindow* window) : window_(window) {}
+    void rsid_report(const char* text) override {
+        const QString copy = QString::fromLatin1(text);
+        QMetaObject::invokeMethod(
+            window_, [window = window_, copy] { window->show_report(copy); }, Qt::QueuedConnection);
+    }
+
+  private:
+    MainWindow* window_;
+};
+
+MainWindow::MainWindow(audio::EngineApi& engine, std::filesystem::path directory, WindowWaits waits)
+    : engine_(engine),
+      directory_(std::move(directory)),
+      waits_(std::move(waits)),
+      notifier_(std::make_unique<Notifier>(this)) {
+    if (!waits_.pause) waits_.pause = default_pause;
+    if (!waits_.sleep) waits_.sleep = default_sleep;
+    callsign_text_ = make_callsign_text("NOCALL");
+
+    setObjectName(QStringLiteral("1000"));
+    setWindowTitle(QStringLiteral("TARPO   V1.3"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(dialog_font(8));
+    build_menu();
+    build_controls();
+
+    timer_ = new QTimer(this);
+    timer_->setObjectName(QStringLiteral("timer1"));
+    timer_->setInterval(timer_period_ms);
+    connect(timer_, &QTimer::timeout, this, &MainWindow::timer_tick);
+
+    move(dialog_x(50), dialog_y(100));
+}
+
+MainWindow::~MainWindow() = default;
+
+audio::WorkerNotifier& MainWindow::notifier() {
+    return *notifier_;
+}
+
+void MainWindow::build_menu() {
+    auto add = [this](auto* parent, const char* text, int id) {
+        QAction* action = parent->addAction(QString::fromLatin1(text));
+        action->setObjectName(QString::number(id));
+        connect(action, &QAction::triggered, this, [this, id] { command(id); });
+    };
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("3000"));
+    QMenu* settings = bar->addMenu(QStringLiteral("Settings"));
+    add(settings, "ComPort", id_comport);
+    add(settings, "Callsign", id_callsign_menu);
+    add(settings, "E&xit", id_exit);
+    QMenu* display = bar->addMenu(QStringLiteral("Display"));
+    add(display, "Scope", id_scope);
+    add(display, "Spectrum", id_spectrum);
+    add(display, "Waterfall", id_waterfall);
+    add(display, "Scrolling Waterfall", id_scrolling_waterfall);
+    add(display, "freqacq", id_freqacq);
+    QMenu* demod = display->addMenu(QStringLiteral("Demod"));
+    add(demod, "PhaseErr/Carrier", id_phase_error);
+    add(demod, "State Center Tone", id_center_tone);
+    add(demod, "State Highest Tone", id_highest_tone);
+    add(demod, "State Lowest Tone", id_lowest_tone);
+    add(bar, "Sound", id_sound);
+    add(bar, "About", id_about);
+}
+
+void MainWindow::build_controls() {
+    auto* client = new QWidget(this);
+    client->setFixedSize(dialog_x(351), dialog_y(194));
+    setCentralWidget(client);
+
+    // Group boxes first, so that the controls they frame lie above them.
+    make_control<QGroupBox>(client, "", 7, 2, 27, 103, QStringLiteral("SNR"));
+    make_control<QGroupBox>(client, "", 316, 1, 29, 94, QStringLiteral("SQ"));
+    make_control<QGroupBox>(client, "", 7, 109, 27, 78, QStringLiteral("Lev"));
+
+    graph_ = make_control<GraphWidget>(client, "1114", 42, 5, 267, 160);
+    connect(graph_, &GraphWidget::acquisition_requested, this,
+            [this] { engine_.request_acquisition(); });
+    connect(graph_, &GraphWidget::tuning_requested, this,
+            [this](int column) { engine_.request_tuning_at(column); });
+
+    callsign_field_ = make_control<QLineEdit>(client, "1115", 42, 173, 199, 14);
+
+    snr_field_ = make_control<QLineEdit>(client, "1119", 12, 87, 18, 12);
+    snr_field_->setEnabled(false);
+    snr_field_->setAlignment(Qt::AlignCenter);
+    snr_field_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), snr_field_));
+
+    auto make_bar = [client](const char* id, int x, int y, int w, int h) {
+        auto* bar = make_control<QProgressBar>(client, id, x, y, w, h);
+        bar->setOrientation(Qt::Vertical);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        return bar;
+    };
+    level_bar_ = make_bar("1123", 15, 123, 11, 57);
+    snr_bar_ = make_bar("1129", 15, 14, 11, 68);
+
+    squelch_indicator_ = make_control<QRadioButton>(client, "1126", 326, 75, 10, 12);
+
+    // Position 0 at the top and 100 at the bottom, the Up key moving toward 0.
+    squelch_slider_ = make_control<QSlider>(client, "1128", 325, 13, 12, 61, Qt::Vertical);
+    squelch_slider_->setRange(0, 100);
+    squelch_slider_->setPageStep(20);
+    squelch_slider_->setInvertedAppearance(true);
+    squelch_slider_->setInvertedControls(true);
+    squelch_slider_->setTickPosition(QSlider::NoTicks);
+    connect(squelch_slider_, &QSlider::valueChanged, this,
+            [this](int position) { engine_.shared().sq_level = squelch_level(position); });
+
+    auto make_toggle = [this, client](const char* id, const char* caption, int x, int y, int w,
+                                      int h) {
+        auto* button =
+            make_control<QPushButton>(client, id, x, y, w, h, QString::fromLatin1(caption));
+        button->setCheckable(true);
+        const int number = QString::fromLatin1(id).toInt();
+        connect(button, &QPushButton::clicked, this, [this, number] { command(number); });
+        return button;
+    };
+    make_toggle("1130", "ALC", 316, 116, 29, 14);
+    tx_button_ = make_toggle("1118", "TX", 316, 148, 29, 39);
+    make_toggle("1131", "Split", 316, 100, 29, 14);
+    make_toggle("1132", "TXID", 283, 172, 26, 15);
+    make_toggle("1133", "RXID", 249, 172, 27, 15);
+    make_toggle("1134", "Analog", 316, 132, 29, 14);
+
+    setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
+}
+
+void MainWindow::start() {
+    if (started_) return;
+    started_ = true;
+    SharedState& s = engine_.shared();
+
+    squelch_slider_->setValue(50);
+
+    SoundChoices choices{s.tx_output_device, s.voice_input_device, s.voice_output_device,
+                         s.rx_input_device};
+    load_sound_choices(directory_ / sound_file_name, choices);
+    s.tx_output_device = choices.tx_output_device;
+    s.voice_input_device = choices.voice_input_device;
+    s.voice_output_device = choices.voice_output_device;
+    s.rx_input_device = choices.rx_input_device;
+
+    load_callsign(directory_ / callsign_file_name, callsign_text_);
+    engine_.callsign_set(callsign_text_.data());
+
+    engine_.sound_init(sound_rate);
+
+    // An index at or beyond its list's count is replaced by 0 and asks for a choice; negative
+    // indexes (no selection: the default device) pass.
+    bool choice_needed = false;
+    auto check = [&choice_needed](std::atomic<int>& index, int count) {
+        if (index >= count) {
+            index = 0;
+            choice_needed = true;
+        }
+    };
+    const int outputs = engine_.sound_output_count();
+    const int inputs = engine_.sound_input_count();
+    check(s.tx_output_device, outputs);
+    check(s.rx_input_device, inputs);
+    check(s.voice_output_device, outputs);
+    check(s.voice_input_device, inputs);
+
+    engine_.codec_init();
+    const char port = engine_.ptt_port_load();
+    s.ptt_port_choice = port;
+    engine_.ptt_port_open(port);
+    graph_->display_init();
+    engine_.spectrum_init();
+    engine_.modem_init();
+    engine_.init_rsid();
+    timer_->start();
+    waits_.pause();
+
+    if (choice_needed && !shut_down_) {
+        SoundDialog dialog(engine_, directory_, this);
+        dialog.exec();
+    }
+    // A window closed during the pause or the dialog has already shut down: no worker then.
+    if (shut_down_) return;
+    engine_.start_worker(*notifier_);
+    worker_started_ = true;
+}
+
+void MainWindow::toggle(std::atomic<int>& flag) {
+    flag = flag ? 0 : 1;
+}
+
+void MainWindow::command(int id) {
+    SharedState& s = engine_.shared();
+    switch (id) {
+        case id_comport: {
+            ComportDialog dialog(engine_, this);
+            dialog.exec();
+            break;
+        }
+        case id_callsign_menu: {
+            CallsignDialog dialog(engine_, callsign_text_, directory_, this);
+            dialog.exec();
+            break;
+        }
+        case id_exit:
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+            break;
+        case id_scope:
+            s.display_mode = display_scope;
+            break;
+        case id_spectrum:
+            s.display_mode = display_spectrum;
+            break;
+        case id_waterfall:
+            s.display_mode = display_waterfall;
+            break;
+        case id_scrolling_waterfall:
+            s.display_mode = display_scrolling_waterfall;
+            break;
+        case id_freqacq:
+            s.display_mode = display_freqacq;
+            break;
+        case id_phase_error:
+            s.display_mode = display_phase_error;
+            break;
+        case id_center_tone:
+            s.display_mode = display_constellation;
+            s.constellation_carrier = 7;
+            break;
+        case id_highest_tone:
+            s.display_mode = display_constellation;
+            s.constellation_carrier = 14;
+            break;
+        case id_lowest_tone:
+            s.display_mode = display_constellation;
+            s.constellation_carrier = 0;
+            break;
+        case id_sound: {
+            SoundDialog dialog(engine_, directory_, this);
+            dialog.exec();
+            break;
+        }
+        case id_about: {
+            AboutDialog dialog(this);
+            dialog.exec();
+            break;
+        }
+        case id_alc:
+            toggle(s.alc_on);
+            break;
+        case id_split:
+            toggle(s.split_on);
+            s.retune_request = 1;  // the worker re-derives the oscillator steps with Split
+            break;
+        case id_txid:
+            toggle(s.txid_on);
+            break;
+        case id_rxid:
+            toggle(s.rxid_on);
+            break;
+        case id_analog:
+            toggle(s.analog_mode);
+            break;
+        case id_tx:
+            // The button has already flipped its own pressed state.
+            if (tx_stop_countdown_ >= 0) {
+                tx_button_->setChecked(false);  // an end of transmission is pending: refused
+            } else if (s.rx_active) {
+                s.rx_active = 0;
+                s.tx_active = 1;
+                saved_display_mode_ = s.display_mode;
+                s.display_mode = display_scope;
+            } else {
+                tx_stop_countdown_ = 4;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void MainWindow::timer_tick() {
+    SharedState& s = engine_.shared();
+    if (tx_stop_countdown_ >= 0) {
+        --tx_stop_countdown_;
+        if (tx_stop_countdown_ == 0 && s.tx_active) {
+            s.acq_request = 0;
+            s.tx_active = 0;
+            s.rx_active = 1;
+            s.display_mode = saved_display_mode_;
+        }
+    }
+    engine_.spectrum_tick();
+    graph_invalidate();
+    if (++meter_tick_ >= meter_period_ticks) {
+        meter_tick_ = 0;
+        refresh_meters();
+    }
+}
+
+void MainWindow::graph_invalidate() {
+    SharedState& s = engine_.shared();
+    GraphInput& in = graph_input_;
+    in.display_mode = s.display_mode;
+    in.tuned_freq = s.tuned_freq;
+    for (int i = 0; i < 400; ++i) in.spectrum_input[i] = load_relaxed(s.spectrum_input[i]);
+    in.display_spectrum = engine_.display_spectrum();
+    in.error_bars = engine_.error_bars();
+    for (int k = 0; k < 32; ++k) {
+        in.constellation_re[k] = load_relaxed(s.constellation_re[k]);
+        in.constellation_im[k] = load_relaxed(s.constellation_im[k]);
+    }
+    in.timing_marker = s.timing_marker;
+    graph_->graph_invalidate(in);
+}
+
+void MainWindow::set_squelch_indicator(bool open) {
+    // An automatic radio button alone in its group cannot be unchecked by Qt while it is
+    // exclusive; the worker's squelch must be able to close it.
+    squelch_indicator_->setAutoExclusive(false);
+    squelch_indicator_->setChecked(open);
+    squelch_indicator_->setAutoExclusive(true);
+}
+
+void MainWindow::refresh_meters() {
+    SharedState& s = engine_.shared();
+
+    const int peak = s.peak_level;
+    if (peak >= 0) level_bar_->setValue(progress_shown(level_bar_value(peak)));
+    s.peak_level = -1;  // the worker starts a new peak
+
+    const int squelch = s.squelch_open;
+    if (squelch != shown_squelch_) {
+        set_squelch_indicator(squelch != 0);
+        shown_squelch_ = squelch;
+    }
+
+    const int snr = snr_db(s.phase_error);
+    if (snr != shown_snr_) {
+        snr_field_->setText(QString::number(snr));
+        snr_bar_->setValue(progress_shown(4 * snr));
+        shown_snr_ = snr;
+    }
+
+    char received[80] = {};
+    const int length = engine_.callsign_take_text(received);
+    received[sizeof received - 1] = '\0';
+    if (length != 0 && s.squelch_open == 1) callsign_field_->setText(QString::fromLatin1(received));
+}
+
+void MainWindow::show_report(const QString& text) {
+    callsign_field_->setText(text);
+}
+
+void MainWindow::shutdown() {
+    if (shut_down_) return;
+    shut_down_ = true;
+    SharedState& s = engine_.shared();
+    s.rx_active = 0;
+    s.tx_active = 0;
+    s.worker_run = 0;
+    timer_->stop();
+    for (int i = 0; i < shutdown_waits; ++i) {
+        waits_.sleep(shutdown_wait_ms);
+        if (s.worker_run != 0) {
+            worker_confirmed_ = true;
+            break;
+        }
+    }
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    shutdown();
+    event->accept();
+}
+
+}  // namespace tarpo::ui

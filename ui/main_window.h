@@ -1,0 +1,138 @@
+// The main window (template 1000): menu, toggles, meters, squelch slider, the graph and the
+// callsign field; Start, the commands, the 150 ms timer tick and Shutdown in the order the
+// program has always kept. It runs on the user-interface thread and talks to the engine only
+// through EngineApi and the shared state.
+#pragma once
+
+#include <QMainWindow>
+#include <filesystem>
+#include <functional>
+
+#include "audio/engine_api.h"
+#include "ui/graph_canvas.h"
+#include "ui/settings_files.h"
+
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTimer;
+
+namespace tarpo::ui {
+
+class GraphWidget;
+
+// Control and menu identifiers.
+enum ControlId : int {
+    id_exit = 150,
+    id_graph = 1114,
+    id_callsign = 1115,
+    id_tx = 1118,
+    id_snr_field = 1119,
+    id_level_bar = 1123,
+    id_squelch_indicator = 1126,
+    id_squelch_slider = 1128,
+    id_snr_bar = 1129,
+    id_alc = 1130,
+    id_split = 1131,
+    id_txid = 1132,
+    id_rxid = 1133,
+    id_analog = 1134,
+    id_scope = 40101,
+    id_spectrum = 40102,
+    id_waterfall = 40103,
+    id_sound = 40113,
+    id_about = 40131,
+    id_comport = 40130,
+    id_callsign_menu = 40132,
+    id_center_tone = 40133,
+    id_freqacq = 40136,
+    id_lowest_tone = 40137,
+    id_highest_tone = 40138,
+    id_phase_error = 40140,
+    id_scrolling_waterfall = 40146,
+};
+
+// The waits of Start and Shutdown, replaceable so that tests need not sleep.
+struct WindowWaits {
+    // Start's one-second pause after the timer starts. The default runs a nested event loop for
+    // 1000 ms that holds back user input: the window appears and paints and the timer ticks,
+    // but no command is served before the worker runs.
+    std::function<void()> pause;
+    // One of Shutdown's waits for the worker, in milliseconds (100). The default sleeps.
+    std::function<void(int)> sleep;
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    // `directory` holds sc.txt and cs.txt (the working directory in the program).
+    MainWindow(audio::EngineApi& engine, std::filesystem::path directory = ".",
+               WindowWaits waits = {});
+    ~MainWindow() override;
+
+    // Start, steps 1 to 16: settings, engine, timer, pause, device dialog, worker.
+    void start();
+    // Everything the menu and the buttons do, by identifier.
+    void command(int id);
+    // One 150 ms tick: end-of-transmission countdown, spectrum_tick, graph, meters.
+    void timer_tick();
+    // Stops the worker and the timer and waits up to one second; runs once, from closeEvent.
+    void shutdown();
+
+    // Whether the worker confirmed its end (worker_run back to 1) during Shutdown.
+    bool worker_confirmed() const { return worker_confirmed_; }
+    // Whether the engine may be destroyed: no worker ever started, or it confirmed its end.
+    bool worker_finished() const { return !worker_started_ || worker_confirmed_; }
+    bool is_shut_down() const { return shut_down_; }
+    int tx_stop_countdown() const { return tx_stop_countdown_; }
+    const CallsignText& callsign_text() const { return callsign_text_; }
+    GraphWidget* graph() const { return graph_; }
+    audio::WorkerNotifier& notifier();
+
+    // Puts a report of the worker into the callsign field; called on this thread.
+    void show_report(const QString& text);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    class Notifier;
+
+    void build_controls();
+    void build_menu();
+    void refresh_meters();
+    void graph_invalidate();
+    void toggle(std::atomic<int>& flag);
+    void set_squelch_indicator(bool open);
+
+    audio::EngineApi& engine_;
+    std::filesystem::path directory_;
+    WindowWaits waits_;
+    std::unique_ptr<Notifier> notifier_;
+
+    GraphWidget* graph_ = nullptr;
+    QLineEdit* callsign_field_ = nullptr;
+    QLineEdit* snr_field_ = nullptr;
+    QProgressBar* level_bar_ = nullptr;
+    QRadioButton* squelch_indicator_ = nullptr;
+    QSlider* squelch_slider_ = nullptr;
+    QProgressBar* snr_bar_ = nullptr;
+    QPushButton* tx_button_ = nullptr;
+    QTimer* timer_ = nullptr;
+
+    CallsignText callsign_text_{};
+    int tx_stop_countdown_ = -1;  // ticks until a requested end of transmission; -1 none
+    int saved_display_mode_ = 1;  // display_mode when transmission started
+    int meter_tick_ = 0;
+    int shown_squelch_ = 0;
+    int shown_snr_ = 0;
+    bool started_ = false;
+    bool shut_down_ = false;
+    bool worker_started_ = false;
+    bool worker_confirmed_ = false;
+    GraphInput graph_input_;  // filled each tick; kept here to avoid 7 kB on the stack
+};
+
+}  // namespace tarpo::ui
