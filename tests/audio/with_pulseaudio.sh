@@ -122,6 +122,12 @@ if command -v parec >/dev/null 2>&1; then
     done
 fi
 
+# Under AddressSanitizer: the sound libraries' own start-up allocations are not ours to
+# report; full unwinding lets the suppression see the ALSA frames below uninstrumented code.
+here=$(cd "$(dirname "$0")" && pwd)
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/sound_libraries.supp"
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
+
 "$@"
 status=$?
 exit "$status"
