@@ -1,0 +1,109 @@
+// A recording stand-in for the engine: every call is logged by name (with its argument where it
+// has one), an observer sees each call as it happens, and the parts the user interface relies on
+// for behaviour (callsign channel, acquisition and display arrays) are the real ones.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "audio/engine_api.h"
+#include "modem/spectrum.h"
+#include "voice/callsign.h"
+
+namespace tarpo::ui::testing {
+
+class FakeEngine : public audio::EngineApi {
+  public:
+    SharedState state;
+    voice::CallsignChannel channel;
+    modem::Acquisition acquisition{state};
+
+    std::vector<std::string> calls;
+    std::function<void(const std::string&)> observer;
+
+    // Sound cards; the loop device, when present, is one more entry at the end of each list.
+    int sound_inputs = 2;
+    int sound_outputs = 2;
+    bool loop = false;
+    char port_in_file = '0';
+    std::array<std::string, 9> port_devices{};  // index n: the device of Com n
+    audio::WorkerNotifier* notifier = nullptr;
+
+    bool called(const std::string& name) const {
+        for (const std::string& c : calls) {
+            if (c == name) return true;
+        }
+        return false;
+    }
+
+    SharedState& shared() override { return state; }
+    void callsign_set(char* text) override {
+        record("callsign_set " + std::string(text));
+        channel.callsign_set(text);
+    }
+    int callsign_take_text(char* buffer) override { return channel.callsign_take_text(buffer); }
+
+    void sound_init(int rate) override { record("sound_init " + std::to_string(rate)); }
+    int sound_input_count() override { return sound_inputs + (loop ? 1 : 0); }
+    int sound_output_count() override { return sound_outputs + (loop ? 1 : 0); }
+    std::string sound_input_name(int index) override {
+        return loop && index == sound_inputs ? "SDR Loop In Device" : "In " + std::to_string(index);
+    }
+    std::string sound_output_name(int index) override {
+        return loop && index == sound_outputs ? "SDR Loop Out Device"
+                                              : "Out " + std::to_string(index);
+    }
+    bool sound_loop_present() override { return loop; }
+    void sound_select_input(int device, bool blocking) override {
+        record("sound_select_input " + std::to_string(device) + (blocking ? " blocking" : ""));
+    }
+    void sound_select_output(int device, bool blocking) override {
+        record("sound_select_output " + std::to_string(device) + (blocking ? " blocking" : ""));
+    }
+
+    void codec_init() override { record("codec_init"); }
+    char ptt_port_load() override {
+        record("ptt_port_load");
+        return port_in_file;
+    }
+    void ptt_port_open(char choice) override { record(std::string("ptt_port_open ") + choice); }
+    void ptt_port_save(char choice) override { record(std::string("ptt_port_save ") + choice); }
+    std::string ptt_port_device(int n) override {
+        return n >= 0 && n < 9 ? port_devices[static_cast<std::size_t>(n)] : std::string();
+    }
+
+    void spectrum_init() override { record("spectrum_init"); }
+    void spectrum_tick() override {
+        ++ticks;
+        acquisition.spectrum_tick();
+    }
+    void request_acquisition() override {
+        record("request_acquisition");
+        acquisition.request_acquisition();
+    }
+    void request_tuning_at(int x) override {
+        record("request_tuning_at " + std::to_string(x));
+        acquisition.request_tuning_at(x);
+    }
+    const std::array<double, 400>& display_spectrum() override {
+        return acquisition.display_spectrum();
+    }
+    const std::array<double, 15>& error_bars() override { return acquisition.error_bars(); }
+
+    void modem_init() override { record("modem_init"); }
+    void init_rsid() override { record("init_rsid"); }
+    void start_worker(audio::WorkerNotifier& n) override {
+        notifier = &n;
+        record("start_worker");
+    }
+
+    int ticks = 0;  // spectrum_tick calls, not logged: there is one per timer tick
+
+    void record(const std::string& call) {
+        calls.push_back(call);
+        if (observer) observer(call);
+    }
+};
+
+}  // namespace tarpo::ui::testing

@@ -1,0 +1,472 @@
+// The main window against the recording fake: Start's order and its device check, the TX
+// switch through its ticks, toggles, slider, menus, meters, clicks, the worker's report and
+// Shutdown.
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <thread>
+
+#include "fake_engine.h"
+#include "ui/graph_widget.h"
+
+namespace tarpo::ui {
+namespace {
+
+using testing::FakeEngine;
+
+void write(const std::filesystem::path& file, const std::string& content) {
+    std::ofstream(file, std::ios::binary) << content;
+}
+
+class Window : public ::testing::Test {
+  protected:
+    Window() {
+        waits.pause = [this] {
+            engine.record("pause");
+            if (during_pause) during_pause();
+        };
+        waits.sleep = [this](int ms) {
+            sleeps.push_back(ms);
+            if (static_cast<int>(sleeps.size()) == confirm_on_sleep) engine.state.worker_run = 1;
+        };
+    }
+
+    std::filesystem::path dir() const { return temp_.path().toStdString(); }
+
+    // A window after Start, its timer stopped so that the test drives the ticks.
+    MainWindow& started() {
+        window = std::make_unique<MainWindow>(engine, dir(), waits);
+        window->show();
+        window->start();
+        window->findChild<QTimer*>("timer1")->stop();
+        engine.calls.clear();
+        return *window;
+    }
+    template <typename T>
+    T* child(const char* id) {
+        T* c = window->findChild<T*>(QString::fromLatin1(id));
+        EXPECT_NE(c, nullptr) << id;
+        return c;
+    }
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i) window->timer_tick();
+    }
+    QImage graph_picture() {
+        return window->graph()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+
+    QTemporaryDir temp_;
+    FakeEngine engine;
+    WindowWaits waits;
+    std::function<void()> during_pause;
+    std::vector<int> sleeps;
+    int confirm_on_sleep = -1;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(Window, StartRunsInOrder) {
+    write(dir() / "sc.txt", "1 SCouttx\n0 SCintx\n1 SCoutrx\n-1 SCintx\n");
+    write(dir() / "cs.txt", "dl1abc");
+    engine.port_in_file = '4';
+    window = std::make_unique<MainWindow>(engine, dir(), waits);
+    auto* slider = child<QSlider>("1128");
+    auto* timer = window->findChild<QTimer*>("timer1");
+    std::vector<std::string> seen;
+    engine.observer = [&](const std::string& call) {
+        if (call.rfind("callsign_set", 0) == 0) {
+            // Slider, sc.txt and cs.txt come before the callsign channel.
+            EXPECT_EQ(slider->value(), 50);
+            EXPECT_EQ(engine.state.tx_output_device, 1);
+            EXPECT_EQ(engine.state.rx_input_device, -1);
+        }
+        if (call == "spectrum_init") {
+            EXPECT_TRUE(window->graph()->initialised());
+        }
+        if (call == "codec_init") {
+            EXPECT_FALSE(window->graph()->initialised());
+        }
+        if (call == "pause") {
+            EXPECT_TRUE(timer->isActive());
+        }
+        if (call == "init_rsid") {
+            EXPECT_FALSE(timer->isActive());
+        }
+    };
+    window->start();
+    EXPECT_EQ(engine.calls,
+              (std::vector<std::string>{"callsign_set dl1abc", "sound_init 48000", "codec_init",
+                                        "ptt_port_load", "ptt_port_open 4", "spectrum_init",
+                                        "modem_init", "init_rsid", "pause", "start_worker"}));
+    EXPECT_EQ(timer->interval(), 150);
+    EXPECT_EQ(engine.state.ptt_port_choice, '4');
+    EXPECT_EQ(engine.state.sq_level, 7);
+    EXPECT_EQ(callsign_string(window->callsign_text()), "DL1ABC");  // put in capitals in place
+    // A -1 index passes the check; nothing was out of range, so no dialog opened.
+    EXPECT_EQ(engine.state.rx_input_device, -1);
+    EXPECT_EQ(engine.notifier, &window->notifier());
+    timer->stop();
+}
+
+TEST_F(Window, MissingFilesMeanDefaultsAndNoDialog) {
+    bool dialog = false;
+    during_pause = [&] {
+        QTimer::singleShot(0, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                dialog = true;
+                modal->close();
+            }
+        });
+    };
+    started();
+    QApplication::processEvents();
+    EXPECT_FALSE(dialog);
+    EXPECT_EQ(callsign_string(window->callsign_text()), "NOCALL");
+    EXPECT_EQ(engine.state.tx_output_device, 0);
+}
+
+TEST_F(Window, OutOfRangeDeviceOpensTheDialogBeforeTheWorker) {
+    write(dir() / "sc.txt", "5 SCouttx\n0 SCintx\n1 SCoutrx\n1 SCintx\n");
+    engine.sound_outputs = 3;
+    engine.sound_inputs = 3;
+    QString opened;
+    bool worker_before_dialog = true;
+    during_pause = [&] {
+        // Runs inside the dialog's own loop, which starts right after the pause.
+        QTimer::singleShot(0, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            ASSERT_NE(modal, nullptr);
+            opened = modal->objectName();
+            worker_before_dialog = engine.called("start_worker");
+            modal->close();  // closed without OK
+        });
+    };
+    window = std::make_unique<MainWindow>(engine, dir(), waits);
+    window->start();
+    window->findChild<QTimer*>("timer1")->stop();
+    EXPECT_EQ(opened, "1001");
+    EXPECT_FALSE(worker_before_dialog);
+    EXPECT_TRUE(engine.called("start_worker"));
+    // The replaced value stays in memory; the file is not rewritten.
+    EXPECT_EQ(engine.state.tx_output_device, 0);
+    std::ifstream in(dir() / "sc.txt");
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "5 SCouttx");
+}
+
+TEST_F(Window, NoDeviceInOneDirectionAlwaysAsks) {
+    engine.sound_inputs = 0;
+    int dialogs = 0;
+    during_pause = [&] {
+        QTimer::singleShot(0, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                ++dialogs;
+                modal->close();
+            }
+        });
+    };
+    window = std::make_unique<MainWindow>(engine, dir(), waits);
+    window->start();
+    window->findChild<QTimer*>("timer1")->stop();
+    EXPECT_EQ(dialogs, 1);
+}
+
+TEST_F(Window, TxSwitchThroughItsTicks) {
+    started();
+    auto* tx = child<QPushButton>("1118");
+    SharedState& s = engine.state;
+    s.display_mode = display_spectrum;
+
+    tx->click();  // receiving -> transmitting
+    EXPECT_TRUE(tx->isChecked());
+    EXPECT_EQ(s.rx_active, 0);
+    EXPECT_EQ(s.tx_active, 1);
+    EXPECT_EQ(s.display_mode, display_scope);
+    ticks(3);
+    EXPECT_EQ(s.tx_active, 1);
+
+    tx->click();  // transmitting -> stopping
+    EXPECT_FALSE(tx->isChecked());
+    EXPECT_EQ(window->tx_stop_countdown(), 4);
+    s.acq_request = 1;
+    ticks(3);
+    EXPECT_EQ(s.tx_active, 1);  // still transmitting for three ticks
+    EXPECT_EQ(window->tx_stop_countdown(), 1);
+    tx->click();  // refused while stopping
+    EXPECT_FALSE(tx->isChecked());
+    EXPECT_EQ(s.tx_active, 1);
+    EXPECT_EQ(window->tx_stop_countdown(), 1);
+
+    ticks(1);  // the fourth tick switches back
+    EXPECT_EQ(s.tx_active, 0);
+    EXPECT_EQ(s.rx_active, 1);
+    EXPECT_EQ(s.acq_request, 0);
+    EXPECT_EQ(s.display_mode, display_spectrum);
+    EXPECT_EQ(window->tx_stop_countdown(), 0);
+    tx->click();  // refused within one tick after the switch
+    EXPECT_FALSE(tx->isChecked());
+    EXPECT_EQ(s.tx_active, 0);
+
+    ticks(1);
+    EXPECT_EQ(window->tx_stop_countdown(), -1);
+    tx->click();  // accepted again
+    EXPECT_TRUE(tx->isChecked());
+    EXPECT_EQ(s.tx_active, 1);
+}
+
+TEST_F(Window, TogglesFlipTheirFlags) {
+    started();
+    const std::pair<const char*, std::atomic<int>*> toggles[] = {
+        {"1130", &engine.state.alc_on},
+        {"1131", &engine.state.split_on},
+        {"1132", &engine.state.txid_on},
+        {"1133", &engine.state.rxid_on},
+        {"1134", &engine.state.analog_mode}};
+    for (const auto& [id, flag] : toggles) {
+        auto* button = child<QPushButton>(id);
+        EXPECT_FALSE(button->isChecked());
+        EXPECT_EQ(*flag, 0);
+        button->click();
+        EXPECT_TRUE(button->isChecked());
+        EXPECT_EQ(*flag, 1) << id;
+        button->click();
+        EXPECT_FALSE(button->isChecked());
+        EXPECT_EQ(*flag, 0) << id;
+    }
+    // Split also asks the worker to re-derive its oscillator steps.
+    engine.state.retune_request = 0;
+    child<QPushButton>("1131")->click();
+    EXPECT_EQ(engine.state.retune_request, 1);
+    EXPECT_EQ(engine.state.alc_on, 0);  // the others untouched
+}
+
+TEST_F(Window, SquelchSliderRunsTopToBottom) {
+    started();
+    auto* slider = child<QSlider>("1128");
+    EXPECT_EQ(slider->minimum(), 0);
+    EXPECT_EQ(slider->maximum(), 100);
+    slider->setValue(100);
+    EXPECT_EQ(engine.state.sq_level, 15);
+    slider->setValue(0);
+    EXPECT_EQ(engine.state.sq_level, 0);
+    slider->setValue(33);
+    EXPECT_EQ(engine.state.sq_level, 4);
+
+    // Position 0 is at the top and 100 at the bottom: a click above the handle lowers the
+    // position, one below raises it; the Down key moves down.
+    slider->setValue(50);
+    QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() / 2, 1));
+    EXPECT_LT(slider->value(), 50);
+    slider->setValue(50);
+    QTest::mouseClick(slider, Qt::LeftButton, {},
+                      QPoint(slider->width() / 2, slider->height() - 2));
+    EXPECT_GT(slider->value(), 50);
+    slider->setValue(50);
+    QTest::keyClick(slider, Qt::Key_Down);
+    EXPECT_EQ(slider->value(), 51);
+}
+
+TEST_F(Window, DisplayMenuAndDemodSubmenu) {
+    started();
+    EXPECT_EQ(window->windowTitle(), "TARPO   V1.3");
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_EQ(window->graph()->geometry(), QRect(63, 8, 400, 260));
+
+    const QList<QAction*> bar = window->menuBar()->actions();
+    QStringList titles;
+    for (QAction* a : bar) titles << a->text();
+    EXPECT_EQ(titles, (QStringList{"Settings", "Display", "Sound", "About"}));
+    QStringList settings;
+    for (QAction* a : bar[0]->menu()->actions()) settings << a->text();
+    EXPECT_EQ(settings, (QStringList{"ComPort", "Callsign", "E&xit"}));
+    QMenu* display = bar[1]->menu();
+    QStringList display_items;
+    for (QAction* a : display->actions()) display_items << a->text();
+    EXPECT_EQ(display_items, (QStringList{"Scope", "Spectrum", "Waterfall", "Scrolling Waterfall",
+                                          "freqacq", "Demod"}));
+    QStringList demod;
+    for (QAction* a : display->actions().last()->menu()->actions()) demod << a->text();
+    EXPECT_EQ(demod, (QStringList{"PhaseErr/Carrier", "State Center Tone", "State Highest Tone",
+                                  "State Lowest Tone"}));
+
+    struct Entry {
+        const char* id;
+        int mode;
+        int carrier;  // constellation_carrier afterwards
+    };
+    engine.state.constellation_carrier = 3;
+    const Entry entries[] = {{"40101", 1, 3},  {"40102", 2, 3}, {"40103", 9, 3},
+                             {"40146", 10, 3}, {"40136", 3, 3}, {"40140", 5, 3},
+                             {"40138", 4, 14}, {"40137", 4, 0}, {"40133", 4, 7}};
+    for (const Entry& e : entries) {
+        window->findChild<QAction*>(e.id)->trigger();
+        EXPECT_EQ(engine.state.display_mode, e.mode) << e.id;
+        EXPECT_EQ(engine.state.constellation_carrier, e.carrier) << e.id;
+    }
+}
+
+TEST_F(Window, MetersEveryFifthTick) {
+    started();
+    SharedState& s = engine.state;
+    auto* snr_field = child<QLineEdit>("1119");
+    auto* snr_bar = child<QProgressBar>("1129");
+    auto* level = child<QProgressBar>("1123");
+    auto* squelch = child<QRadioButton>("1126");
+
+    ticks(5);  // phase_error 0: SNR 0, equal to the initial shown value, so nothing shown
+    EXPECT_EQ(snr_field->text(), "");
+    EXPECT_EQ(s.peak_level, -1);
+
+    s.phase_error = 0.01;
+    s.peak_level = 32767;
+    s.squelch_open = 1;
+    ticks(4);
+    EXPECT_EQ(snr_field->text(), "");
+    EXPECT_EQ(level->value(), 0);
+    ticks(1);
+    EXPECT_EQ(snr_field->text(), "31");
+    EXPECT_EQ(snr_bar->value(), 100);             // 124, a full bar
+    EXPECT_EQ(level->value(), level->maximum());  // 102, a full bar
+    EXPECT_TRUE(squelch->isChecked());
+    EXPECT_EQ(s.peak_level, -1);
+
+    // A peak of -1 (none since the last refresh) leaves the bar.
+    s.phase_error = std::nextafter(0.01, 0.0);
+    s.squelch_open = 0;
+    ticks(5);
+    EXPECT_EQ(snr_field->text(), "0");
+    EXPECT_EQ(snr_bar->value(), 0);
+    EXPECT_EQ(level->value(), 100);
+    EXPECT_FALSE(squelch->isChecked());
+
+    s.phase_error = 4.0;  // 5 dB
+    s.peak_level = 3200;
+    ticks(5);
+    EXPECT_EQ(snr_field->text(), "5");
+    EXPECT_EQ(snr_bar->value(), 20);
+    EXPECT_EQ(level->value(), 10);
+
+    s.phase_error = 150.0;  // -10 dB: shown, with an empty bar
+    ticks(5);
+    EXPECT_EQ(snr_field->text(), "-10");
+    EXPECT_EQ(snr_bar->value(), 0);
+}
+
+TEST_F(Window, ReceivedCallsignShownWhileSquelchOpen) {
+    started();
+    auto* field = child<QLineEdit>("1115");
+    engine.state.squelch_open = 1;
+    ticks(5);
+    EXPECT_EQ(field->text(), "");  // nothing received yet
+
+    // Let a transmitting channel's sequence reach the fake's receiving channel.
+    voice::CallsignChannel sender;
+    char text[80] = "ok2xyz";
+    sender.callsign_set(text);
+    for (int i = 0; i < 200; ++i)
+        engine.channel.callsign_receive_dibit(sender.callsign_next_dibit());
+
+    engine.state.squelch_open = 0;
+    ticks(5);
+    EXPECT_EQ(field->text(), "");  // squelch closed: not written
+    window->show_report("RSID 1500.0  TARPO");
+    engine.state.squelch_open = 1;
+    ticks(4);
+    EXPECT_EQ(field->text(), "RSID 1500.0  TARPO");
+    ticks(1);
+    EXPECT_EQ(field->text(), "OK2XYZ");  // overwrites the report
+}
+
+TEST_F(Window, ClicksInTheGraphTune) {
+    started();
+    engine.state.display_mode = display_spectrum;
+    ticks(1);
+    QImage picture = graph_picture();
+    EXPECT_EQ(picture.pixel(192, 100), pen_red);
+    EXPECT_EQ(picture.pixel(106, 100), pen_blue);
+    EXPECT_EQ(picture.pixel(278, 100), pen_blue);
+
+    QTest::mouseClick(window->graph(), Qt::RightButton, {}, QPoint(40, 120));
+    EXPECT_DOUBLE_EQ(engine.state.tuned_freq, 925.0);
+    EXPECT_EQ(engine.state.acq_request, 2);
+    ticks(1);
+    picture = graph_picture();
+    EXPECT_EQ(picture.pixel(100, 100), pen_red);
+    EXPECT_EQ(picture.pixel(192, 100), pen_black);
+
+    QTest::mouseClick(window->graph(), Qt::LeftButton, {}, QPoint(250, 30));
+    EXPECT_EQ(engine.state.acq_request, 1);
+    EXPECT_EQ(engine.calls.back(), "request_acquisition");
+}
+
+TEST_F(Window, TimerTickRepaintsTheGraphInItsView) {
+    started();
+    engine.state.display_mode = display_scope;
+    for (int i = 0; i < 400; ++i) store_relaxed(engine.state.spectrum_input[i], 250);
+    ticks(1);
+    EXPECT_EQ(graph_picture().pixel(50, 131), pen_green);
+    engine.state.display_mode = 7;
+    ticks(1);
+    EXPECT_EQ(graph_picture().pixel(50, 131), pen_black);
+    EXPECT_EQ(engine.ticks, 2);
+}
+
+TEST_F(Window, RsidReportArrivesFromAnotherThread) {
+    started();
+    auto* field = child<QLineEdit>("1115");
+    std::thread worker([this] {
+        char text[40] = "RSID 1234.5  TARPO";
+        window->notifier().rsid_report(text);
+        std::memset(text, 'X', sizeof text - 1);  // the report must have been copied
+    });
+    worker.join();
+    EXPECT_EQ(field->text(), "");  // queued: nothing happens off the user-interface thread
+    QApplication::processEvents();
+    EXPECT_EQ(field->text(), "RSID 1234.5  TARPO");
+}
+
+TEST_F(Window, ShutdownWaitsForTheWorker) {
+    started();
+    confirm_on_sleep = 3;
+    engine.state.tx_active = 1;
+    window->close();
+    EXPECT_EQ(sleeps, (std::vector<int>{100, 100, 100}));
+    EXPECT_TRUE(window->worker_confirmed());
+    EXPECT_EQ(engine.state.rx_active, 0);
+    EXPECT_EQ(engine.state.tx_active, 0);
+    EXPECT_FALSE(window->findChild<QTimer*>("timer1")->isActive());
+}
+
+TEST_F(Window, ShutdownGivesUpAfterOneSecond) {
+    started();
+    window->findChild<QTimer*>("timer1")->start();
+    window->findChild<QAction*>("150")->trigger();  // E&xit: a queued close
+    EXPECT_TRUE(sleeps.empty());
+    QApplication::processEvents();
+    EXPECT_EQ(sleeps.size(), 10u);
+    EXPECT_FALSE(window->worker_confirmed());
+    EXPECT_FALSE(window->worker_finished());
+    EXPECT_EQ(engine.state.worker_run, 0);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->findChild<QTimer*>("timer1")->isActive());
+}
+
+}  // namespace
+}  // namespace tarpo::ui
