@@ -237,20 +237,6 @@ TEST_F(SoundTest, OutputStartsWith16SilentBlocksThenTheWrittenOnesInOrder) {
     for (int k = 1; k <= 20; ++k) EXPECT_EQ(played_block(15 + k), tagged(k)) << k;
 }
 
-TEST_F(SoundTest, NonBlockingWriteToAFullQueueIsDropped) {
-    init();
-    sound->sound_select_output(0, false);
-    const std::int64_t before = ns();
-    EXPECT_TRUE(sound->sound_write_block(tagged(5).data()));  // 16 silent blocks fill the queue
-    EXPECT_EQ(ns(), before);
-    fake.advance(n);
-    EXPECT_FALSE(sound->sound_write_block(tagged(6).data()));
-    fake.advance(20 * n);
-    const auto p = fake.played();
-    EXPECT_EQ(std::count(p.begin(), p.end(), 5), 0);
-    EXPECT_EQ(played_block(16), tagged(6));
-}
-
 TEST_F(SoundTest, AWriteAfterTheQueueRanDryQueues8SilentBlocksFirst) {
     for (const bool blocking : {false, true}) {
         SCOPED_TRACE(blocking ? "blocking" : "non-blocking");
@@ -268,43 +254,6 @@ TEST_F(SoundTest, AWriteAfterTheQueueRanDryQueues8SilentBlocksFirst) {
                                 [](std::int16_t v) { return v == 0; }));
         EXPECT_TRUE(
             std::all_of(after.begin() + 8 * n, after.end(), [](std::int16_t v) { return v == 2; }));
-    }
-}
-
-TEST_F(SoundTest, AGapShorterThanTheQueueNeedsNoRefill) {
-    init();
-    sound->sound_select_output(0, true);
-    sound->sound_write_block(tagged(1).data());  // waits one block for a free buffer
-    fake.advance(15 * n);  // the silent blocks are out; the first block is still queued
-    EXPECT_FALSE(sound->sound_write_block(tagged(2).data()));
-    fake.advance(2 * n);
-    EXPECT_EQ(played_block(16), tagged(1));
-    EXPECT_EQ(played_block(17), tagged(2));
-}
-
-TEST_F(SoundTest, BlocksSurviveDeviceCallbacksOfAnySize) {
-    // The device's callbacks need not line up with blocks: the rings cut and join them.
-    for (const int chunk : {1, 7, 480, 1920, 5000}) {
-        SCOPED_TRACE(chunk);
-        FakeSoundBackend f;
-        f.set_chunk(chunk);
-        SoundInterface s(f, loop, diag);
-        s.sound_init(48000);
-        s.sound_start_input(n);
-        s.sound_select_output(0, true);
-        std::vector<std::int16_t> sent;
-        for (int k = 0; k < 24; ++k) {
-            s.sound_read_block(block.data());
-            const std::int64_t first = std::int64_t{k} * n;
-            ASSERT_EQ(block, ramp_block(first)) << k;
-            for (auto& v : block) v = static_cast<std::int16_t>(v | 1);  // never silence
-            s.sound_write_block(block.data());
-            sent.insert(sent.end(), block.begin(), block.end());
-        }
-        f.advance(30 * n);
-        auto p = f.played();
-        p.erase(std::remove(p.begin(), p.end(), std::int16_t{0}), p.end());
-        EXPECT_EQ(p, sent);
     }
 }
 
