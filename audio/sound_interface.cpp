@@ -241,10 +241,12 @@ bool SoundInterface::wait_until(DirectionState& d, const CompletionSignal& signa
 }
 
 bool SoundInterface::sound_read_block(std::int16_t* dst) {
+    last_read_delivered_ = false;
     if (in_.reopen.load(std::memory_order_acquire)) sound_start_input(in_.n);
     if (in_.loop) {
         if (!loop_.read_rx(loop_in_.data())) return true;
         for (int i = 0; i < in_.n; ++i) dst[i] = to_sample(loop_in_[i]);
+        last_read_delivered_ = true;
         return false;
     }
     if (!in_ring_.current_done()) {
@@ -256,6 +258,7 @@ bool SoundInterface::sound_read_block(std::int16_t* dst) {
     // Every buffer full when a block is taken: the device had nowhere to put new samples.
     const bool overrun = in_ring_.completed_count() == InputRing::slots;
     in_ring_.take(dst);
+    last_read_delivered_ = true;
     return overrun;
 }
 

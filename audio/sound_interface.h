@@ -86,6 +86,9 @@ class SoundInterface final : public LoopOutputQuery {
     // device delivered nothing, or when a blocking read found a dead device (dst untouched).
     // A non-blocking read with no block ready returns false and leaves dst untouched.
     bool sound_read_block(std::int16_t* dst);
+    // Whether the last read put a new block into dst (false when it left dst untouched: the
+    // loop device delivered nothing, a dead device, or nothing ready for a non-blocking read).
+    bool last_read_delivered() const { return last_read_delivered_; }
     // src: n_out samples. True when the block was dropped (no free buffer and not blocking,
     // or a dead device), when the queue had run dry, or when the loop device refused it.
     bool sound_write_block(const std::int16_t* src);
@@ -143,6 +146,7 @@ class SoundInterface final : public LoopOutputQuery {
 
     DirectionState in_;
     DirectionState out_;
+    bool last_read_delivered_ = false;  // worker only
     InputRing in_ring_;
     OutputRing out_ring_;
     // Samples crossing the loop library's boundary, as doubles on the 16-bit scale.

@@ -83,7 +83,10 @@ void AudioWorker::receive_phase() {
     Sink sink(*this);
     while (shared_.rx_active.load()) {
         sound_.sound_read_block(input_.data());  // waits for the receiver: paces the phase
-        passes_.receive_block(input_.data(), sink);
+        // A read that brought nothing new (the loop device's sender went quiet, or a dead
+        // device gave up) leaves the last block in place: demodulating it again would feed
+        // the receiver 40 ms of audio twice and make frames out of nothing.
+        if (sound_.last_read_delivered()) passes_.receive_block(input_.data(), sink);
     }
 }
 
