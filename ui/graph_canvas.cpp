@@ -9,10 +9,7 @@ namespace tarpo::ui {
 namespace {
 
 int trunc_int(double v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483647.0) return 2147483647;
-    if (v <= -2147483648.0) return -2147483647 - 1;
-    return static_cast<int>(v);
+    return trunc_coordinate(v);
 }
 
 QRgb to_qrgb(Rgb c) {

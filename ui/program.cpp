@@ -1,8 +1,15 @@
 #include "ui/program.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
+#include <QRadioButton>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,15 +60,63 @@ QIcon program_icon() {
     return icon;
 }
 
+namespace {
+
+// A termination signal becomes one byte on this socket pair, read on the user-interface
+// thread, since a signal handler may do nothing more.
+int signal_pipe[2] = {-1, -1};
+
+void on_signal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signal_pipe[1], &byte, 1);
+}
+
+void close_on_signals(QWidget& window) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_pipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::read(signal_pipe[0], &byte, 1);
+        window.close();
+    });
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+void trace_controls(QWidget& window) {
+    if (auto* field = window.findChild<QLineEdit*>(QStringLiteral("1115"))) {
+        QObject::connect(field, &QLineEdit::textChanged, [](const QString& text) {
+            std::fprintf(stderr, "1115 %s\n", text.toLocal8Bit().constData());
+            std::fflush(stderr);
+        });
+    }
+    if (auto* squelch = window.findChild<QRadioButton*>(QStringLiteral("1126"))) {
+        QObject::connect(squelch, &QRadioButton::toggled, [](bool on) {
+            std::fprintf(stderr, "1126 %d\n", on ? 1 : 0);
+            std::fflush(stderr);
+        });
+    }
+}
+
+}  // namespace
+
 int run_program(int argc, char** argv, audio::EngineApi& engine) {
+    bool trace = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--desktop") == 0) {
             enter_directory(desktop_directory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+        } else if (std::strcmp(argv[i], "--trace-controls") == 0) {
+            trace = true;
         }
     }
     QApplication app(argc, argv);
     app.setWindowIcon(program_icon());
     MainWindow window(engine);
+    close_on_signals(window);
+    if (trace) trace_controls(window);
     window.show();
     window.start();
     if (!window.is_shut_down()) QApplication::exec();

@@ -19,11 +19,17 @@ bool enter_directory(const std::filesystem::path& directory);
 // The window icon, drawn like the installed tarpo.svg: fifteen carriers over a dark square.
 QIcon program_icon();
 
-// Runs the program on `engine`: "--desktop" among the arguments first moves into the desktop
-// directory; otherwise the current directory holds the settings. Shows the main window, runs
-// Start and the event loop, and returns 0. When the worker did not confirm its end within
-// Shutdown's second, the process ends at once with status 0 (standard output flushed) instead of
-// returning, since the engine cannot be destroyed under a running thread.
+// Runs the program on `engine`. Options (the design has no command line; these only serve the
+// desktop entry and automated runs):
+//   --desktop         first move into the desktop directory; otherwise the current directory
+//                     holds the settings;
+//   --trace-controls  print each new text of the callsign field as "1115 <text>" and each
+//                     change of the squelch indicator as "1126 <0|1>" on standard error.
+// SIGINT, SIGTERM and SIGHUP close the main window as its close button does, so that the
+// orderly shutdown runs. Shows the main window, runs Start and the event loop, and returns 0. When
+// the worker did not confirm its end within Shutdown's second, the process ends at once with status
+// 0 (standard output flushed) instead of returning, since the engine cannot be destroyed under a
+// running thread.
 int run_program(int argc, char** argv, audio::EngineApi& engine);
 
 }  // namespace tarpo::ui

@@ -7,16 +7,20 @@ namespace tarpo::ui {
 
 namespace {
 
-// Conversion to int by truncation toward zero, saturating for values an int cannot hold (a
-// wild array entry must not be undefined behaviour; it only draws off the control).
+constexpr double coordinate_limit = 1e9;
+
 int trunc_int(double v) {
-    if (!(v == v)) return 0;  // NaN
-    if (v >= 2147483647.0) return 2147483647;
-    if (v <= -2147483648.0) return -2147483647 - 1;
-    return static_cast<int>(v);
+    return trunc_coordinate(v);
 }
 
 }  // namespace
+
+int trunc_coordinate(double v) {
+    if (!(v == v)) return 0;  // NaN
+    if (v >= coordinate_limit) return static_cast<int>(coordinate_limit);
+    if (v <= -coordinate_limit) return -static_cast<int>(coordinate_limit);
+    return static_cast<int>(v);
+}
 
 int marker_column(double tuned_freq) {
     return trunc_int(tuned_freq * 0.16) - 48;

@@ -6,6 +6,11 @@
 
 namespace tarpo::ui {
 
+// Truncation toward zero for pixel coordinates and meter figures, saturating at +-1e9 (NaN
+// gives 0): a wild array entry then only lands far off the control, and coordinates can still
+// be added and subtracted without overflow.
+int trunc_coordinate(double v);
+
 // A rectangle in pixels.
 struct PixelRect {
     int x = 0;

@@ -50,7 +50,8 @@ TEST(GraphRows, ScopeAndSpectrumTruncateTowardZero) {
     EXPECT_EQ(spectrum_row(259, 3.34), 258);
     EXPECT_EQ(spectrum_row(259, -10), 262);
     // Wild values saturate instead of overflowing.
-    EXPECT_EQ(scope_row(0, 1e300), INT_MAX);
+    EXPECT_EQ(scope_row(0, 1e300), 1000000000);
+    EXPECT_EQ(scope_row(130, -1e300), 130 - 1000000000);
     EXPECT_EQ(scope_row(0, std::nan("")), 0);
 }
 
