@@ -36,9 +36,10 @@ double mdpsk_symbol_error(int m, double es_n0) {
 double dqpsk_half_plane_error(double es_n0) {
     // The single-integral form of Q1(a, b) - I0(ab) exp(-(a^2 + b^2) / 2) / 2 with
     // zeta = a / b < 1.
-    const double a2 = es_n0 * (1.0 - std::numbers::sqrt2 / 2.0);
+    // zeta = a / b does not depend on the SNR (taking it from a2 / b2 fails at es_n0 = 0).
     const double b2 = es_n0 * (1.0 + std::numbers::sqrt2 / 2.0);
-    const double zeta = std::sqrt(a2 / b2);
+    const double zeta =
+        std::sqrt((1.0 - std::numbers::sqrt2 / 2.0) / (1.0 + std::numbers::sqrt2 / 2.0));
     const auto f = [&](double t) {
         const double q = 1.0 + 2.0 * zeta * std::sin(t) + zeta * zeta;
         return (1.0 - zeta * zeta) * std::exp(-b2 * q / 2.0) / q;
