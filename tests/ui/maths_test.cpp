@@ -116,15 +116,6 @@ TEST(Meters, SnrFigures) {
     for (double pe = 0.01; pe < 100; pe *= 1.07) EXPECT_LE(snr_db(pe), 31);
 }
 
-TEST(Meters, LevelBar) {
-    EXPECT_EQ(level_bar_value(32767), 102);
-    EXPECT_EQ(progress_shown(102), 100);  // a full bar, not an ignored value
-    EXPECT_EQ(level_bar_value(319), 0);
-    EXPECT_EQ(level_bar_value(320), 1);
-    EXPECT_EQ(progress_shown(-4), 0);
-    EXPECT_EQ(progress_shown(124), 100);
-}
-
 // ---------------------------------------------------------------- line drawing
 
 using Pixels = std::set<std::pair<int, int>>;
