@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QWidget>
+#include <algorithm>
 #include <utility>
 
 #include "ui/ui_maths.h"
@@ -31,10 +32,19 @@ inline void fix_client_size(QWidget* w, int width, int height) {
     w->setFixedSize(dialog_x(width), dialog_y(height));
 }
 
+// The dialogs' sans-serif font: faces with the widths of the fonts the layout was drawn for
+// come first, so that captions fit their controls; the desktop's font otherwise.
 inline QFont dialog_font(int points) {
     QFont f = QApplication::font();
+    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                   QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"), f.family()});
     f.setPointSize(points);
     return f;
+}
+
+// A static text keeps its place but grows to show its whole caption in a wider font.
+inline void fit_width(QWidget* w) {
+    w->resize(std::max(w->width(), w->sizeHint().width()), w->height());
 }
 
 }  // namespace tarpo::ui

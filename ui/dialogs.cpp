@@ -57,13 +57,13 @@ SoundDialog::SoundDialog(audio::EngineApi& engine, std::filesystem::path directo
     setFont(dialog_font(8));
     fix_client_size(this, 293, 166);
 
-    make_control<QLabel>(this, "", 6, 8, 26, 8, QStringLiteral("rx input"));
+    fit_width(make_control<QLabel>(this, "", 6, 8, 26, 8, QStringLiteral("rx input")));
     rx_input_ = make_control<QListWidget>(this, "1123", 6, 24, 132, 40);
-    make_control<QLabel>(this, "", 154, 9, 63, 8, QStringLiteral("tx output"));
+    fit_width(make_control<QLabel>(this, "", 154, 9, 63, 8, QStringLiteral("tx output")));
     tx_output_ = make_control<QListWidget>(this, "1121", 154, 24, 131, 40);
-    make_control<QLabel>(this, "", 6, 81, 36, 8, QStringLiteral("voice input"));
+    fit_width(make_control<QLabel>(this, "", 6, 81, 36, 8, QStringLiteral("voice input")));
     voice_input_ = make_control<QListWidget>(this, "1125", 6, 99, 132, 40);
-    make_control<QLabel>(this, "", 154, 81, 41, 8, QStringLiteral("voice output"));
+    fit_width(make_control<QLabel>(this, "", 154, 81, 41, 8, QStringLiteral("voice output")));
     voice_output_ = make_control<QListWidget>(this, "1124", 154, 99, 131, 40);
     QPushButton* ok = make_ok_button(this, 221, 147, 64, 14);
     connect(ok, &QPushButton::clicked, this, &SoundDialog::on_ok);
@@ -120,7 +120,8 @@ ComportDialog::ComportDialog(audio::EngineApi& engine, QWidget* parent)
     setFont(dialog_font(8));
     fix_client_size(this, 118, 111);
 
-    make_control<QLabel>(this, "", 7, 7, 104, 8, QStringLiteral("Select Com Port for PTT"));
+    fit_width(
+        make_control<QLabel>(this, "", 7, 7, 104, 8, QStringLiteral("Select Com Port for PTT")));
     list_ = make_control<QListWidget>(this, "1126", 23, 23, 52, 75);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     QPushButton* ok = make_ok_button(this, 90, 28, 21, 64);
@@ -202,10 +203,10 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
 QString AboutDialog::credits() {
     static constexpr const char* pieces[7] = {
         "TARPO   V1.3\n\n",
-        "Digital voice for radio amateurs over an SSB voice channel.\n\n",
-        "Fifteen DQPSK carriers 75 Hz apart around a pilot, 50 symbols per second,\n",
-        "speech in 54 bits per 40 ms and a callsign in two more.\n\n",
-        "RSID identification, split tuning, ALC and an analog pass-through.\n\n",
+        "Digital voice for radio amateurs\nover an SSB voice channel.\n\n",
+        "Fifteen DQPSK carriers 75 Hz apart,\n50 symbols per second, a centre pilot.\n\n",
+        "Speech in 54 bits per 40 ms,\na callsign in two bits more.\n\n",
+        "RSID, Split, ALC and an analog\npass-through.\n\n",
         "Written by the TARPO developers.\n",
         "Free software, without any warranty."};
     QString text;
