@@ -15,8 +15,10 @@
 // The seeds are fixed per sweep, not per point: the points of one curve share their noise and
 // fading (scaled), so that a curve shows what its SNR changes, not the luck of each run.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +33,7 @@
 #include "bench/sim/ber_link.h"
 #include "bench/sim/ber_theory.h"
 #include "modem/constants.h"
+#include "modem/filters.h"
 #include "sim/channel.h"
 
 namespace {
@@ -205,6 +208,20 @@ void print_awgn(const std::vector<Result>& results) {
             const auto c = static_cast<std::size_t>(i);
             std::printf(" %5.2f", db(a.signal_power[c] / a.noise_power[c] / a.snr()));
         }
+        // The transmitter's 35-tap low-pass at 2400 Hz, at each carrier's frequency (i - 7) / 32
+        // cycles per sample: its passband ripple is what the carriers' SNRs show.
+        std::array<double, modem::carriers> gain_db{};
+        double mean_gain_db = 0.0;
+        for (int i = 0; i < modem::carriers; ++i) {
+            std::complex<double> h{};
+            for (std::size_t n = 0; n < modem::tx_lowpass_taps.size(); ++n)
+                h += modem::tx_lowpass_taps[n] *
+                     std::polar(1.0, -2.0 * std::numbers::pi * (i - 7) / 32.0 * n);
+            gain_db[static_cast<std::size_t>(i)] = 20.0 * std::log10(std::abs(h));
+            mean_gain_db += gain_db[static_cast<std::size_t>(i)] / modem::carriers;
+        }
+        std::printf("\nTransmit low-pass power gain at each carrier, dB against the mean:\n ");
+        for (double g : gain_db) std::printf(" %5.2f", g - mean_gain_db);
         std::printf(
             "\n  RMS phase error of the signal part: AFC %.2f deg, timing %.2f deg, "
             "ISI %.2f deg\n",
