@@ -65,8 +65,10 @@ namespace {
 // A termination signal becomes one byte on this socket pair, read on the user-interface
 // thread, since a signal handler may do nothing more.
 int signal_pipe[2] = {-1, -1};
+void (*signal_unkey)() = nullptr;
 
 void on_signal(int) {
+    if (signal_unkey) signal_unkey();
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(signal_pipe[1], &byte, 1);
 }
@@ -103,7 +105,8 @@ void trace_controls(QWidget& window) {
 
 }  // namespace
 
-int run_program(int argc, char** argv, audio::EngineApi& engine) {
+int run_program(int argc, char** argv, audio::EngineApi& engine, void (*unkey_now)()) {
+    signal_unkey = unkey_now;
     bool trace = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--desktop") == 0) {

@@ -30,6 +30,8 @@ QIcon program_icon();
 // the worker did not confirm its end within Shutdown's second, the process ends at once with status
 // 0 (standard output flushed) instead of returning, since the engine cannot be destroyed under a
 // running thread.
-int run_program(int argc, char** argv, audio::EngineApi& engine);
+// unkey_now, when given, runs first thing in the handler of SIGINT, SIGTERM and SIGHUP (it
+// must be async-signal-safe): the transmitter drops at once, before the orderly shutdown.
+int run_program(int argc, char** argv, audio::EngineApi& engine, void (*unkey_now)() = nullptr);
 
 }  // namespace tarpo::ui

@@ -1,0 +1,60 @@
+// Pictures of the four dialogs for the README, drawn on Qt's offscreen platform with example
+// device names (not a test):
+//   QT_QPA_PLATFORM=offscreen screenshots OUTDIR
+#include <QApplication>
+#include <QPixmap>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "fake_engine.h"
+#include "ui/dialogs.h"
+
+namespace {
+
+class ExampleEngine : public tarpo::ui::testing::FakeEngine {
+  public:
+    std::string sound_input_name(int index) override {
+        static const char* names[] = {"USB Audio CODEC: - (hw:1,0)",
+                                      "HDA Intel PCH: ALC892 (hw:0,0)", "SDR Loop In Device"};
+        return names[index % 3];
+    }
+    std::string sound_output_name(int index) override {
+        static const char* names[] = {"USB Audio CODEC: - (hw:1,0)",
+                                      "HDA Intel PCH: ALC892 (hw:0,0)", "SDR Loop Out Device"};
+        return names[index % 3];
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const std::filesystem::path out = argc > 1 ? argv[1] : "docs";
+    std::filesystem::create_directories(out);
+    const std::filesystem::path scratch = std::filesystem::temp_directory_path();
+    ExampleEngine engine;
+    engine.loop = true;
+    engine.port_devices[1] = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    engine.port_devices[2] = "/dev/ttyS0";
+    engine.state.rx_input_device = 0;
+    engine.state.tx_output_device = 0;
+    engine.state.voice_input_device = 1;
+    engine.state.voice_output_device = 1;
+
+    tarpo::ui::SoundDialog sound(engine, scratch);
+    sound.show();
+    sound.grab().save(QString::fromStdString((out / "dialog-sound.png").string()));
+    tarpo::ui::ComportDialog port(engine);
+    port.show();
+    port.grab().save(QString::fromStdString((out / "dialog-comport.png").string()));
+    tarpo::ui::CallsignText callsign{};
+    std::snprintf(callsign.data(), callsign.size(), "DL1ABC");
+    tarpo::ui::CallsignDialog call(engine, callsign, scratch);
+    call.show();
+    call.grab().save(QString::fromStdString((out / "dialog-callsign.png").string()));
+    tarpo::ui::AboutDialog about;
+    about.show();
+    about.grab().save(QString::fromStdString((out / "dialog-about.png").string()));
+    return 0;
+}
