@@ -6,7 +6,7 @@
 
 #include "audio/passes.h"
 #include "modem/numeric.h"
-#include "modem/spectrum.h"
+#include "modem/spectrum_analyser.h"
 #include "modem/station.h"
 #include "sim/channel.h"
 #include "voice/codec_adapter.h"

@@ -11,7 +11,7 @@ namespace {
 
 TEST(DesktopDirectory, XdgConfigHomeThenHome) {
     EXPECT_EQ(desktop_directory("/cfg", "/home/op"), std::filesystem::path("/cfg/tarpo"));
-    // The base directory specification ignores relative and empty values.
+    // The XDG base-directory rules ignore relative and empty values.
     EXPECT_EQ(desktop_directory("cfg", "/home/op"),
               std::filesystem::path("/home/op/.config/tarpo"));
     EXPECT_EQ(desktop_directory("", "/home/op"), std::filesystem::path("/home/op/.config/tarpo"));

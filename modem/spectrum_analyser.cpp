@@ -1,4 +1,4 @@
-#include "modem/spectrum.h"
+#include "modem/spectrum_analyser.h"
 
 #include <cmath>
 
