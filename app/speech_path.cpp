@@ -1,7 +1,5 @@
 #include "app/speech_path.h"
 
-#include <samplerate.h>
-
 #include <memory>
 
 #include "audio/passes.h"
@@ -14,22 +12,6 @@
 namespace tarpo::app {
 
 namespace {
-
-std::vector<double> resample(const std::vector<double>& in, double ratio) {
-    std::vector<float> src(in.begin(), in.end());
-    for (float& v : src) v /= 32768.0f;
-    std::vector<float> dst(static_cast<std::size_t>(static_cast<double>(in.size()) * ratio) + 64);
-    SRC_DATA data{};
-    data.data_in = src.data();
-    data.input_frames = static_cast<long>(src.size());
-    data.data_out = dst.data();
-    data.output_frames = static_cast<long>(dst.size());
-    data.src_ratio = ratio;
-    src_simple(&data, SRC_SINC_BEST_QUALITY, 1);
-    std::vector<double> out(static_cast<std::size_t>(data.output_frames_gen));
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = dst[i] * 32768.0;
-    return out;
-}
 
 class Collect final : public audio::ReceiveSink {
   public:
@@ -46,7 +28,7 @@ std::vector<double> speech_through_modem(const std::vector<double>& speech_8k,
                                          std::optional<double> snr_db, std::uint64_t seed) {
     std::vector<double> scaled(speech_8k);
     for (double& v : scaled) v *= 32768.0;
-    const std::vector<double> mic = resample(scaled, 6.0);
+    const std::vector<double> mic = sim::resample(scaled, 6.0);
     const std::size_t blocks = (mic.size() + modem::block_samples - 1) / modem::block_samples;
 
     voice::LinkedCodec codec;
@@ -91,7 +73,7 @@ std::vector<double> speech_through_modem(const std::vector<double>& speech_8k,
             block[i] = to_sample16(heard.samples[n * modem::block_samples + i]);
         rx_passes.receive_block(block.data(), sink);
     }
-    std::vector<double> out = resample(sink.speech, 1.0 / 6.0);
+    std::vector<double> out = sim::resample(sink.speech, 1.0 / 6.0);
     for (double& v : out) v /= 32768.0;
     return out;
 }

@@ -1,13 +1,13 @@
 #include "app/wavfile.h"
 
-#include <samplerate.h>
 #include <sndfile.h>
 
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <limits>
 
-#include "modem/numeric.h"
+#include "sim/channel.h"
 
 namespace tarpo::app {
 
@@ -65,23 +65,12 @@ bool read_sound(const std::string& path, int rate, std::vector<double>& samples,
         samples = std::move(mono);
         return true;
     }
-    const double ratio = static_cast<double>(rate) / sfinfo.samplerate;
-    std::vector<float> in(mono.size());
-    for (std::size_t i = 0; i < mono.size(); ++i) in[i] = static_cast<float>(mono[i] / 32768.0);
-    std::vector<float> out(static_cast<std::size_t>(std::ceil(in.size() * ratio)) + 16);
-    SRC_DATA data{};
-    data.data_in = in.data();
-    data.input_frames = static_cast<long>(in.size());
-    data.data_out = out.data();
-    data.output_frames = static_cast<long>(out.size());
-    data.src_ratio = ratio;
-    const int rc = src_simple(&data, SRC_SINC_BEST_QUALITY, 1);
-    if (rc != 0) {
-        error = path + ": resampling failed: " + src_strerror(rc);
+    try {
+        samples = sim::resample(mono, static_cast<double>(rate) / sfinfo.samplerate);
+    } catch (const std::exception& e) {
+        error = path + ": " + e.what();
         return false;
     }
-    samples.resize(static_cast<std::size_t>(data.output_frames_gen));
-    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = out[i] * 32768.0;
     return true;
 }
 

@@ -32,14 +32,9 @@ std::complex<double> FrequencyShift::step(std::complex<double> a) {
     return a * std::complex<double>(std::cos(phi), std::sin(phi));
 }
 
-std::vector<double> resample_clock(std::span<const double> input, double ppm) {
-    if (ppm == 0.0 || input.empty()) return {input.begin(), input.end()};
-    if (!(std::abs(ppm) <= 50000.0))
-        throw std::invalid_argument("resample_clock: ppm out of range");
-    const double ratio = 1.0 + ppm * 1e-6;
-    // libsamplerate works in float: 24-bit mantissas, far below any noise this tool adds.
-    std::vector<float> in(input.size());
-    for (std::size_t i = 0; i < input.size(); ++i) in[i] = static_cast<float>(input[i]);
+std::vector<double> resample(std::span<const double> input, double ratio) {
+    if (input.empty()) return {};
+    std::vector<float> in(input.begin(), input.end());
     std::vector<float> out(static_cast<std::size_t>(std::ceil(in.size() * ratio)) + 64);
     SRC_DATA data{};
     data.data_in = in.data();
@@ -50,6 +45,14 @@ std::vector<double> resample_clock(std::span<const double> input, double ppm) {
     const int rc = src_simple(&data, SRC_SINC_BEST_QUALITY, 1);
     if (rc != 0) throw std::runtime_error(std::string("resampling failed: ") + src_strerror(rc));
     return {out.begin(), out.begin() + data.output_frames_gen};
+}
+
+std::vector<double> resample_clock(std::span<const double> input, double ppm) {
+    if (ppm == 0.0 || input.empty()) return {input.begin(), input.end()};
+    if (!(std::abs(ppm) <= 50000.0))
+        throw std::invalid_argument("resample_clock: ppm out of range");
+    // libsamplerate works in float: 24-bit mantissas, far below any noise this tool adds.
+    return resample(input, 1.0 + ppm * 1e-6);
 }
 
 ChannelResult simulate_channel(std::span<const double> input, const ChannelSettings& settings,

@@ -43,6 +43,11 @@ class FrequencyShift {
 // |ppm| <= 50000. Returns the input unchanged for ppm 0.
 std::vector<double> resample_clock(std::span<const double> input, double ppm);
 
+// Resamples by `ratio` (output rate / input rate, 1/256 .. 256) with the best sinc converter of
+// libsamplerate. Any sample scale; the converter works in float (24-bit mantissas). Throws
+// std::runtime_error when the converter fails.
+std::vector<double> resample(std::span<const double> input, double ratio);
+
 // White Gaussian noise of a given standard deviation.
 class WhiteNoise {
   public:
