@@ -14,6 +14,11 @@ if ! command -v xvfb-run >/dev/null 2>&1; then
     echo "SKIP: xvfb-run is not installed"
     exit 77
 fi
+here=$(cd "$(dirname "$0")" && pwd)
+# Under LeakSanitizer: the libraries that ALSA and the X server connection load allocate once
+# and never free (not our code); full unwinding lets the suppressions see their frames.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp"
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-xvfb.XXXXXX") || exit 1
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
