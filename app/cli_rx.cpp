@@ -13,7 +13,7 @@
 #include "audio/passes.h"
 #include "modem/decisions.h"
 #include "modem/numeric.h"
-#include "modem/spectrum_analyser.h"
+#include "modem/acquisition.h"
 #include "modem/station.h"
 #include "modem/test_frames.h"
 

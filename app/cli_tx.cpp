@@ -11,7 +11,7 @@
 #include "app/wavfile.h"
 #include "audio/passes.h"
 #include "modem/numeric.h"
-#include "modem/spectrum_analyser.h"
+#include "modem/acquisition.h"
 #include "modem/station.h"
 #include "modem/test_frames.h"
 

@@ -4,7 +4,7 @@
 
 #include "audio/passes.h"
 #include "modem/numeric.h"
-#include "modem/spectrum_analyser.h"
+#include "modem/acquisition.h"
 #include "modem/station.h"
 #include "sim/channel.h"
 #include "voice/codec_adapter.h"

@@ -15,7 +15,7 @@
 #include "audio/sound_backend.h"
 #include "audio/sound_interface.h"
 #include "audio/worker.h"
-#include "modem/spectrum_analyser.h"
+#include "modem/acquisition.h"
 #include "modem/station.h"
 #include "voice/codec_adapter.h"
 

@@ -7,7 +7,7 @@
 
 #include "modem/constants.h"
 #include "modem/shared_state.h"
-#include "modem/spectrum_analyser.h"
+#include "modem/acquisition.h"
 #include "modem/station.h"
 #include "voice/codec_adapter.h"
 

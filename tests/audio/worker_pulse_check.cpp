@@ -15,7 +15,7 @@
 #include "audio/sound_interface.h"
 #include "audio/sound_portaudio.h"
 #include "audio/worker.h"
-#include "modem/spectrum_analyser.h"
+#include "modem/acquisition.h"
 #include "modem/station.h"
 #include "modem/test_frames.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "audio/engine_api.h"
-#include "modem/spectrum_analyser.h"
+#include "modem/acquisition.h"
 #include "voice/callsign.h"
 
 namespace tarpo::ui::testing {

@@ -1,5 +1,5 @@
 // Spectrum analyser and frequency acquisition.
-#include "modem/spectrum_analyser.h"
+#include "modem/acquisition.h"
 
 #include <gtest/gtest.h>
 

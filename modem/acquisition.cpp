@@ -1,4 +1,4 @@
-#include "modem/spectrum_analyser.h"
+#include "modem/acquisition.h"
 
 #include <cmath>
 
