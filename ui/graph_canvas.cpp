@@ -82,25 +82,25 @@ void GraphCanvas::graph_paint(const GraphInput& input, bool erase) {
     if (erase) picture_.fill(pen_black);
     const int marker_x = marker_column(input.tuned_freq);
     switch (input.display_mode) {
-        case 1:
+        case display_scope:
             paint_scope(input);
             break;
-        case 2:
+        case tarpo::display_spectrum:
             paint_spectrum(input, marker_x);
             break;
-        case 3:
+        case display_freqacq:
             paint_freqacq(input, marker_x);
             break;
-        case 4:
+        case display_constellation:
             paint_constellation(input);
             break;
-        case 5:
+        case display_phase_error:
             paint_phase_error(input);
             break;
-        case 9:
+        case display_waterfall:
             paint_waterfall(input, marker_x);
             break;
-        case 10:
+        case display_scrolling_waterfall:
             paint_scrolling_waterfall(input, marker_x);
             break;
         default:
