@@ -80,9 +80,7 @@ const std::int16_t* Passes::transmit_block(std::int16_t* input, bool read_result
     }
     if (shared_.analog_mode.load()) return input;
     codec_.codec_encode_block(input, tx_voice_bits_.data());
-    station_.frame_load(tx_voice_bits_.data());
-    station_.modulate_symbol(output_.data());
-    station_.modulate_symbol(output_.data() + modem::samples_per_symbol_48k);
+    station_.transmit_block(tx_voice_bits_.data(), output_.data());
     return output_.data();
 }
 
