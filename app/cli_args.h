@@ -34,4 +34,15 @@ inline bool parse_number(const char* verb, const char* option, const char* text,
     return true;
 }
 
+// Takes the text after an option; on a missing one prints "tarpo-cli VERB: OPTION needs a
+// value" and returns false.
+inline bool parse_text(const char* verb, const char* option, const char* text, std::string& value) {
+    if (!text) {
+        std::fprintf(stderr, "tarpo-cli %s: %s needs a value\n", verb, option);
+        return false;
+    }
+    value = text;
+    return true;
+}
+
 }  // namespace tarpo::app

@@ -11,9 +11,9 @@
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
 #include "audio/passes.h"
+#include "modem/acquisition.h"
 #include "modem/decisions.h"
 #include "modem/numeric.h"
-#include "modem/acquisition.h"
 #include "modem/station.h"
 #include "modem/test_frames.h"
 
@@ -93,11 +93,7 @@ int cli_rx(int argc, char** argv) {
             }
             ++i;
         } else if (std::strcmp(arg, "--frames") == 0) {
-            if (!next) {
-                std::fprintf(stderr, "tarpo-cli rx: --frames needs a file name\n");
-                return 2;
-            }
-            frames_path = next;
+            if (!parse_text("rx", arg, next, frames_path)) return 2;
             ++i;
         } else if (std::strcmp(arg, "--help") == 0) {
             std::fputs(rx_usage, stdout);

@@ -10,8 +10,8 @@
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
 #include "audio/passes.h"
-#include "modem/numeric.h"
 #include "modem/acquisition.h"
+#include "modem/numeric.h"
 #include "modem/station.h"
 #include "modem/test_frames.h"
 
@@ -52,11 +52,7 @@ int cli_tx(int argc, char** argv) {
             if (!parse_number("tx", arg, next, 500.0, 3000.0, freq)) return 2;
             ++i;
         } else if (std::strcmp(arg, "--callsign") == 0) {
-            if (!next) {
-                std::fprintf(stderr, "tarpo-cli tx: --callsign needs a text\n");
-                return 2;
-            }
-            callsign = next;
+            if (!parse_text("tx", arg, next, callsign)) return 2;
             ++i;
         } else if (std::strcmp(arg, "--help") == 0) {
             std::fputs(tx_usage, stdout);
