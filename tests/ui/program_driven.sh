@@ -15,6 +15,11 @@ if ! command -v xvfb-run >/dev/null 2>&1; then
     echo "SKIP: xvfb-run is not installed"
     exit 77
 fi
+here=$(cd "$(dirname "$0")" && pwd)
+export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$here/qt_threads.supp"
+# Under LeakSanitizer, as for program_under_xvfb.sh: the system libraries' one-time allocations.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp"
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-driven.XXXXXX") || exit 1
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
