@@ -23,6 +23,9 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-driven.XXXXXX") || exit 1
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
+# The same devices whether or not a sound server runs on this machine: none is reachable, only
+# the loop device carries sound.
+export PULSE_SERVER="unix:$tmp/no-sound-server"
 
 base=$((34000 + ($$ % 4000) * 4))
 printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $base $((base + 2)) > loop.txt
