@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "app/cli_verbs.h"
-#include "audio/loop_library.h"
-#include "audio/serial_ports.h"
-#include "audio/sound_interface.h"
-#include "audio/sound_portaudio.h"
+#include "sound/loop_library.h"
+#include "ptt/serial_ports.h"
+#include "sound/sound_interface.h"
+#include "sound/sound_portaudio.h"
 
 namespace tarpo::app {
 

@@ -10,12 +10,12 @@
 #include "app/cli_args.h"
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
-#include "audio/passes.h"
+#include "engine/passes.h"
 #include "modem/acquisition.h"
 #include "modem/decisions.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 #include "modem/station.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 
 namespace tarpo::app {
 

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "audio/passes.h"
-#include "modem/numeric.h"
+#include "engine/passes.h"
+#include "dsp/numeric.h"
 #include "modem/acquisition.h"
 #include "modem/station.h"
 #include "sim/channel.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "modem/constants.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 
 namespace tarpo::modem {
 

@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "modem/filters.h"
+#include "dsp/filters.h"
 #include "modem/modulator.h"
 #include "modem/shared_state.h"
 

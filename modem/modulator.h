@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "modem/filters.h"
+#include "dsp/filters.h"
 #include "modem/shared_state.h"
 
 namespace tarpo::modem {

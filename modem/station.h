@@ -15,8 +15,8 @@
 #include "modem/modulator.h"
 #include "modem/shared_state.h"
 #include "modem/tuning.h"
-#include "voice/callsign.h"
-#include "voice/rate_convert.h"
+#include "modem/callsign.h"
+#include "dsp/rate_convert.h"
 
 namespace tarpo::modem {
 

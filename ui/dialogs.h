@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <filesystem>
 
-#include "audio/engine_api.h"
+#include "engine/engine_api.h"
 #include "ui/settings_files.h"
 
 class QListWidget;

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "audio/engine_api.h"
+#include "engine/engine_api.h"
 #include "ui/graph_canvas.h"
 #include "ui/settings_files.h"
 

@@ -5,7 +5,7 @@
 #include <QIcon>
 #include <filesystem>
 
-#include "audio/engine_api.h"
+#include "engine/engine_api.h"
 
 namespace tarpo::ui {
 

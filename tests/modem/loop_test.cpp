@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "modem/station.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 
 namespace {
 

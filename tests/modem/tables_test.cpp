@@ -3,9 +3,9 @@
 
 #include <numeric>
 
-#include "modem/filters.h"
+#include "dsp/filters.h"
 #include "modem/modulator.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 #include "modem/station.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "bench/sim/ber_theory.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 #include "sim/channel.h"
 #include "sim/rng.h"
-#include "voice/rate_convert.h"
+#include "dsp/rate_convert.h"
 
 namespace tarpo::bench {
 namespace {

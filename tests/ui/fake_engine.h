@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "audio/engine_api.h"
+#include "engine/engine_api.h"
 #include "modem/acquisition.h"
-#include "voice/callsign.h"
+#include "modem/callsign.h"
 
 namespace tarpo::ui::testing {
 
