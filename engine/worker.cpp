@@ -4,7 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 // What the receive pass hands out goes to the voice output, which never waits: a full queue
 // drops the block. RSID reports go to the user interface and the alert sound.
@@ -23,9 +23,9 @@ class AudioWorker::Sink final : public ReceiveSink {
     AudioWorker& worker_;
 };
 
-AudioWorker::AudioWorker(SharedState& shared, SoundInterface& sound, PttPort& ptt, Passes& passes,
+AudioWorker::AudioWorker(Controls& controls, sound::SoundInterface& sound, ptt::PttPort& ptt, Passes& passes,
                          WorkerNotifier& notifier, AlertPlayer* alert, Sleep sleep)
-    : shared_(shared),
+    : controls_(controls),
       sound_(sound),
       ptt_(ptt),
       passes_(passes),
@@ -67,21 +67,21 @@ bool AudioWorker::join_if_finished() {
 void AudioWorker::audio_worker() {
     sound_.sound_start_input(modem::block_samples);
     sound_.sound_start_output(modem::block_samples);
-    while (shared_.worker_run.load()) {
+    while (controls_.worker_run.load()) {
         receive_phase();
         transmit_phase();
     }
     sound_.sound_shutdown();
-    shared_.worker_run.store(1);
+    controls_.worker_run.store(1);
 }
 
 void AudioWorker::receive_phase() {
     pause(100);
-    sound_.sound_select_input(shared_.rx_input_device.load(), true);
-    sound_.sound_select_output(shared_.voice_output_device.load(), false);
+    sound_.sound_select_input(controls_.rx_input_device.load(), true);
+    sound_.sound_select_output(controls_.voice_output_device.load(), false);
     pause(100);
     Sink sink(*this);
-    while (shared_.rx_active.load()) {
+    while (controls_.rx_active.load()) {
         sound_.sound_read_block(input_.data());  // waits for the receiver: paces the phase
         // A read that brought nothing new (the loop device's sender went quiet, or a dead
         // device gave up) leaves the last block in place: demodulating it again would feed
@@ -92,23 +92,23 @@ void AudioWorker::receive_phase() {
 
 void AudioWorker::transmit_phase() {
     pause(100);
-    sound_.sound_select_output(shared_.tx_output_device.load(), true);
-    sound_.sound_select_input(shared_.voice_input_device.load(), false);
+    sound_.sound_select_output(controls_.tx_output_device.load(), true);
+    sound_.sound_select_input(controls_.voice_input_device.load(), false);
     pause(100);
-    if (shared_.tx_active.load() && !ptt_.ptt_loop_set(true)) ptt_.ptt_key();
+    if (controls_.tx_active.load() && !ptt_.ptt_loop_set(true)) ptt_.ptt_key();
     // The burst goes out whenever TXID is on, also on the way to shutdown (unkeyed then).
-    if (shared_.txid_on.load()) {
+    if (controls_.txid_on.load()) {
         passes_.start_txid();
         while (passes_.next_txid_block(output_.data())) {
             sound_.sound_write_block(output_.data());  // waits for a free buffer: paces
             sound_.sound_read_block(input_.data());    // keeps the microphone drained
         }
     }
-    while (shared_.tx_active.load()) {
+    while (controls_.tx_active.load()) {
         const bool silent = sound_.sound_read_block(input_.data());  // never waits
         sound_.sound_write_block(passes_.transmit_block(input_.data(), silent));
     }
     if (!ptt_.ptt_loop_set(false)) ptt_.ptt_unkey();
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -12,14 +12,14 @@
 #include <thread>
 
 #include "engine/alert.h"
+#include "engine/controls.h"
 #include "engine/engine_api.h"
 #include "engine/passes.h"
 #include "ptt/ptt.h"
 #include "sound/sound_interface.h"
 #include "modem/constants.h"
-#include "modem/shared_state.h"
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 class AudioWorker {
   public:
@@ -27,7 +27,7 @@ class AudioWorker {
 
     // Everything passed must outlive the worker. sleep: the pauses of a phase switch (the
     // real clock by default; tests pass the fake sound system's clock). alert may be null.
-    AudioWorker(SharedState& shared, SoundInterface& sound, PttPort& ptt, Passes& passes,
+    AudioWorker(Controls& controls, sound::SoundInterface& sound, ptt::PttPort& ptt, Passes& passes,
                 WorkerNotifier& notifier, AlertPlayer* alert, Sleep sleep = {});
     ~AudioWorker();
     AudioWorker(const AudioWorker&) = delete;
@@ -49,9 +49,9 @@ class AudioWorker {
     void transmit_phase();
     void pause(int ms) { sleep_(std::chrono::milliseconds(ms)); }
 
-    SharedState& shared_;
-    SoundInterface& sound_;
-    PttPort& ptt_;
+    Controls& controls_;
+    sound::SoundInterface& sound_;
+    ptt::PttPort& ptt_;
     Passes& passes_;
     WorkerNotifier& notifier_;
     AlertPlayer* alert_;
@@ -62,4 +62,4 @@ class AudioWorker {
     std::array<std::int16_t, modem::block_samples> output_{};
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine
