@@ -5,8 +5,8 @@
 
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
+#include "dsp/numeric.h"
 #include "external/codec.h"
-#include "modem/numeric.h"
 
 namespace tarpo::app {
 

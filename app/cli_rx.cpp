@@ -4,19 +4,19 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
-#include "audio/passes.h"
-#include "modem/acquisition.h"
+#include "dsp/numeric.h"
+#include "engine/display_feed.h"
+#include "engine/passes.h"
+#include "engine/ready_station.h"
 #include "modem/decisions.h"
-#include "modem/numeric.h"
 #include "modem/station.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 
 namespace tarpo::app {
 
@@ -80,7 +80,7 @@ struct RxSummary {
 
 // Collects what the receive pass hands out: decoded speech with silence where the squelch
 // withheld a frame (so the output keeps the input's timeline), test-frame counts, RSID.
-class FileSink final : public audio::ReceiveSink {
+class FileSink final : public engine::ReceiveSink {
   public:
     FileSink(bool test_frames, std::FILE* frames_file)
         : test_frames_(test_frames), frames_file_(frames_file) {}
@@ -107,7 +107,7 @@ class FileSink final : public audio::ReceiveSink {
     void rsid_detected(double, const char* text) override { std::printf("%s\n", text); }
 
     std::vector<std::int16_t> speech;
-    modem::TestFrameChecker checker;
+    voice::TestFrameChecker checker;
     std::uint64_t frames = 0;
     std::uint64_t played = 0;
 
@@ -116,24 +116,13 @@ class FileSink final : public audio::ReceiveSink {
     std::FILE* frames_file_;
 };
 
-// The receiver as the program assembles it at start, set from the command line.
+// A ready station set from the command line, receiving, with the display timer's side.
 class Receiver {
   public:
     explicit Receiver(const RxSettings& s)
-        : shared_(std::make_unique<SharedState>()),
-          station_(std::make_unique<modem::Station>(*shared_)),
-          adapter_(codec_),
-          acquisition_(*shared_),
-          rsid_(audio::linked_rsid()) {
-        adapter_.codec_init();
-        spectrum_.spectrum_init();
-        station_->modem_init();
-        rsid_.init_rsid();
-        passes_.emplace(*shared_, *station_, adapter_, spectrum_, rsid_);
-        shared_->tuned_freq = s.freq;
-        station_->set_tuning(s.freq);
-        shared_->sq_level = static_cast<int>(s.squelch);
-        shared_->rxid_on = s.rxid ? 1 : 0;
+        : ready_(engine::make_station(engine::Voice::speech, s.freq)) {
+        ready_->controls.sq_level = static_cast<int>(s.squelch);
+        ready_->controls.rxid_on = s.rxid ? 1 : 0;
     }
 
     // Every whole block of the input through the receive pass.
@@ -143,34 +132,28 @@ class Receiver {
         for (std::size_t b = 0; b < blocks; ++b) {
             for (std::size_t i = 0; i < block.size(); ++i)
                 block[i] = to_sample16(input[b * modem::block_samples + i]);
-            passes_->receive_block(block.data(), sink);
+            ready_->passes.receive_block(block.data(), sink);
             // The display timer, every 150 ms of signal: acquisition is served there. One
             // request after the first second.
             const std::size_t ms = (b + 1) * 40;
-            if (acquire && b + 1 == 25) acquisition_.request_acquisition();
-            if (ms / 150 != b * 40 / 150) acquisition_.spectrum_tick();
+            if (acquire && b + 1 == 25) display_.request_acquisition();
+            if (ms / 150 != b * 40 / 150) display_.tick(ready_->controls, ready_->monitor);
         }
     }
 
     // What the receiver ended with, for the report.
     RxSummary summary() {
         RxSummary r;
-        const int text_length = station_->callsign().callsign_take_text(r.callsign.data());
+        const int text_length = ready_->station.callsign().callsign_take_text(r.callsign.data());
         if (text_length <= 0) r.callsign[0] = '\0';
-        r.phase_error = shared_->phase_error.load();
-        r.freq = shared_->tuned_freq.load();
+        r.phase_error = ready_->station.phase_error();
+        r.freq = ready_->station.tuning().frequency();
         return r;
     }
 
   private:
-    std::unique_ptr<SharedState> shared_;
-    std::unique_ptr<modem::Station> station_;
-    voice::LinkedCodec codec_;
-    voice::CodecAdapter adapter_;
-    modem::SpectrumAnalyser spectrum_;
-    modem::Acquisition acquisition_;
-    audio::RsidApi rsid_;
-    std::optional<audio::Passes> passes_;
+    std::unique_ptr<engine::ReadyStation> ready_;
+    engine::DisplayFeed display_;
 };
 
 void report_test_frames(const FileSink& sink, const RxSummary& r) {

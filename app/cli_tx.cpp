@@ -3,18 +3,17 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
-#include "audio/passes.h"
-#include "modem/acquisition.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
+#include "engine/passes.h"
+#include "engine/ready_station.h"
 #include "modem/station.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 
 namespace tarpo::app {
 
@@ -77,37 +76,29 @@ bool read_settings(const ParsedOptions& options, TxSettings& s) {
     return true;
 }
 
-// The transmitter as the program assembles it at start, set from the command line.
+// A ready station set from the command line, transmitting.
 class Transmitter {
   public:
     explicit Transmitter(const TxSettings& s)
-        : shared_(std::make_unique<SharedState>()),
-          station_(std::make_unique<modem::Station>(*shared_)),
-          adapter_(s.test_frames ? static_cast<voice::SpeechCodec&>(frames_codec_)
-                                 : static_cast<voice::SpeechCodec&>(linked_)),
-          rsid_(audio::linked_rsid()) {
-        adapter_.codec_init();
-        spectrum_.spectrum_init();
-        station_->modem_init();
-        rsid_.init_rsid();
-        passes_.emplace(*shared_, *station_, adapter_, spectrum_, rsid_);
-        shared_->split_on = s.split ? 1 : 0;
-        shared_->alc_on = s.alc ? 1 : 0;
-        shared_->tuned_freq = s.freq;
-        station_->set_tuning(s.freq);
+        : ready_(engine::make_station(s.test_frames ? engine::Voice::test_frames
+                                                    : engine::Voice::speech)) {
+        ready_->controls.split_on = s.split ? 1 : 0;
+        ready_->controls.alc_on = s.alc ? 1 : 0;
+        ready_->tune(s.freq);
         std::strncpy(callsign_.data(), s.callsign.c_str(), callsign_.size() - 1);
-        station_->callsign().callsign_set(callsign_.data());
+        ready_->station.callsign().callsign_set(callsign_.data());
     }
 
     // The identification burst, then `blocks` blocks of speech (silence after its end).
     std::vector<std::int16_t> modulate(const std::vector<double>& speech, std::size_t blocks,
                                        bool txid) {
+        engine::Passes& passes = ready_->passes;
         std::vector<std::int16_t> samples;
         samples.reserve((blocks + 40) * modem::block_samples);
         std::array<std::int16_t, modem::block_samples> block{};
         if (txid) {
-            passes_->start_txid();
-            while (passes_->next_txid_block(block.data()))
+            passes.start_txid();
+            while (passes.next_txid_block(block.data()))
                 samples.insert(samples.end(), block.begin(), block.end());
         }
         for (std::size_t n = 0; n < blocks; ++n) {
@@ -115,7 +106,7 @@ class Transmitter {
                 const std::size_t at = n * modem::block_samples + i;
                 block[i] = at < speech.size() ? to_sample16(speech[at]) : 0;
             }
-            const std::int16_t* out = passes_->transmit_block(block.data(), false);
+            const std::int16_t* out = passes.transmit_block(block.data(), false);
             samples.insert(samples.end(), out, out + modem::block_samples);
         }
         return samples;
@@ -124,14 +115,7 @@ class Transmitter {
     const char* callsign() const { return callsign_.data(); }
 
   private:
-    std::unique_ptr<SharedState> shared_;
-    std::unique_ptr<modem::Station> station_;
-    voice::LinkedCodec linked_;
-    modem::TestFrameCodec frames_codec_;
-    voice::CodecAdapter adapter_;
-    modem::SpectrumAnalyser spectrum_;
-    audio::RsidApi rsid_;
-    std::optional<audio::Passes> passes_;
+    std::unique_ptr<engine::ReadyStation> ready_;
     std::array<char, 81> callsign_{};
 };
 

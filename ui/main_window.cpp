@@ -46,7 +46,7 @@ void default_sleep(int ms) {
 
 // Carries the worker's RSID report to the callsign field: the text is copied on the worker's
 // thread and set by a queued call on the user-interface thread.
-class MainWindow::Notifier final : public audio::WorkerNotifier {
+class MainWindow::Notifier final : public engine::WorkerNotifier {
   public:
     explicit Notifier(MainWindow* window) : window_(window) {}
     void rsid_report(const char* text) override {
@@ -59,7 +59,8 @@ class MainWindow::Notifier final : public audio::WorkerNotifier {
     MainWindow* window_;
 };
 
-MainWindow::MainWindow(audio::EngineApi& engine, std::filesystem::path directory, WindowWaits waits)
+MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path directory,
+                       WindowWaits waits)
     : engine_(engine),
       directory_(std::move(directory)),
       waits_(std::move(waits)),
@@ -87,7 +88,7 @@ MainWindow::MainWindow(audio::EngineApi& engine, std::filesystem::path directory
 
 MainWindow::~MainWindow() = default;
 
-audio::WorkerNotifier& MainWindow::notifier() {
+engine::WorkerNotifier& MainWindow::notifier() {
     return *notifier_;
 }
 
@@ -196,7 +197,7 @@ void MainWindow::build_toggles(QWidget* client) {
 // beyond its list's count is replaced by 0 and asks for a choice (the return value); negative
 // indexes (no selection: the default device) pass.
 bool MainWindow::load_settings() {
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
 
     SoundChoices choices{s.tx_output_device, s.voice_input_device, s.voice_output_device,
                          s.rx_input_device};
@@ -232,14 +233,10 @@ void MainWindow::start() {
     started_ = true;
     squelch_slider_->setValue(50);
     const bool choice_needed = load_settings();
-    engine_.codec_init();
     const char port = engine_.ptt_port_load();
-    engine_.shared().ptt_port_choice = port;
+    engine_.controls().ptt_port_choice = port;
     engine_.ptt_port_open(port);
     graph_->display_init();
-    engine_.spectrum_init();
-    engine_.modem_init();
-    engine_.init_rsid();
     timer_->start();
     waits_.pause();
 
@@ -282,43 +279,41 @@ void MainWindow::exit_program() {
 }
 
 void MainWindow::show_display(int mode) {
-    engine_.shared().display_mode = mode;
+    engine_.controls().display_mode = mode;
 }
 
 void MainWindow::show_constellation(int carrier) {
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
     s.display_mode = display_constellation;
     s.constellation_carrier = carrier;
 }
 
 void MainWindow::move_squelch(int position) {
-    engine_.shared().sq_level = squelch_level(position);
+    engine_.controls().sq_level = squelch_level(position);
 }
 
 void MainWindow::toggle_alc() {
-    toggle(engine_.shared().alc_on);
+    toggle(engine_.controls().alc_on);
 }
 
 void MainWindow::toggle_split() {
-    SharedState& s = engine_.shared();
-    toggle(s.split_on);
-    s.retune_request = 1;  // the worker re-derives the oscillator steps with Split
+    toggle(engine_.controls().split_on);
 }
 
 void MainWindow::toggle_txid() {
-    toggle(engine_.shared().txid_on);
+    toggle(engine_.controls().txid_on);
 }
 
 void MainWindow::toggle_rxid() {
-    toggle(engine_.shared().rxid_on);
+    toggle(engine_.controls().rxid_on);
 }
 
 void MainWindow::toggle_analog() {
-    toggle(engine_.shared().analog_mode);
+    toggle(engine_.controls().analog_mode);
 }
 
 void MainWindow::press_tx() {
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
     // The button has already flipped its own pressed state.
     if (tx_stop_countdown_ >= 0) {
         tx_button_->setChecked(false);  // an end of transmission is pending: refused
@@ -333,11 +328,11 @@ void MainWindow::press_tx() {
 }
 
 void MainWindow::timer_tick() {
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
     if (tx_stop_countdown_ >= 0) {
         --tx_stop_countdown_;
         if (tx_stop_countdown_ == 0 && s.tx_active) {
-            s.acq_request = 0;
+            engine_.cancel_acquisition();
             s.tx_active = 0;
             s.rx_active = 1;
             s.display_mode = saved_display_mode_;
@@ -352,18 +347,19 @@ void MainWindow::timer_tick() {
 }
 
 void MainWindow::graph_invalidate() {
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
+    const engine::Monitor& m = engine_.monitor();
     GraphInput& in = graph_input_;
     in.display_mode = s.display_mode;
-    in.tuned_freq = s.tuned_freq;
-    for (int i = 0; i < 400; ++i) in.spectrum_input[i] = load_relaxed(s.spectrum_input[i]);
+    in.tuned_freq = m.tuned_freq;
+    for (int i = 0; i < 400; ++i) in.spectrum_input[i] = load_relaxed(m.spectrum_input[i]);
     in.display_spectrum = engine_.display_spectrum();
     in.error_bars = engine_.error_bars();
     for (int k = 0; k < 32; ++k) {
-        in.constellation_re[k] = load_relaxed(s.constellation_re[k]);
-        in.constellation_im[k] = load_relaxed(s.constellation_im[k]);
+        in.constellation_re[k] = load_relaxed(m.constellation_re[k]);
+        in.constellation_im[k] = load_relaxed(m.constellation_im[k]);
     }
-    in.timing_marker = s.timing_marker;
+    in.timing_marker = m.timing_marker;
     graph_->graph_invalidate(in);
 }
 
@@ -376,7 +372,7 @@ void MainWindow::set_squelch_indicator(bool open) {
 }
 
 void MainWindow::refresh_meters() {
-    SharedState& s = engine_.shared();
+    engine::Monitor& s = engine_.monitor();
 
     const int peak = s.peak_level;
     if (peak >= 0) level_bar_->setValue(progress_shown(level_bar_value(peak)));
@@ -408,7 +404,7 @@ void MainWindow::show_report(const QString& text) {
 void MainWindow::shutdown() {
     if (shut_down_) return;
     shut_down_ = true;
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
     s.rx_active = 0;
     s.tx_active = 0;
     s.worker_run = 0;
