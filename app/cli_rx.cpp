@@ -144,7 +144,7 @@ class Receiver {
     // What the receiver ended with, for the report.
     RxSummary summary() {
         RxSummary r;
-        const int text_length = ready_->station.callsign().callsign_take_text(r.callsign.data());
+        const int text_length = ready_->station.callsign().take_text(r.callsign.data());
         if (text_length <= 0) r.callsign[0] = '\0';
         r.phase_error = ready_->station.phase_error();
         r.freq = ready_->station.tuning().frequency();

@@ -1,5 +1,5 @@
 // tarpo-cli tx: speech (or test frames) in, modem signal out, through the same block pass as
-// the program's transmit loop: codec_encode_block, frame_load, two modulate_symbol.
+// the program's transmit loop: encode_block, frame_load, two modulate_symbol.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -86,7 +86,7 @@ class Transmitter {
         ready_->controls.alc_on = s.alc ? 1 : 0;
         ready_->tune(s.freq);
         std::strncpy(callsign_.data(), s.callsign.c_str(), callsign_.size() - 1);
-        ready_->station.callsign().callsign_set(callsign_.data());
+        ready_->station.callsign().set_text(callsign_.data());
     }
 
     // The identification burst, then `blocks` blocks of speech (silence after its end).
