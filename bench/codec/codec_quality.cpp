@@ -29,7 +29,7 @@ extern "C" {
 
 #include "codec/decoder.h"
 #include "codec/encoder.h"
-#include "codec/quality/quality.h"
+#include "bench/quality/quality.h"
 #include "modem_hook.h"
 
 namespace fs = std::filesystem;
@@ -60,7 +60,7 @@ std::vector<double> read_wav_8k(const fs::path& path) {
         for (int c = 0; c < info.channels; ++c) s += inter[i * info.channels + c];
         mono[i] = s / info.channels;
     }
-    auto x = tarpo::codec::quality::resample(mono, info.samplerate, kRate);
+    auto x = tarpo::quality::resample(mono, info.samplerate, kRate);
     // Same level for every input: peaks at -3 dBFS, like a well-set microphone.
     double peak = 0.0;
     for (double v : x) peak = std::max(peak, std::abs(v));
@@ -147,7 +147,7 @@ struct Score {
 };
 
 Score score(const std::vector<double>& clean, const std::vector<double>& decoded) {
-    using namespace tarpo::codec::quality;
+    using namespace tarpo::quality;
     std::vector<double> ref = clean, deg = decoded;
     align(ref, deg, envelope_delay(clean, decoded, kMaxDelay));
     return {stoi(ref, deg, kRate), mel_cepstral_distortion(ref, deg, kRate)};

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "codec/encoder.h"
-#include "codec/quality/quality.h"
+#include "bench/quality/quality.h"
 
 namespace fs = std::filesystem;
 using namespace tarpo::codec;
@@ -33,7 +33,7 @@ std::vector<std::int16_t> read_8k(const fs::path& p) {
     sf_close(f);
     std::vector<double> mono(static_cast<std::size_t>(info.frames));
     for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = x[i * info.channels];
-    const auto y = quality::resample(mono, info.samplerate, 8000.0);
+    const auto y = tarpo::quality::resample(mono, info.samplerate, 8000.0);
     double peak = 1e-9;
     for (double v : y) peak = std::max(peak, std::abs(v));
     std::vector<std::int16_t> s(y.size());

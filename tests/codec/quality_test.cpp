@@ -1,4 +1,4 @@
-#include "codec/quality/quality.h"
+#include "bench/quality/quality.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,8 @@
 
 #include "signals.h"
 
-namespace tarpo::codec::quality {
+namespace tarpo::quality {
+namespace test = tarpo::codec::test;
 namespace {
 
 // Two seconds of a speech-like signal at 8 kHz: syllables of different vowels and pitches,
@@ -104,4 +105,4 @@ TEST(Alignment, FindsAKnownDelay) {
 }
 
 }  // namespace
-}  // namespace tarpo::codec::quality
+}  // namespace tarpo::quality

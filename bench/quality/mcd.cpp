@@ -4,9 +4,11 @@
 #include <complex>
 
 #include "codec/fft.h"
-#include "codec/quality/quality.h"
+#include "bench/quality/quality.h"
 
-namespace tarpo::codec::quality {
+namespace tarpo::quality {
+
+using codec::Fft;
 
 namespace {
 
@@ -103,4 +105,4 @@ double mel_cepstral_distortion(std::span<const double> reference, std::span<cons
     return count > 0 ? total / static_cast<double>(count) : 0.0;
 }
 
-}  // namespace tarpo::codec::quality
+}  // namespace tarpo::quality

@@ -1,14 +1,14 @@
 // Objective speech-quality measures used by the codec benchmark and tests: short-time
 // objective intelligibility (STOI), mel-cepstral distortion, and alignment of a decoded
 // signal to its input by their energy envelopes. Not real-time code: these allocate.
-#ifndef TARPO_CODEC_QUALITY_QUALITY_H
-#define TARPO_CODEC_QUALITY_QUALITY_H
+#ifndef TARPO_BENCH_QUALITY_QUALITY_H
+#define TARPO_BENCH_QUALITY_QUALITY_H
 
 #include <cstddef>
 #include <span>
 #include <vector>
 
-namespace tarpo::codec::quality {
+namespace tarpo::quality {
 
 // Band-limited resampling (libsamplerate's best sinc converter). Rates in Hz.
 std::vector<double> resample(std::span<const double> x, double from_hz, double to_hz);
@@ -36,6 +36,6 @@ std::size_t envelope_delay(std::span<const double> reference, std::span<const do
 // test shifted earlier by delay samples and both cut to the same length.
 void align(std::vector<double>& reference, std::vector<double>& test, std::size_t delay);
 
-}  // namespace tarpo::codec::quality
+}  // namespace tarpo::quality
 
 #endif

@@ -4,9 +4,11 @@
 #include <complex>
 
 #include "codec/fft.h"
-#include "codec/quality/quality.h"
+#include "bench/quality/quality.h"
 
-namespace tarpo::codec::quality {
+namespace tarpo::quality {
+
+using codec::Fft;
 
 namespace {
 
@@ -150,4 +152,4 @@ double stoi(std::span<const double> clean, std::span<const double> processed, do
     return count > 0 ? total / static_cast<double>(count) : 0.0;
 }
 
-}  // namespace tarpo::codec::quality
+}  // namespace tarpo::quality

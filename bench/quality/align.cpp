@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "codec/quality/quality.h"
+#include "bench/quality/quality.h"
 
-namespace tarpo::codec::quality {
+namespace tarpo::quality {
 
 namespace {
 
@@ -84,4 +84,4 @@ void align(std::vector<double>& reference, std::vector<double>& test, std::size_
     test.resize(n);
 }
 
-}  // namespace tarpo::codec::quality
+}  // namespace tarpo::quality
