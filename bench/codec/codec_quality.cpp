@@ -27,19 +27,19 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "bench/quality/quality.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
-#include "bench/quality/quality.h"
 #include "modem_hook.h"
 
 namespace fs = std::filesystem;
-using tarpo::codec::kFrameBits;
-using tarpo::codec::kFrameSamples;
+using tarpo::codec::frame_bits;
+using tarpo::codec::frame_samples;
 
 namespace {
 
-constexpr double kRate = 8000.0;
-constexpr std::size_t kMaxDelay = 4000;  // samples: 0.5 s, more than any codec here delays
+constexpr double rate_hz = 8000.0;
+constexpr std::size_t max_delay_samples = 4000;  // samples: 0.5 s, more than any codec here delays
 
 struct Timing {
     double encode_s = 0.0, decode_s = 0.0;
@@ -60,7 +60,7 @@ std::vector<double> read_wav_8k(const fs::path& path) {
         for (int c = 0; c < info.channels; ++c) s += inter[i * info.channels + c];
         mono[i] = s / info.channels;
     }
-    auto x = tarpo::quality::resample(mono, info.samplerate, kRate);
+    auto x = tarpo::quality::resample(mono, info.samplerate, rate_hz);
     // Same level for every input: peaks at -3 dBFS, like a well-set microphone.
     double peak = 0.0;
     for (double v : x) peak = std::max(peak, std::abs(v));
@@ -71,7 +71,7 @@ std::vector<double> read_wav_8k(const fs::path& path) {
 
 void write_wav_8k(const fs::path& path, const std::vector<double>& x) {
     SF_INFO info{};
-    info.samplerate = static_cast<int>(kRate);
+    info.samplerate = static_cast<int>(rate_hz);
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
@@ -98,21 +98,21 @@ std::vector<double> run_tarpo(const std::vector<double>& x, double ber, std::uin
     // Half a second of trailing silence flushes the codec's delay.
     std::vector<double> padded = x;
     padded.resize(x.size() + 4000, 0.0);
-    const auto pcm = to_pcm(padded, kFrameSamples);
+    const auto pcm = to_pcm(padded, frame_samples);
     std::vector<std::int16_t> out(pcm.size());
     tarpo::codec::Encoder enc;
     tarpo::codec::Decoder dec;
     std::mt19937_64 rng(seed);
-    std::array<std::uint8_t, kFrameBits> bits{};
-    for (std::size_t at = 0; at < pcm.size(); at += kFrameSamples) {
+    std::array<std::uint8_t, frame_bits> bits{};
+    for (std::size_t at = 0; at < pcm.size(); at += frame_samples) {
         const auto t0 = std::chrono::steady_clock::now();
-        enc.encode(std::span<const std::int16_t, kFrameSamples>(pcm.data() + at, kFrameSamples),
+        enc.encode(std::span<const std::int16_t, frame_samples>(pcm.data() + at, frame_samples),
                    bits);
         const auto t1 = std::chrono::steady_clock::now();
         for (auto& b : bits)
             if (static_cast<double>(rng() >> 11) * 0x1p-53 < ber) b ^= 1;
         const auto t2 = std::chrono::steady_clock::now();
-        dec.decode(bits, std::span<std::int16_t, kFrameSamples>(out.data() + at, kFrameSamples));
+        dec.decode(bits, std::span<std::int16_t, frame_samples>(out.data() + at, frame_samples));
         const auto t3 = std::chrono::steady_clock::now();
         if (ber == 0.0) {
             g_timing.encode_s += std::chrono::duration<double>(t1 - t0).count();
@@ -125,16 +125,16 @@ std::vector<double> run_tarpo(const std::vector<double>& x, double ber, std::uin
 
 // LPC-10 at 2400 bit/s from libspandsp, used only through its public API as a reference.
 std::vector<double> run_lpc10(const std::vector<double>& x) {
-    constexpr std::size_t kLpcFrame = 180;  // 22.5 ms, 54 bits in 7 bytes
+    constexpr std::size_t lpc_frame = 180;  // 22.5 ms, 54 bits in 7 bytes
     std::vector<double> padded = x;
     padded.resize(x.size() + 4000, 0.0);
-    const auto pcm = to_pcm(padded, kLpcFrame);
+    const auto pcm = to_pcm(padded, lpc_frame);
     std::vector<std::int16_t> out(pcm.size());
     lpc10_encode_state_t* e = lpc10_encode_init(nullptr, 0);
     lpc10_decode_state_t* d = lpc10_decode_init(nullptr, 0);
     std::array<std::uint8_t, 7> code{};
-    for (std::size_t at = 0; at < pcm.size(); at += kLpcFrame) {
-        lpc10_encode(e, code.data(), pcm.data() + at, kLpcFrame);
+    for (std::size_t at = 0; at < pcm.size(); at += lpc_frame) {
+        lpc10_encode(e, code.data(), pcm.data() + at, lpc_frame);
         lpc10_decode(d, out.data() + at, code.data(), 7);
     }
     lpc10_encode_free(e);
@@ -149,8 +149,8 @@ struct Score {
 Score score(const std::vector<double>& clean, const std::vector<double>& decoded) {
     using namespace tarpo::quality;
     std::vector<double> ref = clean, deg = decoded;
-    align(ref, deg, envelope_delay(clean, decoded, kMaxDelay));
-    return {stoi(ref, deg, kRate), mel_cepstral_distortion(ref, deg, kRate)};
+    align(ref, deg, envelope_delay(clean, decoded, max_delay_samples));
+    return {stoi(ref, deg, rate_hz), mel_cepstral_distortion(ref, deg, rate_hz)};
 }
 
 std::vector<fs::path> default_inputs(const fs::path& dir) {

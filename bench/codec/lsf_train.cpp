@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/encoder.h"
 #include "bench/quality/quality.h"
+#include "codec/encoder.h"
 
 namespace fs = std::filesystem;
 using namespace tarpo::codec;
@@ -101,23 +101,23 @@ int main(int argc, char** argv) {
                 if (std::system(cmd.c_str()) == 0) inputs.push_back(p);
             }
     }
-    std::array<std::vector<double>, kLpcOrder> data;
+    std::array<std::vector<double>, lpc_order> data;
     for (const auto& p : inputs) {
         auto s = read_8k(p);
-        s.resize((s.size() / kFrameSamples + 1) * kFrameSamples, 0);
+        s.resize((s.size() / frame_samples + 1) * frame_samples, 0);
         Encoder enc;
-        for (std::size_t at = 0; at < s.size(); at += kFrameSamples) {
-            enc.analyse(std::span<const std::int16_t, kFrameSamples>(s.data() + at, kFrameSamples));
+        for (std::size_t at = 0; at < s.size(); at += frame_samples) {
+            enc.analyse(std::span<const std::int16_t, frame_samples>(s.data() + at, frame_samples));
             const auto& a = enc.last_analysis();
             if (a.energy_db[1] < -45.0) continue;  // speech frames only
-            for (std::size_t i = 0; i < kLpcOrder; ++i)
-                data[i].push_back(a.lsf[i] * 8000.0 / (2.0 * kPi));
+            for (std::size_t i = 0; i < lpc_order; ++i)
+                data[i].push_back(a.lsf[i] * 8000.0 / (2.0 * pi));
         }
     }
     std::printf("// %zu training frames from %zu files\n", data[0].size(), inputs.size());
-    for (std::size_t i = 0; i < kLpcOrder; ++i) {
-        const auto c = lloyd_max(data[i], std::size_t{1} << kLsfBits[i]);
-        std::printf("constexpr std::array<double, %zu> kLsf%zu = {", c.size(), i);
+    for (std::size_t i = 0; i < lpc_order; ++i) {
+        const auto c = lloyd_max(data[i], std::size_t{1} << lsf_bits[i]);
+        std::printf("constexpr std::array<double, %zu> lsf%zu = {", c.size(), i);
         for (std::size_t k = 0; k < c.size(); ++k) std::printf("%s%.0f", k ? ", " : "", c[k]);
         std::printf("};\n");
     }

@@ -24,7 +24,7 @@ std::vector<double> syllables() {
         auto v =
             test::vowel(100.0 + 15.0 * s, vowels[s % vowels.size()], 1600, -20.0 + 2.0 * (s % 3));
         for (std::size_t i = 0; i < v.size(); ++i)
-            v[i] *= 0.5 - 0.5 * std::cos(2 * test::kTestPi * i / v.size());
+            v[i] *= 0.5 - 0.5 * std::cos(2 * test::test_pi * i / v.size());
         x.insert(x.end(), v.begin(), v.end());
         x.insert(x.end(), 480, 0.0);
     }
