@@ -90,6 +90,34 @@ TEST(MelCepstralDistortion, ZeroForIdenticalOrRescaledSignalsAndGrowsWithDamage)
     EXPECT_GT(strong, mild);
 }
 
+TEST(WarpQ, ZeroForIdenticalSignalsTolerantOfTimingAndGrowsWithNoise) {
+    const auto x = syllables();
+    EXPECT_NEAR(warp_q(x, x, 8000.0), 0.0, 1e-9);
+    // A vocoder's small timing differences cost little; noise costs more, and more noise more.
+    std::vector<double> late(96, 0.0);
+    late.insert(late.end(), x.begin(), x.end() - 96);
+    const auto n = test::white_noise(x.size(), 0.1, 8);
+    const double timing = warp_q(x, late, 8000.0);
+    const double mild = warp_q(x, plus(x, n, 0.1), 8000.0);
+    const double strong = warp_q(x, plus(x, n, 1.0), 8000.0);
+    EXPECT_LT(timing, 0.5 * mild);
+    EXPECT_GT(strong, mild);
+    EXPECT_TRUE(std::isnan(warp_q(x, std::vector<double>(1000, 0.0), 8000.0)));
+}
+
+TEST(HighBandPeriodicity, OneForTheOriginalAboveOneForABuzzyCopy) {
+    // Real voiced speech is noisy in the top band: a vowel plus noise above 2.5 kHz. The
+    // vocoder that drops the noise and keeps harmonics up there buzzes.
+    const auto vowel = test::vowel(120.0, {700, 1220, 2600}, 8000, -20.0);
+    auto hiss = test::white_noise(vowel.size(), 0.002, 3);
+    for (int pass = 0; pass < 4; ++pass)  // a crude high-pass: successive differences
+        for (std::size_t i = hiss.size() - 1; i > 0; --i) hiss[i] -= hiss[i - 1];
+    const auto real = plus(vowel, hiss, 1.0);
+    EXPECT_NEAR(high_band_periodicity(real, real, 8000.0), 1.0, 1e-9);
+    EXPECT_GT(high_band_periodicity(real, vowel, 8000.0), 1.3);
+    EXPECT_LT(high_band_periodicity(real, plus(vowel, hiss, 2.0), 8000.0), 1.0);
+}
+
 TEST(Alignment, FindsAKnownDelay) {
     const auto x = syllables();
     for (const std::size_t delay : {0u, 37u, 200u, 1111u}) {
