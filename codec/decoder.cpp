@@ -16,7 +16,10 @@ constexpr double min_lsf_gap_hz = 50.0;     // decoded frequencies are kept this
 constexpr double rise_floor_db = -60.0;     // energy rise is limited relative to this floor...
 constexpr double max_rise_db = 30.0;        // ...at this many dB per 20 ms half frame
 constexpr double silent_db = -80.0;         // levels below this compare as silence
-constexpr double outlier_db = 10.0;         // an energy this far off both neighbours is an error
+constexpr double outlier_db = 10.0;         // an energy this far off both neighbours is an error,
+constexpr double suspect_outlier_db = 4.0;  // or this far when the parity check fails
+constexpr double pitch_jump = 1.2;          // a pitch this far off both neighbours likewise,
+constexpr double suspect_pitch_jump = 1.05;
 constexpr double limiter_knee = 0.5 * 32768.0;  // the output limiter is linear below this
 
 // Response of A(z) with coefficients scaled by g^k at z = e^{jw}, given rotor = e^{-jw}.
@@ -167,9 +170,11 @@ Decoder::Params Decoder::dequantise(const FrameIndices& f, bool dead) const {
     p.dead = dead;
     for (std::size_t h = 0; h < 2; ++h) {
         p.db[h] = dead ? -INFINITY : energy_db(f.energy[h]);
-        p.voiced[h] = (f.voiced[h] && !dead) ? 1 : 0;
+        p.voiced[h] = dead ? 0 : std::clamp(f.voiced[h], 0, voicing_levels - 1);
     }
     p.f0 = pitch_hz(f.pitch);
+    p.intact = f.intact;
+    p.lsf_index = f.lsf;
     p.lsf = dequantise_lsf(f.lsf);
     repair_lsf(p.lsf, 2.0 * pi * min_lsf_gap_hz / sample_rate);
     return p;
@@ -181,16 +186,19 @@ Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const P
     // halves is taken back to the nearer one. Real speech seldom does that within 20 ms
     // (stop closures and bursts last longer or sit next to loud vowels); an error in one of
     // the top three bits of a level moves it by 16 dB or more.
+    // When the parity check fails, a smaller jump away and back counts as an error.
     if (mid.dead) return p;  // a dead channel stays silent
+    const double outlier = mid.intact ? outlier_db : suspect_outlier_db;
+    const double jump = mid.intact ? pitch_jump : suspect_pitch_jump;
     auto floor_db = [](double db) { return std::max(db, silent_db); };
     const std::array<double, 4> e = {floor_db(before.db[1]), floor_db(mid.db[0]),
                                      floor_db(mid.db[1]), floor_db(after.db[0])};
     for (std::size_t h = 0; h < 2; ++h) {
         const double lo = std::min(e[h], e[h + 2]), hi = std::max(e[h], e[h + 2]);
         const double v = e[h + 1];
-        if (v > hi + outlier_db) {
+        if (v > hi + outlier) {
             p.db[h] = hi > silent_db ? hi : -INFINITY;
-        } else if (v < lo - outlier_db) {
+        } else if (v < lo - outlier) {
             p.db[h] = lo;
         }
     }
@@ -200,9 +208,32 @@ Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const P
     if (vb && va) {
         const double r = after.f0 / before.f0;
         const double m = std::sqrt(before.f0 * after.f0);
-        if (r < 1.15 && r > 1.0 / 1.15 && (mid.f0 / m > 1.2 || mid.f0 / m < 1.0 / 1.2)) p.f0 = m;
+        if (r < 1.15 && r > 1.0 / 1.15 && (mid.f0 / m > jump || mid.f0 / m < 1.0 / jump)) p.f0 = m;
     }
+    smooth_lsf(before, after, p);
     return p;
+}
+
+void Decoder::smooth_lsf(const Params& before, const Params& after, Params& mid) {
+    // Trained levels of neighbouring frequencies seldom cross, so a pair that does carries a
+    // damaged index: of the two, the one farther from the neighbouring frames' mean is
+    // replaced by that mean.
+    if (before.dead || after.dead) return;
+    Lsf raw = dequantise_lsf(mid.lsf_index);
+    bool changed = false;
+    for (std::size_t i = 1; i < lpc_order; ++i) {
+        if (raw[i] > raw[i - 1]) continue;
+        const double m0 = 0.5 * (before.lsf[i - 1] + after.lsf[i - 1]);
+        const double m1 = 0.5 * (before.lsf[i] + after.lsf[i]);
+        if (std::abs(raw[i - 1] - m0) > std::abs(raw[i] - m1))
+            raw[i - 1] = m0;
+        else
+            raw[i] = m1;
+        changed = true;
+    }
+    if (!changed) return;
+    mid.lsf = raw;
+    repair_lsf(mid.lsf, 2.0 * pi * min_lsf_gap_hz / sample_rate);
 }
 
 void Decoder::decode(const FrameIndices& f, std::span<std::int16_t, frame_samples> speech) {
@@ -226,7 +257,9 @@ void Decoder::synthesise(const Params& p, std::span<std::int16_t, frame_samples>
     }
     const std::array<double, 2> rms = {std::isfinite(db[0]) ? std::pow(10.0, db[0] / 20.0) : 0.0,
                                        std::isfinite(db[1]) ? std::pow(10.0, db[1] / 20.0) : 0.0};
-    const std::array<double, 2> voiced = {p.voiced[0] ? 1.0 : 0.0, p.voiced[1] ? 1.0 : 0.0};
+    // Share of the band below full_voicing_hz that is harmonic.
+    const std::array<double, 2> voiced = {voicing_cutoff_hz(p.voiced[0]) / full_voicing_hz,
+                                          voicing_cutoff_hz(p.voiced[1]) / full_voicing_hz};
     const Lsf& lsf = p.lsf;
 
     // The pitch belongs to the last voiced half; it glides there from the previous frame's

@@ -53,13 +53,17 @@ class Decoder {
         std::array<double, 2> db{-INFINITY, -INFINITY};  // energy per half, dBFS
         std::array<int, 2> voiced{};
         double f0 = 100.0;  // Hz
+        std::array<int, lpc_order> lsf_index{};
         Lsf lsf{};
-        bool dead = false;  // all bits equal: no signal on the channel
+        bool dead = false;   // all bits equal: no signal on the channel
+        bool intact = true;  // the parity check passed
     };
     Params dequantise(const FrameIndices& f, bool dead) const;
     void decode_params(const Params& next, std::span<std::int16_t, frame_samples> speech);
     // Replaces the parameters of mid that jump away from both neighbours and back.
     static Params smooth(const Params& before, const Params& mid, const Params& after);
+    // Mends line spectral frequencies of mid that cross, from the neighbouring frames.
+    static void smooth_lsf(const Params& before, const Params& after, Params& mid);
     void synthesise(const Params& p, std::span<std::int16_t, frame_samples> speech);
 
     static constexpr std::size_t max_harmonics = 80;  // 3800 Hz / 50 Hz, rounded up

@@ -7,13 +7,29 @@ namespace tarpo::codec {
 
 namespace {
 
-constexpr double dc_pole = 0.98;        // DC blocker, corner ~25 Hz
+constexpr double highpass_hz = 100.0;   // rumble, hum and DC stay out of the analysis
 constexpr double pre_emphasis = 0.9;    // LPC analysis of 1 - 0.9 z^-1 filtered speech
 constexpr double lag_window_hz = 30.0;  // Gaussian lag window: widens sharp formants
 constexpr double noise_floor = 1.0001;  // white-noise correction of r[0]
 constexpr double bandwidth_expansion = 0.994;
 constexpr double voicing_threshold = 0.65;  // normalised correlation for "voiced"
 constexpr double voicing_min_db = -60.0;    // quieter halves are sent unvoiced
+// A band above 1 kHz counts as harmonic when it correlates this well at the pitch period.
+constexpr double band_voicing_threshold = 0.4;
+// The bands tested for the voicing levels above 1: 1-2 kHz and 2-3 kHz.
+constexpr std::array<double, 3> band_edges_hz = {1000.0, 2000.0, 3000.0};
+
+Biquad butterworth_highpass(double fc) {
+    const double k = std::tan(pi * fc / sample_rate);
+    const double norm = 1.0 / (1.0 + std::sqrt(2.0) * k + k * k);
+    Biquad b;
+    b.b0 = norm;
+    b.b1 = -2.0 * norm;
+    b.b2 = norm;
+    b.a1 = 2.0 * (k * k - 1.0) * norm;
+    b.a2 = (1.0 - std::sqrt(2.0) * k + k * k) * norm;
+    return b;
+}
 
 Biquad butterworth_lowpass(double fc) {
     const double k = std::tan(pi * fc / sample_rate);
@@ -29,7 +45,15 @@ Biquad butterworth_lowpass(double fc) {
 
 }  // namespace
 
-Encoder::Encoder() : lp1_(butterworth_lowpass(1000.0)), lp2_(butterworth_lowpass(1000.0)) {
+Encoder::Encoder()
+    : hp1_(butterworth_highpass(highpass_hz)),
+      hp2_(butterworth_highpass(highpass_hz)),
+      lp1_(butterworth_lowpass(1000.0)),
+      lp2_(butterworth_lowpass(1000.0)) {
+    for (std::size_t b = 0; b < bands_.size(); ++b) {
+        bands_[b].high = butterworth_highpass(band_edges_hz[b]);
+        bands_[b].low = butterworth_lowpass(band_edges_hz[b + 1]);
+    }
     for (std::size_t n = 0; n < lpc_window; ++n)
         lpc_window_[n] = 0.54 - 0.46 * std::cos(2.0 * pi * (n + 0.5) / lpc_window);
     energy_window_power_ = 0.0;
@@ -81,16 +105,32 @@ void Encoder::analyse_lpc() {
     prev_lsf_ = lsf;
 }
 
+int Encoder::voicing_level(std::size_t centre, double lag) const {
+    // Harmonic up to the first band above 1 kHz that is not periodic at the pitch.
+    int level = 1;
+    for (const auto& b : bands_) {
+        double best = 0.0;
+        const auto l0 = static_cast<int>(std::lround(lag));
+        for (int l = std::max(l0 - 1, PitchEstimator::shortest_lag);
+             l <= std::min(l0 + 1, PitchEstimator::longest_lag); ++l)
+            best = std::max(best, PitchEstimator::correlation(b.signal, centre, l));
+        if (best < band_voicing_threshold) break;
+        ++level;
+    }
+    return level;
+}
+
 FrameIndices Encoder::analyse(std::span<const std::int16_t, frame_samples> speech) {
     std::copy(speech_.begin() + frame_samples, speech_.end(), speech_.begin());
     std::copy(lowpass_.begin() + frame_samples, lowpass_.end(), lowpass_.begin());
+    for (auto& b : bands_)
+        std::copy(b.signal.begin() + frame_samples, b.signal.end(), b.signal.begin());
     for (std::size_t n = 0; n < frame_samples; ++n) {
         const double x = speech[n] / 32768.0;
-        const double y = x - dc_x1_ + dc_pole * dc_y1_;
-        dc_x1_ = x;
-        dc_y1_ = y;
+        const double y = hp2_.step(hp1_.step(x));
         speech_[frame_samples + n] = y;
         lowpass_[frame_samples + n] = lp2_.step(lp1_.step(y));
+        for (auto& b : bands_) b.signal[frame_samples + n] = b.low.step(b.high.step(y));
     }
 
     const std::array<std::size_t, 2> centre = {frame_end - frame_samples / 2, frame_end};
@@ -104,7 +144,7 @@ FrameIndices Encoder::analyse(std::span<const std::int16_t, frame_samples> speec
         p[h] = pitch_.estimate(lowpass_, centre[h], track);
         last_.voicing[h] = p[h].score;
         const bool v = p[h].score >= voicing_threshold && last_.energy_db[h] >= voicing_min_db;
-        f.voiced[h] = v ? 1 : 0;
+        f.voiced[h] = v ? voicing_level(centre[h], p[h].lag) : 0;
         track = v ? p[h].lag : 0.0;
     }
     prev_lag_ = track;

@@ -59,16 +59,24 @@ class Encoder {
 
     double energy_at(std::size_t centre) const;
     void analyse_lpc();
+    // Voicing level (1..voicing_levels-1) of a voiced instant with the given pitch period.
+    int voicing_level(std::size_t centre, double lag) const;
 
-    std::array<double, buffer> speech_{};   // DC-blocked input, scaled to +-1
+    std::array<double, buffer> speech_{};   // high-passed input, scaled to +-1
     std::array<double, buffer> lowpass_{};  // below ~1 kHz, for the pitch search
     std::array<double, lpc_window> lpc_window_{};
     std::array<double, energy_window> energy_window_{};
     double energy_window_power_ = 1.0;
     std::array<double, lpc_order + 1> lag_window_{};
 
-    double dc_x1_ = 0.0, dc_y1_ = 0.0;
+    Biquad hp1_, hp2_;  // fourth-order high-pass at the input
     Biquad lp1_, lp2_;
+    // The bands 1-2 kHz and 2-3 kHz, whose periodicity sets the voicing level.
+    struct Band {
+        Biquad high, low;
+        std::array<double, buffer> signal{};
+    };
+    std::array<Band, voicing_levels - 2> bands_{};
     PitchEstimator pitch_;
     double prev_lag_ = 0.0;  // 0 while unvoiced
     Lsf prev_lsf_{};

@@ -14,15 +14,17 @@ namespace tarpo::codec {
 
 inline constexpr int energy_bits = 5;
 inline constexpr int pitch_bits = 7;
-inline constexpr int voicing_bits = 1;  // per 20 ms half frame
-inline constexpr std::array<int, lpc_order> lsf_bits = {3, 4, 4, 4, 4, 4, 3, 3, 3, 3};
+inline constexpr int voicing_bits = 2;  // per 20 ms half frame
+inline constexpr std::array<int, lpc_order> lsf_bits = {3, 4, 4, 4, 3, 3, 3, 3, 3, 2};
+// One parity bit, the frame's last, over the bits whose errors do the most harm.
+inline constexpr int parity_bits = 1;
 
 constexpr int lsf_bits_total() {
     int s = 0;
     for (const int b : lsf_bits) s += b;
     return s;
 }
-static_assert(2 * energy_bits + pitch_bits + 2 * voicing_bits + lsf_bits_total() ==
+static_assert(2 * energy_bits + pitch_bits + 2 * voicing_bits + lsf_bits_total() + parity_bits ==
                   static_cast<int>(frame_bits),
               "the fields fill the frame exactly");
 
@@ -31,8 +33,10 @@ static_assert(2 * energy_bits + pitch_bits + 2 * voicing_bits + lsf_bits_total()
 struct FrameIndices {
     std::array<int, 2> energy{};       // 0..31, 0 = silence
     int pitch = 0;                     // 0..127, log-spaced pitch_min..pitch_max
-    std::array<int, 2> voiced{};       // 0 or 1
+    std::array<int, 2> voiced{};       // 0 unvoiced, 1..3 harmonic up to voicing_cutoff_hz
     std::array<int, lpc_order> lsf{};  // 0..2^lsf_bits[i]-1, rising frequency
+    // On receipt: false when the parity check over the energy, pitch and voicing fails.
+    bool intact = true;
     bool operator==(const FrameIndices&) const = default;
 };
 
@@ -44,6 +48,11 @@ unsigned gray_decode(unsigned g);
 int energy_index(double db);
 // Level of an index in dBFS; index 0 gives -infinity.
 double energy_db(int index);
+
+// Voicing levels: 0 is unvoiced; a voiced level is harmonic up to this frequency and noise
+// above it.
+inline constexpr int voicing_levels = 1 << voicing_bits;
+double voicing_cutoff_hz(int level);
 
 int pitch_index(double hz);
 double pitch_hz(int index);

@@ -129,6 +129,37 @@ TEST(Codec, SilenceAndNearSilenceStaySilent) {
     for (auto s : out) ASSERT_LE(std::abs(s), limit);
 }
 
+TEST(Codec, LowFrequencyRumbleInPausesIsNotPlayedAsAHarmonicComb) {
+    // Mains hum at 50 Hz and traffic rumble below 60 Hz at about
+    // -30 dBFS, with a faint hiss: what a microphone picks up between words.
+    const std::size_t n = 40 * frame_samples;
+    auto rumble = test::white_noise(n, 0.05, 5);
+    double lp = 0.0;
+    for (double& v : rumble) v = lp += 0.047 * (v - lp);  // one pole at ~60 Hz
+    const auto hiss = test::white_noise(n, 0.0003, 6);
+    std::vector<double> x(n);
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] = 0.02 * std::sin(2 * pi * 50.0 * i / 8000.0) + rumble[i] + hiss[i];
+    const auto out = run_codec(to_pcm(x)).out;
+    for (std::size_t f = 4; f + 1 < 40; ++f) {
+        const std::int16_t* s = out.data() + f * frame_samples;
+        if (rms_db(s, frame_samples) < -55.0) continue;  // quiet enough not to matter
+        std::vector<double> v(s, s + frame_samples);
+        double top = 0.0;
+        for (std::size_t lag = 20; lag <= 160; ++lag) {
+            double xy = 0, xx = 0, yy = 0;
+            for (std::size_t i = 0; i + lag < v.size(); ++i) {
+                xy += v[i] * v[i + lag];
+                xx += v[i] * v[i];
+                yy += v[i + lag] * v[i + lag];
+            }
+            top = std::max(top, xy / std::sqrt(xx * yy + 1e-9));
+        }
+        EXPECT_LT(top, 0.5) << "frame " << f << " at " << rms_db(s, frame_samples) << " dBFS, in "
+                            << rms_db(to_pcm(x).data() + f * frame_samples, frame_samples);
+    }
+}
+
 TEST(Codec, EnergyFollowsA20dBStepWithinTwoFrames) {
     // Noise at -40 dBFS for 30 frames, then -20 dBFS; and the step down again.
     for (const bool up : {true, false}) {

@@ -31,7 +31,7 @@ TEST(FramePacking, RoundTripsEveryFieldAndUsesOnlyBitZero) {
         FrameIndices f;
         f.energy = {int(rng() % 32), int(rng() % 32)};
         f.pitch = int(rng() % 128);
-        f.voiced = {int(rng() % 2), int(rng() % 2)};
+        f.voiced = {int(rng() % voicing_levels), int(rng() % voicing_levels)};
         for (std::size_t i = 0; i < lpc_order; ++i) f.lsf[i] = int(rng() % lsf_levels(i));
         std::array<std::uint8_t, frame_bits> bits{};
         pack_frame(f, bits);
@@ -41,6 +41,28 @@ TEST(FramePacking, RoundTripsEveryFieldAndUsesOnlyBitZero) {
         for (auto& b : bits) b |= static_cast<std::uint8_t>(rng() & 0xFE);
         EXPECT_EQ(unpack_frame(bits), f);
     }
+}
+
+TEST(FramePacking, ParityCatchesEveryOneBitErrorInEnergyPitchAndVoicing) {
+    FrameIndices f;
+    f.energy = {17, 22};
+    f.pitch = 77;
+    f.voiced = {3, 1};
+    std::array<std::uint8_t, frame_bits> bits{};
+    pack_frame(f, bits);
+    EXPECT_TRUE(unpack_frame(bits).intact);
+    int caught = 0;
+    for (std::size_t i = 0; i < frame_bits; ++i) {
+        auto bad = bits;
+        bad[i] ^= 1;
+        const FrameIndices g = unpack_frame(bad);
+        if (g.intact) continue;
+        ++caught;
+        // Only errors in the fields that matter most, or in the parity bit itself.
+        const bool covered = g.energy != f.energy || g.pitch != f.pitch || g.voiced != f.voiced;
+        EXPECT_TRUE(covered || i == frame_bits - 1) << "bit " << i;
+    }
+    EXPECT_EQ(caught, 15);  // 3 + 3 energy, 4 pitch, 4 voicing, the parity bit
 }
 
 TEST(FramePacking, AllZeroFrameIsSilence) {
