@@ -33,15 +33,15 @@ void syn_init(void) {
 
 void encode(const short* speech, unsigned char* bits) {
     global_encoder().encode(
-        std::span<const std::int16_t, tarpo::codec::kFrameSamples>(speech,
-                                                                   tarpo::codec::kFrameSamples),
-        std::span<std::uint8_t, tarpo::codec::kFrameBits>(bits, tarpo::codec::kFrameBits));
+        std::span<const std::int16_t, tarpo::codec::frame_samples>(speech,
+                                                                   tarpo::codec::frame_samples),
+        std::span<std::uint8_t, tarpo::codec::frame_bits>(bits, tarpo::codec::frame_bits));
 }
 
 void decode(const unsigned char* bits, short* speech) {
     global_decoder().decode(
-        std::span<const std::uint8_t, tarpo::codec::kFrameBits>(bits, tarpo::codec::kFrameBits),
-        std::span<std::int16_t, tarpo::codec::kFrameSamples>(speech, tarpo::codec::kFrameSamples));
+        std::span<const std::uint8_t, tarpo::codec::frame_bits>(bits, tarpo::codec::frame_bits),
+        std::span<std::int16_t, tarpo::codec::frame_samples>(speech, tarpo::codec::frame_samples));
 }
 
 }  // extern "C"

@@ -7,23 +7,26 @@ namespace tarpo::codec {
 
 namespace {
 
-constexpr double kTopHz = 3800.0;          // no harmonic or noise above this
-constexpr double kFullVoicingHz = 4000.0;  // harmonic band of a fully voiced instant
-constexpr double kDeEmphasis = 0.9;        // undoes the encoder's analysis pre-emphasis
-constexpr double kPostNum = 0.65;          // post-filter A(z/0.65) / A(z/0.8): deepens the
-constexpr double kPostDen = 0.8;           // valleys between formants
-constexpr double kMinLsfGapHz = 50.0;      // decoded frequencies are kept this far apart
-constexpr double kFloorDb = -60.0;         // energy rise is limited relative to this floor...
-constexpr double kMaxRiseDb = 30.0;        // ...at this many dB per 20 ms half frame
-constexpr double kSilentDb = -80.0;        // levels below this compare as silence
-constexpr double kOutlierDb = 10.0;        // an energy this far off both neighbours is an error
-constexpr double kLimiterKnee = 0.5 * 32768.0;  // the output limiter is linear below this
+constexpr double top_hz = 3800.0;           // no harmonic or noise above this
+constexpr double full_voicing_hz = 4000.0;  // harmonic band of a fully voiced instant
+constexpr double de_emphasis = 0.9;         // undoes the encoder's analysis pre-emphasis
+constexpr double post_num = 0.65;           // post-filter A(z/0.65) / A(z/0.8): deepens the
+constexpr double post_den = 0.8;            // valleys between formants
+constexpr double min_lsf_gap_hz = 50.0;     // decoded frequencies are kept this far apart
+constexpr double rise_floor_db = -60.0;     // energy rise is limited relative to this floor...
+constexpr double max_rise_db = 30.0;        // ...at this many dB per 20 ms half frame
+constexpr double silent_db = -80.0;         // levels below this compare as silence
+constexpr double outlier_db = 10.0;         // an energy this far off both neighbours is an error,
+constexpr double suspect_outlier_db = 4.0;  // or this far when the parity check fails
+constexpr double pitch_jump = 1.2;          // a pitch this far off both neighbours likewise,
+constexpr double suspect_pitch_jump = 1.05;
+constexpr double limiter_knee = 0.5 * 32768.0;  // the output limiter is linear below this
 
 // Response of A(z) with coefficients scaled by g^k at z = e^{jw}, given rotor = e^{-jw}.
 std::complex<double> response(const Lpc& a, double g, std::complex<double> rotor) {
     std::complex<double> zk = 1.0, sum = 0.0;
     double gk = 1.0;
-    for (std::size_t k = 0; k <= kLpcOrder; ++k) {
+    for (std::size_t k = 0; k <= lpc_order; ++k) {
         sum += a[k] * gk * zk;
         zk *= rotor;
         gk *= g;
@@ -40,9 +43,9 @@ struct EnvelopeSample {
 
 EnvelopeSample envelope(const Lpc& a, std::complex<double> rotor) {
     const std::complex<double> h = response(a, 1.0, rotor);
-    const std::complex<double> de = 1.0 - kDeEmphasis * rotor;
-    const double num = std::abs(response(a, kPostNum, rotor));
-    const double den = std::abs(response(a, kPostDen, rotor));
+    const std::complex<double> de = 1.0 - de_emphasis * rotor;
+    const double num = std::abs(response(a, post_num, rotor));
+    const double den = std::abs(response(a, post_den, rotor));
     const double mag = num / std::max(std::abs(h) * std::abs(de) * den, 1e-9);
     return {mag, -std::arg(h) - std::arg(de)};
 }
@@ -53,12 +56,12 @@ Decoder::Decoder() {
     lsf_ = flat_lsf();
     before_.lsf = lsf_;
     pending_.lsf = lsf_;
-    for (std::size_t b = 0; b < kNoiseBins; ++b) {
-        const double w = 2.0 * kPi * static_cast<double>(b) / kNoiseFft;
+    for (std::size_t b = 0; b < noise_bins; ++b) {
+        const double w = 2.0 * pi * static_cast<double>(b) / noise_fft;
         bin_rotor_[b] = {std::cos(w), -std::sin(w)};
     }
-    for (std::size_t n = 0; n < kNoiseLength; ++n)
-        noise_window_[n] = std::sin(kPi * (n + 0.5) / kNoiseLength);
+    for (std::size_t n = 0; n < noise_length; ++n)
+        noise_window_[n] = std::sin(pi * (n + 0.5) / noise_length);
     last_.f0 = f0_;
 }
 
@@ -77,8 +80,8 @@ void Decoder::build_point(const Lsf& lsf, Point& p) {
         return;  // silence: no harmonics, no noise
     }
     const Lpc a = lsf_to_lpc(lsf);
-    const double cutoff = std::min(p.voicing * kFullVoicingHz, kTopHz);
-    const double w0 = 2.0 * kPi * p.f0 / kSampleRate;
+    const double cutoff = std::min(p.voicing * full_voicing_hz, top_hz);
+    const double w0 = 2.0 * pi * p.f0 / sample_rate;
     const std::complex<double> rotor0(std::cos(w0), -std::sin(w0));
 
     // Envelope at the harmonics below the cutoff. Each harmonic stands for a band one pitch
@@ -86,11 +89,11 @@ void Decoder::build_point(const Lsf& lsf, Point& p) {
     double power = 0.0;
     std::complex<double> rotor = 1.0;
     std::size_t h = 0;
-    while (h < kMaxHarmonics && (h + 1) * p.f0 <= cutoff) {
+    while (h < max_harmonics && (h + 1) * p.f0 <= cutoff) {
         ++h;
         rotor *= rotor0;
         const EnvelopeSample e = envelope(a, rotor);
-        const double pw = e.magnitude * e.magnitude * p.f0 / (0.5 * kSampleRate);
+        const double pw = e.magnitude * e.magnitude * p.f0 / (0.5 * sample_rate);
         power += pw;
         p.re[h] = std::sqrt(2.0 * pw) * std::cos(e.phase);
         p.im[h] = std::sqrt(2.0 * pw) * std::sin(e.phase);
@@ -100,15 +103,15 @@ void Decoder::build_point(const Lsf& lsf, Point& p) {
     // Envelope on the noise grid above the cutoff; every bin of 31.25 Hz has power density
     // times 31.25 Hz.
     spectrum_.fill(0.0);
-    const double bin_hz = kSampleRate / kNoiseFft;
-    for (std::size_t b = 1; b + 1 < kNoiseBins; ++b) {
+    const double bin_hz = sample_rate / noise_fft;
+    for (std::size_t b = 1; b + 1 < noise_bins; ++b) {
         const double f = bin_hz * static_cast<double>(b);
-        if (f < cutoff || f > kTopHz) continue;
+        if (f < cutoff || f > top_hz) continue;
         const double m = envelope(a, bin_rotor_[b]).magnitude;
-        power += m * m * bin_hz / (0.5 * kSampleRate);
-        const double phi = 2.0 * kPi * next_uniform();
-        spectrum_[b] = std::polar(m * std::sqrt(static_cast<double>(kNoiseFft)), phi);
-        spectrum_[kNoiseFft - b] = std::conj(spectrum_[b]);
+        power += m * m * bin_hz / (0.5 * sample_rate);
+        const double phi = 2.0 * pi * next_uniform();
+        spectrum_[b] = std::polar(m * std::sqrt(static_cast<double>(noise_fft)), phi);
+        spectrum_[noise_fft - b] = std::conj(spectrum_[b]);
     }
 
     const double g = power > 0.0 ? p.energy / std::sqrt(power) : 0.0;
@@ -116,25 +119,25 @@ void Decoder::build_point(const Lsf& lsf, Point& p) {
         p.re[k] *= g;
         p.im[k] *= g;
     }
-    if (h == 0 || cutoff < kTopHz) {
+    if (h == 0 || cutoff < top_hz) {
         fft_.inverse(spectrum_);
-        for (std::size_t n = 0; n < kNoiseLength; ++n)
+        for (std::size_t n = 0; n < noise_length; ++n)
             p.noise[n] = g * spectrum_[n].real() * noise_window_[n];
     }
 }
 
-void Decoder::synthesise_segment(const Point& a, const Point& b, std::span<double, kHop> out) {
+void Decoder::synthesise_segment(const Point& a, const Point& b, std::span<double, hop> out) {
     // Harmonics of both instants run on one phase track whose frequency glides linearly; a
-    // harmonic that would pass kTopHz during the glide is left out.
+    // harmonic that would pass top_hz during the glide is left out.
     const double fmax = std::max(a.f0, b.f0);
-    const auto limit = static_cast<std::size_t>(kTopHz / fmax);
+    const auto limit = static_cast<std::size_t>(top_hz / fmax);
     const std::size_t ha = std::min(a.harmonics, limit);
     const std::size_t hb = std::min(b.harmonics, limit);
-    const double dw = 2.0 * kPi / kSampleRate;
-    for (std::size_t n = 0; n < kHop; ++n) {
-        const double t = (static_cast<double>(n) + 0.5) / kHop;
+    const double dw = 2.0 * pi / sample_rate;
+    for (std::size_t n = 0; n < hop; ++n) {
+        const double t = (static_cast<double>(n) + 0.5) / hop;
         phase_ += dw * (a.f0 + (b.f0 - a.f0) * t);
-        if (phase_ >= kPi) phase_ -= 2.0 * kPi;
+        if (phase_ >= pi) phase_ -= 2.0 * pi;
         const double zr = std::cos(phase_), zi = std::sin(phase_);
         // Horner's rule for sum_h c_h z^h.
         auto horner = [&](const Point& p, std::size_t count) {
@@ -149,16 +152,16 @@ void Decoder::synthesise_segment(const Point& a, const Point& b, std::span<doubl
         double v = 0.0;
         if (ha > 0) v += (1.0 - t) * horner(a, ha);
         if (hb > 0) v += t * horner(b, hb);
-        out[n] = v + a.noise[kHop + n] + b.noise[n];
+        out[n] = v + a.noise[hop + n] + b.noise[n];
     }
 }
 
-void Decoder::decode(std::span<const std::uint8_t, kFrameBits> bits,
-                     std::span<std::int16_t, kFrameSamples> speech) {
+void Decoder::decode(std::span<const std::uint8_t, frame_bits> bits,
+                     std::span<std::int16_t, frame_samples> speech) {
     // A dead channel delivers all zeros or all ones (give or take a bit): play silence.
     int ones = 0;
     for (const auto b : bits) ones += b & 1;
-    const bool dead = ones <= 1 || ones >= static_cast<int>(kFrameBits) - 1;
+    const bool dead = ones <= 1 || ones >= static_cast<int>(frame_bits) - 1;
     decode_params(dequantise(unpack_frame(bits), dead), speech);
 }
 
@@ -167,30 +170,35 @@ Decoder::Params Decoder::dequantise(const FrameIndices& f, bool dead) const {
     p.dead = dead;
     for (std::size_t h = 0; h < 2; ++h) {
         p.db[h] = dead ? -INFINITY : energy_db(f.energy[h]);
-        p.voiced[h] = (f.voiced[h] && !dead) ? 1 : 0;
+        p.voiced[h] = dead ? 0 : std::clamp(f.voiced[h], 0, voicing_levels - 1);
     }
     p.f0 = pitch_hz(f.pitch);
+    p.intact = f.intact;
+    p.lsf_index = f.lsf;
     p.lsf = dequantise_lsf(f.lsf);
-    repair_lsf(p.lsf, 2.0 * kPi * kMinLsfGapHz / kSampleRate);
+    repair_lsf(p.lsf, 2.0 * pi * min_lsf_gap_hz / sample_rate);
     return p;
 }
 
 Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const Params& after) {
     Params p = mid;
-    // Energy, per half frame: a level more than kOutlierDb above or below both neighbouring
+    // Energy, per half frame: a level more than outlier_db above or below both neighbouring
     // halves is taken back to the nearer one. Real speech seldom does that within 20 ms
     // (stop closures and bursts last longer or sit next to loud vowels); an error in one of
     // the top three bits of a level moves it by 16 dB or more.
+    // When the parity check fails, a smaller jump away and back counts as an error.
     if (mid.dead) return p;  // a dead channel stays silent
-    auto floor_db = [](double db) { return std::max(db, kSilentDb); };
+    const double outlier = mid.intact ? outlier_db : suspect_outlier_db;
+    const double jump = mid.intact ? pitch_jump : suspect_pitch_jump;
+    auto floor_db = [](double db) { return std::max(db, silent_db); };
     const std::array<double, 4> e = {floor_db(before.db[1]), floor_db(mid.db[0]),
                                      floor_db(mid.db[1]), floor_db(after.db[0])};
     for (std::size_t h = 0; h < 2; ++h) {
         const double lo = std::min(e[h], e[h + 2]), hi = std::max(e[h], e[h + 2]);
         const double v = e[h + 1];
-        if (v > hi + kOutlierDb) {
-            p.db[h] = hi > kSilentDb ? hi : -INFINITY;
-        } else if (v < lo - kOutlierDb) {
+        if (v > hi + outlier) {
+            p.db[h] = hi > silent_db ? hi : -INFINITY;
+        } else if (v < lo - outlier) {
             p.db[h] = lo;
         }
     }
@@ -200,47 +208,72 @@ Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const P
     if (vb && va) {
         const double r = after.f0 / before.f0;
         const double m = std::sqrt(before.f0 * after.f0);
-        if (r < 1.15 && r > 1.0 / 1.15 && (mid.f0 / m > 1.2 || mid.f0 / m < 1.0 / 1.2)) p.f0 = m;
+        if (r < 1.15 && r > 1.0 / 1.15 && (mid.f0 / m > jump || mid.f0 / m < 1.0 / jump)) p.f0 = m;
     }
+    smooth_lsf(before, after, p);
     return p;
 }
 
-void Decoder::decode(const FrameIndices& f, std::span<std::int16_t, kFrameSamples> speech) {
+void Decoder::smooth_lsf(const Params& before, const Params& after, Params& mid) {
+    // Trained levels of neighbouring frequencies seldom cross, so a pair that does carries a
+    // damaged index: of the two, the one farther from the neighbouring frames' mean is
+    // replaced by that mean.
+    if (before.dead || after.dead) return;
+    Lsf raw = dequantise_lsf(mid.lsf_index);
+    bool changed = false;
+    for (std::size_t i = 1; i < lpc_order; ++i) {
+        if (raw[i] > raw[i - 1]) continue;
+        const double m0 = 0.5 * (before.lsf[i - 1] + after.lsf[i - 1]);
+        const double m1 = 0.5 * (before.lsf[i] + after.lsf[i]);
+        if (std::abs(raw[i - 1] - m0) > std::abs(raw[i] - m1))
+            raw[i - 1] = m0;
+        else
+            raw[i] = m1;
+        changed = true;
+    }
+    if (!changed) return;
+    mid.lsf = raw;
+    repair_lsf(mid.lsf, 2.0 * pi * min_lsf_gap_hz / sample_rate);
+}
+
+void Decoder::decode(const FrameIndices& f, std::span<std::int16_t, frame_samples> speech) {
     decode_params(dequantise(f, false), speech);
 }
 
-void Decoder::decode_params(const Params& next, std::span<std::int16_t, kFrameSamples> speech) {
+void Decoder::decode_params(const Params& next, std::span<std::int16_t, frame_samples> speech) {
     const Params now = smooth(before_, pending_, next);
     before_ = pending_;
     pending_ = next;
     synthesise(now, speech);
 }
 
-void Decoder::synthesise(const Params& p, std::span<std::int16_t, kFrameSamples> speech) {
+void Decoder::synthesise(const Params& p, std::span<std::int16_t, frame_samples> speech) {
     // Energies, with a bounded rise so that a damaged index cannot make a loud burst.
     std::array<double, 2> db{};
     double prev_db = energy_ > 0.0 ? 20.0 * std::log10(energy_) : -INFINITY;
     for (std::size_t h = 0; h < 2; ++h) {
-        db[h] = std::min(p.db[h], std::max(prev_db, kFloorDb) + kMaxRiseDb);
+        db[h] = std::min(p.db[h], std::max(prev_db, rise_floor_db) + max_rise_db);
         prev_db = db[h];
     }
     const std::array<double, 2> rms = {std::isfinite(db[0]) ? std::pow(10.0, db[0] / 20.0) : 0.0,
                                        std::isfinite(db[1]) ? std::pow(10.0, db[1] / 20.0) : 0.0};
-    const std::array<double, 2> voiced = {p.voiced[0] ? 1.0 : 0.0, p.voiced[1] ? 1.0 : 0.0};
+    // Share of the band below full_voicing_hz that is harmonic.
+    const std::array<double, 2> voiced = {voicing_cutoff_hz(p.voiced[0]) / full_voicing_hz,
+                                          voicing_cutoff_hz(p.voiced[1]) / full_voicing_hz};
     const Lsf& lsf = p.lsf;
 
     // The pitch belongs to the last voiced half; it glides there from the previous frame's
     // pitch when that was voiced and not too far away (a larger jump is a new talker or an
     // octave change, where gliding would sound wrong).
     const double f0 = p.f0;
-    const std::size_t anchor = p.voiced[1] ? kPointsPerFrame : kPointsPerFrame / 2;
+    const std::size_t anchor = p.voiced[1] ? points_per_frame : points_per_frame / 2;
     const double ratio = f0 / f0_;
     const bool glide = voicing_ > 0.0 && ratio < 1.3 && ratio > 1.0 / 1.3;
 
-    for (std::size_t k = 1; k <= kPointsPerFrame; ++k) {
-        const double alpha = static_cast<double>(k) / kPointsPerFrame;
+    for (std::size_t k = 1; k <= points_per_frame; ++k) {
+        const double alpha = static_cast<double>(k) / points_per_frame;
         Lsf li{};
-        for (std::size_t i = 0; i < kLpcOrder; ++i)
+        for (std::size_t i = 0; i < lpc_order; ++i)
             li[i] = (1.0 - alpha) * lsf_[i] + alpha * lsf[i];
         switch (k) {
             case 1:
@@ -264,8 +297,7 @@ void Decoder::synthesise(const Params& p, std::span<std::int16_t, kFrameSamples>
                        ? f0_ * std::pow(ratio, static_cast<double>(k) / static_cast<double>(anchor))
                        : f0;
         build_point(li, next_);
-        synthesise_segment(last_, next_,
-                           std::span<double, kHop>(out_.data() + (k - 1) * kHop, kHop));
+        synthesise_segment(last_, next_, std::span<double, hop>(out_.data() + (k - 1) * hop, hop));
         std::swap(last_, next_);
     }
 
@@ -274,14 +306,14 @@ void Decoder::synthesise(const Params& p, std::span<std::int16_t, kFrameSamples>
     voicing_ = voiced[1];
     if (p.voiced[0] || p.voiced[1]) f0_ = f0;
 
-    // Soft limiter: linear below the knee, then a tanh curve that never reaches kPeakLimit.
-    for (std::size_t n = 0; n < kFrameSamples; ++n) {
+    // Soft limiter: linear below the knee, then a tanh curve that never reaches peak_limit.
+    for (std::size_t n = 0; n < frame_samples; ++n) {
         double v = out_[n] * 32768.0;
         if (!std::isfinite(v)) v = 0.0;
         const double m = std::abs(v);
-        if (m > kLimiterKnee) {
-            const double room = kPeakLimit - kLimiterKnee;
-            v = std::copysign(kLimiterKnee + room * std::tanh((m - kLimiterKnee) / room), v);
+        if (m > limiter_knee) {
+            const double room = peak_limit - limiter_knee;
+            v = std::copysign(limiter_knee + room * std::tanh((m - limiter_knee) / room), v);
         }
         speech[n] = static_cast<std::int16_t>(std::lround(v));
     }

@@ -37,15 +37,15 @@ class Decoder {
   public:
     Decoder();
 
-    void decode(std::span<const std::uint8_t, kFrameBits> bits,
-                std::span<std::int16_t, kFrameSamples> speech);
+    void decode(std::span<const std::uint8_t, frame_bits> bits,
+                std::span<std::int16_t, frame_samples> speech);
     // The same from already unpacked indices.
-    void decode(const FrameIndices& f, std::span<std::int16_t, kFrameSamples> speech);
+    void decode(const FrameIndices& f, std::span<std::int16_t, frame_samples> speech);
 
     // Output magnitude never exceeds this (about -1.4 dBFS).
-    static constexpr double kPeakLimit = 0.85 * 32768.0;
+    static constexpr double peak_limit = 0.85 * 32768.0;
     // Samples by which the decoder's output lags the frames it is given.
-    static constexpr std::size_t kDelay = kFrameSamples;
+    static constexpr std::size_t delay_samples = frame_samples;
 
   private:
     // One frame's parameters, dequantised.
@@ -53,19 +53,23 @@ class Decoder {
         std::array<double, 2> db{-INFINITY, -INFINITY};  // energy per half, dBFS
         std::array<int, 2> voiced{};
         double f0 = 100.0;  // Hz
+        std::array<int, lpc_order> lsf_index{};
         Lsf lsf{};
-        bool dead = false;  // all bits equal: no signal on the channel
+        bool dead = false;   // all bits equal: no signal on the channel
+        bool intact = true;  // the parity check passed
     };
     Params dequantise(const FrameIndices& f, bool dead) const;
-    void decode_params(const Params& next, std::span<std::int16_t, kFrameSamples> speech);
+    void decode_params(const Params& next, std::span<std::int16_t, frame_samples> speech);
     // Replaces the parameters of mid that jump away from both neighbours and back.
     static Params smooth(const Params& before, const Params& mid, const Params& after);
-    void synthesise(const Params& p, std::span<std::int16_t, kFrameSamples> speech);
+    // Mends line spectral frequencies of mid that cross, from the neighbouring frames.
+    static void smooth_lsf(const Params& before, const Params& after, Params& mid);
+    void synthesise(const Params& p, std::span<std::int16_t, frame_samples> speech);
 
-    static constexpr std::size_t kMaxHarmonics = 80;  // 3800 Hz / 50 Hz, rounded up
-    static constexpr std::size_t kNoiseFft = 256;
-    static constexpr std::size_t kNoiseBins = kNoiseFft / 2 + 1;
-    static constexpr std::size_t kNoiseLength = 2 * kHop;
+    static constexpr std::size_t max_harmonics = 80;  // 3800 Hz / 50 Hz, rounded up
+    static constexpr std::size_t noise_fft = 256;
+    static constexpr std::size_t noise_bins = noise_fft / 2 + 1;
+    static constexpr std::size_t noise_length = 2 * hop;
 
     // Everything the synthesiser needs at one instant.
     struct Point {
@@ -73,13 +77,13 @@ class Decoder {
         double energy = 0.0;   // RMS, full scale = 1
         double voicing = 0.0;  // 0..1: share of the band that is harmonic
         std::size_t harmonics = 0;
-        std::array<double, kMaxHarmonics + 1> re{};  // harmonic h: amplitude * cos(phase)
-        std::array<double, kMaxHarmonics + 1> im{};  //             amplitude * sin(phase)
-        std::array<double, kNoiseLength> noise{};    // windowed noise centred on the instant
+        std::array<double, max_harmonics + 1> re{};  // harmonic h: amplitude * cos(phase)
+        std::array<double, max_harmonics + 1> im{};  //             amplitude * sin(phase)
+        std::array<double, noise_length> noise{};    // windowed noise centred on the instant
     };
 
     void build_point(const Lsf& lsf, Point& p);
-    void synthesise_segment(const Point& a, const Point& b, std::span<double, kHop> out);
+    void synthesise_segment(const Point& a, const Point& b, std::span<double, hop> out);
     double next_uniform();  // [0, 1)
 
     // Running state, carried from frame to frame.
@@ -95,11 +99,11 @@ class Decoder {
 
     // Scratch and tables, built once.
     Point next_{};
-    Fft<kNoiseFft> fft_{};
-    std::array<std::complex<double>, kNoiseFft> spectrum_{};
-    std::array<std::complex<double>, kNoiseBins> bin_rotor_{};  // e^{-j w} per noise bin
-    std::array<double, kNoiseLength> noise_window_{};
-    std::array<double, kFrameSamples> out_{};
+    Fft<noise_fft> fft_{};
+    std::array<std::complex<double>, noise_fft> spectrum_{};
+    std::array<std::complex<double>, noise_bins> bin_rotor_{};  // e^{-j w} per noise bin
+    std::array<double, noise_length> noise_window_{};
+    std::array<double, frame_samples> out_{};
 };
 
 }  // namespace tarpo::codec

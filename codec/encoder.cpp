@@ -7,16 +7,32 @@ namespace tarpo::codec {
 
 namespace {
 
-constexpr double kDcPole = 0.98;        // DC blocker, corner ~25 Hz
-constexpr double kPreEmphasis = 0.9;    // LPC analysis of 1 - 0.9 z^-1 filtered speech
-constexpr double kLagWindowHz = 30.0;   // Gaussian lag window: widens sharp formants
-constexpr double kNoiseFloor = 1.0001;  // white-noise correction of r[0]
-constexpr double kBandwidthExpansion = 0.994;
-constexpr double kVoicingThreshold = 0.65;  // normalised correlation for "voiced"
-constexpr double kVoicingMinDb = -60.0;     // quieter halves are sent unvoiced
+constexpr double highpass_hz = 100.0;   // rumble, hum and DC stay out of the analysis
+constexpr double pre_emphasis = 0.9;    // LPC analysis of 1 - 0.9 z^-1 filtered speech
+constexpr double lag_window_hz = 30.0;  // Gaussian lag window: widens sharp formants
+constexpr double noise_floor = 1.0001;  // white-noise correction of r[0]
+constexpr double bandwidth_expansion = 0.994;
+constexpr double voicing_threshold = 0.65;  // normalised correlation for "voiced"
+constexpr double voicing_min_db = -60.0;    // quieter halves are sent unvoiced
+// A band above 1 kHz counts as harmonic when it correlates this well at the pitch period.
+constexpr double band_voicing_threshold = 0.4;
+// The bands tested for the voicing levels above 1: 1-2 kHz and 2-3 kHz.
+constexpr std::array<double, 3> band_edges_hz = {1000.0, 2000.0, 3000.0};
+
+Biquad butterworth_highpass(double fc) {
+    const double k = std::tan(pi * fc / sample_rate);
+    const double norm = 1.0 / (1.0 + std::sqrt(2.0) * k + k * k);
+    Biquad b;
+    b.b0 = norm;
+    b.b1 = -2.0 * norm;
+    b.b2 = norm;
+    b.a1 = 2.0 * (k * k - 1.0) * norm;
+    b.a2 = (1.0 - std::sqrt(2.0) * k + k * k) * norm;
+    return b;
+}
 
 Biquad butterworth_lowpass(double fc) {
-    const double k = std::tan(kPi * fc / kSampleRate);
+    const double k = std::tan(pi * fc / sample_rate);
     const double norm = 1.0 / (1.0 + std::sqrt(2.0) * k + k * k);
     Biquad b;
     b.b0 = k * k * norm;
@@ -29,16 +45,24 @@ Biquad butterworth_lowpass(double fc) {
 
 }  // namespace
 
-Encoder::Encoder() : lp1_(butterworth_lowpass(1000.0)), lp2_(butterworth_lowpass(1000.0)) {
-    for (std::size_t n = 0; n < kLpcWindow; ++n)
-        lpc_window_[n] = 0.54 - 0.46 * std::cos(2.0 * kPi * (n + 0.5) / kLpcWindow);
+Encoder::Encoder()
+    : hp1_(butterworth_highpass(highpass_hz)),
+      hp2_(butterworth_highpass(highpass_hz)),
+      lp1_(butterworth_lowpass(1000.0)),
+      lp2_(butterworth_lowpass(1000.0)) {
+    for (std::size_t b = 0; b < bands_.size(); ++b) {
+        bands_[b].high = butterworth_highpass(band_edges_hz[b]);
+        bands_[b].low = butterworth_lowpass(band_edges_hz[b + 1]);
+    }
+    for (std::size_t n = 0; n < lpc_window; ++n)
+        lpc_window_[n] = 0.54 - 0.46 * std::cos(2.0 * pi * (n + 0.5) / lpc_window);
     energy_window_power_ = 0.0;
-    for (std::size_t n = 0; n < kEnergyWindow; ++n) {
-        energy_window_[n] = 0.5 - 0.5 * std::cos(2.0 * kPi * (n + 0.5) / kEnergyWindow);
+    for (std::size_t n = 0; n < energy_window; ++n) {
+        energy_window_[n] = 0.5 - 0.5 * std::cos(2.0 * pi * (n + 0.5) / energy_window);
         energy_window_power_ += energy_window_[n] * energy_window_[n];
     }
-    for (std::size_t k = 0; k <= kLpcOrder; ++k) {
-        const double a = 2.0 * kPi * kLagWindowHz * static_cast<double>(k) / kSampleRate;
+    for (std::size_t k = 0; k <= lpc_order; ++k) {
+        const double a = 2.0 * pi * lag_window_hz * static_cast<double>(k) / sample_rate;
         lag_window_[k] = std::exp(-0.5 * a * a);
     }
     prev_lsf_ = flat_lsf();
@@ -46,8 +70,8 @@ Encoder::Encoder() : lp1_(butterworth_lowpass(1000.0)), lp2_(butterworth_lowpass
 
 double Encoder::energy_at(std::size_t centre) const {
     double s = 0.0;
-    const std::size_t start = centre - kEnergyWindow / 2;
-    for (std::size_t n = 0; n < kEnergyWindow; ++n) {
+    const std::size_t start = centre - energy_window / 2;
+    for (std::size_t n = 0; n < energy_window; ++n) {
         const double v = speech_[start + n] * energy_window_[n];
         s += v * v;
     }
@@ -56,23 +80,23 @@ double Encoder::energy_at(std::size_t centre) const {
 }
 
 void Encoder::analyse_lpc() {
-    std::array<double, kLpcWindow> w{};
-    const std::size_t start = kEnd - kLpcWindow / 2;
-    for (std::size_t n = 0; n < kLpcWindow; ++n)
-        w[n] = (speech_[start + n] - kPreEmphasis * speech_[start + n - 1]) * lpc_window_[n];
+    std::array<double, lpc_window> w{};
+    const std::size_t start = frame_end - lpc_window / 2;
+    for (std::size_t n = 0; n < lpc_window; ++n)
+        w[n] = (speech_[start + n] - pre_emphasis * speech_[start + n - 1]) * lpc_window_[n];
     auto r = autocorrelate(w);
     if (!(r[0] > 1e-10)) {  // below about -90 dBFS: no envelope worth sending
         last_.lsf = flat_lsf();
         prev_lsf_ = last_.lsf;
         return;
     }
-    r[0] *= kNoiseFloor;
-    for (std::size_t k = 1; k <= kLpcOrder; ++k) r[k] *= lag_window_[k];
+    r[0] *= noise_floor;
+    for (std::size_t k = 1; k <= lpc_order; ++k) r[k] *= lag_window_[k];
     Lpc a{};
     levinson(r, a);
     double g = 1.0;
-    for (std::size_t k = 1; k <= kLpcOrder; ++k) {
-        g *= kBandwidthExpansion;
+    for (std::size_t k = 1; k <= lpc_order; ++k) {
+        g *= bandwidth_expansion;
         a[k] *= g;
     }
     Lsf lsf = prev_lsf_;
@@ -81,19 +105,35 @@ void Encoder::analyse_lpc() {
     prev_lsf_ = lsf;
 }
 
-FrameIndices Encoder::analyse(std::span<const std::int16_t, kFrameSamples> speech) {
-    std::copy(speech_.begin() + kFrameSamples, speech_.end(), speech_.begin());
-    std::copy(lowpass_.begin() + kFrameSamples, lowpass_.end(), lowpass_.begin());
-    for (std::size_t n = 0; n < kFrameSamples; ++n) {
+int Encoder::voicing_level(std::size_t centre, double lag) const {
+    // Harmonic up to the first band above 1 kHz that is not periodic at the pitch.
+    int level = 1;
+    for (const auto& b : bands_) {
+        double best = 0.0;
+        const auto l0 = static_cast<int>(std::lround(lag));
+        for (int l = std::max(l0 - 1, PitchEstimator::shortest_lag);
+             l <= std::min(l0 + 1, PitchEstimator::longest_lag); ++l)
+            best = std::max(best, PitchEstimator::correlation(b.signal, centre, l));
+        if (best < band_voicing_threshold) break;
+        ++level;
+    }
+    return level;
+}
+
+FrameIndices Encoder::analyse(std::span<const std::int16_t, frame_samples> speech) {
+    std::copy(speech_.begin() + frame_samples, speech_.end(), speech_.begin());
+    std::copy(lowpass_.begin() + frame_samples, lowpass_.end(), lowpass_.begin());
+    for (auto& b : bands_)
+        std::copy(b.signal.begin() + frame_samples, b.signal.end(), b.signal.begin());
+    for (std::size_t n = 0; n < frame_samples; ++n) {
         const double x = speech[n] / 32768.0;
-        const double y = x - dc_x1_ + kDcPole * dc_y1_;
-        dc_x1_ = x;
-        dc_y1_ = y;
-        speech_[kFrameSamples + n] = y;
-        lowpass_[kFrameSamples + n] = lp2_.step(lp1_.step(y));
+        const double y = hp2_.step(hp1_.step(x));
+        speech_[frame_samples + n] = y;
+        lowpass_[frame_samples + n] = lp2_.step(lp1_.step(y));
+        for (auto& b : bands_) b.signal[frame_samples + n] = b.low.step(b.high.step(y));
     }
 
-    const std::array<std::size_t, 2> centre = {kEnd - kFrameSamples / 2, kEnd};
+    const std::array<std::size_t, 2> centre = {frame_end - frame_samples / 2, frame_end};
     FrameIndices f;
     for (std::size_t h = 0; h < 2; ++h) last_.energy_db[h] = energy_at(centre[h]);
 
@@ -103,13 +143,13 @@ FrameIndices Encoder::analyse(std::span<const std::int16_t, kFrameSamples> speec
     for (std::size_t h = 0; h < 2; ++h) {
         p[h] = pitch_.estimate(lowpass_, centre[h], track);
         last_.voicing[h] = p[h].score;
-        const bool v = p[h].score >= kVoicingThreshold && last_.energy_db[h] >= kVoicingMinDb;
-        f.voiced[h] = v ? 1 : 0;
+        const bool v = p[h].score >= voicing_threshold && last_.energy_db[h] >= voicing_min_db;
+        f.voiced[h] = v ? voicing_level(centre[h], p[h].lag) : 0;
         track = v ? p[h].lag : 0.0;
     }
     prev_lag_ = track;
     const double lag = f.voiced[1] ? p[1].lag : (f.voiced[0] ? p[0].lag : p[1].lag);
-    last_.pitch_hz = kSampleRate / lag;
+    last_.pitch_hz = sample_rate / lag;
 
     analyse_lpc();
 
@@ -119,8 +159,8 @@ FrameIndices Encoder::analyse(std::span<const std::int16_t, kFrameSamples> speec
     return f;
 }
 
-void Encoder::encode(std::span<const std::int16_t, kFrameSamples> speech,
-                     std::span<std::uint8_t, kFrameBits> bits) {
+void Encoder::encode(std::span<const std::int16_t, frame_samples> speech,
+                     std::span<std::uint8_t, frame_bits> bits) {
     pack_frame(analyse(speech), bits);
 }
 

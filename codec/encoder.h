@@ -40,35 +40,43 @@ class Encoder {
   public:
     // Analysis runs this many samples behind the newest input, so that every window is
     // centred on the instant it describes. The decoder adds no further delay.
-    static constexpr std::size_t kLookahead = 200;
+    static constexpr std::size_t lookahead = 200;
 
     Encoder();
 
-    void encode(std::span<const std::int16_t, kFrameSamples> speech,
-                std::span<std::uint8_t, kFrameBits> bits);
+    void encode(std::span<const std::int16_t, frame_samples> speech,
+                std::span<std::uint8_t, frame_bits> bits);
     // The same, returning the indices instead of packed bits.
-    FrameIndices analyse(std::span<const std::int16_t, kFrameSamples> speech);
+    FrameIndices analyse(std::span<const std::int16_t, frame_samples> speech);
     // The unquantised parameters of the last analysed frame.
     const FrameAnalysis& last_analysis() const { return last_; }
 
   private:
-    static constexpr std::size_t kBuffer = 2 * kFrameSamples;
-    static constexpr std::size_t kEnd = kBuffer - kLookahead;  // the frame's end instant
-    static constexpr std::size_t kLpcWindow = 240;
-    static constexpr std::size_t kEnergyWindow = 160;
+    static constexpr std::size_t buffer = 2 * frame_samples;
+    static constexpr std::size_t frame_end = buffer - lookahead;  // the frame's end instant
+    static constexpr std::size_t lpc_window = 240;
+    static constexpr std::size_t energy_window = 160;
 
     double energy_at(std::size_t centre) const;
     void analyse_lpc();
+    // Voicing level (1..voicing_levels-1) of a voiced instant with the given pitch period.
+    int voicing_level(std::size_t centre, double lag) const;
 
-    std::array<double, kBuffer> speech_{};   // DC-blocked input, scaled to +-1
-    std::array<double, kBuffer> lowpass_{};  // below ~1 kHz, for the pitch search
-    std::array<double, kLpcWindow> lpc_window_{};
-    std::array<double, kEnergyWindow> energy_window_{};
+    std::array<double, buffer> speech_{};   // high-passed input, scaled to +-1
+    std::array<double, buffer> lowpass_{};  // below ~1 kHz, for the pitch search
+    std::array<double, lpc_window> lpc_window_{};
+    std::array<double, energy_window> energy_window_{};
     double energy_window_power_ = 1.0;
-    std::array<double, kLpcOrder + 1> lag_window_{};
+    std::array<double, lpc_order + 1> lag_window_{};
 
-    double dc_x1_ = 0.0, dc_y1_ = 0.0;
+    Biquad hp1_, hp2_;  // fourth-order high-pass at the input
     Biquad lp1_, lp2_;
+    // The bands 1-2 kHz and 2-3 kHz, whose periodicity sets the voicing level.
+    struct Band {
+        Biquad high, low;
+        std::array<double, buffer> signal{};
+    };
+    std::array<Band, voicing_levels - 2> bands_{};
     PitchEstimator pitch_;
     double prev_lag_ = 0.0;  // 0 while unvoiced
     Lsf prev_lsf_{};

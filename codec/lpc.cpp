@@ -7,13 +7,13 @@ namespace tarpo::codec {
 
 namespace {
 
-constexpr std::size_t kHalf = kLpcOrder / 2;  // roots per symmetric polynomial
+constexpr std::size_t half_order = lpc_order / 2;  // roots per symmetric polynomial
 
 // Evaluates sum_{k=0..5} c[k] cos(k w) as a polynomial in x = cos w (Clenshaw recurrence
 // over Chebyshev polynomials).
-double chebyshev(const std::array<double, kHalf + 1>& c, double x) {
+double chebyshev(const std::array<double, half_order + 1>& c, double x) {
     double b1 = 0.0, b2 = 0.0;
-    for (std::size_t k = kHalf; k >= 1; --k) {
+    for (std::size_t k = half_order; k >= 1; --k) {
         const double b0 = 2.0 * x * b1 - b2 + c[k];
         b2 = b1;
         b1 = b0;
@@ -21,16 +21,17 @@ double chebyshev(const std::array<double, kHalf + 1>& c, double x) {
     return x * b1 - b2 + c[0];
 }
 
-// Finds the kHalf roots of the Chebyshev series in x = cos w, w from 0 to pi, by a fine sign
+// Finds the half_order roots of the Chebyshev series in x = cos w, w from 0 to pi, by a fine sign
 // scan followed by bisection. Returns the number found.
-std::size_t find_roots(const std::array<double, kHalf + 1>& c, std::array<double, kHalf>& w) {
-    constexpr int kGrid = 256;  // a root pair closer than pi/256 would be missed; LPC from
-                                // windowed speech with bandwidth expansion never gets there
+std::size_t find_roots(const std::array<double, half_order + 1>& c,
+                       std::array<double, half_order>& w) {
+    constexpr int root_grid = 256;  // a root pair closer than pi/256 would be missed; LPC from
+                                    // windowed speech with bandwidth expansion never gets there
     std::size_t found = 0;
     double x0 = 1.0;
     double f0 = chebyshev(c, x0);
-    for (int i = 1; i <= kGrid && found < kHalf; ++i) {
-        const double x1 = std::cos(kPi * i / kGrid);
+    for (int i = 1; i <= root_grid && found < half_order; ++i) {
+        const double x1 = std::cos(pi * i / root_grid);
         const double f1 = chebyshev(c, x1);
         if ((f0 <= 0.0 && f1 > 0.0) || (f0 >= 0.0 && f1 < 0.0)) {
             double lo = x0, hi = x1, flo = f0;
@@ -54,9 +55,9 @@ std::size_t find_roots(const std::array<double, kHalf + 1>& c, std::array<double
 
 }  // namespace
 
-std::array<double, kLpcOrder + 1> autocorrelate(std::span<const double> x) {
-    std::array<double, kLpcOrder + 1> r{};
-    for (std::size_t k = 0; k <= kLpcOrder; ++k) {
+std::array<double, lpc_order + 1> autocorrelate(std::span<const double> x) {
+    std::array<double, lpc_order + 1> r{};
+    for (std::size_t k = 0; k <= lpc_order; ++k) {
         double s = 0.0;
         for (std::size_t n = 0; n + k < x.size(); ++n) s += x[n] * x[n + k];
         r[k] = s;
@@ -64,13 +65,13 @@ std::array<double, kLpcOrder + 1> autocorrelate(std::span<const double> x) {
     return r;
 }
 
-double levinson(const std::array<double, kLpcOrder + 1>& r, Lpc& a) {
+double levinson(const std::array<double, lpc_order + 1>& r, Lpc& a) {
     a.fill(0.0);
     a[0] = 1.0;
     if (!(r[0] > 0.0)) return 0.0;
     double err = r[0];
     Lpc tmp{};
-    for (std::size_t i = 1; i <= kLpcOrder; ++i) {
+    for (std::size_t i = 1; i <= lpc_order; ++i) {
         double acc = r[i];
         for (std::size_t j = 1; j < i; ++j) acc += a[j] * r[i - j];
         const double k = -acc / err;
@@ -86,11 +87,11 @@ double levinson(const std::array<double, kLpcOrder + 1>& r, Lpc& a) {
 bool lpc_to_lsf(const Lpc& a, Lsf& lsf) {
     // P(z) = A(z) + z^-11 A(1/z) and Q(z) = A(z) - z^-11 A(1/z); dividing out the trivial roots
     // at z = -1 and z = +1 leaves two symmetric polynomials of degree 10.
-    std::array<double, kLpcOrder + 1> p{}, q{};
+    std::array<double, lpc_order + 1> p{}, q{};
     double pp = 0.0, qp = 0.0;
-    for (std::size_t i = 0; i <= kLpcOrder; ++i) {
+    for (std::size_t i = 0; i <= lpc_order; ++i) {
         const double fwd = a[i];
-        const double rev = (i == 0) ? 0.0 : a[kLpcOrder + 1 - i];
+        const double rev = (i == 0) ? 0.0 : a[lpc_order + 1 - i];
         // P'(z) = P(z) / (1 + z^-1): p'[i] = P[i] - p'[i-1]; Q'(z) = Q(z) / (1 - z^-1).
         p[i] = (fwd + rev) - pp;
         q[i] = (fwd - rev) + qp;
@@ -98,21 +99,21 @@ bool lpc_to_lsf(const Lpc& a, Lsf& lsf) {
         qp = q[i];
     }
     // On the unit circle, e^{j5w} P'(e^{jw}) = p[5] + 2 sum_k p[5-k] cos(k w).
-    std::array<double, kHalf + 1> cp{}, cq{};
-    cp[0] = p[kHalf];
-    cq[0] = q[kHalf];
-    for (std::size_t k = 1; k <= kHalf; ++k) {
-        cp[k] = 2.0 * p[kHalf - k];
-        cq[k] = 2.0 * q[kHalf - k];
+    std::array<double, half_order + 1> cp{}, cq{};
+    cp[0] = p[half_order];
+    cq[0] = q[half_order];
+    for (std::size_t k = 1; k <= half_order; ++k) {
+        cp[k] = 2.0 * p[half_order - k];
+        cq[k] = 2.0 * q[half_order - k];
     }
-    std::array<double, kHalf> wp{}, wq{};
-    if (find_roots(cp, wp) != kHalf || find_roots(cq, wq) != kHalf) return false;
+    std::array<double, half_order> wp{}, wq{};
+    if (find_roots(cp, wp) != half_order || find_roots(cq, wq) != half_order) return false;
     Lsf out{};
-    for (std::size_t i = 0; i < kHalf; ++i) {
+    for (std::size_t i = 0; i < half_order; ++i) {
         out[2 * i] = wp[i];
         out[2 * i + 1] = wq[i];
     }
-    for (std::size_t i = 1; i < kLpcOrder; ++i)
+    for (std::size_t i = 1; i < lpc_order; ++i)
         if (!(out[i] > out[i - 1])) return false;  // roots must interlace
     lsf = out;
     return true;
@@ -121,10 +122,10 @@ bool lpc_to_lsf(const Lpc& a, Lsf& lsf) {
 Lpc lsf_to_lpc(const Lsf& lsf) {
     // Multiply out P'(z) = prod (1 - 2 cos w z^-1 + z^-2) over the odd-numbered frequencies
     // and Q'(z) over the even-numbered ones, restore the trivial roots, and average.
-    std::array<double, kLpcOrder + 1> p{}, q{};
+    std::array<double, lpc_order + 1> p{}, q{};
     p[0] = q[0] = 1.0;
     std::size_t deg = 0;
-    for (std::size_t i = 0; i < kHalf; ++i) {
+    for (std::size_t i = 0; i < half_order; ++i) {
         const double cpw = -2.0 * std::cos(lsf[2 * i]);
         const double cqw = -2.0 * std::cos(lsf[2 * i + 1]);
         for (std::size_t j = deg + 2; j >= 2; --j) {
@@ -137,23 +138,23 @@ Lpc lsf_to_lpc(const Lsf& lsf) {
     }
     Lpc a{};
     a[0] = 1.0;
-    for (std::size_t i = 1; i <= kLpcOrder; ++i) {
-        const double pi = p[i] + p[i - 1];  // times (1 + z^-1)
-        const double qi = q[i] - q[i - 1];  // times (1 - z^-1)
-        a[i] = 0.5 * (pi + qi);
+    for (std::size_t i = 1; i <= lpc_order; ++i) {
+        const double pk = p[i] + p[i - 1];  // times (1 + z^-1)
+        const double qk = q[i] - q[i - 1];  // times (1 - z^-1)
+        a[i] = 0.5 * (pk + qk);
     }
     return a;
 }
 
 Lsf flat_lsf() {
     Lsf l{};
-    for (std::size_t i = 0; i < kLpcOrder; ++i) l[i] = kPi * static_cast<double>(i + 1) / 11.0;
+    for (std::size_t i = 0; i < lpc_order; ++i) l[i] = pi * static_cast<double>(i + 1) / 11.0;
     return l;
 }
 
 std::complex<double> lpc_response(const Lpc& a, double w) {
     double re = 0.0, im = 0.0;
-    for (std::size_t k = 0; k <= kLpcOrder; ++k) {
+    for (std::size_t k = 0; k <= lpc_order; ++k) {
         re += a[k] * std::cos(w * static_cast<double>(k));
         im -= a[k] * std::sin(w * static_cast<double>(k));
     }
@@ -171,8 +172,8 @@ void repair_lsf(Lsf& lsf, double min_gap) {
         w = std::max(w, lo);
         lo = w + min_gap;
     }
-    double hi = kPi - min_gap;
-    for (std::size_t i = kLpcOrder; i-- > 0;) {
+    double hi = pi - min_gap;
+    for (std::size_t i = lpc_order; i-- > 0;) {
         lsf[i] = std::min(lsf[i], hi);
         hi = lsf[i] - min_gap;
     }

@@ -13,16 +13,16 @@
 namespace tarpo::codec {
 
 // Prediction polynomial A(z) = 1 + a[1] z^-1 + ... + a[10] z^-10; a[0] is always 1.
-using Lpc = std::array<double, kLpcOrder + 1>;
+using Lpc = std::array<double, lpc_order + 1>;
 // Line spectral frequencies in radians per sample, strictly rising in (0, pi).
-using Lsf = std::array<double, kLpcOrder>;
+using Lsf = std::array<double, lpc_order>;
 
 // r[k] = sum_n x[n] x[n+k] for k = 0..order.
-std::array<double, kLpcOrder + 1> autocorrelate(std::span<const double> x);
+std::array<double, lpc_order + 1> autocorrelate(std::span<const double> x);
 
 // Levinson-Durbin recursion. Returns the prediction error power (r[0] times the product of
 // (1 - k_i^2)); a flat filter (all a[k] = 0) when r[0] is not positive.
-double levinson(const std::array<double, kLpcOrder + 1>& r, Lpc& a);
+double levinson(const std::array<double, lpc_order + 1>& r, Lpc& a);
 
 // The line spectral frequencies of a minimum-phase A(z). Returns false (and leaves lsf as it
 // was) when the roots cannot all be found, which only happens for a filter that is not

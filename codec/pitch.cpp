@@ -8,9 +8,9 @@ namespace tarpo::codec {
 double PitchEstimator::correlation(std::span<const double> x, std::size_t centre, int lag) {
     const std::size_t a = static_cast<std::size_t>(lag) / 2;
     const std::size_t b = static_cast<std::size_t>(lag) - a;
-    const std::size_t start = centre - kWindow / 2;
+    const std::size_t start = centre - window_length / 2;
     double xy = 0.0, xx = 0.0, yy = 0.0;
-    for (std::size_t t = start; t < start + kWindow; ++t) {
+    for (std::size_t t = start; t < start + window_length; ++t) {
         const double u = x[t - a];
         const double v = x[t + b];
         xy += u * v;
@@ -22,12 +22,12 @@ double PitchEstimator::correlation(std::span<const double> x, std::size_t centre
 }
 
 int PitchEstimator::peak_in(int lo, int hi) const {
-    lo = std::max(lo, kMinLag);
-    hi = std::min(hi, kMaxLag);
+    lo = std::max(lo, shortest_lag);
+    hi = std::min(hi, longest_lag);
     int best = -1;
     for (int l = lo; l <= hi; ++l) {
-        const bool local =
-            (l == kMinLag || ncc_[l] >= ncc_[l - 1]) && (l == kMaxLag || ncc_[l] >= ncc_[l + 1]);
+        const bool local = (l == shortest_lag || ncc_[l] >= ncc_[l - 1]) &&
+                           (l == longest_lag || ncc_[l] >= ncc_[l + 1]);
         if (local && (best < 0 || ncc_[l] > ncc_[best])) best = l;
     }
     return best;
@@ -35,10 +35,10 @@ int PitchEstimator::peak_in(int lo, int hi) const {
 
 PitchEstimate PitchEstimator::estimate(std::span<const double> x, std::size_t centre,
                                        double prev_lag) {
-    for (int l = kMinLag; l <= kMaxLag; ++l) ncc_[l] = correlation(x, centre, l);
+    for (int l = shortest_lag; l <= longest_lag; ++l) ncc_[l] = correlation(x, centre, l);
 
-    int best = peak_in(kMinLag, kMaxLag);
-    if (best < 0) return {static_cast<double>(kMaxLag), 0.0};
+    int best = peak_in(shortest_lag, longest_lag);
+    if (best < 0) return {static_cast<double>(longest_lag), 0.0};
     const double top = ncc_[best];
 
     // A periodic signal correlates as well at two or three periods as at one; take the
@@ -46,7 +46,7 @@ PitchEstimate PitchEstimator::estimate(std::span<const double> x, std::size_t ce
     // harmonic (first formant near twice the pitch) from halving the period.
     for (int d = 4; d >= 2; --d) {
         const double sub = static_cast<double>(best) / d;
-        if (sub < kMinLag) continue;
+        if (sub < shortest_lag) continue;
         const int l = peak_in(static_cast<int>(std::floor(sub * 0.94)),
                               static_cast<int>(std::ceil(sub * 1.06)));
         if (l > 0 && ncc_[l] >= 0.85 * top) {
@@ -66,7 +66,7 @@ PitchEstimate PitchEstimator::estimate(std::span<const double> x, std::size_t ce
     // Parabolic refinement to a fractional lag.
     double lag = best;
     double score = ncc_[best];
-    if (best > kMinLag && best < kMaxLag) {
+    if (best > shortest_lag && best < longest_lag) {
         const double ym = ncc_[best - 1], y0 = ncc_[best], yp = ncc_[best + 1];
         const double den = ym - 2.0 * y0 + yp;
         if (den < 0.0) {

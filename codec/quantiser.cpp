@@ -1,14 +1,17 @@
-// Bit allocation of one 40 ms frame (54 bits, in transmission order; each field is sent most
-// significant bit first as a Gray code, so that the commonest error, one flipped bit, moves a
-// parameter to a neighbouring level more often than in plain binary):
+// Bit allocation of one 40 ms frame (54 bits, in transmission order; each field but the
+// voicing is sent most significant bit first as a Gray code, so that the commonest error, one
+// flipped bit, moves a parameter to a neighbouring level more often than in plain binary):
 //
 //   field                       bits  resolution
 //   energy, first 20 ms           5   silence + 31 levels, 2 dB apart, -66..-6 dBFS
 //   energy, second 20 ms          5   as above
 //   pitch at the frame's end      7   128 levels, log-spaced 50..400 Hz (1.65 % apart)
-//   voicing, first 20 ms          1   voiced / unvoiced
-//   voicing, second 20 ms         1   voiced / unvoiced
-//   line spectral frequencies    35   10 scalar quantisers of 3,4,4,4,4,4,3,3,3,3 bits
+//   voicing, first 20 ms          2   unvoiced, or harmonic up to 1, 2 or 4 kHz and noise above
+//   voicing, second 20 ms         2   as above
+//   line spectral frequencies    32   10 scalar quantisers of 3,4,4,4,3,3,3,3,3,2 bits,
+//                                     trained on recorded speech (codec/lsf_tables.h)
+//   parity                        1   even parity over the three most significant bits of
+//                                     each energy, the four of the pitch and the voicing
 //                               ----
 //                                54
 //
@@ -19,69 +22,56 @@
 #include <algorithm>
 #include <cmath>
 
+#include "codec/lsf_tables.h"
+
 namespace tarpo::codec {
 
 namespace {
 
-constexpr int kEnergyLevels = 1 << kEnergyBits;
-constexpr double kEnergyStep = (kEnergyMaxDb - kEnergyMinDb) / (kEnergyLevels - 2);
-constexpr int kPitchLevels = 1 << kPitchBits;
-
-// Quantiser levels for each line spectral frequency, Hz. Each set spans the range in which
-// that frequency lies for most speech frames of a 10th-order analysis of pre-emphasised
-// 8 kHz speech; the spacing follows how densely the values cluster.
-constexpr std::array<double, 8> kLsf0 = {150, 220, 290, 360, 440, 530, 640, 780};
-constexpr std::array<double, 16> kLsf1 = {250, 310, 370, 430, 490,  550,  610,  670,
-                                          740, 810, 880, 960, 1040, 1130, 1230, 1350};
-constexpr std::array<double, 16> kLsf2 = {450,  530,  610,  690,  770,  850,  930,  1010,
-                                          1090, 1170, 1250, 1330, 1420, 1520, 1630, 1760};
-constexpr std::array<double, 16> kLsf3 = {750,  840,  930,  1020, 1110, 1200, 1290, 1380,
-                                          1470, 1560, 1650, 1740, 1840, 1950, 2070, 2200};
-constexpr std::array<double, 16> kLsf4 = {1050, 1140, 1230, 1320, 1410, 1500, 1590, 1680,
-                                          1770, 1860, 1950, 2040, 2130, 2230, 2340, 2460};
-constexpr std::array<double, 16> kLsf5 = {1350, 1440, 1530, 1620, 1710, 1800, 1890, 1980,
-                                          2070, 2160, 2250, 2340, 2430, 2530, 2640, 2760};
-constexpr std::array<double, 8> kLsf6 = {1750, 1900, 2050, 2200, 2350, 2500, 2650, 2820};
-constexpr std::array<double, 8> kLsf7 = {2050, 2200, 2350, 2500, 2650, 2800, 2950, 3120};
-constexpr std::array<double, 8> kLsf8 = {2400, 2550, 2700, 2850, 3000, 3150, 3300, 3450};
-constexpr std::array<double, 8> kLsf9 = {2850, 2980, 3110, 3240, 3370, 3500, 3630, 3760};
+constexpr int energy_levels = 1 << energy_bits;
+constexpr double energy_step = (energy_max_db - energy_min_db) / (energy_levels - 2);
+constexpr int pitch_levels = 1 << pitch_bits;
 
 std::span<const double> lsf_table(std::size_t i) {
     switch (i) {
         case 0:
-            return kLsf0;
+            return lsf_levels_0;
         case 1:
-            return kLsf1;
+            return lsf_levels_1;
         case 2:
-            return kLsf2;
+            return lsf_levels_2;
         case 3:
-            return kLsf3;
+            return lsf_levels_3;
         case 4:
-            return kLsf4;
+            return lsf_levels_4;
         case 5:
-            return kLsf5;
+            return lsf_levels_5;
         case 6:
-            return kLsf6;
+            return lsf_levels_6;
         case 7:
-            return kLsf7;
+            return lsf_levels_7;
         case 8:
-            return kLsf8;
+            return lsf_levels_8;
         default:
-            return kLsf9;
+            return lsf_levels_9;
     }
 }
 
-constexpr double kRadPerHz = 2.0 * kPi / kSampleRate;
+constexpr double rad_per_hz = 2.0 * pi / sample_rate;
 
-void put(std::span<std::uint8_t, kFrameBits> bits, std::size_t& pos, unsigned value, int n) {
-    const unsigned g = gray_encode(value);
+// Gray code unless plain: for the voicing level, where the cyclic Gray code would make
+// unvoiced and the highest level neighbours.
+void put(std::span<std::uint8_t, frame_bits> bits, std::size_t& pos, unsigned value, int n,
+         bool plain = false) {
+    const unsigned g = plain ? value : gray_encode(value);
     for (int b = n - 1; b >= 0; --b) bits[pos++] = static_cast<std::uint8_t>((g >> b) & 1u);
 }
 
-int get(std::span<const std::uint8_t, kFrameBits> bits, std::size_t& pos, int n) {
+int get(std::span<const std::uint8_t, frame_bits> bits, std::size_t& pos, int n,
+        bool plain = false) {
     unsigned g = 0;
     for (int b = 0; b < n; ++b) g = (g << 1) | (bits[pos++] & 1u);
-    return static_cast<int>(gray_decode(g));
+    return static_cast<int>(plain ? g : gray_decode(g));
 }
 
 }  // namespace
@@ -97,26 +87,31 @@ unsigned gray_decode(unsigned g) {
 }
 
 int energy_index(double db) {
-    if (!(db >= kEnergyMinDb - 0.5 * kEnergyStep)) return 0;  // also catches NaN
-    const int i = 1 + static_cast<int>(std::lround((db - kEnergyMinDb) / kEnergyStep));
-    return std::clamp(i, 1, kEnergyLevels - 1);
+    if (!(db >= energy_min_db - 0.5 * energy_step)) return 0;  // also catches NaN
+    const int i = 1 + static_cast<int>(std::lround((db - energy_min_db) / energy_step));
+    return std::clamp(i, 1, energy_levels - 1);
 }
 
 double energy_db(int index) {
     if (index <= 0) return -INFINITY;
-    return kEnergyMinDb + kEnergyStep * (std::min(index, kEnergyLevels - 1) - 1);
+    return energy_min_db + energy_step * (std::min(index, energy_levels - 1) - 1);
 }
 
 int pitch_index(double hz) {
-    if (!(hz > kPitchMin)) return 0;
-    const double t = std::log(hz / kPitchMin) / std::log(kPitchMax / kPitchMin);
-    return std::clamp(static_cast<int>(std::lround(t * (kPitchLevels - 1))), 0, kPitchLevels - 1);
+    if (!(hz > pitch_min)) return 0;
+    const double t = std::log(hz / pitch_min) / std::log(pitch_max / pitch_min);
+    return std::clamp(static_cast<int>(std::lround(t * (pitch_levels - 1))), 0, pitch_levels - 1);
+}
+
+double voicing_cutoff_hz(int level) {
+    constexpr std::array<double, voicing_levels> cutoff = {0.0, 1000.0, 2000.0, 4000.0};
+    return cutoff[static_cast<std::size_t>(std::clamp(level, 0, voicing_levels - 1))];
 }
 
 double pitch_hz(int index) {
     const double t =
-        static_cast<double>(std::clamp(index, 0, kPitchLevels - 1)) / (kPitchLevels - 1);
-    return kPitchMin * std::pow(kPitchMax / kPitchMin, t);
+        static_cast<double>(std::clamp(index, 0, pitch_levels - 1)) / (pitch_levels - 1);
+    return pitch_min * std::pow(pitch_max / pitch_min, t);
 }
 
 std::size_t lsf_levels(std::size_t i) {
@@ -125,7 +120,7 @@ std::size_t lsf_levels(std::size_t i) {
 
 int lsf_index(std::size_t i, double w) {
     const auto t = lsf_table(i);
-    const double hz = w / kRadPerHz;
+    const double hz = w / rad_per_hz;
     int best = 0;
     double best_d = INFINITY;
     for (std::size_t k = 0; k < t.size(); ++k) {
@@ -141,41 +136,57 @@ int lsf_index(std::size_t i, double w) {
 double lsf_value(std::size_t i, int index) {
     const auto t = lsf_table(i);
     const auto k = static_cast<std::size_t>(std::clamp(index, 0, static_cast<int>(t.size()) - 1));
-    return t[k] * kRadPerHz;
+    return t[k] * rad_per_hz;
 }
 
-std::array<int, kLpcOrder> quantise_lsf(const Lsf& lsf) {
-    std::array<int, kLpcOrder> idx{};
-    for (std::size_t i = 0; i < kLpcOrder; ++i) idx[i] = lsf_index(i, lsf[i]);
+std::array<int, lpc_order> quantise_lsf(const Lsf& lsf) {
+    std::array<int, lpc_order> idx{};
+    for (std::size_t i = 0; i < lpc_order; ++i) idx[i] = lsf_index(i, lsf[i]);
     return idx;
 }
 
-Lsf dequantise_lsf(const std::array<int, kLpcOrder>& idx) {
+Lsf dequantise_lsf(const std::array<int, lpc_order>& idx) {
     Lsf l{};
-    for (std::size_t i = 0; i < kLpcOrder; ++i) l[i] = lsf_value(i, idx[i]);
+    for (std::size_t i = 0; i < lpc_order; ++i) l[i] = lsf_value(i, idx[i]);
     return l;
 }
 
-void pack_frame(const FrameIndices& f, std::span<std::uint8_t, kFrameBits> bits) {
-    std::size_t pos = 0;
-    put(bits, pos, static_cast<unsigned>(f.energy[0]), kEnergyBits);
-    put(bits, pos, static_cast<unsigned>(f.energy[1]), kEnergyBits);
-    put(bits, pos, static_cast<unsigned>(f.pitch), kPitchBits);
-    put(bits, pos, static_cast<unsigned>(f.voiced[0]), kVoicingBits);
-    put(bits, pos, static_cast<unsigned>(f.voiced[1]), kVoicingBits);
-    for (std::size_t i = 0; i < kLpcOrder; ++i)
-        put(bits, pos, static_cast<unsigned>(f.lsf[i]), kLsfBits[i]);
+namespace {
+
+// Positions of the bits the parity covers: energy 0..2 and 5..7, pitch 10..13, voicing 17..20.
+constexpr std::array<std::size_t, 14> parity_covered = {0,  1,  2,  5,  6,  7,  10,
+                                                        11, 12, 13, 17, 18, 19, 20};
+
+unsigned parity(std::span<const std::uint8_t, frame_bits> bits) {
+    unsigned p = 0;
+    for (const std::size_t i : parity_covered) p ^= bits[i] & 1u;
+    return p;
 }
 
-FrameIndices unpack_frame(std::span<const std::uint8_t, kFrameBits> bits) {
+}  // namespace
+
+void pack_frame(const FrameIndices& f, std::span<std::uint8_t, frame_bits> bits) {
+    std::size_t pos = 0;
+    put(bits, pos, static_cast<unsigned>(f.energy[0]), energy_bits);
+    put(bits, pos, static_cast<unsigned>(f.energy[1]), energy_bits);
+    put(bits, pos, static_cast<unsigned>(f.pitch), pitch_bits);
+    put(bits, pos, static_cast<unsigned>(f.voiced[0]), voicing_bits, true);
+    put(bits, pos, static_cast<unsigned>(f.voiced[1]), voicing_bits, true);
+    for (std::size_t i = 0; i < lpc_order; ++i)
+        put(bits, pos, static_cast<unsigned>(f.lsf[i]), lsf_bits[i]);
+    bits[pos] = static_cast<std::uint8_t>(parity(bits));
+}
+
+FrameIndices unpack_frame(std::span<const std::uint8_t, frame_bits> bits) {
     FrameIndices f;
     std::size_t pos = 0;
-    f.energy[0] = get(bits, pos, kEnergyBits);
-    f.energy[1] = get(bits, pos, kEnergyBits);
-    f.pitch = get(bits, pos, kPitchBits);
-    f.voiced[0] = get(bits, pos, kVoicingBits);
-    f.voiced[1] = get(bits, pos, kVoicingBits);
-    for (std::size_t i = 0; i < kLpcOrder; ++i) f.lsf[i] = get(bits, pos, kLsfBits[i]);
+    f.energy[0] = get(bits, pos, energy_bits);
+    f.energy[1] = get(bits, pos, energy_bits);
+    f.pitch = get(bits, pos, pitch_bits);
+    f.voiced[0] = get(bits, pos, voicing_bits, true);
+    f.voiced[1] = get(bits, pos, voicing_bits, true);
+    for (std::size_t i = 0; i < lpc_order; ++i) f.lsf[i] = get(bits, pos, lsf_bits[i]);
+    f.intact = (bits[pos] & 1u) == parity(bits);
     return f;
 }
 

@@ -1,16 +1,21 @@
-// Codec quality benchmark. For every input it prints STOI and mel-cepstral distortion of:
-// our codec, our codec with 1 % and 3 % random bit errors, our codec through the modem at
-// 6 dB SNR (when the hook is filled in), and LPC-10 at 2400 bit/s as the reference point;
-// then the averages and the codec's CPU time per frame. Every decoded signal is written as
-// an 8 kHz WAV file beside the report, so that anyone can listen to it.
+// Codec quality benchmark. For each set of inputs it prints, per condition, the mean STOI,
+// mel-cepstral distortion, WARP-Q and high-band periodicity (1 = as periodic as the
+// original, above 1 = buzz): our codec clean, with 1 % and 3 % random bit errors and through
+// the modem at 6 dB SNR (when the voice path is built), and as black-box references LPC-10
+// at 2400 bit/s (spandsp), Speex narrowband at quality 0 (2150 bit/s) and 1 (3950 bit/s) and
+// Opus at 6 kbit/s (the Debian command-line tools). Every decoded signal is written as an
+// 8 kHz WAV file, so that anyone can listen to it; the per-file figures go to report.txt.
 //
-// Usage: codec_quality [OUTDIR] [IN.wav ...]
-//   OUTDIR defaults to out/codec-bench. Without inputs: sentences spoken by espeak-ng
-//   (generated into OUTDIR/input) and the recorded voices in /usr/share/sounds/alsa.
+// Usage: codec_quality [OUTDIR] [--ours] [--set NAME LIST.txt]... [IN.wav ...]
+//   OUTDIR defaults to out/codec-bench. Without sets or inputs: the held-out corpus subset
+//   (out/corpus/eval.txt, made by scripts/speech-corpus) when it exists, and the synthetic
+//   set: sentences spoken by espeak-ng and the recorded voices in /usr/share/sounds/alsa.
+//   --ours measures only our codec, clean and with 1 % bit errors (quick, for tuning).
 #include <sndfile.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -27,19 +32,19 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "bench/quality/quality.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
-#include "codec/quality/quality.h"
 #include "modem_hook.h"
 
 namespace fs = std::filesystem;
-using tarpo::codec::kFrameBits;
-using tarpo::codec::kFrameSamples;
+using tarpo::codec::frame_bits;
+using tarpo::codec::frame_samples;
 
 namespace {
 
-constexpr double kRate = 8000.0;
-constexpr std::size_t kMaxDelay = 4000;  // samples: 0.5 s, more than any codec here delays
+constexpr double rate_hz = 8000.0;
+constexpr std::size_t max_delay_samples = 4000;  // samples: 0.5 s, more than any codec here delays
 
 struct Timing {
     double encode_s = 0.0, decode_s = 0.0;
@@ -47,7 +52,8 @@ struct Timing {
 };
 Timing g_timing;
 
-std::vector<double> read_wav_8k(const fs::path& path) {
+// Any WAV file as 8 kHz mono; normalised: peaks at -3 dBFS, like a well-set microphone.
+std::vector<double> read_wav_8k(const fs::path& path, bool normalise = true) {
     SF_INFO info{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     if (!f) return {};
@@ -60,8 +66,8 @@ std::vector<double> read_wav_8k(const fs::path& path) {
         for (int c = 0; c < info.channels; ++c) s += inter[i * info.channels + c];
         mono[i] = s / info.channels;
     }
-    auto x = tarpo::codec::quality::resample(mono, info.samplerate, kRate);
-    // Same level for every input: peaks at -3 dBFS, like a well-set microphone.
+    auto x = tarpo::quality::resample(mono, info.samplerate, rate_hz);
+    if (!normalise) return x;
     double peak = 0.0;
     for (double v : x) peak = std::max(peak, std::abs(v));
     if (peak > 0.0)
@@ -71,7 +77,7 @@ std::vector<double> read_wav_8k(const fs::path& path) {
 
 void write_wav_8k(const fs::path& path, const std::vector<double>& x) {
     SF_INFO info{};
-    info.samplerate = static_cast<int>(kRate);
+    info.samplerate = static_cast<int>(rate_hz);
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
@@ -98,21 +104,21 @@ std::vector<double> run_tarpo(const std::vector<double>& x, double ber, std::uin
     // Half a second of trailing silence flushes the codec's delay.
     std::vector<double> padded = x;
     padded.resize(x.size() + 4000, 0.0);
-    const auto pcm = to_pcm(padded, kFrameSamples);
+    const auto pcm = to_pcm(padded, frame_samples);
     std::vector<std::int16_t> out(pcm.size());
     tarpo::codec::Encoder enc;
     tarpo::codec::Decoder dec;
     std::mt19937_64 rng(seed);
-    std::array<std::uint8_t, kFrameBits> bits{};
-    for (std::size_t at = 0; at < pcm.size(); at += kFrameSamples) {
+    std::array<std::uint8_t, frame_bits> bits{};
+    for (std::size_t at = 0; at < pcm.size(); at += frame_samples) {
         const auto t0 = std::chrono::steady_clock::now();
-        enc.encode(std::span<const std::int16_t, kFrameSamples>(pcm.data() + at, kFrameSamples),
+        enc.encode(std::span<const std::int16_t, frame_samples>(pcm.data() + at, frame_samples),
                    bits);
         const auto t1 = std::chrono::steady_clock::now();
         for (auto& b : bits)
             if (static_cast<double>(rng() >> 11) * 0x1p-53 < ber) b ^= 1;
         const auto t2 = std::chrono::steady_clock::now();
-        dec.decode(bits, std::span<std::int16_t, kFrameSamples>(out.data() + at, kFrameSamples));
+        dec.decode(bits, std::span<std::int16_t, frame_samples>(out.data() + at, frame_samples));
         const auto t3 = std::chrono::steady_clock::now();
         if (ber == 0.0) {
             g_timing.encode_s += std::chrono::duration<double>(t1 - t0).count();
@@ -125,16 +131,16 @@ std::vector<double> run_tarpo(const std::vector<double>& x, double ber, std::uin
 
 // LPC-10 at 2400 bit/s from libspandsp, used only through its public API as a reference.
 std::vector<double> run_lpc10(const std::vector<double>& x) {
-    constexpr std::size_t kLpcFrame = 180;  // 22.5 ms, 54 bits in 7 bytes
+    constexpr std::size_t lpc_frame = 180;  // 22.5 ms, 54 bits in 7 bytes
     std::vector<double> padded = x;
     padded.resize(x.size() + 4000, 0.0);
-    const auto pcm = to_pcm(padded, kLpcFrame);
+    const auto pcm = to_pcm(padded, lpc_frame);
     std::vector<std::int16_t> out(pcm.size());
     lpc10_encode_state_t* e = lpc10_encode_init(nullptr, 0);
     lpc10_decode_state_t* d = lpc10_decode_init(nullptr, 0);
     std::array<std::uint8_t, 7> code{};
-    for (std::size_t at = 0; at < pcm.size(); at += kLpcFrame) {
-        lpc10_encode(e, code.data(), pcm.data() + at, kLpcFrame);
+    for (std::size_t at = 0; at < pcm.size(); at += lpc_frame) {
+        lpc10_encode(e, code.data(), pcm.data() + at, lpc_frame);
         lpc10_decode(d, out.data() + at, code.data(), 7);
     }
     lpc10_encode_free(e);
@@ -142,18 +148,50 @@ std::vector<double> run_lpc10(const std::vector<double>& x) {
     return from_pcm(out);
 }
 
+// A reference codec run as a black box through its command-line tools: x is written to a
+// file, encoded and decoded back. The commands get the file names as $IN, $CODED and $OUT.
+std::vector<double> run_tool(const std::vector<double>& x, const std::string& encode,
+                             const std::string& decode, const char* suffix) {
+    const fs::path dir = fs::temp_directory_path() / "tarpo-codec-bench";
+    fs::create_directories(dir);
+    const fs::path in = dir / "in.wav", coded = dir / (std::string("coded.") + suffix),
+                   out = dir / "out.wav";
+    fs::remove(out);
+    write_wav_8k(in, x);
+    auto expand = [&](std::string cmd) {
+        for (const auto& [key, path] : {std::pair{"$IN", in}, {"$CODED", coded}, {"$OUT", out}})
+            for (std::size_t at; (at = cmd.find(key)) != std::string::npos;)
+                cmd.replace(at, std::string(key).size(), "'" + path.string() + "'");
+        return cmd + " >/dev/null 2>&1";
+    };
+    if (std::system(expand(encode).c_str()) != 0 || std::system(expand(decode).c_str()) != 0)
+        return {};
+    return read_wav_8k(out, false);
+}
+
+std::vector<double> run_speex(const std::vector<double>& x, int quality) {
+    return run_tool(x, "speexenc -n --quality " + std::to_string(quality) + " $IN $CODED",
+                    "speexdec $CODED $OUT", "spx");
+}
+
+std::vector<double> run_opus(const std::vector<double>& x) {
+    return run_tool(x, "opusenc --quiet --bitrate 6 $IN $CODED",
+                    "opusdec --quiet --rate 8000 $CODED $OUT", "opus");
+}
+
 struct Score {
-    double stoi = NAN, mcd = NAN;
+    double stoi = NAN, mcd = NAN, warp_q = NAN, buzz = NAN;
 };
 
 Score score(const std::vector<double>& clean, const std::vector<double>& decoded) {
-    using namespace tarpo::codec::quality;
+    using namespace tarpo::quality;
     std::vector<double> ref = clean, deg = decoded;
-    align(ref, deg, envelope_delay(clean, decoded, kMaxDelay));
-    return {stoi(ref, deg, kRate), mel_cepstral_distortion(ref, deg, kRate)};
+    align(ref, deg, envelope_delay(clean, decoded, max_delay_samples));
+    return {stoi(ref, deg, rate_hz), mel_cepstral_distortion(ref, deg, rate_hz),
+            warp_q(clean, decoded, rate_hz), high_band_periodicity(ref, deg, rate_hz)};
 }
 
-std::vector<fs::path> default_inputs(const fs::path& dir) {
+std::vector<fs::path> synthetic_inputs(const fs::path& dir) {
     std::vector<fs::path> in;
     fs::create_directories(dir);
     // Two accents (British and American English), male and female variants.
@@ -182,79 +220,153 @@ std::vector<fs::path> default_inputs(const fs::path& dir) {
     return in;
 }
 
+std::vector<fs::path> read_list(const fs::path& list) {
+    std::vector<fs::path> in;
+    std::ifstream f(list);
+    for (std::string line; std::getline(f, line);)
+        if (!line.empty()) in.emplace_back(line);
+    return in;
+}
+
+struct Condition {
+    const char* name;
+    std::function<std::vector<double>(const std::vector<double>&)> run;
+};
+
+struct InputSet {
+    std::string name;
+    std::vector<fs::path> files;
+};
+
+class Report {
+  public:
+    explicit Report(const fs::path& path) : file_(std::fopen(path.c_str(), "w")) {}
+    ~Report() {
+        if (file_) std::fclose(file_);
+    }
+    // To the screen and the report file.
+    template <typename... Args>
+    void both(const char* fmt, Args... args) {
+        std::printf(fmt, args...);
+        std::fflush(stdout);
+        file(fmt, args...);
+    }
+    template <typename... Args>
+    void file(const char* fmt, Args... args) {
+        if (file_) std::fprintf(file_, fmt, args...);
+    }
+
+  private:
+    std::FILE* file_;
+};
+
+// Mean of the finite values.
+struct Mean {
+    double sum = 0.0;
+    std::size_t n = 0;
+    void add(double v) {
+        if (std::isfinite(v)) {
+            sum += v;
+            ++n;
+        }
+    }
+    double get() const { return n ? sum / n : NAN; }
+};
+
+void measure_set(const InputSet& set, const std::vector<Condition>& conditions, const fs::path& out,
+                 Report& report) {
+    const fs::path dir = out / set.name;
+    fs::create_directories(dir);
+    std::vector<std::array<Mean, 4>> mean(conditions.size());
+    std::size_t files = 0;
+    double seconds = 0.0;
+    for (const auto& path : set.files) {
+        const auto x = read_wav_8k(path);
+        if (x.size() < 4000) continue;
+        ++files;
+        seconds += x.size() / rate_hz;
+        const std::string stem =
+            path.parent_path().filename().string() + "_" + path.stem().string();
+        report.file("%-40s", stem.c_str());
+        for (std::size_t c = 0; c < conditions.size(); ++c) {
+            const auto y = conditions[c].run ? conditions[c].run(x) : std::vector<double>{};
+            if (y.empty()) continue;
+            std::string tag = conditions[c].name;
+            for (char& ch : tag)
+                if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+            write_wav_8k(dir / (stem + "." + tag + ".wav"), y);
+            const Score s = score(x, y);
+            for (std::size_t m = 0; m < 4; ++m)
+                mean[c][m].add(std::array{s.stoi, s.mcd, s.warp_q, s.buzz}[m]);
+            report.file(" | %5.3f %5.2f %5.3f %5.2f", s.stoi, s.mcd, s.warp_q, s.buzz);
+        }
+        report.file("\n");
+    }
+    report.both("\n%s: %zu files, %.1f minutes of speech\n", set.name.c_str(), files,
+                seconds / 60.0);
+    report.both("%-28s %6s %8s %7s %6s\n", "condition", "STOI", "MCD dB", "WARP-Q", "buzz");
+    for (std::size_t c = 0; c < conditions.size(); ++c) {
+        if (mean[c][0].n == 0) {
+            report.both("%-28s %6s\n", conditions[c].name, "n/a");
+            continue;
+        }
+        report.both("%-28s %6.3f %8.2f %7.3f %6.2f\n", conditions[c].name, mean[c][0].get(),
+                    mean[c][1].get(), mean[c][2].get(), mean[c][3].get());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const fs::path out = argc > 1 ? fs::path(argv[1]) : fs::path("out/codec-bench");
-    fs::create_directories(out);
-    std::vector<fs::path> inputs;
-    for (int i = 2; i < argc; ++i) inputs.emplace_back(argv[i]);
-    if (inputs.empty()) inputs = default_inputs(out / "input");
-    if (inputs.empty()) {
-        std::fprintf(stderr, "no inputs (espeak-ng and /usr/share/sounds/alsa missing?)\n");
-        return 1;
-    }
-
-    const tarpo::bench::SpeechChannel modem = tarpo::bench::modem_channel_6db();
-    struct Condition {
-        const char* name;
-        std::function<std::vector<double>(const std::vector<double>&)> run;
-    };
-    std::vector<Condition> conditions = {
-        {"tarpo", [](const auto& x) { return run_tarpo(x, 0.0, 1); }},
-        {"tarpo 1%", [](const auto& x) { return run_tarpo(x, 0.01, 2); }},
-        {"tarpo 3%", [](const auto& x) { return run_tarpo(x, 0.03, 3); }},
-        {"modem 6dB", modem},
-        {"LPC-10", run_lpc10},
-    };
-
-    std::FILE* report = std::fopen((out / "report.txt").c_str(), "w");
-    auto print = [&](const char* fmt, auto... args) {
-        std::printf(fmt, args...);
-        if (report) std::fprintf(report, fmt, args...);
-    };
-    print("%-22s", "STOI / MCD dB");
-    for (const auto& c : conditions) print(" | %-16s", c.name);
-    print("\n");
-
-    std::vector<double> stoi_sum(conditions.size(), 0.0), mcd_sum(conditions.size(), 0.0);
-    std::vector<std::size_t> counted(conditions.size(), 0);
-    for (const auto& path : inputs) {
-        const auto x = read_wav_8k(path);
-        if (x.size() < 4000) continue;
-        const std::string stem = path.stem().string();
-        print("%-22s", stem.c_str());
-        for (std::size_t c = 0; c < conditions.size(); ++c) {
-            if (!conditions[c].run) {
-                print(" | %-16s", "n/a");
-                continue;
-            }
-            const auto y = conditions[c].run(x);
-            std::string tag = conditions[c].name;
-            std::replace(tag.begin(), tag.end(), ' ', '_');
-            std::replace(tag.begin(), tag.end(), '%', 'p');
-            write_wav_8k(out / (stem + "." + tag + ".wav"), y);
-            const Score s = score(x, y);
-            stoi_sum[c] += s.stoi;
-            mcd_sum[c] += s.mcd;
-            ++counted[c];
-            print(" | %6.3f %6.2f   ", s.stoi, s.mcd);
+    fs::path out = "out/codec-bench";
+    std::vector<InputSet> sets;
+    InputSet loose{"inputs", {}};
+    bool ours_only = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--ours") {
+            ours_only = true;
+        } else if (a == "--set" && i + 2 < argc) {
+            sets.push_back({argv[i + 1], read_list(argv[i + 2])});
+            i += 2;
+        } else if (i == 1 && fs::path(a).extension() != ".wav") {
+            out = a;
+        } else {
+            loose.files.emplace_back(a);
         }
-        print("\n");
     }
-    print("%-22s", "AVERAGE");
-    for (std::size_t c = 0; c < conditions.size(); ++c) {
-        if (counted[c] == 0)
-            print(" | %-16s", "n/a");
-        else
-            print(" | %6.3f %6.2f   ", stoi_sum[c] / counted[c], mcd_sum[c] / counted[c]);
+    fs::create_directories(out);
+    if (!loose.files.empty()) sets.push_back(loose);
+    if (sets.empty()) {
+        if (fs::exists("out/corpus/eval.txt"))
+            sets.push_back({"held-out", read_list("out/corpus/eval.txt")});
+        sets.push_back({"synthetic", synthetic_inputs(out / "input")});
     }
-    print("\n");
+
+    std::vector<Condition> conditions = {
+        {"ours 1350", [](const auto& x) { return run_tarpo(x, 0.0, 1); }},
+        {"ours, 1 % bit errors", [](const auto& x) { return run_tarpo(x, 0.01, 2); }},
+    };
+    if (!ours_only) {
+        conditions.push_back(
+            {"ours, 3 % bit errors", [](const auto& x) { return run_tarpo(x, 0.03, 3); }});
+        conditions.push_back({"ours, modem at 6 dB SNR", tarpo::bench::modem_channel_6db()});
+        conditions.push_back({"LPC-10 2400", run_lpc10});
+        conditions.push_back(
+            {"Speex 2150 (quality 0)", [](const auto& x) { return run_speex(x, 0); }});
+        conditions.push_back(
+            {"Speex 3950 (quality 1)", [](const auto& x) { return run_speex(x, 1); }});
+        conditions.push_back({"Opus 6000", run_opus});
+    }
+
+    Report report(out / "report.txt");
+    report.file("per file: STOI MCD WARP-Q buzz for each condition in order\n");
+    for (const auto& c : conditions) report.file("  %s\n", c.name);
+    for (const auto& set : sets) measure_set(set, conditions, out, report);
     if (g_timing.frames > 0)
-        print("CPU per 40 ms frame: encoder %.1f us, decoder %.1f us (%zu frames)\n",
-              1e6 * g_timing.encode_s / g_timing.frames, 1e6 * g_timing.decode_s / g_timing.frames,
-              g_timing.frames);
-    print("decoded files: %s/<input>.<condition>.wav (8 kHz)\n", out.c_str());
-    if (report) std::fclose(report);
+        report.both("\nCPU per 40 ms frame: encoder %.1f us, decoder %.1f us (%zu frames)\n",
+                    1e6 * g_timing.encode_s / g_timing.frames,
+                    1e6 * g_timing.decode_s / g_timing.frames, g_timing.frames);
+    report.both("decoded files: %s/<set>/<input>.<condition>.wav (8 kHz)\n", out.c_str());
     return 0;
 }

@@ -1,125 +1,95 @@
-// Trains the line spectral frequency quantiser tables: runs the encoder's analysis over
-// training speech and designs a Lloyd-Max scalar quantiser for each frequency, with the bit
-// allocation of the frame, then prints the tables as C++ for codec/quantiser.cpp.
+// Trains the line spectral frequency quantiser tables on real speech: runs the encoder's
+// analysis over the training files and designs a Lloyd-Max scalar quantiser for each
+// frequency with the frame's bit allocation, then writes the tables as a C++ header for
+// codec/. Also prints how the energy, pitch and voicing indices are used (entropy per field),
+// the check that the uniform energy and log-pitch quantisers cover the speech.
 //
-// Usage: lsf_train OUTDIR [IN.wav ...]
-//   Without inputs, espeak-ng speaks training sentences (different from the benchmark's) in
-//   several voices into OUTDIR.
-#include <sndfile.h>
-
+// Usage: lsf_train OUT.h LIST.txt|IN.wav ...
+//   e.g. scripts/speech-corpus && build/bench/codec/lsf_train codec/lsf_tables.h
+//   out/corpus/train.txt
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "codec/encoder.h"
-#include "codec/quality/quality.h"
+#include "corpus.h"
+#include "lloyd_max.h"
 
-namespace fs = std::filesystem;
 using namespace tarpo::codec;
 
 namespace {
 
-std::vector<std::int16_t> read_8k(const fs::path& p) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(p.c_str(), SFM_READ, &info);
-    if (!f) return {};
-    std::vector<double> x(static_cast<std::size_t>(info.frames * info.channels));
-    sf_readf_double(f, x.data(), info.frames);
-    sf_close(f);
-    std::vector<double> mono(static_cast<std::size_t>(info.frames));
-    for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = x[i * info.channels];
-    const auto y = quality::resample(mono, info.samplerate, 8000.0);
-    double peak = 1e-9;
-    for (double v : y) peak = std::max(peak, std::abs(v));
-    std::vector<std::int16_t> s(y.size());
-    for (std::size_t i = 0; i < y.size(); ++i)
-        s[i] = static_cast<std::int16_t>(std::lround(y[i] / peak * 0.7 * 32767));
-    return s;
+constexpr double speech_db = -45.0;  // frames quieter than this are pauses, not trained on
+
+double entropy(const std::vector<std::size_t>& count) {
+    double total = 0.0, h = 0.0;
+    for (auto c : count) total += c;
+    for (auto c : count)
+        if (c) h -= c / total * std::log2(c / total);
+    return h;
 }
 
-std::vector<double> lloyd_max(std::vector<double> v, std::size_t levels) {
-    std::sort(v.begin(), v.end());
-    std::vector<double> c(levels);
-    for (std::size_t k = 0; k < levels; ++k) c[k] = v[(2 * k + 1) * v.size() / (2 * levels)];
-    for (int it = 0; it < 200; ++it) {
-        std::vector<double> sum(levels, 0.0);
-        std::vector<std::size_t> n(levels, 0);
-        for (double x : v) {
-            std::size_t best = 0;
-            for (std::size_t k = 1; k < levels; ++k)
-                if (std::abs(x - c[k]) < std::abs(x - c[best])) best = k;
-            sum[best] += x;
-            ++n[best];
+void print_usage(const std::vector<tarpo::bench::AnalysedFrame>& frames) {
+    std::vector<std::size_t> energy(32), pitch(128), voicing(voicing_levels);
+    for (const auto& f : frames) {
+        for (int h = 0; h < 2; ++h) {
+            ++energy[f.indices.energy[h]];
+            ++voicing[f.indices.voiced[h]];
         }
-        for (std::size_t k = 0; k < levels; ++k)
-            if (n[k] > 0) c[k] = sum[k] / n[k];
+        if (f.indices.voiced[1]) ++pitch[f.indices.pitch];
     }
-    return c;
+    std::printf(
+        "index entropy, bits: energy %.2f of %d, pitch (voiced) %.2f of %d, voicing %.2f of %d\n",
+        entropy(energy), energy_bits, entropy(pitch), pitch_bits, entropy(voicing), voicing_bits);
+    std::printf("voicing levels:");
+    for (auto v : voicing) std::printf(" %zu", v);
+    std::printf("\nenergy at the top level: %zu, at the lowest non-silent: %zu of %zu halves\n",
+                energy[31], energy[1], 2 * frames.size());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: lsf_train OUTDIR [IN.wav ...]\n");
-        return 1;
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: lsf_train OUT.h LIST.txt|IN.wav ...\n");
+        return 2;
     }
-    const fs::path out = argv[1];
-    fs::create_directories(out);
-    std::vector<fs::path> inputs;
-    for (int i = 2; i < argc; ++i) inputs.emplace_back(argv[i]);
-    if (inputs.empty()) {
-        const char* voices[] = {"en+m1",
-                                "en+m2",
-                                "en+m4",
-                                "en+f1",
-                                "en+f2",
-                                "en+f4",
-                                "en-us+m2",
-                                "en-us+m5",
-                                "en-us+f1",
-                                "en-us+f4",
-                                "en-gb-scotland+m3",
-                                "en-gb-scotland+f3"};
-        const char* text[] = {
-            "Good morning, this is a test of the digital voice system on forty metres.",
-            "She sells sea shells by the sea shore while the children watch.",
-            "My antenna is a simple dipole, about ten metres above the ground.",
-            "Numbers: one two three four five six seven eight nine zero.",
-            "How do you copy? The band is noisy tonight but your signal is strong."};
-        int k = 0;
-        for (const char* v : voices)
-            for (const char* t : text) {
-                const fs::path p = out / ("train" + std::to_string(k++) + ".wav");
-                const std::string cmd = std::string("espeak-ng -v ") + v + " -w '" + p.string() +
-                                        "' \"" + t + "\" 2>/dev/null";
-                if (std::system(cmd.c_str()) == 0) inputs.push_back(p);
-            }
+    const auto files = tarpo::bench::speech_files(std::vector<std::string>(argv + 2, argv + argc));
+    const auto frames = tarpo::bench::analyse_files(files);
+    std::array<std::vector<double>, lpc_order> data;
+    for (const auto& f : frames) {
+        if (f.analysis.energy_db[1] < speech_db) continue;
+        for (std::size_t i = 0; i < lpc_order; ++i)
+            data[i].push_back(f.analysis.lsf[i] * sample_rate / (2.0 * pi));
     }
-    std::array<std::vector<double>, kLpcOrder> data;
-    for (const auto& p : inputs) {
-        auto s = read_8k(p);
-        s.resize((s.size() / kFrameSamples + 1) * kFrameSamples, 0);
-        Encoder enc;
-        for (std::size_t at = 0; at < s.size(); at += kFrameSamples) {
-            enc.analyse(std::span<const std::int16_t, kFrameSamples>(s.data() + at, kFrameSamples));
-            const auto& a = enc.last_analysis();
-            if (a.energy_db[1] < -45.0) continue;  // speech frames only
-            for (std::size_t i = 0; i < kLpcOrder; ++i)
-                data[i].push_back(a.lsf[i] * 8000.0 / (2.0 * kPi));
-        }
+    if (data[0].size() < 1000) {
+        std::fprintf(stderr, "lsf_train: too little speech (%zu frames)\n", data[0].size());
+        return 2;
     }
-    std::printf("// %zu training frames from %zu files\n", data[0].size(), inputs.size());
-    for (std::size_t i = 0; i < kLpcOrder; ++i) {
-        const auto c = lloyd_max(data[i], std::size_t{1} << kLsfBits[i]);
-        std::printf("constexpr std::array<double, %zu> kLsf%zu = {", c.size(), i);
-        for (std::size_t k = 0; k < c.size(); ++k) std::printf("%s%.0f", k ? ", " : "", c[k]);
-        std::printf("};\n");
+    std::FILE* out = std::fopen(argv[1], "w");
+    if (!out) {
+        std::fprintf(stderr, "lsf_train: cannot write %s\n", argv[1]);
+        return 2;
     }
+    std::fprintf(out,
+                 "// Generated by bench/codec/lsf_train from %zu speech frames of %zu files:\n",
+                 data[0].size(), files.size());
+    std::fprintf(out, "//   scripts/speech-corpus && build/bench/codec/lsf_train %s", argv[1]);
+    for (int i = 2; i < argc; ++i) std::fprintf(out, " %s", argv[i]);
+    std::fprintf(out, "\n// Lloyd-Max levels, Hz, of each line spectral frequency. Do not edit.\n");
+    std::fprintf(out, "#ifndef TARPO_CODEC_LSF_TABLES_H\n#define TARPO_CODEC_LSF_TABLES_H\n\n");
+    std::fprintf(out, "#include <array>\n\nnamespace tarpo::codec {\n\n");
+    for (std::size_t i = 0; i < lpc_order; ++i) {
+        const auto c = tarpo::bench::lloyd_max(data[i], std::size_t{1} << lsf_bits[i]);
+        std::fprintf(out, "inline constexpr std::array<double, %zu> lsf_levels_%zu = {", c.size(),
+                     i);
+        for (std::size_t k = 0; k < c.size(); ++k) std::fprintf(out, "%s%.0f", k ? ", " : "", c[k]);
+        std::fprintf(out, "};\n");
+    }
+    std::fprintf(out, "\n}  // namespace tarpo::codec\n\n#endif\n");
+    std::fclose(out);
+    print_usage(frames);
     return 0;
 }

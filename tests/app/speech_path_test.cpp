@@ -10,12 +10,12 @@
 #include <cmath>
 #include <filesystem>
 
-#include "codec/quality/quality.h"
+#include "bench/quality/quality.h"
 #include "external/codec.h"
 
 namespace {
 
-using namespace tarpo::codec::quality;
+using namespace tarpo::quality;
 
 std::vector<double> read_8k(const char* path) {
     SF_INFO info{};

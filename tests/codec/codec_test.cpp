@@ -16,8 +16,8 @@ namespace {
 using test::rms_db;
 using test::to_pcm;
 
-// Input sample t comes out of the decoder at t + kDelay.
-constexpr std::size_t kDelay = Encoder::kLookahead + Decoder::kDelay;
+// Input sample t comes out of the decoder at t + delay_samples.
+constexpr std::size_t delay_samples = Encoder::lookahead + Decoder::delay_samples;
 
 struct CodecRun {
     std::vector<std::uint8_t> bits;
@@ -28,18 +28,18 @@ struct CodecRun {
 CodecRun run_codec(const std::vector<std::int16_t>& in) {
     Encoder enc;
     Decoder dec;
-    const std::size_t frames = (in.size() + kFrameSamples - 1) / kFrameSamples;
+    const std::size_t frames = (in.size() + frame_samples - 1) / frame_samples;
     std::vector<std::int16_t> pcm(in);
-    pcm.resize(frames * kFrameSamples, 0);
-    CodecRun r{std::vector<std::uint8_t>(frames * kFrameBits),
+    pcm.resize(frames * frame_samples, 0);
+    CodecRun r{std::vector<std::uint8_t>(frames * frame_bits),
                std::vector<std::int16_t>(pcm.size())};
     for (std::size_t f = 0; f < frames; ++f) {
-        std::span<std::uint8_t, kFrameBits> bits(r.bits.data() + f * kFrameBits, kFrameBits);
-        enc.encode(std::span<const std::int16_t, kFrameSamples>(pcm.data() + f * kFrameSamples,
-                                                                kFrameSamples),
+        std::span<std::uint8_t, frame_bits> bits(r.bits.data() + f * frame_bits, frame_bits);
+        enc.encode(std::span<const std::int16_t, frame_samples>(pcm.data() + f * frame_samples,
+                                                                frame_samples),
                    bits);
-        dec.decode(bits, std::span<std::int16_t, kFrameSamples>(r.out.data() + f * kFrameSamples,
-                                                                kFrameSamples));
+        dec.decode(bits, std::span<std::int16_t, frame_samples>(r.out.data() + f * frame_samples,
+                                                                frame_samples));
     }
     return r;
 }
@@ -75,12 +75,12 @@ double measured_pitch(const std::int16_t* x, std::size_t n) {
 std::vector<double> envelope_peaks(const std::int16_t* x, std::size_t n) {
     std::vector<double> w(n);
     for (std::size_t i = 0; i < n; ++i)
-        w[i] = x[i] * (0.54 - 0.46 * std::cos(2 * kPi * (i + 0.5) / n)) / 32768.0;
+        w[i] = x[i] * (0.54 - 0.46 * std::cos(2 * pi * (i + 0.5) / n)) / 32768.0;
     Lpc a{};
     levinson(autocorrelate(w), a);
     std::vector<double> mag(400);
     for (std::size_t k = 0; k < mag.size(); ++k)
-        mag[k] = 1.0 / std::abs(lpc_response(a, kPi * (k + 0.5) / mag.size()));
+        mag[k] = 1.0 / std::abs(lpc_response(a, pi * (k + 0.5) / mag.size()));
     std::vector<double> peaks;
     for (std::size_t k = 1; k + 1 < mag.size(); ++k)
         if (mag[k] > mag[k - 1] && mag[k] >= mag[k + 1])
@@ -129,21 +129,52 @@ TEST(Codec, SilenceAndNearSilenceStaySilent) {
     for (auto s : out) ASSERT_LE(std::abs(s), limit);
 }
 
+TEST(Codec, LowFrequencyRumbleInPausesIsNotPlayedAsAHarmonicComb) {
+    // Mains hum at 50 Hz and traffic rumble below 60 Hz at about
+    // -30 dBFS, with a faint hiss: what a microphone picks up between words.
+    const std::size_t n = 40 * frame_samples;
+    auto rumble = test::white_noise(n, 0.05, 5);
+    double lp = 0.0;
+    for (double& v : rumble) v = lp += 0.047 * (v - lp);  // one pole at ~60 Hz
+    const auto hiss = test::white_noise(n, 0.0003, 6);
+    std::vector<double> x(n);
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] = 0.02 * std::sin(2 * pi * 50.0 * i / 8000.0) + rumble[i] + hiss[i];
+    const auto out = run_codec(to_pcm(x)).out;
+    for (std::size_t f = 4; f + 1 < 40; ++f) {
+        const std::int16_t* s = out.data() + f * frame_samples;
+        if (rms_db(s, frame_samples) < -55.0) continue;  // quiet enough not to matter
+        std::vector<double> v(s, s + frame_samples);
+        double top = 0.0;
+        for (std::size_t lag = 20; lag <= 160; ++lag) {
+            double xy = 0, xx = 0, yy = 0;
+            for (std::size_t i = 0; i + lag < v.size(); ++i) {
+                xy += v[i] * v[i + lag];
+                xx += v[i] * v[i];
+                yy += v[i + lag] * v[i + lag];
+            }
+            top = std::max(top, xy / std::sqrt(xx * yy + 1e-9));
+        }
+        EXPECT_LT(top, 0.5) << "frame " << f << " at " << rms_db(s, frame_samples) << " dBFS, in "
+                            << rms_db(to_pcm(x).data() + f * frame_samples, frame_samples);
+    }
+}
+
 TEST(Codec, EnergyFollowsA20dBStepWithinTwoFrames) {
     // Noise at -40 dBFS for 30 frames, then -20 dBFS; and the step down again.
     for (const bool up : {true, false}) {
-        auto x = test::white_noise(60 * kFrameSamples, 0.01, 9);
+        auto x = test::white_noise(60 * frame_samples, 0.01, 9);
         for (std::size_t i = 0; i < x.size(); ++i)
-            if ((i >= 30 * kFrameSamples) == up) x[i] *= 10.0;
+            if ((i >= 30 * frame_samples) == up) x[i] *= 10.0;
         const auto out = run_codec(to_pcm(x)).out;
         const double before = up ? -40.0 : -20.0, after = up ? -20.0 : -40.0;
         // The step reaches the output in frame `arrival`, part way through it; the frames
         // before are at the old level, and two frames on the new level must hold.
-        const std::size_t arrival = (30 * kFrameSamples + kDelay) / kFrameSamples;
+        const std::size_t arrival = (30 * frame_samples + delay_samples) / frame_samples;
         for (std::size_t f = 20; f < arrival; ++f)
-            EXPECT_NEAR(rms_db(out.data() + f * kFrameSamples, kFrameSamples), before, 2.0) << f;
+            EXPECT_NEAR(rms_db(out.data() + f * frame_samples, frame_samples), before, 2.0) << f;
         for (std::size_t f = arrival + 2; f < 60; ++f)
-            EXPECT_NEAR(rms_db(out.data() + f * kFrameSamples, kFrameSamples), after, 2.0) << f;
+            EXPECT_NEAR(rms_db(out.data() + f * frame_samples, frame_samples), after, 2.0) << f;
     }
 }
 
@@ -151,8 +182,8 @@ TEST(Codec, RandomFramesNeverClipOrBlowUp) {
     // Hostile input: bytes of any value (only bit 0 counts), decoded back to back.
     Decoder dec;
     std::mt19937 rng(1234);
-    std::array<std::uint8_t, kFrameBits> bits{};
-    std::array<std::int16_t, kFrameSamples> out{};
+    std::array<std::uint8_t, frame_bits> bits{};
+    std::array<std::int16_t, frame_samples> out{};
     const double limit = 32768.0 * std::pow(10.0, -1.0 / 20.0);  // -1 dBFS
     for (int f = 0; f < 400; ++f) {
         for (auto& b : bits) b = static_cast<std::uint8_t>(rng());
@@ -164,16 +195,16 @@ TEST(Codec, RandomFramesNeverClipOrBlowUp) {
 TEST(Codec, DeadChannelFramesAreQuiet) {
     // All zeros or all ones, even with one bit wrong, after loud speech: the decoder's delay
     // plays one more speech frame, the first dead frame fades out, the second is silence.
-    const auto speech = to_pcm(test::vowel(150.0, {700, 1200, 2500}, 10 * kFrameSamples, -12.0));
+    const auto speech = to_pcm(test::vowel(150.0, {700, 1200, 2500}, 10 * frame_samples, -12.0));
     for (const int fill : {0, 1}) {
         for (const int flipped : {-1, 0, 53}) {
             Encoder enc;
             Decoder dec;
-            std::array<std::uint8_t, kFrameBits> bits{};
-            std::array<std::int16_t, kFrameSamples> out{};
+            std::array<std::uint8_t, frame_bits> bits{};
+            std::array<std::int16_t, frame_samples> out{};
             for (std::size_t f = 0; f < 10; ++f) {
-                enc.encode(std::span<const std::int16_t, kFrameSamples>(
-                               speech.data() + f * kFrameSamples, kFrameSamples),
+                enc.encode(std::span<const std::int16_t, frame_samples>(
+                               speech.data() + f * frame_samples, frame_samples),
                            bits);
                 dec.decode(bits, out);
             }
@@ -192,12 +223,12 @@ TEST(Codec, OneBitErrorInSilenceMakesNoLoudBurst) {
     // damaged frame at least 25 dB below full scale (floor -60 dBFS + 30 dB rise, plus 5 dB
     // for the limiter-free peak-to-RMS of one frame).
     Encoder enc;
-    std::array<std::int16_t, kFrameSamples> zeros{};
-    std::array<std::uint8_t, kFrameBits> silent{};
+    std::array<std::int16_t, frame_samples> zeros{};
+    std::array<std::uint8_t, frame_bits> silent{};
     enc.encode(zeros, silent);
-    for (std::size_t bit = 0; bit < kFrameBits; ++bit) {
+    for (std::size_t bit = 0; bit < frame_bits; ++bit) {
         Decoder dec;
-        std::array<std::int16_t, kFrameSamples> out{};
+        std::array<std::int16_t, frame_samples> out{};
         dec.decode(silent, out);
         auto bad = silent;
         bad[bit] ^= 1;
@@ -211,8 +242,8 @@ TEST(Codec, OneBitErrorInSilenceMakesNoLoudBurst) {
 }
 
 TEST(Codec, IsBitExactlyDeterministicAndTheCEntryPointsMatchTheClasses) {
-    auto x = test::vowel(130.0, {600, 1400, 2400}, 12 * kFrameSamples);
-    const auto n = test::white_noise(12 * kFrameSamples, 0.02, 4);
+    auto x = test::vowel(130.0, {600, 1400, 2400}, 12 * frame_samples);
+    const auto n = test::white_noise(12 * frame_samples, 0.02, 4);
     x.insert(x.end(), n.begin(), n.end());
     const auto in = to_pcm(x);
     const CodecRun a = run_codec(in);
@@ -226,12 +257,12 @@ TEST(Codec, IsBitExactlyDeterministicAndTheCEntryPointsMatchTheClasses) {
         syn_init();
         std::vector<std::uint8_t> bits(a.bits.size() + 2, 0);
         std::vector<std::int16_t> out(a.out.size());
-        for (std::size_t f = 0; f < in.size() / kFrameSamples; ++f) {
+        for (std::size_t f = 0; f < in.size() / frame_samples; ++f) {
             // encode writes bytes 0..53 only; the two after are the caller's.
-            bits[f * kFrameBits + kFrameBits] = 0xAA;
-            encode(in.data() + f * kFrameSamples, bits.data() + f * kFrameBits);
-            EXPECT_EQ(bits[f * kFrameBits + kFrameBits], 0xAA);
-            decode(bits.data() + f * kFrameBits, out.data() + f * kFrameSamples);
+            bits[f * frame_bits + frame_bits] = 0xAA;
+            encode(in.data() + f * frame_samples, bits.data() + f * frame_bits);
+            EXPECT_EQ(bits[f * frame_bits + frame_bits], 0xAA);
+            decode(bits.data() + f * frame_bits, out.data() + f * frame_samples);
         }
         bits.resize(a.bits.size());
         EXPECT_EQ(bits, a.bits);
@@ -244,16 +275,16 @@ TEST(Codec, EncoderPitchTracksAGlide) {
     // follows without octave jumps (each frame within 5 %: the glide moves 2.3 % per frame
     // and the estimate is for one instant of it).
     const std::size_t frames = 30;
-    auto x = test::impulse_train(100.0, 200.0, frames * kFrameSamples);
+    auto x = test::impulse_train(100.0, 200.0, frames * frame_samples);
     test::formant_filter(x, {650, 1100, 2500});
     test::set_level(x, -18.0);
     Encoder enc;
     const auto pcm = to_pcm(x);
     for (std::size_t f = 0; f < frames; ++f) {
-        enc.analyse(std::span<const std::int16_t, kFrameSamples>(pcm.data() + f * kFrameSamples,
-                                                                 kFrameSamples));
+        enc.analyse(std::span<const std::int16_t, frame_samples>(pcm.data() + f * frame_samples,
+                                                                 frame_samples));
         if (f < 3) continue;
-        const double t = double((f + 1) * kFrameSamples - kDelay) / x.size();
+        const double t = double((f + 1) * frame_samples - delay_samples) / x.size();
         const double want = 100.0 * std::pow(2.0, t);
         EXPECT_NEAR(enc.last_analysis().pitch_hz / want, 1.0, 0.05) << "frame " << f;
     }

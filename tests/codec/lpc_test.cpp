@@ -12,8 +12,8 @@ namespace {
 
 // Slow reference: solves the normal equations sum_j a[j] r[|i-j|] = -r[i] by Gaussian
 // elimination with partial pivoting.
-Lpc solve_normal_equations(const std::array<double, kLpcOrder + 1>& r) {
-    constexpr std::size_t p = kLpcOrder;
+Lpc solve_normal_equations(const std::array<double, lpc_order + 1>& r) {
+    constexpr std::size_t p = lpc_order;
     std::array<std::array<double, p + 1>, p> m{};
     for (std::size_t i = 0; i < p; ++i) {
         for (std::size_t j = 0; j < p; ++j) m[i][j] = r[i > j ? i - j : j - i];
@@ -39,7 +39,7 @@ Lpc solve_normal_equations(const std::array<double, kLpcOrder + 1>& r) {
 // Step-down recursion: a polynomial is minimum phase iff every reflection coefficient is
 // inside (-1, 1).
 bool minimum_phase(Lpc a) {
-    for (std::size_t m = kLpcOrder; m >= 1; --m) {
+    for (std::size_t m = lpc_order; m >= 1; --m) {
         const double k = a[m];
         if (!(std::abs(k) < 1.0)) return false;
         Lpc b = a;
@@ -50,13 +50,13 @@ bool minimum_phase(Lpc a) {
 }
 
 Lsf random_lsf(std::mt19937_64& rng, double gap) {
-    std::uniform_real_distribution<double> u(gap, kPi - gap);
+    std::uniform_real_distribution<double> u(gap, pi - gap);
     Lsf l{};
     do {
         for (auto& w : l) w = u(rng);
         std::sort(l.begin(), l.end());
     } while ([&] {
-        for (std::size_t i = 1; i < kLpcOrder; ++i)
+        for (std::size_t i = 1; i < lpc_order; ++i)
             if (l[i] - l[i - 1] < gap) return true;
         return false;
     }());
@@ -72,18 +72,18 @@ TEST(Levinson, MatchesTheNormalEquationsOnNoiseAndVowels) {
         Lpc a{};
         const double err = levinson(r, a);
         const Lpc ref = solve_normal_equations(r);
-        for (std::size_t k = 0; k <= kLpcOrder; ++k)
+        for (std::size_t k = 0; k <= lpc_order; ++k)
             EXPECT_NEAR(a[k], ref[k], 1e-7 * (1.0 + std::abs(ref[k])));
         // The prediction error power equals r[0] + sum a[k] r[k].
         double e = r[0];
-        for (std::size_t k = 1; k <= kLpcOrder; ++k) e += ref[k] * r[k];
+        for (std::size_t k = 1; k <= lpc_order; ++k) e += ref[k] * r[k];
         EXPECT_NEAR(err, e, 1e-9 * r[0]);
         EXPECT_TRUE(minimum_phase(a));
     }
     Lpc a{};
     EXPECT_EQ(levinson({}, a), 0.0);  // silence gives the flat filter
     EXPECT_EQ(a[0], 1.0);
-    for (std::size_t k = 1; k <= kLpcOrder; ++k) EXPECT_EQ(a[k], 0.0);
+    for (std::size_t k = 1; k <= lpc_order; ++k) EXPECT_EQ(a[k], 0.0);
 }
 
 TEST(LineSpectralFrequencies, RoundTripThroughPredictionCoefficients) {
@@ -96,14 +96,14 @@ TEST(LineSpectralFrequencies, RoundTripThroughPredictionCoefficients) {
         EXPECT_TRUE(minimum_phase(a)) << "ordered frequencies must give a stable filter";
         Lsf back{};
         ASSERT_TRUE(lpc_to_lsf(a, back));
-        for (std::size_t i = 0; i < kLpcOrder; ++i) EXPECT_NEAR(back[i], l[i], 1e-8);
+        for (std::size_t i = 0; i < lpc_order; ++i) EXPECT_NEAR(back[i], l[i], 1e-8);
     }
     // The flat filter lies at i * pi / 11.
     Lpc flat{};
     flat[0] = 1.0;
     Lsf l{};
     ASSERT_TRUE(lpc_to_lsf(flat, l));
-    for (std::size_t i = 0; i < kLpcOrder; ++i) EXPECT_NEAR(l[i], flat_lsf()[i], 1e-9);
+    for (std::size_t i = 0; i < lpc_order; ++i) EXPECT_NEAR(l[i], flat_lsf()[i], 1e-9);
 }
 
 TEST(LineSpectralFrequencies, PredictionCoefficientsOfSpeechRoundTrip) {
@@ -113,7 +113,7 @@ TEST(LineSpectralFrequencies, PredictionCoefficientsOfSpeechRoundTrip) {
     Lsf l{};
     ASSERT_TRUE(lpc_to_lsf(a, l));
     const Lpc b = lsf_to_lpc(l);
-    for (std::size_t k = 0; k <= kLpcOrder; ++k) EXPECT_NEAR(b[k], a[k], 1e-7);
+    for (std::size_t k = 0; k <= lpc_order; ++k) EXPECT_NEAR(b[k], a[k], 1e-7);
 }
 
 TEST(LineSpectralFrequencies, RepairMakesAnyDamagedSetValid) {
@@ -123,12 +123,12 @@ TEST(LineSpectralFrequencies, RepairMakesAnyDamagedSetValid) {
     for (int trial = 0; trial < 300; ++trial) {
         Lsf l{};
         for (auto& w : l) w = u(rng);
-        if (trial % 3 == 0) l[trial % kLpcOrder] = std::nan("");
-        if (trial % 5 == 0) l[(trial + 4) % kLpcOrder] = INFINITY;
+        if (trial % 3 == 0) l[trial % lpc_order] = std::nan("");
+        if (trial % 5 == 0) l[(trial + 4) % lpc_order] = INFINITY;
         repair_lsf(l, gap);
         EXPECT_GE(l[0], gap - 1e-12);
-        EXPECT_LE(l[kLpcOrder - 1], kPi - gap + 1e-12);
-        for (std::size_t i = 1; i < kLpcOrder; ++i) EXPECT_GE(l[i] - l[i - 1], gap - 1e-12);
+        EXPECT_LE(l[lpc_order - 1], pi - gap + 1e-12);
+        for (std::size_t i = 1; i < lpc_order; ++i) EXPECT_GE(l[i] - l[i - 1], gap - 1e-12);
         EXPECT_TRUE(minimum_phase(lsf_to_lpc(l)));
     }
     // A valid set is left alone.

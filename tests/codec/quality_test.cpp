@@ -1,4 +1,4 @@
-#include "codec/quality/quality.h"
+#include "bench/quality/quality.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,8 @@
 
 #include "signals.h"
 
-namespace tarpo::codec::quality {
+namespace tarpo::quality {
+namespace test = tarpo::codec::test;
 namespace {
 
 // Two seconds of a speech-like signal at 8 kHz: syllables of different vowels and pitches,
@@ -23,7 +24,7 @@ std::vector<double> syllables() {
         auto v =
             test::vowel(100.0 + 15.0 * s, vowels[s % vowels.size()], 1600, -20.0 + 2.0 * (s % 3));
         for (std::size_t i = 0; i < v.size(); ++i)
-            v[i] *= 0.5 - 0.5 * std::cos(2 * test::kTestPi * i / v.size());
+            v[i] *= 0.5 - 0.5 * std::cos(2 * test::test_pi * i / v.size());
         x.insert(x.end(), v.begin(), v.end());
         x.insert(x.end(), 480, 0.0);
     }
@@ -89,6 +90,34 @@ TEST(MelCepstralDistortion, ZeroForIdenticalOrRescaledSignalsAndGrowsWithDamage)
     EXPECT_GT(strong, mild);
 }
 
+TEST(WarpQ, ZeroForIdenticalSignalsTolerantOfTimingAndGrowsWithNoise) {
+    const auto x = syllables();
+    EXPECT_NEAR(warp_q(x, x, 8000.0), 0.0, 1e-9);
+    // A vocoder's small timing differences cost little; noise costs more, and more noise more.
+    std::vector<double> late(96, 0.0);
+    late.insert(late.end(), x.begin(), x.end() - 96);
+    const auto n = test::white_noise(x.size(), 0.1, 8);
+    const double timing = warp_q(x, late, 8000.0);
+    const double mild = warp_q(x, plus(x, n, 0.1), 8000.0);
+    const double strong = warp_q(x, plus(x, n, 1.0), 8000.0);
+    EXPECT_LT(timing, 0.5 * mild);
+    EXPECT_GT(strong, mild);
+    EXPECT_TRUE(std::isnan(warp_q(x, std::vector<double>(1000, 0.0), 8000.0)));
+}
+
+TEST(HighBandPeriodicity, OneForTheOriginalAboveOneForABuzzyCopy) {
+    // Real voiced speech is noisy in the top band: a vowel plus noise above 2.5 kHz. The
+    // vocoder that drops the noise and keeps harmonics up there buzzes.
+    const auto vowel = test::vowel(120.0, {700, 1220, 2600}, 8000, -20.0);
+    auto hiss = test::white_noise(vowel.size(), 0.002, 3);
+    for (int pass = 0; pass < 4; ++pass)  // a crude high-pass: successive differences
+        for (std::size_t i = hiss.size() - 1; i > 0; --i) hiss[i] -= hiss[i - 1];
+    const auto real = plus(vowel, hiss, 1.0);
+    EXPECT_NEAR(high_band_periodicity(real, real, 8000.0), 1.0, 1e-9);
+    EXPECT_GT(high_band_periodicity(real, vowel, 8000.0), 1.3);
+    EXPECT_LT(high_band_periodicity(real, plus(vowel, hiss, 2.0), 8000.0), 1.0);
+}
+
 TEST(Alignment, FindsAKnownDelay) {
     const auto x = syllables();
     for (const std::size_t delay : {0u, 37u, 200u, 1111u}) {
@@ -104,4 +133,4 @@ TEST(Alignment, FindsAKnownDelay) {
 }
 
 }  // namespace
-}  // namespace tarpo::codec::quality
+}  // namespace tarpo::quality

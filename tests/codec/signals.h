@@ -12,13 +12,13 @@
 
 namespace tarpo::codec::test {
 
-inline constexpr double kTestPi = 3.14159265358979323846;
+inline constexpr double test_pi = 3.14159265358979323846;
 
 // Three two-pole resonators (100 Hz bandwidth each) in cascade, in place, at 8 kHz.
 inline void formant_filter(std::vector<double>& x, std::array<double, 3> formants) {
-    const double r = std::exp(-kTestPi * 100.0 / 8000.0);
+    const double r = std::exp(-test_pi * 100.0 / 8000.0);
     for (const double f : formants) {
-        const double a1 = -2.0 * r * std::cos(2.0 * kTestPi * f / 8000.0), a2 = r * r;
+        const double a1 = -2.0 * r * std::cos(2.0 * test_pi * f / 8000.0), a2 = r * r;
         double y1 = 0.0, y2 = 0.0;
         for (double& v : x) {
             const double y = v - a1 * y1 - a2 * y2;

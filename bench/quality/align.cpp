@@ -3,21 +3,21 @@
 #include <algorithm>
 #include <cmath>
 
-#include "codec/quality/quality.h"
+#include "bench/quality/quality.h"
 
-namespace tarpo::codec::quality {
+namespace tarpo::quality {
 
 namespace {
 
-constexpr std::size_t kStep = 4;     // envelope step, samples
-constexpr std::size_t kWindow = 80;  // envelope window, samples
+constexpr std::size_t envelope_step = 4;   // envelope step, samples
+constexpr std::size_t window_length = 80;  // envelope window, samples
 
 std::vector<double> log_envelope(std::span<const double> x) {
     std::vector<double> e;
-    for (std::size_t at = 0; at + kWindow <= x.size(); at += kStep) {
+    for (std::size_t at = 0; at + window_length <= x.size(); at += envelope_step) {
         double s = 0.0;
-        for (std::size_t n = 0; n < kWindow; ++n) s += x[at + n] * x[at + n];
-        e.push_back(std::log(s / kWindow + 1e-9));  // floor -90 dB: silence is flat
+        for (std::size_t n = 0; n < window_length; ++n) s += x[at + n] * x[at + n];
+        e.push_back(std::log(s / window_length + 1e-9));  // floor -90 dB: silence is flat
     }
     return e;
 }
@@ -44,7 +44,7 @@ std::size_t envelope_delay(std::span<const double> reference, std::span<const do
                            std::size_t max_delay) {
     const auto r = log_envelope(reference);
     const auto t = log_envelope(test);
-    const std::size_t max_lag = max_delay / kStep;
+    const std::size_t max_lag = max_delay / envelope_step;
     double best = -INFINITY;
     std::size_t best_lag = 0;
     for (std::size_t lag = 0; lag <= max_lag && lag < t.size(); ++lag) {
@@ -70,7 +70,7 @@ std::size_t envelope_delay(std::span<const double> reference, std::span<const do
             best_lag = lag;
         }
     }
-    return best_lag * kStep;
+    return best_lag * envelope_step;
 }
 
 void align(std::vector<double>& reference, std::vector<double>& test, std::size_t delay) {
@@ -84,4 +84,4 @@ void align(std::vector<double>& reference, std::vector<double>& test, std::size_
     test.resize(n);
 }
 
-}  // namespace tarpo::codec::quality
+}  // namespace tarpo::quality

@@ -1,14 +1,14 @@
 // Objective speech-quality measures used by the codec benchmark and tests: short-time
 // objective intelligibility (STOI), mel-cepstral distortion, and alignment of a decoded
 // signal to its input by their energy envelopes. Not real-time code: these allocate.
-#ifndef TARPO_CODEC_QUALITY_QUALITY_H
-#define TARPO_CODEC_QUALITY_QUALITY_H
+#ifndef TARPO_BENCH_QUALITY_QUALITY_H
+#define TARPO_BENCH_QUALITY_QUALITY_H
 
 #include <cstddef>
 #include <span>
 #include <vector>
 
-namespace tarpo::codec::quality {
+namespace tarpo::quality {
 
 // Band-limited resampling (libsamplerate's best sinc converter). Rates in Hz.
 std::vector<double> resample(std::span<const double> x, double from_hz, double to_hz);
@@ -27,6 +27,23 @@ double stoi(std::span<const double> clean, std::span<const double> processed, do
 double mel_cepstral_distortion(std::span<const double> reference, std::span<const double> test,
                                double fs);
 
+// WARP-Q (Jassim et al., 2021) of degraded against reference speech, both at rate fs: MFCCs
+// (32 ms frames, 4 ms hop, 12 coefficients, liftering 3, mel bands up to 4 kHz) of the speech
+// frames of each, normalised over 201-frame windows; each 0.4 s patch of the degraded
+// sequence (half-overlapping) is aligned to the reference by subsequence dynamic time
+// warping; the median cost per patch frame. 0 for identical signals, lower is better; a raw
+// cost, comparable between codecs on the same inputs only. NaN when degraded has less than
+// one patch of speech. Need not be aligned.
+double warp_q(std::span<const double> reference, std::span<const double> degraded, double fs);
+
+// High-band periodicity of decoded against original speech (time-aligned, rate fs): over the
+// original's voiced frames (low-band autocorrelation peak >= 0.6, within 10 dB of the clip's
+// RMS), the mean normalised autocorrelation of the 2.5-3.8 kHz band at the original's pitch
+// lag (best of +-2 samples), decoded over original. 1 is as periodic as the original; above
+// 1 is buzz. NaN when the original has no voiced frame.
+double high_band_periodicity(std::span<const double> original, std::span<const double> decoded,
+                             double fs);
+
 // Delay in samples (0..max_delay) by which test lags reference, found as the peak of the
 // normalised cross-correlation of their log energy envelopes (10 ms windows, 0.5 ms steps
 // at 8 kHz).
@@ -36,6 +53,6 @@ std::size_t envelope_delay(std::span<const double> reference, std::span<const do
 // test shifted earlier by delay samples and both cut to the same length.
 void align(std::vector<double>& reference, std::vector<double>& test, std::size_t delay);
 
-}  // namespace tarpo::codec::quality
+}  // namespace tarpo::quality
 
 #endif

@@ -1,0 +1,72 @@
+#include "corpus.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <string>
+
+#include "bench/quality/quality.h"
+
+namespace tarpo::bench {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::int16_t> read_8k(const fs::path& p) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(p.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<double> x(static_cast<std::size_t>(info.frames * info.channels));
+    sf_readf_double(f, x.data(), info.frames);
+    sf_close(f);
+    std::vector<double> mono(static_cast<std::size_t>(info.frames));
+    for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = x[i * info.channels];
+    const auto y = quality::resample(mono, info.samplerate, codec::sample_rate);
+    double peak = 1e-9;
+    for (double v : y) peak = std::max(peak, std::abs(v));
+    std::vector<std::int16_t> s(y.size());
+    for (std::size_t i = 0; i < y.size(); ++i)
+        s[i] = static_cast<std::int16_t>(std::lround(y[i] / peak * 0.708 * 32767));
+    return s;
+}
+
+}  // namespace
+
+std::vector<fs::path> speech_files(const std::vector<std::string>& args) {
+    std::vector<fs::path> files;
+    for (const auto& a : args) {
+        if (fs::path(a).extension() == ".wav") {
+            files.emplace_back(a);
+            continue;
+        }
+        std::ifstream list(a);
+        for (std::string line; std::getline(list, line);)
+            if (!line.empty()) files.emplace_back(line);
+    }
+    return files;
+}
+
+std::vector<AnalysedFrame> analyse_files(const std::vector<fs::path>& files) {
+    using codec::frame_samples;
+    std::vector<AnalysedFrame> frames;
+    for (const auto& p : files) {
+        auto s = read_8k(p);
+        if (s.empty()) continue;
+        s.resize((s.size() + 4000) / frame_samples * frame_samples + frame_samples, 0);
+        codec::Encoder enc;
+        for (std::size_t at = 0; at < s.size(); at += frame_samples) {
+            AnalysedFrame f;
+            f.indices = enc.analyse(
+                std::span<const std::int16_t, frame_samples>(s.data() + at, frame_samples));
+            f.analysis = enc.last_analysis();
+            f.first = at == 0;
+            frames.push_back(f);
+        }
+    }
+    return frames;
+}
+
+}  // namespace tarpo::bench
