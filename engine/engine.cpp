@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "engine/sound_file.h"
 #include "ptt/serial_ports.h"
 #include "sound/sound_portaudio.h"
 
@@ -52,7 +53,18 @@ void Engine::start_worker(WorkerNotifier& notifier) {
     if (worker_) return;
     worker_ =
         std::make_unique<AudioWorker>(shared_, sound_, ptt_, passes_, notifier, &alert_, sleep_);
+    worker_->attach(&keyer_, &speech_tap_);
     worker_->start();
+}
+
+bool Engine::keyer_start(const std::string& path, std::string& error) {
+    if (keyer_.busy()) {
+        error = "a sound file is still being sent";
+        return false;
+    }
+    std::vector<std::int16_t> samples;
+    if (!read_voice_file(path, samples, error)) return false;
+    return keyer_.start(std::move(samples));
 }
 
 bool Engine::stop_worker() {

@@ -9,6 +9,8 @@
 #include "engine/engine_api.h"
 #include "sound/loop_library.h"
 #include "engine/passes.h"
+#include "engine/speech_tap.h"
+#include "engine/voice_keyer.h"
 #include "ptt/ptt.h"
 #include "ptt/serial_lines.h"
 #include "ptt/serial_ports.h"
@@ -64,6 +66,18 @@ class Engine final : public EngineApi {
     void modem_init() override { station_.modem_init(); }
     void init_rsid() override { rsid_.init_rsid(); }
     void start_worker(WorkerNotifier& notifier) override;
+    std::uint32_t callsign_text_count() override {
+        return station_.callsign().callsign_text_count();
+    }
+    std::size_t take_received_speech(std::int16_t* out, std::size_t n) override {
+        return speech_tap_.take(out, n);
+    }
+    bool keyer_start(const std::string& path, std::string& error) override;
+    int keyer_tick(bool transmitting) override {
+        return static_cast<int>(keyer_.tick(transmitting));
+    }
+    void keyer_stop() override { keyer_.stop(); }
+    bool keyer_busy() override { return keyer_.busy(); }
 
     // Stops the worker as the main window's shutdown does (flags cleared, up to one second
     // in 100 ms steps); true when it confirmed its end.
@@ -96,6 +110,8 @@ class Engine final : public EngineApi {
     SerialPortDirs dirs_;
     AlertPlayer alert_;
     AudioWorker::Sleep sleep_;
+    VoiceKeyer keyer_;
+    SpeechTap speech_tap_;
     std::unique_ptr<AudioWorker> worker_;
 };
 

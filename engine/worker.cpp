@@ -6,6 +6,10 @@
 
 namespace tarpo::audio {
 
+namespace {
+constexpr int quiet_reads = 5;  // empty reads (200 ms) before the receiver counts as quiet
+}  // namespace
+
 // What the receive pass hands out goes to the voice output, which never waits: a full queue
 // drops the block. RSID reports go to the user interface and the alert sound.
 class AudioWorker::Sink final : public ReceiveSink {
@@ -13,6 +17,7 @@ class AudioWorker::Sink final : public ReceiveSink {
     explicit Sink(AudioWorker& worker) : worker_(worker) {}
     void voice_block(const std::int16_t* block) override {
         worker_.sound_.sound_write_block(block);
+        if (worker_.tap_ && !worker_.shared_.analog_mode.load()) worker_.tap_->put(block);
     }
     void rsid_detected(double, const char* text) override {
         worker_.notifier_.rsid_report(text);
@@ -86,7 +91,27 @@ void AudioWorker::receive_phase() {
         // A read that brought nothing new (the loop device's sender went quiet, or a dead
         // device gave up) leaves the last block in place: demodulating it again would feed
         // the receiver 40 ms of audio twice and make frames out of nothing.
-        if (sound_.last_read_delivered()) passes_.receive_block(input_.data(), sink);
+        if (sound_.last_read_delivered()) {
+            undelivered_ = 0;
+            passes_.receive_block(input_.data(), sink);
+        } else if (++undelivered_ >= quiet_reads && !shared_.analog_mode.load()) {
+            quiet_block();
+            passes_.receive_block(input_.data(), sink);
+        }
+    }
+}
+
+// A receiver whose audio stopped altogether (the loop device's sender went quiet, a dead
+// card) is shown as a quiet receiver: after a few empty reads each one passes a block of
+// faint noise, so that the meters, the squelch and the graph decay instead of freezing on
+// the last signal (not in Analog mode, where it would reach the loudspeaker). Noise, not zeros: a
+// run of exact zeros has no phase noise and would let the squelch open on nothing.
+void AudioWorker::quiet_block() {
+    for (auto& v : input_) {
+        noise_ ^= noise_ << 13;
+        noise_ ^= noise_ >> 17;
+        noise_ ^= noise_ << 5;
+        v = static_cast<std::int16_t>(static_cast<int>(noise_ % 9) - 4);  // -4..4
     }
 }
 
@@ -95,7 +120,8 @@ void AudioWorker::transmit_phase() {
     sound_.sound_select_output(shared_.tx_output_device.load(), true);
     sound_.sound_select_input(shared_.voice_input_device.load(), false);
     pause(100);
-    if (shared_.tx_active.load() && !ptt_.ptt_loop_set(true)) ptt_.ptt_key();
+    const bool keyed = shared_.tx_active.load() != 0;
+    if (keyed) key(true);
     // The burst goes out whenever TXID is on, also on the way to shutdown (unkeyed then).
     if (shared_.txid_on.load()) {
         passes_.start_txid();
@@ -105,10 +131,20 @@ void AudioWorker::transmit_phase() {
         }
     }
     while (shared_.tx_active.load()) {
-        const bool silent = sound_.sound_read_block(input_.data());  // never waits
+        bool silent = sound_.sound_read_block(input_.data());             // never waits
+        if (keyer_ && keyer_->fill_block(input_.data())) silent = false;  // a file as the mic
         sound_.sound_write_block(passes_.transmit_block(input_.data(), silent));
     }
-    if (!ptt_.ptt_loop_set(false)) ptt_.ptt_unkey();
+    if (keyed) {
+        key(false);
+    } else if (!ptt_.ptt_loop_set(false)) {
+        ptt_.ptt_unkey();
+    }
+}
+
+void AudioWorker::key(bool on) {
+    if (!ptt_.ptt_loop_set(on)) on ? ptt_.ptt_key() : ptt_.ptt_unkey();
+    notifier_.keying(on);
 }
 
 }  // namespace tarpo::audio
