@@ -7,7 +7,13 @@
 namespace tarpo::audio {
 
 namespace {
+
 constexpr int quiet_reads = 5;  // empty reads (200 ms) before the receiver counts as quiet
+
+struct Discard final : ReceiveSink {
+    void voice_block(const std::int16_t*) override {}
+};
+
 }  // namespace
 
 // What the receive pass hands out goes to the voice output, which never waits: a full queue
@@ -96,7 +102,9 @@ void AudioWorker::receive_phase() {
             passes_.receive_block(input_.data(), sink);
         } else if (++undelivered_ >= quiet_reads && !shared_.analog_mode.load()) {
             quiet_block();
-            passes_.receive_block(input_.data(), sink);
+            Discard nothing;  // what noise decodes to is never played nor recorded
+            passes_.receive_block(input_.data(), nothing);
+            shared_.squelch_open.store(0);
         }
     }
 }
@@ -104,8 +112,10 @@ void AudioWorker::receive_phase() {
 // A receiver whose audio stopped altogether (the loop device's sender went quiet, a dead
 // card) is shown as a quiet receiver: after a few empty reads each one passes a block of
 // faint noise, so that the meters, the squelch and the graph decay instead of freezing on
-// the last signal (not in Analog mode, where it would reach the loudspeaker). Noise, not zeros: a
-// run of exact zeros has no phase noise and would let the squelch open on nothing.
+// the last signal (not in Analog mode, where it would reach the loudspeaker). Noise, not zeros:
+// a run of exact zeros has no phase noise and would make the SNR climb on nothing. Noise this
+// faint can still come out below the squelch threshold, so the squelch is held shut and what
+// the demodulator makes of it goes nowhere.
 void AudioWorker::quiet_block() {
     for (auto& v : input_) {
         noise_ ^= noise_ << 13;
