@@ -85,12 +85,13 @@ seconds=$(awk -v n="$(stat -c %s speech.wav)" 'BEGIN { printf "%d", (n - 44) / 2
 echo "file ${seconds} ms; keyed ${ptt_on}..${ptt_off} ($((ptt_off - ptt_on)) ms);" \
      "ON AIR $((air_on - ptt_on)) ms and $((air_off - ptt_off)) ms from the PTT"
 # The indicator follows the PTT within a display update; the transmission lasts the file,
-# plus the output queue and the four ticks of the delayed end (about 1.3 s).
+# plus the four ticks of the delayed end and what the output queue holds (about 0.7 s here;
+# 4 s of margin for sanitizer builds).
 [ $(( (air_on - ptt_on) < 0 ? ptt_on - air_on : air_on - ptt_on )) -lt 200 ] ||
     fail "ON AIR lit $((air_on - ptt_on)) ms from PTT 1"
 [ $(( (air_off - ptt_off) < 0 ? ptt_off - air_off : air_off - ptt_off )) -lt 200 ] ||
     fail "ON AIR dark $((air_off - ptt_off)) ms from PTT 0"
-[ $((ptt_off - ptt_on)) -ge "$seconds" ] && [ $((ptt_off - ptt_on)) -lt $((seconds + 3000)) ] ||
+[ $((ptt_off - ptt_on)) -ge "$seconds" ] && [ $((ptt_off - ptt_on)) -lt $((seconds + 4000)) ] ||
     fail "keyed for $((ptt_off - ptt_on)) ms"
 
 # B: one entry, read back from both files.
