@@ -2,9 +2,12 @@
 #pragma once
 
 #include <climits>
+#include <complex>
 #include <cstdint>
 
 namespace tarpo {
+
+using ComplexSample = std::complex<double>;
 
 // Truncation toward zero into a 32-bit integer. Out-of-range values saturate; a non-numeric
 // value gives INT_MIN, the "integer indefinite" that the hardware conversion produces, so

@@ -7,7 +7,7 @@
 
 extern char** environ;
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 AlertPlayer::~AlertPlayer() {
     reap();
@@ -39,4 +39,4 @@ void AlertPlayer::play() {
     posix_spawn_file_actions_destroy(&actions);
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -7,7 +7,7 @@
 #include <array>
 #include <string>
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 class AlertPlayer {
   public:
@@ -26,4 +26,4 @@ class AlertPlayer {
     std::array<pid_t, 4> players_{};
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

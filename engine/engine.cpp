@@ -7,28 +7,24 @@
 #include "ptt/serial_ports.h"
 #include "sound/sound_portaudio.h"
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 Engine::Engine()
-    : Engine(std::make_unique<PortAudioBackend>(), std::make_unique<TtySerialLines>(), nullptr,
+    : Engine(std::make_unique<sound::PortAudioBackend>(), std::make_unique<ptt::TtySerialLines>(), nullptr,
              nullptr, {}, {}) {}
 
-Engine::Engine(SoundBackend& backend, SerialLines& lines, AudioWorker::Sleep sleep,
-               SerialPortDirs dirs)
+Engine::Engine(sound::SoundBackend& backend, ptt::SerialLines& lines, AudioWorker::Sleep sleep,
+               ptt::SerialPortDirs dirs)
     : Engine(nullptr, nullptr, &backend, &lines, std::move(sleep), std::move(dirs)) {}
 
-Engine::Engine(std::unique_ptr<SoundBackend> owned_backend,
-               std::unique_ptr<SerialLines> owned_lines, SoundBackend* backend, SerialLines* lines,
-               AudioWorker::Sleep sleep, SerialPortDirs dirs)
+Engine::Engine(std::unique_ptr<sound::SoundBackend> owned_backend,
+               std::unique_ptr<ptt::SerialLines> owned_lines, sound::SoundBackend* backend, ptt::SerialLines* lines,
+               AudioWorker::Sleep sleep, ptt::SerialPortDirs dirs)
     : owned_backend_(std::move(owned_backend)),
       owned_lines_(std::move(owned_lines)),
       backend_(backend ? *backend : *owned_backend_),
       lines_(lines ? *lines : *owned_lines_),
-      station_(shared_),
-      adapter_(codec_),
-      acquisition_(shared_),
-      rsid_(linked_rsid()),
-      passes_(shared_, station_, adapter_, spectrum_, rsid_),
+      ready_(make_station()),
       sound_(backend_, loop_),
       ptt_(loop_, sound_, lines_, dirs),
       dirs_(std::move(dirs)),
@@ -46,13 +42,14 @@ Engine::~Engine() {
 
 std::string Engine::ptt_port_device(int n) {
     if (n < 1 || n > 8) return {};
-    return com_port_device(static_cast<char>('0' + n), dirs_);
+    return ptt::com_port_device(static_cast<char>('0' + n), dirs_);
 }
 
 void Engine::start_worker(WorkerNotifier& notifier) {
     if (worker_) return;
     worker_ =
-        std::make_unique<AudioWorker>(shared_, sound_, ptt_, passes_, notifier, &alert_, sleep_);
+        std::make_unique<AudioWorker>(ready_->controls, sound_, ptt_, ready_->passes, notifier,
+                                      &alert_, sleep_);
     worker_->attach(&keyer_, &speech_tap_);
     worker_->start();
 }
@@ -68,18 +65,18 @@ bool Engine::keyer_start(const std::string& path, std::string& error) {
 }
 
 bool Engine::stop_worker() {
-    shared_.rx_active.store(0);
-    shared_.tx_active.store(0);
+    ready_->controls.rx_active.store(0);
+    ready_->controls.tx_active.store(0);
     if (!worker_ || worker_->finished()) return !worker_ || worker_->join_if_finished();
-    shared_.worker_run.store(0);
+    ready_->controls.worker_run.store(0);
     for (int i = 0; i < 10; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (shared_.worker_run.load()) break;
+        if (ready_->controls.worker_run.load()) break;
     }
     // worker_run comes back just before the thread returns: give it that moment.
-    for (int i = 0; i < 100 && shared_.worker_run.load() && !worker_->finished(); ++i)
+    for (int i = 0; i < 100 && ready_->controls.worker_run.load() && !worker_->finished(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return worker_->join_if_finished();
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

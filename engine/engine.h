@@ -6,9 +6,11 @@
 #include <memory>
 
 #include "engine/alert.h"
+#include "engine/display_feed.h"
 #include "engine/engine_api.h"
 #include "sound/loop_library.h"
 #include "engine/passes.h"
+#include "engine/ready_station.h"
 #include "engine/speech_tap.h"
 #include "engine/voice_keyer.h"
 #include "ptt/ptt.h"
@@ -17,11 +19,8 @@
 #include "sound/sound_backend.h"
 #include "sound/sound_interface.h"
 #include "engine/worker.h"
-#include "modem/acquisition.h"
-#include "modem/station.h"
-#include "voice/codec_adapter.h"
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 class Engine final : public EngineApi {
   public:
@@ -29,14 +28,15 @@ class Engine final : public EngineApi {
     Engine();
     // On the given sound backend and serial lines (tests); both must outlive the engine.
     // dirs: where the serial ports are looked for.
-    Engine(SoundBackend& backend, SerialLines& lines, AudioWorker::Sleep sleep = {},
-           SerialPortDirs dirs = {});
+    Engine(sound::SoundBackend& backend, ptt::SerialLines& lines, AudioWorker::Sleep sleep = {},
+           ptt::SerialPortDirs dirs = {});
     ~Engine() override;
 
-    SharedState& shared() override { return shared_; }
-    void callsign_set(char* text) override { station_.callsign().callsign_set(text); }
+    Controls& controls() override { return ready_->controls; }
+    Monitor& monitor() override { return ready_->monitor; }
+    void callsign_set(char* text) override { ready_->station.callsign().callsign_set(text); }
     int callsign_take_text(char* buffer) override {
-        return station_.callsign().callsign_take_text(buffer);
+        return ready_->station.callsign().callsign_take_text(buffer);
     }
     void sound_init(int rate) override { sound_.sound_init(rate); }
     int sound_input_count() override { return sound_.sound_input_count(); }
@@ -50,24 +50,21 @@ class Engine final : public EngineApi {
     void sound_select_output(int device, bool blocking) override {
         sound_.sound_select_output(device, blocking);
     }
-    void codec_init() override { adapter_.codec_init(); }
     char ptt_port_load() override { return ptt_.ptt_port_load(); }
     void ptt_port_open(char choice) override { ptt_.ptt_port_open(choice); }
     void ptt_port_save(char choice) override { ptt_.ptt_port_save(choice); }
     std::string ptt_port_device(int n) override;
-    void spectrum_init() override { spectrum_.spectrum_init(); }
-    void spectrum_tick() override { acquisition_.spectrum_tick(); }
-    void request_acquisition() override { acquisition_.request_acquisition(); }
-    void request_tuning_at(int x) override { acquisition_.request_tuning_at(x); }
+    void spectrum_tick() override { display_.tick(ready_->controls, ready_->monitor); }
+    void request_acquisition() override { display_.request_acquisition(); }
+    void cancel_acquisition() override { display_.cancel_acquisition(); }
+    void request_tuning_at(int x) override { display_.request_tuning_at(ready_->controls, x); }
     const std::array<double, 400>& display_spectrum() override {
-        return acquisition_.display_spectrum();
+        return display_.display_spectrum();
     }
-    const std::array<double, 15>& error_bars() override { return acquisition_.error_bars(); }
-    void modem_init() override { station_.modem_init(); }
-    void init_rsid() override { rsid_.init_rsid(); }
+    const std::array<double, 15>& error_bars() override { return display_.error_bars(); }
     void start_worker(WorkerNotifier& notifier) override;
     std::uint32_t callsign_text_count() override {
-        return station_.callsign().callsign_text_count();
+        return ready_->station.callsign().callsign_text_count();
     }
     std::size_t take_received_speech(std::int16_t* out, std::size_t n) override {
         return speech_tap_.take(out, n);
@@ -82,32 +79,26 @@ class Engine final : public EngineApi {
     // Stops the worker as the main window's shutdown does (flags cleared, up to one second
     // in 100 ms steps); true when it confirmed its end.
     bool stop_worker();
-    SoundInterface& sound() { return sound_; }
-    LoopLibrary& loop() { return loop_; }
-    modem::Station& station() { return station_; }
+    sound::SoundInterface& sound() { return sound_; }
+    sound::LoopLibrary& loop() { return loop_; }
+    modem::Station& station() { return ready_->station; }
 
   private:
     // Either the owned backend and lines (null references given) or the given ones.
-    Engine(std::unique_ptr<SoundBackend> owned_backend, std::unique_ptr<SerialLines> owned_lines,
-           SoundBackend* backend, SerialLines* lines, AudioWorker::Sleep sleep,
-           SerialPortDirs dirs);
+    Engine(std::unique_ptr<sound::SoundBackend> owned_backend, std::unique_ptr<ptt::SerialLines> owned_lines,
+           sound::SoundBackend* backend, ptt::SerialLines* lines, AudioWorker::Sleep sleep,
+           ptt::SerialPortDirs dirs);
 
-    std::unique_ptr<SoundBackend> owned_backend_;
-    std::unique_ptr<SerialLines> owned_lines_;
-    SoundBackend& backend_;
-    SerialLines& lines_;
-    SharedState shared_;
-    modem::Station station_;
-    voice::LinkedCodec codec_;
-    voice::CodecAdapter adapter_;
-    modem::SpectrumAnalyser spectrum_;
-    modem::Acquisition acquisition_;
-    RsidApi rsid_;
-    Passes passes_;
-    LoopLibrary loop_;
-    SoundInterface sound_;
-    PttPort ptt_;
-    SerialPortDirs dirs_;
+    std::unique_ptr<sound::SoundBackend> owned_backend_;
+    std::unique_ptr<ptt::SerialLines> owned_lines_;
+    sound::SoundBackend& backend_;
+    ptt::SerialLines& lines_;
+    std::unique_ptr<ReadyStation> ready_;
+    DisplayFeed display_;
+    sound::LoopLibrary loop_;
+    sound::SoundInterface sound_;
+    ptt::PttPort ptt_;
+    ptt::SerialPortDirs dirs_;
     AlertPlayer alert_;
     AudioWorker::Sleep sleep_;
     VoiceKeyer keyer_;
@@ -115,4 +106,4 @@ class Engine final : public EngineApi {
     std::unique_ptr<AudioWorker> worker_;
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

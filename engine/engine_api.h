@@ -8,9 +8,10 @@
 #include <cstdint>
 #include <string>
 
-#include "modem/shared_state.h"
+#include "engine/controls.h"
+#include "engine/monitor.h"
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 // Reports from the worker thread. Implementations must be safe to call from the worker while
 // the user interface runs (for example by queueing a call onto the user-interface thread).
@@ -28,8 +29,9 @@ class EngineApi {
 public:
     virtual ~EngineApi() = default;
 
-    // The variables shared by the user interface and the worker.
-    virtual SharedState& shared() = 0;
+    // What the user interface sets for the worker, and what the receiver shows it.
+    virtual Controls& controls() = 0;
+    virtual Monitor& monitor() = 0;
 
     // Callsign channel. text: 80 bytes, zero-terminated; upper-cased in place.
     virtual void callsign_set(char* text) = 0;
@@ -48,8 +50,6 @@ public:
     virtual void sound_select_input(int device, bool blocking) = 0;
     virtual void sound_select_output(int device, bool blocking) = 0;
 
-    virtual void codec_init() = 0;
-
     // PTT port: '0' none, '1'..'8' Com 1..8, anything else opens nothing.
     virtual char ptt_port_load() = 0;
     virtual void ptt_port_open(char choice) = 0;
@@ -58,17 +58,15 @@ public:
     virtual std::string ptt_port_device(int n) = 0;
 
     // Spectrum, acquisition and the display arrays they prepare (user-interface thread).
-    virtual void spectrum_init() = 0;
     virtual void spectrum_tick() = 0;
     virtual void request_acquisition() = 0;
+    // Drops an acquisition requested but not yet served (the end of a transmission).
+    virtual void cancel_acquisition() = 0;
     virtual void request_tuning_at(int x) = 0;
     virtual const std::array<double, 400>& display_spectrum() = 0;
     virtual const std::array<double, 15>& error_bars() = 0;
 
-    virtual void modem_init() = 0;
-    virtual void init_rsid() = 0;
-
-    // Starts the audio worker thread; it runs until worker_run is cleared, then sets it back
+    // The engine is ready (modem, codec, spectrum, RSID) once built. Starts the audio worker thread; it runs until worker_run is cleared, then sets it back
     // to 1 as its last action.
     virtual void start_worker(WorkerNotifier& notifier) = 0;
 
@@ -92,4 +90,4 @@ public:
     virtual bool keyer_busy() { return false; }
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <fstream>
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 std::optional<HeardEntry> ReceptionTracker::observe(const Observation& o) {
     if (o.rsid_report) last_rsid_ms_ = o.utc_ms;
@@ -175,4 +175,4 @@ std::vector<std::vector<AdifField>> read_adif(const std::string& text) {
     return records;
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

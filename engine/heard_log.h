@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 // One reception.
 struct HeardEntry {
@@ -94,4 +94,4 @@ struct AdifField {
 };
 std::vector<std::vector<AdifField>> read_adif(const std::string& text);
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -1,69 +1,96 @@
 #include "engine/passes.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "dsp/numeric.h"
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
+    const BlockSettings settings = controls_.snapshot();
+    take_request();
+    station_.tuning().set_split(settings.split);
     station_.decimate_block(input, decimated_.data());
-    gather_spectrum(decimated_, sink);
+    gather_spectrum(decimated_, settings.rxid, sink);
 
-    if (shared_.analog_mode.load()) {
+    if (settings.analog) {
         // The receiver audio goes unchanged to the voice output; the demodulator rests, so
-        // the squelch, a pending retune and frame_ready keep their values.
+        // the squelch and a pending retune keep their values.
         sink.voice_block(input);
         return;
     }
     for (int half = 0; half < 2; ++half) {
+        if (half == 1) take_request();
+        bool frame = false;
         for (int i = 0; i < 240; ++i) {
             const auto event =
                 station_.demod_sample(decimated_[static_cast<std::size_t>(240 * half + i)]);
-            if (event == modem::RxEvent::frame) sink.frame_assembled(station_);
+            if (event == modem::RxEvent::none) continue;
+            show_symbol(settings.constellation_carrier);
+            if (event != modem::RxEvent::frame) continue;
+            frame = true;
+            sink.frame_assembled(station_);
         }
-        const double phase_error = shared_.phase_error.load();
-        const double level = static_cast<double>(shared_.sq_level.load());
-        shared_.squelch_open.store(level > phase_error && phase_error >= 0.02 ? 1 : 0);
-        if (shared_.retune_request.load()) {
-            station_.set_tuning(shared_.tuned_freq.load());
-            shared_.retune_request.store(0);
-        }
-        if (shared_.frame_ready.load()) {
-            shared_.frame_ready.store(0);
-            if (shared_.squelch_open.load() == 1) {
-                codec_.codec_decode_block(station_.rx_voice_bits().data(), output_.data());
-                sink.voice_block(output_.data());
-            } else {
-                sink.voice_withheld();
-            }
-        }
+        finish_half(frame, settings.squelch_level, sink);
     }
 }
 
-void Passes::gather_spectrum(const std::array<double, 480>& decimated, ReceiveSink& sink) {
+void Passes::take_request() {
+    const double f = controls_.take_frequency();
+    if (!std::isnan(f)) station_.tuning().request(f);
+}
+
+void Passes::show_symbol(int constellation_carrier) {
+    const auto& front_end = station_.front_end();
+    monitor_.add_constellation_point(
+        8.0 * front_end.symbol_sample()[static_cast<std::size_t>(constellation_carrier)]);
+    monitor_.timing_marker.store(front_end.timing_marker());
+    const auto& errors = station_.decisions().carrier_error();
+    for (std::size_t i = 0; i < errors.size(); ++i)
+        store_relaxed(monitor_.carrier_error[i], errors[i]);
+}
+
+void Passes::finish_half(bool frame, int squelch_level, ReceiveSink& sink) {
+    const double phase_error = station_.phase_error();
+    const bool open = static_cast<double>(squelch_level) > phase_error && phase_error >= 0.02;
+    monitor_.phase_error.store(phase_error);
+    monitor_.squelch_open.store(open ? 1 : 0);
+    station_.tuning().apply_request();
+    monitor_.tuned_freq.store(station_.tuning().frequency());
+    if (!frame) return;
+    if (open) {
+        codec_.codec_decode_block(station_.rx_voice_bits().data(), output_.data());
+        sink.voice_block(output_.data());
+    } else {
+        sink.voice_withheld();
+    }
+}
+
+void Passes::gather_spectrum(const std::array<double, 480>& decimated, bool rxid,
+                             ReceiveSink& sink) {
     for (std::size_t i = 0; i < decimated.size(); i += 2) {
         const double v = decimated[i];
-        if (fill_count_ < modem::spectrum_length)
-            store_relaxed(shared_.spectrum_input[static_cast<std::size_t>(fill_count_++)], v);
+        if (fill_count_ < modem::spectrum_length) {
+            const auto at = static_cast<std::size_t>(fill_count_++);
+            spectrum_input_[at] = v;
+            store_relaxed(monitor_.spectrum_input[at], v);
+        }
         // The peak is the largest signed value, not a magnitude.
-        if (v >= static_cast<double>(shared_.peak_level.load()))
-            shared_.peak_level.store(truncate_to_int(v));
+        monitor_.raise_peak(truncate_to_int(v));
     }
     if (fill_count_ < modem::spectrum_length) return;
 
-    for (std::size_t n = 0; n < spectrum_copy_.size(); ++n)
-        spectrum_copy_[n] = load_relaxed(shared_.spectrum_input[n]);
-    spectrum_.spectrum_compute(spectrum_copy_.data(), spectrum_out_.data());
+    spectrum_.spectrum_compute(spectrum_input_.data(), spectrum_out_.data());
     for (std::size_t j = 1; j < spectrum_out_.size(); ++j)
-        store_relaxed(shared_.spectrum[j], spectrum_out_[j]);
+        store_relaxed(monitor_.spectrum[j], spectrum_out_[j]);
     fill_count_ = 0;
-    shared_.spectrum_ready.fetch_add(1);
+    monitor_.spectrum_count.fetch_add(1);
 
-    if (shared_.rxid_on.load() && rsid_.rsid_check(spectrum_copy_.data()) != 0) {
+    if (rxid && rsid_.rsid_check(spectrum_input_.data()) != 0) {
         const double f = rsid_.getrsfreq();
-        shared_.tuned_freq.store(f);
-        station_.set_tuning(f);
+        station_.tuning().tune(f);
+        monitor_.tuned_freq.store(f);
         char text[64];
         std::snprintf(text, sizeof text, "RSID %.1f  TARPO", f);
         sink.rsid_detected(f, text);
@@ -71,15 +98,18 @@ void Passes::gather_spectrum(const std::array<double, 480>& decimated, ReceiveSi
 }
 
 const std::int16_t* Passes::transmit_block(std::int16_t* input, bool read_result) {
+    const BlockSettings settings = controls_.snapshot();
     if (read_result)
         for (int i = 0; i < modem::block_samples; ++i) input[i] = 0;
     for (int i = 0; i < 480; ++i) {
         const std::int16_t v = input[4 * i];
-        store_relaxed(shared_.spectrum_input[static_cast<std::size_t>(i)], v);
-        if (v >= shared_.peak_level.load()) shared_.peak_level.store(v);
+        spectrum_input_[static_cast<std::size_t>(i)] = v;
+        store_relaxed(monitor_.spectrum_input[static_cast<std::size_t>(i)], v);
+        monitor_.raise_peak(v);
     }
-    if (shared_.analog_mode.load()) return input;
+    if (settings.analog) return input;
     codec_.codec_encode_block(input, tx_voice_bits_.data());
+    station_.set_alc(settings.alc);
     station_.transmit_block(tx_voice_bits_.data(), output_.data());
     return output_.data();
 }
@@ -92,4 +122,4 @@ bool Passes::next_txid_block(std::int16_t* block) {
     return rsid_.rsid_get(block) != 0;
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -1,17 +1,20 @@
 // One 40 ms block of the receive and of the transmit phase, apart from the sound I/O around
-// it: the audio worker and the command-line tool drive the same passes.
+// it: the audio worker and the command-line tool drive the same passes. Each block takes the
+// controls once (a snapshot), hands the stages plain values, applies tuning requests at its
+// half-block boundaries and shows what it received in the monitor.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-#include "modem/constants.h"
-#include "modem/shared_state.h"
+#include "engine/controls.h"
+#include "engine/monitor.h"
 #include "modem/acquisition.h"
+#include "modem/constants.h"
 #include "modem/station.h"
 #include "voice/codec_adapter.h"
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 // The identification-burst library's entries, as function pointers so that tests can stand
 // in for it.
@@ -43,9 +46,15 @@ class ReceiveSink {
 
 class Passes {
   public:
-    Passes(SharedState& shared, modem::Station& station, voice::CodecAdapter& codec,
-           const modem::SpectrumAnalyser& spectrum, const RsidApi& rsid)
-        : shared_(shared), station_(station), codec_(codec), spectrum_(spectrum), rsid_(rsid) {}
+    Passes(modem::Station& station, voice::CodecAdapter& codec,
+           const modem::SpectrumAnalyser& spectrum, const RsidApi& rsid,
+           Controls& controls, Monitor& monitor)
+        : station_(station),
+          codec_(codec),
+          spectrum_(spectrum),
+          rsid_(rsid),
+          controls_(controls),
+          monitor_(monitor) {}
 
     // The receive phase's work on one block from the rx input: decimation, spectrum gathering
     // (a spectrum and, with RXID on, an RSID check every fourth block), then in Analog mode the
@@ -65,22 +74,31 @@ class Passes {
     bool next_txid_block(std::int16_t* block);
 
     int fill_count() const { return fill_count_; }
+    // What the passes show the user interface (the worker holds the squelch of a quiet
+    // receiver shut through it).
+    Monitor& monitor() { return monitor_; }
 
   private:
-    void gather_spectrum(const std::array<double, 480>& decimated, ReceiveSink& sink);
+    void take_request();
+    bool demodulate_half(int half, ReceiveSink& sink);
+    void finish_half(bool frame, int squelch_level, ReceiveSink& sink);
+    void gather_spectrum(const std::array<double, 480>& decimated, bool rxid, ReceiveSink& sink);
+    void show_symbol(int constellation_carrier);
 
-    SharedState& shared_;
     modem::Station& station_;
     voice::CodecAdapter& codec_;
     const modem::SpectrumAnalyser& spectrum_;
     RsidApi rsid_;
+    Controls& controls_;
+    Monitor& monitor_;
 
     std::array<double, 480> decimated_{};
     std::array<std::int16_t, modem::block_samples> output_{};
     std::array<std::uint8_t, 64> tx_voice_bits_{};
-    std::array<double, modem::spectrum_length> spectrum_copy_{};
+    // Receive: 6000 Hz samples gathered for the spectrum; transmit: 0..479 the scope trace.
+    std::array<double, modem::spectrum_length> spectrum_input_{};
     std::array<double, modem::spectrum_bins> spectrum_out_{};
     int fill_count_ = 0;  // 0..960; survives phase changes, reset only by a spectrum
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -5,7 +5,7 @@
 #include <cctype>
 #include <ctime>
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 Recorder::~Recorder() {
     drop();
@@ -77,4 +77,4 @@ void Recorder::drop() {
     std::filesystem::remove(part_, ec);
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -12,7 +12,7 @@
 
 struct sf_private_tag;
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 class Recorder {
   public:
@@ -49,4 +49,4 @@ class Recorder {
 // letters, digits and '-' ('/' becomes '-'), "NOCALL" when nothing is left.
 std::string recording_name(const std::string& stamp, const std::string& callsign);
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 template <std::size_t Capacity>
 class SampleFifo {
@@ -51,4 +51,4 @@ class SampleFifo {
     std::atomic<std::size_t> tail_{0};  // producer: samples queued so far
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

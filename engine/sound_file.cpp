@@ -8,7 +8,7 @@
 #include "dsp/numeric.h"
 #include "sim/channel.h"
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 bool read_voice_file(const std::string& path, std::vector<std::int16_t>& samples,
                      std::string& error) {
@@ -43,4 +43,4 @@ bool read_voice_file(const std::string& path, std::vector<std::int16_t>& samples
     return true;
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

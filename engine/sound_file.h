@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 // False with a one-line reason when the file is missing, not a sound file or empty.
 bool read_voice_file(const std::string& path, std::vector<std::int16_t>& samples,
                      std::string& error);
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

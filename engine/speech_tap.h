@@ -10,7 +10,7 @@
 #include "engine/sample_fifo.h"
 #include "modem/constants.h"
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 class SpeechTap {
   public:
@@ -29,4 +29,4 @@ class SpeechTap {
     SampleFifo<32768> queue_;
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 bool VoiceKeyer::start(std::vector<std::int16_t> samples) {
     if (phase_.load() != idle) return false;
@@ -67,4 +67,4 @@ bool VoiceKeyer::fill_block(std::int16_t* block) {
     return true;
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

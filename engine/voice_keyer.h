@@ -13,7 +13,7 @@
 #include "engine/sample_fifo.h"
 #include "modem/constants.h"
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 class VoiceKeyer {
   public:
@@ -51,4 +51,4 @@ class VoiceKeyer {
     bool unkey_said_ = false;
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -4,11 +4,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 namespace {
 
-constexpr int quiet_reads = 5;  // empty reads (200 ms) before the receiver counts as quiet
+// Empty reads (1 s) before the receiver counts as quiet: longer than the gaps of a sender
+// that is merely late, and than the filters' and queues' tail after a signal ends.
+constexpr int quiet_reads = 25;
 
 struct Discard final : ReceiveSink {
     void voice_block(const std::int16_t*) override {}
@@ -23,7 +25,7 @@ class AudioWorker::Sink final : public ReceiveSink {
     explicit Sink(AudioWorker& worker) : worker_(worker) {}
     void voice_block(const std::int16_t* block) override {
         worker_.sound_.sound_write_block(block);
-        if (worker_.tap_ && !worker_.shared_.analog_mode.load()) worker_.tap_->put(block);
+        if (worker_.tap_ && !worker_.controls_.analog_mode.load()) worker_.tap_->put(block);
     }
     void rsid_detected(double, const char* text) override {
         worker_.notifier_.rsid_report(text);
@@ -34,9 +36,9 @@ class AudioWorker::Sink final : public ReceiveSink {
     AudioWorker& worker_;
 };
 
-AudioWorker::AudioWorker(SharedState& shared, SoundInterface& sound, PttPort& ptt, Passes& passes,
-                         WorkerNotifier& notifier, AlertPlayer* alert, Sleep sleep)
-    : shared_(shared),
+AudioWorker::AudioWorker(Controls& controls, sound::SoundInterface& sound, ptt::PttPort& ptt,
+                         Passes& passes, WorkerNotifier& notifier, AlertPlayer* alert, Sleep sleep)
+    : controls_(controls),
       sound_(sound),
       ptt_(ptt),
       passes_(passes),
@@ -78,21 +80,21 @@ bool AudioWorker::join_if_finished() {
 void AudioWorker::audio_worker() {
     sound_.sound_start_input(modem::block_samples);
     sound_.sound_start_output(modem::block_samples);
-    while (shared_.worker_run.load()) {
+    while (controls_.worker_run.load()) {
         receive_phase();
         transmit_phase();
     }
     sound_.sound_shutdown();
-    shared_.worker_run.store(1);
+    controls_.worker_run.store(1);
 }
 
 void AudioWorker::receive_phase() {
     pause(100);
-    sound_.sound_select_input(shared_.rx_input_device.load(), true);
-    sound_.sound_select_output(shared_.voice_output_device.load(), false);
+    sound_.sound_select_input(controls_.rx_input_device.load(), true);
+    sound_.sound_select_output(controls_.voice_output_device.load(), false);
     pause(100);
     Sink sink(*this);
-    while (shared_.rx_active.load()) {
+    while (controls_.rx_active.load()) {
         sound_.sound_read_block(input_.data());  // waits for the receiver: paces the phase
         // A read that brought nothing new (the loop device's sender went quiet, or a dead
         // device gave up) leaves the last block in place: demodulating it again would feed
@@ -100,11 +102,11 @@ void AudioWorker::receive_phase() {
         if (sound_.last_read_delivered()) {
             undelivered_ = 0;
             passes_.receive_block(input_.data(), sink);
-        } else if (++undelivered_ >= quiet_reads && !shared_.analog_mode.load()) {
+        } else if (++undelivered_ >= quiet_reads && !controls_.analog_mode.load()) {
             quiet_block();
             Discard nothing;  // what noise decodes to is never played nor recorded
             passes_.receive_block(input_.data(), nothing);
-            shared_.squelch_open.store(0);
+            passes_.monitor().squelch_open.store(0);
         }
     }
 }
@@ -127,20 +129,20 @@ void AudioWorker::quiet_block() {
 
 void AudioWorker::transmit_phase() {
     pause(100);
-    sound_.sound_select_output(shared_.tx_output_device.load(), true);
-    sound_.sound_select_input(shared_.voice_input_device.load(), false);
+    sound_.sound_select_output(controls_.tx_output_device.load(), true);
+    sound_.sound_select_input(controls_.voice_input_device.load(), false);
     pause(100);
-    const bool keyed = shared_.tx_active.load() != 0;
+    const bool keyed = controls_.tx_active.load() != 0;
     if (keyed) key(true);
     // The burst goes out whenever TXID is on, also on the way to shutdown (unkeyed then).
-    if (shared_.txid_on.load()) {
+    if (controls_.txid_on.load()) {
         passes_.start_txid();
         while (passes_.next_txid_block(output_.data())) {
             sound_.sound_write_block(output_.data());  // waits for a free buffer: paces
             sound_.sound_read_block(input_.data());    // keeps the microphone drained
         }
     }
-    while (shared_.tx_active.load()) {
+    while (controls_.tx_active.load()) {
         bool silent = sound_.sound_read_block(input_.data());             // never waits
         if (keyer_ && keyer_->fill_block(input_.data())) silent = false;  // a file as the mic
         sound_.sound_write_block(passes_.transmit_block(input_.data(), silent));
@@ -157,4 +159,4 @@ void AudioWorker::key(bool on) {
     notifier_.keying(on);
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

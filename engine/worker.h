@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "engine/alert.h"
+#include "engine/controls.h"
 #include "engine/engine_api.h"
 #include "engine/passes.h"
 #include "engine/speech_tap.h"
@@ -19,9 +20,8 @@
 #include "ptt/ptt.h"
 #include "sound/sound_interface.h"
 #include "modem/constants.h"
-#include "modem/shared_state.h"
 
-namespace tarpo::audio {
+namespace tarpo::engine {
 
 class AudioWorker {
   public:
@@ -29,7 +29,7 @@ class AudioWorker {
 
     // Everything passed must outlive the worker. sleep: the pauses of a phase switch (the
     // real clock by default; tests pass the fake sound system's clock). alert may be null.
-    AudioWorker(SharedState& shared, SoundInterface& sound, PttPort& ptt, Passes& passes,
+    AudioWorker(Controls& controls, sound::SoundInterface& sound, ptt::PttPort& ptt, Passes& passes,
                 WorkerNotifier& notifier, AlertPlayer* alert, Sleep sleep = {});
     ~AudioWorker();
     AudioWorker(const AudioWorker&) = delete;
@@ -59,9 +59,9 @@ class AudioWorker {
     void key(bool on);
     void quiet_block();
 
-    SharedState& shared_;
-    SoundInterface& sound_;
-    PttPort& ptt_;
+    Controls& controls_;
+    sound::SoundInterface& sound_;
+    ptt::PttPort& ptt_;
     Passes& passes_;
     WorkerNotifier& notifier_;
     AlertPlayer* alert_;
@@ -76,4 +76,4 @@ class AudioWorker {
     std::array<std::int16_t, modem::block_samples> output_{};
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::engine

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <utility>
 
-namespace tarpo::audio {
+namespace tarpo::ptt {
 
-PttPort::PttPort(LoopLibrary& loop, const LoopOutputQuery& output, SerialLines& lines,
+PttPort::PttPort(sound::LoopLibrary& loop, const sound::LoopOutputQuery& output, SerialLines& lines,
                  SerialPortDirs dirs, std::string txport_path)
     : loop_(loop),
       output_(output),
@@ -72,4 +72,4 @@ bool PttPort::port_open() const {
     return lines_.is_open();
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::ptt

@@ -14,13 +14,13 @@
 #include "ptt/serial_lines.h"
 #include "ptt/serial_ports.h"
 
-namespace tarpo::audio {
+namespace tarpo::ptt {
 
 class PttPort {
   public:
     // `loop` and `output` say whether the loop device takes the PTT; `lines` is the serial
     // backend. All three must outlive this object. `txport_path` is the port choice file.
-    PttPort(LoopLibrary& loop, const LoopOutputQuery& output, SerialLines& lines,
+    PttPort(sound::LoopLibrary& loop, const sound::LoopOutputQuery& output, SerialLines& lines,
             SerialPortDirs dirs = {}, std::string txport_path = "txport.bin");
 
     // The choice stored in txport.bin: its very first character ('0' none, '1' .. '8' a
@@ -44,12 +44,12 @@ class PttPort {
     bool port_open() const;
 
   private:
-    LoopLibrary& loop_;
-    const LoopOutputQuery& output_;
+    sound::LoopLibrary& loop_;
+    const sound::LoopOutputQuery& output_;
     SerialLines& lines_;
     SerialPortDirs dirs_;
     std::string txport_path_;
     mutable std::mutex mutex_;
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::ptt

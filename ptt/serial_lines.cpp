@@ -8,7 +8,7 @@
 #include <atomic>
 #include <csignal>
 
-namespace tarpo::audio {
+namespace tarpo::ptt {
 
 namespace {
 
@@ -99,4 +99,4 @@ void ptt_install_signal_unkey() {
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::ptt

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace tarpo::audio {
+namespace tarpo::ptt {
 
 enum class SerialLine { rts, dtr };
 
@@ -59,4 +59,4 @@ int ptt_signal_fd() noexcept;
 // as the default action would.
 void ptt_install_signal_unkey();
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::ptt

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <utility>
 
-namespace tarpo::audio {
+namespace tarpo::ptt {
 
 namespace fs = std::filesystem;
 
@@ -80,4 +80,4 @@ std::string com_port_device(char choice, const SerialPortDirs& dirs) {
     return index < ports.size() ? ports[index] : std::string();
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::ptt

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tarpo::audio {
+namespace tarpo::ptt {
 
 inline constexpr int com_port_count = 8;
 
@@ -35,4 +35,4 @@ std::array<ComPortEntry, com_port_count> com_port_entries(const SerialPortDirs& 
 // The device of a port choice '1' .. '8'; empty for any other character or a missing port.
 std::string com_port_device(char choice, const SerialPortDirs& dirs = {});
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::ptt

@@ -5,7 +5,7 @@
 
 #include <climits>
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 namespace {
 
@@ -73,4 +73,4 @@ bool LoopLibrary::loop_load(const std::string& path) {
     return present_;
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

@@ -6,7 +6,7 @@
 
 #include "external/loop.h"
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 class LoopLibrary {
   public:
@@ -50,4 +50,4 @@ class LoopOutputQuery {
     virtual bool output_is_loop() const = 0;
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

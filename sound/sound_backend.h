@@ -10,7 +10,7 @@
 
 #include "sound/sound_ring.h"
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 enum class Direction { input, output };
 
@@ -46,4 +46,4 @@ class SoundBackend {
     virtual void sleep(std::chrono::nanoseconds duration) = 0;
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

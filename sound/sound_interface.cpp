@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 namespace {
 
@@ -346,4 +346,4 @@ void SoundInterface::sound_shutdown() {
     out_.reopen.store(true, std::memory_order_release);
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

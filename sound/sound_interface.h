@@ -24,7 +24,7 @@
 #include "sound/sound_backend.h"
 #include "sound/sound_ring.h"
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 // Where the fixed diagnostic texts go. The default writes them to standard output, with no
 // line end, and flushes.
@@ -154,4 +154,4 @@ class SoundInterface final : public LoopOutputQuery {
     std::array<double, max_block_samples> loop_out_{};
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

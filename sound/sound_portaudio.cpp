@@ -6,7 +6,7 @@
 
 #include <thread>
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 namespace {
 
@@ -151,4 +151,4 @@ void PortAudioBackend::sleep(std::chrono::nanoseconds duration) {
     std::this_thread::sleep_for(duration);
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

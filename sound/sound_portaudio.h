@@ -14,7 +14,7 @@
 
 #include "sound/sound_backend.h"
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 class PortAudioBackend final : public SoundBackend {
   public:
@@ -52,4 +52,4 @@ class PortAudioBackend final : public SoundBackend {
     void* output_stream_ = nullptr;
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <ctime>
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 namespace {
 
@@ -165,4 +165,4 @@ std::size_t OutputRing::play(std::int16_t* out, std::size_t count) {
     return count - written;
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 // Samples per block that a direction accepts (the loop device's conversion buffers hold 20000).
 inline constexpr int max_block_samples = 20000;
@@ -123,4 +123,4 @@ class OutputRing {
     CompletionSignal signal_;
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

@@ -5,6 +5,6 @@
 #include "ui/program.h"
 
 int main(int argc, char** argv) {
-    tarpo::audio::Engine engine;
-    return tarpo::ui::run_program(argc, argv, engine, tarpo::audio::ptt_signal_unkey);
+    tarpo::engine::Engine engine;
+    return tarpo::ui::run_program(argc, argv, engine, tarpo::ptt::ptt_signal_unkey);
 }

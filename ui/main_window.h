@@ -69,7 +69,7 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
     // `directory` holds sc.txt and cs.txt (the working directory in the program).
-    MainWindow(audio::EngineApi& engine, std::filesystem::path directory = ".",
+    MainWindow(engine::EngineApi& engine, std::filesystem::path directory = ".",
                WindowWaits waits = {});
     ~MainWindow() override;
 
@@ -90,7 +90,7 @@ class MainWindow : public QMainWindow {
     int tx_stop_countdown() const { return tx_stop_countdown_; }
     const CallsignText& callsign_text() const { return callsign_text_; }
     GraphWidget* graph() const { return graph_; }
-    audio::WorkerNotifier& notifier();
+    engine::WorkerNotifier& notifier();
     // The operator's additions (indicators, heard log, recording, voice keyer).
     OperatorPanel* operator_panel() const { return operator_; }
 
@@ -110,7 +110,7 @@ class MainWindow : public QMainWindow {
     void toggle(std::atomic<int>& flag);
     void set_squelch_indicator(bool open);
 
-    audio::EngineApi& engine_;
+    engine::EngineApi& engine_;
     std::filesystem::path directory_;
     WindowWaits waits_;
     std::unique_ptr<Notifier> notifier_;

@@ -81,7 +81,7 @@ void HeardWindow::reload() {
     table_->scrollToBottom();
 }
 
-OperatorPanel::OperatorPanel(MainWindow& window, audio::EngineApi& engine,
+OperatorPanel::OperatorPanel(MainWindow& window, engine::EngineApi& engine,
                              std::filesystem::path directory)
     : QObject(&window), window_(window), engine_(engine), directory_(std::move(directory)) {
     setObjectName(QStringLiteral("operator"));
@@ -100,7 +100,7 @@ OperatorPanel::OperatorPanel(MainWindow& window, audio::EngineApi& engine,
     });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), &window_);
     connect(escape, &QShortcut::activated, this, [this] {
-        if (tx_button_ && engine_.shared().tx_active && window_.tx_stop_countdown() < 0)
+        if (tx_button_ && engine_.controls().tx_active && window_.tx_stop_countdown() < 0)
             tx_button_->click();
     });
     // TX pressed by the operator ends a file the keyer is sending.
@@ -259,7 +259,7 @@ void OperatorPanel::set_on_air(bool on) {
 }
 
 bool OperatorPanel::transmit_file(const QString& path, QString& error) {
-    const SharedState& s = engine_.shared();
+    const engine::Controls& s = engine_.controls();
     if (!s.rx_active || window_.tx_stop_countdown() >= 0) {
         error = QStringLiteral("A transmission is under way or ending; try again when receiving.");
         return false;
@@ -279,7 +279,7 @@ void OperatorPanel::press_tx(bool on) {
 }
 
 void OperatorPanel::keyer_step() {
-    const SharedState& s = engine_.shared();
+    const engine::Controls& s = engine_.controls();
     const bool ending = window_.tx_stop_countdown() >= 0;
     switch (engine_.keyer_tick(s.tx_active || ending)) {
         case 1:  // key
@@ -300,13 +300,13 @@ void OperatorPanel::tick() {
     if (closed_) return;
     keyer_step();
     log_step();
-    frequency_label_->setText(QString::asprintf("%.1f Hz", engine_.shared().tuned_freq.load()));
+    frequency_label_->setText(QString::asprintf("%.1f Hz", engine_.monitor().tuned_freq.load()));
     record_label_->setText(recorder_.recording() ? QStringLiteral("REC") : QString());
     update_display_checks();
 }
 
 void OperatorPanel::update_display_checks() {
-    const SharedState& s = engine_.shared();
+    const engine::Controls& s = engine_.controls();
     const int current = display_action_id(s.display_mode, s.constellation_carrier);
     for (const int id : display_ids)
         if (auto* a = window_.findChild<QAction*>(QString::number(id)))
@@ -314,18 +314,19 @@ void OperatorPanel::update_display_checks() {
 }
 
 void OperatorPanel::log_step() {
-    SharedState& s = engine_.shared();
-    audio::Observation o;
+    const engine::Controls& c = engine_.controls();
+    const engine::Monitor& m = engine_.monitor();
+    engine::Observation o;
     o.utc_ms = QDateTime::currentMSecsSinceEpoch();
-    o.squelch_open = s.rx_active && s.squelch_open == 1;
-    o.snr_db = snr_db(s.phase_error);
+    o.squelch_open = c.rx_active && m.squelch_open == 1;
+    o.snr_db = snr_db(m.phase_error);
     o.callsign_count = engine_.callsign_text_count();
     char text[80] = {};
     if (engine_.callsign_take_text(text) > 0) {
         text[sizeof text - 1] = '\0';
         o.callsign = QString::fromLatin1(text).trimmed().toStdString();
     }
-    o.audio_hz = s.tuned_freq;
+    o.audio_hz = m.tuned_freq;
     if (dial_frequency) o.dial_hz = dial_frequency();
     o.rsid_report = rsid_pending_;
     rsid_pending_ = false;
@@ -354,12 +355,12 @@ void OperatorPanel::log_step() {
     }
 }
 
-void OperatorPanel::log_entry(const audio::HeardEntry& entry) {
+void OperatorPanel::log_entry(const engine::HeardEntry& entry) {
     std::string error;
-    if (!audio::append_heard(directory_, entry, error))
+    if (!engine::append_heard(directory_, entry, error))
         std::fprintf(stderr, "tarpo: %s\n", error.c_str());
     if (heard_window_) heard_window_->reload();
-    emit heard(QString::fromStdString(audio::csv_line(entry)));
+    emit heard(QString::fromStdString(engine::csv_line(entry)));
 }
 
 }  // namespace tarpo::ui

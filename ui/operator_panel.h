@@ -43,7 +43,7 @@ class HeardWindow : public QDialog {
 class OperatorPanel : public QObject {
     Q_OBJECT
   public:
-    OperatorPanel(MainWindow& window, audio::EngineApi& engine, std::filesystem::path directory);
+    OperatorPanel(MainWindow& window, engine::EngineApi& engine, std::filesystem::path directory);
     ~OperatorPanel() override;
 
     // Once per display tick, after the main window's own work.
@@ -76,13 +76,13 @@ class OperatorPanel : public QObject {
     void set_tooltips();
     void keyer_step();
     void log_step();
-    void log_entry(const audio::HeardEntry& entry);
+    void log_entry(const engine::HeardEntry& entry);
     void update_display_checks();
     void lay_out_client();
     void press_tx(bool on);
 
     MainWindow& window_;
-    audio::EngineApi& engine_;
+    engine::EngineApi& engine_;
     std::filesystem::path directory_;
     OperatorSettings settings_;
     QLabel* on_air_label_ = nullptr;
@@ -98,8 +98,8 @@ class OperatorPanel : public QObject {
     bool on_air_ = false;
     bool rsid_pending_ = false;
     bool closed_ = false;
-    audio::ReceptionTracker tracker_;
-    audio::Recorder recorder_;
+    engine::ReceptionTracker tracker_;
+    engine::Recorder recorder_;
     std::vector<std::int16_t> speech_;
 };
 

@@ -116,7 +116,7 @@ void trace_controls(QWidget& window) {
 
 }  // namespace
 
-int run_program(int argc, char** argv, audio::EngineApi& engine, void (*unkey_now)()) {
+int run_program(int argc, char** argv, engine::EngineApi& engine, void (*unkey_now)()) {
     signal_unkey = unkey_now;
     const ProgramOptions options = parse_program_options(argc, argv);
     if (!options.error.empty()) {

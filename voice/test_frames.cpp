@@ -1,6 +1,6 @@
 #include "voice/test_frames.h"
 
-namespace tarpo::modem {
+namespace tarpo::voice {
 
 namespace {
 
@@ -97,4 +97,4 @@ void TestFrameChecker::check_frame(const std::uint8_t* bits) {
     expected_ = (best + 54) % 511;
 }
 
-}  // namespace tarpo::modem
+}  // namespace tarpo::voice

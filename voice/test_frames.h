@@ -7,7 +7,7 @@
 
 #include "voice/codec_adapter.h"
 
-namespace tarpo::modem {
+namespace tarpo::voice {
 
 // The PN9 sequence: 9-bit state 0x1FF, output the low bit, feedback bit 0 xor bit 4 into
 // bit 8. Period 511.
@@ -69,4 +69,4 @@ class TestFrameChecker {
     std::uint64_t alignments_ = 0;
 };
 
-}  // namespace tarpo::modem
+}  // namespace tarpo::voice

@@ -27,6 +27,7 @@
 
 #include "sound/loop_library.h"
 #include "engine/passes.h"
+#include "engine/ready_station.h"
 #include "ptt/ptt.h"
 #include "tests/support/serial_fake.h"
 #include "tests/support/sound_fake.h"
@@ -61,13 +62,13 @@ class TestFrames final : public voice::SpeechCodec {
                                  checker.last_errors()};
         for (int i = 0; i < 320; ++i) speech[i] = 0;
     }
-    modem::TestFrameCodec source;
-    modem::TestFrameChecker checker;
+    voice::TestFrameCodec source;
+    voice::TestFrameChecker checker;
     std::array<Arrival, 4096> arrivals{};
     std::size_t count = 0;
 };
 
-struct Quiet : audio::WorkerNotifier {
+struct Quiet : engine::WorkerNotifier {
     void rsid_report(const char*) override {}
 };
 
@@ -84,26 +85,21 @@ int main(int argc, char** argv) {
     const bool transmit = std::strcmp(argv[2], "tx") == 0;
     const int seconds = std::atoi(argv[3]);
 
-    auto shared = std::make_unique<SharedState>();
-    auto station = std::make_unique<modem::Station>(*shared);
     TestFrames codec;
-    voice::CodecAdapter adapter(codec);
-    modem::SpectrumAnalyser spectrum;
-    audio::Passes passes(*shared, *station, adapter, spectrum, audio::linked_rsid());
-    audio::FakeSoundBackend cards(48000, audio::FakeSoundBackend::Clock::external);
-    audio::LoopLibrary loop;
+    auto ready = engine::make_station(codec, engine::linked_rsid());
+    engine::Controls* shared = &ready->controls;
+    modem::Station* station = &ready->station;
+    sound::FakeSoundBackend cards(48000, sound::FakeSoundBackend::Clock::external);
+    sound::LoopLibrary loop;
     if (!loop.loop_load(library)) {
         std::fprintf(stderr, "cannot load %s\n", library.c_str());
         return 2;
     }
-    audio::SoundInterface sound(cards, loop);
-    audio::FakeSerialLines lines;
-    audio::PttPort ptt(loop, sound, lines);
+    sound::SoundInterface sound(cards, loop);
+    ptt::FakeSerialLines lines;
+    ptt::PttPort ptt(loop, sound, lines);
     Quiet quiet;
     sound.sound_init(48000);
-    adapter.codec_init();
-    spectrum.spectrum_init();
-    station->modem_init();
     const int loop_in = sound.sound_input_count() - 1;
     const int loop_out = sound.sound_output_count() - 1;
     shared->rx_input_device = loop_in;
@@ -145,7 +141,7 @@ int main(int argc, char** argv) {
         shared->tx_active = 1;
     }
 
-    audio::AudioWorker worker(*shared, sound, ptt, passes, quiet, nullptr);
+    engine::AudioWorker worker(*shared, sound, ptt, ready->passes, quiet, nullptr);
     worker.start();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     if (transmit) {

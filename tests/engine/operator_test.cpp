@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace tarpo::audio;
+using namespace tarpo::engine;
 namespace fs = std::filesystem;
 
 constexpr std::int64_t t0 = 1765197296000;  // 2025-12-08 12:34:56 UTC

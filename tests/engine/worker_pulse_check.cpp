@@ -10,6 +10,7 @@
 
 #include "sound/loop_library.h"
 #include "engine/passes.h"
+#include "engine/ready_station.h"
 #include "ptt/ptt.h"
 #include "tests/support/serial_fake.h"
 #include "sound/sound_interface.h"
@@ -35,36 +36,30 @@ class CheckingCodec final : public voice::SpeechCodec {
         checker.check_frame(bits);
         for (int i = 0; i < 320; ++i) speech[i] = 0;
     }
-    modem::TestFrameChecker checker;
-    modem::TestFrameCodec test_frame_source;
+    voice::TestFrameChecker checker;
+    voice::TestFrameCodec test_frame_source;
 };
 
-struct Quiet : audio::WorkerNotifier {
+struct Quiet : engine::WorkerNotifier {
     void rsid_report(const char*) override {}
 };
 
-// One station: its own shared state, modem, sound system and worker.
+// One station: its own controls, monitor, modem, sound system and worker.
 struct Station {
-    std::unique_ptr<SharedState> shared = std::make_unique<SharedState>();
-    std::unique_ptr<modem::Station> modem = std::make_unique<modem::Station>(*shared);
     CheckingCodec codec;
-    voice::CodecAdapter adapter{codec};
-    modem::SpectrumAnalyser spectrum;
-    audio::RsidApi rsid = audio::linked_rsid();
-    audio::Passes passes{*shared, *modem, adapter, spectrum, rsid};
-    audio::PortAudioBackend backend;
-    audio::LoopLibrary loop;
-    audio::SoundInterface sound{backend, loop};
-    audio::FakeSerialLines lines;
-    audio::PttPort ptt{loop, sound, lines};
+    std::unique_ptr<engine::ReadyStation> ready =
+        engine::make_station(codec, engine::linked_rsid());
+    engine::Controls* shared = &ready->controls;
+    sound::PortAudioBackend backend;
+    sound::LoopLibrary loop;
+    sound::SoundInterface sound{backend, loop};
+    ptt::FakeSerialLines lines;
+    ptt::PttPort ptt{loop, sound, lines};
     Quiet quiet;
-    audio::AudioWorker worker{*shared, sound, ptt, passes, quiet, nullptr};
+    engine::AudioWorker worker{*shared, sound, ptt, ready->passes, quiet, nullptr};
 
     Station() {
         sound.sound_init(48000);
-        adapter.codec_init();
-        spectrum.spectrum_init();
-        modem->modem_init();
     }
     bool stop() {
         shared->rx_active = 0;
@@ -121,8 +116,8 @@ int main() {
         static_cast<unsigned long long>(c.frames_counted()),
         static_cast<unsigned long long>(c.bit_errors()),
         static_cast<unsigned long long>(c.frames_in_error()),
-        static_cast<unsigned long long>(c.alignments()), rx.shared->phase_error.load(),
-        rx.shared->tuned_freq.load());
+        static_cast<unsigned long long>(c.alignments()), rx.ready->monitor.phase_error.load(),
+        rx.ready->monitor.tuned_freq.load());
     bool ok = tx_stopped && rx_stopped;
     if (!ok) std::printf("FAIL: a worker did not finish\n");
     // The transmitter sends for about 10 s less its 200 ms set-up and the 640 ms of silence

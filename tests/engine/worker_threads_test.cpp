@@ -47,7 +47,7 @@ struct LoopPtt {
     }
 };
 
-struct Reports : audio::WorkerNotifier {
+struct Reports : engine::WorkerNotifier {
     std::mutex mutex;
     std::vector<std::string> texts;
     void rsid_report(const char* text) override {
@@ -66,9 +66,9 @@ class Worker : public ::testing::Test {
         std::ofstream(dir / "dev/serial/by-id/usb-rig-if00");
         port = (dir / "dev/serial/by-id/usb-rig-if00").string();
         lines.add_port(port);
-        engine = std::make_unique<audio::Engine>(
+        engine = std::make_unique<engine::Engine>(
             fake, lines, [](std::chrono::milliseconds) { std::this_thread::sleep_for(5ms); },
-            audio::SerialPortDirs{(dir / "dev").string(), (dir / "sys").string()});
+            ptt::SerialPortDirs{(dir / "dev").string(), (dir / "sys").string()});
         LoopPtt::take();
     }
     void TearDown() override {
@@ -83,11 +83,7 @@ class Worker : public ::testing::Test {
             engine->loop().use_entry_points(LoopPtt::set_ptt, LoopPtt::init, LoopPtt::read,
                                             LoopPtt::init, LoopPtt::write);
         engine->sound_init(48000);
-        engine->codec_init();
         engine->ptt_port_open('1');
-        engine->spectrum_init();
-        engine->modem_init();
-        engine->init_rsid();
         driver = std::thread([this] {
             while (!stop_driver) {
                 fake.advance(480);
@@ -105,7 +101,7 @@ class Worker : public ::testing::Test {
         return confirmed;
     }
     void transmit_for(std::chrono::milliseconds d) {
-        auto& s = engine->shared();
+        auto& s = engine->controls();
         s.rx_active = 0;
         s.tx_active = 1;
         std::this_thread::sleep_for(d);
@@ -121,9 +117,9 @@ class Worker : public ::testing::Test {
 
     fs::path dir;
     std::string port;
-    audio::FakeSoundBackend fake{48000, audio::FakeSoundBackend::Clock::external};
-    audio::FakeSerialLines lines;
-    std::unique_ptr<audio::Engine> engine;
+    sound::FakeSoundBackend fake{48000, sound::FakeSoundBackend::Clock::external};
+    ptt::FakeSerialLines lines;
+    std::unique_ptr<engine::Engine> engine;
     Reports reports;
     std::thread driver;
     std::atomic<bool> stop_driver{false};
@@ -150,7 +146,7 @@ TEST_F(Worker, KeysRtsThenDtrAndUnkeysAfterEveryTransmitPhase) {
 }
 
 TEST_F(Worker, TheLoopDeviceTakesThePttAndTheSerialLinesStayStill) {
-    engine->shared().tx_output_device = 2;  // "out 0", "out 1", then the loop entry
+    engine->controls().tx_output_device = 2;  // "out 0", "out 1", then the loop entry
     start(true);
     ASSERT_EQ(engine->sound_output_count(), 3);
     lines.clear_log();  // (written before the worker started)
@@ -168,7 +164,7 @@ TEST_F(Worker, TheLoopDeviceTakesThePttAndTheSerialLinesStayStill) {
 }
 
 TEST_F(Worker, AnalogPassesAudioStraightThroughBothWays) {
-    engine->shared().analog_mode = 1;
+    engine->controls().analog_mode = 1;
     start();
     std::this_thread::sleep_for(800ms);
     transmit_for(800ms);
@@ -188,13 +184,13 @@ TEST_F(Worker, AnalogPassesAudioStraightThroughBothWays) {
 }
 
 TEST_F(Worker, ShutdownWithTxidSendsOneBurstUnkeyed) {
-    engine->shared().txid_on = 1;
+    engine->controls().txid_on = 1;
     start();
     std::this_thread::sleep_for(300ms);
     const auto before = fake.played().size();
     // The burst lasts 1.4 s at the card's pace: longer than the window's one-second wait, so
     // here the worker is given the time it needs.
-    auto& s = engine->shared();
+    auto& s = engine->controls();
     s.rx_active = 0;
     s.tx_active = 0;
     s.worker_run = 0;
@@ -212,8 +208,8 @@ TEST_F(Worker, ShutdownWithTxidSendsOneBurstUnkeyed) {
 }
 
 TEST_F(Worker, ADeadDeviceNeverHoldsUpTheShutdown) {
-    fake.fail_open(audio::Direction::input, true);
-    fake.fail_open(audio::Direction::output, true);
+    fake.fail_open(sound::Direction::input, true);
+    fake.fail_open(sound::Direction::output, true);
     start();
     std::this_thread::sleep_for(300ms);
     transmit_for(300ms);

@@ -27,15 +27,15 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tarpo::audio::com_port_device;
-using tarpo::audio::com_port_entries;
-using tarpo::audio::FakeSerialLines;
-using tarpo::audio::LoopLibrary;
-using tarpo::audio::LoopOutputQuery;
-using tarpo::audio::PttPort;
-using tarpo::audio::serial_port_list;
-using tarpo::audio::SerialPortDirs;
-using tarpo::audio::TtySerialLines;
+using tarpo::ptt::com_port_device;
+using tarpo::ptt::com_port_entries;
+using tarpo::ptt::FakeSerialLines;
+using tarpo::sound::LoopLibrary;
+using tarpo::sound::LoopOutputQuery;
+using tarpo::ptt::PttPort;
+using tarpo::ptt::serial_port_list;
+using tarpo::ptt::SerialPortDirs;
+using tarpo::ptt::TtySerialLines;
 using Log = std::vector<std::string>;
 
 class TempTree {
@@ -321,7 +321,7 @@ TEST(TtySerialLines, OnAPseudoTerminalFlowControlGoesOffAndHangUpOnCloseOn) {
         // Kept open so that the pty keeps its settings between the openers.
         TtySerialLines lines;
         ASSERT_TRUE(lines.open(pty.slave()));
-        EXPECT_EQ(tarpo::audio::ptt_signal_fd(), lines.fd());
+        EXPECT_EQ(tarpo::ptt::ptt_signal_fd(), lines.fd());
         EXPECT_TRUE(lines.configure());
         termios after{};
         ASSERT_EQ(::tcgetattr(lines.fd(), &after), 0);
@@ -330,13 +330,13 @@ TEST(TtySerialLines, OnAPseudoTerminalFlowControlGoesOffAndHangUpOnCloseOn) {
         EXPECT_EQ(after.c_iflag & (IXON | IXOFF), 0u);
         EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B4800));  // left as found
         // No modem lines on a pty: the changes fail, silently.
-        lines.set_line(tarpo::audio::SerialLine::rts, true);
-        lines.set_line(tarpo::audio::SerialLine::dtr, true);
+        lines.set_line(tarpo::ptt::SerialLine::rts, true);
+        lines.set_line(tarpo::ptt::SerialLine::dtr, true);
         lines.clear();
-        tarpo::audio::ptt_signal_unkey();
+        tarpo::ptt::ptt_signal_unkey();
         lines.close();
         EXPECT_FALSE(lines.is_open());
-        EXPECT_EQ(tarpo::audio::ptt_signal_fd(), -1);  // a handler must not touch a stale fd
+        EXPECT_EQ(tarpo::ptt::ptt_signal_fd(), -1);  // a handler must not touch a stale fd
         ::close(fd);
     }
 }
@@ -349,7 +349,7 @@ TEST(TtySerialLines, OnlyExistingTerminalsOpen) {
         TtySerialLines lines;
         EXPECT_FALSE(lines.open(path)) << path;
         EXPECT_FALSE(lines.is_open());
-        EXPECT_EQ(tarpo::audio::ptt_signal_fd(), -1) << path;
+        EXPECT_EQ(tarpo::ptt::ptt_signal_fd(), -1) << path;
     }
 }
 
@@ -361,7 +361,7 @@ TEST(TtySerialLines, TheSignalHandlerUnkeysAndStillEndsTheProcess) {
     if (child == 0) {
         TtySerialLines lines;
         if (!lines.open(pty.slave())) ::_exit(3);
-        tarpo::audio::ptt_install_signal_unkey();
+        tarpo::ptt::ptt_install_signal_unkey();
         ::raise(SIGTERM);
         ::_exit(4);  // reached only when the handler swallowed the signal
     }

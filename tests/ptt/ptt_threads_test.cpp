@@ -17,10 +17,10 @@
 
 namespace {
 
-using tarpo::audio::FakeSerialLines;
-using tarpo::audio::LoopLibrary;
-using tarpo::audio::LoopOutputQuery;
-using tarpo::audio::PttPort;
+using tarpo::ptt::FakeSerialLines;
+using tarpo::sound::LoopLibrary;
+using tarpo::sound::LoopOutputQuery;
+using tarpo::ptt::PttPort;
 
 struct SoundCardOutput : LoopOutputQuery {
     bool output_is_loop() const override { return false; }

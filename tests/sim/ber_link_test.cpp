@@ -21,7 +21,7 @@ namespace {
 
 FrameBits54 sent(std::uint64_t t) {
     FrameBits54 f{};
-    modem::test_frame_bits(t, f.data());
+    voice::test_frame_bits(t, f.data());
     return f;
 }
 

@@ -24,7 +24,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using tarpo::audio::LoopLibrary;
+using tarpo::sound::LoopLibrary;
 using tarpo::loop::loop_config_load;
 using tarpo::loop::loop_config_parse;
 using tarpo::loop::LoopConfig;

@@ -19,7 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tarpo::audio::LoopLibrary;
+using tarpo::sound::LoopLibrary;
 using tarpo::loop_test::seeded_samples;
 using tarpo::loop_test::TempWorkDir;
 using tarpo::loop_test::UdpSocket;

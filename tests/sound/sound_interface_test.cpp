@@ -12,7 +12,7 @@
 
 #include "tests/support/sound_fake.h"
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 namespace {
 
 constexpr int n = 1920;
@@ -450,4 +450,4 @@ TEST_F(SoundTest, ShutdownReleasesEverythingAndAFreshStartWorks) {
 }
 
 }  // namespace
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

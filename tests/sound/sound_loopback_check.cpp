@@ -22,7 +22,7 @@
 
 namespace {
 
-using tarpo::audio::SoundInterface;
+using tarpo::sound::SoundInterface;
 
 constexpr int n = 1920;
 constexpr double rate = 48000.0;
@@ -120,8 +120,8 @@ bool check(bool ok, const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    tarpo::audio::PortAudioBackend backend;
-    tarpo::audio::LoopLibrary loop;
+    tarpo::sound::PortAudioBackend backend;
+    tarpo::sound::LoopLibrary loop;
     loop.use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);  // sound cards only
     SoundInterface sound(backend, loop);
     sound.sound_init(48000);

@@ -13,7 +13,7 @@
 #include "tests/support/sound_fake.h"
 #include "sound/sound_interface.h"
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 namespace {
 
 // The fixed texts are checked elsewhere; here they would only clutter the output.
@@ -144,4 +144,4 @@ TEST(SoundModel, RandomInterleavingsMatchTheQueueModel) {
 }
 
 }  // namespace
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

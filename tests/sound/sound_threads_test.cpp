@@ -17,7 +17,7 @@
 #include "tests/support/sound_fake.h"
 #include "sound/sound_interface.h"
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 namespace {
 
 // The fixed texts are checked elsewhere; here they would only clutter the output.
@@ -213,4 +213,4 @@ TEST_F(SoundThreads, DeadOrVanishedDevicesNeverHangTheWorker) {
 }
 
 }  // namespace
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

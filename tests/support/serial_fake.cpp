@@ -1,6 +1,6 @@
 #include "tests/support/serial_fake.h"
 
-namespace tarpo::audio {
+namespace tarpo::ptt {
 
 bool FakeSerialLines::open(const std::string& path) {
     close();
@@ -58,4 +58,4 @@ bool FakeSerialLines::raised(const std::string& path) const {
     return it != ports_.end() && (it->second.rts || it->second.dtr);
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::ptt

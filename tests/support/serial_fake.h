@@ -9,7 +9,7 @@
 
 #include "ptt/serial_lines.h"
 
-namespace tarpo::audio {
+namespace tarpo::ptt {
 
 class FakeSerialLines final : public SerialLines {
   public:
@@ -44,4 +44,4 @@ class FakeSerialLines final : public SerialLines {
     std::vector<std::string> log_;
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::ptt

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 FakeSoundBackend::FakeSoundBackend(int rate, Clock clock)
     : rate_(rate > 0 ? rate : 48000), clock_mode_(clock) {
@@ -209,4 +209,4 @@ void FakeSoundBackend::sleep(std::chrono::nanoseconds duration) {
     advance(to_samples(duration));
 }
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

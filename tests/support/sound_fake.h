@@ -19,7 +19,7 @@
 
 #include "sound/sound_backend.h"
 
-namespace tarpo::audio {
+namespace tarpo::sound {
 
 class FakeSoundBackend final : public SoundBackend {
   public:
@@ -104,4 +104,4 @@ class FakeSoundBackend final : public SoundBackend {
     std::vector<std::int16_t> scratch_;
 };
 
-}  // namespace tarpo::audio
+}  // namespace tarpo::sound

@@ -18,7 +18,7 @@ namespace {
 int print_adif(const char* path) {
     std::stringstream text;
     text << std::ifstream(path).rdbuf();
-    const auto records = tarpo::audio::read_adif(text.str());
+    const auto records = tarpo::engine::read_adif(text.str());
     for (const auto& record : records) {
         for (const auto& field : record)
             std::printf("%s=%s\n", field.name.c_str(), field.value.c_str());

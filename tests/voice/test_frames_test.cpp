@@ -7,7 +7,7 @@
 
 namespace {
 
-using namespace tarpo::modem;
+using namespace tarpo::voice;
 
 TEST(TestFrames, Pn9HasPeriod511AndBalance) {
     const auto& seq = pn9_sequence();
