@@ -62,7 +62,7 @@ station_a=\$!
 for _ in \$(seq 300); do grep -q '^onair 1' a.trace 2>/dev/null && break; sleep 0.1; done
 if [ -n "$shots" ]; then sleep 3; "$grab" "$shots/two-stations.png"; fi
 for _ in \$(seq 300); do grep -q '^onair 0' a.trace 2>/dev/null && break; sleep 0.1; done
-for _ in \$(seq 100); do [ "\$(wc -l < b/heard.csv 2>/dev/null)" = 2 ] && break; sleep 0.1; done
+for _ in \$(seq 100); do [ -f b/heard.csv ] && [ "\$(wc -l < b/heard.csv)" = 2 ] && break; sleep 0.1; done
 kill -TERM \$station_a \$station_b
 wait \$station_a \$station_b
 kill -TERM \$listener
