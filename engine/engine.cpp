@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "engine/sound_file.h"
 #include "ptt/serial_ports.h"
 #include "sound/sound_portaudio.h"
 
@@ -48,7 +49,18 @@ void Engine::start_worker(WorkerNotifier& notifier) {
     if (worker_) return;
     worker_ = std::make_unique<AudioWorker>(ready_->controls, sound_, ptt_, ready_->passes,
                                             notifier, &alert_, sleep_);
+    worker_->attach(&keyer_, &speech_tap_);
     worker_->start();
+}
+
+bool Engine::keyer_start(const std::string& path, std::string& error) {
+    if (keyer_.busy()) {
+        error = "a sound file is still being sent";
+        return false;
+    }
+    std::vector<std::int16_t> samples;
+    if (!read_voice_file(path, samples, error)) return false;
+    return keyer_.start(std::move(samples));
 }
 
 bool Engine::stop_worker() {

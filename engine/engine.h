@@ -11,6 +11,8 @@
 #include "engine/engine_api.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
+#include "engine/speech_tap.h"
+#include "engine/voice_keyer.h"
 #include "engine/worker.h"
 #include "ptt/ptt.h"
 #include "ptt/serial_lines.h"
@@ -62,6 +64,18 @@ class Engine final : public EngineApi {
     }
     const std::array<double, 15>& error_bars() override { return display_.error_bars(); }
     void start_worker(WorkerNotifier& notifier) override;
+    std::uint32_t callsign_text_count() override {
+        return ready_->station.callsign().text_count();
+    }
+    std::size_t take_received_speech(std::int16_t* out, std::size_t n) override {
+        return speech_tap_.take(out, n);
+    }
+    bool keyer_start(const std::string& path, std::string& error) override;
+    int keyer_tick(bool transmitting) override {
+        return static_cast<int>(keyer_.tick(transmitting));
+    }
+    void keyer_stop() override { keyer_.stop(); }
+    bool keyer_busy() override { return keyer_.busy(); }
 
     // Stops the worker as the main window's shutdown does (flags cleared, up to one second
     // in 100 ms steps); true when it confirmed its end.
@@ -88,6 +102,8 @@ class Engine final : public EngineApi {
     ptt::SerialPortDirs dirs_;
     AlertPlayer alert_;
     AudioWorker::Sleep sleep_;
+    VoiceKeyer keyer_;
+    SpeechTap speech_tap_;
     std::unique_ptr<AudioWorker> worker_;
 };
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "engine/controls.h"
@@ -18,6 +20,9 @@ class WorkerNotifier {
     virtual ~WorkerNotifier() = default;
     // text is "RSID <frequency with one decimal>  TARPO", for the callsign field (1115).
     virtual void rsid_report(const char* text) = 0;
+    // The transmitter was keyed (true) or unkeyed (false), right after the PTT changed; also
+    // when no PTT port is chosen, since the transmit audio starts and stops there all the same.
+    virtual void keying(bool /*on*/) {}
 };
 
 class EngineApi {
@@ -64,6 +69,25 @@ class EngineApi {
     // The engine is ready (modem, codec, spectrum, RSID) once built. Starts the audio worker
     // thread; it runs until worker_run is cleared, then sets it back to 1 as its last action.
     virtual void start_worker(WorkerNotifier& notifier) = 0;
+
+    // Operator features; an engine without them keeps these defaults.
+    // The number of complete callsigns received so far (a repeated callsign counts again).
+    virtual std::uint32_t callsign_text_count() { return 0; }
+    // Takes up to n samples of received speech at 8000 Hz decoded since the last call.
+    virtual std::size_t take_received_speech(std::int16_t* /*out*/, std::size_t /*n*/) {
+        return 0;
+    }
+    // Voice keyer: loads a sound file to be sent as the microphone; false with a one-line
+    // reason when it cannot be read or a file is still being sent.
+    virtual bool keyer_start(const std::string& path, std::string& error) {
+        error = path + ": the voice keyer is not available";
+        return false;
+    }
+    // Once per display tick: 0 nothing to do, 1 key the transmitter, 2 unkey (file sent).
+    virtual int keyer_tick(bool /*transmitting*/) { return 0; }
+    // Ends the file being sent (TX pressed).
+    virtual void keyer_stop() {}
+    virtual bool keyer_busy() { return false; }
 };
 
 }  // namespace tarpo::engine

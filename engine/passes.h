@@ -74,6 +74,9 @@ class Passes {
     bool next_txid_block(std::int16_t* block);
 
     int fill_count() const { return fill_count_; }
+    // What the passes show the user interface (the worker holds the squelch of a quiet
+    // receiver shut through it).
+    Monitor& monitor() { return monitor_; }
 
   private:
     void take_request();

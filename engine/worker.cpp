@@ -6,12 +6,27 @@
 
 namespace tarpo::engine {
 
+namespace {
+
+// Empty reads (1 s) before the receiver counts as quiet: longer than the gaps of a sender
+// that is merely late, and than the filters' and queues' tail after a signal ends.
+constexpr int quiet_reads = 25;
+
+struct Discard final : ReceiveSink {
+    void voice_block(const std::int16_t*) override {}
+};
+
+}  // namespace
+
 // What the receive pass hands out goes to the voice output, which never waits: a full queue
 // drops the block. RSID reports go to the user interface and the alert sound.
 class AudioWorker::Sink final : public ReceiveSink {
   public:
     explicit Sink(AudioWorker& worker) : worker_(worker) {}
-    void voice_block(const std::int16_t* block) override { worker_.sound_.write_block(block); }
+    void voice_block(const std::int16_t* block) override {
+        worker_.sound_.write_block(block);
+        if (worker_.tap_ && !worker_.controls_.analog_mode.load()) worker_.tap_->put(block);
+    }
     void rsid_detected(double, const char* text) override {
         worker_.notifier_.rsid_report(text);
         if (worker_.alert_) worker_.alert_->play();
@@ -84,7 +99,31 @@ void AudioWorker::receive_phase() {
         // A read that brought nothing new (the loop device's sender went quiet, or a dead
         // device gave up) leaves the last block in place: demodulating it again would feed
         // the receiver 40 ms of audio twice and make frames out of nothing.
-        if (sound_.last_read_delivered()) passes_.receive_block(input_.data(), sink);
+        if (sound_.last_read_delivered()) {
+            undelivered_ = 0;
+            passes_.receive_block(input_.data(), sink);
+        } else if (++undelivered_ >= quiet_reads && !controls_.analog_mode.load()) {
+            quiet_block();
+            Discard nothing;  // what noise decodes to is never played nor recorded
+            passes_.receive_block(input_.data(), nothing);
+            passes_.monitor().squelch_open.store(0);
+        }
+    }
+}
+
+// A receiver whose audio stopped altogether (the loop device's sender went quiet, a dead
+// card) is shown as a quiet receiver: after a few empty reads each one passes a block of
+// faint noise, so that the meters, the squelch and the graph decay instead of freezing on
+// the last signal (not in Analog mode, where it would reach the loudspeaker). Noise, not zeros:
+// a run of exact zeros has no phase noise and would make the SNR climb on nothing. Noise this
+// faint can still come out below the squelch threshold, so the squelch is held shut and what
+// the demodulator makes of it goes nowhere.
+void AudioWorker::quiet_block() {
+    for (auto& v : input_) {
+        noise_ ^= noise_ << 13;
+        noise_ ^= noise_ >> 17;
+        noise_ ^= noise_ << 5;
+        v = static_cast<std::int16_t>(static_cast<int>(noise_ % 9) - 4);  // -4..4
     }
 }
 
@@ -93,7 +132,8 @@ void AudioWorker::transmit_phase() {
     sound_.select_output(controls_.tx_output_device.load(), true);
     sound_.select_input(controls_.voice_input_device.load(), false);
     pause(100);
-    if (controls_.tx_active.load() && !ptt_.set_loop_ptt(true)) ptt_.key();
+    const bool keyed = controls_.tx_active.load() != 0;
+    if (keyed) key(true);
     // The burst goes out whenever TXID is on, also on the way to shutdown (unkeyed then).
     if (controls_.txid_on.load()) {
         passes_.start_txid();
@@ -103,10 +143,20 @@ void AudioWorker::transmit_phase() {
         }
     }
     while (controls_.tx_active.load()) {
-        const bool silent = sound_.read_block(input_.data());  // never waits
+        bool silent = sound_.read_block(input_.data());                   // never waits
+        if (keyer_ && keyer_->fill_block(input_.data())) silent = false;  // a file as the mic
         sound_.write_block(passes_.transmit_block(input_.data(), silent));
     }
-    if (!ptt_.set_loop_ptt(false)) ptt_.unkey();
+    if (keyed) {
+        key(false);
+    } else if (!ptt_.set_loop_ptt(false)) {
+        ptt_.unkey();
+    }
+}
+
+void AudioWorker::key(bool on) {
+    if (!ptt_.set_loop_ptt(on)) on ? ptt_.key() : ptt_.unkey();
+    notifier_.keying(on);
 }
 
 }  // namespace tarpo::engine

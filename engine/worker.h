@@ -15,6 +15,8 @@
 #include "engine/controls.h"
 #include "engine/engine_api.h"
 #include "engine/passes.h"
+#include "engine/speech_tap.h"
+#include "engine/voice_keyer.h"
 #include "modem/constants.h"
 #include "ptt/ptt.h"
 #include "sound/sound_interface.h"
@@ -33,6 +35,12 @@ class AudioWorker {
     AudioWorker(const AudioWorker&) = delete;
     AudioWorker& operator=(const AudioWorker&) = delete;
 
+    // Optional, before start(): a voice keyer that stands in for the microphone while it sends
+    // a file, and a tap that receives the decoded speech for recording. Either may be null.
+    void attach(VoiceKeyer* keyer, SpeechTap* tap) {
+        keyer_ = keyer;
+        tap_ = tap;
+    }
     // Starts the thread, one priority step above normal where the system allows it.
     void start();
     // The thread's whole life: start-up, cycles of receive and transmit, shutdown.
@@ -48,6 +56,8 @@ class AudioWorker {
     void receive_phase();
     void transmit_phase();
     void pause(int ms) { sleep_(std::chrono::milliseconds(ms)); }
+    void key(bool on);
+    void quiet_block();
 
     Controls& controls_;
     sound::SoundInterface& sound_;
@@ -58,6 +68,10 @@ class AudioWorker {
     Sleep sleep_;
     std::thread thread_;
     std::atomic<bool> finished_{false};
+    VoiceKeyer* keyer_ = nullptr;
+    SpeechTap* tap_ = nullptr;
+    int undelivered_ = 0;        // reads in a row that brought nothing
+    std::uint32_t noise_ = 1;    // state of the faint noise of a quiet receiver
     std::array<std::int16_t, modem::block_samples> input_{};
     std::array<std::int16_t, modem::block_samples> output_{};
 };

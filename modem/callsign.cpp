@@ -79,6 +79,7 @@ void CallsignChannel::receive_dibit(int dibit) {
         std::memcpy(text.chars.data(), collecting_.data(), static_cast<std::size_t>(write_pos_));
         text.chars[static_cast<std::size_t>(write_pos_)] = 0;
         text.length = write_pos_ + 1;
+        text.count = ++text_count_;
         last_text_.publish();
         write_pos_ = 0;
         return;
@@ -93,6 +94,10 @@ int CallsignChannel::take_text(char* buffer) {
     if (text.length == 0) return 0;
     std::memcpy(buffer, text.chars.data(), static_cast<std::size_t>(text.length));
     return text.length;
+}
+
+std::uint32_t CallsignChannel::text_count() {
+    return last_text_.front().count;
 }
 
 }  // namespace tarpo::voice

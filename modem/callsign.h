@@ -39,6 +39,9 @@ class CallsignChannel {
     // into buffer (80 bytes) and returns its length including the zero; 0 and nothing copied
     // before the first complete text.
     int take_text(char* buffer);
+    // User-interface thread: how many complete texts have been received so far; a new
+    // reception of the same callsign counts again.
+    std::uint32_t text_count();
 
   private:
     struct Sequence {
@@ -48,6 +51,7 @@ class CallsignChannel {
     struct Text {
         std::array<char, 88> chars{};
         int length = 0;  // including the terminating zero; 0 before the first text
+        std::uint32_t count = 0;  // complete texts received up to and including this one
     };
 
     TripleBuffer<Sequence> sequence_;  // user interface writes, worker reads
@@ -58,6 +62,7 @@ class CallsignChannel {
     int pending_count_ = 0;
     std::array<char, max_text> collecting_{};
     int write_pos_ = 0;
+    std::uint32_t text_count_ = 0;
     TripleBuffer<Text> last_text_;  // worker writes, user interface reads
 };
 

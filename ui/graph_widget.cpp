@@ -2,11 +2,16 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
+
+#include "ui/operator_layout.h"
 
 namespace tarpo::ui {
 
 GraphWidget::GraphWidget(QWidget* parent) : QWidget(parent), canvas_(graph_columns, graph_rows) {
-    setFixedSize(graph_columns, graph_rows);
+    // The design's size is the least; a larger window stretches the picture over the control.
+    setMinimumSize(graph_columns, graph_rows);
+    resize(graph_columns, graph_rows);
     setCursor(Qt::CrossCursor);
     // Every paint covers the whole control from the persistent picture: no erasing by Qt,
     // which would break the line-by-line waterfall.
@@ -14,20 +19,39 @@ GraphWidget::GraphWidget(QWidget* parent) : QWidget(parent), canvas_(graph_colum
 }
 
 void GraphWidget::graph_invalidate(const GraphInput& input) {
+    display_mode_ = input.display_mode;
     canvas_.graph_paint(input, input.display_mode <= 8);
     repaint();
 }
 
 void GraphWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.drawImage(0, 0, canvas_.picture());
+    if (size() == canvas_.picture().size())
+        painter.drawImage(0, 0, canvas_.picture());
+    else
+        painter.drawImage(rect(), canvas_.picture());
+    if (!has_frequency_scale(display_mode_)) return;
+    // Frequency scale along the bottom edge: a tick every 250 Hz, labelled every 500 Hz.
+    painter.setPen(QColor(200, 200, 200));
+    QFont small = font();
+    small.setPointSize(7);
+    painter.setFont(small);
+    const int bottom = height() - 1;
+    for (const ScaleTick& t : frequency_scale()) {
+        const int x = (2 * t.column + 1) * width() / (2 * graph_columns);
+        painter.drawLine(x, bottom, x, bottom - (t.labelled ? 6 : 3));
+        if (t.labelled)
+            painter.drawText(QRect(x - 20, bottom - 20, 40, 13), Qt::AlignCenter,
+                             QString::number(t.hz));
+    }
 }
 
 void GraphWidget::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         emit acquisition_requested();
     } else if (event->button() == Qt::RightButton) {
-        emit tuning_requested(click_column(event->position().toPoint().x()));
+        const int x = event->position().toPoint().x() * graph_columns / std::max(1, width());
+        emit tuning_requested(click_column(x));
     }
 }
 

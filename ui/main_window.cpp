@@ -19,6 +19,7 @@
 #include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/graph_widget.h"
+#include "ui/operator_panel.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
@@ -52,7 +53,17 @@ class MainWindow::Notifier final : public engine::WorkerNotifier {
     void rsid_report(const char* text) override {
         const QString copy = QString::fromLatin1(text);
         QMetaObject::invokeMethod(
-            window_, [window = window_, copy] { window->show_report(copy); }, Qt::QueuedConnection);
+            window_,
+            [window = window_, copy] {
+                window->show_report(copy);
+                window->operator_panel()->rsid_seen();
+            },
+            Qt::QueuedConnection);
+    }
+    void keying(bool on) override {
+        QMetaObject::invokeMethod(
+            window_, [window = window_, on] { window->operator_panel()->set_on_air(on); },
+            Qt::QueuedConnection);
     }
 
   private:
@@ -84,6 +95,7 @@ MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path director
     connect(timer_, &QTimer::timeout, this, &MainWindow::timer_tick);
 
     move(dialog_x(50), dialog_y(100));
+    operator_ = new OperatorPanel(*this, engine_, directory_);
 }
 
 MainWindow::~MainWindow() = default;
@@ -344,6 +356,7 @@ void MainWindow::timer_tick() {
         meter_tick_ = 0;
         refresh_meters();
     }
+    operator_->tick();
 }
 
 void MainWindow::graph_invalidate() {

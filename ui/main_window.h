@@ -22,6 +22,7 @@ class QTimer;
 namespace tarpo::ui {
 
 class GraphWidget;
+class OperatorPanel;
 
 // Control and menu identifiers.
 enum ControlId : int {
@@ -88,6 +89,8 @@ class MainWindow : public QMainWindow {
     const CallsignText& callsign_text() const { return callsign_text_; }
     GraphWidget* graph() const { return graph_; }
     engine::WorkerNotifier& notifier();
+    // The operator's additions (indicators, heard log, recording, voice keyer).
+    OperatorPanel* operator_panel() const { return operator_; }
 
     // Puts a report of the worker into the callsign field; called on this thread.
     void show_report(const QString& text);
@@ -145,6 +148,7 @@ class MainWindow : public QMainWindow {
     QPushButton* rxid_button_ = nullptr;
     QPushButton* analog_button_ = nullptr;
     QTimer* timer_ = nullptr;
+    OperatorPanel* operator_ = nullptr;
 
     CallsignText callsign_text_{};
     int tx_stop_countdown_ = -1;  // ticks until a requested end of transmission; -1 none

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDateTime>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
@@ -16,6 +17,8 @@
 #include <system_error>
 
 #include "ui/main_window.h"
+#include "ui/operator_panel.h"
+#include "ui/program_options.h"
 
 namespace tarpo::ui {
 
@@ -95,6 +98,14 @@ void trace_controls(QWidget& window) {
             std::fflush(stderr);
         });
     }
+    if (auto* panel = window.findChild<OperatorPanel*>(QStringLiteral("operator"))) {
+        // With the wall-clock time in milliseconds, to set beside the PTT as others see it.
+        QObject::connect(panel, &OperatorPanel::on_air_changed, [](bool on) {
+            std::fprintf(stderr, "onair %d %lld\n", on ? 1 : 0,
+                         static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+            std::fflush(stderr);
+        });
+    }
     if (auto* squelch = window.findChild<QRadioButton*>(QStringLiteral("1126"))) {
         QObject::connect(squelch, &QRadioButton::toggled, [](bool on) {
             std::fprintf(stderr, "1126 %d\n", on ? 1 : 0);
@@ -107,21 +118,30 @@ void trace_controls(QWidget& window) {
 
 int run_program(int argc, char** argv, engine::EngineApi& engine, void (*unkey_now)()) {
     signal_unkey = unkey_now;
-    bool trace = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--desktop") == 0) {
-            enter_directory(desktop_directory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
-        } else if (std::strcmp(argv[i], "--trace-controls") == 0) {
-            trace = true;
-        }
+    const ProgramOptions options = parse_program_options(argc, argv);
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "%s\n", options.error.c_str());
+        return 2;
     }
+    if (options.help || options.version) {
+        std::fputs((options.help ? usage_text() : version_text()).c_str(), stdout);
+        return 0;
+    }
+    if (options.desktop)
+        enter_directory(desktop_directory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
     QApplication app(argc, argv);
     app.setWindowIcon(program_icon());
     MainWindow window(engine);
     close_on_signals(window);
-    if (trace) trace_controls(window);
+    if (options.trace_controls) trace_controls(window);
     window.show();
     window.start();
+    if (!options.transmit.empty() && !window.is_shut_down()) {
+        QString error;
+        if (!window.operator_panel()->transmit_file(QString::fromStdString(options.transmit),
+                                                    error))
+            std::fprintf(stderr, "tarpo: %s\n", error.toLocal8Bit().constData());
+    }
     if (!window.is_shut_down()) QApplication::exec();
     window.shutdown();  // the event loop may also have ended without the window being closed
     if (!window.worker_finished()) {

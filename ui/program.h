@@ -19,12 +19,16 @@ bool enter_directory(const std::filesystem::path& directory);
 // The window icon, drawn like the installed tarpo.svg: fifteen carriers over a dark square.
 QIcon program_icon();
 
-// Runs the program on `engine`. Options (the design has no command line; these only serve the
-// desktop entry and automated runs):
+// Runs the program on `engine`. Options (the design has no command line; these serve the
+// desktop entry, automated runs and the usual --help and --version, see program_options.h):
 //   --desktop         first move into the desktop directory; otherwise the current directory
 //                     holds the settings;
-//   --trace-controls  print each new text of the callsign field as "1115 <text>" and each
-//                     change of the squelch indicator as "1126 <0|1>" on standard error.
+//   --trace-controls  print each new text of the callsign field as "1115 <text>", each
+//                     change of the squelch indicator as "1126 <0|1>" and of the ON AIR
+//                     indicator as "onair <0|1> <UTC milliseconds>" on standard error;
+//   --transmit FILE   send FILE with the voice keyer once the worker runs.
+// --help and --version print and return 0 at once; an unknown option prints one line on
+// standard error and returns 2.
 // SIGINT, SIGTERM and SIGHUP close the main window as its close button does, so that the
 // orderly shutdown runs. Shows the main window, runs Start and the event loop, and returns 0. When
 // the worker did not confirm its end within Shutdown's second, the process ends at once with status

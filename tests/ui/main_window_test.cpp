@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -24,6 +25,7 @@
 
 #include "fake_engine.h"
 #include "ui/graph_widget.h"
+#include "ui/operator_panel.h"
 
 namespace tarpo::ui {
 namespace {
@@ -279,9 +281,12 @@ TEST_F(Window, SquelchSliderRunsTopToBottom) {
 TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     started();
     EXPECT_EQ(window->windowTitle(), "TARPO   V1.3");
-    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    // The design's size is where the window starts and the least it can be; it may grow.
     EXPECT_EQ(window->graph()->geometry(), QRect(63, 8, 400, 260));
+    EXPECT_EQ(window->centralWidget()->minimumSize(), window->centralWidget()->size());
+    window->resize(window->width() + 100, window->height() + 60);
+    QApplication::processEvents();
+    EXPECT_EQ(window->graph()->geometry(), QRect(63, 8, 500, 320));
 
     const QList<QAction*> bar = window->menuBar()->actions();
     QStringList titles;
@@ -289,14 +294,15 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     EXPECT_EQ(titles, (QStringList{"Settings", "Display", "Sound", "About"}));
     QStringList settings;
     for (QAction* a : bar[0]->menu()->actions()) settings << a->text();
-    EXPECT_EQ(settings, (QStringList{"ComPort", "Callsign", "E&xit"}));
+    EXPECT_EQ(settings, (QStringList{"ComPort", "Callsign", "Transmit a sound file...",
+                                     "Record received speech", "", "E&xit"}));
     QMenu* display = bar[1]->menu();
     QStringList display_items;
     for (QAction* a : display->actions()) display_items << a->text();
     EXPECT_EQ(display_items, (QStringList{"Scope", "Spectrum", "Waterfall", "Scrolling Waterfall",
-                                          "freqacq", "Demod"}));
+                                          "freqacq", "Demod", "", "Heard stations"}));
     QStringList demod;
-    for (QAction* a : display->actions().last()->menu()->actions()) demod << a->text();
+    for (QAction* a : display->actions().at(5)->menu()->actions()) demod << a->text();
     EXPECT_EQ(demod, (QStringList{"PhaseErr/Carrier", "State Center Tone", "State Highest Tone",
                                   "State Lowest Tone"}));
 
@@ -313,7 +319,38 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
         window->findChild<QAction*>(e.id)->trigger();
         EXPECT_EQ(engine.state.display_mode, e.mode) << e.id;
         EXPECT_EQ(engine.state.constellation_carrier, e.carrier) << e.id;
+        window->timer_tick();
+        EXPECT_TRUE(window->findChild<QAction*>(e.id)->isChecked()) << e.id;
     }
+}
+
+// The indicators around the design's window: ON AIR follows the worker's keying reports, the
+// tuned frequency is shown as a number, F12 is the TX button and Escape ends a transmission.
+TEST_F(Window, OnAirFrequencyAndPttKeys) {
+    started();
+    auto* on_air = child<QLabel>("on_air");
+    const QString dark = on_air->styleSheet();
+    window->notifier().keying(true);  // queued, as from the worker's thread
+    EXPECT_EQ(on_air->styleSheet(), dark);
+    QApplication::processEvents();
+    EXPECT_TRUE(window->operator_panel()->on_air());
+    EXPECT_NE(on_air->styleSheet(), dark);
+    window->notifier().keying(false);
+    QApplication::processEvents();
+    EXPECT_EQ(on_air->styleSheet(), dark);
+
+    engine.monitored.tuned_freq = 1612.5;
+    window->timer_tick();
+    EXPECT_EQ(child<QLabel>("tuned_frequency")->text(), "1612.5 Hz");
+
+    window->activateWindow();
+    QTest::keyClick(window.get(), Qt::Key_F12);
+    EXPECT_EQ(engine.state.tx_active, 1);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(window->tx_stop_countdown(), 4);
+    EXPECT_FALSE(child<QPushButton>("1118")->isChecked());
+    QTest::keyClick(window.get(), Qt::Key_Escape);  // already ending: nothing more
+    EXPECT_EQ(window->tx_stop_countdown(), 4);
 }
 
 TEST_F(Window, MetersEveryFifthTick) {

@@ -1,14 +1,16 @@
-// Pictures of the four dialogs for the README, drawn on Qt's offscreen platform with example
-// device names (not a test):
+// Pictures of the four dialogs and the heard-stations window for the README, drawn on Qt's
+// offscreen platform with example device names (not a test):
 //   QT_QPA_PLATFORM=offscreen screenshots OUTDIR
 #include <QApplication>
 #include <QPixmap>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "fake_engine.h"
 #include "ui/dialogs.h"
+#include "ui/operator_panel.h"
 
 namespace {
 
@@ -56,5 +58,16 @@ int main(int argc, char** argv) {
     tarpo::ui::AboutDialog about;
     about.show();
     about.grab().save(QString::fromStdString((out / "dialog-about.png").string()));
+
+    const std::filesystem::path csv = scratch / "heard-example.csv";
+    std::ofstream(csv)
+        << "start_utc,end_utc,callsign,best_snr_db,mean_snr_db,audio_hz,dial_hz,rsid\n"
+           "2026-12-08 12:41:07,2026-12-08 12:41:15,DL1ABC,27,24.3,1500.0,,no\n"
+           "2026-12-08 12:55:40,2026-12-08 12:56:31,G4XYZ,19,15.8,1612.5,14236000,yes\n"
+           "2026-12-08 13:02:12,2026-12-08 13:02:20,DL1ABC,31,28.9,1500.0,14236000,no\n";
+    tarpo::ui::HeardWindow heard(csv, nullptr);
+    heard.show();
+    heard.grab().save(QString::fromStdString((out / "heard-stations.png").string()));
+    std::filesystem::remove(csv);
     return 0;
 }

@@ -1,0 +1,97 @@
+// The log of stations heard: the rules that turn what the receiver shows (squelch, SNR,
+// decoded callsign) into one entry per reception, and the two files the entries go to,
+// heard.csv (appended, one line per entry) and heard.adi (ADIF 3, appended, one record per
+// entry). Plain C++: the user interface feeds it once per display tick.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarpo::engine {
+
+// One reception.
+struct HeardEntry {
+    std::int64_t start_ms = 0;  // UTC, milliseconds since 1970
+    std::int64_t end_ms = 0;    // UTC, the last moment the squelch was open
+    std::string callsign;       // the last complete callsign decoded during the reception
+    int best_snr_db = 0;
+    double mean_snr_db = 0.0;       // over the ticks with the squelch open
+    double audio_hz = 0.0;          // tuned centre frequency at the end
+    std::optional<double> dial_hz;  // the rig's dial frequency, when a radio reports it
+    bool rsid_seen = false;         // an RSID burst announced this reception
+};
+
+// What the receiver shows at one moment.
+struct Observation {
+    std::int64_t utc_ms = 0;
+    bool squelch_open = false;
+    int snr_db = 0;
+    std::uint32_t callsign_count = 0;  // complete callsigns received so far (engine counter)
+    std::string callsign;              // the last complete callsign, "" before the first
+    double audio_hz = 0.0;
+    std::optional<double> dial_hz;
+    bool rsid_report = false;  // an RSID burst was recognised since the last observation
+};
+
+// Entry rules: a reception begins at the first observation with the squelch open and ends once
+// the squelch has stayed closed for `hangover_ms` (short closures in a fade do not split it);
+// it becomes an entry when it lasted at least `min_open_ms` (first to last open observation)
+// and a callsign was completed during it. An RSID burst counts for the reception that starts
+// within `rsid_window_ms` after it, or for the one running.
+class ReceptionTracker {
+  public:
+    static constexpr std::int64_t min_open_ms = 2000;
+    static constexpr std::int64_t hangover_ms = 1000;
+    static constexpr std::int64_t rsid_window_ms = 5000;
+
+    // Feeds one observation (times must not go backward). Returns the entry of a reception
+    // that ended with it.
+    std::optional<HeardEntry> observe(const Observation& o);
+    // Ends a running reception (program shutdown); its entry when it qualifies.
+    std::optional<HeardEntry> finish();
+
+    bool receiving() const { return receiving_; }
+    // Start of the running reception (valid while receiving()).
+    std::int64_t start_ms() const { return entry_.start_ms; }
+
+  private:
+    std::optional<HeardEntry> close();
+
+    bool receiving_ = false;
+    HeardEntry entry_;
+    std::uint32_t count_at_start_ = 0;
+    std::uint32_t last_count_ = 0;
+    bool callsign_decoded_ = false;
+    double snr_sum_ = 0.0;
+    int snr_ticks_ = 0;
+    std::optional<std::int64_t> last_rsid_ms_;
+};
+
+// "YYYY-MM-DD HH:MM:SS" in UTC.
+std::string utc_text(std::int64_t utc_ms);
+
+// The CSV line of an entry (no line end) and the header line of heard.csv.
+std::string csv_header();
+std::string csv_line(const HeardEntry& e);
+// The ADIF 3 record of an entry (fields CALL, QSO_DATE, TIME_ON, TIME_OFF, FREQ in MHz when
+// the dial frequency is known, MODE, RST_RCVD as the mean SNR in dB, COMMENT), ending in <EOR>
+// and a line end; and the file header ending in <EOH>.
+std::string adif_header();
+std::string adif_record(const HeardEntry& e);
+
+// Appends an entry to heard.csv and heard.adi in `directory`, writing each file's header when
+// it is new. False with a one-line reason when a file cannot be written.
+bool append_heard(const std::filesystem::path& directory, const HeardEntry& e, std::string& error);
+
+// Reads back the records of an ADIF file: one name -> value list per record, names in capitals.
+// Text before <EOH> (when there is one) is the header and skipped. For tests and tools.
+struct AdifField {
+    std::string name;
+    std::string value;
+};
+std::vector<std::vector<AdifField>> read_adif(const std::string& text);
+
+}  // namespace tarpo::engine

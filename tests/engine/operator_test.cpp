@@ -1,0 +1,220 @@
+// The operator's side of the engine: the heard log's entry rules and files, the recording life
+// cycle, and the voice keyer's keying order.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "engine/heard_log.h"
+#include "engine/recorder.h"
+#include "engine/voice_keyer.h"
+
+namespace {
+
+using namespace tarpo::engine;
+namespace fs = std::filesystem;
+
+constexpr std::int64_t t0 = 1765197296000;  // 2025-12-08 12:34:56 UTC
+
+// Feeds observations every 150 ms: `open` ticks with the squelch open, then closed ones.
+struct Feed {
+    ReceptionTracker tracker;
+    std::int64_t now = t0;
+    std::uint32_t count = 0;
+    std::vector<HeardEntry> entries;
+    void run(int ticks, bool open, int snr = 20, bool new_call = false, bool rsid = false) {
+        for (int i = 0; i < ticks; ++i) {
+            if (new_call && i == ticks / 2) ++count;
+            Observation o{now, open, snr, count, count ? "DL1ABC" : "", 1520.0, 14.2e6, rsid};
+            rsid = false;
+            if (auto e = tracker.observe(o)) entries.push_back(*e);
+            now += 150;
+        }
+    }
+};
+
+TEST(HeardLog, OneEntryPerQualifyingReception) {
+    Feed f;
+    f.run(10, false);
+    f.run(20, true, 20, true);  // 3 s open, a callsign completed during it
+    f.run(10, false);
+    ASSERT_EQ(f.entries.size(), 1u);
+    const HeardEntry& e = f.entries[0];
+    EXPECT_EQ(e.callsign, "DL1ABC");
+    EXPECT_EQ(e.start_ms, t0 + 1500);
+    EXPECT_EQ(e.end_ms, t0 + 1500 + 19 * 150);
+    EXPECT_EQ(e.best_snr_db, 20);
+    EXPECT_EQ(e.dial_hz, 14.2e6);
+    EXPECT_FALSE(e.rsid_seen);
+
+    f.run(10, true, 20);  // too short, and no new callsign: the old one does not count again
+    f.run(10, false);
+    f.run(30, true, 20);  // long enough, but still no new callsign
+    f.run(10, false);
+    EXPECT_EQ(f.entries.size(), 1u);
+}
+
+TEST(HeardLog, FadesDoNotSplitAndRsidCounts) {
+    Feed f;
+    f.run(1, false, 0, false, true);  // a burst just before the signal
+    f.run(10, true, 10);
+    f.run(4, false);  // 600 ms closed: within the hang-over
+    f.run(10, true, 30, true);
+    f.run(7, false);  // a second after the last open tick the entry comes out
+    ASSERT_EQ(f.entries.size(), 1u);
+    EXPECT_TRUE(f.entries[0].rsid_seen);
+    EXPECT_EQ(f.entries[0].best_snr_db, 30);
+    EXPECT_DOUBLE_EQ(f.entries[0].mean_snr_db, 20.0);
+    // A reception still running at shutdown is logged when it qualifies.
+    f.run(20, true, 12, true);
+    const auto last = f.tracker.finish();
+    ASSERT_TRUE(last.has_value());
+    EXPECT_EQ(last->best_snr_db, 12);
+}
+
+TEST(HeardLog, FilesReadBack) {
+    const fs::path dir = fs::temp_directory_path() / ("heard-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    HeardEntry e{t0, t0 + 5000, "DL1ABC", 25, 23.6, 1520.0, 14236000.0, true};
+    HeardEntry unknown = e;
+    unknown.dial_hz.reset();
+    unknown.callsign = "G4/AB";
+    std::string error;
+    ASSERT_TRUE(append_heard(dir, e, error)) << error;
+    ASSERT_TRUE(append_heard(dir, unknown, error)) << error;
+
+    std::ifstream csv(dir / "heard.csv");
+    std::string header, first, second;
+    std::getline(csv, header);
+    std::getline(csv, first);
+    std::getline(csv, second);
+    EXPECT_EQ(header, csv_header());  // written once
+    EXPECT_EQ(first, "2025-12-08 12:34:56,2025-12-08 12:35:01,DL1ABC,25,23.6,1520.0,14236000,yes");
+    EXPECT_EQ(second.substr(40), "G4/AB,25,23.6,1520.0,,yes");
+
+    std::stringstream adi;
+    adi << std::ifstream(dir / "heard.adi").rdbuf();
+    const auto records = read_adif(adi.str());
+    ASSERT_EQ(records.size(), 2u);
+    auto field = [](const std::vector<AdifField>& r, const std::string& name) {
+        for (const AdifField& f : r)
+            if (f.name == name) return f.value;
+        return std::string("<none>");
+    };
+    EXPECT_EQ(field(records[0], "CALL"), "DL1ABC");
+    EXPECT_EQ(field(records[0], "QSO_DATE"), "20251208");
+    EXPECT_EQ(field(records[0], "TIME_ON"), "123456");
+    EXPECT_EQ(field(records[0], "TIME_OFF"), "123501");
+    EXPECT_EQ(field(records[0], "FREQ"), "14.236000");
+    EXPECT_EQ(field(records[0], "MODE"), "DIGITALVOICE");
+    EXPECT_EQ(field(records[0], "RST_RCVD"), "24");
+    EXPECT_EQ(field(records[0], "COMMENT"), "heard");
+    EXPECT_EQ(field(records[1], "FREQ"), "<none>");
+    EXPECT_EQ(field(records[1], "CALL"), "G4/AB");
+    // Hostile text: lengths past the end, stray brackets, no header.
+    EXPECT_TRUE(read_adif("<CALL:99>AB<EOR>").empty());
+    EXPECT_EQ(read_adif("<call:2>AB <x> <eor>").at(0).at(0).value, "AB");
+    fs::remove_all(dir);
+}
+
+TEST(Recorder, FinalNameOnlyWhenKept) {
+    const fs::path dir = fs::temp_directory_path() / ("rec-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    Recorder r;
+    std::string error;
+    ASSERT_TRUE(r.start(dir, t0, error)) << error;
+    std::vector<std::int16_t> speech(8000, 1000);
+    r.write(speech.data(), speech.size());
+    // While it is written only the temporary name exists.
+    ASSERT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    EXPECT_EQ(fs::directory_iterator(dir)->path().extension(), ".part");
+    const fs::path kept = r.keep("dl1abc/p", error);
+    EXPECT_EQ(kept, dir / "20251208-123456-DL1ABC-P.wav");
+    SF_INFO info{};
+    SNDFILE* f = sf_open(kept.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    sf_close(f);
+    EXPECT_EQ(info.samplerate, 8000);
+    EXPECT_EQ(info.frames, 8000);
+
+    // A dropped reception, and one open at destruction, leave nothing behind.
+    ASSERT_TRUE(r.start(dir, t0 + 60000, error));
+    r.write(speech.data(), 100);
+    r.drop();
+    {
+        Recorder open;
+        ASSERT_TRUE(open.start(dir, t0 + 120000, error));
+        open.write(speech.data(), 100);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    EXPECT_TRUE(r.keep("X", error).empty());  // nothing open
+    // A directory that cannot be made: a clear reason, no crash.
+    { std::ofstream(dir / "file") << "x"; }
+    EXPECT_FALSE(r.start(dir / "file" / "sub", t0, error));
+    EXPECT_NE(error.find("cannot write"), std::string::npos);
+    fs::remove_all(dir);
+}
+
+// The worker side runs on its own thread (as the audio worker), so that ThreadSanitizer sees
+// the hand-over: every sample of the file comes out once, in order, between key and unkey.
+TEST(VoiceKeyer, KeysSendsTheFileUnkeys) {
+    VoiceKeyer keyer;
+    std::vector<std::int16_t> file(5 * 48000);
+    for (std::size_t i = 0; i < file.size(); ++i)
+        file[i] = static_cast<std::int16_t>(i % 30000 + 1);
+    std::vector<std::int16_t> block(1920);
+    EXPECT_FALSE(keyer.fill_block(block.data()));  // idle: the microphone is used
+    ASSERT_TRUE(keyer.start(file));
+    EXPECT_FALSE(keyer.start(file));  // one at a time
+    ASSERT_EQ(keyer.tick(false), VoiceKeyer::Action::key);
+
+    std::atomic<bool> transmitting{true};
+    std::vector<std::int16_t> sent;
+    std::thread worker([&] {
+        std::vector<std::int16_t> b(1920);
+        while (transmitting.load()) {
+            if (keyer.fill_block(b.data())) sent.insert(sent.end(), b.begin(), b.end());
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::vector<VoiceKeyer::Action> actions;
+    for (int i = 0; i < 20000 && actions.empty(); ++i) {
+        if (const auto a = keyer.tick(true); a != VoiceKeyer::Action::none) actions.push_back(a);
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    EXPECT_TRUE(keyer.busy());  // unkey said, transmission not over yet
+    transmitting = false;
+    worker.join();
+    EXPECT_EQ(keyer.tick(false), VoiceKeyer::Action::none);
+    EXPECT_FALSE(keyer.busy());
+    ASSERT_EQ(actions, std::vector<VoiceKeyer::Action>{VoiceKeyer::Action::unkey});
+    ASSERT_GE(sent.size(), file.size());
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), sent.begin()));
+    EXPECT_TRUE(std::all_of(sent.begin() + static_cast<long>(file.size()), sent.end(),
+                            [](std::int16_t v) { return v == 0; }));  // silence after the end
+}
+
+TEST(VoiceKeyer, TxStopsTheFile) {
+    VoiceKeyer keyer;
+    ASSERT_TRUE(keyer.start(std::vector<std::int16_t>(10 * 48000, 7)));
+    keyer.tick(false);
+    std::vector<std::int16_t> b(1920);
+    ASSERT_TRUE(keyer.fill_block(b.data()));
+    EXPECT_EQ(b[0], 7);
+    keyer.stop();
+    ASSERT_TRUE(keyer.fill_block(b.data()));
+    EXPECT_EQ(b[0], 0);  // the rest is dropped
+    EXPECT_EQ(keyer.tick(true), VoiceKeyer::Action::unkey);
+    EXPECT_EQ(keyer.tick(false), VoiceKeyer::Action::none);
+    EXPECT_FALSE(keyer.fill_block(b.data()));
+    ASSERT_TRUE(keyer.start(std::vector<std::int16_t>(1920, 9)));  // the next file starts clean
+    keyer.tick(false);
+    ASSERT_TRUE(keyer.fill_block(b.data()));
+    EXPECT_EQ(b[0], 9);
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+// The operator's additions without widgets: menu check marks, the frequency scale, the window's
+// stretching, operator.txt and the command line.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "ui/operator_layout.h"
+#include "ui/program_options.h"
+
+namespace tarpo::ui {
+namespace {
+
+TEST(OperatorLayout, DisplayCheckMarkAndScale) {
+    EXPECT_EQ(display_action_id(9, 7), 40103);
+    EXPECT_EQ(display_action_id(4, 14), 40138);
+    EXPECT_EQ(display_action_id(4, 3), 0);  // a carrier no menu entry selects
+    EXPECT_EQ(display_action_id(7, 7), 0);
+    // Every tick sits on the column that shows its frequency, 250 Hz apart, over the graph.
+    const auto ticks = frequency_scale();
+    ASSERT_EQ(ticks.size(), 10u);  // 500 .. 2750 Hz
+    for (const ScaleTick& t : ticks) {
+        EXPECT_DOUBLE_EQ(column_frequency(t.column), t.hz);
+        EXPECT_EQ(t.labelled, t.hz % 500 == 0);
+    }
+    EXPECT_EQ(ticks.front().hz, 500);
+    EXPECT_EQ(ticks.back().hz, 2750);
+}
+
+TEST(OperatorLayout, StretchKeepsControlsApartAndGraphGrows) {
+    const PixelRect graph = dialog_rect(42, 5, 267, 160);
+    const int lower = dialog_y(95);
+    const PixelRect g = stretched_rect(graph, graph, lower, 100, 50);
+    EXPECT_EQ(g.width, graph.width + 100);
+    EXPECT_EQ(g.height, graph.height + 50);
+    // The right column stays right of the grown graph; the bottom row below it; the callsign
+    // field keeps its left edge and grows; the TXID button keeps its gap to the graph's edge.
+    const PixelRect tx = stretched_rect(dialog_rect(316, 148, 29, 39), graph, lower, 100, 50);
+    EXPECT_GE(tx.x, g.x + g.width);
+    EXPECT_EQ(tx.y, dialog_y(148) + 50);
+    const PixelRect call = stretched_rect(dialog_rect(42, 173, 199, 14), graph, lower, 100, 50);
+    EXPECT_GE(call.y, g.y + g.height);
+    EXPECT_EQ(call.width, dialog_x(199) + 100);
+    const PixelRect txid = stretched_rect(dialog_rect(283, 172, 26, 15), graph, lower, 100, 50);
+    EXPECT_EQ(txid.x, dialog_x(283) + 100);
+    EXPECT_GE(txid.x, call.x + call.width);
+    const PixelRect squelch = stretched_rect(dialog_rect(325, 13, 12, 61), graph, lower, 100, 50);
+    EXPECT_EQ(squelch.y, dialog_y(13));  // the upper controls stay at the top
+}
+
+TEST(OperatorSettingsFile, RoundTripAndJunk) {
+    QTemporaryDir dir;
+    const std::filesystem::path path = dir.path().toStdString() + "/operator.txt";
+    EXPECT_FALSE(load_operator_settings(path).window.has_value());  // missing: defaults
+    OperatorSettings s;
+    s.window = PixelRect{-20, 40, 700, 400};
+    s.record = true;
+    ASSERT_TRUE(save_operator_settings(path, s));
+    const OperatorSettings back = load_operator_settings(path);
+    ASSERT_TRUE(back.window.has_value());
+    EXPECT_EQ(back.window->x, -20);
+    EXPECT_EQ(back.window->height, 400);
+    EXPECT_TRUE(back.record);
+    { std::ofstream(path) << "window 1 2 zero\nwindow 1 2 0 5\nrecord\ncolour blue\n"; }
+    const OperatorSettings junk = load_operator_settings(path);
+    EXPECT_FALSE(junk.window.has_value());
+    EXPECT_FALSE(junk.record);
+}
+
+TEST(ProgramOptions, KnownUnknownAndMissingValue) {
+    const char* good[] = {"tarpo", "--desktop", "--transmit", "a.wav", "--trace-controls"};
+    const ProgramOptions o = parse_program_options(5, good);
+    EXPECT_TRUE(o.error.empty());
+    EXPECT_TRUE(o.desktop && o.trace_controls);
+    EXPECT_EQ(o.transmit, "a.wav");
+    const char* help[] = {"tarpo", "--help"};
+    EXPECT_TRUE(parse_program_options(2, help).help);
+    const char* bad[] = {"tarpo", "--colour", "--help"};
+    const ProgramOptions b = parse_program_options(3, bad);
+    EXPECT_NE(b.error.find("--colour"), std::string::npos);
+    EXPECT_EQ(b.error.find('\n'), std::string::npos);  // one line
+    const char* missing[] = {"tarpo", "--transmit"};
+    EXPECT_FALSE(parse_program_options(2, missing).error.empty());
+}
+
+}  // namespace
+}  // namespace tarpo::ui

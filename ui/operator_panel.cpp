@@ -1,0 +1,366 @@
+#include "ui/operator_panel.h"
+
+#include <QDateTime>
+#include <QEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <fstream>
+
+#include "ui/main_window.h"
+#include "ui/ui_maths.h"
+
+namespace tarpo::ui {
+
+namespace {
+
+constexpr int display_ids[] = {
+    id_scope,       id_spectrum,    id_waterfall,    id_scrolling_waterfall, id_freqacq,
+    id_phase_error, id_center_tone, id_highest_tone, id_lowest_tone};
+
+const char* lit_style =
+    "QLabel { background: #d00000; color: white; font-weight: bold; "
+    "padding: 0 6px; }";
+const char* dark_style = "QLabel { color: #909090; font-weight: bold; padding: 0 6px; }";
+
+QMenu* menu_titled(QMainWindow& window, const QString& title) {
+    for (QAction* a : window.menuBar()->actions())
+        if (a->menu() && a->text() == title) return a->menu();
+    return nullptr;
+}
+
+QStringList split_csv(const std::string& line) {
+    return QString::fromStdString(line).split(QLatin1Char(','));
+}
+
+}  // namespace
+
+HeardWindow::HeardWindow(std::filesystem::path csv, QWidget* parent)
+    : QDialog(parent), csv_(std::move(csv)), table_(new QTableWidget(this)) {
+    setObjectName(QStringLiteral("heard_window"));
+    setWindowTitle(QStringLiteral("Heard stations"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(table_);
+    table_->setObjectName(QStringLiteral("heard_table"));
+    table_->setColumnCount(8);
+    table_->setHorizontalHeaderLabels(
+        {"Start (UTC)", "End", "Callsign", "Best SNR", "Mean SNR", "Audio Hz", "Dial Hz", "RSID"});
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->verticalHeader()->setVisible(false);
+    table_->setToolTip(
+        QStringLiteral("Stations heard, from heard.csv (also exported as heard.adi)"));
+    resize(720, 200);
+    reload();
+}
+
+void HeardWindow::reload() {
+    std::ifstream in(csv_);
+    std::string line;
+    std::getline(in, line);  // the header
+    table_->setRowCount(0);
+    while (std::getline(in, line)) {
+        const QStringList cells = split_csv(line);
+        const int row = table_->rowCount();
+        table_->insertRow(row);
+        for (int c = 0; c < cells.size() && c < 8; ++c)
+            table_->setItem(row, c, new QTableWidgetItem(cells[c]));
+    }
+    table_->resizeColumnsToContents();
+    table_->scrollToBottom();
+}
+
+OperatorPanel::OperatorPanel(MainWindow& window, engine::EngineApi& engine,
+                             std::filesystem::path directory)
+    : QObject(&window), window_(window), engine_(engine), directory_(std::move(directory)) {
+    setObjectName(QStringLiteral("operator"));
+    settings_ = load_operator_settings(directory_ / operator_file_name);
+    tx_button_ = window_.findChild<QPushButton*>(QStringLiteral("1118"));
+    build_status();
+    build_menus();
+    set_tooltips();
+    make_resizable();
+    restore_geometry();
+    window_.installEventFilter(this);
+
+    auto* f12 = new QShortcut(QKeySequence(Qt::Key_F12), &window_);
+    connect(f12, &QShortcut::activated, this, [this] {
+        if (tx_button_) tx_button_->click();
+    });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), &window_);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (tx_button_ && engine_.controls().tx_active && window_.tx_stop_countdown() < 0)
+            tx_button_->click();
+    });
+    // TX pressed by the operator ends a file the keyer is sending.
+    if (tx_button_)
+        connect(tx_button_, &QPushButton::clicked, this, [this] { engine_.keyer_stop(); });
+}
+
+OperatorPanel::~OperatorPanel() = default;
+
+void OperatorPanel::build_status() {
+    QStatusBar* bar = window_.statusBar();
+    bar->setSizeGripEnabled(true);
+    on_air_label_ = new QLabel(QStringLiteral("ON AIR"));
+    on_air_label_->setObjectName(QStringLiteral("on_air"));
+    on_air_label_->setStyleSheet(QString::fromLatin1(dark_style));
+    on_air_label_->setToolTip(QStringLiteral("Lit exactly while the transmitter is keyed"));
+    frequency_label_ = new QLabel(QStringLiteral("1500.0 Hz"));
+    frequency_label_->setObjectName(QStringLiteral("tuned_frequency"));
+    frequency_label_->setToolTip(QStringLiteral("Tuned audio centre frequency"));
+    record_label_ = new QLabel;
+    record_label_->setObjectName(QStringLiteral("recording"));
+    record_label_->setToolTip(QStringLiteral("Received speech is being recorded"));
+    bar->addWidget(on_air_label_);
+    bar->addWidget(frequency_label_);
+    bar->addPermanentWidget(record_label_);
+}
+
+void OperatorPanel::build_menus() {
+    if (QMenu* settings = menu_titled(window_, QStringLiteral("Settings"))) {
+        QAction* exit = settings->actions().isEmpty() ? nullptr : settings->actions().last();
+        auto* transmit = new QAction(QStringLiteral("Transmit a sound file..."), settings);
+        transmit->setObjectName(QStringLiteral("transmit_file"));
+        connect(transmit, &QAction::triggered, this, [this] {
+            const QString path = QFileDialog::getOpenFileName(
+                &window_, QStringLiteral("Transmit a sound file"), QString(),
+                QStringLiteral(
+                    "Sound files (*.wav *.flac *.ogg *.WAV *.FLAC *.OGG);;All files (*)"));
+            QString error;
+            if (!path.isEmpty() && !transmit_file(path, error))
+                QMessageBox::warning(&window_, QStringLiteral("Transmit a sound file"), error);
+        });
+        record_action_ = new QAction(QStringLiteral("Record received speech"), settings);
+        record_action_->setObjectName(QStringLiteral("record_speech"));
+        record_action_->setCheckable(true);
+        record_action_->setChecked(settings_.record);
+        connect(record_action_, &QAction::toggled, this, [this](bool on) {
+            settings_.record = on;
+            if (!on) recorder_.drop();
+            save_operator_settings(directory_ / operator_file_name, settings_);
+        });
+        settings->insertAction(exit, transmit);
+        settings->insertAction(exit, record_action_);
+        settings->insertSeparator(exit);
+    }
+    if (QMenu* display = menu_titled(window_, QStringLiteral("Display"))) {
+        display->addSeparator();
+        QAction* heard = display->addAction(QStringLiteral("Heard stations"));
+        heard->setObjectName(QStringLiteral("heard_stations"));
+        connect(heard, &QAction::triggered, this, [this] {
+            if (!heard_window_) heard_window_ = new HeardWindow(directory_ / "heard.csv", &window_);
+            heard_window_->reload();
+            heard_window_->show();
+            heard_window_->raise();
+        });
+    }
+    for (const int id : display_ids)
+        if (auto* a = window_.findChild<QAction*>(QString::number(id))) a->setCheckable(true);
+    update_display_checks();
+}
+
+void OperatorPanel::set_tooltips() {
+    const std::pair<const char*, const char*> tips[] = {
+        {"1114",
+         "Left click: tune to the strongest signal. Right click: tune to the clicked "
+         "frequency (925 to 2175 Hz)"},
+        {"1115", "Callsign of the station heard, or the report of an identification burst"},
+        {"1118", "Transmit on / off (F12); Escape ends a transmission"},
+        {"1119", "SNR of the received signal in dB"},
+        {"1123", "Audio level of the receiver input"},
+        {"1126", "Set while received speech is played (squelch open)"},
+        {"1128", "Squelch: lower opens it more easily"},
+        {"1129", "SNR of the received signal"},
+        {"1130", "ALC: raises the average transmit level"},
+        {"1131", "Split: the transmitter stays at 1500 Hz whatever the receiver is tuned to"},
+        {"1132", "TXID: an identification burst starts each transmission"},
+        {"1133", "RXID: listen for identification bursts and retune to them"},
+        {"1134", "Analog: audio passes straight through in both directions"},
+    };
+    for (const auto& [id, tip] : tips)
+        if (auto* w = window_.findChild<QWidget*>(QString::fromLatin1(id)))
+            w->setToolTip(QString::fromUtf8(tip));
+}
+
+void OperatorPanel::make_resizable() {
+    client_ = window_.centralWidget();
+    auto* graph = window_.findChild<QWidget*>(QStringLiteral("1114"));
+    if (!client_ || !graph) return;
+    design_size_ = client_->size();
+    graph_rect_ = {graph->x(), graph->y(), graph->width(), graph->height()};
+    for (QObject* child : client_->children())
+        if (auto* w = qobject_cast<QWidget*>(child))
+            design_.push_back({w, PixelRect{w->x(), w->y(), w->width(), w->height()}});
+    client_->setMinimumSize(design_size_);
+    client_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    graph->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    window_.setMinimumSize(0, 0);
+    window_.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    window_.setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    window_.resize(window_.minimumSizeHint());
+    client_->installEventFilter(this);
+}
+
+void OperatorPanel::restore_geometry() {
+    if (!settings_.window) return;
+    const PixelRect& r = *settings_.window;
+    const QPoint centre(r.x + r.width / 2, r.y + r.height / 2);
+    if (QGuiApplication::screenAt(centre) != nullptr) window_.move(r.x, r.y);
+    window_.resize(r.width, r.height);
+}
+
+void OperatorPanel::lay_out_client() {
+    const int dx = std::max(0, client_->width() - design_size_.width());
+    const int dy = std::max(0, client_->height() - design_size_.height());
+    const int lower_y = dialog_y(95);  // below the SQ and SNR groups
+    for (const auto& [w, design] : design_) {
+        const PixelRect r = stretched_rect(design, graph_rect_, lower_y, dx, dy);
+        w->setGeometry(r.x, r.y, r.width, r.height);
+    }
+}
+
+bool OperatorPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize) lay_out_client();
+    if (watched == &window_ && event->type() == QEvent::Close) close_down();
+    return QObject::eventFilter(watched, event);
+}
+
+void OperatorPanel::close_down() {
+    if (closed_) return;
+    closed_ = true;
+    if (const auto entry = tracker_.finish()) {
+        log_entry(*entry);
+        std::string error;
+        if (recorder_.recording()) recorder_.keep(entry->callsign, error);
+    }
+    recorder_.drop();
+    const QPoint at = window_.pos();
+    settings_.window = PixelRect{at.x(), at.y(), window_.width(), window_.height()};
+    save_operator_settings(directory_ / operator_file_name, settings_);
+}
+
+void OperatorPanel::set_on_air(bool on) {
+    if (on == on_air_) return;
+    on_air_ = on;
+    on_air_label_->setStyleSheet(QString::fromLatin1(on ? lit_style : dark_style));
+    emit on_air_changed(on);
+}
+
+bool OperatorPanel::transmit_file(const QString& path, QString& error) {
+    const engine::Controls& s = engine_.controls();
+    if (!s.rx_active || window_.tx_stop_countdown() >= 0) {
+        error = QStringLiteral("A transmission is under way or ending; try again when receiving.");
+        return false;
+    }
+    std::string reason;
+    if (!engine_.keyer_start(path.toStdString(), reason)) {
+        error = QString::fromStdString(reason);
+        return false;
+    }
+    keyer_step();  // keys at once
+    return true;
+}
+
+void OperatorPanel::press_tx(bool on) {
+    if (tx_button_) tx_button_->setChecked(on);
+    window_.command(id_tx);
+}
+
+void OperatorPanel::keyer_step() {
+    const engine::Controls& s = engine_.controls();
+    const bool ending = window_.tx_stop_countdown() >= 0;
+    switch (engine_.keyer_tick(s.tx_active || ending)) {
+        case 1:  // key
+            if (ending)
+                engine_.keyer_stop();  // refused, as a TX press would be
+            else if (s.rx_active)
+                press_tx(true);
+            break;
+        case 2:  // the file has gone out: unkey, as TX pressed again
+            if (s.tx_active && !ending) press_tx(false);
+            break;
+        default:
+            break;
+    }
+}
+
+void OperatorPanel::tick() {
+    if (closed_) return;
+    keyer_step();
+    log_step();
+    frequency_label_->setText(QString::asprintf("%.1f Hz", engine_.monitor().tuned_freq.load()));
+    record_label_->setText(recorder_.recording() ? QStringLiteral("REC") : QString());
+    update_display_checks();
+}
+
+void OperatorPanel::update_display_checks() {
+    const engine::Controls& s = engine_.controls();
+    const int current = display_action_id(s.display_mode, s.constellation_carrier);
+    for (const int id : display_ids)
+        if (auto* a = window_.findChild<QAction*>(QString::number(id)))
+            a->setChecked(id == current);
+}
+
+void OperatorPanel::log_step() {
+    const engine::Controls& c = engine_.controls();
+    const engine::Monitor& m = engine_.monitor();
+    engine::Observation o;
+    o.utc_ms = QDateTime::currentMSecsSinceEpoch();
+    o.squelch_open = c.rx_active && m.squelch_open == 1;
+    o.snr_db = snr_db(m.phase_error);
+    o.callsign_count = engine_.callsign_text_count();
+    char text[80] = {};
+    if (engine_.callsign_take_text(text) > 0) {
+        text[sizeof text - 1] = '\0';
+        o.callsign = QString::fromLatin1(text).trimmed().toStdString();
+    }
+    o.audio_hz = m.tuned_freq;
+    if (dial_frequency) o.dial_hz = dial_frequency();
+    o.rsid_report = rsid_pending_;
+    rsid_pending_ = false;
+
+    speech_.resize(4096);
+    std::size_t got = 0;
+    while (got < speech_.size()) {
+        const std::size_t n =
+            engine_.take_received_speech(speech_.data() + got, speech_.size() - got);
+        if (n == 0) break;
+        got += n;
+    }
+    const bool was_receiving = tracker_.receiving();
+    const auto entry = tracker_.observe(o);
+    std::string error;
+    if (settings_.record && tracker_.receiving() && !recorder_.recording() &&
+        !recorder_.start(directory_ / "recordings", tracker_.start_ms(), error))
+        std::fprintf(stderr, "tarpo: %s\n", error.c_str());
+    recorder_.write(speech_.data(), got);
+    if (entry) {
+        log_entry(*entry);
+        if (recorder_.recording() && recorder_.keep(entry->callsign, error).empty())
+            std::fprintf(stderr, "tarpo: %s\n", error.c_str());
+    } else if (was_receiving && !tracker_.receiving()) {
+        recorder_.drop();
+    }
+}
+
+void OperatorPanel::log_entry(const engine::HeardEntry& entry) {
+    std::string error;
+    if (!engine::append_heard(directory_, entry, error))
+        std::fprintf(stderr, "tarpo: %s\n", error.c_str());
+    if (heard_window_) heard_window_->reload();
+    emit heard(QString::fromStdString(engine::csv_line(entry)));
+}
+
+}  // namespace tarpo::ui

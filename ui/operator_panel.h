@@ -1,0 +1,106 @@
+// What the operator gets around the design's window, kept apart from the main window's own
+// code: the ON AIR indicator and the tuned frequency in a status line, the heard-station log
+// and its window, recording of received speech, the voice keyer, check marks on the Display
+// menu, tooltips, the PTT keys (F12, Escape) and a resizable window whose place and size are
+// remembered in operator.txt. The main window creates it, calls tick() from its timer and
+// passes on the worker's keying and RSID reports.
+#pragma once
+
+#include <QDialog>
+#include <QObject>
+#include <QString>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "engine/engine_api.h"
+#include "engine/heard_log.h"
+#include "engine/recorder.h"
+#include "ui/operator_layout.h"
+
+class QAction;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+namespace tarpo::ui {
+
+class MainWindow;
+
+// Display -> Heard stations: the entries of heard.csv, newest last, reloaded on every entry.
+class HeardWindow : public QDialog {
+    Q_OBJECT
+  public:
+    HeardWindow(std::filesystem::path csv, QWidget* parent);
+    void reload();
+
+  private:
+    std::filesystem::path csv_;
+    QTableWidget* table_;
+};
+
+class OperatorPanel : public QObject {
+    Q_OBJECT
+  public:
+    OperatorPanel(MainWindow& window, engine::EngineApi& engine, std::filesystem::path directory);
+    ~OperatorPanel() override;
+
+    // Once per display tick, after the main window's own work.
+    void tick();
+    // The worker keyed (true) or unkeyed the transmitter.
+    void set_on_air(bool on);
+    bool on_air() const { return on_air_; }
+    // An RSID burst was recognised.
+    void rsid_seen() { rsid_pending_ = true; }
+    // Sends a sound file with the voice keyer; false with a reason when it cannot.
+    bool transmit_file(const QString& path, QString& error);
+    // Ends the running reception (logged when it qualifies) and saves the window's place.
+    void close_down();
+
+    // Filled by the radio connection when it knows the rig's dial frequency (Hz).
+    std::function<std::optional<double>()> dial_frequency;
+
+  signals:
+    void on_air_changed(bool on);
+    void heard(const QString& csv_line);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void build_status();
+    void build_menus();
+    void make_resizable();
+    void restore_geometry();
+    void set_tooltips();
+    void keyer_step();
+    void log_step();
+    void log_entry(const engine::HeardEntry& entry);
+    void update_display_checks();
+    void lay_out_client();
+    void press_tx(bool on);
+
+    MainWindow& window_;
+    engine::EngineApi& engine_;
+    std::filesystem::path directory_;
+    OperatorSettings settings_;
+    QLabel* on_air_label_ = nullptr;
+    QLabel* frequency_label_ = nullptr;
+    QLabel* record_label_ = nullptr;
+    QPushButton* tx_button_ = nullptr;
+    QAction* record_action_ = nullptr;
+    HeardWindow* heard_window_ = nullptr;
+    QWidget* client_ = nullptr;
+    std::vector<std::pair<QWidget*, PixelRect>> design_;  // each control's design rectangle
+    PixelRect graph_rect_;
+    QSize design_size_;
+    bool on_air_ = false;
+    bool rsid_pending_ = false;
+    bool closed_ = false;
+    engine::ReceptionTracker tracker_;
+    engine::Recorder recorder_;
+    std::vector<std::int16_t> speech_;
+};
+
+}  // namespace tarpo::ui
