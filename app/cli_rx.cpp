@@ -22,8 +22,23 @@ namespace tarpo::app {
 namespace {
 
 constexpr const char* rx_usage =
-    "usage: tarpo-cli rx [--freq HZ] [--squelch 0..15] [--acquire] [--rxid] IN.wav OUT.wav\n"
-    "       tarpo-cli rx --test-frames [--freq HZ] [--frames FILE] [--acquire] [--rxid] IN.wav\n";
+    "usage: tarpo-cli rx [--receiver design|enhanced] [--freq HZ] [--squelch 0..15] [--acquire]\n"
+    "                    [--rxid] IN.wav OUT.wav\n"
+    "       tarpo-cli rx --test-frames [--receiver design|enhanced] [--freq HZ] [--frames FILE]\n"
+    "                    [--acquire] [--rxid] IN.wav\n";
+
+// The receiver named on the command line; false (with a message) for an unknown name.
+bool parse_receiver(const char* text, modem::Receiver& receiver) {
+    std::string name;
+    if (!parse_text("rx", "--receiver", text, name)) return false;
+    if (name == "design" || name == "enhanced") {
+        receiver = name == "design" ? modem::Receiver::design : modem::Receiver::enhanced;
+        return true;
+    }
+    std::fprintf(stderr, "tarpo-cli rx: --receiver takes design or enhanced, not '%s'\n",
+                 name.c_str());
+    return false;
+}
 
 // Collects what the receive pass hands out: decoded speech with silence where the squelch
 // withheld a frame (so the output keeps the input's timeline), test-frame counts, RSID.
@@ -72,6 +87,7 @@ int cli_rx(int argc, char** argv) {
     double freq = 1500.0;
     double squelch = 7.0;
     std::string frames_path;
+    modem::Receiver receiver = modem::Receiver::enhanced;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -91,6 +107,9 @@ int cli_rx(int argc, char** argv) {
                 std::fprintf(stderr, "tarpo-cli rx: --squelch takes a whole number 0..15\n");
                 return 2;
             }
+            ++i;
+        } else if (std::strcmp(arg, "--receiver") == 0) {
+            if (!parse_receiver(next, receiver)) return 2;
             ++i;
         } else if (std::strcmp(arg, "--frames") == 0) {
             if (!parse_text("rx", arg, next, frames_path)) return 2;
@@ -138,6 +157,7 @@ int cli_rx(int argc, char** argv) {
     adapter.codec_init();
     spectrum.spectrum_init();
     station->modem_init();
+    station->set_receiver(receiver);
     rsid.init_rsid();
     audio::Passes passes(*shared, *station, adapter, spectrum, rsid);
     shared->tuned_freq = freq;

@@ -1,5 +1,8 @@
 #include "modem/station.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace tarpo::modem {
 
 Station::Station(SharedState& shared)
@@ -40,14 +43,48 @@ void Station::transmit_block(const std::uint8_t* voice_bits, std::int16_t* block
 }
 
 RxEvent Station::demod_sample(double x) {
+    ++samples_since_symbol_;
     if (!front_end_.demod_sample(x, tuning_.rx_step())) return RxEvent::none;
     decisions_.decide_symbol(front_end_.symbol_sample());
-    const int dibit = frame_.frame_assemble(decisions_.decisions(), rx_voice_bits_.data());
+    const int gap = samples_since_symbol_;
+    samples_since_symbol_ = 0;
+    const int dibit = receiver_ == Receiver::design
+                          ? frame_.frame_assemble(decisions_.decisions(), rx_voice_bits_.data())
+                          : enhanced_symbol(gap);
     if (dibit < 0) return RxEvent::symbol;
     last_callsign_dibit_ = dibit;
     callsign_.callsign_receive_dibit(dibit);
     shared_.frame_ready.fetch_add(1);
     return RxEvent::frame;
+}
+
+void Station::set_receiver(Receiver receiver) {
+    receiver_ = receiver;
+    enhanced_.reset();
+    rx_llr_ = {};
+}
+
+int Station::enhanced_symbol(int gap) {
+    // A retune (click, acquisition, identification burst) moves every carrier's phase: the
+    // references start afresh. The tracking moves the step by far less than 1 Hz a symbol.
+    const double step = tuning_.rx_step();
+    if (std::abs(step - last_rx_step_) > 1.0 / 12000.0 * two_pi8) enhanced_.reset();
+    last_rx_step_ = step;
+    const bool frame = enhanced_.symbol(front_end_.symbol_sample(), gap);
+    if (enhanced_.retune_hz() != 0.0) retune_by(enhanced_.retune_hz());
+    if (!frame) return -1;
+    const auto& bits = enhanced_.bits();
+    std::copy(bits.begin(), bits.begin() + voice_bits_per_frame, rx_voice_bits_.begin());
+    rx_llr_ = enhanced_.llr();
+    return enhanced_.callsign_dibit();
+}
+
+void Station::retune_by(double hz) {
+    // Added atomically, as the frequency tracking does, so that a click is not lost.
+    double f = shared_.tuned_freq.load();
+    while (!shared_.tuned_freq.compare_exchange_weak(f, f + hz)) {
+    }
+    tuning_.set_tuning(f + hz);
 }
 
 void Station::decimate_block(const std::int16_t* block, double* decimated) {

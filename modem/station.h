@@ -11,6 +11,7 @@
 #include "modem/constants.h"
 #include "modem/decisions.h"
 #include "modem/demodulator.h"
+#include "modem/enhanced_receiver.h"
 #include "modem/frame.h"
 #include "modem/modulator.h"
 #include "modem/shared_state.h"
@@ -22,6 +23,11 @@ namespace tarpo::modem {
 
 // What demod_sample reached with the sample it was given.
 enum class RxEvent { none, symbol, frame };
+
+// Which back end puts the frames together: the design's (differential decisions, a frame at
+// every pilot reversal) or the enhanced one (decision feedback, pilot flywheel, wrong-carrier
+// check, soft bits). Both share the front end, the frequency tracking and phase_error.
+enum class Receiver { design, enhanced };
 
 class Station {
   public:
@@ -48,6 +54,10 @@ class Station {
 
     void set_tuning(double f) { tuning_.set_tuning(f); }
 
+    // Takes effect at the next symbol; the enhanced back end starts afresh. Design by default.
+    void set_receiver(Receiver receiver);
+    Receiver receiver() const { return receiver_; }
+
     SharedState& shared() { return shared_; }
     voice::CallsignChannel& callsign() { return callsign_; }
     const ModemTables& tables() const { return tables_; }
@@ -59,9 +69,16 @@ class Station {
     // The voice bits of the last frame put together (bytes 54 and 55 stay 0).
     const std::array<std::uint8_t, 56>& rx_voice_bits() const { return rx_voice_bits_; }
     int last_callsign_dibit() const { return last_callsign_dibit_; }
+    // The enhanced receiver's log-likelihood ratios of the last frame's 56 bits (positive
+    // suggests a 1; the hard bits are their signs). All 0 with the design's receiver.
+    const std::array<double, soft_frame_bits>& rx_llr() const { return rx_llr_; }
+    const EnhancedReceiver& enhanced() const { return enhanced_; }
     double phase_error() const { return shared_.phase_error.load(); }
 
   private:
+    int enhanced_symbol(int gap);
+    void retune_by(double hz);
+
     SharedState& shared_;
     ModemTables tables_;
     Tuning tuning_;
@@ -73,6 +90,11 @@ class Station {
     voice::Decimator4 decimator_;
     std::array<std::uint8_t, 56> rx_voice_bits_{};
     int last_callsign_dibit_ = 0;
+    Receiver receiver_ = Receiver::design;
+    EnhancedReceiver enhanced_;
+    std::array<double, soft_frame_bits> rx_llr_{};
+    int samples_since_symbol_ = 0;  // 12 kHz samples, for the enhanced back end
+    double last_rx_step_ = 0.0;     // rad per 12 kHz sample, at the previous symbol
 };
 
 }  // namespace tarpo::modem
