@@ -22,8 +22,10 @@ double log_sum_exp(double a, double b) {
     return m + std::log1p(std::exp(-std::abs(a - b)));
 }
 
-// Residual smoothing per symbol: a memory of about 20 symbols, short enough to follow a fade.
-constexpr double residual_memory = 0.95;
+// Residual smoothing per symbol: a memory of about 10 symbols, short enough to follow a fade
+// (a longer one chooses more steadily on a steady channel: 0.95 gains 0.05 dB there and loses
+// a few per cent of the frames in fading).
+constexpr double residual_memory = 0.9;
 // Drift smoothing per symbol: a memory of about 100 symbols (2 s), long enough that the
 // rotation's own noise stays well below the references' tolerance.
 constexpr double drift_memory = 0.99;
@@ -82,14 +84,30 @@ void CoherentDetector::decide(int i, Complex w, SymbolSoft& out) {
     const Complex product = w * std::conj(prediction);
     // Log-likelihood of step d: 2 Re{w conj(p) e^{-j d pi/2}} / noise.
     const double scale = 2.0 / noise;
-    const std::array<double, 4> ll{scale * product.real(), scale * product.imag(),
-                                   -scale * product.real(), -scale * product.imag()};
+    const std::array<double, 4> plain{scale * product.real(), scale * product.imag(),
+                                      -scale * product.real(), -scale * product.imag()};
+    // A wrong decision at the previous symbol left the reference a quarter turn off (mostly),
+    // and this step then reads one off the other way: the likelihoods mix that case in with
+    // the probability that the previous decision was wrong.
+    const double doubt = std::clamp(k.doubt, 1e-12, 0.5);
+    std::array<double, 4> ll{};
+    for (std::size_t d = 0; d < 4; ++d)
+        ll[d] = log_sum_exp(
+            std::log1p(-doubt) + plain[d],
+            std::log(doubt / 2.0) + log_sum_exp(plain[(d + 1) & 3], plain[(d + 3) & 3]));
     if (i == pilot_carrier) {
         out.step[c] = ll[2] > ll[0] ? 2 : 0;
         out.pilot_llr = ll[2] - ll[0];
+        k.doubt = 1.0 / (1.0 + std::exp(std::abs(plain[2] - plain[0])));
         return;
     }
-    out.step[c] = static_cast<int>(std::max_element(ll.begin(), ll.end()) - ll.begin());
+    const auto step = static_cast<std::size_t>(std::max_element(ll.begin(), ll.end()) - ll.begin());
+    out.step[c] = static_cast<int>(step);
+    // The chance that this decision is wrong, had the reference been right.
+    double others = 0.0;
+    for (std::size_t d = 0; d < 4; ++d)
+        if (d != step) others += std::exp(plain[d] - plain[step]);
+    k.doubt = others / (1.0 + others);
     out.llr[2 * c] = log_sum_exp(ll[1], ll[3]) - log_sum_exp(ll[0], ll[2]);
     out.llr[2 * c + 1] = log_sum_exp(ll[2], ll[3]) - log_sum_exp(ll[0], ll[1]);
 }

@@ -2,7 +2,7 @@
 // phase reference is the recent symbols, rotated forward by the steps already decided and
 // averaged, instead of the previous symbol alone. With a clean reference the noise of one
 // sample instead of two decides a step, which is worth up to 3 dB over the differential
-// detector. Every carrier runs references of three lengths side by side (the shortest is the
+// detector. Every carrier runs references of four lengths side by side (the shortest is the
 // plain previous symbol); each symbol is decided with the one whose recent residual was the
 // smallest, so a carrier falls back to the differential reference by itself when fading or a
 // frequency error make the longer ones stale. A per-carrier rotation, fitted across the
@@ -33,10 +33,10 @@ struct SymbolSoft {
 
 class CoherentDetector {
   public:
-    static constexpr int references = 3;
+    static constexpr int references = 4;
 
     // forgetting: the memory of each reference per symbol, [0, 1); 0 is the differential one.
-    explicit CoherentDetector(std::array<double, references> forgetting = {0.0, 0.6, 0.85})
+    explicit CoherentDetector(std::array<double, references> forgetting = {0.0, 0.4, 0.75, 0.93})
         : forgetting_(forgetting) {}
 
     // Forgets all references (after a retune or a gap in the symbols).
@@ -58,8 +58,9 @@ class CoherentDetector {
         std::array<double, references> weight{};    // the sums' total weights
         std::array<double, references> residual{};  // decayed sum of |sample - prediction|^2
         std::array<double, references> residual_weight{};
-        Complex last{};   // the previous sample
-        Complex drift{};  // smoothed product of successive samples, step removed
+        Complex last{};      // the previous sample
+        Complex drift{};     // smoothed product of successive samples, step removed
+        double doubt = 0.0;  // probability that the last decision was wrong
     };
 
     void decide(int i, Complex w, SymbolSoft& out);
