@@ -157,13 +157,13 @@ int cli_rx(int argc, char** argv) {
     adapter.codec_init();
     spectrum.spectrum_init();
     station->modem_init();
-    station->set_receiver(receiver);
     rsid.init_rsid();
     audio::Passes passes(*shared, *station, adapter, spectrum, rsid);
     shared->tuned_freq = freq;
     station->set_tuning(freq);
     shared->sq_level = static_cast<int>(squelch);
     shared->rxid_on = rxid ? 1 : 0;
+    shared->enhanced_receiver = receiver == modem::Receiver::enhanced ? 1 : 0;
 
     FileSink sink(test_frames, frames_file);
     std::array<std::int16_t, modem::block_samples> block{};

@@ -16,6 +16,9 @@ void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
         sink.voice_block(input);
         return;
     }
+    const auto receiver =
+        shared_.enhanced_receiver.load() ? modem::Receiver::enhanced : modem::Receiver::design;
+    if (station_.receiver() != receiver) station_.set_receiver(receiver);
     for (int half = 0; half < 2; ++half) {
         for (int i = 0; i < 240; ++i) {
             const auto event =

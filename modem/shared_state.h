@@ -58,6 +58,10 @@ struct SharedState {
     std::atomic<int> retune_request{0};
     std::atomic<int> acq_request{0};  // 0 none, 1 acquire strongest, 2 set by right click
 
+    // 1: frames from the enhanced receiver, 0: the design's (Settings menu). The worker hands
+    // the choice to its station at its next receive block.
+    std::atomic<int> enhanced_receiver{0};
+
     std::atomic<int> sq_level{7};  // 0..15
     std::atomic<int> squelch_open{0};
     std::atomic<double> phase_error{0.0};  // quarter turns squared, decaying sum

@@ -102,6 +102,9 @@ void MainWindow::build_menu() {
     QMenu* settings = bar->addMenu(QStringLiteral("Settings"));
     add(settings, "ComPort", id_comport);
     add(settings, "Callsign", id_callsign_menu);
+    add(settings, "Enhanced receiver", id_enhanced_receiver);
+    enhanced_action_ = settings->actions().back();
+    enhanced_action_->setCheckable(true);
     add(settings, "E&xit", id_exit);
     QMenu* display = bar->addMenu(QStringLiteral("Display"));
     add(display, "Scope", id_scope);
@@ -202,6 +205,11 @@ void MainWindow::start() {
     load_callsign(directory_ / callsign_file_name, callsign_text_);
     engine_.callsign_set(callsign_text_.data());
 
+    bool enhanced = true;  // without a file of its own, the enhanced receiver
+    load_receiver_choice(directory_ / receiver_file_name, enhanced);
+    s.enhanced_receiver = enhanced ? 1 : 0;
+    enhanced_action_->setChecked(enhanced);
+
     engine_.sound_init(sound_rate);
 
     // An index at or beyond its list's count is replaced by 0 and asks for a choice; negative
@@ -258,6 +266,10 @@ void MainWindow::command(int id) {
             dialog.exec();
             break;
         }
+        case id_enhanced_receiver:
+            s.enhanced_receiver = enhanced_action_->isChecked() ? 1 : 0;
+            save_receiver_choice(directory_ / receiver_file_name, s.enhanced_receiver != 0);
+            break;
         case id_exit:
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
             break;

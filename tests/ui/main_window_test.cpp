@@ -30,6 +30,11 @@ namespace {
 
 using testing::FakeEngine;
 
+std::string slurp(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 void write(const std::filesystem::path& file, const std::string& content) {
     std::ofstream(file, std::ios::binary) << content;
 }
@@ -295,7 +300,7 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     EXPECT_EQ(titles, (QStringList{"Settings", "Display", "Sound", "About"}));
     QStringList settings;
     for (QAction* a : bar[0]->menu()->actions()) settings << a->text();
-    EXPECT_EQ(settings, (QStringList{"ComPort", "Callsign", "E&xit"}));
+    EXPECT_EQ(settings, (QStringList{"ComPort", "Callsign", "Enhanced receiver", "E&xit"}));
     QMenu* display = bar[1]->menu();
     QStringList display_items;
     for (QAction* a : display->actions()) display_items << a->text();
@@ -320,6 +325,25 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
         EXPECT_EQ(engine.state.display_mode, e.mode) << e.id;
         EXPECT_EQ(engine.state.constellation_carrier, e.carrier) << e.id;
     }
+}
+
+TEST_F(Window, ReceiverChoiceRememberedInItsOwnFile) {
+    // No receiver.txt: the enhanced receiver, checked. Unchecking asks the worker for the
+    // design's receiver and writes the file, which the next start reads.
+    started();
+    auto* item = window->findChild<QAction*>("40141");
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_EQ(engine.state.enhanced_receiver, 1);
+    item->trigger();
+    EXPECT_EQ(engine.state.enhanced_receiver, 0);
+    EXPECT_EQ(slurp(dir() / "receiver.txt"), "design\n");
+    window.reset();
+    engine.state.enhanced_receiver = 1;
+    started();
+    EXPECT_FALSE(window->findChild<QAction*>("40141")->isChecked());
+    EXPECT_EQ(engine.state.enhanced_receiver, 0);
+    window->findChild<QAction*>("40141")->trigger();
+    EXPECT_EQ(slurp(dir() / "receiver.txt"), "enhanced\n");
 }
 
 TEST_F(Window, MetersEveryFifthTick) {
