@@ -5,15 +5,12 @@
 
 namespace tarpo::modem {
 
-Station::Station(SharedState& shared)
-    : shared_(shared),
-      tuning_(shared),
-      modulator_(tables_),
-      front_end_(tables_, shared),
-      decisions_(shared, tuning_) {}
+Station::Station() : modulator_(tables_), front_end_(tables_) {
+    build_tables();
+}
 
-void Station::modem_init() {
-    tuning_.set_tuning(1500.0);
+void Station::build_tables() {
+    tuning_.tune(1500.0);
     tables_.pulse_table = pulse_table_build(0.5);
     for (int i = 0; i < carriers; ++i) {
         // Carrier i completes exactly i - 7 cycles in 32 samples of 2400 Hz.
@@ -33,7 +30,7 @@ void Station::modulate_symbol(std::int16_t* out) {
     std::array<double, 15> steps{};
     for (int i = 0; i < carriers; ++i)
         steps[static_cast<std::size_t>(i)] = frame_.carrier_phase_step(i);
-    modulator_.modulate_symbol(out, steps, tuning_.tx_step(), shared_.alc_on);
+    modulator_.modulate_symbol(out, steps, tuning_.tx_step(), alc_);
 }
 
 void Station::transmit_block(const std::uint8_t* voice_bits, std::int16_t* block) {
@@ -45,7 +42,8 @@ void Station::transmit_block(const std::uint8_t* voice_bits, std::int16_t* block
 RxEvent Station::demod_sample(double x) {
     ++samples_since_symbol_;
     if (!front_end_.demod_sample(x, tuning_.rx_step())) return RxEvent::none;
-    decisions_.decide_symbol(front_end_.symbol_sample());
+    const double correction = decisions_.decide_symbol(front_end_.symbol_sample());
+    if (correction == correction) tuning_.track(correction);
     const int gap = samples_since_symbol_;
     samples_since_symbol_ = 0;
     const int dibit = receiver_ == Receiver::design
@@ -54,7 +52,6 @@ RxEvent Station::demod_sample(double x) {
     if (dibit < 0) return RxEvent::symbol;
     last_callsign_dibit_ = dibit;
     callsign_.callsign_receive_dibit(dibit);
-    shared_.frame_ready.fetch_add(1);
     return RxEvent::frame;
 }
 
@@ -71,7 +68,9 @@ int Station::enhanced_symbol(int gap) {
     if (std::abs(step - last_rx_step_) > 1.0 / 12000.0 * two_pi8) enhanced_.reset();
     last_rx_step_ = step;
     const bool frame = enhanced_.symbol(front_end_.symbol_sample(), gap);
-    if (enhanced_.retune_hz() != 0.0) retune_by(enhanced_.retune_hz());
+    // A lock one carrier off: at once, as a retune on an identification burst.
+    if (enhanced_.retune_hz() != 0.0)
+        tuning_.tune(tuning_.frequency() + enhanced_.retune_hz());
     if (!frame) return -1;
     const auto& bits = enhanced_.bits();
     std::copy(bits.begin(), bits.begin() + voice_bits_per_frame, rx_voice_bits_.begin());
@@ -79,13 +78,6 @@ int Station::enhanced_symbol(int gap) {
     return enhanced_.callsign_dibit();
 }
 
-void Station::retune_by(double hz) {
-    // Added atomically, as the frequency tracking does, so that a click is not lost.
-    double f = shared_.tuned_freq.load();
-    while (!shared_.tuned_freq.compare_exchange_weak(f, f + hz)) {
-    }
-    tuning_.set_tuning(f + hz);
-}
 
 void Station::decimate_block(const std::int16_t* block, double* decimated) {
     for (int j = 0; j < block_samples / 4; ++j) decimated[j] = decimator_.decimate4(block + 4 * j);

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "modem/filters.h"
+#include "dsp/filters.h"
 #include "modem/station.h"
 
 namespace tarpo::bench {
