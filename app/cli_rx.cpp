@@ -10,12 +10,12 @@
 #include "app/cli_args.h"
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
+#include "dsp/numeric.h"
 #include "engine/display_feed.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
 #include "modem/acquisition.h"
 #include "modem/decisions.h"
-#include "dsp/numeric.h"
 #include "modem/station.h"
 #include "voice/test_frames.h"
 
@@ -89,7 +89,7 @@ int cli_rx(int argc, char** argv) {
     double freq = 1500.0;
     double squelch = 7.0;
     std::string frames_path;
-    modem::Receiver receiver = modem::Receiver::enhanced;
+    modem::Receiver receiver = modem::Receiver::design;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];

@@ -69,15 +69,13 @@ int Station::enhanced_symbol(int gap) {
     last_rx_step_ = step;
     const bool frame = enhanced_.symbol(front_end_.symbol_sample(), gap);
     // A lock one carrier off: at once, as a retune on an identification burst.
-    if (enhanced_.retune_hz() != 0.0)
-        tuning_.tune(tuning_.frequency() + enhanced_.retune_hz());
+    if (enhanced_.retune_hz() != 0.0) tuning_.tune(tuning_.frequency() + enhanced_.retune_hz());
     if (!frame) return -1;
     const auto& bits = enhanced_.bits();
     std::copy(bits.begin(), bits.begin() + voice_bits_per_frame, rx_voice_bits_.begin());
     rx_llr_ = enhanced_.llr();
     return enhanced_.callsign_dibit();
 }
-
 
 void Station::decimate_block(const std::int16_t* block, double* decimated) {
     for (int j = 0; j < block_samples / 4; ++j) decimated[j] = decimator_.decimate4(block + 4 * j);

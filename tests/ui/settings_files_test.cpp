@@ -144,6 +144,7 @@ TEST_F(SettingsFiles, CallsignSavedWithoutLineEnd) {
 TEST_F(SettingsFiles, ReceiverChoiceOneWord) {
     bool enhanced = true;
     EXPECT_FALSE(load_receiver_choice(dir() / "receiver.txt", enhanced));  // missing
+    EXPECT_TRUE(enhanced);
     for (const char* junk : {"", "Design", "coherent\n", "\xff\xfe", "designer"}) {
         write(dir() / "receiver.txt", junk);
         EXPECT_FALSE(load_receiver_choice(dir() / "receiver.txt", enhanced)) << junk;
