@@ -171,7 +171,7 @@ int cli_rx(int argc, char** argv) {
     if (frames_file) std::fclose(frames_file);
 
     std::array<char, 80> text{};
-    const int text_length = ready->station.callsign().callsign_take_text(text.data());
+    const int text_length = ready->station.callsign().take_text(text.data());
     const char* callsign = text_length > 0 ? text.data() : "";
     const double phase_error = ready->station.phase_error();
     const double final_freq = ready->station.tuning().frequency();

@@ -14,16 +14,16 @@ void Station::build_tables() {
     tables_.pulse_table = pulse_table_build(0.5);
     for (int i = 0; i < carriers; ++i) {
         // Carrier i completes exactly i - 7 cycles in 32 samples of 2400 Hz.
-        tables_.carrier_step[static_cast<std::size_t>(i)] = (i - 7) / 32.0 * two_pi7;
+        tables_.carrier_step[static_cast<std::size_t>(i)] = (i - 7) / 32.0 * carrier_two_pi;
         // A symbol lasts 1.5 periods of the pattern: carriers with an odd cycle count per
         // period (even i) would come out half a turn off a steady oscillator without this.
-        tables_.carrier_offset[static_cast<std::size_t>(i)] = i % 2 == 0 ? pi8 : 0.0;
+        tables_.carrier_offset[static_cast<std::size_t>(i)] = i % 2 == 0 ? pi : 0.0;
     }
     front_end_.build_tables();
 }
 
 void Station::frame_load(const std::uint8_t* voice_bits) {
-    frame_.frame_load(voice_bits, callsign_.callsign_next_dibit());
+    frame_.load(voice_bits, callsign_.next_dibit());
 }
 
 void Station::modulate_symbol(std::int16_t* out) {
@@ -47,11 +47,11 @@ RxEvent Station::demod_sample(double x) {
     const int gap = samples_since_symbol_;
     samples_since_symbol_ = 0;
     const int dibit = receiver_ == Receiver::design
-                          ? frame_.frame_assemble(decisions_.decisions(), rx_voice_bits_.data())
+                          ? frame_.assemble(decisions_.decisions(), rx_voice_bits_.data())
                           : enhanced_symbol(gap);
     if (dibit < 0) return RxEvent::symbol;
     last_callsign_dibit_ = dibit;
-    callsign_.callsign_receive_dibit(dibit);
+    callsign_.receive_dibit(dibit);
     return RxEvent::frame;
 }
 
@@ -65,7 +65,7 @@ int Station::enhanced_symbol(int gap) {
     // A retune (click, acquisition, identification burst) moves every carrier's phase: the
     // references start afresh. The tracking moves the step by far less than 1 Hz a symbol.
     const double step = tuning_.rx_step();
-    if (std::abs(step - last_rx_step_) > 1.0 / 12000.0 * two_pi8) enhanced_.reset();
+    if (std::abs(step - last_rx_step_) > 1.0 / 12000.0 * two_pi) enhanced_.reset();
     last_rx_step_ = step;
     const bool frame = enhanced_.symbol(front_end_.symbol_sample(), gap);
     // A lock one carrier off: at once, as a retune on an identification burst.
