@@ -22,7 +22,13 @@ namespace tarpo::app {
 
 namespace {
 
+constexpr const char* receiver_names[] = {"design", "enhanced"};
+
 constexpr OptionSpec rx_options[] = {
+    {"--receiver", ValueKind::choice, "NAME",
+     "design: the per-carrier differential detector (default); enhanced: decision feedback,\n"
+     "pilot flywheel, wrong-carrier check",
+     0.0, 0.0, "", receiver_names},
     {"--freq", ValueKind::number, "HZ", "centre frequency to start at, {range} (default 1500)",
      500.0, 3000.0},
     {"--squelch", ValueKind::whole_number, "N", "squelch level, {range} (default 7)", 0.0, 15.0},
@@ -34,9 +40,9 @@ constexpr OptionSpec rx_options[] = {
 };
 
 constexpr Synopsis rx_synopses[] = {
-    {"[--freq HZ] [--squelch 0..15] [--acquire] [--rxid] IN.wav OUT.wav",
+    {"[--receiver design|enhanced] [--freq HZ] [--squelch 0..15] [--acquire]\n[--rxid] IN.wav OUT.wav",
      "modem signal in, decoded speech out (48 kHz); withheld frames become silence"},
-    {"--test-frames [--freq HZ] [--frames FILE] [--acquire] [--rxid] IN.wav",
+    {"--test-frames [--receiver design|enhanced] [--freq HZ] [--frames FILE]\n[--acquire] [--rxid] IN.wav",
      "demodulate a modem signal and count the bit errors of the test frames"},
 };
 
@@ -44,6 +50,7 @@ struct RxSettings {
     bool test_frames = false;
     bool acquire = false;
     bool rxid = false;
+    bool enhanced = false;
     double freq = 1500.0;
     double squelch = 7.0;
     std::string frames_path;
@@ -56,6 +63,7 @@ bool read_settings(const ParsedOptions& options, RxSettings& s) {
     s.test_frames = options.given("--test-frames");
     s.acquire = options.given("--acquire");
     s.rxid = options.given("--rxid");
+    s.enhanced = options.choice("--receiver", 0) == 1;
     s.freq = options.number("--freq", 1500.0);
     s.squelch = options.number("--squelch", 7.0);
     s.frames_path = options.text("--frames", "");
@@ -123,6 +131,7 @@ class Receiver {
         : ready_(engine::make_station(engine::Voice::speech, s.freq)) {
         ready_->controls.sq_level = static_cast<int>(s.squelch);
         ready_->controls.rxid_on = s.rxid ? 1 : 0;
+        ready_->controls.enhanced_receiver = s.enhanced ? 1 : 0;
     }
 
     // Every whole block of the input through the receive pass.

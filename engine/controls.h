@@ -20,6 +20,7 @@ struct BlockSettings {
     bool rxid = false;
     int squelch_level = 7;          // 0..15
     int constellation_carrier = 7;  // 0..14
+    bool enhanced_receiver = false;
 };
 
 struct Controls {
@@ -39,6 +40,9 @@ struct Controls {
     std::atomic<int> sq_level{7};  // 0..15
     std::atomic<int> display_mode{display_waterfall};
     std::atomic<int> constellation_carrier{7};  // 0..14
+    // 1: frames from the enhanced receiver, 0: the design's (Settings menu; the program starts
+    // with what receiver.txt says, the design's without it).
+    std::atomic<int> enhanced_receiver{0};
 
     // Sound devices: list indices, or -1 for the system default.
     std::atomic<int> tx_output_device{0};
@@ -55,6 +59,7 @@ struct Controls {
         s.split = split_on.load() != 0;
         s.rxid = rxid_on.load() != 0;
         s.squelch_level = sq_level.load();
+        s.enhanced_receiver = enhanced_receiver.load() != 0;
         const int carrier = constellation_carrier.load();
         s.constellation_carrier = carrier >= 0 && carrier < 15 ? carrier : 7;
         return s;

@@ -20,6 +20,9 @@ void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
         sink.voice_block(input);
         return;
     }
+    const auto receiver =
+        settings.enhanced_receiver ? modem::Receiver::enhanced : modem::Receiver::design;
+    if (station_.receiver() != receiver) station_.set_receiver(receiver);
     for (int half = 0; half < 2; ++half) {
         if (half == 1) take_request();
         bool frame = false;

@@ -14,6 +14,7 @@
 #include "modem/constants.h"
 #include "modem/decisions.h"
 #include "modem/demodulator.h"
+#include "modem/enhanced_receiver.h"
 #include "modem/frame.h"
 #include "modem/modulator.h"
 #include "modem/tuning.h"
@@ -22,6 +23,11 @@ namespace tarpo::modem {
 
 // What demod_sample reached with the sample it was given.
 enum class RxEvent { none, symbol, frame };
+
+// Which back end puts the frames together: the design's (differential decisions, a frame at
+// every pilot reversal) or the enhanced one (decision feedback, pilot flywheel, wrong-carrier
+// check, soft bits). Both share the front end, the frequency tracking and phase_error.
+enum class Receiver { design, enhanced };
 
 class Station {
   public:
@@ -47,6 +53,10 @@ class Station {
     // The envelope limiter of the transmitter, from the next symbol on.
     void set_alc(bool on) { alc_ = on; }
 
+    // Takes effect at the next symbol; the enhanced back end starts afresh. Design by default.
+    void set_receiver(Receiver receiver);
+    Receiver receiver() const { return receiver_; }
+
     Tuning& tuning() { return tuning_; }
     voice::CallsignChannel& callsign() { return callsign_; }
     const ModemTables& tables() const { return tables_; }
@@ -58,10 +68,15 @@ class Station {
     // The voice bits of the last frame put together (bytes 54 and 55 stay 0).
     const std::array<std::uint8_t, 56>& rx_voice_bits() const { return rx_voice_bits_; }
     int last_callsign_dibit() const { return last_callsign_dibit_; }
+    // The enhanced receiver's log-likelihood ratios of the last frame's 56 bits (positive
+    // suggests a 1; the hard bits are their signs). All 0 with the design's receiver.
+    const std::array<double, soft_frame_bits>& rx_llr() const { return rx_llr_; }
+    const EnhancedReceiver& enhanced() const { return enhanced_; }
     double phase_error() const { return decisions_.phase_error(); }
 
   private:
     void build_tables();
+    int enhanced_symbol(int gap);
 
     ModemTables tables_;
     Tuning tuning_;
@@ -74,6 +89,11 @@ class Station {
     std::array<std::uint8_t, 56> rx_voice_bits_{};
     int last_callsign_dibit_ = 0;
     bool alc_ = false;
+    Receiver receiver_ = Receiver::design;
+    EnhancedReceiver enhanced_;
+    std::array<double, soft_frame_bits> rx_llr_{};
+    int samples_since_symbol_ = 0;  // 12 kHz samples, for the enhanced back end
+    double last_rx_step_ = 0.0;     // rad per 12 kHz sample, at the previous symbol
 };
 
 }  // namespace tarpo::modem

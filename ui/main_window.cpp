@@ -119,6 +119,10 @@ void MainWindow::build_menu() {
     QMenu* settings_menu = bar->addMenu(QStringLiteral("Settings"));
     add(settings_menu, "ComPort", id_comport, &MainWindow::open_comport_dialog);
     add(settings_menu, "Callsign", id_callsign_menu, &MainWindow::open_callsign_dialog);
+    add(settings_menu, "Enhanced receiver", id_enhanced_receiver,
+        &MainWindow::toggle_enhanced_receiver);
+    enhanced_action_ = settings_menu->actions().back();
+    enhanced_action_->setCheckable(true);
     add(settings_menu, "E&xit", id_exit, &MainWindow::exit_program);
     QMenu* display_menu = bar->addMenu(QStringLiteral("Display"));
     add(display_menu, "Scope", id_scope, display(display_scope));
@@ -222,6 +226,11 @@ bool MainWindow::load_settings() {
     load_callsign(directory_ / callsign_file_name, callsign_text_);
     engine_.callsign_set(callsign_text_.data());
 
+    bool enhanced = false;  // without a file of its own, the design's receiver
+    load_receiver_choice(directory_ / receiver_file_name, enhanced);
+    s.enhanced_receiver = enhanced ? 1 : 0;
+    enhanced_action_->setChecked(enhanced);
+
     engine_.sound_init(sound_rate);
 
     bool choice_needed = false;
@@ -306,6 +315,12 @@ void MainWindow::move_squelch(int position) {
 
 void MainWindow::toggle_alc() {
     toggle(engine_.controls().alc_on);
+}
+
+void MainWindow::toggle_enhanced_receiver() {
+    const bool enhanced = enhanced_action_->isChecked();
+    engine_.controls().enhanced_receiver = enhanced ? 1 : 0;
+    save_receiver_choice(directory_ / receiver_file_name, enhanced);
 }
 
 void MainWindow::toggle_split() {

@@ -12,6 +12,7 @@
 #include "ui/graph_canvas.h"
 #include "ui/settings_files.h"
 
+class QAction;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -52,6 +53,7 @@ enum ControlId : int {
     id_lowest_tone = 40137,
     id_highest_tone = 40138,
     id_phase_error = 40140,
+    id_enhanced_receiver = 40141,
     id_scrolling_waterfall = 40146,
 };
 
@@ -119,6 +121,8 @@ class MainWindow : public QMainWindow {
     void move_squelch(int position);  // 0 at the top .. 100
     void toggle_alc();
     void toggle_split();
+    // Settings > Enhanced receiver: the choice goes to the worker and to receiver.txt.
+    void toggle_enhanced_receiver();
     void toggle_txid();
     void toggle_rxid();
     void toggle_analog();
@@ -151,8 +155,9 @@ class MainWindow : public QMainWindow {
     OperatorPanel* operator_ = nullptr;
 
     CallsignText callsign_text_{};
-    int tx_stop_countdown_ = -1;  // ticks until a requested end of transmission; -1 none
-    int saved_display_mode_ = 1;  // display_mode when transmission started
+    QAction* enhanced_action_ = nullptr;  // Settings > Enhanced receiver, checkable
+    int tx_stop_countdown_ = -1;          // ticks until a requested end of transmission; -1 none
+    int saved_display_mode_ = 1;          // display_mode when transmission started
     int meter_tick_ = 0;
     int shown_squelch_ = 0;
     int shown_snr_ = 0;

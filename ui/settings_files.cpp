@@ -145,4 +145,16 @@ bool write_file_whole(const std::filesystem::path& file, const std::string& cont
     return true;
 }
 
+bool load_receiver_choice(const std::filesystem::path& file, bool& enhanced) {
+    std::ifstream in(file);
+    std::string word;
+    if (!(in >> word) || (word != "enhanced" && word != "design")) return false;
+    enhanced = word == "enhanced";
+    return true;
+}
+
+bool save_receiver_choice(const std::filesystem::path& file, bool enhanced) {
+    return write_file_whole(file, enhanced ? "enhanced\n" : "design\n");
+}
+
 }  // namespace tarpo::ui

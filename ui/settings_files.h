@@ -13,6 +13,7 @@ namespace tarpo::ui {
 
 inline constexpr const char* sound_file_name = "sc.txt";
 inline constexpr const char* callsign_file_name = "cs.txt";
+inline constexpr const char* receiver_file_name = "receiver.txt";
 
 // Device list indices, -1 for "no entry selected" (the system default device).
 struct SoundChoices {
@@ -50,6 +51,12 @@ bool read_callsign(std::istream& in, CallsignText& text);
 bool load_callsign(const std::filesystem::path& file, CallsignText& text);
 // Writes the text alone, without a line end.
 bool save_callsign(const std::filesystem::path& file, const CallsignText& text);
+
+// receiver.txt holds one word, "enhanced" or "design": which receiver puts the frames
+// together (the design's when there is no file). A missing file or another word leaves `enhanced` unchanged; returns whether it was
+// set.
+bool load_receiver_choice(const std::filesystem::path& file, bool& enhanced);
+bool save_receiver_choice(const std::filesystem::path& file, bool enhanced);
 
 // Replaces `file` whole: the content goes to a temporary file beside it, which is then renamed
 // over it, so that a reader never sees half a file and a failed write leaves the old one.

@@ -35,23 +35,38 @@ int main(int argc, char** argv) {
     }
     const double tx_cpu = cpu_seconds() - start;
 
-    // Receive chain: decimate4 and demod_sample (with decisions and frame assembly) per block.
-    auto rx = std::make_unique<modem::Station>();
-    std::array<double, 480> decimated{};
+    // Receive chain, each receiver: decimate4 and demod_sample (with decisions and frame
+    // assembly) per block.
+    const auto receive = [&](modem::Receiver receiver, std::size_t& frames) {
+        auto rx = std::make_unique<modem::Station>();
+        rx->set_receiver(receiver);
+        std::array<double, 480> decimated{};
+        frames = 0;
+        const double t0 = cpu_seconds();
+        for (std::size_t n = 0; n < blocks; ++n) {
+            rx->decimate_block(signal.data() + n * modem::block_samples, decimated.data());
+            for (double x : decimated) frames += rx->demod_sample(x) == modem::RxEvent::frame;
+        }
+        return cpu_seconds() - t0;
+    };
     std::size_t frames = 0;
-    start = cpu_seconds();
-    for (std::size_t n = 0; n < blocks; ++n) {
-        rx->decimate_block(signal.data() + n * modem::block_samples, decimated.data());
-        for (double x : decimated) frames += rx->demod_sample(x) == modem::RxEvent::frame;
-    }
-    const double rx_cpu = cpu_seconds() - start;
+    std::size_t enhanced_frames = 0;
+    const double rx_cpu = receive(modem::Receiver::design, frames);
+    const double enhanced_cpu = receive(modem::Receiver::enhanced, enhanced_frames);
 
     const double audio = static_cast<double>(blocks) * 0.04;
     std::printf("audio processed: %.0f s per chain (%zu blocks, %zu frames received)\n", audio,
                 blocks, frames);
     std::printf("transmit chain: %.3f CPU s, %.0f s of audio per CPU second, %.1f us per block\n",
                 tx_cpu, audio / tx_cpu, tx_cpu / static_cast<double>(blocks) * 1e6);
-    std::printf("receive chain:  %.3f CPU s, %.0f s of audio per CPU second, %.1f us per block\n",
-                rx_cpu, audio / rx_cpu, rx_cpu / static_cast<double>(blocks) * 1e6);
+    std::printf(
+        "receive chain, design's receiver:  %.3f CPU s, %.0f s of audio per CPU second, "
+        "%.1f us per block\n",
+        rx_cpu, audio / rx_cpu, rx_cpu / static_cast<double>(blocks) * 1e6);
+    std::printf(
+        "receive chain, enhanced receiver:  %.3f CPU s, %.0f s of audio per CPU second, "
+        "%.1f us per block (%zu frames)\n",
+        enhanced_cpu, audio / enhanced_cpu, enhanced_cpu / static_cast<double>(blocks) * 1e6,
+        enhanced_frames);
     return 0;
 }

@@ -3,14 +3,15 @@
 // frames lost per minute with sound-card clock errors and mistuning. Prints tables, writes
 // ber.csv, the gnuplot data and script, and ber.png (when gnuplot is there).
 //
-//   ber_bench [--seconds S] [--threads 1|2] [OUT_DIR]     (default 300 s per point, out/ber)
+//   ber_bench [--seconds S] [--threads 1|2] [--only SWEEP] [OUT_DIR]     (default 300 s per point,
+//   out/ber)
 //
-// Every point sends the same test frames through its own channel and a fresh receiver; the
-// first 2 s (the receiver's start) and the last 0.2 s are not counted. BER: the
-// TestFrameChecker's count over the received frames, the checker started aligned (see
-// receive_test_frames). Frames lost: transmitted frames that never came out of the receiver
-// with all 54 voice bits right (dropped or slipped by the receiver, or received with any wrong
-// bit), per minute of transmitted signal.
+// Every point sends the same test frames through its own channel, and both receivers (the
+// design's and the enhanced one) hear the same samples, each fresh; the first 2 s (the
+// receivers' start) and the last 0.2 s are not counted. Counting is frame by frame against the
+// transmitted frames, by time (count_by_time): BER over the bits of the frames received, frames
+// lost (no frame came out at a transmitted frame's time), FER (transmitted frames not delivered
+// with all 54 voice bits right, lost ones included).
 //
 // The seeds are fixed per sweep, not per point: the points of one curve share their noise and
 // fading (scaled), so that a curve shows what its SNR changes, not the luck of each run.
@@ -63,11 +64,16 @@ struct Point {
     sim::ChannelSettings channel;
 };
 
+constexpr std::array<modem::Receiver, 2> receivers{modem::Receiver::design,
+                                                   modem::Receiver::enhanced};
+constexpr std::array<const char*, 2> receiver_names{"design", "enhanced"};
+
 struct Result {
     Point point;
-    bench::ReceiveCounts counts;
-    bench::DetectorAnalysis analysis;  // AWGN points only
-    double seconds = 0.0;              // run time, s
+    std::array<bench::FrameCounts, 2> rx;  // design, enhanced
+    std::array<double, 2> first_intact{};  // s, the first frame delivered intact; -1 none
+    bench::DetectorAnalysis analysis;      // AWGN points only, the design's receiver
+    double seconds = 0.0;                  // run time, s
 };
 
 double snr_of(const Point& p) {
@@ -81,11 +87,16 @@ double db(double ratio) {
 }
 
 Result run_point(const Point& point, const std::vector<double>& clean,
-                 const bench::FrameWindow& window) {
+                 const bench::FrameWindow& window, const std::array<double, 2>& latency) {
     Result r;
     r.point = point;
     sim::ChannelResult out = sim::simulate_channel(clean, point.channel);
-    r.counts = bench::receive_test_frames(out.samples, window);
+    const double scale = 1.0 + point.channel.ppm * 1e-6;
+    for (std::size_t k = 0; k < receivers.size(); ++k) {
+        const auto frames = bench::receive_timed(out.samples, receivers[k]);
+        r.rx[k] = bench::count_by_time(frames, window, scale, latency[k]);
+        r.first_intact[k] = bench::first_intact_seconds(frames, scale, latency[k]);
+    }
     if (point.sweep == Sweep::awgn) {
         // Without fading, offset and clock error the channel adds its noise to the exact input.
         std::vector<double>& noise = out.samples;
@@ -116,39 +127,39 @@ std::vector<Point> sweep_points() {
         for (int snr = 0; snr <= 30; snr += 3) add(Sweep::fading, snr, f, 0.0, 0.0);
     for (double ppm : {0.0, -2000.0, -1000.0, -300.0, -100.0, 100.0, 300.0, 1000.0, 2000.0})
         add(Sweep::clock, 10.0, sim::Fading::none, ppm, 0.0);
-    for (double offset : {-5.0, -3.0, 3.0, 5.0})
+    for (double offset : {-75.0, -5.0, -3.0, 3.0, 5.0, 75.0})
         add(Sweep::offset, 10.0, sim::Fading::none, 0.0, offset);
     return points;
 }
 
 void print_awgn(const std::vector<Result>& results) {
-    std::vector<double> x;
-    std::vector<double> ber;
     std::printf("\nAWGN: BER against Eb/N0 (Eb = whole received power / 1400 bit/s)\n");
-    std::printf("%7s %7s %9s %9s %12s %12s %12s %8s\n", "Eb/N0", "SNR", "bits", "errors", "BER",
-                "BER tracked", "ideal BER", "slips");
+    std::printf("%7s %7s %12s %12s %12s %10s %10s\n", "Eb/N0", "SNR", "design", "enhanced",
+                "ideal diff", "lost des", "lost enh");
+    std::array<std::vector<double>, 2> ber;
+    std::vector<double> x;
     for (const Result& r : results) {
         if (r.point.sweep != Sweep::awgn) continue;
         const double e = ebno_of(r.point);
-        std::printf("%7.1f %7.2f %9llu %9llu %12.4g %12.4g %12.4g %8llu\n", e, snr_of(r.point),
-                    static_cast<unsigned long long>(r.counts.bits()),
-                    static_cast<unsigned long long>(r.counts.bit_errors), r.counts.ber(),
-                    r.counts.tracked_ber(), bench::ideal_ber_at_ebno_db(e),
-                    static_cast<unsigned long long>(r.counts.realignments));
+        std::printf("%7.1f %7.2f %12.4g %12.4g %12.4g %10llu %10llu\n", e, snr_of(r.point),
+                    r.rx[0].ber(), r.rx[1].ber(), bench::ideal_ber_at_ebno_db(e),
+                    static_cast<unsigned long long>(r.rx[0].lost()),
+                    static_cast<unsigned long long>(r.rx[1].lost()));
         x.push_back(e);
-        ber.push_back(r.counts.ber());
+        for (std::size_t k = 0; k < 2; ++k) ber[k].push_back(r.rx[k].ber());
     }
     for (double target : {1e-2, 1e-3}) {
-        const double measured = bench::crossing_db(x, ber, target);
         const double ideal = bench::ideal_ebno_db_at_ber(target);
         std::printf(
-            "BER %.0e: Eb/N0 %.2f dB measured, %.2f dB ideal detector, "
-            "implementation loss %.2f dB\n",
-            target, measured, ideal, measured - ideal);
+            "BER %.0e: Eb/N0 %.2f dB design, %.2f dB enhanced, %.2f dB ideal "
+            "differential detector\n",
+            target, bench::crossing_db(x, ber[0], target), bench::crossing_db(x, ber[1], target),
+            ideal);
     }
 
     std::printf(
-        "\nWhere the loss goes: a genie splits what reaches the decisions (dB of symbol SNR "
+        "\nWhere the design receiver's loss goes: a genie splits what reaches the decisions (dB of "
+        "symbol SNR "
         "against "
         "the ideal Es/N0 = 2 Eb/N0)\n"
         "  pilot   the pilot's share of the received power\n"
@@ -186,7 +197,7 @@ void print_awgn(const std::vector<Result>& results) {
         };
         const std::array<double, 4> eq{equivalent(0), equivalent(1), equivalent(2), equivalent(3)};
         std::printf("%6.1f %10.4g %10.4g %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %10.2g\n",
-                    ebno_of(r.point), r.counts.ber(), a.predicted_ber(), pilot, filters,
+                    ebno_of(r.point), r.rx[0].ber(), a.predicted_ber(), pilot, filters,
                     db(a.snr() / eq[0]), db(eq[0] / eq[1]), db(eq[1] / eq[2]), db(eq[2] / eq[3]),
                     db(ideal / eq[3]), a.max_split_error);
     }
@@ -195,8 +206,8 @@ void print_awgn(const std::vector<Result>& results) {
     const Result* nearest = nullptr;
     for (const Result& r : results)
         if (r.point.sweep == Sweep::awgn &&
-            (!nearest || std::abs(std::log10(std::max(r.counts.ber(), 1e-9)) + 2.0) <
-                             std::abs(std::log10(std::max(nearest->counts.ber(), 1e-9)) + 2.0)))
+            (!nearest || std::abs(std::log10(std::max(r.rx[0].ber(), 1e-9)) + 2.0) <
+                             std::abs(std::log10(std::max(nearest->rx[0].ber(), 1e-9)) + 2.0)))
             nearest = &r;
     if (nearest) {
         const bench::DetectorAnalysis& a = nearest->analysis;
@@ -233,111 +244,131 @@ void print_awgn(const std::vector<Result>& results) {
 
 void print_fading(const std::vector<Result>& results) {
     std::printf(
-        "\nFading: BER against SNR in 3000 Hz. BER: the checker's count; tracked: the genie's, "
-        "which follows frame slips at once;\nintact: frames delivered with all 54 bits right, "
-        "%% of the frames sent\n");
-    std::printf("%6s", "SNR");
-    for (const char* name : {"good", "moderate", "poor"})
-        std::printf(" %10s %10s %7s", name, "tracked", "intact");
+        "\nFading: against SNR in 3000 Hz, design / enhanced receiver. BER over the frames "
+        "received; FER: transmitted frames\nnot delivered intact (lost or any bit wrong); lost: "
+        "frames that never came out\n");
+    std::printf("%6s %9s", "SNR", "fading");
+    for (const char* h : {"BER des", "BER enh", "FER des", "FER enh", "lost des", "lost enh"})
+        std::printf(" %10s", h);
     std::printf("\n");
-    for (int snr = 0; snr <= 30; snr += 3) {
-        std::printf("%6d", snr);
-        for (sim::Fading f : {sim::Fading::good, sim::Fading::moderate, sim::Fading::poor}) {
-            for (const Result& r : results) {
-                if (r.point.sweep != Sweep::fading || r.point.channel.fading != f ||
-                    snr_of(r.point) != snr)
-                    continue;
-                std::printf(" %10.4g %10.4g %6.1f%%", r.counts.ber(), r.counts.tracked_ber(),
-                            100.0 * static_cast<double>(r.counts.frames_delivered) /
-                                static_cast<double>(r.counts.frames_in_window));
-            }
+    for (sim::Fading f : {sim::Fading::good, sim::Fading::moderate, sim::Fading::poor})
+        for (const Result& r : results) {
+            if (r.point.sweep != Sweep::fading || r.point.channel.fading != f) continue;
+            std::printf("%6.0f %9s %10.4g %10.4g %10.4g %10.4g %10llu %10llu\n", snr_of(r.point),
+                        sim::fading_name(f), r.rx[0].ber(), r.rx[1].ber(), r.rx[0].fer(),
+                        r.rx[1].fer(), static_cast<unsigned long long>(r.rx[0].lost()),
+                        static_cast<unsigned long long>(r.rx[1].lost()));
         }
-        std::printf("\n");
-    }
 }
 
 void print_lost(const std::vector<Result>& results, double minutes) {
     std::printf(
-        "\nClock error and mistuning at SNR 10 dB (Eb/N0 13.3 dB): frames lost per minute "
-        "(transmitted frames not delivered with\nall 54 bits right, over %.2f min)\n",
+        "\nClock error and mistuning at SNR 10 dB (Eb/N0 13.3 dB), over %.2f min, design / "
+        "enhanced: frames lost per minute\n(no frame out at its time), frames not delivered "
+        "intact per minute, and the time of the first intact frame\n",
         minutes);
-    std::printf("%10s %10s %9s %9s %9s %12s %10s\n", "clock ppm", "offset Hz", "assembled", "sent",
-                "delivered", "BER", "lost/min");
+    std::printf("%10s %10s %9s %9s %9s %9s %8s %8s\n", "clock ppm", "offset Hz", "lost des",
+                "lost enh", "bad des", "bad enh", "1st des", "1st enh");
     for (const Result& r : results) {
         if (r.point.sweep != Sweep::clock && r.point.sweep != Sweep::offset &&
             r.point.sweep != Sweep::reference)
             continue;
-        std::printf("%10.0f %10.0f %9llu %9llu %9llu %12.4g %10.2f%s\n", r.point.channel.ppm,
-                    r.point.channel.offset_hz,
-                    static_cast<unsigned long long>(r.counts.frames_assembled),
-                    static_cast<unsigned long long>(r.counts.frames_in_window),
-                    static_cast<unsigned long long>(r.counts.frames_delivered), r.counts.ber(),
-                    static_cast<double>(r.counts.frames_lost()) / minutes,
-                    r.point.sweep == Sweep::reference ? "   (no noise)" : "");
+        const auto per_minute = [&](std::uint64_t n) { return static_cast<double>(n) / minutes; };
+        const auto bad = [&](const bench::FrameCounts& c) {
+            return per_minute(c.frames_in_error + c.lost());
+        };
+        std::printf("%10.0f %10.0f %9.2f %9.2f %9.2f %9.2f %7.2fs %7.2fs%s\n", r.point.channel.ppm,
+                    r.point.channel.offset_hz, per_minute(r.rx[0].lost()),
+                    per_minute(r.rx[1].lost()), bad(r.rx[0]), bad(r.rx[1]), r.first_intact[0],
+                    r.first_intact[1], r.point.sweep == Sweep::reference ? "   (no noise)" : "");
     }
 }
 
-bool write_outputs(const std::filesystem::path& dir, const std::vector<Result>& results,
-                   double minutes) {
+// Measured against predicted error rate per |LLR| bin of the enhanced receiver.
+void print_llr(const std::vector<Result>& results) {
+    std::printf(
+        "\nLLR calibration of the enhanced receiver: per |LLR| bin, bits, measured error rate, "
+        "predicted (mean of 1/(1+e^|LLR|)), ratio\n");
+    for (const Result& r : results) {
+        const bool awgn6 = r.point.sweep == Sweep::awgn && std::abs(ebno_of(r.point) - 6.0) < 0.01;
+        const bool mod12 = r.point.sweep == Sweep::fading &&
+                           r.point.channel.fading == sim::Fading::moderate && snr_of(r.point) == 12;
+        if (!awgn6 && !mod12) continue;
+        std::printf("%s\n", awgn6 ? "AWGN, Eb/N0 6 dB" : "moderate fading, SNR 12 dB");
+        const bench::LlrBins& b = r.rx[1].llr;
+        for (int k = 0; k < bench::LlrBins::count; ++k) {
+            const auto i = static_cast<std::size_t>(k);
+            if (b.bits[i] == 0) continue;
+            const double n = static_cast<double>(b.bits[i]);
+            const double measured = static_cast<double>(b.errors[i]) / n;
+            const double predicted = b.predicted[i] / n;
+            std::printf("  |LLR| %2d%s %9llu bits %10.4g %10.4g  x%.2f (%llu errors)\n", k,
+                        k + 1 == bench::LlrBins::count ? "+" : "-",
+                        static_cast<unsigned long long>(b.bits[i]), measured, predicted,
+                        measured / predicted, static_cast<unsigned long long>(b.errors[i]));
+        }
+    }
+}
+
+bool write_csv(const std::filesystem::path& dir, const std::vector<Result>& results,
+               double minutes) {
     std::FILE* csv = std::fopen((dir / "ber.csv").c_str(), "w");
     if (!csv) return false;
     std::fprintf(csv,
-                 "sweep,fading,snr_db,ebno_db,ppm,offset_hz,seed,frames_assembled,frames_sent,"
-                 "frames_counted,realignments,bits,bit_errors,ber,tracked_frames,tracked_errors,"
-                 "tracked_ber,ideal_ber,frames_delivered,"
-                 "frames_lost_per_min,detector_snr_db,ber_predicted\n");
-    for (const Result& r : results) {
-        const auto& p = r.point;
-        const bool awgn = p.sweep == Sweep::awgn;
-        std::fprintf(
-            csv,
-            "%s,%s,%.4f,%.4f,%.0f,%.1f,%llu,%llu,%llu,%llu,%llu,%llu,%llu,%.6g,"
-            "%llu,%llu,%.6g,",
-            sweep_name(p.sweep), sim::fading_name(p.channel.fading), snr_of(p), ebno_of(p),
-            p.channel.ppm, p.channel.offset_hz, static_cast<unsigned long long>(p.channel.seed),
-            static_cast<unsigned long long>(r.counts.frames_assembled),
-            static_cast<unsigned long long>(r.counts.frames_in_window),
-            static_cast<unsigned long long>(r.counts.frames_counted),
-            static_cast<unsigned long long>(r.counts.realignments),
-            static_cast<unsigned long long>(r.counts.bits()),
-            static_cast<unsigned long long>(r.counts.bit_errors), r.counts.ber(),
-            static_cast<unsigned long long>(r.counts.tracked_frames),
-            static_cast<unsigned long long>(r.counts.tracked_errors), r.counts.tracked_ber());
-        if (awgn)
-            std::fprintf(csv, "%.6g,", bench::ideal_ber_at_ebno_db(ebno_of(p)));
-        else
-            std::fprintf(csv, ",");
-        std::fprintf(csv, "%llu,%.3f,", static_cast<unsigned long long>(r.counts.frames_delivered),
-                     static_cast<double>(r.counts.frames_lost()) / minutes);
-        if (awgn)
-            std::fprintf(csv, "%.3f,%.6g\n", db(r.analysis.snr()), r.analysis.predicted_ber());
-        else
-            std::fprintf(csv, ",\n");
-    }
+                 "sweep,fading,snr_db,ebno_db,ppm,offset_hz,seed,receiver,frames_sent,"
+                 "frames_received,frames_extra,frames_lost,bit_errors,ber,frames_in_error,fer,"
+                 "lost_per_min,first_intact_s,ideal_ber\n");
+    for (const Result& r : results)
+        for (std::size_t k = 0; k < 2; ++k) {
+            const auto& p = r.point;
+            const auto& c = r.rx[k];
+            std::fprintf(csv,
+                         "%s,%s,%.4f,%.4f,%.0f,%.1f,%llu,%s,%llu,%llu,%llu,%llu,%llu,%.6g,"
+                         "%llu,%.6g,%.3f,%.2f,",
+                         sweep_name(p.sweep), sim::fading_name(p.channel.fading), snr_of(p),
+                         ebno_of(p), p.channel.ppm, p.channel.offset_hz,
+                         static_cast<unsigned long long>(p.channel.seed), receiver_names[k],
+                         static_cast<unsigned long long>(c.frames_sent),
+                         static_cast<unsigned long long>(c.frames_received),
+                         static_cast<unsigned long long>(c.frames_extra),
+                         static_cast<unsigned long long>(c.lost()),
+                         static_cast<unsigned long long>(c.bit_errors), c.ber(),
+                         static_cast<unsigned long long>(c.frames_in_error), c.fer(),
+                         static_cast<double>(c.lost()) / minutes, r.first_intact[k]);
+            if (p.sweep == Sweep::awgn)
+                std::fprintf(csv, "%.6g\n", bench::ideal_ber_at_ebno_db(ebno_of(p)));
+            else
+                std::fprintf(csv, "\n");
+        }
     std::fclose(csv);
+    return true;
+}
 
-    // Plot data: one file per curve, the genie's count (it follows frame slips at once; on AWGN
-    // from 3 dB up it equals the checker's); points with no error cannot go on a log scale.
-    const auto curve = [&](const char* name, auto keep, auto x) {
+bool write_plot(const std::filesystem::path& dir, const std::vector<Result>& results) {
+    // One file per curve and receiver; points with no error cannot go on a log scale.
+    const auto curve = [&](const std::string& name, std::size_t k, auto keep, auto x) {
         std::FILE* f = std::fopen((dir / name).c_str(), "w");
         if (!f) return false;
         for (const Result& r : results)
-            if (keep(r) && r.counts.tracked_errors > 0)
-                std::fprintf(f, "%.4f %.6g\n", x(r), r.counts.tracked_ber());
+            if (keep(r) && r.rx[k].bit_errors > 0)
+                std::fprintf(f, "%.4f %.6g\n", x(r), r.rx[k].ber());
         std::fclose(f);
         return true;
     };
-    bool ok = curve(
-        "awgn.dat", [](const Result& r) { return r.point.sweep == Sweep::awgn; },
-        [](const Result& r) { return ebno_of(r.point); });
-    for (sim::Fading f : {sim::Fading::good, sim::Fading::moderate, sim::Fading::poor}) {
-        const std::string name = std::string("fading_") + sim::fading_name(f) + ".dat";
-        ok = ok && curve(
-                       name.c_str(),
-                       [f](const Result& r) {
-                           return r.point.sweep == Sweep::fading && r.point.channel.fading == f;
-                       },
-                       [](const Result& r) { return snr_of(r.point); });
+    bool ok = true;
+    for (std::size_t k = 0; k < 2; ++k) {
+        const std::string suffix = std::string("_") + receiver_names[k] + ".dat";
+        ok = ok &&
+             curve(
+                 "awgn" + suffix, k, [](const Result& r) { return r.point.sweep == Sweep::awgn; },
+                 [](const Result& r) { return ebno_of(r.point); });
+        for (sim::Fading f : {sim::Fading::good, sim::Fading::moderate, sim::Fading::poor})
+            ok = ok && curve(
+                           std::string("fading_") + sim::fading_name(f) + suffix, k,
+                           [f](const Result& r) {
+                               return r.point.sweep == Sweep::fading && r.point.channel.fading == f;
+                           },
+                           [](const Result& r) { return snr_of(r.point); });
     }
     std::FILE* ideal = std::fopen((dir / "ideal.dat").c_str(), "w");
     if (!ideal) return false;
@@ -360,17 +391,20 @@ bool write_outputs(const std::filesystem::path& dir, const std::vector<Result>& 
         "set xlabel 'Eb/N0 (dB), Eb = received power / 1400 bit/s'\n"
         "set ylabel 'bit error rate'\n"
         "set xrange [0:14]\n"
-        "plot 'awgn.dat' using 1:2 with linespoints pt 7 title 'receiver', \\\n"
+        "plot 'awgn_design.dat' using 1:2 with linespoints pt 7 title 'design receiver', \\\n"
+        "     'awgn_enhanced.dat' using 1:2 with linespoints pt 5 title 'enhanced receiver', \\\n"
         "     'ideal.dat' using 1:2 with lines dt 2 lw 2 title 'ideal differential detector'\n"
-        "set title 'Two-path fading'\n"
+        "set title 'Two-path fading (solid: enhanced, dashed: design)'\n"
         "set xlabel 'SNR in 3000 Hz (dB)'\n"
         "set xrange [0:30]\n"
         "set key top right\n"
-        "plot 'fading_good.dat' using 1:2 with linespoints pt 7 title 'good (0.5 ms, 0.1 Hz)', "
-        "\\\n"
-        "     'fading_moderate.dat' using 1:2 with linespoints pt 5 title 'moderate (1 ms, "
-        "0.5 Hz)', \\\n"
-        "     'fading_poor.dat' using 1:2 with linespoints pt 9 title 'poor (2 ms, 1 Hz)'\n"
+        "plot 'fading_good_enhanced.dat' using 1:2 with linespoints lc 1 pt 7 title 'good', \\\n"
+        "     'fading_good_design.dat' using 1:2 with linespoints lc 1 dt 2 pt 6 notitle, \\\n"
+        "     'fading_moderate_enhanced.dat' using 1:2 with linespoints lc 2 pt 5 "
+        "title 'moderate', \\\n"
+        "     'fading_moderate_design.dat' using 1:2 with linespoints lc 2 dt 2 pt 4 notitle, \\\n"
+        "     'fading_poor_enhanced.dat' using 1:2 with linespoints lc 4 pt 9 title 'poor', \\\n"
+        "     'fading_poor_design.dat' using 1:2 with linespoints lc 4 dt 2 pt 8 notitle\n"
         "unset multiplot\n",
         gp);
     std::fclose(gp);
@@ -382,14 +416,19 @@ bool write_outputs(const std::filesystem::path& dir, const std::vector<Result>& 
 int main(int argc, char** argv) {
     double seconds = 300.0;
     int threads = 2;
+    std::string only;
     std::filesystem::path dir = "out/ber";
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
         } else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
             threads = std::clamp(std::atoi(argv[++i]), 1, 2);
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = argv[++i];
         } else if (argv[i][0] == '-') {
-            std::fprintf(stderr, "usage: ber_bench [--seconds S] [--threads 1|2] [OUT_DIR]\n");
+            std::fprintf(stderr,
+                         "usage: ber_bench [--seconds S] [--threads 1|2] [--only SWEEP] "
+                         "[OUT_DIR]\n");
             return 2;
         } else {
             dir = argv[i];
@@ -412,7 +451,17 @@ int main(int argc, char** argv) {
     window.first = 50;
     window.last = frames - 5;
     const double minutes = static_cast<double>(window.last - window.first) * 0.04 / 60.0;
-    const std::vector<Point> points = sweep_points();
+    // Each receiver's delay from a frame's end to its delivery, from the clean signal.
+    std::array<double, 2> latency{};
+    const std::size_t probe = std::min<std::size_t>(clean.size(), 20 * 48000);
+    for (std::size_t k = 0; k < 2; ++k)
+        latency[k] =
+            bench::frame_latency(bench::receive_timed(std::span(clean).first(probe), receivers[k]));
+    std::vector<Point> points = sweep_points();
+    if (!only.empty())  // one sweep (awgn, fading, clock, offset) or one fading (moderate)
+        std::erase_if(points, [&](const Point& p) {
+            return only != sweep_name(p.sweep) && only != sim::fading_name(p.channel.fading);
+        });
     std::vector<Result> results(points.size());
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
@@ -421,7 +470,7 @@ int main(int argc, char** argv) {
             timespec t0{};
             timespec t1{};
             clock_gettime(CLOCK_MONOTONIC, &t0);
-            results[k] = run_point(points[k], clean, window);
+            results[k] = run_point(points[k], clean, window, latency);
             clock_gettime(CLOCK_MONOTONIC, &t1);
             results[k].seconds = static_cast<double>(t1.tv_sec - t0.tv_sec) +
                                  static_cast<double>(t1.tv_nsec - t0.tv_nsec) * 1e-9;
@@ -445,8 +494,11 @@ int main(int argc, char** argv) {
     print_awgn(results);
     print_fading(results);
     print_lost(results, minutes);
+    print_llr(results);
+    std::printf("\nlatency: design %.0f, enhanced %.0f samples at 48 kHz after a frame's end\n",
+                latency[0], latency[1]);
 
-    if (!write_outputs(dir, results, minutes)) {
+    if (!write_csv(dir, results, minutes) || !write_plot(dir, results)) {
         std::fprintf(stderr, "ber_bench: cannot write into %s\n", dir.c_str());
         return 1;
     }

@@ -219,6 +219,117 @@ ReceiveCounts count_frames(const std::vector<FrameBits54>& received, const Frame
     return counts;
 }
 
+std::vector<TimedFrame> receive_timed(std::span<const double> signal, modem::Receiver receiver,
+                                      double freq_hz) {
+    auto station = std::make_unique<modem::Station>();
+    station->set_receiver(receiver);
+    station->tuning().tune(freq_hz);
+    DoubleDecimator4 decimator;
+    std::vector<TimedFrame> frames;
+    frames.reserve(signal.size() / modem::block_samples + 8);
+    for (std::size_t j = 0; j + 4 <= signal.size(); j += 4) {
+        if (station->demod_sample(decimator.decimate4(signal.data() + j)) != modem::RxEvent::frame)
+            continue;
+        TimedFrame& f = frames.emplace_back();
+        f.sample = j + 4;
+        const auto& bits = station->rx_voice_bits();
+        std::copy(bits.begin(), bits.begin() + 54, f.bits.begin());
+        const auto& llr = station->rx_llr();
+        std::copy(llr.begin(), llr.begin() + 54, f.llr.begin());
+    }
+    return frames;
+}
+
+double frame_latency(const std::vector<TimedFrame>& clean_frames) {
+    std::vector<double> late;
+    for (const TimedFrame& f : clean_frames) {
+        const auto near = static_cast<std::int64_t>(f.sample / modem::block_samples);
+        for (std::int64_t n = std::max<std::int64_t>(0, near - 30); n <= near; ++n)
+            if (wrong_bits(sent_frame(n), f.bits) == 0) {
+                late.push_back(static_cast<double>(f.sample) -
+                               static_cast<double>((n + 1) * modem::block_samples));
+                break;
+            }
+    }
+    if (late.empty()) return 0.0;
+    std::nth_element(late.begin(), late.begin() + static_cast<std::ptrdiff_t>(late.size() / 2),
+                     late.end());
+    return late[late.size() / 2];
+}
+
+void LlrBins::add(double llr, bool wrong) {
+    const double a = std::abs(llr);
+    const auto k = static_cast<std::size_t>(std::min(a, static_cast<double>(count - 1)));
+    ++bits[k];
+    errors[k] += wrong ? 1 : 0;
+    predicted[k] += 1.0 / (1.0 + std::exp(a));
+}
+
+double FrameCounts::ber() const {
+    return frames_received > 0
+               ? static_cast<double>(bit_errors) / (54.0 * static_cast<double>(frames_received))
+               : 0.0;
+}
+
+double FrameCounts::fer() const {
+    if (frames_sent == 0) return 0.0;
+    return static_cast<double>(frames_in_error + lost()) / static_cast<double>(frames_sent);
+}
+
+namespace {
+
+// The transmitted frame a frame received at `sample` stands for.
+std::int64_t frame_at(std::uint64_t sample, double time_scale, double latency) {
+    const double t = (static_cast<double>(sample) - latency) / time_scale;
+    return static_cast<std::int64_t>(std::floor(t / modem::block_samples + 0.5)) - 1;
+}
+
+}  // namespace
+
+double first_intact_seconds(const std::vector<TimedFrame>& received, double time_scale,
+                            double latency) {
+    for (const TimedFrame& f : received) {
+        const std::int64_t n = frame_at(f.sample, time_scale, latency);
+        if (n >= 0 && wrong_bits(sent_frame(n), f.bits) == 0)
+            return static_cast<double>(f.sample) / 48000.0;
+    }
+    return -1.0;
+}
+
+FrameCounts count_by_time(const std::vector<TimedFrame>& received, const FrameWindow& window,
+                          double time_scale, double latency) {
+    FrameCounts counts;
+    counts.frames_sent = window.last - window.first;
+    // Per transmitted frame of the window: the index of the best received frame and its errors.
+    std::vector<std::int64_t> best(counts.frames_sent, -1);
+    std::vector<int> best_wrong(counts.frames_sent, 55);
+    std::uint64_t landed = 0;
+    for (std::size_t k = 0; k < received.size(); ++k) {
+        const std::int64_t n = frame_at(received[k].sample, time_scale, latency);
+        if (n < static_cast<std::int64_t>(window.first) ||
+            n >= static_cast<std::int64_t>(window.last))
+            continue;
+        ++landed;
+        const auto slot = static_cast<std::size_t>(n - static_cast<std::int64_t>(window.first));
+        const int wrong = wrong_bits(sent_frame(n), received[k].bits);
+        if (wrong < best_wrong[slot]) {
+            best_wrong[slot] = wrong;
+            best[slot] = static_cast<std::int64_t>(k);
+        }
+    }
+    for (std::size_t slot = 0; slot < best.size(); ++slot) {
+        if (best[slot] < 0) continue;
+        ++counts.frames_received;
+        counts.bit_errors += static_cast<std::uint64_t>(best_wrong[slot]);
+        counts.frames_in_error += best_wrong[slot] > 0 ? 1 : 0;
+        const TimedFrame& f = received[static_cast<std::size_t>(best[slot])];
+        const FrameBits54 sent = sent_frame(static_cast<std::int64_t>(window.first + slot));
+        for (std::size_t j = 0; j < 54; ++j) counts.llr.add(f.llr[j], f.bits[j] != sent[j]);
+    }
+    counts.frames_extra = landed - counts.frames_received;
+    return counts;
+}
+
 double DetectorAnalysis::snr() const {
     double s = 0.0;
     double n = 0.0;

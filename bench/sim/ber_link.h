@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/filters.h"
+#include "modem/station.h"
 
 namespace tarpo::bench {
 
@@ -121,6 +122,60 @@ struct DetectorAnalysis {
     // what the receiver should measure if these phase errors acted as Gaussian noise.
     double predicted_ber() const;
 };
+
+// A frame as a receiver delivered it, with the 48 kHz sample index at which it came out.
+struct TimedFrame {
+    std::uint64_t sample = 0;
+    FrameBits54 bits{};
+    std::array<double, 54> llr{};  // the enhanced receiver's; 0 from the design's
+};
+
+// A receiving Station with the given back end, tuned to freq_hz, over `signal`.
+std::vector<TimedFrame> receive_timed(std::span<const double> signal, modem::Receiver receiver,
+                                      double freq_hz = 1500.0);
+
+// How long after a transmitted frame's end the receiver delivers it, in 48 kHz samples: the
+// median over the frames of a clean signal that match a transmitted frame exactly (found
+// within 30 frames of their time). 0 when none matches.
+double frame_latency(const std::vector<TimedFrame>& clean_frames);
+
+// Log-likelihood calibration: the bits of counted frames by |LLR| in bins one unit wide
+// (the last bin takes everything from 11 up), with their errors and the error rate the LLRs
+// predict, 1 / (1 + e^|LLR|), summed.
+struct LlrBins {
+    static constexpr int count = 12;
+    std::array<std::uint64_t, count> bits{};
+    std::array<std::uint64_t, count> errors{};
+    std::array<double, count> predicted{};  // sum over the bin's bits
+    void add(double llr, bool wrong);
+};
+
+// Honest frame-by-frame counting. Transmitted frame n (ending at 48 kHz sample 1920 (n + 1))
+// is expected out of the receiver at that time, scaled by the receiver's clock (time_scale:
+// 1 + ppm 1e-6), plus the latency; each received frame goes to the transmitted frame whose
+// expected time is nearest, and is compared with it bit by bit. A transmitted frame that no
+// received frame lands on is lost; where several land on one (the receiver doubled a frame),
+// the best counts and the others are extra.
+struct FrameCounts {
+    std::uint64_t frames_sent = 0;      // transmitted frames in the window
+    std::uint64_t frames_received = 0;  // of those, with a received frame
+    std::uint64_t frames_extra = 0;     // received frames beyond one per transmitted frame
+    std::uint64_t bit_errors = 0;       // in the received frames, 54 bits each
+    std::uint64_t frames_in_error = 0;  // received frames with any wrong bit
+    LlrBins llr;
+
+    std::uint64_t lost() const { return frames_sent - frames_received; }
+    double ber() const;  // over the received frames' bits
+    // Transmitted frames not delivered intact (lost, or with any wrong bit), of those sent.
+    double fer() const;
+};
+
+FrameCounts count_by_time(const std::vector<TimedFrame>& received, const FrameWindow& window,
+                          double time_scale, double latency);
+
+// The time, s, at which the first frame came out intact at its own time; -1 when none did.
+double first_intact_seconds(const std::vector<TimedFrame>& received, double time_scale,
+                            double latency);
 
 // Runs the analysis over clean + noise (equal lengths, 48000 Hz, 16-bit units), from
 // `skip_seconds` on (the receiver's start).

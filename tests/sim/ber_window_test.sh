@@ -1,8 +1,8 @@
 #!/bin/sh
 # End to end, as a user runs the tools: tarpo-cli tx --test-frames -> tarpo-cli channel at fixed
-# seeds -> tarpo-cli rx --test-frames, the BER of each point required to fall inside a window
-# [low, high]. Above high the modem got worse (a regression); below low the channel or the
-# receiver changed (less noise, a different count) and the window needs a look.
+# seeds -> tarpo-cli rx --receiver design --test-frames, the BER of each point required to fall
+# inside a window [low, high]. Above high the modem got worse (a regression); below low the
+# channel or the receiver changed (less noise, a different count) and the window needs a look.
 #
 #   ber_window_test.sh TARPO_CLI
 #
@@ -32,7 +32,7 @@ point() {
         failed=1
         return
     fi
-    out=$("$cli" rx --test-frames "$dir/rx.wav")
+    out=$("$cli" rx --receiver design --test-frames "$dir/rx.wav")
     bits=$(printf '%s\n' "$out" | sed -n 's/^bits compared: //p')
     errors=$(printf '%s\n' "$out" | sed -n 's/^bit errors: //p')
     # 750 frames were sent; fewer than 720 compared (38 880 bits) means the checker lost

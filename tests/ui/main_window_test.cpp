@@ -32,6 +32,11 @@ namespace {
 
 using testing::FakeEngine;
 
+std::string slurp(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 void write(const std::filesystem::path& file, const std::string& content) {
     std::ofstream(file, std::ios::binary) << content;
 }
@@ -294,7 +299,8 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     EXPECT_EQ(titles, (QStringList{"Settings", "Display", "Sound", "About"}));
     QStringList settings;
     for (QAction* a : bar[0]->menu()->actions()) settings << a->text();
-    EXPECT_EQ(settings, (QStringList{"ComPort", "Callsign", "Transmit a sound file...",
+    EXPECT_EQ(settings, (QStringList{"ComPort", "Callsign", "Enhanced receiver",
+                                     "Transmit a sound file...",
                                      "Record received speech", "", "E&xit"}));
     QMenu* display = bar[1]->menu();
     QStringList display_items;
@@ -351,6 +357,25 @@ TEST_F(Window, OnAirFrequencyAndPttKeys) {
     EXPECT_FALSE(child<QPushButton>("1118")->isChecked());
     QTest::keyClick(window.get(), Qt::Key_Escape);  // already ending: nothing more
     EXPECT_EQ(window->tx_stop_countdown(), 4);
+}
+
+TEST_F(Window, ReceiverChoiceRememberedInItsOwnFile) {
+    // No receiver.txt: the design's receiver, unchecked. Checking asks the worker for the
+    // enhanced receiver and writes the file, which the next start reads.
+    started();
+    auto* item = window->findChild<QAction*>("40141");
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_EQ(engine.state.enhanced_receiver, 0);
+    item->trigger();
+    EXPECT_EQ(engine.state.enhanced_receiver, 1);
+    EXPECT_EQ(slurp(dir() / "receiver.txt"), "enhanced\n");
+    window.reset();
+    engine.state.enhanced_receiver = 0;
+    started();
+    EXPECT_TRUE(window->findChild<QAction*>("40141")->isChecked());
+    EXPECT_EQ(engine.state.enhanced_receiver, 1);
+    window->findChild<QAction*>("40141")->trigger();
+    EXPECT_EQ(slurp(dir() / "receiver.txt"), "design\n");
 }
 
 TEST_F(Window, MetersEveryFifthTick) {

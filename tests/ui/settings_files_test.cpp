@@ -141,6 +141,24 @@ TEST_F(SettingsFiles, CallsignSavedWithoutLineEnd) {
     EXPECT_EQ(callsign_string(make_callsign_text(std::string(300, 'Q'))).size(), 79u);
 }
 
+TEST_F(SettingsFiles, ReceiverChoiceOneWord) {
+    bool enhanced = true;
+    EXPECT_FALSE(load_receiver_choice(dir() / "receiver.txt", enhanced));  // missing
+    EXPECT_TRUE(enhanced);
+    for (const char* junk : {"", "Design", "coherent\n", "\xff\xfe", "designer"}) {
+        write(dir() / "receiver.txt", junk);
+        EXPECT_FALSE(load_receiver_choice(dir() / "receiver.txt", enhanced)) << junk;
+        EXPECT_TRUE(enhanced);
+    }
+    ASSERT_TRUE(save_receiver_choice(dir() / "receiver.txt", false));
+    EXPECT_EQ(slurp(dir() / "receiver.txt"), "design\n");
+    EXPECT_TRUE(load_receiver_choice(dir() / "receiver.txt", enhanced));
+    EXPECT_FALSE(enhanced);
+    write(dir() / "receiver.txt", "  enhanced  \n\n");
+    EXPECT_TRUE(load_receiver_choice(dir() / "receiver.txt", enhanced));
+    EXPECT_TRUE(enhanced);
+}
+
 TEST_F(SettingsFiles, FailedWriteLeavesTheOldFile) {
     write(dir() / "cs.txt", "OLD");
     // A directory where the file should be cannot be replaced by a file.
