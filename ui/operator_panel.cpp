@@ -105,7 +105,9 @@ OperatorPanel::OperatorPanel(MainWindow& window, engine::EngineApi& engine,
     });
     // TX pressed by the operator ends a file the keyer is sending.
     if (tx_button_)
-        connect(tx_button_, &QPushButton::clicked, this, [this] { engine_.keyer_stop(); });
+        connect(tx_button_, &QPushButton::clicked, this, [this] {
+            if (!pressing_) engine_.keyer_stop();
+        });
 }
 
 OperatorPanel::~OperatorPanel() = default;
@@ -274,8 +276,12 @@ bool OperatorPanel::transmit_file(const QString& path, QString& error) {
 }
 
 void OperatorPanel::press_tx(bool on) {
-    if (tx_button_) tx_button_->setChecked(on);
-    window_.command(id_tx);
+    // As the operator would: the button flips and the main window starts or ends the
+    // transmission; our own press does not count as TX stopping the keyer.
+    if (!tx_button_ || tx_button_->isChecked() == on) return;
+    pressing_ = true;
+    tx_button_->click();
+    pressing_ = false;
 }
 
 void OperatorPanel::keyer_step() {

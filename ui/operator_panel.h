@@ -98,6 +98,7 @@ class OperatorPanel : public QObject {
     bool on_air_ = false;
     bool rsid_pending_ = false;
     bool closed_ = false;
+    bool pressing_ = false;  // press_tx is clicking the TX button
     engine::ReceptionTracker tracker_;
     engine::Recorder recorder_;
     std::vector<std::int16_t> speech_;
