@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/wavfile.h"
-#include "codec/quality/quality.h"
+#include "bench/quality/quality.h"
 #include "engine/heard_log.h"
 
 namespace {
@@ -39,10 +39,10 @@ int print_stoi(const char* clean_path, const char* processed_path) {
     }
     // The recording starts with the reception; the other file earlier: find the recording in it.
     const std::size_t most = clean.size() > processed.size() ? clean.size() - processed.size() : 0;
-    const std::size_t delay = tarpo::codec::quality::envelope_delay(processed, clean, most);
-    tarpo::codec::quality::align(processed, clean, delay);
+    const std::size_t delay = tarpo::quality::envelope_delay(processed, clean, most);
+    tarpo::quality::align(processed, clean, delay);
     std::printf("delay %.3f s, %.2f s compared, stoi %.4f\n", delay / 8000.0, clean.size() / 8000.0,
-                tarpo::codec::quality::stoi(clean, processed, 8000.0));
+                tarpo::quality::stoi(clean, processed, 8000.0));
     return 0;
 }
 
