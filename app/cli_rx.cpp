@@ -1,5 +1,6 @@
 // tarpo-cli rx: a modem signal in, decoded speech (or a bit-error count of test frames) out,
 // through the same block pass as the program's receive loop.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +10,8 @@
 
 #include "app/cli_args.h"
 #include "app/cli_verbs.h"
-#include "app/wavfile.h"
+#include "app/output_file.h"
+#include "app/sound_file.h"
 #include "audio/passes.h"
 #include "modem/acquisition.h"
 #include "modem/decisions.h"
@@ -25,42 +27,57 @@ constexpr const char* rx_usage =
     "usage: tarpo-cli rx [--freq HZ] [--squelch 0..15] [--acquire] [--rxid] IN.wav OUT.wav\n"
     "       tarpo-cli rx --test-frames [--freq HZ] [--frames FILE] [--acquire] [--rxid] IN.wav\n";
 
-// Collects what the receive pass hands out: decoded speech with silence where the squelch
-// withheld a frame (so the output keeps the input's timeline), test-frame counts, RSID.
+// Collects what the receive pass hands out: one 40 ms output block per 40 ms input block
+// (the first frame decoded in it, silence where the squelch withheld it or none came), so the
+// output keeps the input's timeline; a surplus frame in a block is dropped and counted. Also
+// test-frame counts, the --frames lines and RSID.
 class FileSink final : public audio::ReceiveSink {
   public:
-    FileSink(bool test_frames, std::FILE* frames_file)
+    FileSink(bool test_frames, OutputFile* frames_file)
         : test_frames_(test_frames), frames_file_(frames_file) {}
 
-    void voice_block(const std::int16_t* block) override {
+    void start_block() {
+        block.fill(0);
+        has_block_ = false;
+    }
+    void voice_block(const std::int16_t* samples) override {
         ++played;
-        if (!test_frames_) speech.insert(speech.end(), block, block + modem::block_samples);
+        take_block(samples);
     }
-    void voice_withheld() override {
-        if (!test_frames_) speech.insert(speech.end(), modem::block_samples, 0);
-    }
+    void voice_withheld() override { take_block(nullptr); }
     void frame_assembled(const modem::Station& station) override {
         ++frames;
         const auto& bits = station.rx_voice_bits();
         if (test_frames_) checker.check_frame(bits.data());
-        if (!frames_file_) return;
-        char line[55];
+        if (!frames_file_ || !frames_error.empty()) return;
+        char line[80];
         for (int j = 0; j < 54; ++j)
             line[j] = static_cast<char>('0' + (bits[static_cast<std::size_t>(j)] & 1));
-        line[54] = '\0';
-        std::fprintf(frames_file_, "%s %d %.4f\n", line, station.last_callsign_dibit(),
-                     station.phase_error());
+        const int n = std::snprintf(line + 54, sizeof line - 54, " %d %.4f\n",
+                                    station.last_callsign_dibit(), station.phase_error());
+        frames_file_->write(line, 54 + static_cast<std::size_t>(n), frames_error);
     }
     void rsid_detected(double, const char* text) override { std::printf("%s\n", text); }
 
-    std::vector<std::int16_t> speech;
+    std::array<std::int16_t, modem::block_samples> block{};
     modem::TestFrameChecker checker;
     std::uint64_t frames = 0;
     std::uint64_t played = 0;
+    std::uint64_t dropped = 0;
+    std::string frames_error;
 
   private:
+    void take_block(const std::int16_t* samples) {
+        if (has_block_) {
+            ++dropped;
+            return;
+        }
+        has_block_ = true;
+        if (samples && !test_frames_) std::copy_n(samples, block.size(), block.begin());
+    }
     bool test_frames_;
-    std::FILE* frames_file_;
+    OutputFile* frames_file_;
+    bool has_block_ = false;
 };
 
 }  // namespace
@@ -112,20 +129,27 @@ int cli_rx(int argc, char** argv) {
                      rx_usage);
         return 2;
     }
-    std::vector<double> input;
-    SoundInfo info;
+    if (!frames_path.empty() && (same_file(frames_path, files[0]) ||
+                                 (files.size() == 2 && same_file(frames_path, files[1])))) {
+        std::fprintf(stderr, "tarpo-cli rx: %s: --frames would overwrite a file of the run\n",
+                     frames_path.c_str());
+        return 2;
+    }
+    SoundReader reader;
     std::string error;
-    if (!read_sound(files[0], 48000, input, info, error)) {
+    if (!reader.open(files[0], 48000, error)) {
         std::fprintf(stderr, "tarpo-cli rx: %s\n", error.c_str());
         return 2;
     }
-    std::FILE* frames_file = nullptr;
-    if (!frames_path.empty()) {
-        frames_file = std::fopen(frames_path.c_str(), "w");
-        if (!frames_file) {
-            std::fprintf(stderr, "tarpo-cli rx: %s: cannot write\n", frames_path.c_str());
-            return 2;
-        }
+    OutputFile frames_file;
+    if (!frames_path.empty() && !frames_file.open(frames_path, error)) {
+        std::fprintf(stderr, "tarpo-cli rx: %s\n", error.c_str());
+        return 2;
+    }
+    WavWriter writer;
+    if (!test_frames && !writer.open(files[1], 48000, error)) {
+        std::fprintf(stderr, "tarpo-cli rx: %s\n", error.c_str());
+        return 1;
     }
 
     auto shared = std::make_unique<SharedState>();
@@ -145,20 +169,38 @@ int cli_rx(int argc, char** argv) {
     shared->sq_level = static_cast<int>(squelch);
     shared->rxid_on = rxid ? 1 : 0;
 
-    FileSink sink(test_frames, frames_file);
+    FileSink sink(test_frames, frames_path.empty() ? nullptr : &frames_file);
+    std::array<double, modem::block_samples> input{};
     std::array<std::int16_t, modem::block_samples> block{};
-    const std::size_t blocks = input.size() / modem::block_samples;
-    for (std::size_t b = 0; b < blocks; ++b) {
-        for (std::size_t i = 0; i < block.size(); ++i)
-            block[i] = to_sample16(input[b * modem::block_samples + i]);
+    for (std::size_t b = 0;; ++b) {
+        const long got = reader.read(input.data(), static_cast<long>(input.size()), error);
+        if (got < 0) {
+            std::fprintf(stderr, "tarpo-cli rx: %s\n", error.c_str());
+            return 2;
+        }
+        if (b == 0 && got == 0) {
+            std::fprintf(stderr, "tarpo-cli rx: %s: the file holds no samples\n", files[0].c_str());
+            return 2;
+        }
+        if (got < static_cast<long>(input.size())) break;  // a last partial block is left out
+        for (std::size_t i = 0; i < block.size(); ++i) block[i] = to_sample16(input[i]);
+        sink.start_block();
         passes.receive_block(block.data(), sink);
+        if (!test_frames && !writer.write(sink.block.data(), sink.block.size(), error)) {
+            std::fprintf(stderr, "tarpo-cli rx: %s\n", error.c_str());
+            return 1;
+        }
         // The display timer, every 150 ms of signal: acquisition is served there. One
         // request after the first second.
         const std::size_t ms = (b + 1) * 40;
         if (acquire && b + 1 == 25) acquisition.request_acquisition();
         if (ms / 150 != b * 40 / 150) acquisition.spectrum_tick();
     }
-    if (frames_file) std::fclose(frames_file);
+    if (!sink.frames_error.empty() || (!frames_path.empty() && !frames_file.commit(error))) {
+        std::fprintf(stderr, "tarpo-cli rx: %s\n",
+                     sink.frames_error.empty() ? error.c_str() : sink.frames_error.c_str());
+        return 1;
+    }
 
     std::array<char, 80> text{};
     const int text_length = station->callsign().callsign_take_text(text.data());
@@ -182,18 +224,16 @@ int cli_rx(int argc, char** argv) {
         std::printf("SNR: %d dB\n", modem::snr_db(phase_error));
         return 0;
     }
-    // The last frames are still inside the filters when the input ends: silence keeps the
-    // output as long as the input.
-    if (sink.speech.size() < blocks * modem::block_samples)
-        sink.speech.resize(blocks * modem::block_samples, 0);
-    if (!write_wav16(files[1], 48000, sink.speech, error)) {
+    if (!writer.finish(error)) {
         std::fprintf(stderr, "tarpo-cli rx: %s\n", error.c_str());
         return 1;
     }
-    std::printf("frames %llu, played %llu, callsign %s, frequency %.2f Hz, SNR %d dB\n",
-                static_cast<unsigned long long>(sink.frames),
-                static_cast<unsigned long long>(sink.played), callsign, shared->tuned_freq.load(),
-                modem::snr_db(phase_error));
+    std::printf(
+        "frames %llu, played %llu, surplus dropped %llu, callsign %s, frequency %.2f Hz, SNR %d "
+        "dB\n",
+        static_cast<unsigned long long>(sink.frames), static_cast<unsigned long long>(sink.played),
+        static_cast<unsigned long long>(sink.dropped), callsign, shared->tuned_freq.load(),
+        modem::snr_db(phase_error));
     return 0;
 }
 

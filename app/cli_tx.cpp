@@ -1,5 +1,6 @@
 // tarpo-cli tx: speech (or test frames) in, modem signal out, through the same block pass as
 // the program's transmit loop: codec_encode_block, frame_load, two modulate_symbol.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -8,7 +9,7 @@
 
 #include "app/cli_args.h"
 #include "app/cli_verbs.h"
-#include "app/wavfile.h"
+#include "app/sound_file.h"
 #include "audio/passes.h"
 #include "modem/acquisition.h"
 #include "modem/numeric.h"
@@ -22,6 +23,11 @@ namespace {
 constexpr const char* tx_usage =
     "usage: tarpo-cli tx [--callsign TEXT] [--freq HZ] [--split] [--alc] [--txid] IN.wav OUT.wav\n"
     "       tarpo-cli tx --test-frames --seconds N [options] OUT.wav\n";
+
+int write_failed(const std::string& error) {
+    std::fprintf(stderr, "tarpo-cli tx: %s\n", error.c_str());
+    return 1;
+}
 
 }  // namespace
 
@@ -81,14 +87,16 @@ int cli_tx(int argc, char** argv) {
     }
     const std::string& out_path = files.back();
 
-    std::vector<double> speech;
-    if (!test_frames) {
-        SoundInfo info;
-        std::string error;
-        if (!read_sound(files[0], 48000, speech, info, error)) {
-            std::fprintf(stderr, "tarpo-cli tx: %s\n", error.c_str());
-            return 2;
-        }
+    SoundReader reader;
+    std::string error;
+    if (!test_frames && !reader.open(files[0], 48000, error)) {
+        std::fprintf(stderr, "tarpo-cli tx: %s\n", error.c_str());
+        return 2;
+    }
+    WavWriter writer;
+    if (!writer.open(out_path, 48000, error)) {
+        std::fprintf(stderr, "tarpo-cli tx: %s\n", error.c_str());
+        return 1;
     }
 
     auto shared = std::make_unique<SharedState>();
@@ -114,33 +122,40 @@ int cli_tx(int argc, char** argv) {
     std::strncpy(text.data(), callsign.c_str(), text.size() - 1);
     station->callsign().callsign_set(text.data());
 
-    const std::size_t blocks =
-        test_frames ? static_cast<std::size_t>(seconds * 25.0 + 0.5)
-                    : (speech.size() + modem::block_samples - 1) / modem::block_samples;
-    std::vector<std::int16_t> samples;
-    samples.reserve((blocks + 40) * modem::block_samples);
     std::array<std::int16_t, modem::block_samples> block{};
     if (txid) {
         passes.start_txid();
         while (passes.next_txid_block(block.data()))
-            samples.insert(samples.end(), block.begin(), block.end());
+            if (!writer.write(block.data(), block.size(), error)) return write_failed(error);
     }
-    for (std::size_t n = 0; n < blocks; ++n) {
-        for (std::size_t i = 0; i < block.size(); ++i) {
-            const std::size_t at = n * modem::block_samples + i;
-            block[i] = at < speech.size() ? to_sample16(speech[at]) : 0;
+    // Speech is taken block by block; the last partial block is filled with silence.
+    const auto test_blocks = static_cast<std::size_t>(seconds * 25.0 + 0.5);
+    std::array<double, modem::block_samples> speech{};
+    std::size_t blocks = 0;
+    for (;; ++blocks) {
+        if (test_frames && blocks == test_blocks) break;
+        if (!test_frames) {
+            const long got = reader.read(speech.data(), static_cast<long>(speech.size()), error);
+            if (got < 0) {
+                std::fprintf(stderr, "tarpo-cli tx: %s\n", error.c_str());
+                return 2;
+            }
+            if (got == 0 && blocks == 0) {
+                std::fprintf(stderr, "tarpo-cli tx: %s: the file holds no samples\n",
+                             files[0].c_str());
+                return 2;
+            }
+            if (got == 0) break;
+            std::fill(speech.begin() + got, speech.end(), 0.0);
         }
+        for (std::size_t i = 0; i < block.size(); ++i) block[i] = to_sample16(speech[i]);
         const std::int16_t* out = passes.transmit_block(block.data(), false);
-        samples.insert(samples.end(), out, out + modem::block_samples);
+        if (!writer.write(out, modem::block_samples, error)) return write_failed(error);
     }
-    std::string error;
-    if (!write_wav16(out_path, 48000, samples, error)) {
-        std::fprintf(stderr, "tarpo-cli tx: %s\n", error.c_str());
-        return 1;
-    }
-    std::printf("wrote %zu frames (%.2f s%s) at %.2f Hz, callsign %s\n", blocks,
-                static_cast<double>(samples.size()) / 48000.0, txid ? " with RSID" : "",
-                split ? 1500.0 : freq, text.data());
+    const double written = static_cast<double>(writer.samples_written()) / 48000.0;
+    if (!writer.finish(error)) return write_failed(error);
+    std::printf("wrote %zu frames (%.2f s%s) at %.2f Hz, callsign %s\n", blocks, written,
+                txid ? " with RSID" : "", split ? 1500.0 : freq, text.data());
     return 0;
 }
 
