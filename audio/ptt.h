@@ -7,6 +7,7 @@
 // crossing. Failures are silent, and no operation ever leaves a line raised except ptt_key.
 #pragma once
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -24,7 +25,8 @@ class PttPort {
             SerialPortDirs dirs = {}, std::string txport_path = "txport.bin");
 
     // The choice stored in txport.bin: its very first character ('0' none, '1' .. '8' a
-    // port; anything else opens no port), NUL when the file is missing or empty.
+    // port; anything else opens no port), NUL when the file is missing, empty
+    // or not a regular file.
     char ptt_port_load() const;
     // Rewrites txport.bin as "<choice> comport\n"; silent when it cannot be written.
     void ptt_port_save(char choice) const;
@@ -51,5 +53,8 @@ class PttPort {
     std::string txport_path_;
     mutable std::mutex mutex_;
 };
+
+// The choice as txport.bin holds it: its very first character, '\0' when the file is empty.
+char read_port_choice(std::FILE* file);
 
 }  // namespace tarpo::audio
