@@ -95,9 +95,13 @@ void AudioWorker::transmit_phase() {
     sound_.sound_select_output(shared_.tx_output_device.load(), true);
     sound_.sound_select_input(shared_.voice_input_device.load(), false);
     pause(100);
-    if (shared_.tx_active.load() && !ptt_.ptt_loop_set(true)) ptt_.ptt_key();
-    // The burst goes out whenever TXID is on, also on the way to shutdown (unkeyed then).
-    if (shared_.txid_on.load()) {
+    const bool keyed = shared_.tx_active.load() != 0;
+    if (keyed && !ptt_.ptt_loop_set(true)) ptt_.ptt_key();
+    // The burst announces a transmission, so it goes out only at the start of one, keyed.
+    // The pass through here on the way to shutdown (or after a TX press too short to key)
+    // sends nothing: an unkeyed burst would reach a radio on VOX cut short by the owner's
+    // one-second wait, and a receiver would retune to a transmission that never comes.
+    if (keyed && shared_.txid_on.load()) {
         passes_.start_txid();
         while (passes_.next_txid_block(output_.data())) {
             sound_.sound_write_block(output_.data());  // waits for a free buffer: paces
