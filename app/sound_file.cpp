@@ -9,6 +9,7 @@ namespace tarpo::app {
 namespace {
 
 constexpr std::size_t piece_samples = 16384;  // of the file, all channels together
+constexpr double max_level = 4.0;             // full scale 1: 12 dB above it
 
 std::string describe_format(int format) {
     SF_FORMAT_INFO major{};
@@ -119,7 +120,9 @@ bool SoundReader::read_source(std::string& error) {
             error = name_ + ": the sample at " + at + " is not a finite number";
             return false;
         }
-        source_[i] = static_cast<float>(v);
+        // Far beyond full scale means nothing more than clipped; limited here, so that a float
+        // file's 1e300 stays a finite number through the float resampler.
+        source_[i] = static_cast<float>(std::clamp(v, -max_level, max_level));
     }
     frames_read_ += static_cast<std::int64_t>(source_length_);
     if (frames_read_ > frame_limit_) {

@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,9 +26,16 @@ struct Result {
     std::string out;  // standard output and standard error together
 };
 
+// The tool under test; TARPO_CLI_UNDER_TEST may name another build of it (an older one, to see
+// these tests fail against the faults they guard).
+inline std::string cli() {
+    const char* other = std::getenv("TARPO_CLI_UNDER_TEST");
+    return other ? other : TARPO_CLI;
+}
+
 inline Result run(const std::string& args) {
     Result r;
-    const std::string command = std::string(TARPO_CLI) + " " + args + " 2>&1";
+    const std::string command = cli() + " " + args + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return r;
     char buffer[512];
@@ -49,17 +58,17 @@ inline void put16(std::string& s, std::uint16_t v) {
     s += static_cast<char>(v >> 8);
 }
 
-// A mono WAV file's bytes: 16-bit PCM, or 32-bit float when `as_float`. data_size overrides
-// the data chunk's size field (a header that lies).
+// A mono WAV file's bytes: 16-bit PCM, or IEEE float of `float_bytes` (4 or 8). data_size
+// overrides the data chunk's size field (a header that lies).
 inline std::string wav_bytes(std::uint32_t rate, const std::vector<double>& samples,
-                             bool as_float = false, std::int64_t data_size = -1) {
-    const std::uint32_t width = as_float ? 4 : 2;
+                             int float_bytes = 0, std::int64_t data_size = -1) {
+    const std::uint32_t width = float_bytes ? static_cast<std::uint32_t>(float_bytes) : 2;
     const auto bytes = static_cast<std::uint32_t>(samples.size() * width);
     std::string s = "RIFF";
     put32(s, 36 + bytes);
     s += "WAVEfmt ";
     put32(s, 16);
-    put16(s, as_float ? 3 : 1);
+    put16(s, float_bytes ? 3 : 1);
     put16(s, 1);
     put32(s, rate);
     put32(s, rate * width);
@@ -68,7 +77,12 @@ inline std::string wav_bytes(std::uint32_t rate, const std::vector<double>& samp
     s += "data";
     put32(s, data_size >= 0 ? static_cast<std::uint32_t>(data_size) : bytes);
     for (double v : samples) {
-        if (as_float) {
+        if (float_bytes == 8) {
+            std::uint64_t u;
+            std::memcpy(&u, &v, 8);
+            put32(s, static_cast<std::uint32_t>(u));
+            put32(s, static_cast<std::uint32_t>(u >> 32));
+        } else if (float_bytes == 4) {
             const float f = static_cast<float>(v);
             std::uint32_t u;
             std::memcpy(&u, &f, 4);

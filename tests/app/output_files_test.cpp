@@ -55,8 +55,8 @@ TEST_F(Outputs, FifosDevicesAndLinksKeepTheirKind) {
 TEST_F(Outputs, StandardOutputCarriesTheSoundAndNothingElse) {
     // Into a file (whose header gets its sizes) and into a pipe (the sizes of a stream).
     for (const char* to : {" > ", " | cat > "}) {
-        const std::string command = std::string(TARPO_CLI) + " codec " + path("in.wav") + " - 2> " +
-                                    path("err.txt") + to + path("s.wav");
+        const std::string command =
+            cli() + " codec " + path("in.wav") + " - 2> " + path("err.txt") + to + path("s.wav");
         ASSERT_EQ(std::system(command.c_str()), 0);
         EXPECT_NE(read_all(path("err.txt")).find("through the codec"), std::string::npos);
         const std::string wav = read_all(path("s.wav"));
@@ -101,8 +101,9 @@ TEST_F(Outputs, AnInterruptedRunLeavesNothingBehind) {
         const pid_t child = fork();
         if (child == 0) {
             const std::string out = path("long.wav");
-            execl(TARPO_CLI, TARPO_CLI, "tx", "--test-frames", "--seconds", "3600", out.c_str(),
-                  static_cast<char*>(nullptr));
+            const std::string tool = cli();
+            execl(tool.c_str(), tool.c_str(), "tx", "--test-frames", "--seconds", "3600",
+                  out.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         // Wait until the temporary is there, then interrupt.
