@@ -28,7 +28,8 @@ std::string read_all(const std::string& p) {
 
 TEST_F(Outputs, FifosDevicesAndLinksKeepTheirKind) {
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
-    FILE* reader = popen(("cat " + path("fifo") + " > " + path("copy.wav")).c_str(), "r");
+    FILE* reader =
+        popen(("timeout 20 cat " + path("fifo") + " > " + path("copy.wav")).c_str(), "r");
     Result r = run("rx " + path("in.wav") + " " + path("fifo"));
     pclose(reader);
     EXPECT_EQ(r.status, 0) << r.out;
@@ -106,11 +107,15 @@ TEST_F(Outputs, AnInterruptedRunLeavesNothingBehind) {
                   out.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
-        // Wait until the temporary is there, then interrupt.
-        for (int i = 0; i < 200 && names().size() < 2; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // Wait until the temporary is there (at once where the output is written as the
+        // signal is made, at the end where it is made in memory first), then interrupt.
+        bool seen = false;
+        for (int i = 0; i < 60000 && !seen; ++i) {
+            seen = names().size() > 1;
+            if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
         ::kill(child, signal_number);
+        EXPECT_TRUE(seen);
         int status = 0;
         ::waitpid(child, &status, 0);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number);
