@@ -12,12 +12,14 @@
 #include "app/cli_verbs.h"
 #include "app/output_file.h"
 #include "app/sound_file.h"
-#include "audio/passes.h"
+#include "engine/display_feed.h"
+#include "engine/passes.h"
+#include "engine/ready_station.h"
 #include "modem/acquisition.h"
 #include "modem/decisions.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 #include "modem/station.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 
 namespace tarpo::app {
 
@@ -31,7 +33,7 @@ constexpr const char* rx_usage =
 // (the first frame decoded in it, silence where the squelch withheld it or none came), so the
 // output keeps the input's timeline; a surplus frame in a block is dropped and counted. Also
 // test-frame counts, the --frames lines and RSID.
-class FileSink final : public audio::ReceiveSink {
+class FileSink final : public engine::ReceiveSink {
   public:
     FileSink(bool test_frames, OutputFile* frames_file)
         : test_frames_(test_frames), frames_file_(frames_file) {}
@@ -60,7 +62,7 @@ class FileSink final : public audio::ReceiveSink {
     void rsid_detected(double, const char* text) override { std::printf("%s\n", text); }
 
     std::array<std::int16_t, modem::block_samples> block{};
-    modem::TestFrameChecker checker;
+    voice::TestFrameChecker checker;
     std::uint64_t frames = 0;
     std::uint64_t played = 0;
     std::uint64_t dropped = 0;
@@ -152,22 +154,10 @@ int cli_rx(int argc, char** argv) {
         return 1;
     }
 
-    auto shared = std::make_unique<SharedState>();
-    auto station = std::make_unique<modem::Station>(*shared);
-    voice::LinkedCodec codec;
-    voice::CodecAdapter adapter(codec);
-    modem::SpectrumAnalyser spectrum;
-    modem::Acquisition acquisition(*shared);
-    const audio::RsidApi rsid = audio::linked_rsid();
-    adapter.codec_init();
-    spectrum.spectrum_init();
-    station->modem_init();
-    rsid.init_rsid();
-    audio::Passes passes(*shared, *station, adapter, spectrum, rsid);
-    shared->tuned_freq = freq;
-    station->set_tuning(freq);
-    shared->sq_level = static_cast<int>(squelch);
-    shared->rxid_on = rxid ? 1 : 0;
+    auto ready = engine::make_station(engine::Voice::speech, freq);
+    engine::DisplayFeed display;
+    ready->controls.sq_level = static_cast<int>(squelch);
+    ready->controls.rxid_on = rxid ? 1 : 0;
 
     FileSink sink(test_frames, frames_path.empty() ? nullptr : &frames_file);
     std::array<double, modem::block_samples> input{};
@@ -179,13 +169,14 @@ int cli_rx(int argc, char** argv) {
             return 2;
         }
         if (b == 0 && got == 0) {
-            std::fprintf(stderr, "tarpo-cli rx: %s: the file holds no samples\n", files[0].c_str());
+            std::fprintf(stderr, "tarpo-cli rx: %s: the file holds no samples\n",
+                         files[0].c_str());
             return 2;
         }
         if (got < static_cast<long>(input.size())) break;  // a last partial block is left out
         for (std::size_t i = 0; i < block.size(); ++i) block[i] = to_sample16(input[i]);
         sink.start_block();
-        passes.receive_block(block.data(), sink);
+        ready->passes.receive_block(block.data(), sink);
         if (!test_frames && !writer.write(sink.block.data(), sink.block.size(), error)) {
             std::fprintf(stderr, "tarpo-cli rx: %s\n", error.c_str());
             return 1;
@@ -193,8 +184,8 @@ int cli_rx(int argc, char** argv) {
         // The display timer, every 150 ms of signal: acquisition is served there. One
         // request after the first second.
         const std::size_t ms = (b + 1) * 40;
-        if (acquire && b + 1 == 25) acquisition.request_acquisition();
-        if (ms / 150 != b * 40 / 150) acquisition.spectrum_tick();
+        if (acquire && b + 1 == 25) display.request_acquisition();
+        if (ms / 150 != b * 40 / 150) display.tick(ready->controls, ready->monitor);
     }
     if (!sink.frames_error.empty() || (!frames_path.empty() && !frames_file.commit(error))) {
         std::fprintf(stderr, "tarpo-cli rx: %s\n",
@@ -203,9 +194,10 @@ int cli_rx(int argc, char** argv) {
     }
 
     std::array<char, 80> text{};
-    const int text_length = station->callsign().callsign_take_text(text.data());
+    const int text_length = ready->station.callsign().callsign_take_text(text.data());
     const char* callsign = text_length > 0 ? text.data() : "";
-    const double phase_error = shared->phase_error.load();
+    const double phase_error = ready->station.phase_error();
+    const double final_freq = ready->station.tuning().frequency();
     if (test_frames) {
         const auto& c = sink.checker;
         const double ber = c.bits_compared() > 0 ? static_cast<double>(c.bit_errors()) /
@@ -219,7 +211,7 @@ int cli_rx(int argc, char** argv) {
         else
             std::printf("BER: n/a (no frame aligned)\n");
         std::printf("callsign: %s\n", callsign);
-        std::printf("frequency: %.2f Hz\n", shared->tuned_freq.load());
+        std::printf("frequency: %.2f Hz\n", final_freq);
         std::printf("phase_error: %.4f\n", phase_error);
         std::printf("SNR: %d dB\n", modem::snr_db(phase_error));
         return 0;
@@ -232,7 +224,7 @@ int cli_rx(int argc, char** argv) {
         "frames %llu, played %llu, surplus dropped %llu, callsign %s, frequency %.2f Hz, SNR %d "
         "dB\n",
         static_cast<unsigned long long>(sink.frames), static_cast<unsigned long long>(sink.played),
-        static_cast<unsigned long long>(sink.dropped), callsign, shared->tuned_freq.load(),
+        static_cast<unsigned long long>(sink.dropped), callsign, final_freq,
         modem::snr_db(phase_error));
     return 0;
 }

@@ -1,10 +1,10 @@
 // TARPO: digital voice over an SSB voice channel. The engine does the signal processing on its
 // worker thread; the user interface drives it from the main window.
-#include "audio/engine.h"
-#include "audio/serial_lines.h"
+#include "engine/engine.h"
+#include "ptt/serial_lines.h"
 #include "ui/program.h"
 
 int main(int argc, char** argv) {
-    tarpo::audio::Engine engine;
-    return tarpo::ui::run_program(argc, argv, engine, tarpo::audio::ptt_signal_unkey);
+    tarpo::engine::Engine engine;
+    return tarpo::ui::run_program(argc, argv, engine, tarpo::ptt::ptt_signal_unkey);
 }

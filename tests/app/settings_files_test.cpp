@@ -8,11 +8,11 @@
 #include <functional>
 #include <thread>
 
-#include "audio/loop_library.h"
-#include "audio/ptt.h"
-#include "audio/serial_fake.h"
 #include "hostile.h"
 #include "loop/loop_config.h"
+#include "ptt/ptt.h"
+#include "sound/loop_library.h"
+#include "tests/support/serial_fake.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ bool passes_in_time(const std::function<bool()>& check) {
     return false;
 }
 
-struct NotLoop : tarpo::audio::LoopOutputQuery {
+struct NotLoop : tarpo::sound::LoopOutputQuery {
     bool output_is_loop() const override { return false; }
 };
 
@@ -51,10 +51,10 @@ TEST_F(Dir, SettingsFilesThatAreFifosCountAsMissing) {
                tarpo::ui::callsign_string(text) == "DL1ABC";
     }));
     EXPECT_TRUE(passes_in_time([&] {
-        tarpo::audio::LoopLibrary loop;
+        tarpo::sound::LoopLibrary loop;
         NotLoop output;
-        tarpo::audio::FakeSerialLines lines;
-        tarpo::audio::PttPort ptt(loop, output, lines, {}, path("txport.bin"));
+        tarpo::ptt::FakeSerialLines lines;
+        tarpo::ptt::PttPort ptt(loop, output, lines, {}, path("txport.bin"));
         ptt.ptt_port_save('3');  // not written into the FIFO either
         return ptt.ptt_port_load() == '\0';
     }));

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "voice/callsign.h"
+#include "modem/callsign.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     tarpo::voice::CallsignChannel receiver;

@@ -1,0 +1,93 @@
+#include "ptt/ptt.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <utility>
+
+#include "external/settings_file.h"
+
+namespace tarpo::ptt {
+
+PttPort::PttPort(sound::LoopLibrary& loop, const sound::LoopOutputQuery& output, SerialLines& lines,
+                 SerialPortDirs dirs, std::string txport_path)
+    : loop_(loop),
+      output_(output),
+      lines_(lines),
+      dirs_(std::move(dirs)),
+      txport_path_(std::move(txport_path)) {}
+
+char read_port_choice(std::FILE* file) {
+    char choice = '\0';
+    // The word after the choice is read and ignored; 99 characters at most, so that a long
+    // word cannot overrun the scratch buffer.
+    char scratch[100];
+    if (std::fscanf(file, "%c %99s", &choice, scratch) < 1) choice = '\0';
+    return choice;
+}
+
+char PttPort::ptt_port_load() const {
+    const int fd = open_settings_file(txport_path_.c_str());
+    if (fd < 0) return '\0';
+    std::FILE* file = ::fdopen(fd, "r");
+    if (!file) {
+        ::close(fd);
+        return '\0';
+    }
+    const char choice = read_port_choice(file);
+    std::fclose(file);
+    return choice;
+}
+
+void PttPort::ptt_port_save(char choice) const {
+    // Something that is not a regular file (a FIFO would block the open) is left alone.
+    struct stat st {};
+    if (::stat(txport_path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return;
+    std::FILE* file = std::fopen(txport_path_.c_str(), "w");
+    if (!file) return;
+    std::fprintf(file, "%c comport\n", choice);
+    std::fclose(file);
+}
+
+void PttPort::ptt_port_open(char choice) {
+    std::lock_guard lock(mutex_);
+    if (lines_.is_open()) {
+        lines_.clear();
+        lines_.close();
+    }
+    const std::string device = com_port_device(choice, dirs_);
+    if (device.empty() || !lines_.open(device)) return;
+    lines_.clear();
+    lines_.configure();
+    // Drivers differ in what a settings change does to the lines (leaving speed B0 raises
+    // them): clear once more.
+    lines_.clear();
+}
+
+void PttPort::ptt_key() {
+    std::lock_guard lock(mutex_);
+    if (!lines_.is_open()) return;
+    lines_.set_line(SerialLine::rts, true);
+    lines_.set_line(SerialLine::dtr, true);
+}
+
+void PttPort::ptt_unkey() {
+    std::lock_guard lock(mutex_);
+    if (!lines_.is_open()) return;
+    lines_.set_line(SerialLine::rts, false);
+    lines_.set_line(SerialLine::dtr, false);
+}
+
+bool PttPort::ptt_loop_set(bool on) {
+    if (!loop_.present() || !output_.output_is_loop()) return false;
+    loop_.set_ptt(on ? 1 : 0);
+    return true;
+}
+
+bool PttPort::port_open() const {
+    std::lock_guard lock(mutex_);
+    return lines_.is_open();
+}
+
+}  // namespace tarpo::ptt
