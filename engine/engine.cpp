@@ -9,16 +9,16 @@
 namespace tarpo::engine {
 
 Engine::Engine()
-    : Engine(std::make_unique<sound::PortAudioBackend>(), std::make_unique<ptt::TtySerialLines>(), nullptr,
-             nullptr, {}, {}) {}
+    : Engine(std::make_unique<sound::PortAudioBackend>(), std::make_unique<ptt::TtySerialLines>(),
+             nullptr, nullptr, {}, {}) {}
 
 Engine::Engine(sound::SoundBackend& backend, ptt::SerialLines& lines, AudioWorker::Sleep sleep,
                ptt::SerialPortDirs dirs)
     : Engine(nullptr, nullptr, &backend, &lines, std::move(sleep), std::move(dirs)) {}
 
 Engine::Engine(std::unique_ptr<sound::SoundBackend> owned_backend,
-               std::unique_ptr<ptt::SerialLines> owned_lines, sound::SoundBackend* backend, ptt::SerialLines* lines,
-               AudioWorker::Sleep sleep, ptt::SerialPortDirs dirs)
+               std::unique_ptr<ptt::SerialLines> owned_lines, sound::SoundBackend* backend,
+               ptt::SerialLines* lines, AudioWorker::Sleep sleep, ptt::SerialPortDirs dirs)
     : owned_backend_(std::move(owned_backend)),
       owned_lines_(std::move(owned_lines)),
       backend_(backend ? *backend : *owned_backend_),
@@ -46,9 +46,8 @@ std::string Engine::ptt_port_device(int n) {
 
 void Engine::start_worker(WorkerNotifier& notifier) {
     if (worker_) return;
-    worker_ =
-        std::make_unique<AudioWorker>(ready_->controls, sound_, ptt_, ready_->passes, notifier,
-                                            &alert_, sleep_);
+    worker_ = std::make_unique<AudioWorker>(ready_->controls, sound_, ptt_, ready_->passes,
+                                            notifier, &alert_, sleep_);
     worker_->start();
 }
 

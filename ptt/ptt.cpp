@@ -27,7 +27,7 @@ char read_port_choice(std::FILE* file) {
     return choice;
 }
 
-char PttPort::ptt_port_load() const {
+char PttPort::load_choice() const {
     const int fd = open_settings_file(txport_path_.c_str());
     if (fd < 0) return '\0';
     std::FILE* file = ::fdopen(fd, "r");
@@ -40,7 +40,7 @@ char PttPort::ptt_port_load() const {
     return choice;
 }
 
-void PttPort::ptt_port_save(char choice) const {
+void PttPort::save_choice(char choice) const {
     // Something that is not a regular file (a FIFO would block the open) is left alone.
     struct stat st {};
     if (::stat(txport_path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return;
@@ -50,7 +50,7 @@ void PttPort::ptt_port_save(char choice) const {
     std::fclose(file);
 }
 
-void PttPort::ptt_port_open(char choice) {
+void PttPort::open_port(char choice) {
     std::lock_guard lock(mutex_);
     if (lines_.is_open()) {
         lines_.clear();
@@ -65,21 +65,21 @@ void PttPort::ptt_port_open(char choice) {
     lines_.clear();
 }
 
-void PttPort::ptt_key() {
+void PttPort::key() {
     std::lock_guard lock(mutex_);
     if (!lines_.is_open()) return;
     lines_.set_line(SerialLine::rts, true);
     lines_.set_line(SerialLine::dtr, true);
 }
 
-void PttPort::ptt_unkey() {
+void PttPort::unkey() {
     std::lock_guard lock(mutex_);
     if (!lines_.is_open()) return;
     lines_.set_line(SerialLine::rts, false);
     lines_.set_line(SerialLine::dtr, false);
 }
 
-bool PttPort::ptt_loop_set(bool on) {
+bool PttPort::set_loop_ptt(bool on) {
     if (!loop_.present() || !output_.output_is_loop()) return false;
     loop_.set_ptt(on ? 1 : 0);
     return true;

@@ -55,8 +55,8 @@ TEST_F(Dir, SettingsFilesThatAreFifosCountAsMissing) {
         NotLoop output;
         tarpo::ptt::FakeSerialLines lines;
         tarpo::ptt::PttPort ptt(loop, output, lines, {}, path("txport.bin"));
-        ptt.ptt_port_save('3');  // not written into the FIFO either
-        return ptt.ptt_port_load() == '\0';
+        ptt.save_choice('3');  // not written into the FIFO either
+        return ptt.load_choice() == '\0';
     }));
     EXPECT_TRUE(passes_in_time([&] {
         return tarpo::loop::loop_config_load(path("loop.txt").c_str()) == tarpo::loop::LoopConfig{};

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     engine::Controls& controls = ready->controls;
     sound::FakeSoundBackend cards(48000, sound::FakeSoundBackend::Clock::external);
     sound::LoopLibrary loop;
-    if (!loop.loop_load(argv[1])) {
+    if (!loop.load(argv[1])) {
         std::fprintf(stderr, "cannot load %s\n", argv[1]);
         return 2;
     }
@@ -91,13 +91,13 @@ int main(int argc, char** argv) {
     ptt::FakeSerialLines lines;
     ptt::PttPort ptt(loop, sound, lines);
     Quiet quiet;
-    sound.sound_init(48000);
-    controls.rx_input_device = sound.sound_input_count() - 1;
-    controls.tx_output_device = sound.sound_output_count() - 1;
+    sound.init(48000);
+    controls.rx_input_device = sound.input_count() - 1;
+    controls.tx_output_device = sound.output_count() - 1;
     controls.sq_level = 15;  // every frame reaches the checker
     if (transmit) {
         char text[81] = "DL1ABC";
-        ready->station.callsign().callsign_set(text);
+        ready->station.callsign().set_text(text);
         controls.rx_active = 0;
         controls.tx_active = 1;
     }

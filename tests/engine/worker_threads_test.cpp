@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/worker.h"
 #include "tests/support/serial_fake.h"
 #include "tests/support/sound_fake.h"
-#include "engine/worker.h"
 
 namespace {
 
@@ -196,11 +196,24 @@ TEST_F(Worker, TxidBurstGoesOutKeyedAtTheStartOfATransmissionAndNeverAtShutdown)
     start();
     std::this_thread::sleep_for(300ms);
     auto before = fake.played().size();
-    transmit_for(2500ms);  // the burst lasts 1.4 s at the card's pace
-    std::this_thread::sleep_for(300ms);
+    // Transmit until the burst (1.4 s at the card's pace) has been heard: the card's clock,
+    // not the wall clock, on a busy machine.
+    auto& c = engine->controls();
+    c.rx_active = 0;
+    c.tx_active = 1;
+    for (int i = 0; i < 100 && loud_samples(fake.played(), before) <= 24000; ++i)
+        std::this_thread::sleep_for(100ms);
+    c.tx_active = 0;
+    c.rx_active = 1;
     EXPECT_GT(loud_samples(fake.played(), before), 24000);
     auto changes = line_changes();
     EXPECT_EQ(std::count(changes.begin(), changes.end(), "rts 1"), 1);
+    // What was queued plays out: wait for a quarter second of quiet output.
+    for (int i = 0; i < 100; ++i) {
+        const auto played = fake.played();
+        if (played.size() > 12000 && loud_samples(played, played.size() - 12000) == 0) break;
+        std::this_thread::sleep_for(100ms);
+    }
 
     // Shutdown within the window's one-second wait, silent and unkeyed.
     before = fake.played().size();
