@@ -1,5 +1,6 @@
 // tarpo-cli rx: a modem signal in, decoded speech (or a bit-error count of test frames) out,
 // through the same block pass as the program's receive loop.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +10,8 @@
 
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
-#include "app/wavfile.h"
+#include "app/output_file.h"
+#include "app/sound_file.h"
 #include "dsp/numeric.h"
 #include "engine/display_feed.h"
 #include "engine/passes.h"
@@ -86,42 +88,57 @@ struct RxSummary {
     double freq = 0.0;
 };
 
-// Collects what the receive pass hands out: decoded speech with silence where the squelch
-// withheld a frame (so the output keeps the input's timeline), test-frame counts, RSID.
+// Collects what the receive pass hands out: one 40 ms output block per 40 ms input block
+// (the first frame decoded in it, silence where the squelch withheld it or none came), so the
+// output keeps the input's timeline; a surplus frame in a block is dropped and counted. Also
+// test-frame counts, the --frames lines and RSID.
 class FileSink final : public engine::ReceiveSink {
   public:
-    FileSink(bool test_frames, std::FILE* frames_file)
+    FileSink(bool test_frames, OutputFile* frames_file)
         : test_frames_(test_frames), frames_file_(frames_file) {}
 
-    void voice_block(const std::int16_t* block) override {
+    void start_block() {
+        block.fill(0);
+        has_block_ = false;
+    }
+    void voice_block(const std::int16_t* samples) override {
         ++played;
-        if (!test_frames_) speech.insert(speech.end(), block, block + modem::block_samples);
+        take_block(samples);
     }
-    void voice_withheld() override {
-        if (!test_frames_) speech.insert(speech.end(), modem::block_samples, 0);
-    }
+    void voice_withheld() override { take_block(nullptr); }
     void frame_assembled(const modem::Station& station) override {
         ++frames;
         const auto& bits = station.rx_voice_bits();
         if (test_frames_) checker.check_frame(bits.data());
-        if (!frames_file_) return;
-        char line[55];
+        if (!frames_file_ || !frames_error.empty()) return;
+        char line[80];
         for (int j = 0; j < 54; ++j)
             line[j] = static_cast<char>('0' + (bits[static_cast<std::size_t>(j)] & 1));
-        line[54] = '\0';
-        std::fprintf(frames_file_, "%s %d %.4f\n", line, station.last_callsign_dibit(),
-                     station.phase_error());
+        const int n = std::snprintf(line + 54, sizeof line - 54, " %d %.4f\n",
+                                    station.last_callsign_dibit(), station.phase_error());
+        frames_file_->write(line, 54 + static_cast<std::size_t>(n), frames_error);
     }
     void rsid_detected(double, const char* text) override { std::printf("%s\n", text); }
 
-    std::vector<std::int16_t> speech;
+    std::array<std::int16_t, modem::block_samples> block{};
     voice::TestFrameChecker checker;
     std::uint64_t frames = 0;
     std::uint64_t played = 0;
+    std::uint64_t dropped = 0;
+    std::string frames_error;
 
   private:
+    void take_block(const std::int16_t* samples) {
+        if (has_block_) {
+            ++dropped;
+            return;
+        }
+        has_block_ = true;
+        if (samples && !test_frames_) std::copy_n(samples, block.size(), block.begin());
+    }
     bool test_frames_;
-    std::FILE* frames_file_;
+    OutputFile* frames_file_;
+    bool has_block_ = false;
 };
 
 // A ready station set from the command line, receiving, with the display timer's side.
@@ -134,18 +151,27 @@ class Receiver {
         ready_->controls.enhanced_receiver = s.enhanced ? 1 : 0;
     }
 
-    // Every whole block of the input through the receive pass.
-    void demodulate(const std::vector<double>& input, bool acquire, FileSink& sink) {
+    // The input block by block through the receive pass, one output block per input block
+    // into the writer (none with test frames); a last partial block is left out. The exit
+    // status after a reported problem, or 0.
+    int demodulate(const RxSettings& s, SoundReader& reader, FileSink& sink, WavWriter& writer) {
+        std::array<double, modem::block_samples> input{};
         std::array<std::int16_t, modem::block_samples> block{};
-        const std::size_t blocks = input.size() / modem::block_samples;
-        for (std::size_t b = 0; b < blocks; ++b) {
-            for (std::size_t i = 0; i < block.size(); ++i)
-                block[i] = to_sample16(input[b * modem::block_samples + i]);
+        std::string error;
+        for (std::size_t b = 0;; ++b) {
+            const long got = reader.read(input.data(), static_cast<long>(input.size()), error);
+            if (got < 0) return problem(error, 2);
+            if (b == 0 && got == 0) return problem(s.in_path + ": the file holds no samples", 2);
+            if (got < static_cast<long>(input.size())) return 0;
+            for (std::size_t i = 0; i < block.size(); ++i) block[i] = to_sample16(input[i]);
+            sink.start_block();
             ready_->passes.receive_block(block.data(), sink);
+            if (!s.test_frames && !writer.write(sink.block.data(), sink.block.size(), error))
+                return problem(error, 1);
             // The display timer, every 150 ms of signal: acquisition is served there. One
             // request after the first second.
             const std::size_t ms = (b + 1) * 40;
-            if (acquire && b + 1 == 25) display_.request_acquisition();
+            if (s.acquire && b + 1 == 25) display_.request_acquisition();
             if (ms / 150 != b * 40 / 150) display_.tick(ready_->controls, ready_->monitor);
         }
     }
@@ -161,6 +187,11 @@ class Receiver {
     }
 
   private:
+    static int problem(const std::string& message, int status) {
+        report_problem(rx_verb, message);
+        return status;
+    }
+
     std::unique_ptr<engine::ReadyStation> ready_;
     engine::DisplayFeed display_;
 };
@@ -183,32 +214,42 @@ void report_test_frames(const FileSink& sink, const RxSummary& r) {
     std::printf("SNR: %d dB\n", modem::snr_db(r.phase_error));
 }
 
-// Writes the decoded speech, as long as the input, and reports; returns the exit status.
-int write_speech(const RxSettings& s, FileSink& sink, std::size_t input_length,
-                 const RxSummary& r) {
-    // The last frames are still inside the filters when the input ends: silence keeps the
-    // output as long as the input.
-    const std::size_t length = input_length / modem::block_samples * modem::block_samples;
-    if (sink.speech.size() < length) sink.speech.resize(length, 0);
+// Completes the decoded speech file and reports; returns the exit status.
+int finish_speech(WavWriter& writer, const FileSink& sink, const RxSummary& r) {
     std::string error;
-    if (!write_wav16(s.out_path, 48000, sink.speech, error)) {
+    if (!writer.finish(error)) {
         report_problem(rx_verb, error);
         return 1;
     }
-    std::printf("frames %llu, played %llu, callsign %s, frequency %.2f Hz, SNR %d dB\n",
-                static_cast<unsigned long long>(sink.frames),
-                static_cast<unsigned long long>(sink.played), r.callsign.data(), r.freq,
-                modem::snr_db(r.phase_error));
+    std::printf(
+        "frames %llu, played %llu, surplus dropped %llu, callsign %s, frequency %.2f Hz, SNR %d "
+        "dB\n",
+        static_cast<unsigned long long>(sink.frames), static_cast<unsigned long long>(sink.played),
+        static_cast<unsigned long long>(sink.dropped), r.callsign.data(), r.freq,
+        modem::snr_db(r.phase_error));
     return 0;
 }
 
-// The frames file, when asked for; false after reporting that it cannot be written.
-bool open_frames_file(const RxSettings& s, std::FILE*& file) {
-    file = nullptr;
-    if (s.frames_path.empty()) return true;
-    file = std::fopen(s.frames_path.c_str(), "w");
-    if (!file) report_problem(rx_verb, s.frames_path + ": cannot write");
-    return file != nullptr;
+// Opens the input, the frames file (when asked for; never one of the run's own files) and the
+// speech output; the exit status after a reported problem, or 0.
+int open_files(const RxSettings& s, SoundReader& reader, OutputFile& frames_file,
+               WavWriter& writer) {
+    std::string error;
+    if (!s.frames_path.empty() &&
+        (same_file(s.frames_path, s.in_path) ||
+         (!s.out_path.empty() && same_file(s.frames_path, s.out_path)))) {
+        report_problem(rx_verb, s.frames_path + ": --frames would overwrite a file of the run");
+        return 2;
+    }
+    int status = 0;
+    if (!reader.open(s.in_path, 48000, error))
+        status = 2;
+    else if (!s.frames_path.empty() && !frames_file.open(s.frames_path, error))
+        status = 2;
+    else if (!s.test_frames && !writer.open(s.out_path, 48000, error))
+        status = 1;
+    if (status != 0) report_problem(rx_verb, error);
+    return status;
 }
 
 }  // namespace
@@ -220,22 +261,21 @@ int cli_rx(int argc, char** argv) {
     if (const auto status = parse_options(rx_verb, argc, argv, options)) return *status;
     RxSettings s;
     if (!read_settings(options, s)) return 2;
-    std::vector<double> input;
-    SoundInfo info;
-    std::string error;
-    if (!read_sound(s.in_path, 48000, input, info, error)) {
-        report_problem(rx_verb, error);
-        return 2;
-    }
-    std::FILE* frames_file = nullptr;
-    if (!open_frames_file(s, frames_file)) return 2;
+    SoundReader reader;
+    OutputFile frames_file;
+    WavWriter writer;
+    if (const int status = open_files(s, reader, frames_file, writer)) return status;
 
-    FileSink sink(s.test_frames, frames_file);
+    FileSink sink(s.test_frames, s.frames_path.empty() ? nullptr : &frames_file);
     Receiver receiver(s);
-    receiver.demodulate(input, s.acquire, sink);
-    if (frames_file) std::fclose(frames_file);
+    if (const int status = receiver.demodulate(s, reader, sink, writer)) return status;
+    std::string error;
+    if (!sink.frames_error.empty() || (!s.frames_path.empty() && !frames_file.commit(error))) {
+        report_problem(rx_verb, sink.frames_error.empty() ? error : sink.frames_error);
+        return 1;
+    }
     const RxSummary summary = receiver.summary();
-    if (!s.test_frames) return write_speech(s, sink, input.size(), summary);
+    if (!s.test_frames) return finish_speech(writer, sink, summary);
     report_test_frames(sink, summary);
     return 0;
 }

@@ -1,5 +1,6 @@
 // tarpo-cli tx: speech (or test frames) in, modem signal out, through the same block pass as
 // the program's transmit loop: encode_block, frame_load, two modulate_symbol.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -8,7 +9,7 @@
 
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
-#include "app/wavfile.h"
+#include "app/sound_file.h"
 #include "dsp/numeric.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
@@ -35,6 +36,11 @@ constexpr Synopsis tx_synopses[] = {
     {"--test-frames --seconds N [options] OUT.wav",
      "N seconds of modem signal carrying the test frames"},
 };
+
+int write_failed(const std::string& error) {
+    report_problem(tx_verb, error);
+    return 1;
+}
 
 struct TxSettings {
     bool test_frames = false;
@@ -89,34 +95,56 @@ class Transmitter {
         ready_->station.callsign().set_text(callsign_.data());
     }
 
-    // The identification burst, then `blocks` blocks of speech (silence after its end).
-    std::vector<std::int16_t> modulate(const std::vector<double>& speech, std::size_t blocks,
-                                       bool txid) {
-        engine::Passes& passes = ready_->passes;
-        std::vector<std::int16_t> samples;
-        samples.reserve((blocks + 40) * modem::block_samples);
+    // The identification burst, then the speech block by block (the last partial block filled
+    // with silence) or the test frames, into the writer. The number of blocks, or minus the
+    // exit status after a reported problem.
+    long run(const TxSettings& s, SoundReader& reader, WavWriter& writer) {
         std::array<std::int16_t, modem::block_samples> block{};
-        if (txid) {
-            passes.start_txid();
-            while (passes.next_txid_block(block.data()))
-                samples.insert(samples.end(), block.begin(), block.end());
+        std::string error;
+        if (s.txid) {
+            ready_->passes.start_txid();
+            while (ready_->passes.next_txid_block(block.data()))
+                if (!writer.write(block.data(), block.size(), error)) return -write_failed(error);
         }
-        for (std::size_t n = 0; n < blocks; ++n) {
-            for (std::size_t i = 0; i < block.size(); ++i) {
-                const std::size_t at = n * modem::block_samples + i;
-                block[i] = at < speech.size() ? to_sample16(speech[at]) : 0;
+        const auto test_blocks = static_cast<long>(s.seconds * 25.0 + 0.5);
+        long blocks = 0;
+        for (;; ++blocks) {
+            if (s.test_frames && blocks == test_blocks) break;
+            if (!s.test_frames) {
+                const long got = next_speech(reader, blocks == 0, s.in_path);
+                if (got < 0) return -2;
+                if (got == 0) break;
             }
-            const std::int16_t* out = passes.transmit_block(block.data(), false);
-            samples.insert(samples.end(), out, out + modem::block_samples);
+            for (std::size_t i = 0; i < block.size(); ++i) block[i] = to_sample16(speech_[i]);
+            const std::int16_t* out = ready_->passes.transmit_block(block.data(), false);
+            if (!writer.write(out, modem::block_samples, error)) return -write_failed(error);
         }
-        return samples;
+        return blocks;
     }
 
     const char* callsign() const { return callsign_.data(); }
 
   private:
+    // One block of speech into speech_, padded with silence; the count read, 0 at the end, or
+    // -1 after a reported problem (a read error, or an input without samples).
+    long next_speech(SoundReader& reader, bool first, const std::string& path) {
+        std::string error;
+        const long got = reader.read(speech_.data(), static_cast<long>(speech_.size()), error);
+        if (got < 0) {
+            report_problem(tx_verb, error);
+            return -1;
+        }
+        if (got == 0 && first) {
+            report_problem(tx_verb, path + ": the file holds no samples");
+            return -1;
+        }
+        std::fill(speech_.begin() + got, speech_.end(), 0.0);
+        return got;
+    }
+
     std::unique_ptr<engine::ReadyStation> ready_;
     std::array<char, 81> callsign_{};
+    std::array<double, modem::block_samples> speech_{};
 };
 
 }  // namespace
@@ -129,27 +157,24 @@ int cli_tx(int argc, char** argv) {
     TxSettings s;
     if (!read_settings(options, s)) return 2;
 
-    std::vector<double> speech;
+    SoundReader reader;
     std::string error;
-    if (!s.test_frames) {
-        SoundInfo info;
-        if (!read_sound(s.in_path, 48000, speech, info, error)) {
-            report_problem(tx_verb, error);
-            return 2;
-        }
+    if (!s.test_frames && !reader.open(s.in_path, 48000, error)) {
+        report_problem(tx_verb, error);
+        return 2;
     }
-    const std::size_t blocks =
-        s.test_frames ? static_cast<std::size_t>(s.seconds * 25.0 + 0.5)
-                      : (speech.size() + modem::block_samples - 1) / modem::block_samples;
-    Transmitter transmitter(s);
-    const std::vector<std::int16_t> samples = transmitter.modulate(speech, blocks, s.txid);
-    if (!write_wav16(s.out_path, 48000, samples, error)) {
+    WavWriter writer;
+    if (!writer.open(s.out_path, 48000, error)) {
         report_problem(tx_verb, error);
         return 1;
     }
-    std::printf("wrote %zu frames (%.2f s%s) at %.2f Hz, callsign %s\n", blocks,
-                static_cast<double>(samples.size()) / 48000.0, s.txid ? " with RSID" : "",
-                s.split ? 1500.0 : s.freq, transmitter.callsign());
+    Transmitter transmitter(s);
+    const long blocks = transmitter.run(s, reader, writer);
+    if (blocks < 0) return -static_cast<int>(blocks);
+    const double written = static_cast<double>(writer.samples_written()) / 48000.0;
+    if (!writer.finish(error)) return write_failed(error);
+    std::printf("wrote %ld frames (%.2f s%s) at %.2f Hz, callsign %s\n", blocks, written,
+                s.txid ? " with RSID" : "", s.split ? 1500.0 : s.freq, transmitter.callsign());
     return 0;
 }
 

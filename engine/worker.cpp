@@ -134,8 +134,11 @@ void AudioWorker::transmit_phase() {
     pause(100);
     const bool keyed = controls_.tx_active.load() != 0;
     if (keyed) key(true);
-    // The burst goes out whenever TXID is on, also on the way to shutdown (unkeyed then).
-    if (controls_.txid_on.load()) {
+    // The burst announces a transmission, so it goes out only at the start of one, keyed.
+    // The pass through here on the way to shutdown (or after a TX press too short to key)
+    // sends nothing: an unkeyed burst would reach a radio on VOX cut short by the owner's
+    // one-second wait, and a receiver would retune to a transmission that never comes.
+    if (keyed && controls_.txid_on.load()) {
         passes_.start_txid();
         while (passes_.next_txid_block(output_.data())) {
             sound_.write_block(output_.data());  // waits for a free buffer: paces

@@ -11,11 +11,13 @@
 //
 // A file with any line that does not parse (unknown key, value missing or extra, port outside
 // 1..65535, tx_port 65535 which leaves no port for the PTT, a host that is not a dotted IPv4
-// address) is ignored whole: a half-read file would send audio where nobody expects it.
+// address) is ignored whole: a half-read file would send audio where nobody expects it. The
+// first such line, and the values used instead, are said on standard error.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tarpo::loop {
@@ -32,11 +34,17 @@ struct LoopConfig {
     bool operator==(const LoopConfig&) const = default;
 };
 
-// The text of a loop.txt; nullopt when the text is not a valid file.
+// The text of a loop.txt; nullopt when the text is not a valid file. `problem`, when given,
+// then names the first line not understood: "line 3 ('tx_prot 7356')".
 std::optional<LoopConfig> loop_config_parse(std::string_view text);
+std::optional<LoopConfig> loop_config_parse(std::string_view text, std::string* problem);
+// "rx_port 7355, tx_host 127.0.0.1, tx_port 7356"
+std::string loop_config_text(const LoopConfig& config);
 
-// Reads the file at `path`; the defaults when it is missing, unreadable, longer than 4 KiB or
-// does not parse.
+// Reads the file at `path`; the defaults when it is missing, not a regular file, unreadable,
+// longer than 4 KiB or does not parse. A file that is there but not used is reported on
+// standard error, once for each different reason:
+//     loop.txt: line 2 ('tx_prot 7356') is not understood; using rx_port 7355, ... instead
 LoopConfig loop_config_load(const char* path);
 
 }  // namespace tarpo::loop

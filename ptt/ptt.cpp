@@ -1,7 +1,12 @@
 #include "ptt/ptt.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <utility>
+
+#include "external/settings_file.h"
 
 namespace tarpo::ptt {
 
@@ -13,19 +18,32 @@ PttPort::PttPort(sound::LoopLibrary& loop, const sound::LoopOutputQuery& output,
       dirs_(std::move(dirs)),
       txport_path_(std::move(txport_path)) {}
 
-char PttPort::load_choice() const {
-    std::FILE* file = std::fopen(txport_path_.c_str(), "r");
-    if (!file) return '\0';
+char read_port_choice(std::FILE* file) {
     char choice = '\0';
     // The word after the choice is read and ignored; 99 characters at most, so that a long
     // word cannot overrun the scratch buffer.
     char scratch[100];
     if (std::fscanf(file, "%c %99s", &choice, scratch) < 1) choice = '\0';
+    return choice;
+}
+
+char PttPort::load_choice() const {
+    const int fd = open_settings_file(txport_path_.c_str());
+    if (fd < 0) return '\0';
+    std::FILE* file = ::fdopen(fd, "r");
+    if (!file) {
+        ::close(fd);
+        return '\0';
+    }
+    const char choice = read_port_choice(file);
     std::fclose(file);
     return choice;
 }
 
 void PttPort::save_choice(char choice) const {
+    // Something that is not a regular file (a FIFO would block the open) is left alone.
+    struct stat st {};
+    if (::stat(txport_path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return;
     std::FILE* file = std::fopen(txport_path_.c_str(), "w");
     if (!file) return;
     std::fprintf(file, "%c comport\n", choice);

@@ -8,6 +8,7 @@
 // crossing. Failures are silent, and no operation ever leaves a line raised except key.
 #pragma once
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -25,7 +26,8 @@ class PttPort {
             SerialPortDirs dirs = {}, std::string txport_path = "txport.bin");
 
     // The choice stored in txport.bin: its very first character ('0' none, '1' .. '8' a
-    // port; anything else opens no port), NUL when the file is missing or empty.
+    // port; anything else opens no port), NUL when the file is missing, empty
+    // or not a regular file.
     char load_choice() const;
     // Rewrites txport.bin as "<choice> comport\n"; silent when it cannot be written.
     void save_choice(char choice) const;
@@ -52,5 +54,8 @@ class PttPort {
     std::string txport_path_;
     mutable std::mutex mutex_;
 };
+
+// The choice as txport.bin holds it: its very first character, '\0' when the file is empty.
+char read_port_choice(std::FILE* file);
 
 }  // namespace tarpo::ptt

@@ -41,7 +41,10 @@ void copy_name(std::array<char, device_name_size>& slot, const std::string& name
 }  // namespace
 
 void SoundDiagnostics::print(const char* text) {
+    // One message a line, so that the next one (or the shell's prompt) starts afresh.
     std::fputs(text, stdout);
+    const std::size_t n = std::strlen(text);
+    if (n == 0 || text[n - 1] != '\n') std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 

@@ -1,11 +1,17 @@
 #include "ui/settings_files.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fstream>
 #include <istream>
+#include <sstream>
 #include <system_error>
+
+#include "external/settings_file.h"
 
 namespace tarpo::ui {
 
@@ -56,6 +62,24 @@ void skip_word(std::istream& in) {
     }
 }
 
+// The first 64 KiB of a settings file, only when it is a regular file (a FIFO would block).
+bool read_settings_text(const std::filesystem::path& file, std::istringstream& in) {
+    const int fd = open_settings_file(file.c_str());
+    if (fd < 0) return false;
+    std::string text(65536, '\0');
+    std::size_t length = 0;
+    while (length < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + length, text.size() - length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        length += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    text.resize(length);
+    in.str(text);
+    return true;
+}
+
 }  // namespace
 
 int read_sound_choices(std::istream& in, SoundChoices& choices) {
@@ -71,8 +95,8 @@ int read_sound_choices(std::istream& in, SoundChoices& choices) {
 }
 
 int load_sound_choices(const std::filesystem::path& file, SoundChoices& choices) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return 0;
+    std::istringstream in;
+    if (!read_settings_text(file, in)) return 0;
     return read_sound_choices(in, choices);
 }
 
@@ -113,8 +137,8 @@ bool read_callsign(std::istream& in, CallsignText& text) {
 }
 
 bool load_callsign(const std::filesystem::path& file, CallsignText& text) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return false;
+    std::istringstream in;
+    if (!read_settings_text(file, in)) return false;
     return read_callsign(in, text);
 }
 

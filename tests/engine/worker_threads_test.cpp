@@ -183,28 +183,47 @@ TEST_F(Worker, AnalogPassesAudioStraightThroughBothWays) {
     EXPECT_GE(longest, 1920);
 }
 
-TEST_F(Worker, ShutdownWithTxidSendsOneBurstUnkeyed) {
+// Loud samples (a burst's sine at 0.7 of full scale is above 10000 about 70 % of the time)
+// among those played from `from` on.
+int loud_samples(const std::vector<std::int16_t>& played, std::size_t from) {
+    int loud = 0;
+    for (std::size_t i = from; i < played.size(); ++i) loud += std::abs(played[i]) > 10000;
+    return loud;
+}
+
+TEST_F(Worker, TxidBurstGoesOutKeyedAtTheStartOfATransmissionAndNeverAtShutdown) {
     engine->controls().txid_on = 1;
     start();
     std::this_thread::sleep_for(300ms);
-    const auto before = fake.played().size();
-    // The burst lasts 1.4 s at the card's pace: longer than the window's one-second wait, so
-    // here the worker is given the time it needs.
-    auto& s = engine->controls();
-    s.rx_active = 0;
-    s.tx_active = 0;
-    s.worker_run = 0;
-    for (int i = 0; i < 40 && s.worker_run.load() == 0; ++i) std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(s.worker_run.load(), 1);
-    stop();
-    const auto played = fake.played();
-    int loud = 0;
-    for (std::size_t i = before; i < played.size(); ++i) loud += std::abs(played[i]) > 10000;
-    // The sine at 0.7 of full scale is above 10000 about 70 % of the time; the last 640 ms
-    // queued when the device closes are not played, so expect at least half a second of it.
-    EXPECT_GT(loud, 24000);
-    const auto changes = line_changes();
-    EXPECT_EQ(std::count(changes.begin(), changes.end(), "rts 1"), 0);
+    auto before = fake.played().size();
+    // Transmit until the burst (1.4 s at the card's pace) has been heard: the card's clock,
+    // not the wall clock, on a busy machine.
+    auto& c = engine->controls();
+    c.rx_active = 0;
+    c.tx_active = 1;
+    for (int i = 0; i < 100 && loud_samples(fake.played(), before) <= 24000; ++i)
+        std::this_thread::sleep_for(100ms);
+    c.tx_active = 0;
+    c.rx_active = 1;
+    EXPECT_GT(loud_samples(fake.played(), before), 24000);
+    auto changes = line_changes();
+    EXPECT_EQ(std::count(changes.begin(), changes.end(), "rts 1"), 1);
+    // What was queued plays out: wait for a quarter second of quiet output.
+    for (int i = 0; i < 100; ++i) {
+        const auto played = fake.played();
+        if (played.size() > 12000 && loud_samples(played, played.size() - 12000) == 0) break;
+        std::this_thread::sleep_for(100ms);
+    }
+
+    // Shutdown within the window's one-second wait, silent and unkeyed.
+    before = fake.played().size();
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(stop());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+    EXPECT_EQ(loud_samples(fake.played(), before), 0);
+    changes = line_changes();
+    EXPECT_EQ(std::count(changes.begin(), changes.end(), "rts 1"), 1);
+    EXPECT_FALSE(lines.any_raised());
 }
 
 TEST_F(Worker, ADeadDeviceNeverHoldsUpTheShutdown) {

@@ -133,12 +133,16 @@ TEST_F(SoundTest, NoDeviceOfOneKindIsReportedAndTheLoopEntryStillListed) {
     EXPECT_EQ(sound->input_count(), 3);
 }
 
-TEST_F(SoundTest, DiagnosticsGoToStandardOutputWithoutLineEnd) {
+TEST_F(SoundTest, DiagnosticsGoToStandardOutputOneALine) {
     fake.set_devices(Direction::input, {});
     sound = std::make_unique<SoundInterface>(fake, loop);
     testing::internal::CaptureStdout();
     sound->init(48000);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "No audio device found.");
+    SoundDiagnostics().print("Sound Interface Start, waveInOpen() failed.");
+    SoundDiagnostics().print("ends with its own\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "No audio device found.\nSound Interface Start, waveInOpen() failed.\nends with its "
+              "own\n");
 }
 
 TEST_F(SoundTest, SelectionTakesEffectAtTheNextReadAndReopensEvenTheSameDevice) {
@@ -235,6 +239,33 @@ TEST_F(SoundTest, OutputStartsWith16SilentBlocksThenTheWrittenOnesInOrder) {
     fake.advance(40 * n);
     for (int k = 0; k < 16; ++k) EXPECT_EQ(played_block(k), tagged(0)) << k;
     for (int k = 1; k <= 20; ++k) EXPECT_EQ(played_block(15 + k), tagged(k)) << k;
+}
+
+TEST_F(SoundTest, VoiceWrittenFasterThanItPlaysKeepsABoundedDelay) {
+    // A receiver that declares two frames a block (a steady tone on the carriers) hands the
+    // non-blocking voice output twice what the card plays: what does not fit is dropped, so
+    // the delay from write to play stays within the queue instead of growing.
+    init();
+    sound->select_output(0, false);
+    std::vector<std::int64_t> written_at;  // per tag - 1: the card's sample time of the write
+    for (int b = 0; b < 500; ++b) {        // 20 s
+        for (int twice = 0; twice < 2; ++twice) {
+            written_at.push_back(static_cast<std::int64_t>(b) * n);
+            sound->write_block(tagged(static_cast<std::int16_t>(written_at.size())).data());
+        }
+        fake.advance(n);
+    }
+    const auto p = fake.played();
+    std::int64_t longest = 0;
+    int tagged_blocks = 0;
+    for (std::size_t k = 0; (k + 1) * n <= p.size(); ++k) {
+        const int tag = p[k * n];
+        if (tag == 0) continue;
+        ++tagged_blocks;
+        longest = std::max(longest, static_cast<std::int64_t>(k) * n - written_at[tag - 1]);
+    }
+    EXPECT_GT(tagged_blocks, 400);
+    EXPECT_LE(longest, 17 * n);  // the 16 queued blocks and the one playing
 }
 
 TEST_F(SoundTest, AWriteAfterTheQueueRanDryQueues8SilentBlocksFirst) {

@@ -1,0 +1,189 @@
+#include "app/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+namespace tarpo::app {
+
+namespace {
+
+// The temporaries in use, for the signal handler: fixed storage, as a handler may not
+// allocate. A slot is claimed by setting its flag after its name is in place.
+constexpr int max_temporaries = 4;
+char temporary_names[max_temporaries][4096];
+std::atomic<bool> temporary_used[max_temporaries];
+std::atomic<bool> handler_installed{false};
+
+void remove_temporaries(int signal_number) {
+    for (int i = 0; i < max_temporaries; ++i)
+        if (temporary_used[i].load()) ::unlink(temporary_names[i]);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void install_handler() {
+    if (handler_installed.exchange(true)) return;
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        sigaction(s, nullptr, &old);
+        if (old.sa_handler == SIG_IGN) continue;  // e.g. started under nohup
+        struct sigaction action {};
+        action.sa_handler = remove_temporaries;
+        sigemptyset(&action.sa_mask);
+        sigaction(s, &action, nullptr);
+    }
+}
+
+int claim_slot(const std::string& name) {
+    if (name.size() >= sizeof temporary_names[0]) return -1;
+    install_handler();
+    for (int i = 0; i < max_temporaries; ++i) {
+        if (temporary_used[i].load()) continue;
+        std::memcpy(temporary_names[i], name.c_str(), name.size() + 1);
+        temporary_used[i].store(true);
+        return i;
+    }
+    return -1;
+}
+
+void release_slot(int& slot) {
+    if (slot >= 0) temporary_used[slot].store(false);
+    slot = -1;
+}
+
+// The file a chain of symbolic links ends at (which may not exist yet); empty for a loop.
+std::string follow_links(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path p = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(p, ec))) return p.string();
+        const fs::path target = fs::read_symlink(p, ec);
+        if (ec) return {};
+        p = target.is_absolute() ? target : p.parent_path() / target;
+    }
+    return {};
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+    discard();
+}
+
+bool OutputFile::fail(const std::string& what, std::string& error) {
+    error = path_ + ": " + what + (errno ? std::string(": ") + std::strerror(errno) : "");
+    discard();
+    return false;
+}
+
+bool OutputFile::open(const std::string& path, std::string& error) {
+    path_ = path;
+    errno = 0;
+    if (path == "-") {
+        fd_ = ::dup(standard_output_);
+        if (fd_ < 0) return fail("cannot write to standard output", error);
+        struct stat st {};
+        rewritable_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+        return true;
+    }
+    target_ = follow_links(path);
+    if (target_.empty()) return fail("cannot write: a loop of symbolic links", error);
+    struct stat st {};
+    if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            errno = 0;
+            return fail("cannot write: it is a directory", error);
+        }
+        // A FIFO or a device: written as it is (a FIFO waits here for its reader).
+        fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd_ < 0) return fail("cannot write", error);
+        return true;
+    }
+    std::string name = target_ + ".XXXXXX.part";
+    fd_ = ::mkstemps(name.data(), 5);
+    if (fd_ < 0) return fail("cannot write", error);
+    temporary_ = name;
+    slot_ = claim_slot(temporary_);
+    // mkstemps makes the file private; give it the mode a new file would have had.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+    rewritable_ = true;
+    return true;
+}
+
+bool OutputFile::flush(std::string& error) {
+    std::size_t done = 0;
+    while (done < buffered_) {
+        const ssize_t n = ::write(fd_, buffer_.data() + done, buffered_ - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return fail("cannot write the file", error);
+        done += static_cast<std::size_t>(n);
+    }
+    buffered_ = 0;
+    return true;
+}
+
+bool OutputFile::write(const void* data, std::size_t n, std::string& error) {
+    if (fd_ < 0) return false;
+    const char* bytes = static_cast<const char*>(data);
+    while (n > 0) {
+        if (buffered_ == buffer_.size() && !flush(error)) return false;
+        const std::size_t take = std::min(n, buffer_.size() - buffered_);
+        std::memcpy(buffer_.data() + buffered_, bytes, take);
+        buffered_ += take;
+        bytes += take;
+        n -= take;
+    }
+    return true;
+}
+
+bool OutputFile::write_at(off_t offset, const void* data, std::size_t n) {
+    if (fd_ < 0 || !rewritable_) return false;
+    std::string ignored;
+    if (!flush(ignored)) return false;
+    return ::pwrite(fd_, data, n, offset) == static_cast<ssize_t>(n);
+}
+
+bool OutputFile::commit(std::string& error) {
+    if (fd_ < 0) return false;
+    errno = 0;
+    if (!flush(error)) return false;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return fail("cannot write the file", error);
+    if (!temporary_.empty()) {
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0)
+            return fail("cannot write the file", error);
+        temporary_.clear();
+        release_slot(slot_);
+    }
+    return true;
+}
+
+void OutputFile::discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    buffered_ = 0;
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
+    release_slot(slot_);
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    if (a == "-" || b == "-") return false;
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace tarpo::app
