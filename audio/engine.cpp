@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <thread>
+#include <utility>
 
+#include "audio/port_by_name.h"
+#include "audio/ptt_cm108.h"
 #include "audio/serial_ports.h"
 #include "audio/sound_portaudio.h"
 
@@ -34,6 +37,7 @@ Engine::Engine(std::unique_ptr<SoundBackend> owned_backend,
       sleep_(std::move(sleep)) {}
 
 Engine::~Engine() {
+    radio_close();
     if (worker_ && worker_->running() && !worker_->join_if_finished()) {
         // The worker never confirmed its end (a device that hangs inside the sound system):
         // end the process here, cleanly and at once, rather than destroy what the thread
@@ -46,6 +50,60 @@ Engine::~Engine() {
 std::string Engine::ptt_port_device(int n) {
     if (n < 1 || n > 8) return {};
     return com_port_device(static_cast<char>('0' + n), dirs_);
+}
+
+char Engine::ptt_port_load() {
+    const char saved = ptt_.ptt_port_load();
+    const std::string path = load_port_path(port_path_file(ptt_.txport_path()));
+    const PortChoice port = resolve_port_choice(saved, path, dirs_);
+    if (port.missing) {
+        std::printf("PTT port %s is not connected: no PTT port.\n", path.c_str());
+        std::fflush(stdout);
+    }
+    return port.choice;
+}
+
+void Engine::ptt_port_save(char choice) {
+    ptt_.ptt_port_save(choice);
+    save_port_path(port_path_file(ptt_.txport_path()), com_port_device(choice, dirs_));
+}
+
+namespace {
+
+std::unique_ptr<PttMethod> open_cm108(const RadioSettings& s) {
+    auto method = std::make_unique<Cm108Ptt>(s.cm108_device, s.cm108_gpio);
+    if (!method->open()) {
+        std::printf("Radio: cannot open %s for CM108 PTT.\n", s.cm108_device.c_str());
+        std::fflush(stdout);
+    }
+    return method;
+}
+
+}  // namespace
+
+void Engine::radio_apply(const RadioSettings& s) {
+    radio_ = s;
+    std::unique_ptr<RigLink> link;
+    if (s.method == PttKind::hamlib_cat)
+        link = std::make_unique<RigLink>(RigConfig{s.rig_model, s.rig_port, s.rig_baud},
+                                         radio_report_);
+    if (s.method == PttKind::hamlib_net)
+        link = std::make_unique<RigLink>(
+            RigConfig{hamlib_net_model, s.net_host + ":" + std::to_string(s.net_port), 0},
+            radio_report_);
+    std::unique_ptr<PttMethod> method;
+    if (link) method = std::make_unique<HamlibPtt>(*link);
+    if (s.method == PttKind::vox) method = std::make_unique<VoxPtt>();
+    if (s.method == PttKind::cm108) method = open_cm108(s);
+    ptt_.set_keyed_lines(s.method != PttKind::serial_dtr, s.method != PttKind::serial_rts);
+    // The old method unkeys as it closes, then the old link unkeys the rig and lets go.
+    ptt_.use_method(std::move(method)).reset();
+    std::exchange(rig_, std::move(link)).reset();
+}
+
+void Engine::radio_close() {
+    ptt_.use_method(nullptr).reset();
+    rig_.reset();
 }
 
 void Engine::start_worker(WorkerNotifier& notifier) {

@@ -10,6 +10,8 @@
 #include "audio/loop_library.h"
 #include "audio/passes.h"
 #include "audio/ptt.h"
+#include "audio/radio_settings.h"
+#include "audio/rig_link.h"
 #include "audio/serial_lines.h"
 #include "audio/serial_ports.h"
 #include "audio/sound_backend.h"
@@ -49,9 +51,11 @@ class Engine final : public EngineApi {
         sound_.sound_select_output(device, blocking);
     }
     void codec_init() override { adapter_.codec_init(); }
-    char ptt_port_load() override { return ptt_.ptt_port_load(); }
+    // The choice of txport.bin, followed to where its device is now (txport.path).
+    char ptt_port_load() override;
     void ptt_port_open(char choice) override { ptt_.ptt_port_open(choice); }
-    void ptt_port_save(char choice) override { ptt_.ptt_port_save(choice); }
+    // txport.bin, and the device's stable path in txport.path.
+    void ptt_port_save(char choice) override;
     std::string ptt_port_device(int n) override;
     void spectrum_init() override { spectrum_.spectrum_init(); }
     void spectrum_tick() override { acquisition_.spectrum_tick(); }
@@ -64,6 +68,14 @@ class Engine final : public EngineApi {
     void modem_init() override { station_.modem_init(); }
     void init_rsid() override { rsid_.init_rsid(); }
     void start_worker(WorkerNotifier& notifier) override;
+    void radio_apply(const RadioSettings& settings) override;
+    RadioSettings radio_settings() override { return radio_; }
+    RigReadout radio_readout() override { return rig_ ? rig_->readout() : RigReadout{}; }
+    std::vector<RigModel> rig_models() override { return hamlib_rig_models(); }
+    void radio_close() override;
+    // Where the rig link's reports go (standard output by default); set before radio_apply.
+    void set_radio_report(RigLink::Report report) { radio_report_ = std::move(report); }
+    PttPort& ptt() { return ptt_; }
 
     // Stops the worker as the main window's shutdown does (flags cleared, up to one second
     // in 100 ms steps); true when it confirmed its end.
@@ -92,7 +104,11 @@ class Engine final : public EngineApi {
     Passes passes_;
     LoopLibrary loop_;
     SoundInterface sound_;
+    // Before ptt_: the PTT method inside ptt_ may use the link.
+    std::unique_ptr<RigLink> rig_;
     PttPort ptt_;
+    RadioSettings radio_;
+    RigLink::Report radio_report_;
     SerialPortDirs dirs_;
     AlertPlayer alert_;
     AudioWorker::Sleep sleep_;

@@ -5,6 +5,10 @@
 
 #include <array>
 #include <string>
+#include <vector>
+
+#include "audio/radio_settings.h"
+#include "audio/rig_readout.h"
 
 #include "modem/shared_state.h"
 
@@ -62,6 +66,17 @@ public:
 
     virtual void modem_init() = 0;
     virtual void init_rsid() = 0;
+
+    // Radio: the PTT method and the rig link of radio.txt, applied at start and by the Radio
+    // dialog. The engines without a radio (the user interface's tests) keep the defaults.
+    virtual void radio_apply(const RadioSettings&) {}
+    virtual RadioSettings radio_settings() { return {}; }
+    // The rig's state, frequency and mode, for the main window's timer.
+    virtual RigReadout radio_readout() { return {}; }
+    // Hamlib's rig models, for the Radio dialog.
+    virtual std::vector<RigModel> rig_models() { return {}; }
+    // Unkeys and lets go of the rig; called once the worker has been stopped.
+    virtual void radio_close() {}
 
     // Starts the audio worker thread; it runs until worker_run is cleared, then sets it back
     // to 1 as its last action.

@@ -7,10 +7,12 @@
 // crossing. Failures are silent, and no operation ever leaves a line raised except ptt_key.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "audio/loop_library.h"
+#include "audio/ptt_method.h"
 #include "audio/serial_lines.h"
 #include "audio/serial_ports.h"
 
@@ -42,6 +44,15 @@ class PttPort {
     bool ptt_loop_set(bool on);
 
     bool port_open() const;
+    const std::string& txport_path() const { return txport_path_; }
+
+    // Which lines ptt_key raises (both by default; RTS only or DTR only for interfaces that
+    // use the other line for something else). Unkeying always drops both.
+    void set_keyed_lines(bool rts, bool dtr);
+    // Another method keys in place of the serial port's lines (null: the lines again). The
+    // port stays open as chosen, its lines low. Returns the method replaced, which the
+    // caller closes outside this object's lock (closing a rig link may take a moment).
+    std::unique_ptr<PttMethod> use_method(std::unique_ptr<PttMethod> method);
 
   private:
     LoopLibrary& loop_;
@@ -50,6 +61,9 @@ class PttPort {
     SerialPortDirs dirs_;
     std::string txport_path_;
     mutable std::mutex mutex_;
+    std::unique_ptr<PttMethod> method_;
+    bool key_rts_ = true;
+    bool key_dtr_ = true;
 };
 
 }  // namespace tarpo::audio

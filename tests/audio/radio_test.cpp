@@ -1,0 +1,173 @@
+// The PTT methods beside the design's serial keying, radio.txt, and the PTT port kept by its
+// stable path.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "audio/loop_library.h"
+#include "audio/port_by_name.h"
+#include "audio/ptt.h"
+#include "audio/ptt_cm108.h"
+#include "audio/radio_settings.h"
+#include "audio/serial_fake.h"
+
+namespace {
+
+using namespace tarpo::audio;
+namespace fs = std::filesystem;
+
+fs::path temp_dir(const char* name) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("tarpo-radio-" + std::to_string(::getpid()) + "-" + name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::vector<unsigned char> bytes_of(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(RadioSettings, EveryMethodRoundTripsThroughTheFile) {
+    for (const PttKind kind :
+         {PttKind::vox, PttKind::serial_rts_dtr, PttKind::serial_rts, PttKind::serial_dtr,
+          PttKind::hamlib_cat, PttKind::hamlib_net, PttKind::cm108}) {
+        RadioSettings s;
+        s.method = kind;
+        s.rig_model = 3073;
+        s.rig_port = "/dev/serial/by-id/usb-Silicon_Labs_CP2102 rig-if00-port0";
+        s.rig_baud = 115200;
+        s.net_host = "192.0.2.7";
+        s.net_port = 4533;
+        s.cm108_device = "/dev/hidraw3";
+        s.cm108_gpio = 4;
+        std::istringstream in(format_radio_settings(s));
+        RadioSettings back;
+        read_radio_settings(in, back);
+        EXPECT_EQ(back, s) << ptt_kind_word(kind);
+    }
+}
+
+TEST(RadioSettings, HostileContentKeepsTheDefaultsAndNeverStops) {
+    const RadioSettings defaults;
+    std::string junk =
+        "method teleport\nrig_model -4\nnet_port 99999\ncm108_gpio 9\n"
+        "rig_baud 12x\nnet_host \nrig_port a\tb\n" +
+        std::string(5000, 'x') + " y\n" + std::string("net_host evil\0host\n", 19);
+    std::mt19937 rng(15);
+    for (int i = 0; i < 4000; ++i) junk.push_back(static_cast<char>(rng()));
+    std::istringstream in(junk);
+    RadioSettings s;
+    read_radio_settings(in, s);
+    EXPECT_EQ(s.method, defaults.method);
+    EXPECT_EQ(s.rig_model, defaults.rig_model);
+    EXPECT_EQ(s.net_port, defaults.net_port);
+    EXPECT_EQ(s.cm108_gpio, defaults.cm108_gpio);
+    EXPECT_EQ(s.net_host, defaults.net_host);
+    EXPECT_TRUE(s.rig_port.empty());
+    // A good line after all that is still taken, with a Windows line end.
+    std::istringstream good(junk + "\nmethod vox\r\n");
+    read_radio_settings(good, s);
+    EXPECT_EQ(s.method, PttKind::vox);
+    EXPECT_EQ(load_radio_settings("/nonexistent/radio.txt", s), 0);
+}
+
+TEST(Cm108Ptt, DrivesOnlyItsGpioAndNeverKeysOnOpenOrClose) {
+    const fs::path dir = temp_dir("cm108");
+    const fs::path device = dir / "hidraw0";
+    std::ofstream(device).close();  // a regular file stands in for the hidraw node
+    {
+        Cm108Ptt ptt(device.string(), 3);
+        ASSERT_TRUE(ptt.open());
+        ptt.key();
+        ptt.unkey();
+        ptt.key();
+    }  // destroyed while keyed: closing unkeys
+    const std::vector<unsigned char> low = {0, 0, 0x00, 0x04, 0};
+    const std::vector<unsigned char> high = {0, 0, 0x04, 0x04, 0};
+    std::vector<unsigned char> expected;
+    for (const auto* r : {&low, &high, &low, &high, &low})
+        expected.insert(expected.end(), r->begin(), r->end());
+    EXPECT_EQ(bytes_of(device), expected);
+    EXPECT_EQ(cm108_report(1, true)[2], 0x01);
+    EXPECT_EQ(cm108_report(8, true)[2], 0x80);
+    Cm108Ptt missing((dir / "hidraw9").string());
+    EXPECT_FALSE(missing.open());
+    missing.key();  // nothing open: nothing happens
+    fs::remove_all(dir);
+}
+
+struct SoundCardOutput : LoopOutputQuery {
+    bool output_is_loop() const override { return false; }
+};
+
+TEST(PttMethods, SerialVariantsRaiseTheirLineAndVoxTouchesNone) {
+    const fs::path dir = temp_dir("methods");
+    fs::create_directories(dir / "dev/serial/by-id");
+    const std::string port = (dir / "dev/serial/by-id/usb-rig").string();
+    std::ofstream(port).close();
+    FakeSerialLines lines;
+    lines.add_port(port);
+    LoopLibrary loop;
+    SoundCardOutput output;
+    PttPort ptt(loop, output, lines, {(dir / "dev").string(), (dir / "sys").string()},
+                (dir / "txport.bin").string());
+    ptt.ptt_port_open('1');
+    auto cycle = [&] {
+        lines.clear_log();
+        ptt.ptt_key();
+        std::vector<std::string> keyed = lines.log();
+        ptt.ptt_unkey();
+        EXPECT_FALSE(lines.any_raised());
+        return keyed;
+    };
+    ptt.set_keyed_lines(true, false);
+    EXPECT_EQ(cycle(), std::vector<std::string>{"rts 1"});
+    ptt.set_keyed_lines(false, true);
+    EXPECT_EQ(cycle(), std::vector<std::string>{"dtr 1"});
+    EXPECT_EQ(ptt.use_method(std::make_unique<VoxPtt>()), nullptr);
+    EXPECT_TRUE(cycle().empty());
+    EXPECT_NE(ptt.use_method(nullptr), nullptr);
+    ptt.set_keyed_lines(true, true);
+    EXPECT_EQ(cycle(), (std::vector<std::string>{"rts 1", "dtr 1"}));
+    fs::remove_all(dir);
+}
+
+TEST(PortByName, ReplugInAnotherOrderKeepsThePort) {
+    const fs::path dir = temp_dir("byname");
+    const fs::path by_id = dir / "dev/serial/by-id";
+    fs::create_directories(by_id);
+    const SerialPortDirs dirs{(dir / "dev").string(), (dir / "sys").string()};
+    auto plug = [&](const char* name) { std::ofstream(by_id / name).close(); };
+    plug("usb-FTDI_rig-if00");
+    plug("usb-Prolific_gps-if00");
+    // Chosen: Com 1, the rig's adapter; its path is kept beside txport.bin.
+    const fs::path file = port_path_file(dir / "txport.bin");
+    EXPECT_EQ(file.filename(), "txport.path");
+    ASSERT_TRUE(save_port_path(file, com_port_device('1', dirs)));
+    // Next start: another adapter that sorts first is plugged in, the rig's is now Com 2.
+    plug("usb-CH340_keyer-if00");
+    const PortChoice moved = resolve_port_choice('1', load_port_path(file), dirs);
+    EXPECT_EQ(moved.choice, '2');
+    EXPECT_EQ(com_port_device(moved.choice, dirs), (by_id / "usb-FTDI_rig-if00").string());
+    // The rig's adapter unplugged: no port, never the one now at Com 1.
+    fs::remove(by_id / "usb-FTDI_rig-if00");
+    const PortChoice gone = resolve_port_choice('1', load_port_path(file), dirs);
+    EXPECT_EQ(gone.choice, '0');
+    EXPECT_TRUE(gone.missing);
+    // Without a path (a txport.bin from before), the number stands.
+    EXPECT_EQ(resolve_port_choice('3', "", dirs).choice, '3');
+    std::ofstream(file) << "bad\x01path\n";
+    EXPECT_EQ(load_port_path(file), "");
+    fs::remove_all(dir);
+}
+
+}  // namespace
