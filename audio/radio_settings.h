@@ -1,21 +1,10 @@
-// How the transmitter is keyed and which rig the program talks to, kept in radio.txt beside
-// the other settings files: one "key value" pair a line, for example
-//
-//   method hamlib_net
-//   net_host localhost
-//   net_port 4532
-//
-// Unknown keys, lines without a value and values out of range are skipped, so that a damaged
-// or hand-edited file never stops the program: what could not be read keeps its default.
+// How the transmitter is keyed and which rig the program talks to. The user interface keeps
+// these in radio.txt (ui/radio_settings.h); the engine applies them.
 #pragma once
 
-#include <filesystem>
-#include <iosfwd>
 #include <string>
 
 namespace tarpo::audio {
-
-inline constexpr const char* radio_file_name = "radio.txt";
 
 enum class PttKind {
     vox,             // no keying: the rig's VOX, or by hand
@@ -38,19 +27,5 @@ struct RadioSettings {
     int cm108_gpio = 3;  // 1..8
     bool operator==(const RadioSettings&) const = default;
 };
-
-// The word radio.txt uses for a method, and back (false for an unknown word).
-const char* ptt_kind_word(PttKind kind);
-bool ptt_kind_from_word(const std::string& word, PttKind& kind);
-// Whether the method talks to a rig through Hamlib (and so has a frequency readout).
-bool uses_hamlib(PttKind kind);
-
-// Reads pairs until the end; lines longer than 1000 characters, text values with control
-// characters and numbers out of range are skipped. Returns how many values were taken.
-int read_radio_settings(std::istream& in, RadioSettings& settings);
-int load_radio_settings(const std::filesystem::path& file, RadioSettings& settings);
-std::string format_radio_settings(const RadioSettings& settings);
-// Replaces the file whole (a temporary file renamed over it); false when it cannot.
-bool save_radio_settings(const std::filesystem::path& file, const RadioSettings& settings);
 
 }  // namespace tarpo::audio

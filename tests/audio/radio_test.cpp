@@ -1,13 +1,10 @@
-// The PTT methods beside the design's serial keying, radio.txt, and the PTT port kept by its
-// stable path.
+// The PTT methods beside the design's serial keying, and the PTT port kept by its stable path.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,7 +12,6 @@
 #include "audio/port_by_name.h"
 #include "audio/ptt.h"
 #include "audio/ptt_cm108.h"
-#include "audio/radio_settings.h"
 #include "audio/serial_fake.h"
 
 namespace {
@@ -34,50 +30,6 @@ fs::path temp_dir(const char* name) {
 std::vector<unsigned char> bytes_of(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-TEST(RadioSettings, EveryMethodRoundTripsThroughTheFile) {
-    for (const PttKind kind :
-         {PttKind::vox, PttKind::serial_rts_dtr, PttKind::serial_rts, PttKind::serial_dtr,
-          PttKind::hamlib_cat, PttKind::hamlib_net, PttKind::cm108}) {
-        RadioSettings s;
-        s.method = kind;
-        s.rig_model = 3073;
-        s.rig_port = "/dev/serial/by-id/usb-Silicon_Labs_CP2102 rig-if00-port0";
-        s.rig_baud = 115200;
-        s.net_host = "192.0.2.7";
-        s.net_port = 4533;
-        s.cm108_device = "/dev/hidraw3";
-        s.cm108_gpio = 4;
-        std::istringstream in(format_radio_settings(s));
-        RadioSettings back;
-        read_radio_settings(in, back);
-        EXPECT_EQ(back, s) << ptt_kind_word(kind);
-    }
-}
-
-TEST(RadioSettings, HostileContentKeepsTheDefaultsAndNeverStops) {
-    const RadioSettings defaults;
-    std::string junk =
-        "method teleport\nrig_model -4\nnet_port 99999\ncm108_gpio 9\n"
-        "rig_baud 12x\nnet_host \nrig_port a\tb\n" +
-        std::string(5000, 'x') + " y\n" + std::string("net_host evil\0host\n", 19);
-    std::mt19937 rng(15);
-    for (int i = 0; i < 4000; ++i) junk.push_back(static_cast<char>(rng()));
-    std::istringstream in(junk);
-    RadioSettings s;
-    read_radio_settings(in, s);
-    EXPECT_EQ(s.method, defaults.method);
-    EXPECT_EQ(s.rig_model, defaults.rig_model);
-    EXPECT_EQ(s.net_port, defaults.net_port);
-    EXPECT_EQ(s.cm108_gpio, defaults.cm108_gpio);
-    EXPECT_EQ(s.net_host, defaults.net_host);
-    EXPECT_TRUE(s.rig_port.empty());
-    // A good line after all that is still taken, with a Windows line end.
-    std::istringstream good(junk + "\nmethod vox\r\n");
-    read_radio_settings(good, s);
-    EXPECT_EQ(s.method, PttKind::vox);
-    EXPECT_EQ(load_radio_settings("/nonexistent/radio.txt", s), 0);
 }
 
 TEST(Cm108Ptt, DrivesOnlyItsGpioAndNeverKeysOnOpenOrClose) {
