@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,8 +18,11 @@
 #include <thread>
 
 #include "ui/controls.h"
+#include "ui/device_names.h"
 #include "ui/dialogs.h"
 #include "ui/graph_widget.h"
+#include "ui/radio_dialog.h"
+#include "ui/radio_settings.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
@@ -101,6 +105,7 @@ void MainWindow::build_menu() {
     bar->setObjectName(QStringLiteral("3000"));
     QMenu* settings = bar->addMenu(QStringLiteral("Settings"));
     add(settings, "ComPort", id_comport);
+    add(settings, "Radio", id_radio);
     add(settings, "Callsign", id_callsign_menu);
     add(settings, "E&xit", id_exit);
     QMenu* display = bar->addMenu(QStringLiteral("Display"));
@@ -116,6 +121,9 @@ void MainWindow::build_menu() {
     add(demod, "State Lowest Tone", id_lowest_tone);
     add(bar, "Sound", id_sound);
     add(bar, "About", id_about);
+    rig_readout_ = new QLabel(bar);
+    rig_readout_->setObjectName(QStringLiteral("rig_readout"));
+    bar->setCornerWidget(rig_readout_);
 }
 
 void MainWindow::build_controls() {
@@ -204,9 +212,14 @@ void MainWindow::start() {
 
     engine_.sound_init(sound_rate);
 
+    // A saved number that now points at another device follows the device's name.
+    bool choice_needed = false;
+    DeviceNames names;
+    if (load_device_names(directory_ / device_names_file_name, names))
+        follow_device_names(engine_, names, choice_needed);
+
     // An index at or beyond its list's count is replaced by 0 and asks for a choice; negative
     // indexes (no selection: the default device) pass.
-    bool choice_needed = false;
     auto check = [&choice_needed](std::atomic<int>& index, int count) {
         if (index >= count) {
             index = 0;
@@ -224,6 +237,9 @@ void MainWindow::start() {
     const char port = engine_.ptt_port_load();
     s.ptt_port_choice = port;
     engine_.ptt_port_open(port);
+    audio::RadioSettings radio;
+    load_radio_settings(directory_ / radio_file_name, radio);
+    engine_.radio_apply(radio);
     graph_->display_init();
     engine_.spectrum_init();
     engine_.modem_init();
@@ -250,6 +266,11 @@ void MainWindow::command(int id) {
     switch (id) {
         case id_comport: {
             ComportDialog dialog(engine_, this);
+            dialog.exec();
+            break;
+        }
+        case id_radio: {
+            RadioDialog dialog(engine_, directory_, this);
             dialog.exec();
             break;
         }
@@ -348,6 +369,7 @@ void MainWindow::timer_tick() {
     }
     engine_.spectrum_tick();
     graph_invalidate();
+    refresh_rig_readout();
     if (++meter_tick_ >= meter_period_ticks) {
         meter_tick_ = 0;
         refresh_meters();
@@ -404,6 +426,11 @@ void MainWindow::refresh_meters() {
     if (length != 0 && s.squelch_open == 1) callsign_field_->setText(QString::fromLatin1(received));
 }
 
+void MainWindow::refresh_rig_readout() {
+    const QString text = rig_readout_text(engine_.radio_readout());
+    if (text != rig_readout_->text()) rig_readout_->setText(text);
+}
+
 void MainWindow::show_report(const QString& text) {
     callsign_field_->setText(text);
 }
@@ -423,6 +450,7 @@ void MainWindow::shutdown() {
             break;
         }
     }
+    engine_.radio_close();  // the rig is unkeyed and let go whatever the worker did
     QCoreApplication::exit(0);
 }
 

@@ -12,6 +12,7 @@
 #include "ui/graph_canvas.h"
 #include "ui/settings_files.h"
 
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -52,6 +53,7 @@ enum ControlId : int {
     id_highest_tone = 40138,
     id_phase_error = 40140,
     id_scrolling_waterfall = 40146,
+    id_radio = 40150,
 };
 
 // The waits of Start and Shutdown, replaceable so that tests need not sleep.
@@ -106,6 +108,7 @@ class MainWindow : public QMainWindow {
     void graph_invalidate();
     void toggle(std::atomic<int>& flag);
     void set_squelch_indicator(bool open);
+    void refresh_rig_readout();
 
     audio::EngineApi& engine_;
     std::filesystem::path directory_;
@@ -121,6 +124,7 @@ class MainWindow : public QMainWindow {
     QProgressBar* snr_bar_ = nullptr;
     QPushButton* tx_button_ = nullptr;
     QTimer* timer_ = nullptr;
+    QLabel* rig_readout_ = nullptr;  // the rig's dial and mode, in the menu bar's corner
 
     CallsignText callsign_text_{};
     int tx_stop_countdown_ = -1;  // ticks until a requested end of transmission; -1 none

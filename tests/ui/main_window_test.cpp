@@ -295,7 +295,7 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     EXPECT_EQ(titles, (QStringList{"Settings", "Display", "Sound", "About"}));
     QStringList settings;
     for (QAction* a : bar[0]->menu()->actions()) settings << a->text();
-    EXPECT_EQ(settings, (QStringList{"ComPort", "Callsign", "E&xit"}));
+    EXPECT_EQ(settings, (QStringList{"ComPort", "Radio", "Callsign", "E&xit"}));
     QMenu* display = bar[1]->menu();
     QStringList display_items;
     for (QAction* a : display->actions()) display_items << a->text();
