@@ -83,22 +83,23 @@ std::unique_ptr<PttMethod> open_cm108(const RadioSettings& s) {
 
 void Engine::radio_apply(const RadioSettings& s) {
     radio_ = s;
-    std::unique_ptr<RigLink> link;
+    // The old method unkeys as it closes, then the old link unkeys the rig and lets go, before
+    // a new link opens: one rig thread at a time. Meanwhile nothing keys.
+    ptt_.use_method(std::make_unique<VoxPtt>()).reset();
+    rig_.reset();
     if (s.method == PttKind::hamlib_cat)
-        link = std::make_unique<RigLink>(RigConfig{s.rig_model, s.rig_port, s.rig_baud},
+        rig_ = std::make_unique<RigLink>(RigConfig{s.rig_model, s.rig_port, s.rig_baud},
                                          radio_report_);
     if (s.method == PttKind::hamlib_net)
-        link = std::make_unique<RigLink>(
+        rig_ = std::make_unique<RigLink>(
             RigConfig{hamlib_net_model, s.net_host + ":" + std::to_string(s.net_port), 0},
             radio_report_);
     std::unique_ptr<PttMethod> method;
-    if (link) method = std::make_unique<HamlibPtt>(*link);
+    if (rig_) method = std::make_unique<HamlibPtt>(*rig_);
     if (s.method == PttKind::vox) method = std::make_unique<VoxPtt>();
     if (s.method == PttKind::cm108) method = open_cm108(s);
     ptt_.set_keyed_lines(s.method != PttKind::serial_dtr, s.method != PttKind::serial_rts);
-    // The old method unkeys as it closes, then the old link unkeys the rig and lets go.
     ptt_.use_method(std::move(method)).reset();
-    std::exchange(rig_, std::move(link)).reset();
 }
 
 void Engine::radio_close() {

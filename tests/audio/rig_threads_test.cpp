@@ -171,4 +171,15 @@ TEST_F(RigLink, AHungRigHoldsUpNeitherTheWorkerNorTheShutdown) {
     EXPECT_LE(texts.size(), 1u);
 }
 
+TEST_F(RigLink, ChangingTheMethodMidTransmissionUnkeysTheRig) {
+    start_worker();
+    set_tx(true);
+    ASSERT_TRUE(wait_for([this] { return engine->radio_readout().keyed; }, 2s));
+    EXPECT_EQ(rigctld.rigctl("t"), "1");
+    engine->radio_apply(audio::RadioSettings{});  // back to the serial lines
+    EXPECT_EQ(rigctld.rigctl("t"), "0");
+    EXPECT_EQ(engine->radio_readout().state, audio::RigReadout::State::none);
+    set_tx(false);
+}
+
 }  // namespace
