@@ -123,6 +123,10 @@ void MainWindow::build_menu() {
     add(bar, "About", id_about);
     rig_readout_ = new QLabel(bar);
     rig_readout_->setObjectName(QStringLiteral("rig_readout"));
+    // Room for the longest readout from the start: the menu bar lays its corner out once.
+    rig_readout_->setMinimumWidth(
+        rig_readout_->fontMetrics().horizontalAdvance(QStringLiteral("00.000.000 PKTUSB TX ")));
+    rig_readout_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     bar->setCornerWidget(rig_readout_);
 }
 
