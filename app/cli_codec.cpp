@@ -7,7 +7,7 @@
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
 #include "external/codec.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 
 namespace tarpo::app {
 

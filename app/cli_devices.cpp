@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "app/cli_verbs.h"
-#include "audio/loop_library.h"
-#include "audio/serial_ports.h"
-#include "audio/sound_interface.h"
-#include "audio/sound_portaudio.h"
+#include "sound/loop_library.h"
+#include "ptt/serial_ports.h"
+#include "sound/sound_interface.h"
+#include "sound/sound_portaudio.h"
 
 namespace tarpo::app {
 
@@ -20,9 +20,9 @@ int cli_devices(int argc, char** argv) {
         std::fprintf(stderr, "tarpo-cli devices: unexpected argument '%s'\n", argv[i]);
         return 2;
     }
-    audio::PortAudioBackend backend;
-    audio::LoopLibrary loop;
-    audio::SoundInterface sound(backend, loop);
+    sound::PortAudioBackend backend;
+    sound::LoopLibrary loop;
+    sound::SoundInterface sound(backend, loop);
     sound.sound_init(48000);
     std::printf("\ninput devices (rx input, voice input):\n");
     for (int i = 0; i < sound.sound_input_count(); ++i)
@@ -31,7 +31,7 @@ int cli_devices(int argc, char** argv) {
     for (int i = 0; i < sound.sound_output_count(); ++i)
         std::printf("  %d  %s\n", i, sound.sound_output_name(i));
     std::printf("PTT ports:\n");
-    for (const auto& entry : audio::com_port_entries())
+    for (const auto& entry : ptt::com_port_entries())
         std::printf("  %s  %s\n", entry.name.c_str(),
                     entry.device.empty() ? "-" : entry.device.c_str());
     return 0;

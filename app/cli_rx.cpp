@@ -10,12 +10,14 @@
 #include "app/cli_args.h"
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
-#include "audio/passes.h"
+#include "engine/display_feed.h"
+#include "engine/passes.h"
+#include "engine/ready_station.h"
 #include "modem/acquisition.h"
 #include "modem/decisions.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 #include "modem/station.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 
 namespace tarpo::app {
 
@@ -27,7 +29,7 @@ constexpr const char* rx_usage =
 
 // Collects what the receive pass hands out: decoded speech with silence where the squelch
 // withheld a frame (so the output keeps the input's timeline), test-frame counts, RSID.
-class FileSink final : public audio::ReceiveSink {
+class FileSink final : public engine::ReceiveSink {
   public:
     FileSink(bool test_frames, std::FILE* frames_file)
         : test_frames_(test_frames), frames_file_(frames_file) {}
@@ -54,7 +56,7 @@ class FileSink final : public audio::ReceiveSink {
     void rsid_detected(double, const char* text) override { std::printf("%s\n", text); }
 
     std::vector<std::int16_t> speech;
-    modem::TestFrameChecker checker;
+    voice::TestFrameChecker checker;
     std::uint64_t frames = 0;
     std::uint64_t played = 0;
 
@@ -128,22 +130,10 @@ int cli_rx(int argc, char** argv) {
         }
     }
 
-    auto shared = std::make_unique<SharedState>();
-    auto station = std::make_unique<modem::Station>(*shared);
-    voice::LinkedCodec codec;
-    voice::CodecAdapter adapter(codec);
-    modem::SpectrumAnalyser spectrum;
-    modem::Acquisition acquisition(*shared);
-    const audio::RsidApi rsid = audio::linked_rsid();
-    adapter.codec_init();
-    spectrum.spectrum_init();
-    station->modem_init();
-    rsid.init_rsid();
-    audio::Passes passes(*shared, *station, adapter, spectrum, rsid);
-    shared->tuned_freq = freq;
-    station->set_tuning(freq);
-    shared->sq_level = static_cast<int>(squelch);
-    shared->rxid_on = rxid ? 1 : 0;
+    auto ready = engine::make_station(engine::Voice::speech, freq);
+    engine::DisplayFeed display;
+    ready->controls.sq_level = static_cast<int>(squelch);
+    ready->controls.rxid_on = rxid ? 1 : 0;
 
     FileSink sink(test_frames, frames_file);
     std::array<std::int16_t, modem::block_samples> block{};
@@ -151,19 +141,20 @@ int cli_rx(int argc, char** argv) {
     for (std::size_t b = 0; b < blocks; ++b) {
         for (std::size_t i = 0; i < block.size(); ++i)
             block[i] = to_sample16(input[b * modem::block_samples + i]);
-        passes.receive_block(block.data(), sink);
+        ready->passes.receive_block(block.data(), sink);
         // The display timer, every 150 ms of signal: acquisition is served there. One
         // request after the first second.
         const std::size_t ms = (b + 1) * 40;
-        if (acquire && b + 1 == 25) acquisition.request_acquisition();
-        if (ms / 150 != b * 40 / 150) acquisition.spectrum_tick();
+        if (acquire && b + 1 == 25) display.request_acquisition();
+        if (ms / 150 != b * 40 / 150) display.tick(ready->controls, ready->monitor);
     }
     if (frames_file) std::fclose(frames_file);
 
     std::array<char, 80> text{};
-    const int text_length = station->callsign().callsign_take_text(text.data());
+    const int text_length = ready->station.callsign().callsign_take_text(text.data());
     const char* callsign = text_length > 0 ? text.data() : "";
-    const double phase_error = shared->phase_error.load();
+    const double phase_error = ready->station.phase_error();
+    const double final_freq = ready->station.tuning().frequency();
     if (test_frames) {
         const auto& c = sink.checker;
         const double ber = c.bits_compared() > 0 ? static_cast<double>(c.bit_errors()) /
@@ -177,7 +168,7 @@ int cli_rx(int argc, char** argv) {
         else
             std::printf("BER: n/a (no frame aligned)\n");
         std::printf("callsign: %s\n", callsign);
-        std::printf("frequency: %.2f Hz\n", shared->tuned_freq.load());
+        std::printf("frequency: %.2f Hz\n", final_freq);
         std::printf("phase_error: %.4f\n", phase_error);
         std::printf("SNR: %d dB\n", modem::snr_db(phase_error));
         return 0;
@@ -192,7 +183,7 @@ int cli_rx(int argc, char** argv) {
     }
     std::printf("frames %llu, played %llu, callsign %s, frequency %.2f Hz, SNR %d dB\n",
                 static_cast<unsigned long long>(sink.frames),
-                static_cast<unsigned long long>(sink.played), callsign, shared->tuned_freq.load(),
+                static_cast<unsigned long long>(sink.played), callsign, final_freq,
                 modem::snr_db(phase_error));
     return 0;
 }

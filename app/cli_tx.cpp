@@ -9,11 +9,12 @@
 #include "app/cli_args.h"
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
-#include "audio/passes.h"
+#include "engine/passes.h"
+#include "engine/ready_station.h"
 #include "modem/acquisition.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 #include "modem/station.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 
 namespace tarpo::app {
 
@@ -91,28 +92,14 @@ int cli_tx(int argc, char** argv) {
         }
     }
 
-    auto shared = std::make_unique<SharedState>();
-    auto station = std::make_unique<modem::Station>(*shared);
-    voice::LinkedCodec linked;
-    modem::TestFrameCodec frames_codec;
-    voice::SpeechCodec& codec = test_frames ? static_cast<voice::SpeechCodec&>(frames_codec)
-                                            : static_cast<voice::SpeechCodec&>(linked);
-    voice::CodecAdapter adapter(codec);
-    modem::SpectrumAnalyser spectrum;
-    const audio::RsidApi rsid = audio::linked_rsid();
-    adapter.codec_init();
-    spectrum.spectrum_init();
-    station->modem_init();
-    rsid.init_rsid();
-    audio::Passes passes(*shared, *station, adapter, spectrum, rsid);
-
-    shared->split_on = split ? 1 : 0;
-    shared->alc_on = alc ? 1 : 0;
-    shared->tuned_freq = freq;
-    station->set_tuning(freq);
+    auto ready = engine::make_station(test_frames ? engine::Voice::test_frames : engine::Voice::speech);
+    ready->controls.split_on = split ? 1 : 0;
+    ready->controls.alc_on = alc ? 1 : 0;
+    ready->tune(freq);
+    engine::Passes& passes = ready->passes;
     std::array<char, 81> text{};
     std::strncpy(text.data(), callsign.c_str(), text.size() - 1);
-    station->callsign().callsign_set(text.data());
+    ready->station.callsign().callsign_set(text.data());
 
     const std::size_t blocks =
         test_frames ? static_cast<std::size_t>(seconds * 25.0 + 0.5)

@@ -2,8 +2,9 @@
 
 #include <memory>
 
-#include "audio/passes.h"
-#include "modem/numeric.h"
+#include "engine/passes.h"
+#include "engine/ready_station.h"
+#include "dsp/numeric.h"
 #include "modem/acquisition.h"
 #include "modem/station.h"
 #include "sim/channel.h"
@@ -13,7 +14,7 @@ namespace tarpo::app {
 
 namespace {
 
-class Collect final : public audio::ReceiveSink {
+class Collect final : public engine::ReceiveSink {
   public:
     void voice_block(const std::int16_t* block) override {
         speech.insert(speech.end(), block, block + modem::block_samples);
@@ -31,17 +32,8 @@ std::vector<double> speech_through_modem(const std::vector<double>& speech_8k,
     const std::vector<double> mic = sim::resample(scaled, 6.0);
     const std::size_t blocks = (mic.size() + modem::block_samples - 1) / modem::block_samples;
 
-    voice::LinkedCodec codec;
-    const audio::RsidApi rsid = audio::linked_rsid();
-    modem::SpectrumAnalyser spectrum;
-    spectrum.spectrum_init();
-
-    auto tx_shared = std::make_unique<SharedState>();
-    auto tx = std::make_unique<modem::Station>(*tx_shared);
-    voice::CodecAdapter tx_codec(codec);
-    tx_codec.codec_init();
-    tx->modem_init();
-    audio::Passes tx_passes(*tx_shared, *tx, tx_codec, spectrum, rsid);
+    auto tx = engine::make_station();
+    engine::Passes& tx_passes = tx->passes;
     std::vector<double> signal;
     std::array<std::int16_t, modem::block_samples> block{};
     // Two blocks of silence after the speech let the last frames leave the filters.
@@ -61,12 +53,8 @@ std::vector<double> speech_through_modem(const std::vector<double>& speech_8k,
     channel.seed = seed;
     const sim::ChannelResult heard = sim::simulate_channel(signal, channel, 48000.0);
 
-    auto rx_shared = std::make_unique<SharedState>();
-    auto rx = std::make_unique<modem::Station>(*rx_shared);
-    voice::CodecAdapter rx_codec(codec);
-    rx_codec.codec_init();
-    rx->modem_init();
-    audio::Passes rx_passes(*rx_shared, *rx, rx_codec, spectrum, rsid);
+    auto rx = engine::make_station();
+    engine::Passes& rx_passes = rx->passes;
     Collect sink;
     for (std::size_t n = 0; (n + 1) * modem::block_samples <= heard.samples.size(); ++n) {
         for (std::size_t i = 0; i < block.size(); ++i)

@@ -1,10 +1,11 @@
 #include "modem/acquisition.h"
 
 #include <cmath>
+#include <limits>
 
 namespace tarpo::modem {
 
-void SpectrumAnalyser::spectrum_init() {
+SpectrumAnalyser::SpectrumAnalyser() {
     constexpr double two_pi = 6.283185307179586;
     constexpr double step = two_pi / spectrum_length;
     double a = 0.0;
@@ -37,82 +38,69 @@ void SpectrumAnalyser::spectrum_compute(const double* input, double* output) con
     }
 }
 
-void SpectrumAnalyser::spectrum_compute(const RelaxedDoubles<spectrum_length>& input,
-                                        RelaxedDoubles<spectrum_bins>& output) const {
-    std::array<double, spectrum_length> in{};
-    for (std::size_t n = 0; n < in.size(); ++n) in[n] = load_relaxed(input[n]);
-    std::array<double, spectrum_bins> out{};
-    spectrum_compute(in.data(), out.data());
-    for (std::size_t j = 1; j < out.size(); ++j) store_relaxed(output[j], out[j]);
+double Acquisition::spectrum_tick(const TickInput& in) {
+    double tune_to = std::numeric_limits<double>::quiet_NaN();
+    if (in.receiving && in.new_spectrum) {
+        update_metric(*in.spectrum);
+        if (acquire_) tune_to = bin_frequency(strongest_bin());
+    }
+    acquire_ = false;  // served, or a click while transmitting or without a new spectrum
+    prepare_display(in);
+    return tune_to;
 }
 
-void Acquisition::spectrum_tick() {
-    if (shared_.rx_active.load() && shared_.spectrum_ready.load() >= 1) {
-        for (std::size_t k = 100; k < 300; ++k) {
-            // Large only where both bins 12.5 Hz below and above are strong: the pair of
-            // lines a pilot reversing every 40 ms puts around the signal's centre.
-            const double a = load_relaxed(shared_.spectrum[k - 2]);
-            const double b = load_relaxed(shared_.spectrum[k + 2]);
-            const double metric = a * b / (a + b + 0.1);
-            acq_metric_[k] = (acq_metric_[k] * 4 + metric * 3) * 0.2;
-        }
-        const int request = shared_.acq_request.load();
-        if (request == 1) {
-            int best = 148;
-            double max = 0.0;
-            for (int k = 100; k < 300; ++k) {
-                if (acq_metric_[static_cast<std::size_t>(k)] > max) {  // ties keep the lowest
-                    max = acq_metric_[static_cast<std::size_t>(k)];
-                    best = k;
-                }
-            }
-            shared_.tuned_freq.store(bin_frequency(best));
-            shared_.retune_request.store(1);
-            shared_.acq_request.store(0);
-        } else if (request == 2) {
-            shared_.retune_request.store(1);
-            shared_.acq_request.store(0);
-        }
-        shared_.spectrum_ready.store(0);
-    } else {
-        shared_.acq_request.store(0);  // a click while transmitting or without a new spectrum
+void Acquisition::update_metric(const std::array<double, spectrum_bins>& spectrum) {
+    for (std::size_t k = 100; k < 300; ++k) {
+        // Large only where both bins 12.5 Hz below and above are strong: the pair of lines a
+        // pilot reversing every 40 ms puts around the signal's centre.
+        const double a = spectrum[k - 2];
+        const double b = spectrum[k + 2];
+        const double metric = a * b / (a + b + 0.1);
+        acq_metric_[k] = (acq_metric_[k] * 4 + metric * 3) * 0.2;
     }
+}
 
-    switch (shared_.display_mode.load()) {
+int Acquisition::strongest_bin() const {
+    int best = 148;
+    double max = 0.0;
+    for (int k = 100; k < 300; ++k) {
+        if (acq_metric_[static_cast<std::size_t>(k)] > max) {  // ties keep the lowest
+            max = acq_metric_[static_cast<std::size_t>(k)];
+            best = k;
+        }
+    }
+    return best;
+}
+
+void Acquisition::prepare_display(const TickInput& in) {
+    switch (in.display_mode) {
         case tarpo::display_spectrum:
             for (std::size_t j = 0; j < display_spectrum_.size(); ++j)
-                display_spectrum_[j] =
-                    (display_spectrum_[j] * 9 + load_relaxed(shared_.spectrum[j])) * 0.1;
+                display_spectrum_[j] = (display_spectrum_[j] * 9 + (*in.spectrum)[j]) * 0.1;
             break;
-        case display_freqacq:
+        case tarpo::display_freqacq:
             display_spectrum_ = acq_metric_;
             break;
-        case display_phase_error:
+        case tarpo::display_phase_error:
             for (std::size_t i = 0; i < error_bars_.size(); ++i)
-                error_bars_[i] =
-                    (error_bars_[i] * 9 + load_relaxed(shared_.carrier_error[i]) * 400) * 0.1;
+                error_bars_[i] = (error_bars_[i] * 9 + (*in.carrier_error)[i] * 400) * 0.1;
             break;
-        case display_waterfall:
-        case display_scrolling_waterfall:
-            for (std::size_t j = 0; j < display_spectrum_.size(); ++j)
-                display_spectrum_[j] = load_relaxed(shared_.spectrum[j]);
+        case tarpo::display_waterfall:
+        case tarpo::display_scrolling_waterfall:
+            display_spectrum_ = *in.spectrum;
             break;
         default:
             break;
     }
 }
 
-void Acquisition::request_acquisition() {
-    shared_.acq_request.store(1);
-}
-
-void Acquisition::request_tuning_at(int x) {
+double Acquisition::tuning_at(int x) {
     if (x >= 300)
         x = 300;
     else if (x <= 100)
         x = 100;
-    shared_.tuned_freq.store(bin_frequency(x));
-    shared_.acq_request.store(2);
+    acquire_ = false;
+    return bin_frequency(x);
 }
 
 }  // namespace tarpo::modem

@@ -1,13 +1,15 @@
 #include "modem/decisions.h"
 
 #include <cmath>
+#include <limits>
 
+#include "dsp/numeric.h"
 #include "modem/constants.h"
-#include "modem/numeric.h"
 
 namespace tarpo::modem {
 
-void Decisions::decide_symbol(const std::array<ComplexSample, 15>& symbol_sample) {
+double Decisions::decide_symbol(const std::array<ComplexSample, 15>& symbol_sample) {
+    double correction = 0.0;
     for (int i = 0; i < carriers; ++i) {
         const std::size_t c = static_cast<std::size_t>(i);
         // The real part is the y argument: this orientation makes a received carrier whose
@@ -20,32 +22,30 @@ void Decisions::decide_symbol(const std::array<ComplexSample, 15>& symbol_sample
             d += two_pi8;
         prev_phase_[c] = theta;
         const double e = 2.0 * d / pi8;
-        track_carrier_error(e, i);
+        correction = track_carrier_error(e, i);
         decisions_[c] = i == pilot_carrier ? nearest_int(0.5 * e) & 1 : nearest_int(e) & 3;
     }
+    return correction;
 }
 
-void Decisions::track_carrier_error(double e, int i) {
+double Decisions::track_carrier_error(double e, int i) {
     const double err = e - nearest_int(e);
-    store_relaxed(shared_.carrier_error[static_cast<std::size_t>(i) % carriers], err);
+    carrier_error_[static_cast<std::size_t>(i) % carriers] = err;
     afc_sum_ += err;
     error_energy_ += err * err;
-    if (i != carriers - 1) return;
+    double correction = std::numeric_limits<double>::quiet_NaN();
+    if (i != carriers - 1) return correction;
 
     if (afc_sum_ >= -7.5 && afc_sum_ <= 7.5) {
-        // Add the correction atomically: a click that retuned in the meantime is kept.
-        const double correction = 0.01 * afc_sum_;
-        double f = shared_.tuned_freq.load();
-        while (!shared_.tuned_freq.compare_exchange_weak(f, f + correction)) {
-        }
-        tuning_.set_tuning(f + correction);
+        correction = 0.01 * afc_sum_;
     } else {  // only a non-numeric sum lands here
         afc_sum_ = 0.0;
         error_energy_ = 0.0;
     }
-    shared_.phase_error.store(error_energy_);
+    phase_error_ = error_energy_;
     error_energy_ *= 0.9;
     afc_sum_ = 0.0;
+    return correction;
 }
 
 int snr_db(double phase_error) {

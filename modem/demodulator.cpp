@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "modem/constants.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 
 namespace tarpo::modem {
 
@@ -107,16 +107,7 @@ bool FrontEnd::symbol_timing_step() {
                 ComplexSample(interpolate(y0.real(), y1.real(), y2.real(), y3.real(), mu),
                               interpolate(y0.imag(), y1.imag(), y2.imag(), y3.imag(), mu));
         }
-        int carrier = shared_.constellation_carrier.load(std::memory_order_relaxed);
-        if (carrier < 0 || carrier >= carriers) carrier = pilot_carrier;
-        const int pos = shared_.constellation_pos.load(std::memory_order_relaxed) & 31;
-        const ComplexSample captured = symbol_sample_[static_cast<std::size_t>(carrier)];
-        store_relaxed(shared_.constellation_re[static_cast<std::size_t>(pos)],
-                      8.0 * captured.real());
-        store_relaxed(shared_.constellation_im[static_cast<std::size_t>(pos)],
-                      8.0 * captured.imag());
-        shared_.constellation_pos.store((pos + 1) % 32, std::memory_order_relaxed);
-        store_relaxed(shared_.timing_marker, (mu - 0.5) * 400.0);
+        timing_marker_ = (mu - 0.5) * 400.0;
         symbol = true;
     }
     timing_phase_ = (s + 1) % 4;

@@ -6,18 +6,17 @@
 
 #include <array>
 
-#include "modem/filters.h"
+#include "dsp/filters.h"
 #include "modem/modulator.h"
-#include "modem/shared_state.h"
 
 namespace tarpo::modem {
 
 class FrontEnd {
   public:
-    FrontEnd(const ModemTables& tables, SharedState& shared) : tables_(tables), shared_(shared) {}
+    explicit FrontEnd(const ModemTables& tables) : tables_(tables) {}
 
     // Builds the filter bank's sine and cosine tables from the carrier steps; called by
-    // modem_init once the tables are built.
+    // the station once the tables are built.
     void build_tables();
 
     // One receive sample at 12000 Hz, in 16-bit units; rx_step is the receive oscillator step
@@ -26,6 +25,9 @@ class FrontEnd {
     bool demod_sample(double x, double rx_step);
 
     const std::array<ComplexSample, 15>& symbol_sample() const { return symbol_sample_; }
+    // Where the last symbol instant fell between filter-bank outputs: (fraction - 0.5) x 400,
+    // [-200, 200).
+    double timing_marker() const { return timing_marker_; }
     double rx_phase() const { return rx_phase_; }
     int timing_phase() const { return timing_phase_; }
     const std::array<double, 2>& timing_acc() const { return timing_acc_; }
@@ -42,7 +44,6 @@ class FrontEnd {
     bool symbol_timing_step();
 
     const ModemTables& tables_;
-    SharedState& shared_;
 
     double rx_phase_ = 0.0;
     DelayLine<ComplexSample, 30> mix_ring_;
@@ -51,6 +52,7 @@ class FrontEnd {
     std::array<ComplexSample, 32> fold_bins_{};
     std::array<std::array<ComplexSample, 15>, 4> history_{};  // [age][carrier]
     std::array<ComplexSample, 15> symbol_sample_{};
+    double timing_marker_ = 0.0;
     int timing_phase_ = 0;                // 0..3, counts every filter-bank output
     std::array<double, 2> timing_acc_{};  // (E0, E1), symbol-rate energy component
 

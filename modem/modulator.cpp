@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "modem/constants.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 
 namespace tarpo::modem {
 
@@ -31,7 +31,7 @@ ComplexSample Modulator::alc(ComplexSample s) {
 }
 
 void Modulator::modulate_symbol(std::int16_t* out, const std::array<double, 15>& phase_steps,
-                                double tx_step, const std::atomic<int>& alc_on) {
+                                double tx_step, bool alc_on) {
     pattern_.fill({});
     for (std::size_t i = 0; i < carriers; ++i) {
         const double a = i == pilot_carrier ? 21.0 : 15.0;
@@ -54,7 +54,7 @@ void Modulator::modulate_symbol(std::int16_t* out, const std::array<double, 15>&
         ComplexSample& r = overlap_ring_[overlap_pos_];
         if (n < 48) {
             ComplexSample s = shaped + r;
-            if (alc_on.load(std::memory_order_relaxed)) s = alc(s);
+            if (alc_on) s = alc(s);
             s = tx_lowpass(s);
             interpolate5(out + 20 * n, s, tx_step);
         } else if (n < 144) {

@@ -5,15 +5,14 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 
-#include "modem/filters.h"
-#include "modem/shared_state.h"
+#include "dsp/filters.h"
+#include "dsp/numeric.h"
 
 namespace tarpo::modem {
 
-// Pulse shape and carrier plan, built once by modem_init and read by both directions.
+// Pulse shape and carrier plan, built once by the station and read by both directions.
 struct ModemTables {
     std::array<double, 288> pulse_table{};    // root-raised cosine, t = (i - 95.5) / 48 symbols
     std::array<double, 15> carrier_step{};    // rad per 2400 Hz sample: (i - 7) / 32 turns
@@ -29,9 +28,9 @@ class Modulator {
 
     // Writes the next 20 ms symbol as 960 samples at 48000 Hz. phase_steps holds the phase
     // step (rad) of each carrier for this symbol; tx_step is the transmit oscillator step
-    // (rad per 12000 Hz sample); alc_on is read once per 2400 Hz sample.
+    // (rad per 12000 Hz sample); alc: the envelope limiter is on.
     void modulate_symbol(std::int16_t* out, const std::array<double, 15>& phase_steps,
-                         double tx_step, const std::atomic<int>& alc_on);
+                         double tx_step, bool alc);
 
     const std::array<double, 15>& carrier_phase() const { return carrier_phase_; }
 

@@ -2,15 +2,12 @@
 
 namespace tarpo::modem {
 
-Station::Station(SharedState& shared)
-    : shared_(shared),
-      tuning_(shared),
-      modulator_(tables_),
-      front_end_(tables_, shared),
-      decisions_(shared, tuning_) {}
+Station::Station() : modulator_(tables_), front_end_(tables_) {
+    build_tables();
+}
 
-void Station::modem_init() {
-    tuning_.set_tuning(1500.0);
+void Station::build_tables() {
+    tuning_.tune(1500.0);
     tables_.pulse_table = pulse_table_build(0.5);
     for (int i = 0; i < carriers; ++i) {
         // Carrier i completes exactly i - 7 cycles in 32 samples of 2400 Hz.
@@ -30,7 +27,7 @@ void Station::modulate_symbol(std::int16_t* out) {
     std::array<double, 15> steps{};
     for (int i = 0; i < carriers; ++i)
         steps[static_cast<std::size_t>(i)] = frame_.carrier_phase_step(i);
-    modulator_.modulate_symbol(out, steps, tuning_.tx_step(), shared_.alc_on);
+    modulator_.modulate_symbol(out, steps, tuning_.tx_step(), alc_);
 }
 
 void Station::transmit_block(const std::uint8_t* voice_bits, std::int16_t* block) {
@@ -41,12 +38,12 @@ void Station::transmit_block(const std::uint8_t* voice_bits, std::int16_t* block
 
 RxEvent Station::demod_sample(double x) {
     if (!front_end_.demod_sample(x, tuning_.rx_step())) return RxEvent::none;
-    decisions_.decide_symbol(front_end_.symbol_sample());
+    const double correction = decisions_.decide_symbol(front_end_.symbol_sample());
+    if (correction == correction) tuning_.track(correction);
     const int dibit = frame_.frame_assemble(decisions_.decisions(), rx_voice_bits_.data());
     if (dibit < 0) return RxEvent::symbol;
     last_callsign_dibit_ = dibit;
     callsign_.callsign_receive_dibit(dibit);
-    shared_.frame_ready.fetch_add(1);
     return RxEvent::frame;
 }
 

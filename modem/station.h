@@ -1,22 +1,21 @@
 // One modem station: the transmit chain (frame_load -> carrier_phase_step -> modulate_symbol)
 // and the receive chain (decimate4 -> demod_sample -> symbol timing -> decide_symbol ->
 // frame_assemble -> callsign decoder) around one bit buffer shared by both directions, as the
-// worker runs only one of them at a time. Several stations can live in one process, each
-// with its own shared state.
+// worker runs only one of them at a time. Several stations can live in one process. The
+// station holds no reference to anything outside it: settings come in as plain values.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
+#include "dsp/rate_convert.h"
+#include "modem/callsign.h"
 #include "modem/constants.h"
 #include "modem/decisions.h"
 #include "modem/demodulator.h"
 #include "modem/frame.h"
 #include "modem/modulator.h"
-#include "modem/shared_state.h"
 #include "modem/tuning.h"
-#include "voice/callsign.h"
-#include "voice/rate_convert.h"
 
 namespace tarpo::modem {
 
@@ -25,12 +24,10 @@ enum class RxEvent { none, symbol, frame };
 
 class Station {
   public:
-    explicit Station(SharedState& shared);
+    // Ready at once: tuned to 1500 Hz, pulse table and carrier plan built.
+    Station();
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
-
-    // Tuning to 1500 Hz, pulse table, carrier plan. Once, before the first sample.
-    void modem_init();
 
     // Transmit: load one frame (54 voice bits, bit 0 of bytes 0..53, plus the next callsign
     // dibit), then two modulate_symbol calls write its two symbols.
@@ -46,9 +43,10 @@ class Station {
     // A whole 1920-sample block to 480 samples at 12 kHz.
     void decimate_block(const std::int16_t* block, double* decimated);
 
-    void set_tuning(double f) { tuning_.set_tuning(f); }
+    // The envelope limiter of the transmitter, from the next symbol on.
+    void set_alc(bool on) { alc_ = on; }
 
-    SharedState& shared() { return shared_; }
+    Tuning& tuning() { return tuning_; }
     voice::CallsignChannel& callsign() { return callsign_; }
     const ModemTables& tables() const { return tables_; }
     const Tuning& tuning() const { return tuning_; }
@@ -59,10 +57,11 @@ class Station {
     // The voice bits of the last frame put together (bytes 54 and 55 stay 0).
     const std::array<std::uint8_t, 56>& rx_voice_bits() const { return rx_voice_bits_; }
     int last_callsign_dibit() const { return last_callsign_dibit_; }
-    double phase_error() const { return shared_.phase_error.load(); }
+    double phase_error() const { return decisions_.phase_error(); }
 
   private:
-    SharedState& shared_;
+    void build_tables();
+
     ModemTables tables_;
     Tuning tuning_;
     FrameBits frame_;
@@ -73,6 +72,7 @@ class Station {
     voice::Decimator4 decimator_;
     std::array<std::uint8_t, 56> rx_voice_bits_{};
     int last_callsign_dibit_ = 0;
+    bool alc_ = false;
 };
 
 }  // namespace tarpo::modem

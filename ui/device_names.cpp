@@ -17,7 +17,7 @@ bool clean(const std::string& text) {
     return true;
 }
 
-std::vector<std::string> list_names(audio::EngineApi& engine, bool output) {
+std::vector<std::string> list_names(engine::EngineApi& engine, bool output) {
     const int count = output ? engine.sound_output_count() : engine.sound_input_count();
     std::vector<std::string> names;
     for (int i = 0; i < count; ++i)
@@ -73,16 +73,16 @@ FollowedDevice follow_device(int index, const std::string& name,
     return {index, true};
 }
 
-DeviceNames selected_device_names(audio::EngineApi& engine) {
-    const SharedState& s = engine.shared();
+DeviceNames selected_device_names(engine::EngineApi& engine) {
+    const engine::Controls& s = engine.controls();
     const std::vector<std::string> inputs = list_names(engine, false);
     const std::vector<std::string> outputs = list_names(engine, true);
     return {name_at(outputs, s.tx_output_device), name_at(inputs, s.voice_input_device),
             name_at(outputs, s.voice_output_device), name_at(inputs, s.rx_input_device)};
 }
 
-void follow_device_names(audio::EngineApi& engine, const DeviceNames& names, bool& choice_needed) {
-    SharedState& s = engine.shared();
+void follow_device_names(engine::EngineApi& engine, const DeviceNames& names, bool& choice_needed) {
+    engine::Controls& s = engine.controls();
     const std::vector<std::string> inputs = list_names(engine, false);
     const std::vector<std::string> outputs = list_names(engine, true);
     auto follow = [&choice_needed](std::atomic<int>& index, const std::string& name,

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/engine_api.h"
+#include "engine/engine_api.h"
 
 namespace tarpo::ui {
 
@@ -43,9 +43,9 @@ FollowedDevice follow_device(int index, const std::string& name,
                              const std::vector<std::string>& names);
 
 // The names of the four devices selected in the engine's shared state now.
-DeviceNames selected_device_names(audio::EngineApi& engine);
+DeviceNames selected_device_names(engine::EngineApi& engine);
 // Moves each of the engine's four device numbers to where its saved name is listed now; a
 // device whose name is gone becomes entry 0 and sets `choice_needed`.
-void follow_device_names(audio::EngineApi& engine, const DeviceNames& names, bool& choice_needed);
+void follow_device_names(engine::EngineApi& engine, const DeviceNames& names, bool& choice_needed);
 
 }  // namespace tarpo::ui

@@ -51,7 +51,7 @@ void SettingsDialog::keyPressEvent(QKeyEvent* event) {
 
 // ---------------------------------------------------------------- Sound Card Selection
 
-SoundDialog::SoundDialog(audio::EngineApi& engine, std::filesystem::path directory, QWidget* parent)
+SoundDialog::SoundDialog(engine::EngineApi& engine, std::filesystem::path directory, QWidget* parent)
     : SettingsDialog(parent), engine_(engine), directory_(std::move(directory)) {
     setObjectName(QStringLiteral("1001"));
     setWindowTitle(QStringLiteral("Sound Card Selection"));
@@ -69,7 +69,7 @@ SoundDialog::SoundDialog(audio::EngineApi& engine, std::filesystem::path directo
     QPushButton* ok = make_ok_button(this, 221, 147, 64, 14);
     connect(ok, &QPushButton::clicked, this, &SoundDialog::on_ok);
 
-    const SharedState& s = engine_.shared();
+    const engine::Controls& s = engine_.controls();
     fill(tx_output_, true, false, s.tx_output_device);
     fill(rx_input_, false, false, s.rx_input_device);
     fill(voice_input_, false, true, s.voice_input_device);
@@ -93,7 +93,7 @@ void SoundDialog::fill(QListWidget* list, bool output, bool voice, int selected)
 }
 
 void SoundDialog::on_ok() {
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
     s.tx_output_device = selected_row(tx_output_);
     s.rx_input_device = selected_row(rx_input_);
     s.voice_input_device = selected_row(voice_input_);
@@ -114,7 +114,7 @@ void SoundDialog::on_ok() {
 
 // ---------------------------------------------------------------- Set Comport
 
-ComportDialog::ComportDialog(audio::EngineApi& engine, QWidget* parent)
+ComportDialog::ComportDialog(engine::EngineApi& engine, QWidget* parent)
     : SettingsDialog(parent), engine_(engine) {
     setObjectName(QStringLiteral("158"));
     setWindowTitle(QStringLiteral("Set Comport"));
@@ -130,7 +130,7 @@ ComportDialog::ComportDialog(audio::EngineApi& engine, QWidget* parent)
 
     list_->addItem(QStringLiteral("None "));
     for (int n = 1; n <= 8; ++n) list_->addItem(entry_text(n, engine_.ptt_port_device(n)));
-    select_row(list_, engine_.shared().ptt_port_choice - '0');
+    select_row(list_, engine_.controls().ptt_port_choice - '0');
     show_whole_paths(ok);
     setFocus(Qt::OtherFocusReason);
 }
@@ -154,7 +154,7 @@ QString ComportDialog::entry_text(int n, const std::string& device) {
 
 void ComportDialog::on_ok() {
     const char choice = static_cast<char>('0' + selected_row(list_));
-    engine_.shared().ptt_port_choice = choice;
+    engine_.controls().ptt_port_choice = choice;
     engine_.ptt_port_save(choice);
     engine_.ptt_port_open(choice);
     accept();
@@ -162,7 +162,7 @@ void ComportDialog::on_ok() {
 
 // ---------------------------------------------------------------- Set Callsign
 
-CallsignDialog::CallsignDialog(audio::EngineApi& engine, CallsignText& callsign,
+CallsignDialog::CallsignDialog(engine::EngineApi& engine, CallsignText& callsign,
                                std::filesystem::path directory, QWidget* parent)
     : SettingsDialog(parent),
       engine_(engine),

@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <filesystem>
 
-#include "audio/engine_api.h"
+#include "engine/engine_api.h"
 #include "ui/settings_files.h"
 
 class QListWidget;
@@ -32,14 +32,14 @@ class SettingsDialog : public QDialog {
 class SoundDialog : public SettingsDialog {
     Q_OBJECT
   public:
-    SoundDialog(audio::EngineApi& engine, std::filesystem::path directory,
+    SoundDialog(engine::EngineApi& engine, std::filesystem::path directory,
                 QWidget* parent = nullptr);
 
   private:
     void fill(QListWidget* list, bool output, bool voice, int selected);
     void on_ok();
 
-    audio::EngineApi& engine_;
+    engine::EngineApi& engine_;
     std::filesystem::path directory_;
     QListWidget* tx_output_;
     QListWidget* rx_input_;
@@ -53,7 +53,7 @@ class SoundDialog : public SettingsDialog {
 class ComportDialog : public SettingsDialog {
     Q_OBJECT
   public:
-    explicit ComportDialog(audio::EngineApi& engine, QWidget* parent = nullptr);
+    explicit ComportDialog(engine::EngineApi& engine, QWidget* parent = nullptr);
 
     static QString entry_text(int n, const std::string& device);
 
@@ -61,7 +61,7 @@ class ComportDialog : public SettingsDialog {
     void on_ok();
     void show_whole_paths(QWidget* ok);
 
-    audio::EngineApi& engine_;
+    engine::EngineApi& engine_;
     QListWidget* list_;
 };
 
@@ -71,13 +71,13 @@ class ComportDialog : public SettingsDialog {
 class CallsignDialog : public SettingsDialog {
     Q_OBJECT
   public:
-    CallsignDialog(audio::EngineApi& engine, CallsignText& callsign,
+    CallsignDialog(engine::EngineApi& engine, CallsignText& callsign,
                    std::filesystem::path directory, QWidget* parent = nullptr);
 
   private:
     void on_ok();
 
-    audio::EngineApi& engine_;
+    engine::EngineApi& engine_;
     CallsignText& callsign_;
     std::filesystem::path directory_;
     QLineEdit* edit_;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "modem/shared_state.h"
+#include "modem/acquisition.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {

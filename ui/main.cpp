@@ -1,8 +1,8 @@
 // TARPO: digital voice over an SSB voice channel. The engine does the signal processing on its
 // worker thread; the user interface drives it from the main window.
-#include "audio/engine.h"
-#include "audio/ptt_cm108.h"
-#include "audio/serial_lines.h"
+#include "engine/engine.h"
+#include "ptt/ptt_cm108.h"
+#include "ptt/serial_lines.h"
 #include "ui/program.h"
 
 namespace {
@@ -10,13 +10,13 @@ namespace {
 // The PTT lines a signal handler can drop at once: the serial port's and a CM108's GPIO. A rig
 // keyed through Hamlib is unkeyed by the orderly shutdown that follows.
 void unkey_now() {
-    tarpo::audio::ptt_signal_unkey();
-    tarpo::audio::cm108_signal_unkey();
+    tarpo::ptt::ptt_signal_unkey();
+    tarpo::ptt::cm108_signal_unkey();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    tarpo::audio::Engine engine;
+    tarpo::engine::Engine engine;
     return tarpo::ui::run_program(argc, argv, engine, unkey_now);
 }

@@ -50,7 +50,7 @@ void default_sleep(int ms) {
 
 // Carries the worker's RSID report to the callsign field: the text is copied on the worker's
 // thread and set by a queued call on the user-interface thread.
-class MainWindow::Notifier final : public audio::WorkerNotifier {
+class MainWindow::Notifier final : public engine::WorkerNotifier {
   public:
     explicit Notifier(MainWindow* window) : window_(window) {}
     void rsid_report(const char* text) override {
@@ -63,7 +63,7 @@ class MainWindow::Notifier final : public audio::WorkerNotifier {
     MainWindow* window_;
 };
 
-MainWindow::MainWindow(audio::EngineApi& engine, std::filesystem::path directory, WindowWaits waits)
+MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path directory, WindowWaits waits)
     : engine_(engine),
       directory_(std::move(directory)),
       waits_(std::move(waits)),
@@ -91,7 +91,7 @@ MainWindow::MainWindow(audio::EngineApi& engine, std::filesystem::path directory
 
 MainWindow::~MainWindow() = default;
 
-audio::WorkerNotifier& MainWindow::notifier() {
+engine::WorkerNotifier& MainWindow::notifier() {
     return *notifier_;
 }
 
@@ -175,7 +175,7 @@ void MainWindow::build_controls() {
     squelch_slider_->setInvertedControls(true);
     squelch_slider_->setTickPosition(QSlider::NoTicks);
     connect(squelch_slider_, &QSlider::valueChanged, this,
-            [this](int position) { engine_.shared().sq_level = squelch_level(position); });
+            [this](int position) { engine_.controls().sq_level = squelch_level(position); });
 
     auto make_toggle = [this, client](const char* id, const char* caption, int x, int y, int w,
                                       int h) {
@@ -199,7 +199,7 @@ void MainWindow::build_controls() {
 void MainWindow::start() {
     if (started_) return;
     started_ = true;
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
 
     squelch_slider_->setValue(50);
 
@@ -237,17 +237,13 @@ void MainWindow::start() {
     check(s.voice_output_device, outputs);
     check(s.voice_input_device, inputs);
 
-    engine_.codec_init();
     const char port = engine_.ptt_port_load();
     s.ptt_port_choice = port;
     engine_.ptt_port_open(port);
-    audio::RadioSettings radio;
+    ptt::RadioSettings radio;
     load_radio_settings(directory_ / radio_file_name, radio);
     engine_.radio_apply(radio);
     graph_->display_init();
-    engine_.spectrum_init();
-    engine_.modem_init();
-    engine_.init_rsid();
     timer_->start();
     waits_.pause();
 
@@ -266,7 +262,7 @@ void MainWindow::toggle(std::atomic<int>& flag) {
 }
 
 void MainWindow::command(int id) {
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
     switch (id) {
         case id_comport: {
             ComportDialog dialog(engine_, this);
@@ -331,7 +327,6 @@ void MainWindow::command(int id) {
             break;
         case id_split:
             toggle(s.split_on);
-            s.retune_request = 1;  // the worker re-derives the oscillator steps with Split
             break;
         case id_txid:
             toggle(s.txid_on);
@@ -361,11 +356,11 @@ void MainWindow::command(int id) {
 }
 
 void MainWindow::timer_tick() {
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
     if (tx_stop_countdown_ >= 0) {
         --tx_stop_countdown_;
         if (tx_stop_countdown_ == 0 && s.tx_active) {
-            s.acq_request = 0;
+            engine_.cancel_acquisition();
             s.tx_active = 0;
             s.rx_active = 1;
             s.display_mode = saved_display_mode_;
@@ -381,18 +376,19 @@ void MainWindow::timer_tick() {
 }
 
 void MainWindow::graph_invalidate() {
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
+    const engine::Monitor& m = engine_.monitor();
     GraphInput& in = graph_input_;
     in.display_mode = s.display_mode;
-    in.tuned_freq = s.tuned_freq;
-    for (int i = 0; i < 400; ++i) in.spectrum_input[i] = load_relaxed(s.spectrum_input[i]);
+    in.tuned_freq = m.tuned_freq;
+    for (int i = 0; i < 400; ++i) in.spectrum_input[i] = load_relaxed(m.spectrum_input[i]);
     in.display_spectrum = engine_.display_spectrum();
     in.error_bars = engine_.error_bars();
     for (int k = 0; k < 32; ++k) {
-        in.constellation_re[k] = load_relaxed(s.constellation_re[k]);
-        in.constellation_im[k] = load_relaxed(s.constellation_im[k]);
+        in.constellation_re[k] = load_relaxed(m.constellation_re[k]);
+        in.constellation_im[k] = load_relaxed(m.constellation_im[k]);
     }
-    in.timing_marker = s.timing_marker;
+    in.timing_marker = m.timing_marker;
     graph_->graph_invalidate(in);
 }
 
@@ -405,7 +401,7 @@ void MainWindow::set_squelch_indicator(bool open) {
 }
 
 void MainWindow::refresh_meters() {
-    SharedState& s = engine_.shared();
+    engine::Monitor& s = engine_.monitor();
 
     const int peak = s.peak_level;
     if (peak >= 0) level_bar_->setValue(progress_shown(level_bar_value(peak)));
@@ -442,7 +438,7 @@ void MainWindow::show_report(const QString& text) {
 void MainWindow::shutdown() {
     if (shut_down_) return;
     shut_down_ = true;
-    SharedState& s = engine_.shared();
+    engine::Controls& s = engine_.controls();
     s.rx_active = 0;
     s.tx_active = 0;
     s.worker_run = 0;

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "audio/engine_api.h"
+#include "engine/engine_api.h"
 #include "ui/graph_canvas.h"
 #include "ui/settings_files.h"
 
@@ -70,7 +70,7 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
     // `directory` holds sc.txt and cs.txt (the working directory in the program).
-    MainWindow(audio::EngineApi& engine, std::filesystem::path directory = ".",
+    MainWindow(engine::EngineApi& engine, std::filesystem::path directory = ".",
                WindowWaits waits = {});
     ~MainWindow() override;
 
@@ -91,7 +91,7 @@ class MainWindow : public QMainWindow {
     int tx_stop_countdown() const { return tx_stop_countdown_; }
     const CallsignText& callsign_text() const { return callsign_text_; }
     GraphWidget* graph() const { return graph_; }
-    audio::WorkerNotifier& notifier();
+    engine::WorkerNotifier& notifier();
 
     // Puts a report of the worker into the callsign field; called on this thread.
     void show_report(const QString& text);
@@ -110,7 +110,7 @@ class MainWindow : public QMainWindow {
     void set_squelch_indicator(bool open);
     void refresh_rig_readout();
 
-    audio::EngineApi& engine_;
+    engine::EngineApi& engine_;
     std::filesystem::path directory_;
     WindowWaits waits_;
     std::unique_ptr<Notifier> notifier_;

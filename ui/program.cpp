@@ -105,7 +105,7 @@ void trace_controls(QWidget& window) {
 
 }  // namespace
 
-int run_program(int argc, char** argv, audio::EngineApi& engine, void (*unkey_now)()) {
+int run_program(int argc, char** argv, engine::EngineApi& engine, void (*unkey_now)()) {
     signal_unkey = unkey_now;
     bool trace = false;
     for (int i = 1; i < argc; ++i) {

@@ -5,7 +5,7 @@
 #include <QIcon>
 #include <filesystem>
 
-#include "audio/engine_api.h"
+#include "engine/engine_api.h"
 
 namespace tarpo::ui {
 
@@ -32,6 +32,6 @@ QIcon program_icon();
 // running thread.
 // unkey_now, when given, runs first thing in the handler of SIGINT, SIGTERM and SIGHUP (it
 // must be async-signal-safe): the transmitter drops at once, before the orderly shutdown.
-int run_program(int argc, char** argv, audio::EngineApi& engine, void (*unkey_now)() = nullptr);
+int run_program(int argc, char** argv, engine::EngineApi& engine, void (*unkey_now)() = nullptr);
 
 }  // namespace tarpo::ui

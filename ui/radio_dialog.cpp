@@ -18,7 +18,7 @@ namespace tarpo::ui {
 
 namespace {
 
-using audio::PttKind;
+using ptt::PttKind;
 
 constexpr std::pair<PttKind, const char*> method_names[] = {
     {PttKind::vox, "None (the rig's VOX)"},
@@ -57,8 +57,8 @@ QComboBox* editable_combo(const QStringList& choices, const QString& current) {
 
 }  // namespace
 
-QString rig_readout_text(const audio::RigReadout& r) {
-    using State = audio::RigReadout::State;
+QString rig_readout_text(const ptt::RigReadout& r) {
+    using State = ptt::RigReadout::State;
     switch (r.state) {
         case State::none:
         case State::stopped:
@@ -82,7 +82,7 @@ QString rig_readout_text(const audio::RigReadout& r) {
     return out;
 }
 
-RadioDialog::RadioDialog(audio::EngineApi& engine, std::filesystem::path directory, QWidget* parent)
+RadioDialog::RadioDialog(engine::EngineApi& engine, std::filesystem::path directory, QWidget* parent)
     : QDialog(parent), engine_(engine), directory_(std::move(directory)) {
     setObjectName(QStringLiteral("radio"));
     setWindowTitle(QStringLiteral("Radio"));
@@ -90,7 +90,7 @@ RadioDialog::RadioDialog(audio::EngineApi& engine, std::filesystem::path directo
     show_method();
 }
 
-void RadioDialog::build(const audio::RadioSettings& s) {
+void RadioDialog::build(const ptt::RadioSettings& s) {
     auto* layout = new QVBoxLayout(this);
     auto* top = new QFormLayout;
     method_ = new QComboBox;
@@ -110,12 +110,12 @@ void RadioDialog::build(const audio::RadioSettings& s) {
     connect(method_, &QComboBox::currentIndexChanged, this, &RadioDialog::show_method);
 }
 
-QGroupBox* RadioDialog::build_cat(const audio::RadioSettings& s) {
+QGroupBox* RadioDialog::build_cat(const ptt::RadioSettings& s) {
     auto* box = new QGroupBox(QStringLiteral("CAT through Hamlib"));
     auto* form = new QFormLayout(box);
     rig_model_ = new QComboBox;
     rig_model_->setObjectName(QStringLiteral("rig_model"));
-    for (const audio::RigModel& m : engine_.rig_models()) {
+    for (const ptt::RigModel& m : engine_.rig_models()) {
         rig_model_->addItem(
             QStringLiteral("%1 %2 (%3)")
                 .arg(QString::fromStdString(m.maker), QString::fromStdString(m.name))
@@ -145,7 +145,7 @@ QGroupBox* RadioDialog::build_cat(const audio::RadioSettings& s) {
     return box;
 }
 
-QGroupBox* RadioDialog::build_net(const audio::RadioSettings& s) {
+QGroupBox* RadioDialog::build_net(const ptt::RadioSettings& s) {
     auto* box = new QGroupBox(QStringLiteral("Hamlib network rig"));
     auto* form = new QFormLayout(box);
     net_host_ = new QLineEdit(QString::fromStdString(s.net_host));
@@ -159,7 +159,7 @@ QGroupBox* RadioDialog::build_net(const audio::RadioSettings& s) {
     return box;
 }
 
-QGroupBox* RadioDialog::build_cm108(const audio::RadioSettings& s) {
+QGroupBox* RadioDialog::build_cm108(const ptt::RadioSettings& s) {
     auto* box = new QGroupBox(QStringLiteral("CM108 GPIO"));
     auto* form = new QFormLayout(box);
     cm108_device_ = editable_combo(hidraw_devices(), QString::fromStdString(s.cm108_device));
@@ -180,8 +180,8 @@ void RadioDialog::show_method() {
     cm108_->setEnabled(kind == PttKind::cm108);
 }
 
-audio::RadioSettings RadioDialog::settings() const {
-    audio::RadioSettings s = engine_.radio_settings();
+ptt::RadioSettings RadioDialog::settings() const {
+    ptt::RadioSettings s = engine_.radio_settings();
     s.method = static_cast<PttKind>(method_->currentData().toInt());
     s.rig_model = rig_model_->currentData().toInt();
     s.rig_port = rig_port_->currentText().trimmed().toStdString();
@@ -197,7 +197,7 @@ audio::RadioSettings RadioDialog::settings() const {
 }
 
 void RadioDialog::on_ok() {
-    const audio::RadioSettings s = settings();
+    const ptt::RadioSettings s = settings();
     save_radio_settings(directory_ / radio_file_name, s);
     engine_.radio_apply(s);
     accept();

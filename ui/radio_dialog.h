@@ -7,9 +7,9 @@
 #include <QString>
 #include <filesystem>
 
-#include "audio/engine_api.h"
-#include "audio/radio_settings.h"
-#include "audio/rig_readout.h"
+#include "engine/engine_api.h"
+#include "ptt/radio_settings.h"
+#include "ptt/rig_readout.h"
 
 class QComboBox;
 class QGroupBox;
@@ -21,26 +21,26 @@ namespace tarpo::ui {
 // The main window's readout of the rig: "14.236.000 USB" (the dial in Hz, grouped by
 // thousands), " TX" while the rig confirms PTT; the link's state before the first answer and
 // after a failure; empty without a rig.
-QString rig_readout_text(const audio::RigReadout& readout);
+QString rig_readout_text(const ptt::RigReadout& readout);
 
 class RadioDialog : public QDialog {
     Q_OBJECT
   public:
-    RadioDialog(audio::EngineApi& engine, std::filesystem::path directory,
+    RadioDialog(engine::EngineApi& engine, std::filesystem::path directory,
                 QWidget* parent = nullptr);
 
     // The settings as the dialog shows them now.
-    audio::RadioSettings settings() const;
+    ptt::RadioSettings settings() const;
 
   private:
-    void build(const audio::RadioSettings& s);
-    QGroupBox* build_cat(const audio::RadioSettings& s);
-    QGroupBox* build_net(const audio::RadioSettings& s);
-    QGroupBox* build_cm108(const audio::RadioSettings& s);
+    void build(const ptt::RadioSettings& s);
+    QGroupBox* build_cat(const ptt::RadioSettings& s);
+    QGroupBox* build_net(const ptt::RadioSettings& s);
+    QGroupBox* build_cm108(const ptt::RadioSettings& s);
     void show_method();
     void on_ok();
 
-    audio::EngineApi& engine_;
+    engine::EngineApi& engine_;
     std::filesystem::path directory_;
     QComboBox* method_ = nullptr;
     QGroupBox* cat_ = nullptr;

@@ -10,8 +10,8 @@
 
 namespace tarpo::ui {
 
-using audio::PttKind;
-using audio::RadioSettings;
+using ptt::PttKind;
+using ptt::RadioSettings;
 
 namespace {
 

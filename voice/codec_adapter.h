@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "voice/rate_convert.h"
+#include "dsp/rate_convert.h"
 
 namespace tarpo::voice {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "modem/station.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 
 namespace {
 
@@ -23,25 +23,20 @@ int main(int argc, char** argv) {
     using namespace tarpo;
     const double audio_seconds = argc > 1 ? std::atof(argv[1]) : 600.0;
     const auto blocks = static_cast<std::size_t>(audio_seconds * 25.0);
-
-    auto tx_shared = std::make_unique<SharedState>();
-    auto tx = std::make_unique<modem::Station>(*tx_shared);
-    tx->modem_init();
+    auto tx = std::make_unique<modem::Station>();
     std::vector<std::int16_t> signal(blocks * modem::block_samples);
     std::array<std::uint8_t, 64> voice{};
 
     // Transmit chain: frame_load and two modulate_symbol per 40 ms block.
     double start = cpu_seconds();
     for (std::size_t n = 0; n < blocks; ++n) {
-        modem::test_frame_bits(n, voice.data());
+        voice::test_frame_bits(n, voice.data());
         tx->transmit_block(voice.data(), signal.data() + n * modem::block_samples);
     }
     const double tx_cpu = cpu_seconds() - start;
 
     // Receive chain: decimate4 and demod_sample (with decisions and frame assembly) per block.
-    auto rx_shared = std::make_unique<SharedState>();
-    auto rx = std::make_unique<modem::Station>(*rx_shared);
-    rx->modem_init();
+    auto rx = std::make_unique<modem::Station>();
     std::array<double, 480> decimated{};
     std::size_t frames = 0;
     start = cpu_seconds();

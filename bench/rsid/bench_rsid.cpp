@@ -31,7 +31,6 @@
 #include "rsid/encoder.h"
 
 #ifdef TARPO_BENCH_WITH_MODEM
-#include "modem/shared_state.h"
 #include "modem/station.h"
 #endif
 
@@ -180,9 +179,7 @@ class ModemStandIn {
 // plus noise 20 dB below its measured power. The centre moves every minute.
 class ModemSignal {
   public:
-    explicit ModemSignal(std::mt19937_64& rng) : rng_(rng), tx_(tx_shared_), rx_(rx_shared_) {
-        tx_.modem_init();
-        rx_.modem_init();
+    explicit ModemSignal(std::mt19937_64& rng) : rng_(rng) {
         new_centre();
     }
     void operator()(std::array<double, block>& x) {
@@ -208,11 +205,9 @@ class ModemSignal {
   private:
     void new_centre() {
         const double centre = std::uniform_real_distribution<double>(1000.0, 2000.0)(rng_);
-        tx_shared_.tuned_freq = centre;
-        tx_.set_tuning(centre);
+        tx_.tuning().tune(centre);
     }
     std::mt19937_64& rng_;
-    tarpo::SharedState tx_shared_, rx_shared_;
     tarpo::modem::Station tx_, rx_;
     long blocks_ = 0;
     double power_ = 0.0;

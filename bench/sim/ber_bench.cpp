@@ -33,7 +33,7 @@
 #include "bench/sim/ber_link.h"
 #include "bench/sim/ber_theory.h"
 #include "modem/constants.h"
-#include "modem/filters.h"
+#include "dsp/filters.h"
 #include "sim/channel.h"
 
 namespace {

@@ -11,14 +11,12 @@
 #include "modem/constants.h"
 #include "modem/demodulator.h"
 #include "modem/station.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 
 namespace tarpo::bench {
 
 std::vector<double> transmit_test_frames(std::size_t frames) {
-    auto shared = std::make_unique<SharedState>();
-    auto station = std::make_unique<modem::Station>(*shared);
-    station->modem_init();
+    auto station = std::make_unique<modem::Station>();
     std::array<char, 81> callsign{};
     std::strcpy(callsign.data(), "NOCALL");
     station->callsign().callsign_set(callsign.data());
@@ -27,7 +25,7 @@ std::vector<double> transmit_test_frames(std::size_t frames) {
     std::array<std::uint8_t, 64> bits{};
     std::array<std::int16_t, modem::block_samples> block{};
     for (std::size_t n = 0; n < frames; ++n) {
-        modem::test_frame_bits(n, bits.data());
+        voice::test_frame_bits(n, bits.data());
         station->transmit_block(bits.data(), block.data());
         std::copy(block.begin(), block.end(),
                   signal.begin() + static_cast<std::ptrdiff_t>(n * modem::block_samples));
@@ -55,7 +53,7 @@ namespace {
 // Transmitted frame t; the frames repeat every 511, which gives those before frame 0.
 FrameBits54 sent_frame(std::int64_t t) {
     FrameBits54 bits{};
-    modem::test_frame_bits(static_cast<std::uint64_t>((t % 511 + 511) % 511), bits.data());
+    voice::test_frame_bits(static_cast<std::uint64_t>((t % 511 + 511) % 511), bits.data());
     return bits;
 }
 
@@ -139,11 +137,8 @@ Tracked count_tracked(const std::vector<FrameBits54>& received, const FrameWindo
 }  // namespace
 
 std::vector<FrameBits54> receive_frames(std::span<const double> signal, double freq_hz) {
-    auto shared = std::make_unique<SharedState>();
-    auto station = std::make_unique<modem::Station>(*shared);
-    station->modem_init();
-    shared->tuned_freq = freq_hz;
-    station->set_tuning(freq_hz);
+    auto station = std::make_unique<modem::Station>();
+    station->tuning().tune(freq_hz);
     DoubleDecimator4 decimator;
     std::vector<FrameBits54> frames;
     frames.reserve(signal.size() / modem::block_samples + 8);
@@ -181,7 +176,7 @@ ReceiveCounts count_frames(const std::vector<FrameBits54>& received, const Frame
     counts.delay = delay;
 
     // The checker, shown the three frames before `t`, expects transmitted frame t next.
-    modem::TestFrameChecker checker;
+    voice::TestFrameChecker checker;
     std::uint64_t shown = 0;
     const auto prime = [&](std::int64_t t) {
         for (std::int64_t u = t - 3; u < t; ++u) checker.check_frame(sent_frame(u).data());
@@ -281,16 +276,10 @@ Complex interpolate(const modem::FrontEnd& f, int i, double mu) {
 
 DetectorAnalysis analyse_detector(std::span<const double> clean, std::span<const double> noise,
                                   double skip_seconds) {
-    auto shared = std::make_unique<SharedState>();
-    auto station = std::make_unique<modem::Station>(*shared);
-    station->modem_init();
-    shared->tuned_freq = 1500.0;
-    station->set_tuning(1500.0);
-    // The shadows write their displays into states of their own.
-    auto clean_shared = std::make_unique<SharedState>();
-    auto noise_shared = std::make_unique<SharedState>();
-    auto clean_front = std::make_unique<modem::FrontEnd>(station->tables(), *clean_shared);
-    auto noise_front = std::make_unique<modem::FrontEnd>(station->tables(), *noise_shared);
+    auto station = std::make_unique<modem::Station>();
+    station->tuning().tune(1500.0);
+    auto clean_front = std::make_unique<modem::FrontEnd>(station->tables());
+    auto noise_front = std::make_unique<modem::FrontEnd>(station->tables());
     clean_front->build_tables();
     noise_front->build_tables();
     DoubleDecimator4 sum_decimator;
@@ -313,7 +302,7 @@ DetectorAnalysis analyse_detector(std::span<const double> clean, std::span<const
         noise_front->demod_sample(noise_decimator.decimate4(noise.data() + j), step);
         if (event == modem::RxEvent::none) continue;
 
-        const double mu = shared->timing_marker.load() / 400.0 + 0.5;
+        const double mu = station->front_end().timing_marker() / 400.0 + 0.5;
         std::array<Complex, n_carriers> s{};
         std::array<Complex, n_carriers> n{};
         for (int i = 0; i < n_carriers; ++i) {

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "modem/filters.h"
+#include "dsp/filters.h"
 
 namespace tarpo::bench {
 

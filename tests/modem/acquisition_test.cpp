@@ -20,7 +20,6 @@ std::array<double, 400> compute(const SpectrumAnalyser& analyser,
 
 TEST(Spectrum, MatchesTheDirectSumAndTheSineGoldenValues) {
     SpectrumAnalyser analyser;
-    analyser.spectrum_init();
     std::array<double, 960> x{};
     for (int n = 0; n < 960; ++n)
         x[static_cast<std::size_t>(n)] = 1000 * std::sin(2 * M_PI * 1500 * n / 6000.0);
@@ -53,17 +52,29 @@ TEST(Spectrum, MatchesTheDirectSumAndTheSineGoldenValues) {
 }
 
 struct Rig {
-    SharedState shared;
     SpectrumAnalyser analyser;
-    modem::Acquisition acquisition{shared};
-    Rig() { analyser.spectrum_init(); }
+    modem::Acquisition acquisition;
+    std::array<double, 400> spectrum{};
+    std::array<double, 15> carrier_error{};
+    bool receiving = true;
+    int display_mode = display_waterfall;
+
+    // One display tick; the frequency it asks to tune to, or NaN.
+    double tick(bool new_spectrum) {
+        modem::Acquisition::TickInput in;
+        in.receiving = receiving;
+        in.new_spectrum = new_spectrum;
+        in.spectrum = &spectrum;
+        in.carrier_error = &carrier_error;
+        in.display_mode = display_mode;
+        return acquisition.spectrum_tick(in);
+    }
     // One spectrum from the worker, then one display tick.
-    void tick_with(const std::array<double, 960>& x) {
+    double tick_with(const std::array<double, 960>& x) {
         std::array<double, 400> out{};
         analyser.spectrum_compute(x.data(), out.data());
-        for (std::size_t j = 1; j < 400; ++j) shared.spectrum[j] = out[j];
-        shared.spectrum_ready.fetch_add(1);
-        acquisition.spectrum_tick();
+        for (std::size_t j = 1; j < 400; ++j) spectrum[j] = out[j];
+        return tick(true);
     }
 };
 
@@ -79,15 +90,11 @@ TEST(Acquisition, FindsTheReversingPilot) {
     EXPECT_NEAR(s[190], 159, 2);
     EXPECT_NEAR(s[194], 159, 2);
     EXPECT_LT(s[192], 1e-6);
-    rig.shared.tuned_freq = 1400.0;
     rig.acquisition.request_acquisition();
-    rig.tick_with(x);
-    EXPECT_EQ(rig.shared.tuned_freq.load(), 1500.0);
-    EXPECT_EQ(rig.shared.retune_request.load(), 1);
-    EXPECT_EQ(rig.shared.acq_request.load(), 0);
-    EXPECT_EQ(rig.shared.spectrum_ready.load(), 0);
+    EXPECT_EQ(rig.tick_with(x), 1500.0);
+    EXPECT_TRUE(std::isnan(rig.tick_with(x)));  // served once
     // The freqacq view shows the metric, zero outside bins 100..299.
-    rig.shared.display_mode = display_freqacq;
+    rig.display_mode = display_freqacq;
     rig.tick_with(x);
     const auto& shown = rig.acquisition.display_spectrum();
     EXPECT_EQ(std::max_element(shown.begin(), shown.end()) - shown.begin(), 192);
@@ -99,39 +106,36 @@ TEST(Acquisition, SilenceTiesAndDroppedRequests) {
     {
         Rig rig;  // nothing anywhere: bin 148, 1225 Hz
         rig.acquisition.request_acquisition();
-        rig.tick_with({});
-        EXPECT_EQ(rig.shared.tuned_freq.load(), 1225.0);
+        EXPECT_EQ(rig.tick_with({}), 1225.0);
     }
     {
         Rig rig;  // two equal maxima: the lower bin wins
-        for (int j : {150, 154, 250, 254}) rig.shared.spectrum[static_cast<std::size_t>(j)] = 100;
-        rig.shared.spectrum_ready = 1;
+        for (int j : {150, 154, 250, 254}) rig.spectrum[static_cast<std::size_t>(j)] = 100;
         rig.acquisition.request_acquisition();
-        rig.acquisition.spectrum_tick();
-        EXPECT_EQ(rig.shared.tuned_freq.load(), modem::bin_frequency(152));
+        EXPECT_EQ(rig.tick(true), modem::bin_frequency(152));
     }
     {
         Rig rig;  // while transmitting a left click is dropped at the next tick
-        rig.shared.rx_active = 0;
-        rig.shared.spectrum_ready = 1;
+        rig.receiving = false;
         rig.acquisition.request_acquisition();
-        rig.acquisition.spectrum_tick();
-        EXPECT_EQ(rig.shared.acq_request.load(), 0);
-        EXPECT_EQ(rig.shared.tuned_freq.load(), 1500.0);
-        EXPECT_EQ(rig.shared.retune_request.load(), 0);
-        // A right click changes the frequency at once; its request is dropped all the same.
-        rig.acquisition.request_tuning_at(200);
-        EXPECT_EQ(rig.shared.tuned_freq.load(), 1550.0);
-        rig.acquisition.spectrum_tick();
-        EXPECT_EQ(rig.shared.acq_request.load(), 0);
-        EXPECT_EQ(rig.shared.retune_request.load(), 0);
+        EXPECT_TRUE(std::isnan(rig.tick(true)));
+        rig.receiving = true;
+        EXPECT_TRUE(std::isnan(rig.tick(true)));
     }
     {
         Rig rig;  // no new spectrum since the last tick: dropped too
         rig.acquisition.request_acquisition();
-        rig.acquisition.spectrum_tick();
-        EXPECT_EQ(rig.shared.acq_request.load(), 0);
-        EXPECT_EQ(rig.shared.retune_request.load(), 0);
+        EXPECT_TRUE(std::isnan(rig.tick(false)));
+        EXPECT_TRUE(std::isnan(rig.tick(true)));
+    }
+    {
+        Rig rig;  // a right click after a left one replaces it; a cancel drops it
+        rig.acquisition.request_acquisition();
+        EXPECT_EQ(rig.acquisition.tuning_at(200), 1550.0);
+        EXPECT_TRUE(std::isnan(rig.tick(true)));
+        rig.acquisition.request_acquisition();
+        rig.acquisition.cancel_acquisition();
+        EXPECT_TRUE(std::isnan(rig.tick(true)));
     }
 }
 
@@ -139,14 +143,7 @@ TEST(Acquisition, RightClickClamps) {
     Rig rig;
     const std::pair<int, double> cases[] = {{50, 925},   {100, 925},   {200, 1550},    {300, 2175},
                                             {350, 2175}, {-5000, 925}, {1 << 30, 2175}};
-    for (auto [x, f] : cases) {
-        rig.acquisition.request_tuning_at(x);
-        EXPECT_EQ(rig.shared.tuned_freq.load(), f) << x;
-        EXPECT_EQ(rig.shared.acq_request.load(), 2);
-    }
-    rig.shared.spectrum_ready = 1;
-    rig.acquisition.spectrum_tick();
-    EXPECT_EQ(rig.shared.retune_request.load(), 1);
+    for (auto [x, f] : cases) EXPECT_EQ(rig.acquisition.tuning_at(x), f) << x;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Differential decisions, their regions, the AFC step and the quality figure.
 #include "modem/decisions.h"
+#include "modem/tuning.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,15 @@ namespace {
 using namespace tarpo;
 
 struct Rig {
-    SharedState shared;
-    modem::Tuning tuning{shared};
-    modem::Decisions decisions{shared, tuning};
+    modem::Tuning tuning;
+    modem::Decisions decisions;
     std::array<ComplexSample, 15> samples{};
+
+    // Decides the samples and steers the tuning with the correction, as the station does.
+    void decide() {
+        const double correction = decisions.decide_symbol(samples);
+        if (!std::isnan(correction)) tuning.track(correction);
+    }
 
     // Every carrier advanced by `quarters` quarter turns against the last symbol.
     void advance(double quarters) {
@@ -22,23 +28,23 @@ struct Rig {
             const double theta = std::atan2(s.real(), s.imag()) + quarters * M_PI / 2;
             s = ComplexSample(std::sin(theta), std::cos(theta)) * 100.0;
         }
-        decisions.decide_symbol(samples);
+        decide();
     }
 };
 
 TEST(Decisions, IdenticalSymbolsDecideZeroAndDecayTheQuality) {
     Rig rig;
     rig.samples.fill(ComplexSample(30.0, 40.0));
-    rig.decisions.decide_symbol(rig.samples);
+    rig.decide();
     rig.advance(0.3);  // some error energy to decay
-    const double before = rig.shared.phase_error.load();
+    const double before = rig.decisions.phase_error();
     EXPECT_GT(before, 0.0);
-    const double f = rig.shared.tuned_freq.load();
+    const double f = rig.tuning.frequency();
     rig.advance(0.0);
     for (int d : rig.decisions.decisions()) EXPECT_EQ(d, 0);
-    for (const auto& e : rig.shared.carrier_error) EXPECT_NEAR(e.load(), 0.0, 1e-9);
-    EXPECT_NEAR(rig.shared.phase_error.load(), 0.9 * before, 1e-9);
-    EXPECT_EQ(rig.shared.tuned_freq.load(), f);
+    for (double e : rig.decisions.carrier_error()) EXPECT_NEAR(e, 0.0, 1e-9);
+    EXPECT_NEAR(rig.decisions.phase_error(), 0.9 * before, 1e-9);
+    EXPECT_EQ(rig.tuning.frequency(), f);
 }
 
 TEST(Decisions, Regions) {
@@ -53,16 +59,16 @@ TEST(Decisions, Regions) {
     for (const auto& c : cases) {
         Rig rig;
         rig.samples.fill(ComplexSample(0.0, 100.0));
-        rig.decisions.decide_symbol(rig.samples);
+        rig.decide();
         rig.advance(c.e);
         EXPECT_EQ(rig.decisions.decisions()[0], c.data) << c.e;
         EXPECT_EQ(rig.decisions.decisions()[7], c.pilot) << c.e;
     }
     Rig rig;  // e exactly 0.5 errs by -0.5
     rig.samples.fill(ComplexSample(0.0, 100.0));
-    rig.decisions.decide_symbol(rig.samples);
+    rig.decide();
     rig.advance(0.5);
-    EXPECT_NEAR(rig.shared.carrier_error[3].load(), -0.5, 1e-6);
+    EXPECT_NEAR(rig.decisions.carrier_error()[3], -0.5, 1e-6);
 }
 
 TEST(Decisions, AfcStepForFiveHertz) {
@@ -70,28 +76,28 @@ TEST(Decisions, AfcStepForFiveHertz) {
     // afc_sum 6.0 and a correction of +0.06 Hz.
     Rig rig;
     rig.samples.fill(ComplexSample(0.0, 100.0));
-    rig.decisions.decide_symbol(rig.samples);
-    const double f = rig.shared.tuned_freq.load();
+    rig.decide();
+    const double f = rig.tuning.frequency();
     rig.advance(0.4);
     for (int d : rig.decisions.decisions()) EXPECT_EQ(d, 0);
-    EXPECT_NEAR(rig.shared.tuned_freq.load() - f, 0.06, 1e-6);
-    EXPECT_DOUBLE_EQ(rig.tuning.rx_step(), rig.shared.tuned_freq.load() / 12000 * 6.28318531);
+    EXPECT_NEAR(rig.tuning.frequency() - f, 0.06, 1e-6);
+    EXPECT_DOUBLE_EQ(rig.tuning.rx_step(), rig.tuning.frequency() / 12000 * 6.28318531);
     // 12.5 Hz: one whole extra quarter turn, no error, no correction; data reads one more,
     // the pilot inverts.
-    const double g = rig.shared.tuned_freq.load();
+    const double g = rig.tuning.frequency();
     rig.advance(1.0);
     for (int i = 0; i < 15; ++i)
         EXPECT_EQ(rig.decisions.decisions()[static_cast<std::size_t>(i)], 1);
-    EXPECT_NEAR(rig.shared.tuned_freq.load(), g, 1e-6);
+    EXPECT_NEAR(rig.tuning.frequency(), g, 1e-6);
 }
 
 TEST(Decisions, NonNumericSamplesSuppressTheCorrection) {
     Rig rig;
     rig.samples.fill(ComplexSample(std::nan(""), 1.0));
-    const double f = rig.shared.tuned_freq.load();
-    rig.decisions.decide_symbol(rig.samples);
-    EXPECT_EQ(rig.shared.tuned_freq.load(), f);
-    EXPECT_EQ(rig.shared.phase_error.load(), 0.0);
+    const double f = rig.tuning.frequency();
+    rig.decide();
+    EXPECT_EQ(rig.tuning.frequency(), f);
+    EXPECT_EQ(rig.decisions.phase_error(), 0.0);
 }
 
 TEST(Decisions, SnrMeter) {

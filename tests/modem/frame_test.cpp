@@ -6,7 +6,7 @@
 #include <array>
 #include <cmath>
 
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 
 namespace {
 

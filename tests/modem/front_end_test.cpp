@@ -11,9 +11,7 @@ namespace {
 using namespace tarpo;
 
 TEST(FrontEnd, SilenceTakesASymbolEvery240Samples) {
-    SharedState shared;
-    modem::Station station(shared);
-    station.modem_init();
+    modem::Station station;
     int last = -1;
     int symbols = 0;
     for (int n = 0; n < 240 * 20; ++n) {
@@ -24,11 +22,11 @@ TEST(FrontEnd, SilenceTakesASymbolEvery240Samples) {
         last = n;
         ++symbols;
         for (const auto& s : station.front_end().symbol_sample()) EXPECT_EQ(s, ComplexSample());
-        EXPECT_EQ(shared.timing_marker.load(), -200.0);  // mu = 0
+        EXPECT_EQ(station.front_end().timing_marker(), -200.0);  // mu = 0
     }
     EXPECT_EQ(symbols, 20);
     EXPECT_EQ(station.front_end().timing_acc()[0], 0.0);
-    EXPECT_EQ(shared.phase_error.load(), 0.0);
+    EXPECT_EQ(station.phase_error(), 0.0);
 }
 
 TEST(FrontEnd, ToneLandsOnItsCarrierOnlyWithSteadyPhase) {
@@ -36,16 +34,14 @@ TEST(FrontEnd, ToneLandsOnItsCarrierOnlyWithSteadyPhase) {
     // and at least two orders of magnitude less elsewhere; its phase does not move from one
     // filter-bank output to the next.
     for (int carrier : {0, 3, 7, 11, 14}) {
-        SharedState shared;
-        modem::Station station(shared);
-        station.modem_init();
+        modem::Station station;
         // Keep the AFC from moving the receiver while the tone plays.
         const double f = 1500.0 + (carrier - 7) * 75.0;
         double prev_phase = 0;
         int outputs = 0;
         for (int n = 0; n < 12000; ++n) {
             station.demod_sample(1000.0 * std::cos(2 * M_PI * f * n / 12000.0));
-            station.set_tuning(1500.0);
+            station.tuning().tune(1500.0);
             if (n % 60 != 59 || n < 6000) continue;  // after each filter-bank run, settled
             const auto& fe = station.front_end();
             const ComplexSample y = fe.history(0, carrier);
@@ -64,9 +60,7 @@ TEST(FrontEnd, ToneLandsOnItsCarrierOnlyWithSteadyPhase) {
 }
 
 TEST(FrontEnd, OscillatorAt1500HzRepeatsEveryEightSamples) {
-    SharedState shared;
-    modem::Station station(shared);
-    station.modem_init();
+    modem::Station station;
     double phases[16];
     for (double& p : phases) {
         station.demod_sample(0.0);

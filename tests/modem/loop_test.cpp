@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "modem/station.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 
 namespace {
 
@@ -29,10 +29,8 @@ struct ReceivedFrame {
 
 // A transmitting and a receiving station with a perfect channel between them.
 struct Link {
-    std::unique_ptr<SharedState> tx_shared = std::make_unique<SharedState>();
-    std::unique_ptr<SharedState> rx_shared = std::make_unique<SharedState>();
-    std::unique_ptr<modem::Station> tx = std::make_unique<modem::Station>(*tx_shared);
-    std::unique_ptr<modem::Station> rx = std::make_unique<modem::Station>(*rx_shared);
+    std::unique_ptr<modem::Station> tx = std::make_unique<modem::Station>();
+    std::unique_ptr<modem::Station> rx = std::make_unique<modem::Station>();
     std::mt19937 rng{42};
     std::vector<Frame> sent;
     std::vector<ReceivedFrame> received;
@@ -42,17 +40,11 @@ struct Link {
     std::array<std::int16_t, 1920> block{};
 
     Link(double tx_freq, double rx_freq, const char* callsign = "NOCALL") {
-        tx->modem_init();
-        rx->modem_init();
-        tune(*tx_shared, *tx, tx_freq);
-        tune(*rx_shared, *rx, rx_freq);
+        tx->tuning().tune(tx_freq);
+        rx->tuning().tune(rx_freq);
         char text[81] = {};
         std::strncpy(text, callsign, 80);
         tx->callsign().callsign_set(text);
-    }
-    static void tune(SharedState& shared, modem::Station& station, double f) {
-        shared.tuned_freq = f;
-        station.set_tuning(f);
     }
 
     void run(int blocks) {
@@ -71,8 +63,8 @@ struct Link {
                 const auto event = rx->demod_sample(x);
                 if (event == modem::RxEvent::none) continue;
                 ++symbols;
-                freq_per_symbol.push_back(rx_shared->tuned_freq.load());
-                phase_error_per_symbol.push_back(rx_shared->phase_error.load());
+                freq_per_symbol.push_back(rx->tuning().frequency());
+                phase_error_per_symbol.push_back(rx->phase_error());
                 if (event != modem::RxEvent::frame) continue;
                 ReceivedFrame r;
                 std::copy_n(rx->rx_voice_bits().begin(), 54, r.frame.bits.begin());
@@ -128,8 +120,8 @@ TEST(Loop, AfcPullsInFourHertz) {
 
 TEST(Loop, SplitTransmitsAt1500WhateverTheTuning) {
     Link link(1000.0, 1500.0);
-    link.tx_shared->split_on = 1;
-    link.tx->set_tuning(1000.0);
+    link.tx->tuning().set_split(true);
+    link.tx->tuning().tune(1000.0);
     link.run(100);
     EXPECT_GT(link.check_frames_after(10), 90);
 }
@@ -138,7 +130,7 @@ TEST(Loop, AlcKeepsTheSignalDecodableAndRaisesTheLevel) {
     double rms[2] = {};
     for (int alc : {0, 1}) {
         Link link(1500.0, 1500.0);
-        link.tx_shared->alc_on = alc;
+        link.tx->set_alc(alc != 0);
         int peak = 0;
         double power = 0;
         for (int b = 0; b < 250; ++b) {
@@ -181,16 +173,14 @@ TEST(Loop, CallsignArrivesAlsoWhenReceptionStartsMidCycle) {
 TEST(Modulator, TestFramesReachTheLimitAndSaturate) {
     // Around 41 s into the test-frame sequence the last stage's product passes the 16-bit
     // limit: the sample must stick at the rail, never wrap to the other sign.
-    SharedState shared;
-    modem::Station station(shared);
-    station.modem_init();
+    modem::Station station;
     std::array<std::int16_t, 1920> block{};
     std::array<std::uint8_t, 64> voice{};
     int at_rail = 0;
     int jumps = 0;
     std::int16_t prev = 0;
     for (std::uint64_t n = 0; n < 25 * 42; ++n) {
-        modem::test_frame_bits(n, voice.data());
+        voice::test_frame_bits(n, voice.data());
         station.transmit_block(voice.data(), block.data());
         for (std::int16_t v : block) {
             at_rail += v == 32767 || v == -32768;

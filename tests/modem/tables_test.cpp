@@ -3,9 +3,9 @@
 
 #include <numeric>
 
-#include "modem/filters.h"
+#include "dsp/filters.h"
 #include "modem/modulator.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 #include "modem/station.h"
 
 namespace {
@@ -42,9 +42,7 @@ TEST(Tables, PulseTable) {
 }
 
 TEST(Tables, CarrierPlanAndTuning) {
-    SharedState shared;
-    modem::Station station(shared);
-    station.modem_init();
+    modem::Station station;
     const auto& t = station.tables();
     EXPECT_DOUBLE_EQ(t.carrier_step[7], 0.0);
     EXPECT_DOUBLE_EQ(t.carrier_step[0], -7.0 / 32.0 * 6.2831853);
@@ -55,17 +53,17 @@ TEST(Tables, CarrierPlanAndTuning) {
 
     EXPECT_DOUBLE_EQ(station.tuning().rx_step(), 0.78539816375);
     EXPECT_DOUBLE_EQ(station.tuning().tx_step(), 0.78539816375);
-    // Split pins the transmitter to 1500 Hz, but only once set_tuning runs again.
-    shared.split_on = 1;
+    // Split pins the transmitter to 1500 Hz, but only once the steps are derived again.
+    station.tuning().set_split(true);
     EXPECT_DOUBLE_EQ(station.tuning().tx_step(), 0.78539816375);
-    station.set_tuning(1000.0);
+    station.tuning().tune(1000.0);
     EXPECT_NEAR(station.tuning().rx_step(), 0.52359877583, 1e-11);
     EXPECT_DOUBLE_EQ(station.tuning().tx_step(), 0.78539816375);
-    shared.tuned_freq = 1000.0;
     EXPECT_EQ(station.tuning().txid_frequency(), 1500.0);
-    shared.split_on = 0;
+    station.tuning().set_split(false);
     EXPECT_EQ(station.tuning().txid_frequency(), 1000.0);
-    station.set_tuning(1000.0);
+    EXPECT_DOUBLE_EQ(station.tuning().tx_step(), 0.78539816375);
+    station.tuning().apply_request();
     EXPECT_NEAR(station.tuning().tx_step(), 0.52359877583, 1e-11);
 }
 

@@ -11,17 +11,17 @@
 #include <vector>
 
 #include "bench/sim/ber_theory.h"
-#include "modem/test_frames.h"
+#include "voice/test_frames.h"
 #include "sim/channel.h"
 #include "sim/rng.h"
-#include "voice/rate_convert.h"
+#include "dsp/rate_convert.h"
 
 namespace tarpo::bench {
 namespace {
 
 FrameBits54 sent(std::uint64_t t) {
     FrameBits54 f{};
-    modem::test_frame_bits(t, f.data());
+    voice::test_frame_bits(t, f.data());
     return f;
 }
 

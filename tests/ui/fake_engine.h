@@ -1,23 +1,26 @@
 // A recording stand-in for the engine: every call is logged by name (with its argument where it
 // has one), an observer sees each call as it happens, and the parts the user interface relies on
-// for behaviour (callsign channel, acquisition and display arrays) are the real ones.
+// for behaviour (callsign channel, acquisition and display arrays) are the real ones. No worker
+// runs: each spectrum tick applies a pending tuning request to the monitor as the worker would.
 #pragma once
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "audio/engine_api.h"
-#include "modem/acquisition.h"
-#include "voice/callsign.h"
+#include "engine/display_feed.h"
+#include "engine/engine_api.h"
+#include "modem/callsign.h"
 
 namespace tarpo::ui::testing {
 
-class FakeEngine : public audio::EngineApi {
+class FakeEngine : public engine::EngineApi {
   public:
-    SharedState state;
+    engine::Controls state;
+    engine::Monitor monitored;
     voice::CallsignChannel channel;
-    modem::Acquisition acquisition{state};
+    engine::DisplayFeed display;
 
     std::vector<std::string> calls;
     std::function<void(const std::string&)> observer;
@@ -29,11 +32,11 @@ class FakeEngine : public audio::EngineApi {
     // Names of the first entries, when set ("In n" / "Out n" otherwise).
     std::vector<std::string> input_names;
     std::vector<std::string> output_names;
-    audio::RadioSettings radio;
+    ptt::RadioSettings radio;
     int radio_applies = 0;
     char port_in_file = '0';
     std::array<std::string, 9> port_devices{};  // index n: the device of Com n
-    audio::WorkerNotifier* notifier = nullptr;
+    engine::WorkerNotifier* notifier = nullptr;
 
     bool called(const std::string& name) const {
         for (const std::string& c : calls) {
@@ -42,7 +45,8 @@ class FakeEngine : public audio::EngineApi {
         return false;
     }
 
-    SharedState& shared() override { return state; }
+    engine::Controls& controls() override { return state; }
+    engine::Monitor& monitor() override { return monitored; }
     void callsign_set(char* text) override {
         record("callsign_set " + std::string(text));
         channel.callsign_set(text);
@@ -70,7 +74,6 @@ class FakeEngine : public audio::EngineApi {
         record("sound_select_output " + std::to_string(device) + (blocking ? " blocking" : ""));
     }
 
-    void codec_init() override { record("codec_init"); }
     char ptt_port_load() override {
         record("ptt_port_load");
         return port_in_file;
@@ -81,36 +84,39 @@ class FakeEngine : public audio::EngineApi {
         return n >= 0 && n < 9 ? port_devices[static_cast<std::size_t>(n)] : std::string();
     }
 
-    void spectrum_init() override { record("spectrum_init"); }
     void spectrum_tick() override {
         ++ticks;
-        acquisition.spectrum_tick();
+        display.tick(state, monitored);
+        const double f = state.take_frequency();
+        if (!std::isnan(f)) monitored.tuned_freq = f;
     }
     void request_acquisition() override {
         record("request_acquisition");
-        acquisition.request_acquisition();
+        display.request_acquisition();
+    }
+    void cancel_acquisition() override {
+        record("cancel_acquisition");
+        display.cancel_acquisition();
     }
     void request_tuning_at(int x) override {
         record("request_tuning_at " + std::to_string(x));
-        acquisition.request_tuning_at(x);
+        display.request_tuning_at(state, x);
     }
     const std::array<double, 400>& display_spectrum() override {
-        return acquisition.display_spectrum();
+        return display.display_spectrum();
     }
-    const std::array<double, 15>& error_bars() override { return acquisition.error_bars(); }
+    const std::array<double, 15>& error_bars() override { return display.error_bars(); }
 
-    void modem_init() override { record("modem_init"); }
-    void init_rsid() override { record("init_rsid"); }
-    void start_worker(audio::WorkerNotifier& n) override {
+    void start_worker(engine::WorkerNotifier& n) override {
         notifier = &n;
         record("start_worker");
     }
 
-    void radio_apply(const audio::RadioSettings& s) override {
+    void radio_apply(const ptt::RadioSettings& s) override {
         radio = s;  // not logged: Start's order stays that of the design
         ++radio_applies;
     }
-    audio::RadioSettings radio_settings() override { return radio; }
+    ptt::RadioSettings radio_settings() override { return radio; }
 
     int ticks = 0;  // spectrum_tick calls, not logged: there is one per timer tick
 

@@ -95,24 +95,21 @@ TEST_F(Window, StartRunsInOrder) {
             EXPECT_EQ(engine.state.tx_output_device, 1);
             EXPECT_EQ(engine.state.rx_input_device, -1);
         }
-        if (call == "spectrum_init") {
-            EXPECT_TRUE(window->graph()->initialised());
-        }
-        if (call == "codec_init") {
+        if (call == "ptt_port_open 4") {
             EXPECT_FALSE(window->graph()->initialised());
         }
         if (call == "pause") {
             EXPECT_TRUE(timer->isActive());
         }
-        if (call == "init_rsid") {
+        if (call == "ptt_port_open 4") {
             EXPECT_FALSE(timer->isActive());
         }
     };
     window->start();
     EXPECT_EQ(engine.calls,
-              (std::vector<std::string>{"callsign_set dl1abc", "sound_init 48000", "codec_init",
-                                        "ptt_port_load", "ptt_port_open 4", "spectrum_init",
-                                        "modem_init", "init_rsid", "pause", "start_worker"}));
+              (std::vector<std::string>{"callsign_set dl1abc", "sound_init 48000", "ptt_port_load",
+                                        "ptt_port_open 4", "pause", "start_worker"}));
+    EXPECT_TRUE(window->graph()->initialised());
     EXPECT_EQ(timer->interval(), 150);
     EXPECT_EQ(engine.state.ptt_port_choice, '4');
     EXPECT_EQ(engine.state.sq_level, 7);
@@ -190,7 +187,7 @@ TEST_F(Window, NoDeviceInOneDirectionAlwaysAsks) {
 TEST_F(Window, TxSwitchThroughItsTicks) {
     started();
     auto* tx = child<QPushButton>("1118");
-    SharedState& s = engine.state;
+    engine::Controls& s = engine.state;
     s.display_mode = display_spectrum;
 
     tx->click();  // receiving -> transmitting
@@ -204,7 +201,6 @@ TEST_F(Window, TxSwitchThroughItsTicks) {
     tx->click();  // transmitting -> stopping
     EXPECT_FALSE(tx->isChecked());
     EXPECT_EQ(window->tx_stop_countdown(), 4);
-    s.acq_request = 1;
     ticks(3);
     EXPECT_EQ(s.tx_active, 1);  // still transmitting for three ticks
     EXPECT_EQ(window->tx_stop_countdown(), 1);
@@ -216,7 +212,7 @@ TEST_F(Window, TxSwitchThroughItsTicks) {
     ticks(1);  // the fourth tick switches back
     EXPECT_EQ(s.tx_active, 0);
     EXPECT_EQ(s.rx_active, 1);
-    EXPECT_EQ(s.acq_request, 0);
+    EXPECT_TRUE(engine.called("cancel_acquisition"));  // a click while transmitting is dropped
     EXPECT_EQ(s.display_mode, display_spectrum);
     EXPECT_EQ(window->tx_stop_countdown(), 0);
     tx->click();  // refused within one tick after the switch
@@ -249,10 +245,8 @@ TEST_F(Window, TogglesFlipTheirFlags) {
         EXPECT_FALSE(button->isChecked());
         EXPECT_EQ(*flag, 0) << id;
     }
-    // Split also asks the worker to re-derive its oscillator steps.
-    engine.state.retune_request = 0;
     child<QPushButton>("1131")->click();
-    EXPECT_EQ(engine.state.retune_request, 1);
+    EXPECT_EQ(engine.state.split_on, 1);
     EXPECT_EQ(engine.state.alc_on, 0);  // the others untouched
 }
 
@@ -324,7 +318,7 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
 
 TEST_F(Window, MetersEveryFifthTick) {
     started();
-    SharedState& s = engine.state;
+    engine::Monitor& s = engine.monitored;
     auto* snr_field = child<QLineEdit>("1119");
     auto* snr_bar = child<QProgressBar>("1129");
     auto* level = child<QProgressBar>("1123");
@@ -372,7 +366,7 @@ TEST_F(Window, MetersEveryFifthTick) {
 TEST_F(Window, ReceivedCallsignShownWhileSquelchOpen) {
     started();
     auto* field = child<QLineEdit>("1115");
-    engine.state.squelch_open = 1;
+    engine.monitored.squelch_open = 1;
     ticks(5);
     EXPECT_EQ(field->text(), "");  // nothing received yet
 
@@ -383,11 +377,11 @@ TEST_F(Window, ReceivedCallsignShownWhileSquelchOpen) {
     for (int i = 0; i < 200; ++i)
         engine.channel.callsign_receive_dibit(sender.callsign_next_dibit());
 
-    engine.state.squelch_open = 0;
+    engine.monitored.squelch_open = 0;
     ticks(5);
     EXPECT_EQ(field->text(), "");  // squelch closed: not written
     window->show_report("RSID 1500.0  TARPO");
-    engine.state.squelch_open = 1;
+    engine.monitored.squelch_open = 1;
     ticks(4);
     EXPECT_EQ(field->text(), "RSID 1500.0  TARPO");
     ticks(1);
@@ -404,22 +398,21 @@ TEST_F(Window, ClicksInTheGraphTune) {
     EXPECT_EQ(picture.pixel(278, 100), pen_blue);
 
     QTest::mouseClick(window->graph(), Qt::RightButton, {}, QPoint(40, 120));
-    EXPECT_DOUBLE_EQ(engine.state.tuned_freq, 925.0);
-    EXPECT_EQ(engine.state.acq_request, 2);
+    EXPECT_EQ(engine.calls.back().rfind("request_tuning_at", 0), 0u);
     ticks(1);
+    EXPECT_DOUBLE_EQ(engine.monitored.tuned_freq, 925.0);
     picture = graph_picture();
     EXPECT_EQ(picture.pixel(100, 100), pen_red);
     EXPECT_EQ(picture.pixel(192, 100), pen_black);
 
     QTest::mouseClick(window->graph(), Qt::LeftButton, {}, QPoint(250, 30));
-    EXPECT_EQ(engine.state.acq_request, 1);
     EXPECT_EQ(engine.calls.back(), "request_acquisition");
 }
 
 TEST_F(Window, TimerTickRepaintsTheGraphInItsView) {
     started();
     engine.state.display_mode = display_scope;
-    for (int i = 0; i < 400; ++i) store_relaxed(engine.state.spectrum_input[i], 250);
+    for (int i = 0; i < 400; ++i) store_relaxed(engine.monitored.spectrum_input[i], 250);
     ticks(1);
     EXPECT_EQ(graph_picture().pixel(50, 131), pen_green);
     engine.state.display_mode = 7;

@@ -27,8 +27,8 @@
 namespace tarpo::ui {
 namespace {
 
-using audio::PttKind;
-using audio::RadioSettings;
+using ptt::PttKind;
+using ptt::RadioSettings;
 using testing::FakeEngine;
 
 TEST(RadioSettings, EveryMethodRoundTripsThroughTheFile) {
@@ -76,16 +76,16 @@ TEST(RadioSettings, HostileContentKeepsTheDefaultsAndNeverStops) {
 }
 
 TEST(RigReadoutText, DialGroupedByThousandsWithModeAndTx) {
-    audio::RigReadout r;
+    ptt::RigReadout r;
     EXPECT_EQ(rig_readout_text(r), "");
-    r.state = audio::RigReadout::State::connected;
+    r.state = ptt::RigReadout::State::connected;
     r.freq_hz = 14236000;
     std::snprintf(r.mode.data(), r.mode.size(), "USB");
     EXPECT_EQ(rig_readout_text(r), "14.236.000 USB");
     r.freq_hz = 7040999.6;
     r.keyed = true;
     EXPECT_EQ(rig_readout_text(r), "7.041.000 USB TX");
-    r.state = audio::RigReadout::State::failed;
+    r.state = ptt::RigReadout::State::failed;
     EXPECT_EQ(rig_readout_text(r), "rig: no answer");
 }
 

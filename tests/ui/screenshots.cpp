@@ -28,16 +28,16 @@ class ExampleEngine : public tarpo::ui::testing::FakeEngine {
                                       "HDA Intel PCH: ALC892 (hw:0,0)", "SDR Loop Out Device"};
         return names[index % 3];
     }
-    std::vector<tarpo::audio::RigModel> rig_models() override {
+    std::vector<tarpo::ptt::RigModel> rig_models() override {
         return {{1, "Hamlib", "Dummy"},
                 {2, "Hamlib", "NET rigctl"},
                 {3073, "Icom", "IC-7300"},
                 {2014, "Kenwood", "TS-590SG"},
                 {1035, "Yaesu", "FT-991"}};
     }
-    tarpo::audio::RigReadout radio_readout() override {
-        tarpo::audio::RigReadout r;
-        r.state = tarpo::audio::RigReadout::State::connected;
+    tarpo::ptt::RigReadout radio_readout() override {
+        tarpo::ptt::RigReadout r;
+        r.state = tarpo::ptt::RigReadout::State::connected;
         r.freq_hz = 14236000;
         std::snprintf(r.mode.data(), r.mode.size(), "USB");
         return r;
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     about.show();
     about.grab().save(QString::fromStdString((out / "dialog-about.png").string()));
 
-    engine.radio.method = tarpo::audio::PttKind::hamlib_cat;
+    engine.radio.method = tarpo::ptt::PttKind::hamlib_cat;
     engine.radio.rig_model = 3073;
     engine.radio.rig_port = engine.port_devices[1];
     engine.radio.rig_baud = 115200;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/wavfile.h"
-#include "modem/numeric.h"
+#include "dsp/numeric.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "voice/rate_convert.h"
+#include "dsp/rate_convert.h"
 
 namespace {
 

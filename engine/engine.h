@@ -1,0 +1,110 @@
+// The real engine behind the user interface: the modem station, the codec, the spectrum,
+// the sound interface on PortAudio with the optional loop library, the serial PTT and the
+// audio worker, wired as the program runs them.
+#pragma once
+
+#include <memory>
+
+#include "engine/alert.h"
+#include "engine/display_feed.h"
+#include "engine/engine_api.h"
+#include "sound/loop_library.h"
+#include "engine/passes.h"
+#include "engine/ready_station.h"
+#include "ptt/ptt.h"
+#include "ptt/radio_settings.h"
+#include "ptt/rig_link.h"
+#include "ptt/serial_lines.h"
+#include "ptt/serial_ports.h"
+#include "sound/sound_backend.h"
+#include "sound/sound_interface.h"
+#include "engine/worker.h"
+
+namespace tarpo::engine {
+
+class Engine final : public EngineApi {
+  public:
+    // On the machine's sound system (PortAudio) and serial ports.
+    Engine();
+    // On the given sound backend and serial lines (tests); both must outlive the engine.
+    // dirs: where the serial ports are looked for.
+    Engine(sound::SoundBackend& backend, ptt::SerialLines& lines, AudioWorker::Sleep sleep = {},
+           ptt::SerialPortDirs dirs = {});
+    ~Engine() override;
+
+    Controls& controls() override { return ready_->controls; }
+    Monitor& monitor() override { return ready_->monitor; }
+    void callsign_set(char* text) override { ready_->station.callsign().callsign_set(text); }
+    int callsign_take_text(char* buffer) override {
+        return ready_->station.callsign().callsign_take_text(buffer);
+    }
+    void sound_init(int rate) override { sound_.sound_init(rate); }
+    int sound_input_count() override { return sound_.sound_input_count(); }
+    int sound_output_count() override { return sound_.sound_output_count(); }
+    std::string sound_input_name(int index) override { return sound_.sound_input_name(index); }
+    std::string sound_output_name(int index) override { return sound_.sound_output_name(index); }
+    bool sound_loop_present() override { return sound_.sound_loop_present(); }
+    void sound_select_input(int device, bool blocking) override {
+        sound_.sound_select_input(device, blocking);
+    }
+    void sound_select_output(int device, bool blocking) override {
+        sound_.sound_select_output(device, blocking);
+    }
+    // The choice of txport.bin, followed to where its device is now (txport.path).
+    char ptt_port_load() override;
+    void ptt_port_open(char choice) override { ptt_.ptt_port_open(choice); }
+    // txport.bin, and the device's stable path in txport.path.
+    void ptt_port_save(char choice) override;
+    std::string ptt_port_device(int n) override;
+    void spectrum_tick() override { display_.tick(ready_->controls, ready_->monitor); }
+    void request_acquisition() override { display_.request_acquisition(); }
+    void cancel_acquisition() override { display_.cancel_acquisition(); }
+    void request_tuning_at(int x) override { display_.request_tuning_at(ready_->controls, x); }
+    const std::array<double, 400>& display_spectrum() override {
+        return display_.display_spectrum();
+    }
+    const std::array<double, 15>& error_bars() override { return display_.error_bars(); }
+    void start_worker(WorkerNotifier& notifier) override;
+    void radio_apply(const ptt::RadioSettings& settings) override;
+    ptt::RadioSettings radio_settings() override { return radio_; }
+    ptt::RigReadout radio_readout() override {
+        return rig_ ? rig_->readout() : ptt::RigReadout{};
+    }
+    std::vector<ptt::RigModel> rig_models() override { return ptt::hamlib_rig_models(); }
+    void radio_close() override;
+    // Where the rig link's reports go (standard output by default); set before radio_apply.
+    void set_radio_report(ptt::RigLink::Report report) { radio_report_ = std::move(report); }
+
+    // Stops the worker as the main window's shutdown does (flags cleared, up to one second
+    // in 100 ms steps); true when it confirmed its end.
+    bool stop_worker();
+    sound::SoundInterface& sound() { return sound_; }
+    sound::LoopLibrary& loop() { return loop_; }
+    modem::Station& station() { return ready_->station; }
+
+  private:
+    // Either the owned backend and lines (null references given) or the given ones.
+    Engine(std::unique_ptr<sound::SoundBackend> owned_backend, std::unique_ptr<ptt::SerialLines> owned_lines,
+           sound::SoundBackend* backend, ptt::SerialLines* lines, AudioWorker::Sleep sleep,
+           ptt::SerialPortDirs dirs);
+
+    std::unique_ptr<sound::SoundBackend> owned_backend_;
+    std::unique_ptr<ptt::SerialLines> owned_lines_;
+    sound::SoundBackend& backend_;
+    ptt::SerialLines& lines_;
+    std::unique_ptr<ReadyStation> ready_;
+    DisplayFeed display_;
+    sound::LoopLibrary loop_;
+    sound::SoundInterface sound_;
+    // Before ptt_: the PTT method inside ptt_ may use the link.
+    std::unique_ptr<ptt::RigLink> rig_;
+    ptt::PttPort ptt_;
+    ptt::RadioSettings radio_;
+    ptt::RigLink::Report radio_report_;
+    ptt::SerialPortDirs dirs_;
+    AlertPlayer alert_;
+    AudioWorker::Sleep sleep_;
+    std::unique_ptr<AudioWorker> worker_;
+};
+
+}  // namespace tarpo::engine

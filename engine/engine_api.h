@@ -1,0 +1,84 @@
+// Everything the user interface asks of the engine, in the order and with the names the
+// program's start-up, timer and dialogs use. The real engine (engine/engine.h) implements it;
+// the user interface's tests use a recording fake. No toolkit types cross it.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "ptt/radio_settings.h"
+#include "ptt/rig_readout.h"
+
+#include "engine/controls.h"
+#include "engine/monitor.h"
+
+namespace tarpo::engine {
+
+// Reports from the worker thread. Implementations must be safe to call from the worker while
+// the user interface runs (for example by queueing a call onto the user-interface thread).
+class WorkerNotifier {
+public:
+    virtual ~WorkerNotifier() = default;
+    // text is "RSID <frequency with one decimal>  TARPO", for the callsign field (1115).
+    virtual void rsid_report(const char* text) = 0;
+};
+
+class EngineApi {
+public:
+    virtual ~EngineApi() = default;
+
+    // What the user interface sets for the worker, and what the receiver shows it.
+    virtual Controls& controls() = 0;
+    virtual Monitor& monitor() = 0;
+
+    // Callsign channel. text: 80 bytes, zero-terminated; upper-cased in place.
+    virtual void callsign_set(char* text) = 0;
+    // Copies the last complete received callsign (80 bytes suffice); its length including the
+    // terminating zero, or 0 before the first one.
+    virtual int callsign_take_text(char* buffer) = 0;
+
+    // Sound devices. Lists: up to 10 sound cards each, then the SDR loop entry when the loop
+    // library is present.
+    virtual void sound_init(int rate) = 0;
+    virtual int sound_input_count() = 0;
+    virtual int sound_output_count() = 0;
+    virtual std::string sound_input_name(int index) = 0;
+    virtual std::string sound_output_name(int index) = 0;
+    virtual bool sound_loop_present() = 0;
+    virtual void sound_select_input(int device, bool blocking) = 0;
+    virtual void sound_select_output(int device, bool blocking) = 0;
+
+    // PTT port: '0' none, '1'..'8' Com 1..8, anything else opens nothing.
+    virtual char ptt_port_load() = 0;
+    virtual void ptt_port_open(char choice) = 0;
+    virtual void ptt_port_save(char choice) = 0;
+    // The Linux device that "Com n" (1..8) maps to, or "" when that number has none.
+    virtual std::string ptt_port_device(int n) = 0;
+
+    // Spectrum, acquisition and the display arrays they prepare (user-interface thread).
+    virtual void spectrum_tick() = 0;
+    virtual void request_acquisition() = 0;
+    // Drops an acquisition requested but not yet served (the end of a transmission).
+    virtual void cancel_acquisition() = 0;
+    virtual void request_tuning_at(int x) = 0;
+    virtual const std::array<double, 400>& display_spectrum() = 0;
+    virtual const std::array<double, 15>& error_bars() = 0;
+
+    // Radio: the PTT method and the rig link of radio.txt, applied at start and by the Radio
+    // dialog. The engines without a radio (the user interface's tests) keep the defaults.
+    virtual void radio_apply(const ptt::RadioSettings&) {}
+    virtual ptt::RadioSettings radio_settings() { return {}; }
+    // The rig's state, frequency and mode, for the main window's timer.
+    virtual ptt::RigReadout radio_readout() { return {}; }
+    // Hamlib's rig models, for the Radio dialog.
+    virtual std::vector<ptt::RigModel> rig_models() { return {}; }
+    // Unkeys and lets go of the rig; called once the worker has been stopped.
+    virtual void radio_close() {}
+
+    // The engine is ready (modem, codec, spectrum, RSID) once built. Starts the audio worker thread; it runs until worker_run is cleared, then sets it back
+    // to 1 as its last action.
+    virtual void start_worker(WorkerNotifier& notifier) = 0;
+};
+
+}  // namespace tarpo::engine

@@ -1,0 +1,125 @@
+#include "engine/passes.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "dsp/numeric.h"
+
+namespace tarpo::engine {
+
+void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
+    const BlockSettings settings = controls_.snapshot();
+    take_request();
+    station_.tuning().set_split(settings.split);
+    station_.decimate_block(input, decimated_.data());
+    gather_spectrum(decimated_, settings.rxid, sink);
+
+    if (settings.analog) {
+        // The receiver audio goes unchanged to the voice output; the demodulator rests, so
+        // the squelch and a pending retune keep their values.
+        sink.voice_block(input);
+        return;
+    }
+    for (int half = 0; half < 2; ++half) {
+        if (half == 1) take_request();
+        bool frame = false;
+        for (int i = 0; i < 240; ++i) {
+            const auto event =
+                station_.demod_sample(decimated_[static_cast<std::size_t>(240 * half + i)]);
+            if (event == modem::RxEvent::none) continue;
+            show_symbol(settings.constellation_carrier);
+            if (event != modem::RxEvent::frame) continue;
+            frame = true;
+            sink.frame_assembled(station_);
+        }
+        finish_half(frame, settings.squelch_level, sink);
+    }
+}
+
+void Passes::take_request() {
+    const double f = controls_.take_frequency();
+    if (!std::isnan(f)) station_.tuning().request(f);
+}
+
+void Passes::show_symbol(int constellation_carrier) {
+    const auto& front_end = station_.front_end();
+    monitor_.add_constellation_point(
+        8.0 * front_end.symbol_sample()[static_cast<std::size_t>(constellation_carrier)]);
+    monitor_.timing_marker.store(front_end.timing_marker());
+    const auto& errors = station_.decisions().carrier_error();
+    for (std::size_t i = 0; i < errors.size(); ++i)
+        store_relaxed(monitor_.carrier_error[i], errors[i]);
+}
+
+void Passes::finish_half(bool frame, int squelch_level, ReceiveSink& sink) {
+    const double phase_error = station_.phase_error();
+    const bool open = static_cast<double>(squelch_level) > phase_error && phase_error >= 0.02;
+    monitor_.phase_error.store(phase_error);
+    monitor_.squelch_open.store(open ? 1 : 0);
+    station_.tuning().apply_request();
+    monitor_.tuned_freq.store(station_.tuning().frequency());
+    if (!frame) return;
+    if (open) {
+        codec_.codec_decode_block(station_.rx_voice_bits().data(), output_.data());
+        sink.voice_block(output_.data());
+    } else {
+        sink.voice_withheld();
+    }
+}
+
+void Passes::gather_spectrum(const std::array<double, 480>& decimated, bool rxid,
+                             ReceiveSink& sink) {
+    for (std::size_t i = 0; i < decimated.size(); i += 2) {
+        const double v = decimated[i];
+        if (fill_count_ < modem::spectrum_length) {
+            const auto at = static_cast<std::size_t>(fill_count_++);
+            spectrum_input_[at] = v;
+            store_relaxed(monitor_.spectrum_input[at], v);
+        }
+        // The peak is the largest signed value, not a magnitude.
+        monitor_.raise_peak(truncate_to_int(v));
+    }
+    if (fill_count_ < modem::spectrum_length) return;
+
+    spectrum_.spectrum_compute(spectrum_input_.data(), spectrum_out_.data());
+    for (std::size_t j = 1; j < spectrum_out_.size(); ++j)
+        store_relaxed(monitor_.spectrum[j], spectrum_out_[j]);
+    fill_count_ = 0;
+    monitor_.spectrum_count.fetch_add(1);
+
+    if (rxid && rsid_.rsid_check(spectrum_input_.data()) != 0) {
+        const double f = rsid_.getrsfreq();
+        station_.tuning().tune(f);
+        monitor_.tuned_freq.store(f);
+        char text[64];
+        std::snprintf(text, sizeof text, "RSID %.1f  TARPO", f);
+        sink.rsid_detected(f, text);
+    }
+}
+
+const std::int16_t* Passes::transmit_block(std::int16_t* input, bool read_result) {
+    const BlockSettings settings = controls_.snapshot();
+    if (read_result)
+        for (int i = 0; i < modem::block_samples; ++i) input[i] = 0;
+    for (int i = 0; i < 480; ++i) {
+        const std::int16_t v = input[4 * i];
+        spectrum_input_[static_cast<std::size_t>(i)] = v;
+        store_relaxed(monitor_.spectrum_input[static_cast<std::size_t>(i)], v);
+        monitor_.raise_peak(v);
+    }
+    if (settings.analog) return input;
+    codec_.codec_encode_block(input, tx_voice_bits_.data());
+    station_.set_alc(settings.alc);
+    station_.transmit_block(tx_voice_bits_.data(), output_.data());
+    return output_.data();
+}
+
+void Passes::start_txid() {
+    rsid_.rsid_encode(station_.tuning().txid_frequency());
+}
+
+bool Passes::next_txid_block(std::int16_t* block) {
+    return rsid_.rsid_get(block) != 0;
+}
+
+}  // namespace tarpo::engine

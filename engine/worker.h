@@ -1,0 +1,65 @@
+// The audio worker: the one thread that moves audio and runs all signal processing. It
+// alternates between a receive phase (while rx_active) and a transmit phase (while
+// tx_active), each a loop over 40 ms blocks, until worker_run is cleared; then it releases
+// the sound devices and sets worker_run back to 1 as its last action.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+#include "engine/alert.h"
+#include "engine/controls.h"
+#include "engine/engine_api.h"
+#include "engine/passes.h"
+#include "ptt/ptt.h"
+#include "sound/sound_interface.h"
+#include "modem/constants.h"
+
+namespace tarpo::engine {
+
+class AudioWorker {
+  public:
+    using Sleep = std::function<void(std::chrono::milliseconds)>;
+
+    // Everything passed must outlive the worker. sleep: the pauses of a phase switch (the
+    // real clock by default; tests pass the fake sound system's clock). alert may be null.
+    AudioWorker(Controls& controls, sound::SoundInterface& sound, ptt::PttPort& ptt, Passes& passes,
+                WorkerNotifier& notifier, AlertPlayer* alert, Sleep sleep = {});
+    ~AudioWorker();
+    AudioWorker(const AudioWorker&) = delete;
+    AudioWorker& operator=(const AudioWorker&) = delete;
+
+    // Starts the thread, one priority step above normal where the system allows it.
+    void start();
+    // The thread's whole life: start-up, cycles of receive and transmit, shutdown.
+    void audio_worker();
+    // Waits for a finished thread; false (and nothing done) while it still runs.
+    bool join_if_finished();
+    // The thread has returned from audio_worker.
+    bool finished() const { return finished_.load(); }
+    bool running() const { return thread_.joinable(); }
+
+  private:
+    class Sink;
+    void receive_phase();
+    void transmit_phase();
+    void pause(int ms) { sleep_(std::chrono::milliseconds(ms)); }
+
+    Controls& controls_;
+    sound::SoundInterface& sound_;
+    ptt::PttPort& ptt_;
+    Passes& passes_;
+    WorkerNotifier& notifier_;
+    AlertPlayer* alert_;
+    Sleep sleep_;
+    std::thread thread_;
+    std::atomic<bool> finished_{false};
+    std::array<std::int16_t, modem::block_samples> input_{};
+    std::array<std::int16_t, modem::block_samples> output_{};
+};
+
+}  // namespace tarpo::engine

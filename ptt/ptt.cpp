@@ -1,0 +1,89 @@
+#include "ptt/ptt.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace tarpo::ptt {
+
+PttPort::PttPort(sound::LoopLibrary& loop, const sound::LoopOutputQuery& output, SerialLines& lines,
+                 SerialPortDirs dirs, std::string txport_path)
+    : loop_(loop),
+      output_(output),
+      lines_(lines),
+      dirs_(std::move(dirs)),
+      txport_path_(std::move(txport_path)) {}
+
+char PttPort::ptt_port_load() const {
+    std::FILE* file = std::fopen(txport_path_.c_str(), "r");
+    if (!file) return '\0';
+    char choice = '\0';
+    // The word after the choice is read and ignored; 99 characters at most, so that a long
+    // word cannot overrun the scratch buffer.
+    char scratch[100];
+    if (std::fscanf(file, "%c %99s", &choice, scratch) < 1) choice = '\0';
+    std::fclose(file);
+    return choice;
+}
+
+void PttPort::ptt_port_save(char choice) const {
+    std::FILE* file = std::fopen(txport_path_.c_str(), "w");
+    if (!file) return;
+    std::fprintf(file, "%c comport\n", choice);
+    std::fclose(file);
+}
+
+void PttPort::ptt_port_open(char choice) {
+    std::lock_guard lock(mutex_);
+    if (lines_.is_open()) {
+        lines_.clear();
+        lines_.close();
+    }
+    const std::string device = com_port_device(choice, dirs_);
+    if (device.empty() || !lines_.open(device)) return;
+    lines_.clear();
+    lines_.configure();
+    // Drivers differ in what a settings change does to the lines (leaving speed B0 raises
+    // them): clear once more.
+    lines_.clear();
+}
+
+void PttPort::ptt_key() {
+    std::lock_guard lock(mutex_);
+    if (method_) return method_->key();
+    if (!lines_.is_open()) return;
+    if (key_rts_) lines_.set_line(SerialLine::rts, true);
+    if (key_dtr_) lines_.set_line(SerialLine::dtr, true);
+}
+
+void PttPort::ptt_unkey() {
+    std::lock_guard lock(mutex_);
+    if (method_) method_->unkey();
+    if (!lines_.is_open()) return;
+    lines_.set_line(SerialLine::rts, false);
+    lines_.set_line(SerialLine::dtr, false);
+}
+
+bool PttPort::ptt_loop_set(bool on) {
+    if (!loop_.present() || !output_.output_is_loop()) return false;
+    loop_.set_ptt(on ? 1 : 0);
+    return true;
+}
+
+void PttPort::set_keyed_lines(bool rts, bool dtr) {
+    std::lock_guard lock(mutex_);
+    key_rts_ = rts;
+    key_dtr_ = dtr;
+}
+
+std::unique_ptr<PttMethod> PttPort::use_method(std::unique_ptr<PttMethod> method) {
+    std::lock_guard lock(mutex_);
+    std::swap(method, method_);
+    return method;
+}
+
+bool PttPort::port_open() const {
+    std::lock_guard lock(mutex_);
+    return lines_.is_open();
+}
+
+}  // namespace tarpo::ptt

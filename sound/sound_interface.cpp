@@ -1,0 +1,349 @@
+#include "sound/sound_interface.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace tarpo::sound {
+
+namespace {
+
+constexpr const char* no_device_text = "No audio device found.";
+constexpr const char* in_open_text = "Sound Interface Start, waveInOpen() failed.";
+constexpr const char* out_open_text = "Sound Interface Start, waveOutOpen() failed.";
+constexpr const char* in_reset_text = "Sound Interface, waveInReset() failed.";
+constexpr const char* in_unprepare_text = "Sound Interface, waveInUnprepareHeader() failed.";
+constexpr const char* in_close_text = "Sound Interface, waveInClose() failed.";
+constexpr const char* out_reset_text = "Sound Interface, waveOutReset() failed.";
+constexpr const char* out_unprepare_text = "Sound Interface, waveOutUnprepareHeader() failed.";
+constexpr const char* out_close_text = "Sound Interface, waveOutClose() failed.";
+
+// The time the sound-system stop waits for the device to hand back its buffers.
+constexpr std::chrono::milliseconds stop_settle{500};
+// The silent blocks queued ahead of a late block when the output has run dry.
+constexpr int refill_blocks = 8;
+
+// A loop-device sample to 16 bits: truncation toward zero, after limiting to the 16-bit range
+// (the library may deliver anything; NaN becomes 0).
+std::int16_t to_sample(double v) {
+    if (!(v == v)) return 0;
+    return static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0));
+}
+
+void copy_name(std::array<char, device_name_size>& slot, const std::string& name) {
+    const std::size_t n = std::min(name.size(), slot.size() - 1);
+    std::memcpy(slot.data(), name.data(), n);
+    slot[n] = '\0';
+}
+
+}  // namespace
+
+void SoundDiagnostics::print(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+SoundInterface::SoundInterface(SoundBackend& backend, LoopLibrary& loop)
+    : backend_(backend), loop_(loop), diagnostics_(&default_diagnostics_) {}
+
+SoundInterface::SoundInterface(SoundBackend& backend, LoopLibrary& loop,
+                               SoundDiagnostics& diagnostics)
+    : backend_(backend), loop_(loop), diagnostics_(&diagnostics) {}
+
+SoundInterface::~SoundInterface() {
+    // The rings die with this object: no device may keep running on them.
+    if (in_.open) backend_.close(Direction::input);
+    if (out_.open) backend_.close(Direction::output);
+}
+
+std::uint64_t SoundInterface::pack(int device, bool blocking, bool loop) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(device)) |
+           (blocking ? std::uint64_t{1} << 32 : 0) | (loop ? std::uint64_t{1} << 33 : 0);
+}
+
+void SoundInterface::sound_init(int rate) {
+    loop_present_ = loop_.loop_load();
+    if (in_.open) backend_.close(Direction::input);
+    if (out_.open) backend_.close(Direction::output);
+    in_.open = out_.open = false;
+    rate_ = rate > 0 ? rate : 48000;
+
+    input_count_ = std::clamp(backend_.device_count(Direction::input), 0, max_listed_devices);
+    output_count_ = std::clamp(backend_.device_count(Direction::output), 0, max_listed_devices);
+    input_names_.assign(static_cast<std::size_t>(input_count_) + 1, {});
+    output_names_.assign(static_cast<std::size_t>(output_count_) + 1, {});
+    if (input_count_ == 0 || output_count_ == 0) print(no_device_text);
+    for (int i = 0; i < input_count_; ++i) {
+        copy_name(input_names_[i], backend_.device_name(Direction::input, i));
+    }
+    for (int i = 0; i < output_count_; ++i) {
+        copy_name(output_names_[i], backend_.device_name(Direction::output, i));
+    }
+    if (loop_present_) {
+        copy_name(input_names_[input_count_++], loop_input_name);
+        copy_name(output_names_[output_count_++], loop_output_name);
+    }
+
+    in_.choice.store(pack(0, true, false), std::memory_order_release);
+    out_.choice.store(pack(0, false, false), std::memory_order_release);
+    in_.reopen.store(true, std::memory_order_release);
+    out_.reopen.store(true, std::memory_order_release);
+}
+
+const char* SoundInterface::sound_input_name(int index) const {
+    return index >= 0 && index < input_count_ ? input_names_[index].data() : "";
+}
+
+const char* SoundInterface::sound_output_name(int index) const {
+    return index >= 0 && index < output_count_ ? output_names_[index].data() : "";
+}
+
+std::optional<int> SoundInterface::find_input(std::string_view name) const {
+    for (int i = 0; i < input_count_; ++i) {
+        if (name == input_names_[i].data()) return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> SoundInterface::find_output(std::string_view name) const {
+    for (int i = 0; i < output_count_; ++i) {
+        if (name == output_names_[i].data()) return i;
+    }
+    return std::nullopt;
+}
+
+void SoundInterface::select(DirectionState& d, int count, int device, bool blocking) {
+    if (device >= count) device = -1;
+    const bool loop = loop_present_ && device + 1 == count;
+    // The choice first, then the mark: a worker that sees the mark sees this choice or a
+    // later one.
+    d.choice.store(pack(device, blocking, loop), std::memory_order_release);
+    d.reopen.store(true, std::memory_order_release);
+}
+
+void SoundInterface::sound_select_input(int device, bool blocking) {
+    select(in_, input_count_, device, blocking);
+}
+
+void SoundInterface::sound_select_output(int device, bool blocking) {
+    select(out_, output_count_, device, blocking);
+}
+
+bool SoundInterface::output_is_loop() const {
+    return (out_.choice.load(std::memory_order_acquire) >> 33) & 1;
+}
+
+void SoundInterface::latch(DirectionState& d) {
+    // The mark is cleared before the choice is read: a selection arriving in between sets the
+    // mark again and is taken at the next read or write.
+    d.reopen.store(false, std::memory_order_seq_cst);
+    const std::uint64_t choice = d.choice.load(std::memory_order_seq_cst);
+    d.device = static_cast<std::int32_t>(static_cast<std::uint32_t>(choice));
+    d.blocking = (choice >> 32) & 1;
+    d.loop = (choice >> 33) & 1;
+    d.dead = d.stalled = d.reported = false;
+}
+
+void SoundInterface::mark_failed(DirectionState& d, const char* text) {
+    d.dead = true;
+    d.reported = true;
+    print(text);
+}
+
+void SoundInterface::reopen_input() {
+    if (in_.open) {
+        backend_.reset(Direction::input);
+        backend_.close(Direction::input);
+        in_.open = false;
+    }
+    latch(in_);
+    if (in_.loop) return;
+    in_.open = backend_.open_input(in_.device, rate_, in_ring_);
+    if (!in_.open) mark_failed(in_, in_open_text);
+}
+
+void SoundInterface::reopen_output() {
+    if (out_.open) {
+        backend_.reset(Direction::output);
+        backend_.close(Direction::output);
+        out_.open = false;
+    }
+    latch(out_);
+    if (out_.loop) return;
+    // A sound-card output never leaves the loop device keyed.
+    if (loop_present_) loop_.set_ptt(0);
+    out_.open = backend_.open_output(out_.device, rate_, out_ring_);
+    if (!out_.open) mark_failed(out_, out_open_text);
+}
+
+void SoundInterface::sound_start_input(int n) {
+    if (in_.reopen.load(std::memory_order_acquire)) reopen_input();
+    in_.n = std::clamp(n, 1, max_block_samples);
+    if (in_.loop) {
+        loop_.init_rx_recording(loop_rate, in_.n);
+        return;
+    }
+    backend_.reset(Direction::input);
+    in_ring_.prepare(in_.n);
+    if (in_.open && !backend_.start(Direction::input)) {
+        backend_.close(Direction::input);
+        in_.open = false;
+        mark_failed(in_, in_open_text);
+    }
+}
+
+void SoundInterface::sound_start_output(int n) {
+    reopen_output();
+    out_.n = std::clamp(n, 1, max_block_samples);
+    if (out_.loop) {
+        loop_.init_tx_playback(loop_rate, out_.n);
+        return;
+    }
+    backend_.reset(Direction::output);
+    out_ring_.prepare(out_.n);
+    // 16 silent blocks (640 ms at 1920) ahead of the first real one.
+    for (int i = 0; i < OutputRing::slots; ++i) out_ring_.queue(i);
+    if (out_.open && !backend_.start(Direction::output)) {
+        backend_.close(Direction::output);
+        out_.open = false;
+        mark_failed(out_, out_open_text);
+    }
+}
+
+std::chrono::nanoseconds SoundInterface::block_time(int n) const {
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(n) * 1'000'000'000 / rate_);
+}
+
+template <typename Ready>
+bool SoundInterface::wait_until(DirectionState& d, const CompletionSignal& signal, Ready ready) {
+    // A live device gets a generous allowance; a dead or stalled one paces like a device that
+    // completes nothing, one block time per call, so that the worker neither hangs nor spins.
+    const bool lively = !d.dead && !d.stalled;
+    const auto deadline = backend_.now() + block_time(d.n) * (lively ? stall_blocks : 1);
+    for (;;) {
+        const std::uint32_t seen = signal.value();
+        if (ready()) {
+            d.stalled = false;
+            return true;
+        }
+        const auto now = backend_.now();
+        if (now >= deadline) break;
+        backend_.wait(signal, seen, deadline - now);
+    }
+    if (!d.dead) d.stalled = true;
+    if (!d.reported) {
+        d.reported = true;
+        print(&d == &in_ ? in_open_text : out_open_text);
+    }
+    return false;
+}
+
+bool SoundInterface::sound_read_block(std::int16_t* dst) {
+    last_read_delivered_ = false;
+    if (in_.reopen.load(std::memory_order_acquire)) sound_start_input(in_.n);
+    if (in_.loop) {
+        if (!loop_.read_rx(loop_in_.data())) return true;
+        for (int i = 0; i < in_.n; ++i) dst[i] = to_sample(loop_in_[i]);
+        last_read_delivered_ = true;
+        return false;
+    }
+    if (!in_ring_.current_done()) {
+        if (!in_.blocking) return false;
+        if (!wait_until(in_, in_ring_.signal(), [this] { return in_ring_.current_done(); })) {
+            return true;
+        }
+    }
+    // Every buffer full when a block is taken: the device had nowhere to put new samples.
+    const bool overrun = in_ring_.completed_count() == InputRing::slots;
+    in_ring_.take(dst);
+    last_read_delivered_ = true;
+    return overrun;
+}
+
+bool SoundInterface::sound_write_block(const std::int16_t* src) {
+    if (out_.reopen.load(std::memory_order_acquire)) sound_start_output(out_.n);
+    if (out_.loop) {
+        for (int i = 0; i < out_.n; ++i) loop_out_[i] = src[i];
+        return !loop_.write_tx(loop_out_.data());
+    }
+    bool result = false;
+    const int completed = out_ring_.completed_count();
+    int target = out_ring_.highest_done();
+    if (completed == 0) {
+        if (!out_.blocking) return true;
+        if (!wait_until(out_, out_ring_.signal(),
+                        [this] { return out_ring_.highest_done() >= 0; })) {
+            return true;
+        }
+        target = out_ring_.highest_done();
+    } else if (completed == OutputRing::slots) {
+        // The device ran dry: 8 silent blocks (320 ms at 1920) go ahead of the late one so
+        // that the queue has time to refill.
+        for (int i = 0; i < refill_blocks; ++i) {
+            std::fill_n(out_ring_.samples(i), out_.n, std::int16_t{0});
+            out_ring_.queue(i);
+        }
+        target = refill_blocks;
+        result = true;
+    }
+    std::copy_n(src, out_.n, out_ring_.samples(target));
+    out_ring_.queue(target);
+    return result;
+}
+
+void SoundInterface::sound_stop_input() {
+    bool reset = true;
+    if (in_.open && !backend_.reset(Direction::input)) {
+        print(in_reset_text);
+        reset = false;
+    }
+    in_ring_.signal().notify();
+    backend_.sleep(stop_settle);
+    if (in_.open) {
+        // A device that could not be reset still holds its queued buffers.
+        if (!reset) {
+            for (int i = 0; i < InputRing::slots; ++i) {
+                if (!in_ring_.done(i)) print(in_unprepare_text);
+            }
+        }
+        if (!backend_.close(Direction::input)) print(in_close_text);
+        in_.open = false;
+    }
+    in_.reopen.store(true, std::memory_order_release);
+}
+
+void SoundInterface::sound_stop_output() {
+    bool reset = true;
+    if (out_.open && !backend_.reset(Direction::output)) {
+        print(out_reset_text);
+        reset = false;
+    }
+    out_ring_.signal().notify();
+    backend_.sleep(stop_settle);
+    if (out_.open) {
+        if (!reset) {
+            for (int i = 0; i < OutputRing::slots; ++i) {
+                if (!out_ring_.done(i)) print(out_unprepare_text);
+            }
+        }
+        if (!backend_.close(Direction::output)) print(out_close_text);
+        out_.open = false;
+    }
+    out_.reopen.store(true, std::memory_order_release);
+}
+
+void SoundInterface::sound_shutdown() {
+    if (loop_present_) loop_.set_ptt(0);
+    // Devices are stopped before their buffers go, so that nothing writes into freed memory.
+    if (in_.open) backend_.close(Direction::input);
+    if (out_.open) backend_.close(Direction::output);
+    in_.open = out_.open = false;
+    in_ring_.release();
+    out_ring_.release();
+    in_.reopen.store(true, std::memory_order_release);
+    out_.reopen.store(true, std::memory_order_release);
+}
+
+}  // namespace tarpo::sound

@@ -1,0 +1,160 @@
+// Block-oriented 16-bit mono sound I/O in two independent directions, each bound to one
+// chosen device at a time: a device of the sound system, or the SDR loop device when its
+// library is present. Input keeps 32 blocks queued on the device, output 16; a choice of
+// device only marks the direction, and the next read or write of that direction closes the
+// old device, opens the new one and queues fresh buffers.
+//
+// Threads: reads, writes, starts, stops and shutdown run on the worker only. The selections
+// and the list queries may run on the user-interface thread at any time after sound_init;
+// a selection is picked up at the worker's next read or write of that direction.
+//
+// Waits that could last forever on a device that failed to open or stopped delivering are
+// bounded: such a direction paces like a device (one block time per blocking call), delivers
+// nothing, and prints its open-failure text once per reopen.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "sound/loop_library.h"
+#include "sound/sound_backend.h"
+#include "sound/sound_ring.h"
+
+namespace tarpo::sound {
+
+// Where the fixed diagnostic texts go. The default writes them to standard output, with no
+// line end, and flushes.
+class SoundDiagnostics {
+  public:
+    virtual ~SoundDiagnostics() = default;
+    virtual void print(const char* text);
+};
+
+// The names the lists give the loop device.
+inline constexpr const char* loop_input_name = "SDR Loop In Device";
+inline constexpr const char* loop_output_name = "SDR Loop Out Device";
+// Sound-card entries per list, a bound against a broken count only: every device the sound
+// system offers is listed (a machine with many ALSA devices easily has more than ten, and a
+// radio's USB codec must not fall off the end). One more slot holds the loop entry.
+inline constexpr int max_listed_devices = 1000;
+// Characters per list entry, terminator included; longer device names are cut.
+inline constexpr int device_name_size = 200;
+// The rate argument the loop library always gets.
+inline constexpr int loop_rate = 48000;
+// A live device that completes nothing for this many block times is taken as stalled
+// (320 ms at 1920 samples: a sound server's start-up and scheduling jitter stay well below).
+inline constexpr int stall_blocks = 8;
+// The block size a direction assumes until the worker starts it.
+inline constexpr int default_block_samples = 1920;
+
+class SoundInterface final : public LoopOutputQuery {
+  public:
+    // The backend, the loop library and the diagnostics must outlive this object.
+    SoundInterface(SoundBackend& backend, LoopLibrary& loop);
+    SoundInterface(SoundBackend& backend, LoopLibrary& loop, SoundDiagnostics& diagnostics);
+    ~SoundInterface() override;
+    SoundInterface(const SoundInterface&) = delete;
+    SoundInterface& operator=(const SoundInterface&) = delete;
+
+    // rate: Hz, 48000 in this program. Loads the loop library, builds the device lists and
+    // marks both directions for reopening on device 0 (input blocking, output not).
+    void sound_init(int rate);
+
+    int sound_input_count() const { return input_count_; }
+    int sound_output_count() const { return output_count_; }
+    // The entry's name; an empty text for an index outside the list.
+    const char* sound_input_name(int index) const;
+    const char* sound_output_name(int index) const;
+    bool sound_loop_present() const { return loop_present_; }
+    // The list index of the entry named exactly `name`, for tests and tools that pick a
+    // device by name ("tarpo_a", "tarpo_a_monitor").
+    std::optional<int> find_input(std::string_view name) const;
+    std::optional<int> find_output(std::string_view name) const;
+
+    // device: list index; at or beyond the count means the default device (-1). Takes effect
+    // at the next read or write of that direction, also when the device is the same.
+    void sound_select_input(int device, bool blocking);
+    void sound_select_output(int device, bool blocking);
+
+    // n: samples per block, 1..20000 (1920 here).
+    void sound_start_input(int n);
+    void sound_start_output(int n);
+
+    // dst: n_in samples. True on an overrun (the block is still delivered), when the loop
+    // device delivered nothing, or when a blocking read found a dead device (dst untouched).
+    // A non-blocking read with no block ready returns false and leaves dst untouched.
+    bool sound_read_block(std::int16_t* dst);
+    // Whether the last read put a new block into dst (false when it left dst untouched: the
+    // loop device delivered nothing, a dead device, or nothing ready for a non-blocking read).
+    bool last_read_delivered() const { return last_read_delivered_; }
+    // src: n_out samples. True when the block was dropped (no free buffer and not blocking,
+    // or a dead device), when the queue had run dry, or when the loop device refused it.
+    bool sound_write_block(const std::int16_t* src);
+
+    void sound_stop_input();
+    void sound_stop_output();
+    // Unkeys the loop device, stops and closes both devices and frees their buffers.
+    void sound_shutdown();
+
+    // The selected output is the SDR loop device (set by the selection itself, before any
+    // reopening). Safe from any thread.
+    bool output_is_loop() const override;
+
+  private:
+    // A selection as one word, so that the worker never sees half of one: bits 0..31 the
+    // device index, bit 32 blocking, bit 33 loop.
+    static std::uint64_t pack(int device, bool blocking, bool loop);
+
+    // What the worker uses for one direction between two reopenings.
+    struct DirectionState {
+        std::atomic<std::uint64_t> choice{0};
+        std::atomic<bool> reopen{true};
+        int device = 0;
+        bool blocking = false;
+        bool loop = false;
+        bool open = false;      // a sound-system device is open
+        bool dead = false;      // the open failed: nothing will ever complete
+        bool stalled = false;   // a live device stopped completing blocks
+        bool reported = false;  // the failure text was printed since the last reopen
+        int n = default_block_samples;
+    };
+
+    void select(DirectionState& d, int count, int device, bool blocking);
+    void latch(DirectionState& d);
+    void reopen_input();
+    void reopen_output();
+    void mark_failed(DirectionState& d, const char* text);
+    // Waits (bounded) until `ready` holds; false when it timed out.
+    template <typename Ready>
+    bool wait_until(DirectionState& d, const CompletionSignal& signal, Ready ready);
+    std::chrono::nanoseconds block_time(int n) const;
+    void print(const char* text) { diagnostics_->print(text); }
+
+    SoundBackend& backend_;
+    LoopLibrary& loop_;
+    SoundDiagnostics default_diagnostics_;
+    SoundDiagnostics* diagnostics_;
+
+    int rate_ = 48000;
+    bool loop_present_ = false;
+    int input_count_ = 0;
+    int output_count_ = 0;
+    std::vector<std::array<char, device_name_size>> input_names_;
+    std::vector<std::array<char, device_name_size>> output_names_;
+
+    DirectionState in_;
+    DirectionState out_;
+    bool last_read_delivered_ = false;  // worker only
+    InputRing in_ring_;
+    OutputRing out_ring_;
+    // Samples crossing the loop library's boundary, as doubles on the 16-bit scale.
+    std::array<double, max_block_samples> loop_in_{};
+    std::array<double, max_block_samples> loop_out_{};
+};
+
+}  // namespace tarpo::sound

@@ -1,0 +1,281 @@
+// The receive and transmit block passes that the worker and the tool share.
+#include "engine/passes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/ready_station.h"
+#include "voice/test_frames.h"
+
+namespace {
+
+using namespace tarpo;
+
+// An RSID library that recognises a burst at 1700 Hz on its n-th check.
+struct FakeRsid {
+    static inline int checks = 0;
+    static inline int detect_at = -1;
+    static void init() { checks = 0; }
+    static int check(const double*) { return ++checks == detect_at; }
+    static double freq() { return 1700.0; }
+    static void encode(double) {}
+    static int get(short*) { return 0; }
+    static engine::RsidApi api() { return {init, check, freq, encode, get}; }
+};
+
+struct Recorder : engine::ReceiveSink {
+    std::vector<std::vector<std::int16_t>> blocks;
+    int withheld = 0;
+    int frames = 0;
+    std::vector<std::string> rsid;
+    double rx_step_at_report = 0;
+    const modem::Station* station = nullptr;
+    void voice_block(const std::int16_t* b) override { blocks.emplace_back(b, b + 1920); }
+    void voice_withheld() override { ++withheld; }
+    void frame_assembled(const modem::Station&) override { ++frames; }
+    void rsid_detected(double, const char* text) override {
+        rsid.emplace_back(text);
+        rx_step_at_report = station->tuning().rx_step();
+    }
+};
+
+struct Rig {
+    voice::TestFrameCodec codec;
+    std::unique_ptr<engine::ReadyStation> ready = make();
+    engine::Controls& controls = ready->controls;
+    engine::Monitor& monitor = ready->monitor;
+    engine::Passes& passes = ready->passes;
+    modem::Station* station = &ready->station;
+
+    std::unique_ptr<engine::ReadyStation> make() {
+        FakeRsid::detect_at = -1;
+        return engine::make_station(codec, FakeRsid::api());
+    }
+};
+
+// A block of test-frame modem signal from a separate transmitting station.
+struct Source {
+    std::unique_ptr<modem::Station> station = std::make_unique<modem::Station>();
+    std::uint64_t n = 0;
+    std::array<std::int16_t, 1920> next() {
+        std::array<std::int16_t, 1920> block{};
+        std::array<std::uint8_t, 64> bits{};
+        voice::test_frame_bits(n++, bits.data());
+        station->transmit_block(bits.data(), block.data());
+        return block;
+    }
+};
+
+TEST(Passes, FillCountSurvivesThePhaseChange) {
+    Rig rig;
+    Recorder sink;
+    std::array<std::int16_t, 1920> block{};
+    for (int i = 0; i < 2; ++i) rig.passes.receive_block(block.data(), sink);
+    EXPECT_EQ(rig.passes.fill_count(), 480);
+    EXPECT_EQ(rig.monitor.spectrum_count.load(), 0);
+    // A transmit pass writes its scope trace into entries 0..479 and leaves the count.
+    std::array<std::int16_t, 1920> mic{};
+    for (int i = 0; i < 1920; ++i) mic[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i);
+    rig.passes.transmit_block(mic.data(), false);
+    EXPECT_EQ(rig.passes.fill_count(), 480);
+    EXPECT_EQ(rig.monitor.spectrum_input[5].load(), 20.0);  // microphone sample 4 x 5
+    for (int i = 0; i < 2; ++i) rig.passes.receive_block(block.data(), sink);
+    EXPECT_EQ(rig.monitor.spectrum_count.load(), 1);
+    EXPECT_EQ(rig.passes.fill_count(), 0);
+    EXPECT_EQ(rig.monitor.spectrum_input[5].load(), 20.0);  // the spectrum covered the trace
+}
+
+TEST(Passes, TransmitSilencesAFailedReadAndTracksThePeak) {
+    Rig rig;
+    std::array<std::int16_t, 1920> mic{};
+    mic.fill(1000);
+    rig.monitor.peak_level = -1;
+    rig.passes.transmit_block(mic.data(), false);
+    EXPECT_EQ(rig.monitor.peak_level.load(), 1000);
+    rig.passes.transmit_block(mic.data(), true);
+    for (std::int16_t v : mic) ASSERT_EQ(v, 0);  // overrun or empty loop read: silence
+    // Analog: the microphone block itself goes out.
+    mic.fill(77);
+    rig.controls.analog_mode = 1;
+    EXPECT_EQ(rig.passes.transmit_block(mic.data(), false), mic.data());
+}
+
+TEST(Passes, AnalogReceivePassesTheBlockAndRestsTheDemodulator) {
+    Rig rig;
+    Recorder sink;
+    rig.controls.analog_mode = 1;
+    rig.monitor.squelch_open = 1;
+    rig.controls.request_frequency(1234.0);
+    std::array<std::int16_t, 1920> block{};
+    for (int i = 0; i < 1920; ++i) block[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i - 960);
+    rig.monitor.peak_level = -1;
+    for (int i = 0; i < 4; ++i) rig.passes.receive_block(block.data(), sink);
+    ASSERT_EQ(sink.blocks.size(), 4u);
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), sink.blocks[0].begin()));
+    EXPECT_EQ(rig.monitor.squelch_open.load(), 1);   // left alone
+    EXPECT_TRUE(rig.station->tuning().request_pending());  // waits for digital receive
+    EXPECT_EQ(rig.station->tuning().frequency(), 1500.0);
+    EXPECT_EQ(rig.monitor.spectrum_count.load(), 1); // the spectrum still runs
+    EXPECT_GT(rig.monitor.peak_level.load(), 800);   // and the peak
+    EXPECT_EQ(sink.frames, 0);
+}
+
+TEST(Passes, SquelchRulesAndDecodedFrames) {
+    Rig rig;
+    Source source;
+    Recorder sink;
+    for (int b = 0; b < 60; ++b) {
+        auto block = source.next();
+        rig.passes.receive_block(block.data(), sink);
+    }
+    // A clean signal: phase_error near 0.04, open at the default level 7.
+    EXPECT_EQ(rig.monitor.squelch_open.load(), 1);
+    EXPECT_GT(sink.blocks.size(), 50u);
+    EXPECT_GE(sink.frames, 59);
+    // Level 0 never opens; a quality figure below 0.02 (silence decaying) never opens.
+    rig.controls.sq_level = 0;
+    auto block = source.next();
+    rig.passes.receive_block(block.data(), sink);
+    EXPECT_EQ(rig.monitor.squelch_open.load(), 0);
+    EXPECT_GT(sink.withheld, 0);
+    rig.controls.sq_level = 15;
+    std::array<std::int16_t, 1920> silence{};
+    for (int b = 0; b < 100; ++b) rig.passes.receive_block(silence.data(), sink);
+    EXPECT_LT(rig.monitor.phase_error.load(), 0.02);
+    EXPECT_EQ(rig.monitor.squelch_open.load(), 0);
+}
+
+TEST(Passes, RsidRetunesBeforeTheSameBlockIsDemodulated) {
+    Rig rig;
+    Recorder sink;
+    sink.station = rig.station;
+    rig.controls.rxid_on = 1;
+    FakeRsid::detect_at = 1;  // the first spectrum (fourth block) recognises a burst
+    std::array<std::int16_t, 1920> silence{};
+    for (int b = 0; b < 4; ++b) rig.passes.receive_block(silence.data(), sink);
+    ASSERT_EQ(sink.rsid.size(), 1u);
+    EXPECT_EQ(sink.rsid[0], "RSID 1700.0  TARPO");
+    EXPECT_DOUBLE_EQ(sink.rx_step_at_report, 1700.0 / 12000 * 6.28318531);
+    EXPECT_NEAR(rig.monitor.tuned_freq.load(), 1700.0, 0.05);  // AFC on silence moves little
+    // With RXID off the library is not asked.
+    rig.controls.rxid_on = 0;
+    for (int b = 0; b < 8; ++b) rig.passes.receive_block(silence.data(), sink);
+    EXPECT_EQ(FakeRsid::checks, 1);
+}
+
+TEST(Passes, TuningRequestIsServedAtTheFirstHalfBlockBoundary) {
+    Rig rig;
+    Recorder sink;
+    rig.controls.request_frequency(1234.0);
+    std::array<std::int16_t, 1920> silence{};
+    rig.passes.receive_block(silence.data(), sink);
+    EXPECT_FALSE(rig.station->tuning().request_pending());
+    EXPECT_NEAR(rig.station->tuning().rx_step(), 1234.0 / 12000 * 6.28318531, 1e-4);
+    EXPECT_NEAR(rig.monitor.tuned_freq.load(), 1234.0, 0.05);
+    EXPECT_TRUE(std::isnan(rig.controls.take_frequency()));  // taken once
+}
+
+// The tuned frequency's owner: the latest request wins, the tracking's step takes a pending
+// request before adding its correction, a burst overrides what waits, and Split pins the
+// transmitter only once the steps are derived again.
+TEST(Tuning, OrderOfRequests) {
+    modem::Tuning t;
+    t.tune(1500.0);
+    t.request(1400.0);
+    t.request(1300.0);
+    EXPECT_EQ(t.frequency(), 1500.0);     // nothing moves before the boundary
+    EXPECT_EQ(t.txid_frequency(), 1300.0);  // a burst would go out where the click asked
+    t.track(0.25);
+    EXPECT_EQ(t.frequency(), 1300.25);
+    EXPECT_TRUE(t.request_pending());  // the boundary still re-derives
+    t.apply_request();
+    EXPECT_EQ(t.frequency(), 1300.25);
+    EXPECT_DOUBLE_EQ(t.rx_step(), 1300.25 / 12000 * 6.28318531);
+
+    t.request(1000.0);
+    t.tune(1700.0);  // an identification burst retunes at once and drops the click
+    t.apply_request();
+    EXPECT_EQ(t.frequency(), 1700.0);
+    t.track(-0.5);
+    EXPECT_EQ(t.frequency(), 1699.5);
+
+    t.set_split(true);
+    EXPECT_DOUBLE_EQ(t.tx_step(), 1699.5 / 12000 * 6.28318531);
+    EXPECT_EQ(t.txid_frequency(), 1500.0);
+    t.apply_request();
+    EXPECT_DOUBLE_EQ(t.tx_step(), 0.78539816375);
+    EXPECT_DOUBLE_EQ(t.rx_step(), 1699.5 / 12000 * 6.28318531);
+}
+
+// Controls are taken once per block: a change made while a block is being demodulated (here
+// from the sink, when a frame arrives) acts from the next block on, whole.
+TEST(Passes, ControlsActFromTheNextBlock) {
+    Rig rig;
+    Source source;
+    struct Closing : Recorder {
+        engine::Controls* controls = nullptr;
+        bool armed = false;
+        void frame_assembled(const modem::Station&) override {
+            if (armed) controls->sq_level = 0;  // closes the squelch, but not for this block
+            armed = false;
+        }
+    } sink;
+    sink.controls = &rig.controls;
+    for (int b = 0; b < 40; ++b) {
+        auto block = source.next();
+        rig.passes.receive_block(block.data(), sink);
+    }
+    ASSERT_EQ(rig.monitor.squelch_open.load(), 1);
+    const std::size_t played = sink.blocks.size();
+    sink.armed = true;
+    auto block = source.next();
+    rig.passes.receive_block(block.data(), sink);
+    EXPECT_EQ(sink.blocks.size(), played + 1);  // the frame of this block still plays
+    EXPECT_EQ(sink.withheld, 0);
+    block = source.next();
+    rig.passes.receive_block(block.data(), sink);
+    EXPECT_EQ(sink.blocks.size(), played + 1);
+    EXPECT_EQ(sink.withheld, 1);
+    rig.controls.analog_mode = 1;
+    block = source.next();
+    rig.passes.receive_block(block.data(), sink);
+    ASSERT_EQ(sink.blocks.size(), played + 2);
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), sink.blocks.back().begin()));
+}
+
+// The factory's stations talk to each other: test frames from one, through the block passes,
+// counted error-free by the other after the receiver settles.
+TEST(ReadyStation, RoundTripOfTestFrames) {
+    auto tx = engine::make_station(engine::Voice::test_frames, 1600.0);
+    auto rx = engine::make_station(engine::Voice::test_frames, 1600.0);
+    struct Count : engine::ReceiveSink {
+        voice::TestFrameChecker checker;
+        void voice_block(const std::int16_t*) override {}
+        void frame_assembled(const modem::Station& s) override {
+            checker.check_frame(s.rx_voice_bits().data());
+        }
+    } count;
+    char text[81] = "dl1abc";
+    tx->station.callsign().callsign_set(text);
+    std::array<std::int16_t, 1920> mic{};
+    for (int b = 0; b < 200; ++b) {
+        std::array<std::int16_t, 1920> block{};
+        const std::int16_t* out = tx->passes.transmit_block(mic.data(), false);
+        std::copy(out, out + 1920, block.begin());
+        rx->passes.receive_block(block.data(), count);
+    }
+    EXPECT_TRUE(count.checker.aligned());
+    EXPECT_GT(count.checker.frames_counted(), 150u);
+    EXPECT_EQ(count.checker.bit_errors(), 0u);
+    EXPECT_NEAR(rx->monitor.tuned_freq.load(), 1600.0, 0.5);
+    char heard[80] = {};
+    ASSERT_GT(rx->station.callsign().callsign_take_text(heard), 0);
+    EXPECT_STREQ(heard, "DL1ABC");
+}
+
+}  // namespace

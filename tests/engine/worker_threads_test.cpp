@@ -1,0 +1,222 @@
+// The audio worker on the fake sound system, driven in real time by a second thread as a
+// sound card's callbacks would be, with the user interface's flag changes from the test.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine.h"
+#include "tests/support/serial_fake.h"
+#include "tests/support/sound_fake.h"
+#include "engine/worker.h"
+
+namespace {
+
+using namespace tarpo;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// The loop library's PTT, recorded.
+struct LoopPtt {
+    static inline std::mutex mutex;
+    static inline std::vector<int> calls;
+    static void set_ptt(int on) {
+        std::lock_guard lock(mutex);
+        calls.push_back(on);
+    }
+    static void init(int, int) {}
+    static int read(double* samples) {
+        std::fill(samples, samples + 1920, 0.0);
+        std::this_thread::sleep_for(40ms);
+        return 1;
+    }
+    static int write(double*) {
+        std::this_thread::sleep_for(40ms);
+        return 1;
+    }
+    static std::vector<int> take() {
+        std::lock_guard lock(mutex);
+        return std::exchange(calls, {});
+    }
+};
+
+struct Reports : engine::WorkerNotifier {
+    std::mutex mutex;
+    std::vector<std::string> texts;
+    void rsid_report(const char* text) override {
+        std::lock_guard lock(mutex);
+        texts.emplace_back(text);
+    }
+};
+
+class Worker : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("tarpo-worker-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir / "dev/serial/by-id");
+        std::ofstream(dir / "dev/serial/by-id/usb-rig-if00");
+        port = (dir / "dev/serial/by-id/usb-rig-if00").string();
+        lines.add_port(port);
+        engine = std::make_unique<engine::Engine>(
+            fake, lines, [](std::chrono::milliseconds) { std::this_thread::sleep_for(5ms); },
+            ptt::SerialPortDirs{(dir / "dev").string(), (dir / "sys").string()});
+        LoopPtt::take();
+    }
+    void TearDown() override {
+        stop();
+        engine.reset();
+        fs::remove_all(dir);
+    }
+
+    // The program's start-up, then the sound card's clock.
+    void start(bool with_loop = false) {
+        if (with_loop)
+            engine->loop().use_entry_points(LoopPtt::set_ptt, LoopPtt::init, LoopPtt::read,
+                                            LoopPtt::init, LoopPtt::write);
+        engine->sound_init(48000);
+        engine->ptt_port_open('1');
+        driver = std::thread([this] {
+            while (!stop_driver) {
+                fake.advance(480);
+                std::this_thread::sleep_for(10ms);
+            }
+        });
+        engine->start_worker(reports);
+    }
+    // The main window's shutdown; true when the worker confirmed within one second.
+    bool stop() {
+        if (!driver.joinable()) return true;
+        const bool confirmed = engine->stop_worker();
+        stop_driver = true;
+        driver.join();
+        return confirmed;
+    }
+    void transmit_for(std::chrono::milliseconds d) {
+        auto& s = engine->controls();
+        s.rx_active = 0;
+        s.tx_active = 1;
+        std::this_thread::sleep_for(d);
+        s.tx_active = 0;
+        s.rx_active = 1;
+    }
+    std::vector<std::string> line_changes() const {
+        std::vector<std::string> out;
+        for (const auto& entry : lines.log())
+            if (entry.rfind("rts", 0) == 0 || entry.rfind("dtr", 0) == 0) out.push_back(entry);
+        return out;
+    }
+
+    fs::path dir;
+    std::string port;
+    sound::FakeSoundBackend fake{48000, sound::FakeSoundBackend::Clock::external};
+    ptt::FakeSerialLines lines;
+    std::unique_ptr<engine::Engine> engine;
+    Reports reports;
+    std::thread driver;
+    std::atomic<bool> stop_driver{false};
+};
+
+TEST_F(Worker, KeysRtsThenDtrAndUnkeysAfterEveryTransmitPhase) {
+    start();
+    std::this_thread::sleep_for(300ms);
+    transmit_for(500ms);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(stop());
+    // Opening cleared both lines; one transmission keyed RTS then DTR and unkeyed in the same
+    // order; the pass through the transmit set-up at shutdown unkeys once more.
+    const std::vector<std::string> expected = {"rts 0", "dtr 0", "rts 1", "dtr 1",
+                                               "rts 0", "dtr 0", "rts 0", "dtr 0"};
+    auto changes = line_changes();
+    // The open may clear the lines in either order; compare from the first key.
+    const auto key = std::find(changes.begin(), changes.end(), "rts 1");
+    ASSERT_NE(key, changes.end());
+    EXPECT_EQ(std::vector<std::string>(key, changes.end()),
+              std::vector<std::string>(expected.begin() + 2, expected.end()));
+    EXPECT_FALSE(lines.any_raised());
+    EXPECT_TRUE(LoopPtt::take().empty());
+}
+
+TEST_F(Worker, TheLoopDeviceTakesThePttAndTheSerialLinesStayStill) {
+    engine->controls().tx_output_device = 2;  // "out 0", "out 1", then the loop entry
+    start(true);
+    ASSERT_EQ(engine->sound_output_count(), 3);
+    lines.clear_log();  // (written before the worker started)
+    std::this_thread::sleep_for(300ms);
+    transmit_for(400ms);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(stop());
+    EXPECT_TRUE(line_changes().empty());
+    const auto calls = LoopPtt::take();
+    // Keyed once, unkeyed after the transmission and again at shutdown; the sound-card
+    // output opens in between unkey the loop device too.
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), 1), 1);
+    EXPECT_EQ(calls.back(), 0);
+}
+
+TEST_F(Worker, AnalogPassesAudioStraightThroughBothWays) {
+    engine->controls().analog_mode = 1;
+    start();
+    std::this_thread::sleep_for(800ms);
+    transmit_for(800ms);
+    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(stop());
+    // The fake input plays a ramp; in both phases the output must carry runs of it intact.
+    const auto played = fake.played();
+    int longest = 0;
+    int run = 0;
+    for (std::size_t i = 1; i < played.size(); ++i) {
+        run = played[i] != 0 && played[i] == static_cast<std::int16_t>((played[i - 1] + 1) % 32768)
+                  ? run + 1
+                  : 0;
+        longest = std::max(longest, run);
+    }
+    EXPECT_GE(longest, 1920);
+}
+
+TEST_F(Worker, ShutdownWithTxidSendsOneBurstUnkeyed) {
+    engine->controls().txid_on = 1;
+    start();
+    std::this_thread::sleep_for(300ms);
+    const auto before = fake.played().size();
+    // The burst lasts 1.4 s at the card's pace: longer than the window's one-second wait, so
+    // here the worker is given the time it needs.
+    auto& s = engine->controls();
+    s.rx_active = 0;
+    s.tx_active = 0;
+    s.worker_run = 0;
+    for (int i = 0; i < 40 && s.worker_run.load() == 0; ++i) std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(s.worker_run.load(), 1);
+    stop();
+    const auto played = fake.played();
+    int loud = 0;
+    for (std::size_t i = before; i < played.size(); ++i) loud += std::abs(played[i]) > 10000;
+    // The sine at 0.7 of full scale is above 10000 about 70 % of the time; the last 640 ms
+    // queued when the device closes are not played, so expect at least half a second of it.
+    EXPECT_GT(loud, 24000);
+    const auto changes = line_changes();
+    EXPECT_EQ(std::count(changes.begin(), changes.end(), "rts 1"), 0);
+}
+
+TEST_F(Worker, ADeadDeviceNeverHoldsUpTheShutdown) {
+    fake.fail_open(sound::Direction::input, true);
+    fake.fail_open(sound::Direction::output, true);
+    start();
+    std::this_thread::sleep_for(300ms);
+    transmit_for(300ms);
+    std::this_thread::sleep_for(200ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(stop());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+}
+
+}  // namespace
