@@ -6,8 +6,8 @@
 
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
-#include "external/codec.h"
 #include "dsp/numeric.h"
+#include "external/codec.h"
 
 namespace tarpo::app {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "app/cli_verbs.h"
-#include "sound/loop_library.h"
 #include "ptt/serial_ports.h"
+#include "sound/loop_library.h"
 #include "sound/sound_interface.h"
 #include "sound/sound_portaudio.h"
 
@@ -23,13 +23,12 @@ int cli_devices(int argc, char** argv) {
     sound::PortAudioBackend backend;
     sound::LoopLibrary loop;
     sound::SoundInterface sound(backend, loop);
-    sound.sound_init(48000);
+    sound.init(48000);
     std::printf("\ninput devices (rx input, voice input):\n");
-    for (int i = 0; i < sound.sound_input_count(); ++i)
-        std::printf("  %d  %s\n", i, sound.sound_input_name(i));
+    for (int i = 0; i < sound.input_count(); ++i) std::printf("  %d  %s\n", i, sound.input_name(i));
     std::printf("output devices (tx output, voice output):\n");
-    for (int i = 0; i < sound.sound_output_count(); ++i)
-        std::printf("  %d  %s\n", i, sound.sound_output_name(i));
+    for (int i = 0; i < sound.output_count(); ++i)
+        std::printf("  %d  %s\n", i, sound.output_name(i));
     std::printf("PTT ports:\n");
     for (const auto& entry : ptt::com_port_entries())
         std::printf("  %s  %s\n", entry.name.c_str(),

@@ -10,12 +10,12 @@
 #include "app/cli_args.h"
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
+#include "dsp/numeric.h"
 #include "engine/display_feed.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
 #include "modem/acquisition.h"
 #include "modem/decisions.h"
-#include "dsp/numeric.h"
 #include "modem/station.h"
 #include "voice/test_frames.h"
 
@@ -151,7 +151,7 @@ int cli_rx(int argc, char** argv) {
     if (frames_file) std::fclose(frames_file);
 
     std::array<char, 80> text{};
-    const int text_length = ready->station.callsign().callsign_take_text(text.data());
+    const int text_length = ready->station.callsign().take_text(text.data());
     const char* callsign = text_length > 0 ? text.data() : "";
     const double phase_error = ready->station.phase_error();
     const double final_freq = ready->station.tuning().frequency();

@@ -1,5 +1,5 @@
 // tarpo-cli tx: speech (or test frames) in, modem signal out, through the same block pass as
-// the program's transmit loop: codec_encode_block, frame_load, two modulate_symbol.
+// the program's transmit loop: encode_block, frame_load, two modulate_symbol.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -9,10 +9,10 @@
 #include "app/cli_args.h"
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
+#include "dsp/numeric.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
 #include "modem/acquisition.h"
-#include "dsp/numeric.h"
 #include "modem/station.h"
 #include "voice/test_frames.h"
 
@@ -92,14 +92,15 @@ int cli_tx(int argc, char** argv) {
         }
     }
 
-    auto ready = engine::make_station(test_frames ? engine::Voice::test_frames : engine::Voice::speech);
+    auto ready =
+        engine::make_station(test_frames ? engine::Voice::test_frames : engine::Voice::speech);
     ready->controls.split_on = split ? 1 : 0;
     ready->controls.alc_on = alc ? 1 : 0;
     ready->tune(freq);
     engine::Passes& passes = ready->passes;
     std::array<char, 81> text{};
     std::strncpy(text.data(), callsign.c_str(), text.size() - 1);
-    ready->station.callsign().callsign_set(text.data());
+    ready->station.callsign().set_text(text.data());
 
     const std::size_t blocks =
         test_frames ? static_cast<std::size_t>(seconds * 25.0 + 0.5)

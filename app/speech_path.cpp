@@ -2,9 +2,9 @@
 
 #include <memory>
 
+#include "dsp/numeric.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
-#include "dsp/numeric.h"
 #include "modem/acquisition.h"
 #include "modem/station.h"
 #include "sim/channel.h"

@@ -1,3 +1,4 @@
+// dsp/: signal-processing parts every floor shares: filters, conversions, rate converters.
 // Filter taps shared by the modulator, the demodulator and the rate converters, and the
 // circular delay line that every filter of the modem keeps.
 #pragma once

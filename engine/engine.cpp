@@ -23,16 +23,16 @@ using ptt::RigLink;
 using ptt::VoxPtt;
 
 Engine::Engine()
-    : Engine(std::make_unique<sound::PortAudioBackend>(), std::make_unique<ptt::TtySerialLines>(), nullptr,
-             nullptr, {}, {}) {}
+    : Engine(std::make_unique<sound::PortAudioBackend>(), std::make_unique<ptt::TtySerialLines>(),
+             nullptr, nullptr, {}, {}) {}
 
 Engine::Engine(sound::SoundBackend& backend, ptt::SerialLines& lines, AudioWorker::Sleep sleep,
                ptt::SerialPortDirs dirs)
     : Engine(nullptr, nullptr, &backend, &lines, std::move(sleep), std::move(dirs)) {}
 
 Engine::Engine(std::unique_ptr<sound::SoundBackend> owned_backend,
-               std::unique_ptr<ptt::SerialLines> owned_lines, sound::SoundBackend* backend, ptt::SerialLines* lines,
-               AudioWorker::Sleep sleep, ptt::SerialPortDirs dirs)
+               std::unique_ptr<ptt::SerialLines> owned_lines, sound::SoundBackend* backend,
+               ptt::SerialLines* lines, AudioWorker::Sleep sleep, ptt::SerialPortDirs dirs)
     : owned_backend_(std::move(owned_backend)),
       owned_lines_(std::move(owned_lines)),
       backend_(backend ? *backend : *owned_backend_),
@@ -60,7 +60,7 @@ std::string Engine::ptt_port_device(int n) {
 }
 
 char Engine::ptt_port_load() {
-    const char saved = ptt_.ptt_port_load();
+    const char saved = ptt_.load_choice();
     const std::string path = ptt::load_port_path(ptt::port_path_file(ptt_.txport_path()));
     const PortChoice port = ptt::resolve_port_choice(saved, path, dirs_);
     if (port.missing) {
@@ -71,7 +71,7 @@ char Engine::ptt_port_load() {
 }
 
 void Engine::ptt_port_save(char choice) {
-    ptt_.ptt_port_save(choice);
+    ptt_.save_choice(choice);
     ptt::save_port_path(ptt::port_path_file(ptt_.txport_path()), com_port_device(choice, dirs_));
 }
 
@@ -116,9 +116,8 @@ void Engine::radio_close() {
 
 void Engine::start_worker(WorkerNotifier& notifier) {
     if (worker_) return;
-    worker_ =
-        std::make_unique<AudioWorker>(ready_->controls, sound_, ptt_, ready_->passes, notifier,
-                                            &alert_, sleep_);
+    worker_ = std::make_unique<AudioWorker>(ready_->controls, sound_, ptt_, ready_->passes,
+                                            notifier, &alert_, sleep_);
     worker_->start();
 }
 

@@ -1,3 +1,4 @@
+// engine/: the block passes, the worker and the engine the user interface talks to.
 // The real engine behind the user interface: the modem station, the codec, the spectrum,
 // the sound interface on PortAudio with the optional loop library, the serial PTT and the
 // audio worker, wired as the program runs them.
@@ -8,17 +9,17 @@
 #include "engine/alert.h"
 #include "engine/display_feed.h"
 #include "engine/engine_api.h"
-#include "sound/loop_library.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
+#include "engine/worker.h"
 #include "ptt/ptt.h"
 #include "ptt/radio_settings.h"
 #include "ptt/rig_link.h"
 #include "ptt/serial_lines.h"
 #include "ptt/serial_ports.h"
+#include "sound/loop_library.h"
 #include "sound/sound_backend.h"
 #include "sound/sound_interface.h"
-#include "engine/worker.h"
 
 namespace tarpo::engine {
 
@@ -34,25 +35,25 @@ class Engine final : public EngineApi {
 
     Controls& controls() override { return ready_->controls; }
     Monitor& monitor() override { return ready_->monitor; }
-    void callsign_set(char* text) override { ready_->station.callsign().callsign_set(text); }
+    void callsign_set(char* text) override { ready_->station.callsign().set_text(text); }
     int callsign_take_text(char* buffer) override {
-        return ready_->station.callsign().callsign_take_text(buffer);
+        return ready_->station.callsign().take_text(buffer);
     }
-    void sound_init(int rate) override { sound_.sound_init(rate); }
-    int sound_input_count() override { return sound_.sound_input_count(); }
-    int sound_output_count() override { return sound_.sound_output_count(); }
-    std::string sound_input_name(int index) override { return sound_.sound_input_name(index); }
-    std::string sound_output_name(int index) override { return sound_.sound_output_name(index); }
-    bool sound_loop_present() override { return sound_.sound_loop_present(); }
+    void sound_init(int rate) override { sound_.init(rate); }
+    int sound_input_count() override { return sound_.input_count(); }
+    int sound_output_count() override { return sound_.output_count(); }
+    std::string sound_input_name(int index) override { return sound_.input_name(index); }
+    std::string sound_output_name(int index) override { return sound_.output_name(index); }
+    bool sound_loop_present() override { return sound_.loop_present(); }
     void sound_select_input(int device, bool blocking) override {
-        sound_.sound_select_input(device, blocking);
+        sound_.select_input(device, blocking);
     }
     void sound_select_output(int device, bool blocking) override {
-        sound_.sound_select_output(device, blocking);
+        sound_.select_output(device, blocking);
     }
     // The choice of txport.bin, followed to where its device is now (txport.path).
     char ptt_port_load() override;
-    void ptt_port_open(char choice) override { ptt_.ptt_port_open(choice); }
+    void ptt_port_open(char choice) override { ptt_.open_port(choice); }
     // txport.bin, and the device's stable path in txport.path.
     void ptt_port_save(char choice) override;
     std::string ptt_port_device(int n) override;
@@ -84,9 +85,9 @@ class Engine final : public EngineApi {
 
   private:
     // Either the owned backend and lines (null references given) or the given ones.
-    Engine(std::unique_ptr<sound::SoundBackend> owned_backend, std::unique_ptr<ptt::SerialLines> owned_lines,
-           sound::SoundBackend* backend, ptt::SerialLines* lines, AudioWorker::Sleep sleep,
-           ptt::SerialPortDirs dirs);
+    Engine(std::unique_ptr<sound::SoundBackend> owned_backend,
+           std::unique_ptr<ptt::SerialLines> owned_lines, sound::SoundBackend* backend,
+           ptt::SerialLines* lines, AudioWorker::Sleep sleep, ptt::SerialPortDirs dirs);
 
     std::unique_ptr<sound::SoundBackend> owned_backend_;
     std::unique_ptr<ptt::SerialLines> owned_lines_;

@@ -18,14 +18,14 @@ namespace tarpo::engine {
 // Reports from the worker thread. Implementations must be safe to call from the worker while
 // the user interface runs (for example by queueing a call onto the user-interface thread).
 class WorkerNotifier {
-public:
+  public:
     virtual ~WorkerNotifier() = default;
     // text is "RSID <frequency with one decimal>  TARPO", for the callsign field (1115).
     virtual void rsid_report(const char* text) = 0;
 };
 
 class EngineApi {
-public:
+  public:
     virtual ~EngineApi() = default;
 
     // What the user interface sets for the worker, and what the receiver shows it.
@@ -76,8 +76,8 @@ public:
     // Unkeys and lets go of the rig; called once the worker has been stopped.
     virtual void radio_close() {}
 
-    // The engine is ready (modem, codec, spectrum, RSID) once built. Starts the audio worker thread; it runs until worker_run is cleared, then sets it back
-    // to 1 as its last action.
+    // The engine is ready (modem, codec, spectrum, RSID) once built. Starts the audio worker
+    // thread; it runs until worker_run is cleared, then sets it back to 1 as its last action.
     virtual void start_worker(WorkerNotifier& notifier) = 0;
 };
 

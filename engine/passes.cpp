@@ -60,7 +60,7 @@ void Passes::finish_half(bool frame, int squelch_level, ReceiveSink& sink) {
     monitor_.tuned_freq.store(station_.tuning().frequency());
     if (!frame) return;
     if (open) {
-        codec_.codec_decode_block(station_.rx_voice_bits().data(), output_.data());
+        codec_.decode_block(station_.rx_voice_bits().data(), output_.data());
         sink.voice_block(output_.data());
     } else {
         sink.voice_withheld();
@@ -81,7 +81,7 @@ void Passes::gather_spectrum(const std::array<double, 480>& decimated, bool rxid
     }
     if (fill_count_ < modem::spectrum_length) return;
 
-    spectrum_.spectrum_compute(spectrum_input_.data(), spectrum_out_.data());
+    spectrum_.compute(spectrum_input_.data(), spectrum_out_.data());
     for (std::size_t j = 1; j < spectrum_out_.size(); ++j)
         store_relaxed(monitor_.spectrum[j], spectrum_out_[j]);
     fill_count_ = 0;
@@ -108,7 +108,7 @@ const std::int16_t* Passes::transmit_block(std::int16_t* input, bool read_result
         monitor_.raise_peak(v);
     }
     if (settings.analog) return input;
-    codec_.codec_encode_block(input, tx_voice_bits_.data());
+    codec_.encode_block(input, tx_voice_bits_.data());
     station_.set_alc(settings.alc);
     station_.transmit_block(tx_voice_bits_.data(), output_.data());
     return output_.data();

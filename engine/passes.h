@@ -47,8 +47,8 @@ class ReceiveSink {
 class Passes {
   public:
     Passes(modem::Station& station, voice::CodecAdapter& codec,
-           const modem::SpectrumAnalyser& spectrum, const RsidApi& rsid,
-           Controls& controls, Monitor& monitor)
+           const modem::SpectrumAnalyser& spectrum, const RsidApi& rsid, Controls& controls,
+           Monitor& monitor)
         : station_(station),
           codec_(codec),
           spectrum_(spectrum),

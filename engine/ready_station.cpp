@@ -15,7 +15,7 @@ ReadyStation::ReadyStation(Voice voice, voice::SpeechCodec* codec, const RsidApi
     : adapter(chosen(voice, codec, speech_codec, test_codec)),
       rsid(rsid),
       passes(station, adapter, spectrum, this->rsid, controls, monitor) {
-    adapter.codec_init();
+    adapter.init();
     this->rsid.init_rsid();
 }
 

@@ -11,9 +11,7 @@ namespace tarpo::engine {
 class AudioWorker::Sink final : public ReceiveSink {
   public:
     explicit Sink(AudioWorker& worker) : worker_(worker) {}
-    void voice_block(const std::int16_t* block) override {
-        worker_.sound_.sound_write_block(block);
-    }
+    void voice_block(const std::int16_t* block) override { worker_.sound_.write_block(block); }
     void rsid_detected(double, const char* text) override {
         worker_.notifier_.rsid_report(text);
         if (worker_.alert_) worker_.alert_->play();
@@ -23,8 +21,8 @@ class AudioWorker::Sink final : public ReceiveSink {
     AudioWorker& worker_;
 };
 
-AudioWorker::AudioWorker(Controls& controls, sound::SoundInterface& sound, ptt::PttPort& ptt, Passes& passes,
-                         WorkerNotifier& notifier, AlertPlayer* alert, Sleep sleep)
+AudioWorker::AudioWorker(Controls& controls, sound::SoundInterface& sound, ptt::PttPort& ptt,
+                         Passes& passes, WorkerNotifier& notifier, AlertPlayer* alert, Sleep sleep)
     : controls_(controls),
       sound_(sound),
       ptt_(ptt),
@@ -52,7 +50,7 @@ void AudioWorker::start() {
         errno = 0;
         const int nice = getpriority(PRIO_PROCESS, tid);
         if (errno == 0) setpriority(PRIO_PROCESS, tid, nice - 1);
-        audio_worker();
+        run();
         finished_.store(true);
     });
 }
@@ -64,25 +62,25 @@ bool AudioWorker::join_if_finished() {
     return true;
 }
 
-void AudioWorker::audio_worker() {
-    sound_.sound_start_input(modem::block_samples);
-    sound_.sound_start_output(modem::block_samples);
+void AudioWorker::run() {
+    sound_.start_input(modem::block_samples);
+    sound_.start_output(modem::block_samples);
     while (controls_.worker_run.load()) {
         receive_phase();
         transmit_phase();
     }
-    sound_.sound_shutdown();
+    sound_.shutdown();
     controls_.worker_run.store(1);
 }
 
 void AudioWorker::receive_phase() {
     pause(100);
-    sound_.sound_select_input(controls_.rx_input_device.load(), true);
-    sound_.sound_select_output(controls_.voice_output_device.load(), false);
+    sound_.select_input(controls_.rx_input_device.load(), true);
+    sound_.select_output(controls_.voice_output_device.load(), false);
     pause(100);
     Sink sink(*this);
     while (controls_.rx_active.load()) {
-        sound_.sound_read_block(input_.data());  // waits for the receiver: paces the phase
+        sound_.read_block(input_.data());  // waits for the receiver: paces the phase
         // A read that brought nothing new (the loop device's sender went quiet, or a dead
         // device gave up) leaves the last block in place: demodulating it again would feed
         // the receiver 40 ms of audio twice and make frames out of nothing.
@@ -92,23 +90,23 @@ void AudioWorker::receive_phase() {
 
 void AudioWorker::transmit_phase() {
     pause(100);
-    sound_.sound_select_output(controls_.tx_output_device.load(), true);
-    sound_.sound_select_input(controls_.voice_input_device.load(), false);
+    sound_.select_output(controls_.tx_output_device.load(), true);
+    sound_.select_input(controls_.voice_input_device.load(), false);
     pause(100);
-    if (controls_.tx_active.load() && !ptt_.ptt_loop_set(true)) ptt_.ptt_key();
+    if (controls_.tx_active.load() && !ptt_.set_loop_ptt(true)) ptt_.key();
     // The burst goes out whenever TXID is on, also on the way to shutdown (unkeyed then).
     if (controls_.txid_on.load()) {
         passes_.start_txid();
         while (passes_.next_txid_block(output_.data())) {
-            sound_.sound_write_block(output_.data());  // waits for a free buffer: paces
-            sound_.sound_read_block(input_.data());    // keeps the microphone drained
+            sound_.write_block(output_.data());  // waits for a free buffer: paces
+            sound_.read_block(input_.data());    // keeps the microphone drained
         }
     }
     while (controls_.tx_active.load()) {
-        const bool silent = sound_.sound_read_block(input_.data());  // never waits
-        sound_.sound_write_block(passes_.transmit_block(input_.data(), silent));
+        const bool silent = sound_.read_block(input_.data());  // never waits
+        sound_.write_block(passes_.transmit_block(input_.data(), silent));
     }
-    if (!ptt_.ptt_loop_set(false)) ptt_.ptt_unkey();
+    if (!ptt_.set_loop_ptt(false)) ptt_.unkey();
 }
 
 }  // namespace tarpo::engine

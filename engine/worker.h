@@ -15,9 +15,9 @@
 #include "engine/controls.h"
 #include "engine/engine_api.h"
 #include "engine/passes.h"
+#include "modem/constants.h"
 #include "ptt/ptt.h"
 #include "sound/sound_interface.h"
-#include "modem/constants.h"
 
 namespace tarpo::engine {
 
@@ -36,10 +36,10 @@ class AudioWorker {
     // Starts the thread, one priority step above normal where the system allows it.
     void start();
     // The thread's whole life: start-up, cycles of receive and transmit, shutdown.
-    void audio_worker();
+    void run();
     // Waits for a finished thread; false (and nothing done) while it still runs.
     bool join_if_finished();
-    // The thread has returned from audio_worker.
+    // The thread has returned from run.
     bool finished() const { return finished_.load(); }
     bool running() const { return thread_.joinable(); }
 

@@ -6,8 +6,8 @@
 namespace tarpo::modem {
 
 SpectrumAnalyser::SpectrumAnalyser() {
-    constexpr double two_pi = 6.283185307179586;
-    constexpr double step = two_pi / spectrum_length;
+    constexpr double full_turn = 6.283185307179586;
+    constexpr double step = full_turn / spectrum_length;
     double a = 0.0;
     for (int n = 0; n < spectrum_length; ++n) {
         const std::size_t i = static_cast<std::size_t>(n);
@@ -15,11 +15,11 @@ SpectrumAnalyser::SpectrumAnalyser() {
         dft_sin_[i] = std::sin(a);
         dft_cos_[i] = std::cos(a);
         a += step;
-        if (a >= 3.141592653589793) a -= two_pi;
+        if (a >= 3.141592653589793) a -= full_turn;
     }
 }
 
-void SpectrumAnalyser::spectrum_compute(const double* input, double* output) const {
+void SpectrumAnalyser::compute(const double* input, double* output) const {
     std::array<double, spectrum_length> w{};
     for (std::size_t n = 0; n < w.size(); ++n) w[n] = hann_window_[n] * input[n];
     for (int j = 1; j < spectrum_bins; ++j) {

@@ -6,7 +6,6 @@
 
 #include <array>
 
-
 namespace tarpo {
 
 // Display modes of the graph, as the Display menu numbers them.
@@ -39,7 +38,7 @@ class SpectrumAnalyser {
     // Direct 960-point DFT of the Hann-windowed input at DFT bins 49..447; output[j] for
     // j = 1..399 is the magnitude (a sine of amplitude A on a bin gives A/4). output[0] is
     // not touched.
-    void spectrum_compute(const double* input, double* output) const;
+    void compute(const double* input, double* output) const;
 
     const std::array<double, spectrum_length>& hann_window() const { return hann_window_; }
 
@@ -57,7 +56,7 @@ class Acquisition {
         bool receiving = false;     // the receive phase runs
         bool new_spectrum = false;  // a spectrum came since the last tick that saw one
         const std::array<double, spectrum_bins>* spectrum = nullptr;  // entry 0 unused
-        const std::array<double, 15>* carrier_error = nullptr;       // quarter turns
+        const std::array<double, 15>* carrier_error = nullptr;        // quarter turns
         int display_mode = 0;
     };
 

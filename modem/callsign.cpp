@@ -22,7 +22,7 @@ int dibit_count(std::uint16_t code) {
 
 }  // namespace
 
-void CallsignChannel::callsign_set(char* text) {
+void CallsignChannel::set_text(char* text) {
     Sequence& seq = sequence_.back();
     int len = 0;
     const int n = static_cast<int>(strnlen(text, max_text));
@@ -47,7 +47,7 @@ void CallsignChannel::callsign_set(char* text) {
     sequence_.publish();
 }
 
-int CallsignChannel::callsign_next_dibit() {
+int CallsignChannel::next_dibit() {
     const Sequence& seq = sequence_.front();
     if (seq.length == 0) return 0;  // nothing set yet: separators only
     // A new, shorter sequence may leave the read position beyond its end: start it afresh.
@@ -57,7 +57,7 @@ int CallsignChannel::callsign_next_dibit() {
     return dibit;
 }
 
-void CallsignChannel::callsign_receive_dibit(int dibit) {
+void CallsignChannel::receive_dibit(int dibit) {
     dibit &= 3;
     if (dibit != 0) {
         pending_[static_cast<std::size_t>(pending_count_)] = dibit;
@@ -88,7 +88,7 @@ void CallsignChannel::callsign_receive_dibit(int dibit) {
     if (++write_pos_ >= max_text) write_pos_ = 0;
 }
 
-int CallsignChannel::callsign_take_text(char* buffer) {
+int CallsignChannel::take_text(char* buffer) {
     const Text& text = last_text_.front();
     if (text.length == 0) return 0;
     std::memcpy(buffer, text.chars.data(), static_cast<std::size_t>(text.length));

@@ -27,18 +27,18 @@ class CallsignChannel {
     // User-interface thread: builds the dibit sequence of a zero-terminated text (at most its
     // first 80 characters count) and upper-cases those characters in place. The new sequence
     // takes over whole at the next dibit the transmitter asks for.
-    void callsign_set(char* text);
+    void set_text(char* text);
 
     // Worker thread, once per transmitted frame: the next dibit of the sequence (0..3).
-    int callsign_next_dibit();
+    int next_dibit();
 
     // Worker thread, once per received frame.
-    void callsign_receive_dibit(int dibit);
+    void receive_dibit(int dibit);
 
     // User-interface thread: copies the last complete received text with its terminating zero
     // into buffer (80 bytes) and returns its length including the zero; 0 and nothing copied
     // before the first complete text.
-    int callsign_take_text(char* buffer);
+    int take_text(char* buffer);
 
   private:
     struct Sequence {

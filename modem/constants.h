@@ -1,12 +1,14 @@
-// Angle constants of the modem, written with the precision the waveform was defined with:
-// the oscillators and phase arithmetic use eight decimals, the carrier steps seven.
+// The modem: frame, callsign channel, modulator, demodulator, decisions, tuning, spectrum and
+// acquisition, and the station that chains them. These are its constants. The angles are
+// written with the precision the waveform was defined with: the oscillators and phase
+// arithmetic use eight decimals (pi, two_pi), the carrier plan's steps seven (carrier_two_pi).
 #pragma once
 
 namespace tarpo::modem {
 
-inline constexpr double pi8 = 3.14159265;
-inline constexpr double two_pi8 = 6.28318531;
-inline constexpr double two_pi7 = 6.2831853;
+inline constexpr double pi = 3.14159265;
+inline constexpr double two_pi = 6.28318531;
+inline constexpr double carrier_two_pi = 6.2831853;
 
 inline constexpr int carriers = 15;
 inline constexpr int pilot_carrier = 7;

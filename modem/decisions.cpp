@@ -16,12 +16,12 @@ double Decisions::decide_symbol(const std::array<ComplexSample, 15>& symbol_samp
         // phase advances by k quarter turns read k.
         const double theta = std::atan2(symbol_sample[c].real(), symbol_sample[c].imag());
         double d = theta - prev_phase_[c];
-        if (d >= two_pi8)
-            d -= two_pi8;
+        if (d >= two_pi)
+            d -= two_pi;
         else if (d < 0.0)
-            d += two_pi8;
+            d += two_pi;
         prev_phase_[c] = theta;
-        const double e = 2.0 * d / pi8;
+        const double e = 2.0 * d / pi;
         correction = track_carrier_error(e, i);
         decisions_[c] = i == pilot_carrier ? nearest_int(0.5 * e) & 1 : nearest_int(e) & 3;
     }

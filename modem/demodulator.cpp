@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "modem/constants.h"
 #include "dsp/numeric.h"
+#include "modem/constants.h"
 
 namespace tarpo::modem {
 
@@ -20,7 +20,7 @@ void FrontEnd::build_tables() {
 
 bool FrontEnd::demod_sample(double x, double rx_step) {
     rx_phase_ += rx_step;
-    if (rx_phase_ >= pi8) rx_phase_ -= two_pi8;
+    if (rx_phase_ >= pi) rx_phase_ -= two_pi;
     mix_ring_.push(ComplexSample(x * std::cos(rx_phase_), x * std::sin(rx_phase_)));
     if (mix_ring_.pos() % 5 != 0) return false;
 
@@ -92,8 +92,7 @@ bool FrontEnd::symbol_timing_step() {
     }
     // Timing estimate in outputs, (0, 4]; 0 while the component is too weak to trust.
     double estimate = 0.0;
-    if (0.02 * power < std::sqrt(e0 * e0 + e1 * e1))
-        estimate = 2.0 * std::atan2(e1, e0) / pi8 + 2.0;
+    if (0.02 * power < std::sqrt(e0 * e0 + e1 * e1)) estimate = 2.0 * std::atan2(e1, e0) / pi + 2.0;
 
     bool symbol = false;
     if (truncate_to_int(estimate) == s) {

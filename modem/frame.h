@@ -10,15 +10,15 @@ namespace tarpo::modem {
 
 class FrameBits {
   public:
-    void bits_seek(int position) { cursor_ = position; }
-    void bits_put1(int value);
-    void bits_put2(int value);
-    int bits_get2();
-    void bits_copy_voice(std::uint8_t* destination);
+    void seek(int position) { cursor_ = position; }
+    void put1(int value);
+    void put2(int value);
+    int get2();
+    void copy_voice(std::uint8_t* destination);
 
     // Loads 54 voice bits (bit 0 of bytes 0..53) and the callsign dibit for the next two
     // symbols.
-    void frame_load(const std::uint8_t* voice_bits, int callsign_dibit);
+    void load(const std::uint8_t* voice_bits, int callsign_dibit);
 
     // Phase step in radians of carrier 0..14 for the symbol being modulated; called for
     // carriers 0..14 in order, twice per frame.
@@ -28,7 +28,7 @@ class FrameBits {
     // entries 0..27; the second completes the frame, copies the voice bits into
     // rx_voice_bits (bytes 0..53) and returns the callsign dibit. Returns -1 when no frame
     // was completed.
-    int frame_assemble(const std::array<int, 15>& decisions, std::uint8_t* rx_voice_bits);
+    int assemble(const std::array<int, 15>& decisions, std::uint8_t* rx_voice_bits);
 
     int cursor() const { return cursor_; }
     int pilot_step() const { return pilot_step_; }

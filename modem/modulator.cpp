@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "modem/constants.h"
 #include "dsp/numeric.h"
+#include "modem/constants.h"
 
 namespace tarpo::modem {
 
@@ -15,8 +15,8 @@ std::array<double, 288> pulse_table_build(double rolloff) {
         const double t = (i - 95.5) / 48.0;
         const double x = 4.0 * rolloff * t;
         h[static_cast<std::size_t>(i)] =
-            (std::cos((1.0 + rolloff) * pi8 * t) * x + std::sin((1.0 - rolloff) * pi8 * t)) /
-            ((1.0 - x * x) * pi8 * t);
+            (std::cos((1.0 + rolloff) * pi * t) * x + std::sin((1.0 - rolloff) * pi * t)) /
+            ((1.0 - x * x) * pi * t);
         sum += h[static_cast<std::size_t>(i)];
     }
     for (double& v : h) v /= sum;
@@ -37,8 +37,8 @@ void Modulator::modulate_symbol(std::int16_t* out, const std::array<double, 15>&
         const double a = i == pilot_carrier ? 21.0 : 15.0;
         double phi = phase_steps[i] + carrier_phase_[i] + tables_.carrier_offset[i];
         // Into (-pi, pi] by whole turns; phi is at most a few turns from the range.
-        while (phi > pi8) phi -= two_pi8;
-        while (phi <= -pi8) phi += two_pi8;
+        while (phi > pi) phi -= two_pi;
+        while (phi <= -pi) phi += two_pi;
         carrier_phase_[i] = phi;
         for (int k = 0; k < 32; ++k) {
             const double angle = phi + k * tables_.carrier_step[i];
@@ -81,7 +81,7 @@ void Modulator::interpolate5(std::int16_t* out, ComplexSample y, double tx_step)
         if (v < -1.0) v = -1.0;
         interpolate4(out + 4 * r, v);
         tx_phase_ += tx_step;
-        if (tx_phase_ >= pi8) tx_phase_ -= two_pi8;
+        if (tx_phase_ >= pi) tx_phase_ -= two_pi;
     }
 }
 

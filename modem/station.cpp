@@ -11,16 +11,16 @@ void Station::build_tables() {
     tables_.pulse_table = pulse_table_build(0.5);
     for (int i = 0; i < carriers; ++i) {
         // Carrier i completes exactly i - 7 cycles in 32 samples of 2400 Hz.
-        tables_.carrier_step[static_cast<std::size_t>(i)] = (i - 7) / 32.0 * two_pi7;
+        tables_.carrier_step[static_cast<std::size_t>(i)] = (i - 7) / 32.0 * carrier_two_pi;
         // A symbol lasts 1.5 periods of the pattern: carriers with an odd cycle count per
         // period (even i) would come out half a turn off a steady oscillator without this.
-        tables_.carrier_offset[static_cast<std::size_t>(i)] = i % 2 == 0 ? pi8 : 0.0;
+        tables_.carrier_offset[static_cast<std::size_t>(i)] = i % 2 == 0 ? pi : 0.0;
     }
     front_end_.build_tables();
 }
 
 void Station::frame_load(const std::uint8_t* voice_bits) {
-    frame_.frame_load(voice_bits, callsign_.callsign_next_dibit());
+    frame_.load(voice_bits, callsign_.next_dibit());
 }
 
 void Station::modulate_symbol(std::int16_t* out) {
@@ -40,10 +40,10 @@ RxEvent Station::demod_sample(double x) {
     if (!front_end_.demod_sample(x, tuning_.rx_step())) return RxEvent::none;
     const double correction = decisions_.decide_symbol(front_end_.symbol_sample());
     if (correction == correction) tuning_.track(correction);
-    const int dibit = frame_.frame_assemble(decisions_.decisions(), rx_voice_bits_.data());
+    const int dibit = frame_.assemble(decisions_.decisions(), rx_voice_bits_.data());
     if (dibit < 0) return RxEvent::symbol;
     last_callsign_dibit_ = dibit;
-    callsign_.callsign_receive_dibit(dibit);
+    callsign_.receive_dibit(dibit);
     return RxEvent::frame;
 }
 

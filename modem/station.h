@@ -1,6 +1,7 @@
+// modem/: the 15-carrier DQPSK modem, from the frame and the callsign channel to the station.
 // One modem station: the transmit chain (frame_load -> carrier_phase_step -> modulate_symbol)
 // and the receive chain (decimate4 -> demod_sample -> symbol timing -> decide_symbol ->
-// frame_assemble -> callsign decoder) around one bit buffer shared by both directions, as the
+// assemble -> callsign decoder) around one bit buffer shared by both directions, as the
 // worker runs only one of them at a time. Several stations can live in one process. The
 // station holds no reference to anything outside it: settings come in as plain values.
 #pragma once

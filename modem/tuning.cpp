@@ -47,8 +47,8 @@ double Tuning::txid_frequency() const {
 }
 
 void Tuning::derive_steps() {
-    rx_step_ = frequency_ / 12000.0 * two_pi8;
-    tx_step_ = split_ ? split_tx_step : frequency_ / 12000.0 * two_pi8;
+    rx_step_ = frequency_ / 12000.0 * two_pi;
+    tx_step_ = split_ ? split_tx_step : frequency_ / 12000.0 * two_pi;
 }
 
 }  // namespace tarpo::modem

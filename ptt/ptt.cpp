@@ -13,7 +13,7 @@ PttPort::PttPort(sound::LoopLibrary& loop, const sound::LoopOutputQuery& output,
       dirs_(std::move(dirs)),
       txport_path_(std::move(txport_path)) {}
 
-char PttPort::ptt_port_load() const {
+char PttPort::load_choice() const {
     std::FILE* file = std::fopen(txport_path_.c_str(), "r");
     if (!file) return '\0';
     char choice = '\0';
@@ -25,14 +25,14 @@ char PttPort::ptt_port_load() const {
     return choice;
 }
 
-void PttPort::ptt_port_save(char choice) const {
+void PttPort::save_choice(char choice) const {
     std::FILE* file = std::fopen(txport_path_.c_str(), "w");
     if (!file) return;
     std::fprintf(file, "%c comport\n", choice);
     std::fclose(file);
 }
 
-void PttPort::ptt_port_open(char choice) {
+void PttPort::open_port(char choice) {
     std::lock_guard lock(mutex_);
     if (lines_.is_open()) {
         lines_.clear();
@@ -47,7 +47,7 @@ void PttPort::ptt_port_open(char choice) {
     lines_.clear();
 }
 
-void PttPort::ptt_key() {
+void PttPort::key() {
     std::lock_guard lock(mutex_);
     if (method_) return method_->key();
     if (!lines_.is_open()) return;
@@ -55,7 +55,7 @@ void PttPort::ptt_key() {
     if (key_dtr_) lines_.set_line(SerialLine::dtr, true);
 }
 
-void PttPort::ptt_unkey() {
+void PttPort::unkey() {
     std::lock_guard lock(mutex_);
     if (method_) method_->unkey();
     if (!lines_.is_open()) return;
@@ -63,7 +63,7 @@ void PttPort::ptt_unkey() {
     lines_.set_line(SerialLine::dtr, false);
 }
 
-bool PttPort::ptt_loop_set(bool on) {
+bool PttPort::set_loop_ptt(bool on) {
     if (!loop_.present() || !output_.output_is_loop()) return false;
     loop_.set_ptt(on ? 1 : 0);
     return true;

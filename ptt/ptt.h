@@ -1,10 +1,11 @@
+// ptt/: keying the transmitter (serial lines and ports, or the SDR loop device).
 // Keying the transmitter: through the SDR loop device's own PTT when that device is the
 // current output, otherwise through RTS and DTR of one serial port, "Com 1" .. "Com 8", chosen
 // by the user and remembered in txport.bin in the working directory.
 //
 // The port operations run on the user-interface thread (start and the port dialog), the
 // keying on the worker at each phase switch; a lock keeps a port change and a keying from
-// crossing. Failures are silent, and no operation ever leaves a line raised except ptt_key.
+// crossing. Failures are silent, and no operation ever leaves a line raised except key.
 #pragma once
 
 #include <memory>
@@ -27,26 +28,26 @@ class PttPort {
 
     // The choice stored in txport.bin: its very first character ('0' none, '1' .. '8' a
     // port; anything else opens no port), NUL when the file is missing or empty.
-    char ptt_port_load() const;
+    char load_choice() const;
     // Rewrites txport.bin as "<choice> comport\n"; silent when it cannot be written.
-    void ptt_port_save(char choice) const;
+    void save_choice(char choice) const;
     // Closes the open port (dropping its lines) and opens the port of `choice` with both
     // lines low; a choice outside '1' .. '8', a missing port or a failed open leaves none.
-    void ptt_port_open(char choice);
+    void open_port(char choice);
 
     // RTS then DTR high, on the open port; nothing without one.
-    void ptt_key();
+    void key();
     // RTS then DTR low.
-    void ptt_unkey();
+    void unkey();
     // When the loop library is present and the selected output is the loop device: SetPTT(1)
     // or SetPTT(0) and true. Otherwise false, touching nothing; the caller then falls back to
-    // ptt_key or ptt_unkey.
-    bool ptt_loop_set(bool on);
+    // key or unkey.
+    bool set_loop_ptt(bool on);
 
     bool port_open() const;
     const std::string& txport_path() const { return txport_path_; }
 
-    // Which lines ptt_key raises (both by default; RTS only or DTR only for interfaces that
+    // Which lines key() raises (both by default; RTS only or DTR only for interfaces that
     // use the other line for something else). Unkeying always drops both.
     void set_keyed_lines(bool rts, bool dtr);
     // Another method keys in place of the serial port's lines (null: the lines again). The

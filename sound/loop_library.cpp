@@ -48,7 +48,7 @@ void LoopLibrary::use_entry_points(tarpo_set_ptt_fn set_ptt_entry,
     given_ = true;
 }
 
-bool LoopLibrary::loop_load(const std::string& path) {
+bool LoopLibrary::load(const std::string& path) {
     if (handle_ || given_) return present_;
     if (!path.empty()) {
         handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

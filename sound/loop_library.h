@@ -18,11 +18,11 @@ class LoopLibrary {
     // Looks for the library beside the running executable, then on the library path (or only
     // at `path` when given). It stays loaded for the life of this object. Returns whether it
     // was loaded with all five entry points.
-    bool loop_load(const std::string& path = {});
+    bool load(const std::string& path = {});
 
     bool present() const { return present_; }
 
-    // For tests: takes these entry points in place of the library's, and loop_load() then
+    // For tests: takes these entry points in place of the library's, and load() then
     // reports them without looking for any file. Present only when all five are given; all
     // null stands for a machine without the library.
     void use_entry_points(tarpo_set_ptt_fn set_ptt_entry, tarpo_init_rx_recording_fn init_rx_entry,

@@ -63,8 +63,8 @@ std::uint64_t SoundInterface::pack(int device, bool blocking, bool loop) {
            (blocking ? std::uint64_t{1} << 32 : 0) | (loop ? std::uint64_t{1} << 33 : 0);
 }
 
-void SoundInterface::sound_init(int rate) {
-    loop_present_ = loop_.loop_load();
+void SoundInterface::init(int rate) {
+    loop_present_ = loop_.load();
     if (in_.open) backend_.close(Direction::input);
     if (out_.open) backend_.close(Direction::output);
     in_.open = out_.open = false;
@@ -92,11 +92,11 @@ void SoundInterface::sound_init(int rate) {
     out_.reopen.store(true, std::memory_order_release);
 }
 
-const char* SoundInterface::sound_input_name(int index) const {
+const char* SoundInterface::input_name(int index) const {
     return index >= 0 && index < input_count_ ? input_names_[index].data() : "";
 }
 
-const char* SoundInterface::sound_output_name(int index) const {
+const char* SoundInterface::output_name(int index) const {
     return index >= 0 && index < output_count_ ? output_names_[index].data() : "";
 }
 
@@ -123,11 +123,11 @@ void SoundInterface::select(DirectionState& d, int count, int device, bool block
     d.reopen.store(true, std::memory_order_release);
 }
 
-void SoundInterface::sound_select_input(int device, bool blocking) {
+void SoundInterface::select_input(int device, bool blocking) {
     select(in_, input_count_, device, blocking);
 }
 
-void SoundInterface::sound_select_output(int device, bool blocking) {
+void SoundInterface::select_output(int device, bool blocking) {
     select(out_, output_count_, device, blocking);
 }
 
@@ -178,7 +178,7 @@ void SoundInterface::reopen_output() {
     if (!out_.open) mark_failed(out_, out_open_text);
 }
 
-void SoundInterface::sound_start_input(int n) {
+void SoundInterface::start_input(int n) {
     if (in_.reopen.load(std::memory_order_acquire)) reopen_input();
     in_.n = std::clamp(n, 1, max_block_samples);
     if (in_.loop) {
@@ -194,7 +194,7 @@ void SoundInterface::sound_start_input(int n) {
     }
 }
 
-void SoundInterface::sound_start_output(int n) {
+void SoundInterface::start_output(int n) {
     reopen_output();
     out_.n = std::clamp(n, 1, max_block_samples);
     if (out_.loop) {
@@ -240,9 +240,9 @@ bool SoundInterface::wait_until(DirectionState& d, const CompletionSignal& signa
     return false;
 }
 
-bool SoundInterface::sound_read_block(std::int16_t* dst) {
+bool SoundInterface::read_block(std::int16_t* dst) {
     last_read_delivered_ = false;
-    if (in_.reopen.load(std::memory_order_acquire)) sound_start_input(in_.n);
+    if (in_.reopen.load(std::memory_order_acquire)) start_input(in_.n);
     if (in_.loop) {
         if (!loop_.read_rx(loop_in_.data())) return true;
         for (int i = 0; i < in_.n; ++i) dst[i] = to_sample(loop_in_[i]);
@@ -262,8 +262,8 @@ bool SoundInterface::sound_read_block(std::int16_t* dst) {
     return overrun;
 }
 
-bool SoundInterface::sound_write_block(const std::int16_t* src) {
-    if (out_.reopen.load(std::memory_order_acquire)) sound_start_output(out_.n);
+bool SoundInterface::write_block(const std::int16_t* src) {
+    if (out_.reopen.load(std::memory_order_acquire)) start_output(out_.n);
     if (out_.loop) {
         for (int i = 0; i < out_.n; ++i) loop_out_[i] = src[i];
         return !loop_.write_tx(loop_out_.data());
@@ -293,7 +293,7 @@ bool SoundInterface::sound_write_block(const std::int16_t* src) {
     return result;
 }
 
-void SoundInterface::sound_stop_input() {
+void SoundInterface::stop_input() {
     bool reset = true;
     if (in_.open && !backend_.reset(Direction::input)) {
         print(in_reset_text);
@@ -314,7 +314,7 @@ void SoundInterface::sound_stop_input() {
     in_.reopen.store(true, std::memory_order_release);
 }
 
-void SoundInterface::sound_stop_output() {
+void SoundInterface::stop_output() {
     bool reset = true;
     if (out_.open && !backend_.reset(Direction::output)) {
         print(out_reset_text);
@@ -334,7 +334,7 @@ void SoundInterface::sound_stop_output() {
     out_.reopen.store(true, std::memory_order_release);
 }
 
-void SoundInterface::sound_shutdown() {
+void SoundInterface::shutdown() {
     if (loop_present_) loop_.set_ptt(0);
     // Devices are stopped before their buffers go, so that nothing writes into freed memory.
     if (in_.open) backend_.close(Direction::input);

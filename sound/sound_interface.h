@@ -1,3 +1,4 @@
+// sound/: the sound devices (PortAudio, the SDR loop library) behind one interface.
 // Block-oriented 16-bit mono sound I/O in two independent directions, each bound to one
 // chosen device at a time: a device of the sound system, or the SDR loop device when its
 // library is present. Input keeps 32 blocks queued on the device, output 16; a choice of
@@ -63,14 +64,14 @@ class SoundInterface final : public LoopOutputQuery {
 
     // rate: Hz, 48000 in this program. Loads the loop library, builds the device lists and
     // marks both directions for reopening on device 0 (input blocking, output not).
-    void sound_init(int rate);
+    void init(int rate);
 
-    int sound_input_count() const { return input_count_; }
-    int sound_output_count() const { return output_count_; }
+    int input_count() const { return input_count_; }
+    int output_count() const { return output_count_; }
     // The entry's name; an empty text for an index outside the list.
-    const char* sound_input_name(int index) const;
-    const char* sound_output_name(int index) const;
-    bool sound_loop_present() const { return loop_present_; }
+    const char* input_name(int index) const;
+    const char* output_name(int index) const;
+    bool loop_present() const { return loop_present_; }
     // The list index of the entry named exactly `name`, for tests and tools that pick a
     // device by name ("tarpo_a", "tarpo_a_monitor").
     std::optional<int> find_input(std::string_view name) const;
@@ -78,28 +79,28 @@ class SoundInterface final : public LoopOutputQuery {
 
     // device: list index; at or beyond the count means the default device (-1). Takes effect
     // at the next read or write of that direction, also when the device is the same.
-    void sound_select_input(int device, bool blocking);
-    void sound_select_output(int device, bool blocking);
+    void select_input(int device, bool blocking);
+    void select_output(int device, bool blocking);
 
     // n: samples per block, 1..20000 (1920 here).
-    void sound_start_input(int n);
-    void sound_start_output(int n);
+    void start_input(int n);
+    void start_output(int n);
 
     // dst: n_in samples. True on an overrun (the block is still delivered), when the loop
     // device delivered nothing, or when a blocking read found a dead device (dst untouched).
     // A non-blocking read with no block ready returns false and leaves dst untouched.
-    bool sound_read_block(std::int16_t* dst);
+    bool read_block(std::int16_t* dst);
     // Whether the last read put a new block into dst (false when it left dst untouched: the
     // loop device delivered nothing, a dead device, or nothing ready for a non-blocking read).
     bool last_read_delivered() const { return last_read_delivered_; }
     // src: n_out samples. True when the block was dropped (no free buffer and not blocking,
     // or a dead device), when the queue had run dry, or when the loop device refused it.
-    bool sound_write_block(const std::int16_t* src);
+    bool write_block(const std::int16_t* src);
 
-    void sound_stop_input();
-    void sound_stop_output();
+    void stop_input();
+    void stop_output();
     // Unkeys the loop device, stops and closes both devices and frees their buffers.
-    void sound_shutdown();
+    void shutdown();
 
     // The selected output is the SDR loop device (set by the selection itself, before any
     // reopening). Safe from any thread.

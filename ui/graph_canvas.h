@@ -13,7 +13,7 @@
 
 namespace tarpo::ui {
 
-// Everything one paint reads, copied from the shared state and the engine's display arrays on
+// Everything one paint reads, copied from the engine's monitor and display arrays on
 // the user-interface thread just before painting.
 struct GraphInput {
     int display_mode = display_waterfall;

@@ -1,7 +1,7 @@
 // The main window (template 1000): menu, toggles, meters, squelch slider, the graph and the
 // callsign field; Start, the commands, the 150 ms timer tick and Shutdown in the order the
 // program has always kept. It runs on the user-interface thread and talks to the engine only
-// through EngineApi and the shared state.
+// through EngineApi, its controls and its monitor.
 #pragma once
 
 #include <QMainWindow>

@@ -1,3 +1,4 @@
+// voice/: between the 48 kHz sound blocks and the speech codec, and the test frames.
 // Between the 48000 Hz sound blocks and the speech codec's 40 ms frames at 8000 Hz: the
 // microphone block is decimated by 6 and encoded into 54 voice bits; a received frame's bits
 // are decoded and interpolated by 6 back to a 48000 Hz block.
@@ -37,13 +38,13 @@ class CodecAdapter {
     explicit CodecAdapter(SpeechCodec& codec) : codec_(codec) {}
 
     // Sets up the encoder's and the decoder's state, once before any block.
-    void codec_init();
+    void init();
 
     // mic: 1920 samples at 48000 Hz; bits: the 64-byte voice-bit buffer, bytes 0..53 written.
-    void codec_encode_block(const std::int16_t* mic, std::uint8_t* bits);
+    void encode_block(const std::int16_t* mic, std::uint8_t* bits);
 
     // bits: 56 bytes, 0..53 the received voice bits; out: 1920 samples at 48000 Hz.
-    void codec_decode_block(const std::uint8_t* bits, std::int16_t* out);
+    void decode_block(const std::uint8_t* bits, std::int16_t* out);
 
   private:
     SpeechCodec& codec_;

@@ -1,8 +1,8 @@
 // Speed of the modem chains, single-threaded: seconds of audio processed per CPU second.
 //   modem_bench [SECONDS_OF_AUDIO]
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <vector>
 

@@ -179,9 +179,7 @@ class ModemStandIn {
 // plus noise 20 dB below its measured power. The centre moves every minute.
 class ModemSignal {
   public:
-    explicit ModemSignal(std::mt19937_64& rng) : rng_(rng) {
-        new_centre();
-    }
+    explicit ModemSignal(std::mt19937_64& rng) : rng_(rng) { new_centre(); }
     void operator()(std::array<double, block>& x) {
         for (int part = 0; part < 4; ++part) {  // four 1920-sample blocks make 960 at 6 kHz
             if (blocks_ % 1500 == 0) new_centre();

@@ -32,8 +32,8 @@
 
 #include "bench/sim/ber_link.h"
 #include "bench/sim/ber_theory.h"
-#include "modem/constants.h"
 #include "dsp/filters.h"
+#include "modem/constants.h"
 #include "sim/channel.h"
 
 namespace {

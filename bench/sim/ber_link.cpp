@@ -19,7 +19,7 @@ std::vector<double> transmit_test_frames(std::size_t frames) {
     auto station = std::make_unique<modem::Station>();
     std::array<char, 81> callsign{};
     std::strcpy(callsign.data(), "NOCALL");
-    station->callsign().callsign_set(callsign.data());
+    station->callsign().set_text(callsign.data());
 
     std::vector<double> signal(frames * modem::block_samples);
     std::array<std::uint8_t, 64> bits{};

@@ -25,16 +25,16 @@
 #include <thread>
 #include <vector>
 
-#include "sound/loop_library.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
-#include "ptt/ptt.h"
-#include "tests/support/serial_fake.h"
-#include "tests/support/sound_fake.h"
-#include "sound/sound_interface.h"
 #include "engine/worker.h"
 #include "modem/acquisition.h"
 #include "modem/station.h"
+#include "ptt/ptt.h"
+#include "sound/loop_library.h"
+#include "sound/sound_interface.h"
+#include "tests/support/serial_fake.h"
+#include "tests/support/sound_fake.h"
 #include "voice/test_frames.h"
 
 namespace {
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     modem::Station* station = &ready->station;
     sound::FakeSoundBackend cards(48000, sound::FakeSoundBackend::Clock::external);
     sound::LoopLibrary loop;
-    if (!loop.loop_load(library)) {
+    if (!loop.load(library)) {
         std::fprintf(stderr, "cannot load %s\n", library.c_str());
         return 2;
     }
@@ -99,9 +99,9 @@ int main(int argc, char** argv) {
     ptt::FakeSerialLines lines;
     ptt::PttPort ptt(loop, sound, lines);
     Quiet quiet;
-    sound.sound_init(48000);
-    const int loop_in = sound.sound_input_count() - 1;
-    const int loop_out = sound.sound_output_count() - 1;
+    sound.init(48000);
+    const int loop_in = sound.input_count() - 1;
+    const int loop_out = sound.output_count() - 1;
     shared->rx_input_device = loop_in;
     shared->tx_output_device = loop_out;
 
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
     } else {
         char text[81] = {};
         std::strncpy(text, argv[4], 80);
-        station->callsign().callsign_set(text);
+        station->callsign().set_text(text);
         shared->rx_active = 0;
         shared->tx_active = 1;
     }
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     listening = false;
     listener.join();
     char text[80] = {};
-    const int length = station->callsign().callsign_take_text(text);
+    const int length = station->callsign().take_text(text);
     std::string order;
     Clock::time_point on{}, off{};
     for (const auto& [t, what] : ptt_seen) {

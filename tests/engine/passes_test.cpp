@@ -112,16 +112,17 @@ TEST(Passes, AnalogReceivePassesTheBlockAndRestsTheDemodulator) {
     rig.monitor.squelch_open = 1;
     rig.controls.request_frequency(1234.0);
     std::array<std::int16_t, 1920> block{};
-    for (int i = 0; i < 1920; ++i) block[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i - 960);
+    for (int i = 0; i < 1920; ++i)
+        block[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i - 960);
     rig.monitor.peak_level = -1;
     for (int i = 0; i < 4; ++i) rig.passes.receive_block(block.data(), sink);
     ASSERT_EQ(sink.blocks.size(), 4u);
     EXPECT_TRUE(std::equal(block.begin(), block.end(), sink.blocks[0].begin()));
-    EXPECT_EQ(rig.monitor.squelch_open.load(), 1);   // left alone
+    EXPECT_EQ(rig.monitor.squelch_open.load(), 1);         // left alone
     EXPECT_TRUE(rig.station->tuning().request_pending());  // waits for digital receive
     EXPECT_EQ(rig.station->tuning().frequency(), 1500.0);
-    EXPECT_EQ(rig.monitor.spectrum_count.load(), 1); // the spectrum still runs
-    EXPECT_GT(rig.monitor.peak_level.load(), 800);   // and the peak
+    EXPECT_EQ(rig.monitor.spectrum_count.load(), 1);  // the spectrum still runs
+    EXPECT_GT(rig.monitor.peak_level.load(), 800);    // and the peak
     EXPECT_EQ(sink.frames, 0);
 }
 
@@ -188,7 +189,7 @@ TEST(Tuning, OrderOfRequests) {
     t.tune(1500.0);
     t.request(1400.0);
     t.request(1300.0);
-    EXPECT_EQ(t.frequency(), 1500.0);     // nothing moves before the boundary
+    EXPECT_EQ(t.frequency(), 1500.0);       // nothing moves before the boundary
     EXPECT_EQ(t.txid_frequency(), 1300.0);  // a burst would go out where the click asked
     t.track(0.25);
     EXPECT_EQ(t.frequency(), 1300.25);
@@ -261,7 +262,7 @@ TEST(ReadyStation, RoundTripOfTestFrames) {
         }
     } count;
     char text[81] = "dl1abc";
-    tx->station.callsign().callsign_set(text);
+    tx->station.callsign().set_text(text);
     std::array<std::int16_t, 1920> mic{};
     for (int b = 0; b < 200; ++b) {
         std::array<std::int16_t, 1920> block{};
@@ -274,7 +275,7 @@ TEST(ReadyStation, RoundTripOfTestFrames) {
     EXPECT_EQ(count.checker.bit_errors(), 0u);
     EXPECT_NEAR(rx->monitor.tuned_freq.load(), 1600.0, 0.5);
     char heard[80] = {};
-    ASSERT_GT(rx->station.callsign().callsign_take_text(heard), 0);
+    ASSERT_GT(rx->station.callsign().take_text(heard), 0);
     EXPECT_STREQ(heard, "DL1ABC");
 }
 

@@ -8,16 +8,16 @@
 #include <optional>
 #include <thread>
 
-#include "sound/loop_library.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
-#include "ptt/ptt.h"
-#include "tests/support/serial_fake.h"
-#include "sound/sound_interface.h"
-#include "sound/sound_portaudio.h"
 #include "engine/worker.h"
 #include "modem/acquisition.h"
 #include "modem/station.h"
+#include "ptt/ptt.h"
+#include "sound/loop_library.h"
+#include "sound/sound_interface.h"
+#include "sound/sound_portaudio.h"
+#include "tests/support/serial_fake.h"
 #include "voice/test_frames.h"
 
 namespace {
@@ -58,9 +58,7 @@ struct Station {
     Quiet quiet;
     engine::AudioWorker worker{*shared, sound, ptt, ready->passes, quiet, nullptr};
 
-    Station() {
-        sound.sound_init(48000);
-    }
+    Station() { sound.init(48000); }
     bool stop() {
         shared->rx_active = 0;
         shared->tx_active = 0;

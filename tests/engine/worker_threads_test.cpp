@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/worker.h"
 #include "tests/support/serial_fake.h"
 #include "tests/support/sound_fake.h"
-#include "engine/worker.h"
 
 namespace {
 

@@ -14,7 +14,7 @@ using modem::SpectrumAnalyser;
 std::array<double, 400> compute(const SpectrumAnalyser& analyser,
                                 const std::array<double, 960>& x) {
     std::array<double, 400> out{};
-    analyser.spectrum_compute(x.data(), out.data());
+    analyser.compute(x.data(), out.data());
     return out;
 }
 
@@ -72,7 +72,7 @@ struct Rig {
     // One spectrum from the worker, then one display tick.
     double tick_with(const std::array<double, 960>& x) {
         std::array<double, 400> out{};
-        analyser.spectrum_compute(x.data(), out.data());
+        analyser.compute(x.data(), out.data());
         for (std::size_t j = 1; j < 400; ++j) spectrum[j] = out[j];
         return tick(true);
     }
@@ -86,7 +86,7 @@ TEST(Acquisition, FindsTheReversingPilot) {
             1000 * std::sin(2 * M_PI * 1500 * n / 6000.0) * ((n / 240) % 2 ? -1 : 1);
     Rig rig;
     std::array<double, 400> s{};
-    rig.analyser.spectrum_compute(x.data(), s.data());
+    rig.analyser.compute(x.data(), s.data());
     EXPECT_NEAR(s[190], 159, 2);
     EXPECT_NEAR(s[194], 159, 2);
     EXPECT_LT(s[192], 1e-6);

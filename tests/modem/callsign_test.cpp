@@ -16,12 +16,11 @@ std::vector<int> sequence_of(const char* callsign, std::string* upper = nullptr)
     CallsignChannel channel;
     char text[81] = {};
     std::strncpy(text, callsign, 80);
-    channel.callsign_set(text);
+    channel.set_text(text);
     if (upper) *upper = text;
     // The sequence is sent cyclically; find its length by the period of the sender.
     std::vector<int> out;
-    for (int i = 0; i < 2 * CallsignChannel::max_sequence; ++i)
-        out.push_back(channel.callsign_next_dibit());
+    for (int i = 0; i < 2 * CallsignChannel::max_sequence; ++i) out.push_back(channel.next_dibit());
     for (std::size_t period = 1; period <= out.size() / 2; ++period) {
         bool repeats = true;
         for (std::size_t i = period; i < out.size() && repeats; ++i)
@@ -32,9 +31,9 @@ std::vector<int> sequence_of(const char* callsign, std::string* upper = nullptr)
 }
 
 std::string receive(CallsignChannel& channel, const std::vector<int>& dibits) {
-    for (int d : dibits) channel.callsign_receive_dibit(d);
+    for (int d : dibits) channel.receive_dibit(d);
     char text[80] = {};
-    return channel.callsign_take_text(text) > 0 ? std::string(text) : std::string("<none>");
+    return channel.take_text(text) > 0 ? std::string(text) : std::string("<none>");
 }
 
 TEST(CallsignEncoder, GoldenSequences) {
@@ -76,7 +75,7 @@ TEST(CallsignDecoder, Cases) {
         CallsignChannel channel;  // the empty callsign reports an empty text
         EXPECT_EQ(receive(channel, sequence_of("")), "");
         char text[80];
-        EXPECT_EQ(channel.callsign_take_text(text), 1);
+        EXPECT_EQ(channel.take_text(text), 1);
     }
     {
         CallsignChannel channel;
@@ -96,12 +95,12 @@ TEST(CallsignChannel, NewShorterSequenceStartsAfresh) {
     // The sender may be deep into a long sequence when a short one is set.
     CallsignChannel channel;
     char longer[81] = "ABCDEFGHIJKLMNOP";
-    channel.callsign_set(longer);
-    for (int i = 0; i < 40; ++i) channel.callsign_next_dibit();
+    channel.set_text(longer);
+    for (int i = 0; i < 40; ++i) channel.next_dibit();
     char shorter[81] = "";
-    channel.callsign_set(shorter);
+    channel.set_text(shorter);
     std::vector<int> out;
-    for (int i = 0; i < 9; ++i) out.push_back(channel.callsign_next_dibit());
+    for (int i = 0; i < 9; ++i) out.push_back(channel.next_dibit());
     EXPECT_EQ(out, (std::vector<int>{0, 2, 0, 0, 2, 0, 0, 2, 0}));
 }
 
@@ -111,9 +110,9 @@ TEST(CallsignHostileInput, RandomDibitsAndBytes) {
     char text[80];
     int texts = 0;
     for (int i = 0; i < 3'000'000; ++i) {
-        channel.callsign_receive_dibit(static_cast<int>(rng() % 4));
+        channel.receive_dibit(static_cast<int>(rng() % 4));
         if (i % 1000 == 0) {
-            const int length = channel.callsign_take_text(text);
+            const int length = channel.take_text(text);
             ASSERT_GE(length, 0);
             ASSERT_LE(length, 80);
             if (length > 0) {
@@ -125,14 +124,14 @@ TEST(CallsignHostileInput, RandomDibitsAndBytes) {
     }
     EXPECT_GT(texts, 0);
     // Out-of-range values are taken modulo 4, never used as indexes.
-    for (int d : {-1, 4, 1000, -100000}) channel.callsign_receive_dibit(d);
+    for (int d : {-1, 4, 1000, -100000}) channel.receive_dibit(d);
 
     // 200 characters, bytes of 128 and above: every one is sent (first 80 only) as a space or
     // its own code, nothing overruns.
     char hostile[201];
     for (int i = 0; i < 200; ++i) hostile[i] = static_cast<char>(128 + i % 128);
     hostile[200] = '\0';
-    channel.callsign_set(hostile);
+    channel.set_text(hostile);
     const std::vector<int> seq = sequence_of(hostile);
     EXPECT_EQ(seq.size(), 80u * 2 + 3);  // 80 spaces
     std::string upper;

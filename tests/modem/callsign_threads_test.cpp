@@ -19,14 +19,13 @@ TEST(CallsignThreads, SequencesAndTextsCrossWhole) {
     CallsignChannel sender;
     CallsignChannel receiver;
     char first[81] = "AAAA";
-    sender.callsign_set(first);
+    sender.set_text(first);
     std::atomic<bool> stop{false};
 
     // Worker: sends dibits from `sender` straight into `receiver`, as a perfect link would.
     std::thread worker([&] {
         while (!stop.load()) {
-            for (int i = 0; i < 100; ++i)
-                receiver.callsign_receive_dibit(sender.callsign_next_dibit());
+            for (int i = 0; i < 100; ++i) receiver.receive_dibit(sender.next_dibit());
         }
     });
     // User interface: switches between two callsigns of different lengths and polls the
@@ -36,7 +35,7 @@ TEST(CallsignThreads, SequencesAndTextsCrossWhole) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < deadline) {
             char got[80];
-            const int length = receiver.callsign_take_text(got);
+            const int length = receiver.take_text(got);
             if (length < 0 || length > 80) return false;
             if (length > 0) {
                 if (std::strlen(got) + 1 != static_cast<std::size_t>(length)) return false;
@@ -49,7 +48,7 @@ TEST(CallsignThreads, SequencesAndTextsCrossWhole) {
     for (int round = 0; round < 40; ++round) {
         char text[81];
         std::strcpy(text, round % 2 ? "dl1abc/p" : "k9");
-        sender.callsign_set(text);
+        sender.set_text(text);
         ASSERT_TRUE(wait_for(round % 2 ? "DL1ABC/P" : "K9")) << round;
     }
     stop = true;

@@ -1,10 +1,11 @@
 // Differential decisions, their regions, the AFC step and the quality figure.
 #include "modem/decisions.h"
-#include "modem/tuning.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "modem/tuning.h"
 
 namespace {
 

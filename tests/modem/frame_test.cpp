@@ -15,7 +15,7 @@ constexpr double quarter = 0.25 * 6.28318531;
 
 // The 30 steps of one frame, in quarter turns: [symbol][carrier].
 std::array<std::array<int, 15>, 2> steps_of(FrameBits& frame, const std::uint8_t* bits, int dibit) {
-    frame.frame_load(bits, dibit);
+    frame.load(bits, dibit);
     std::array<std::array<int, 15>, 2> steps{};
     for (auto& symbol : steps)
         for (int c = 0; c < 15; ++c)
@@ -67,7 +67,7 @@ TEST(Frame, LoopBack) {
             for (int c = 0; c < 15; ++c)
                 decisions[static_cast<std::size_t>(c)] =
                     c == 7 ? s : steps[static_cast<std::size_t>(s)][static_cast<std::size_t>(c)];
-            result = rx.frame_assemble(decisions, rx_bits.data());
+            result = rx.assemble(decisions, rx_bits.data());
             if (s == 0) {
                 EXPECT_EQ(result, -1);
             }
@@ -89,10 +89,10 @@ TEST(Frame, SyncRestsOnThePilotAlone) {
     second.fill(2);
     second[7] = 1;
     // A run of first symbols completes nothing.
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(rx.frame_assemble(first, out.data()), -1);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(rx.assemble(first, out.data()), -1);
     // Two second symbols in a row complete two frames from the same first half.
-    EXPECT_EQ(rx.frame_assemble(second, out.data()), 2);
-    EXPECT_EQ(rx.frame_assemble(second, out.data()), 2);
+    EXPECT_EQ(rx.assemble(second, out.data()), 2);
+    EXPECT_EQ(rx.assemble(second, out.data()), 2);
     EXPECT_EQ(out[0], 1);   // dibit 1 of the first half: low bit 1
     EXPECT_EQ(out[28], 0);  // dibit 2 of the second half: low bit 0
     EXPECT_EQ(out[29], 1);
@@ -102,7 +102,7 @@ TEST(Frame, CursorNeverLeavesTheBuffer) {
     // Symbols modulated without a new frame walk the cursor on; it must stay inside.
     FrameBits frame;
     std::array<std::uint8_t, 64> bits{};
-    frame.frame_load(bits.data(), 0);
+    frame.load(bits.data(), 0);
     for (int i = 0; i < 10000; ++i) {
         frame.carrier_phase_step(i % 15);
         ASSERT_GE(frame.cursor(), 0);

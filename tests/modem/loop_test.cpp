@@ -44,7 +44,7 @@ struct Link {
         rx->tuning().tune(rx_freq);
         char text[81] = {};
         std::strncpy(text, callsign, 80);
-        tx->callsign().callsign_set(text);
+        tx->callsign().set_text(text);
     }
 
     void run(int blocks) {
@@ -155,7 +155,7 @@ TEST(Loop, CallsignArrivesAlsoWhenReceptionStartsMidCycle) {
     Link link(1500.0, 1500.0, "dl1abc/p");
     link.run(150);
     char text[80] = {};
-    ASSERT_GT(link.rx->callsign().callsign_take_text(text), 0);
+    ASSERT_GT(link.rx->callsign().take_text(text), 0);
     EXPECT_STREQ(text, "DL1ABC/P");
 
     // A receiver that joins 17 frames into the cycle first shows the tail, then all of it.
@@ -164,9 +164,9 @@ TEST(Loop, CallsignArrivesAlsoWhenReceptionStartsMidCycle) {
     std::array<std::uint8_t, 64> voice{};
     for (int i = 0; i < 17; ++i) late.tx->transmit_block(voice.data(), block.data());
     late.run(3 + 35);  // settle, then one whole cycle (35 dibits) and the next '#'
-    ASSERT_GT(late.rx->callsign().callsign_take_text(text), 0);
+    ASSERT_GT(late.rx->callsign().take_text(text), 0);
     late.run(36);
-    late.rx->callsign().callsign_take_text(text);
+    late.rx->callsign().take_text(text);
     EXPECT_STREQ(text, "DL1ABC/P");
 }
 

@@ -4,8 +4,8 @@
 #include <numeric>
 
 #include "dsp/filters.h"
-#include "modem/modulator.h"
 #include "dsp/numeric.h"
+#include "modem/modulator.h"
 #include "modem/station.h"
 
 namespace {

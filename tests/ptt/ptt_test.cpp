@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "sound/loop_library.h"
-#include "tests/support/serial_fake.h"
 #include "ptt/serial_lines.h"
 #include "ptt/serial_ports.h"
+#include "sound/loop_library.h"
+#include "tests/support/serial_fake.h"
 
 namespace {
 
@@ -30,12 +30,12 @@ namespace fs = std::filesystem;
 using tarpo::ptt::com_port_device;
 using tarpo::ptt::com_port_entries;
 using tarpo::ptt::FakeSerialLines;
-using tarpo::sound::LoopLibrary;
-using tarpo::sound::LoopOutputQuery;
 using tarpo::ptt::PttPort;
 using tarpo::ptt::serial_port_list;
 using tarpo::ptt::SerialPortDirs;
 using tarpo::ptt::TtySerialLines;
+using tarpo::sound::LoopLibrary;
+using tarpo::sound::LoopOutputQuery;
 using Log = std::vector<std::string>;
 
 class TempTree {
@@ -134,16 +134,16 @@ TEST_F(Ptt, ComListIsEmptyWithoutTheDirectoriesAndStopsAtEight) {
 
 TEST_F(Ptt, OpeningClearsTheLinesTheKernelRaisedAndKeyingGoesRtsThenDtr) {
     PttPort ptt = make();
-    ptt.ptt_port_open('3');
+    ptt.open_port('3');
     EXPECT_EQ(fake_.log(), (Log{"open " + device(3), "clear", "configure", "clear"}));
     EXPECT_FALSE(fake_.any_raised());
 
     fake_.clear_log();
-    ptt.ptt_key();
+    ptt.key();
     EXPECT_EQ(fake_.log(), (Log{"rts 1", "dtr 1"}));
     EXPECT_TRUE(fake_.raised(device(3)));
     fake_.clear_log();
-    ptt.ptt_unkey();
+    ptt.unkey();
     EXPECT_EQ(fake_.log(), (Log{"rts 0", "dtr 0"}));
     EXPECT_FALSE(fake_.any_raised());
 }
@@ -151,9 +151,9 @@ TEST_F(Ptt, OpeningClearsTheLinesTheKernelRaisedAndKeyingGoesRtsThenDtr) {
 TEST_F(Ptt, AFailedOpenLeavesNoPortAndNothingRaised) {
     FakeSerialLines empty;  // no device opens
     PttPort ptt(loop_, output_, empty, tree_.dirs(), txport());
-    ptt.ptt_port_open('1');
+    ptt.open_port('1');
     EXPECT_FALSE(ptt.port_open());
-    ptt.ptt_key();
+    ptt.key();
     EXPECT_EQ(empty.log(), (Log{"open " + device(1) + " failed"}));
 
     // Keyed on a port whose settings were refused (so no hang-up on close), then switched to
@@ -162,10 +162,10 @@ TEST_F(Ptt, AFailedOpenLeavesNoPortAndNothingRaised) {
     one.add_port(device(1));
     one.fail_configure(true);
     PttPort keyed(loop_, output_, one, tree_.dirs(), txport());
-    keyed.ptt_port_open('1');
-    keyed.ptt_key();
+    keyed.open_port('1');
+    keyed.key();
     ASSERT_TRUE(one.any_raised());
-    keyed.ptt_port_open('2');
+    keyed.open_port('2');
     EXPECT_FALSE(keyed.port_open());
     EXPECT_FALSE(one.any_raised());
 }
@@ -183,17 +183,17 @@ TEST_F(Ptt, RandomSequencesNeverLeaveALineRaisedWhereTheyShouldNot) {
         fake_.fail_configure(rng() % 3 == 0);
         switch (rng() % 3) {
             case 0:
-                ptt.ptt_port_open(choices[rng() % choices.size()]);
+                ptt.open_port(choices[rng() % choices.size()]);
                 ASSERT_FALSE(fake_.any_raised()) << "step " << step;
                 break;
             case 1:
-                ptt.ptt_key();
+                ptt.key();
                 for (int com = 1; com <= 4; ++com)
                     ASSERT_EQ(fake_.raised(device(com)), fake_.current() == device(com))
                         << "step " << step;
                 break;
             default:
-                ptt.ptt_unkey();
+                ptt.unkey();
                 ASSERT_FALSE(fake_.any_raised()) << "step " << step;
         }
     }
@@ -214,7 +214,7 @@ TEST_F(Ptt, TheLoopDeviceTakesThePttOnlyWhenItIsTheOutput) {
                          Case{true, false, false}, Case{true, true, true}}) {
         LoopLibrary loop;
         if (c.loaded) {
-            ASSERT_TRUE(loop.loop_load(TARPO_LOOP_PATH));
+            ASSERT_TRUE(loop.load(TARPO_LOOP_PATH));
             loop.set_ptt = record_set_ptt;  // observe the calls instead of sending datagrams
         }
         FixedOutput output;
@@ -222,13 +222,13 @@ TEST_F(Ptt, TheLoopDeviceTakesThePttOnlyWhenItIsTheOutput) {
         FakeSerialLines lines;
         lines.add_port(device(1));
         PttPort ptt(loop, output, lines, tree_.dirs(), txport());
-        ptt.ptt_port_open('1');
+        ptt.open_port('1');
         lines.clear_log();
         set_ptt_calls.clear();
 
-        if (!ptt.ptt_loop_set(true)) ptt.ptt_key();
+        if (!ptt.set_loop_ptt(true)) ptt.key();
         const bool serial_keyed = lines.raised(device(1));
-        if (!ptt.ptt_loop_set(false)) ptt.ptt_unkey();
+        if (!ptt.set_loop_ptt(false)) ptt.unkey();
 
         const std::vector<int> expected_calls =
             c.taken ? std::vector<int>{1, 0} : std::vector<int>{};
@@ -246,20 +246,20 @@ TEST_F(Ptt, TheLoopDeviceTakesThePttOnlyWhenItIsTheOutput) {
 TEST_F(Ptt, TxportRoundTripsEveryChoiceInTheExactFormat) {
     PttPort ptt = make();
     for (char c = '0'; c <= '8'; ++c) {
-        ptt.ptt_port_save(c);
+        ptt.save_choice(c);
         EXPECT_EQ(tree_.read("txport.bin"), std::string(1, c) + " comport\n");
-        EXPECT_EQ(ptt.ptt_port_load(), c);
+        EXPECT_EQ(ptt.load_choice(), c);
     }
     // A load at start opens the saved port with its lines off.
-    ptt.ptt_port_save('3');
-    ptt.ptt_port_open(ptt.ptt_port_load());
+    ptt.save_choice('3');
+    ptt.open_port(ptt.load_choice());
     EXPECT_EQ(fake_.current(), device(3));
     EXPECT_FALSE(fake_.any_raised());
 }
 
 TEST_F(Ptt, TxportMissingShortOrHostileFiles) {
     PttPort ptt = make();
-    EXPECT_EQ(ptt.ptt_port_load(), '\0');  // missing
+    EXPECT_EQ(ptt.load_choice(), '\0');  // missing
     const std::pair<std::string, char> cases[] = {
         {"", '\0'},             // empty
         {"3", '3'},             // no word
@@ -272,14 +272,14 @@ TEST_F(Ptt, TxportMissingShortOrHostileFiles) {
     };
     for (const auto& [text, choice] : cases) {
         tree_.file("txport.bin", text);
-        EXPECT_EQ(ptt.ptt_port_load(), choice) << text.substr(0, 20);
-        ptt.ptt_port_open(ptt.ptt_port_load());
+        EXPECT_EQ(ptt.load_choice(), choice) << text.substr(0, 20);
+        ptt.open_port(ptt.load_choice());
         EXPECT_EQ(ptt.port_open(), choice >= '1' && choice <= '4');
     }
     // An unwritable file: nothing happens, nothing is reported.
     PttPort nowhere(loop_, output_, fake_, tree_.dirs(), tree_.path("no/such/dir/txport.bin"));
-    nowhere.ptt_port_save('2');
-    EXPECT_EQ(nowhere.ptt_port_load(), '\0');
+    nowhere.save_choice('2');
+    EXPECT_EQ(nowhere.load_choice(), '\0');
 }
 
 // ---------------------------------------------------------------------------------------

@@ -11,16 +11,16 @@
 #include <string>
 #include <thread>
 
-#include "sound/loop_library.h"
 #include "ptt/ptt.h"
+#include "sound/loop_library.h"
 #include "tests/support/serial_fake.h"
 
 namespace {
 
 using tarpo::ptt::FakeSerialLines;
+using tarpo::ptt::PttPort;
 using tarpo::sound::LoopLibrary;
 using tarpo::sound::LoopOutputQuery;
-using tarpo::ptt::PttPort;
 
 struct SoundCardOutput : LoopOutputQuery {
     bool output_is_loop() const override { return false; }
@@ -43,16 +43,16 @@ TEST(PttThreads, PortChangesDuringKeyingLeaveNothingRaised) {
     std::atomic<bool> stop{false};
     std::thread worker([&] {
         while (!stop.load()) {
-            if (!ptt.ptt_loop_set(true)) ptt.ptt_key();
+            if (!ptt.set_loop_ptt(true)) ptt.key();
             std::this_thread::yield();
-            if (!ptt.ptt_loop_set(false)) ptt.ptt_unkey();
+            if (!ptt.set_loop_ptt(false)) ptt.unkey();
         }
     });
     std::mt19937 rng(77);
-    for (int i = 0; i < 3000; ++i) ptt.ptt_port_open("0123"[rng() % 4]);
+    for (int i = 0; i < 3000; ++i) ptt.open_port("0123"[rng() % 4]);
     stop = true;
     worker.join();
-    ptt.ptt_port_open('0');
+    ptt.open_port('0');
     EXPECT_FALSE(lines.any_raised());
     EXPECT_FALSE(ptt.port_open());
     std::filesystem::remove_all(root);

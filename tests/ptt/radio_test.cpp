@@ -74,12 +74,12 @@ TEST(PttMethods, SerialVariantsRaiseTheirLineAndVoxTouchesNone) {
     SoundCardOutput output;
     PttPort ptt(loop, output, lines, {(dir / "dev").string(), (dir / "sys").string()},
                 (dir / "txport.bin").string());
-    ptt.ptt_port_open('1');
+    ptt.open_port('1');
     auto cycle = [&] {
         lines.clear_log();
-        ptt.ptt_key();
+        ptt.key();
         std::vector<std::string> keyed = lines.log();
-        ptt.ptt_unkey();
+        ptt.unkey();
         EXPECT_FALSE(lines.any_raised());
         return keyed;
     };

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "bench/sim/ber_theory.h"
-#include "voice/test_frames.h"
+#include "dsp/rate_convert.h"
 #include "sim/channel.h"
 #include "sim/rng.h"
-#include "dsp/rate_convert.h"
+#include "voice/test_frames.h"
 
 namespace tarpo::bench {
 namespace {

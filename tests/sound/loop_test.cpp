@@ -16,21 +16,21 @@
 #include <random>
 #include <thread>
 
-#include "sound/loop_library.h"
 #include "loop/loop_config.h"
 #include "loop/loop_device.h"
+#include "sound/loop_library.h"
 #include "tests/sound/loop_udp.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using tarpo::sound::LoopLibrary;
 using tarpo::loop::loop_config_load;
 using tarpo::loop::loop_config_parse;
 using tarpo::loop::LoopConfig;
 using tarpo::loop_test::seeded_samples;
 using tarpo::loop_test::TempWorkDir;
 using tarpo::loop_test::UdpSocket;
+using tarpo::sound::LoopLibrary;
 using Clock = std::chrono::steady_clock;
 
 constexpr int block = 1920;
@@ -150,7 +150,7 @@ TEST(LoopSampleFifo, MatchesABoundedQueueUnderRandomPushesAndPops) {
 class LoopLib : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(loop_.loop_load(TARPO_LOOP_PATH)) << TARPO_LOOP_PATH;
+        ASSERT_TRUE(loop_.load(TARPO_LOOP_PATH)) << TARPO_LOOP_PATH;
         base_ = tarpo::loop_test::free_ports(4);
         dir_.write_loop_txt(rx_port(), tx_port());
     }

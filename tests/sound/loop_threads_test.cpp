@@ -19,10 +19,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tarpo::sound::LoopLibrary;
 using tarpo::loop_test::seeded_samples;
 using tarpo::loop_test::TempWorkDir;
 using tarpo::loop_test::UdpSocket;
+using tarpo::sound::LoopLibrary;
 
 constexpr int block = 1920;
 
@@ -50,8 +50,8 @@ TEST(LoopTwoInstances, EachHearsTheOtherAndPttBracketsTheAudio) {
         fs::copy_file(TARPO_LOOP_PATH, root.path() / name / "libtarpo-loop.so");
     }
     LoopLibrary a, b;
-    ASSERT_TRUE(a.loop_load((root.path() / "a" / "libtarpo-loop.so").string()));
-    ASSERT_TRUE(b.loop_load((root.path() / "b" / "libtarpo-loop.so").string()));
+    ASSERT_TRUE(a.load((root.path() / "a" / "libtarpo-loop.so").string()));
+    ASSERT_TRUE(b.load((root.path() / "b" / "libtarpo-loop.so").string()));
     ASSERT_NE(a.read_rx, b.read_rx) << "both instances share one copy of the library";
 
     // Each instance reads its loop.txt from the working directory at its starts.

@@ -75,7 +75,7 @@ class SoundTest : public ::testing::Test {
     }
     void init() {
         sound = std::make_unique<SoundInterface>(fake, loop, diag);
-        sound->sound_init(48000);
+        sound->init(48000);
     }
     // A block of the fake input's ramp starting at sample `first`.
     static std::vector<std::int16_t> ramp_block(std::int64_t first) {
@@ -108,16 +108,16 @@ TEST_F(SoundTest, ListsHoldEveryDeviceThenTheLoopEntry) {
     fake.set_devices(Direction::input, many);
     present_loop();
     init();
-    ASSERT_EQ(sound->sound_input_count(), 14);
-    EXPECT_STREQ(sound->sound_input_name(0), "card 0");
-    EXPECT_STREQ(sound->sound_input_name(12), "card 12");
-    EXPECT_STREQ(sound->sound_input_name(13), "SDR Loop In Device");
-    EXPECT_EQ(std::string(sound->sound_input_name(2)), std::string(199, 'x'));
-    EXPECT_EQ(sound->sound_output_count(), 3);
-    EXPECT_STREQ(sound->sound_output_name(2), "SDR Loop Out Device");
-    EXPECT_STREQ(sound->sound_output_name(3), "");
-    EXPECT_STREQ(sound->sound_output_name(-1), "");
-    EXPECT_TRUE(sound->sound_loop_present());
+    ASSERT_EQ(sound->input_count(), 14);
+    EXPECT_STREQ(sound->input_name(0), "card 0");
+    EXPECT_STREQ(sound->input_name(12), "card 12");
+    EXPECT_STREQ(sound->input_name(13), "SDR Loop In Device");
+    EXPECT_EQ(std::string(sound->input_name(2)), std::string(199, 'x'));
+    EXPECT_EQ(sound->output_count(), 3);
+    EXPECT_STREQ(sound->output_name(2), "SDR Loop Out Device");
+    EXPECT_STREQ(sound->output_name(3), "");
+    EXPECT_STREQ(sound->output_name(-1), "");
+    EXPECT_TRUE(sound->loop_present());
     EXPECT_EQ(sound->find_input("card 9"), 9);
     EXPECT_EQ(sound->find_input("card 10"), 10);
     EXPECT_EQ(sound->find_input("card 13"), std::nullopt);
@@ -130,35 +130,35 @@ TEST_F(SoundTest, NoDeviceOfOneKindIsReportedAndTheLoopEntryStillListed) {
     present_loop();
     init();
     EXPECT_EQ(diag.texts, std::vector<std::string>{"No audio device found."});
-    EXPECT_EQ(sound->sound_output_count(), 1);
-    EXPECT_EQ(sound->sound_input_count(), 3);
+    EXPECT_EQ(sound->output_count(), 1);
+    EXPECT_EQ(sound->input_count(), 3);
 }
 
 TEST_F(SoundTest, DiagnosticsGoToStandardOutputWithoutLineEnd) {
     fake.set_devices(Direction::input, {});
     sound = std::make_unique<SoundInterface>(fake, loop);
     testing::internal::CaptureStdout();
-    sound->sound_init(48000);
+    sound->init(48000);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "No audio device found.");
 }
 
 TEST_F(SoundTest, SelectionTakesEffectAtTheNextReadAndReopensEvenTheSameDevice) {
     init();
-    sound->sound_start_input(n);
+    sound->start_input(n);
     ASSERT_EQ(fake.open_count(Direction::input), 1);
-    sound->sound_select_input(1, true);
+    sound->select_input(1, true);
     EXPECT_EQ(fake.open_count(Direction::input), 1);  // nothing happens at the choice
-    sound->sound_read_block(block.data());
-    sound->sound_read_block(block.data());
+    sound->read_block(block.data());
+    sound->read_block(block.data());
     ASSERT_EQ(fake.open_count(Direction::input), 2);
-    sound->sound_select_input(1, true);
-    sound->sound_read_block(block.data());
+    sound->select_input(1, true);
+    sound->read_block(block.data());
     ASSERT_EQ(fake.open_count(Direction::input), 3);
     // An index at or beyond the list's count is the default device; -1 stays -1.
-    sound->sound_select_input(2, true);
-    sound->sound_read_block(block.data());
-    sound->sound_select_output(57, false);
-    sound->sound_write_block(block.data());
+    sound->select_input(2, true);
+    sound->read_block(block.data());
+    sound->select_output(57, false);
+    sound->write_block(block.data());
     const auto opens = fake.opens();
     ASSERT_EQ(opens.size(), 5u);
     EXPECT_EQ(opens[1].device, 1);
@@ -171,10 +171,10 @@ TEST_F(SoundTest, SelectionTakesEffectAtTheNextReadAndReopensEvenTheSameDevice) 
 
 TEST_F(SoundTest, BlockingReadsDeliverTheInputInOrderPacedByTheDevice) {
     init();
-    sound->sound_start_input(n);
+    sound->start_input(n);
     for (int k = 0; k < 40; ++k) {  // more than one trip round the 32 buffers
         const std::int64_t before = ns();
-        EXPECT_FALSE(sound->sound_read_block(block.data()));
+        EXPECT_FALSE(sound->read_block(block.data()));
         EXPECT_EQ(block, ramp_block(std::int64_t{k} * n)) << "block " << k;
         EXPECT_EQ(ns() - before, block_ns);  // each read waited for exactly one block
     }
@@ -183,55 +183,55 @@ TEST_F(SoundTest, BlockingReadsDeliverTheInputInOrderPacedByTheDevice) {
 
 TEST_F(SoundTest, NonBlockingReadWithNothingReadyLeavesTheBlockAlone) {
     init();
-    sound->sound_select_input(0, false);
-    sound->sound_start_input(n);
+    sound->select_input(0, false);
+    sound->start_input(n);
     std::fill(block.begin(), block.end(), std::int16_t{-7});
     const std::int64_t before = ns();
-    EXPECT_FALSE(sound->sound_read_block(block.data()));
+    EXPECT_FALSE(sound->read_block(block.data()));
     EXPECT_EQ(ns(), before);
     EXPECT_TRUE(std::all_of(block.begin(), block.end(), [](std::int16_t v) { return v == -7; }));
     fake.advance(n - 1);  // one sample short of a block
-    EXPECT_FALSE(sound->sound_read_block(block.data()));
+    EXPECT_FALSE(sound->read_block(block.data()));
     EXPECT_EQ(block[0], -7);
     fake.advance(1);
-    EXPECT_FALSE(sound->sound_read_block(block.data()));
+    EXPECT_FALSE(sound->read_block(block.data()));
     EXPECT_EQ(block, ramp_block(0));
 }
 
 TEST_F(SoundTest, OverrunIsReportedExactlyWhenAll32BuffersAreFull) {
     init();
-    sound->sound_select_input(0, false);
+    sound->select_input(0, false);
     for (int waiting = 0; waiting <= 34; ++waiting) {
-        sound->sound_select_input(0, false);  // a fresh start for each count
-        sound->sound_read_block(block.data());
+        sound->select_input(0, false);  // a fresh start for each count
+        sound->read_block(block.data());
         fake.advance(std::int64_t{waiting} * n);
-        const bool overrun = sound->sound_read_block(block.data());
+        const bool overrun = sound->read_block(block.data());
         EXPECT_EQ(overrun, waiting >= 32) << waiting << " blocks waiting";
     }
 }
 
 TEST_F(SoundTest, OverrunStillDeliversTheOldestBlockAndLosesOnlyWhatDidNotFit) {
     init();
-    sound->sound_start_input(n);
+    sound->start_input(n);
     const std::int64_t start = fake.produced();
     fake.advance(40 * n);  // 1.6 s without a read: 32 blocks fit, 8 are lost
     EXPECT_EQ(fake.lost(), 8 * n);
-    EXPECT_TRUE(sound->sound_read_block(block.data()));
+    EXPECT_TRUE(sound->read_block(block.data()));
     EXPECT_EQ(block, ramp_block(start));
     for (int k = 1; k < 32; ++k) {
-        EXPECT_FALSE(sound->sound_read_block(block.data()));
+        EXPECT_FALSE(sound->read_block(block.data()));
         EXPECT_EQ(block, ramp_block(start + std::int64_t{k} * n));
     }
     // The next block starts where the device found a free buffer again.
-    EXPECT_FALSE(sound->sound_read_block(block.data()));
+    EXPECT_FALSE(sound->read_block(block.data()));
     EXPECT_EQ(block, ramp_block(start + 40 * n));
 }
 
 TEST_F(SoundTest, OutputStartsWith16SilentBlocksThenTheWrittenOnesInOrder) {
     init();
-    sound->sound_select_output(0, true);
+    sound->select_output(0, true);
     for (int k = 1; k <= 20; ++k) {
-        EXPECT_FALSE(sound->sound_write_block(tagged(static_cast<std::int16_t>(k)).data()));
+        EXPECT_FALSE(sound->write_block(tagged(static_cast<std::int16_t>(k)).data()));
     }
     fake.advance(40 * n);
     for (int k = 0; k < 16; ++k) EXPECT_EQ(played_block(k), tagged(0)) << k;
@@ -242,11 +242,11 @@ TEST_F(SoundTest, AWriteAfterTheQueueRanDryQueues8SilentBlocksFirst) {
     for (const bool blocking : {false, true}) {
         SCOPED_TRACE(blocking ? "blocking" : "non-blocking");
         init();
-        sound->sound_select_output(0, blocking);
-        sound->sound_write_block(tagged(1).data());
+        sound->select_output(0, blocking);
+        sound->write_block(tagged(1).data());
         fake.advance(17 * n);  // 680 ms: the 16 silent blocks and the first one are out
         const std::size_t mark = fake.played().size();
-        EXPECT_TRUE(sound->sound_write_block(tagged(2).data()));
+        EXPECT_TRUE(sound->write_block(tagged(2).data()));
         fake.advance(9 * n);
         const auto p = fake.played();
         const std::vector<std::int16_t> after(p.begin() + mark, p.end());
@@ -261,15 +261,15 @@ TEST_F(SoundTest, AWriteAfterTheQueueRanDryQueues8SilentBlocksFirst) {
 TEST_F(SoundTest, LoopEntryRoutesBothDirectionsToTheLibrary) {
     present_loop();
     init();
-    const int loop_in = sound->sound_input_count() - 1;
-    const int loop_out = sound->sound_output_count() - 1;
-    sound->sound_select_input(loop_in, true);
-    sound->sound_select_output(loop_out, true);
+    const int loop_in = sound->input_count() - 1;
+    const int loop_out = sound->output_count() - 1;
+    sound->select_input(loop_in, true);
+    sound->select_output(loop_out, true);
     // The PTT reads the output's loop flag at once, before any reopening.
     EXPECT_TRUE(sound->output_is_loop());
 
     std::fill(block.begin(), block.end(), std::int16_t{99});
-    EXPECT_TRUE(sound->sound_read_block(block.data()));  // ReadRX had nothing
+    EXPECT_TRUE(sound->read_block(block.data()));  // ReadRX had nothing
     EXPECT_EQ(block[0], 99);
     // Doubles on the 16-bit scale, truncated toward zero; out-of-range values are limited.
     loop_record.to_deliver.assign(n, 0.0);
@@ -279,17 +279,17 @@ TEST_F(SoundTest, LoopEntryRoutesBothDirectionsToTheLibrary) {
     loop_record.to_deliver[3] = -40000.0;
     loop_record.to_deliver[4] = std::nan("");
     loop_record.to_deliver[5] = -32768.0;
-    EXPECT_FALSE(sound->sound_read_block(block.data()));
+    EXPECT_FALSE(sound->read_block(block.data()));
     EXPECT_EQ((std::vector<int>{block[0], block[1], block[2], block[3], block[4], block[5]}),
               (std::vector<int>{1, -1, 32767, -32768, 0, -32768}));
 
     auto src = tagged(-1234);
     src[7] = 32767;
-    EXPECT_FALSE(sound->sound_write_block(src.data()));
+    EXPECT_FALSE(sound->write_block(src.data()));
     EXPECT_EQ(loop_record.written[0], -1234.0);
     EXPECT_EQ(loop_record.written[7], 32767.0);
     loop_record.accept = false;
-    EXPECT_TRUE(sound->sound_write_block(src.data()));
+    EXPECT_TRUE(sound->write_block(src.data()));
 
     const std::vector<std::string> expected = {"InitRXRecording 48000 1920", "ReadRX",  "ReadRX",
                                                "InitTXPlayback 48000 1920",  "WriteTX", "WriteTX"};
@@ -301,13 +301,13 @@ TEST_F(SoundTest, LoopEntryRoutesBothDirectionsToTheLibrary) {
 TEST_F(SoundTest, EverySoundCardOutputOpenUnkeysTheLoopDeviceFirst) {
     present_loop();
     init();
-    sound->sound_start_output(n);
-    sound->sound_select_output(1, true);
+    sound->start_output(n);
+    sound->select_output(1, true);
     EXPECT_FALSE(sound->output_is_loop());
-    sound->sound_write_block(block.data());
-    sound->sound_select_output(sound->sound_output_count() - 1, true);
-    sound->sound_write_block(block.data());  // the loop output: no unkeying
-    sound->sound_shutdown();
+    sound->write_block(block.data());
+    sound->select_output(sound->output_count() - 1, true);
+    sound->write_block(block.data());  // the loop output: no unkeying
+    sound->shutdown();
     const std::vector<std::string> expected = {"SetPTT 0", "SetPTT 0", "InitTXPlayback 48000 1920",
                                                "WriteTX", "SetPTT 0"};
     EXPECT_EQ(loop_record.calls, expected);
@@ -316,9 +316,9 @@ TEST_F(SoundTest, EverySoundCardOutputOpenUnkeysTheLoopDeviceFirst) {
 
 TEST_F(SoundTest, WithoutTheLibraryTheLastEntryIsAnOrdinaryDevice) {
     init();
-    sound->sound_select_output(sound->sound_output_count() - 1, true);
+    sound->select_output(sound->output_count() - 1, true);
     EXPECT_FALSE(sound->output_is_loop());
-    sound->sound_write_block(block.data());
+    sound->write_block(block.data());
     EXPECT_EQ(fake.opens().back().device, 1);
     EXPECT_TRUE(loop_record.calls.empty());
 }
@@ -327,36 +327,36 @@ TEST_F(SoundTest, ADeviceThatFailedToOpenPacesWithoutHangingAndReportsOncePerReo
     fake.fail_open(Direction::input, true);
     fake.fail_open(Direction::output, true);
     init();
-    sound->sound_start_input(n);
-    sound->sound_select_output(0, true);
+    sound->start_input(n);
+    sound->select_output(0, true);
     std::fill(block.begin(), block.end(), std::int16_t{3});
     for (int k = 0; k < 5; ++k) {
         std::int64_t before = ns();
-        EXPECT_TRUE(sound->sound_read_block(block.data()));
+        EXPECT_TRUE(sound->read_block(block.data()));
         EXPECT_EQ(ns() - before, block_ns);  // paced like a device, one block per read
         before = ns();
-        EXPECT_TRUE(sound->sound_write_block(block.data()));
+        EXPECT_TRUE(sound->write_block(block.data()));
         EXPECT_EQ(ns() - before, block_ns);
     }
     EXPECT_EQ(block[0], 3);
     EXPECT_EQ(diag.texts, (std::vector<std::string>{in_open, out_open}));
     // Non-blocking directions return at once.
-    sound->sound_select_input(0, false);
-    sound->sound_select_output(0, false);
+    sound->select_input(0, false);
+    sound->select_output(0, false);
     const std::int64_t before = ns();
-    EXPECT_FALSE(sound->sound_read_block(block.data()));
-    EXPECT_TRUE(sound->sound_write_block(block.data()));
+    EXPECT_FALSE(sound->read_block(block.data()));
+    EXPECT_TRUE(sound->write_block(block.data()));
     EXPECT_EQ(ns(), before);
     EXPECT_EQ(diag.texts, (std::vector<std::string>{in_open, out_open, in_open, out_open}));
 }
 
 TEST_F(SoundTest, AVanishedDeviceIsGivenUpAfterABoundedWait) {
     init();
-    sound->sound_start_input(n);
-    sound->sound_select_output(0, true);
+    sound->start_input(n);
+    sound->select_output(0, true);
     for (int k = 0; k < 20; ++k) {
-        sound->sound_read_block(block.data());
-        sound->sound_write_block(tagged(1).data());
+        sound->read_block(block.data());
+        sound->write_block(tagged(1).data());
     }
     ASSERT_TRUE(diag.texts.empty());
     fake.vanish(Direction::input);
@@ -366,7 +366,7 @@ TEST_F(SoundTest, AVanishedDeviceIsGivenUpAfterABoundedWait) {
     int timeouts = 0;
     for (int k = 0; k < 60; ++k) {
         const std::int64_t before = ns();
-        const bool r = sound->sound_read_block(block.data());
+        const bool r = sound->read_block(block.data());
         const std::int64_t waited = ns() - before;
         EXPECT_LE(waited, stall_blocks * block_ns);
         if (timeouts > 0) {
@@ -377,38 +377,38 @@ TEST_F(SoundTest, AVanishedDeviceIsGivenUpAfterABoundedWait) {
     EXPECT_GT(timeouts, 0);
     for (int k = 0; k < 30; ++k) {
         const std::int64_t before = ns();
-        sound->sound_write_block(tagged(1).data());
+        sound->write_block(tagged(1).data());
         EXPECT_LE(ns() - before, stall_blocks * block_ns);
     }
     EXPECT_EQ(diag.texts, (std::vector<std::string>{in_open, out_open}));
-    sound->sound_shutdown();
+    sound->shutdown();
     EXPECT_FALSE(fake.is_open(Direction::input));
     EXPECT_FALSE(fake.is_open(Direction::output));
 }
 
 TEST_F(SoundTest, StopClosesTheDeviceAndTheNextReadReopensIt) {
     init();
-    sound->sound_start_input(n);
-    sound->sound_select_output(0, true);
-    sound->sound_write_block(block.data());
-    sound->sound_stop_input();
-    sound->sound_stop_output();
+    sound->start_input(n);
+    sound->select_output(0, true);
+    sound->write_block(block.data());
+    sound->stop_input();
+    sound->stop_output();
     EXPECT_FALSE(fake.is_open(Direction::input));
     EXPECT_FALSE(fake.is_open(Direction::output));
     EXPECT_TRUE(diag.texts.empty());
-    EXPECT_FALSE(sound->sound_read_block(block.data()));
+    EXPECT_FALSE(sound->read_block(block.data()));
     EXPECT_TRUE(fake.is_running(Direction::input));
     EXPECT_EQ(fake.open_count(Direction::input), 2);
 }
 
 TEST_F(SoundTest, FailuresInAStopAreReportedWithTheirTexts) {
     init();
-    sound->sound_select_input(0, false);
-    sound->sound_read_block(block.data());
+    sound->select_input(0, false);
+    sound->read_block(block.data());
     fake.advance(3 * n);  // 3 of 32 buffers complete, 29 still with the device
     fake.fail_reset(Direction::input, true);
     fake.fail_close(Direction::input, true);
-    sound->sound_stop_input();
+    sound->stop_input();
     std::vector<std::string> expected = {"Sound Interface, waveInReset() failed."};
     expected.insert(expected.end(), 29, "Sound Interface, waveInUnprepareHeader() failed.");
     expected.push_back("Sound Interface, waveInClose() failed.");
@@ -416,8 +416,8 @@ TEST_F(SoundTest, FailuresInAStopAreReportedWithTheirTexts) {
 
     diag.texts.clear();
     fake.fail_close(Direction::output, true);
-    sound->sound_start_output(n);
-    sound->sound_stop_output();
+    sound->start_output(n);
+    sound->stop_output();
     EXPECT_EQ(diag.texts, std::vector<std::string>{"Sound Interface, waveOutClose() failed."});
 }
 
@@ -425,14 +425,14 @@ TEST_F(SoundTest, BlockSizeIsLimitedAndNothingBeyondItIsTouched) {
     present_loop();
     init();
     // The loop device's conversion buffers hold 20000 samples.
-    sound->sound_select_input(sound->sound_input_count() - 1, true);
-    sound->sound_start_input(50000);
+    sound->select_input(sound->input_count() - 1, true);
+    sound->start_input(50000);
     EXPECT_EQ(loop_record.calls.back(), "InitRXRecording 48000 20000");
-    sound->sound_select_input(0, true);
+    sound->select_input(0, true);
     fake.set_chunk(1);
-    sound->sound_start_input(0);
+    sound->start_input(0);
     std::vector<std::int16_t> guarded(8, 555);
-    EXPECT_FALSE(sound->sound_read_block(guarded.data()));
+    EXPECT_FALSE(sound->read_block(guarded.data()));
     EXPECT_EQ(guarded[0], FakeSoundBackend::ramp(0));
     EXPECT_TRUE(
         std::all_of(guarded.begin() + 1, guarded.end(), [](std::int16_t v) { return v == 555; }));
@@ -440,13 +440,13 @@ TEST_F(SoundTest, BlockSizeIsLimitedAndNothingBeyondItIsTouched) {
 
 TEST_F(SoundTest, ShutdownReleasesEverythingAndAFreshStartWorks) {
     init();
-    sound->sound_start_input(n);
-    sound->sound_start_output(n);
-    sound->sound_shutdown();
+    sound->start_input(n);
+    sound->start_output(n);
+    sound->shutdown();
     EXPECT_FALSE(fake.is_open(Direction::input));
     EXPECT_FALSE(fake.is_open(Direction::output));
-    sound->sound_shutdown();  // twice is harmless
-    EXPECT_FALSE(sound->sound_read_block(block.data()));
+    sound->shutdown();  // twice is harmless
+    EXPECT_FALSE(sound->read_block(block.data()));
     EXPECT_EQ(block, ramp_block(fake.produced() - n));
 }
 

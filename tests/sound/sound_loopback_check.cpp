@@ -53,8 +53,8 @@ void exchange(SoundInterface& sound, int count, bool tone, double& phase, Run& r
             phase += step;
             if (phase >= two_pi) phase -= two_pi;
         }
-        if (sound.sound_write_block(out.data())) ++run.late_writes;
-        if (sound.sound_read_block(in.data())) ++run.overruns;
+        if (sound.write_block(out.data())) ++run.late_writes;
+        if (sound.read_block(in.data())) ++run.overruns;
         run.blocks.push_back(in);
     }
 }
@@ -103,12 +103,12 @@ int first_loud_block(const Run& run, std::size_t from) {
 
 void list(const SoundInterface& sound) {
     std::printf("\ninput devices:\n");
-    for (int i = 0; i < sound.sound_input_count(); ++i) {
-        std::printf("  %d  %s\n", i, sound.sound_input_name(i));
+    for (int i = 0; i < sound.input_count(); ++i) {
+        std::printf("  %d  %s\n", i, sound.input_name(i));
     }
     std::printf("output devices:\n");
-    for (int i = 0; i < sound.sound_output_count(); ++i) {
-        std::printf("  %d  %s\n", i, sound.sound_output_name(i));
+    for (int i = 0; i < sound.output_count(); ++i) {
+        std::printf("  %d  %s\n", i, sound.output_name(i));
     }
 }
 
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     tarpo::sound::LoopLibrary loop;
     loop.use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);  // sound cards only
     SoundInterface sound(backend, loop);
-    sound.sound_init(48000);
+    sound.init(48000);
     if (argc > 1 && std::strcmp(argv[1], "--list") == 0) {
         list(sound);
         return 0;
@@ -140,10 +140,10 @@ int main(int argc, char** argv) {
     }
 
     const auto start = std::chrono::steady_clock::now();
-    sound.sound_select_input(*in_a, true);
-    sound.sound_select_output(*out_a, true);
-    sound.sound_start_input(n);
-    sound.sound_start_output(n);
+    sound.select_input(*in_a, true);
+    sound.select_output(*out_a, true);
+    sound.start_input(n);
+    sound.start_output(n);
 
     // A: 4 s of tone into tarpo_a. B: 2 s of tone into tarpo_b. C: 3 s into the default
     // device (-1), which the sound server routes to its default sink, tarpo_a.
@@ -152,11 +152,11 @@ int main(int argc, char** argv) {
     double phase = 0;
     exchange(sound, blocks_a, true, phase, run);
     const int overruns_a = run.overruns, late_a = run.late_writes;
-    sound.sound_select_output(*out_b, true);
+    sound.select_output(*out_b, true);
     exchange(sound, blocks_b, true, phase, run);
-    sound.sound_select_output(-1, true);
+    sound.select_output(-1, true);
     exchange(sound, blocks_c, true, phase, run);
-    sound.sound_shutdown();
+    sound.shutdown();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 

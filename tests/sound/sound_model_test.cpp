@@ -10,8 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "tests/support/sound_fake.h"
 #include "sound/sound_interface.h"
+#include "tests/support/sound_fake.h"
 
 namespace tarpo::sound {
 namespace {
@@ -85,11 +85,11 @@ TEST(SoundModel, RandomInterleavingsMatchTheQueueModel) {
             FakeSoundBackend fake;
             fake.set_chunk(chunk);
             SoundInterface sound(fake, loop, quiet);
-            sound.sound_init(48000);
-            sound.sound_select_input(0, false);
-            sound.sound_select_output(0, false);
-            sound.sound_start_input(n);
-            sound.sound_start_output(n);
+            sound.init(48000);
+            sound.select_input(0, false);
+            sound.select_output(0, false);
+            sound.start_input(n);
+            sound.start_output(n);
             InputModel in;
             OutputModel out;
             for (int i = 0; i < 16; ++i) out.queued.emplace_back(n, 0);
@@ -117,7 +117,7 @@ TEST(SoundModel, RandomInterleavingsMatchTheQueueModel) {
                         out.sample();
                     }
                 } else if (op == 1) {
-                    const bool overrun = sound.sound_read_block(got.data());
+                    const bool overrun = sound.read_block(got.data());
                     if (in.filled.empty()) {
                         ASSERT_FALSE(overrun);
                         ASSERT_EQ(got, last);  // left alone
@@ -130,7 +130,7 @@ TEST(SoundModel, RandomInterleavingsMatchTheQueueModel) {
                 } else {
                     const std::vector<std::int16_t> block(n, tag++);
                     const bool full = out.queued.size() == 16;
-                    ASSERT_EQ(sound.sound_write_block(block.data()), out.write(block));
+                    ASSERT_EQ(sound.write_block(block.data()), out.write(block));
                     dropped += full ? 1 : 0;
                 }
             }

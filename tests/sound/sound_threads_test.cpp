@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/sound_fake.h"
 #include "sound/sound_interface.h"
+#include "tests/support/sound_fake.h"
 
 namespace tarpo::sound {
 namespace {
@@ -79,8 +79,8 @@ class SoundThreads : public ::testing::Test {
 TEST_F(SoundThreads, BlocksCrossBetweenTheDeviceThreadAndTheWorkerWhole) {
     FakeSoundBackend fake(48000, Clock::external);
     auto sound = std::make_unique<SoundInterface>(fake, loop, quiet);
-    sound->sound_init(48000);
-    sound->sound_select_output(0, true);
+    sound->init(48000);
+    sound->select_output(0, true);
     std::vector<std::vector<std::int16_t>> got;
     std::vector<std::int16_t> sent;
     {
@@ -88,16 +88,16 @@ TEST_F(SoundThreads, BlocksCrossBetweenTheDeviceThreadAndTheWorkerWhole) {
         std::vector<std::int16_t> block(n);
         std::int16_t next = 1;
         for (int k = 0; k < 120; ++k) {
-            sound->sound_read_block(block.data());
+            sound->read_block(block.data());
             got.push_back(block);
             for (auto& v : block) {
                 v = next;
                 next = static_cast<std::int16_t>(next == 32767 ? 1 : next + 1);  // never 0
             }
-            sound->sound_write_block(block.data());
+            sound->write_block(block.data());
             sent.insert(sent.end(), block.begin(), block.end());
         }
-        sound->sound_shutdown();
+        sound->shutdown();
     }
     // A torn slot (the device writing while the worker copies) breaks a block's ramp.
     for (std::size_t k = 0; k < got.size(); ++k) ASSERT_TRUE(is_ramp_run(got[k])) << k;
@@ -132,16 +132,16 @@ TEST_F(SoundThreads, SelectionsFromTheInterfaceThreadArriveWholeAtTheNextCall) {
     loop.use_entry_points(no_ptt, no_init, nothing_read, no_init, accept_write);
     FakeSoundBackend fake(48000, Clock::external);
     auto sound = std::make_unique<SoundInterface>(fake, loop, quiet);
-    sound->sound_init(48000);
-    const int loop_out = sound->sound_output_count() - 1;  // 2
+    sound->init(48000);
+    const int loop_out = sound->output_count() - 1;  // 2
     std::atomic<bool> stop{false};
     std::atomic<int> loop_seen{0};
     {
         DeviceThread device(fake);
         std::thread ui([&] {
             for (int i = 0; !stop.load(); ++i) {
-                sound->sound_select_input(i % 2, (i / 2) % 2 == 0);
-                sound->sound_select_output((i % 3 == 0) ? loop_out : i % 2, true);
+                sound->select_input(i % 2, (i / 2) % 2 == 0);
+                sound->select_output((i % 3 == 0) ? loop_out : i % 2, true);
                 loop_seen += sound->output_is_loop() ? 1 : 0;
                 std::this_thread::sleep_for(std::chrono::microseconds(300));
             }
@@ -149,18 +149,18 @@ TEST_F(SoundThreads, SelectionsFromTheInterfaceThreadArriveWholeAtTheNextCall) {
         std::vector<std::int16_t> block(n, 1);
         EXPECT_TRUE(finishes([&] {
             for (int k = 0; k < 150; ++k) {
-                sound->sound_read_block(block.data());
-                sound->sound_write_block(block.data());
+                sound->read_block(block.data());
+                sound->write_block(block.data());
             }
         }));
         stop.store(true);
         ui.join();
         // The last choice, made when nobody else selects, is the one opened.
-        sound->sound_select_input(1, true);
-        sound->sound_select_output(0, true);
-        sound->sound_read_block(block.data());
-        sound->sound_write_block(block.data());
-        sound->sound_shutdown();
+        sound->select_input(1, true);
+        sound->select_output(0, true);
+        sound->read_block(block.data());
+        sound->write_block(block.data());
+        sound->shutdown();
     }
     for (const auto& open : fake.opens()) {
         EXPECT_TRUE(open.device == 0 || open.device == 1) << open.device;
@@ -178,36 +178,36 @@ TEST_F(SoundThreads, DeadOrVanishedDevicesNeverHangTheWorker) {
         fake.fail_open(Direction::input, true);
         fake.fail_open(Direction::output, true);
         SoundInterface sound(fake, loop, quiet);
-        sound.sound_init(48000);
-        sound.sound_select_output(0, true);
+        sound.init(48000);
+        sound.select_output(0, true);
         std::vector<std::int16_t> block(n);
         EXPECT_TRUE(finishes([&] {
             for (int k = 0; k < 5; ++k) {
-                EXPECT_TRUE(sound.sound_read_block(block.data()));
-                EXPECT_TRUE(sound.sound_write_block(block.data()));
+                EXPECT_TRUE(sound.read_block(block.data()));
+                EXPECT_TRUE(sound.write_block(block.data()));
             }
-            sound.sound_shutdown();
+            sound.shutdown();
         }));
     }
     {
         FakeSoundBackend fake(48000, Clock::external);
         SoundInterface sound(fake, loop, quiet);
-        sound.sound_init(48000);
-        sound.sound_select_output(0, true);
+        sound.init(48000);
+        sound.select_output(0, true);
         std::vector<std::int16_t> block(n);
         DeviceThread device(fake);
         EXPECT_TRUE(finishes([&] {
             for (int k = 0; k < 10; ++k) {
-                sound.sound_read_block(block.data());
-                sound.sound_write_block(block.data());
+                sound.read_block(block.data());
+                sound.write_block(block.data());
             }
             fake.vanish(Direction::input);
             fake.vanish(Direction::output);
             for (int k = 0; k < 15; ++k) {
-                sound.sound_read_block(block.data());
-                sound.sound_write_block(block.data());
+                sound.read_block(block.data());
+                sound.write_block(block.data());
             }
-            sound.sound_shutdown();
+            sound.shutdown();
         }));
     }
 }

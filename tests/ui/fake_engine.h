@@ -49,9 +49,9 @@ class FakeEngine : public engine::EngineApi {
     engine::Monitor& monitor() override { return monitored; }
     void callsign_set(char* text) override {
         record("callsign_set " + std::string(text));
-        channel.callsign_set(text);
+        channel.set_text(text);
     }
-    int callsign_take_text(char* buffer) override { return channel.callsign_take_text(buffer); }
+    int callsign_take_text(char* buffer) override { return channel.take_text(buffer); }
 
     void sound_init(int rate) override { record("sound_init " + std::to_string(rate)); }
     int sound_input_count() override { return sound_inputs + (loop ? 1 : 0); }

@@ -373,9 +373,8 @@ TEST_F(Window, ReceivedCallsignShownWhileSquelchOpen) {
     // Let a transmitting channel's sequence reach the fake's receiving channel.
     voice::CallsignChannel sender;
     char text[80] = "ok2xyz";
-    sender.callsign_set(text);
-    for (int i = 0; i < 200; ++i)
-        engine.channel.callsign_receive_dibit(sender.callsign_next_dibit());
+    sender.set_text(text);
+    for (int i = 0; i < 200; ++i) engine.channel.receive_dibit(sender.next_dibit());
 
     engine.monitored.squelch_open = 0;
     ticks(5);

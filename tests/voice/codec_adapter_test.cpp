@@ -44,7 +44,7 @@ TEST(CodecAdapter, CallsTheCodecOncePerBlockAtTheRightMoment) {
     watch = {};
     FakeCodec codec;
     CodecAdapter adapter(codec);
-    adapter.codec_init();
+    adapter.init();
     EXPECT_EQ(watch.ana, 1);
     EXPECT_EQ(watch.syn, 1);
 
@@ -57,7 +57,7 @@ TEST(CodecAdapter, CallsTheCodecOncePerBlockAtTheRightMoment) {
         for (int i = 0; i < 1920; ++i)
             mic[static_cast<std::size_t>(i)] =
                 static_cast<std::int16_t>(8000 * std::sin(0.01 * (i + 1920 * block)));
-        adapter.codec_encode_block(mic.data(), bits.data());
+        adapter.encode_block(mic.data(), bits.data());
         EXPECT_EQ(watch.encodes, block + 1);
         for (int i = 0; i < 320; ++i)
             ASSERT_EQ(watch.encoded[static_cast<std::size_t>(i)],
@@ -71,7 +71,7 @@ TEST(CodecAdapter, CallsTheCodecOncePerBlockAtTheRightMoment) {
     std::array<std::uint8_t, 56> rx_bits{};
     for (int block = 0; block < 3; ++block) {
         out.fill(12345);
-        adapter.codec_decode_block(rx_bits.data(), out.data());
+        adapter.decode_block(rx_bits.data(), out.data());
         EXPECT_TRUE(watch.out_untouched_at_decode);  // decode ran before any output sample
     }
     EXPECT_EQ(watch.decodes, 3);
