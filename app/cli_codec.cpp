@@ -1,6 +1,5 @@
 // tarpo-cli codec: speech through the speech codec alone, encoder straight into decoder.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,28 +10,29 @@
 
 namespace tarpo::app {
 
+namespace {
+
+constexpr Synopsis codec_synopses[] = {
+    {"IN.wav OUT.wav", "speech through the speech codec alone (8 kHz out)"},
+};
+
+}  // namespace
+
+const VerbSpec codec_verb{"codec", codec_synopses, {}};
+
 int cli_codec(int argc, char** argv) {
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::printf("usage: tarpo-cli codec IN.wav OUT.wav\n");
-            return 0;
-        }
-        if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            std::fprintf(stderr, "tarpo-cli codec: unknown option '%s'\n", argv[i]);
-            return 2;
-        }
-        files.emplace_back(argv[i]);
-    }
+    ParsedOptions options;
+    if (const auto status = parse_options(codec_verb, argc, argv, options)) return *status;
+    const std::vector<std::string>& files = options.files;
     if (files.size() != 2) {
-        std::fprintf(stderr, "tarpo-cli codec: give an input and an output file\n");
+        report_problem(codec_verb, "give an input and an output file");
         return 2;
     }
     std::vector<double> speech;
     SoundInfo info;
     std::string error;
     if (!read_sound(files[0], 8000, speech, info, error)) {
-        std::fprintf(stderr, "tarpo-cli codec: %s\n", error.c_str());
+        report_problem(codec_verb, error);
         return 2;
     }
     ana_init();
@@ -51,7 +51,7 @@ int cli_codec(int argc, char** argv) {
         decode(bits, out.data() + f * 320);
     }
     if (!write_wav16(files[1], 8000, out, error)) {
-        std::fprintf(stderr, "tarpo-cli codec: %s\n", error.c_str());
+        report_problem(codec_verb, error);
         return 1;
     }
     std::printf("%zu frames (%.2f s) through the codec, %d bits per frame\n", frames,

@@ -1,7 +1,6 @@
 // tarpo-cli devices: the sound-device lists as the program numbers them (the numbers that
 // sc.txt holds), and the serial ports behind "Com 1" .. "Com 8".
 #include <cstdio>
-#include <cstring>
 
 #include "app/cli_verbs.h"
 #include "ptt/serial_ports.h"
@@ -11,13 +10,21 @@
 
 namespace tarpo::app {
 
+namespace {
+
+constexpr Synopsis devices_synopses[] = {
+    {"", "the sound devices as the program numbers them, and the PTT ports"},
+};
+
+}  // namespace
+
+const VerbSpec devices_verb{"devices", devices_synopses, {}};
+
 int cli_devices(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::printf("usage: tarpo-cli devices\n");
-            return 0;
-        }
-        std::fprintf(stderr, "tarpo-cli devices: unexpected argument '%s'\n", argv[i]);
+    ParsedOptions options;
+    if (const auto status = parse_options(devices_verb, argc, argv, options)) return *status;
+    if (!options.files.empty()) {
+        report_problem(devices_verb, "unexpected argument '" + options.files[0] + "'");
         return 2;
     }
     sound::PortAudioBackend backend;

@@ -6,13 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "app/cli_args.h"
+#include "app/cli_options.h"
 #include "app/cli_verbs.h"
 #include "app/wavfile.h"
 #include "dsp/numeric.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
-#include "modem/acquisition.h"
 #include "modem/station.h"
 #include "voice/test_frames.h"
 
@@ -20,115 +19,137 @@ namespace tarpo::app {
 
 namespace {
 
-constexpr const char* tx_usage =
-    "usage: tarpo-cli tx [--callsign TEXT] [--freq HZ] [--split] [--alc] [--txid] IN.wav OUT.wav\n"
-    "       tarpo-cli tx --test-frames --seconds N [options] OUT.wav\n";
+constexpr OptionSpec tx_options[] = {
+    {"--callsign", ValueKind::text, "TEXT", "the callsign sent beside the speech (default NOCALL)"},
+    {"--freq", ValueKind::number, "HZ", "centre frequency, {range} (default 1500)", 500.0, 3000.0},
+    {"--split", ValueKind::flag, "", "send at 1500 Hz whatever the receiver's frequency"},
+    {"--alc", ValueKind::flag, "", "level control of the modem signal"},
+    {"--txid", ValueKind::flag, "", "send the identification burst first"},
+    {"--test-frames", ValueKind::flag, "", "send the test frames instead of speech"},
+    {"--seconds", ValueKind::number, "N", "how long, with --test-frames: {range} s", 0.04, 3600.0},
+};
 
-}  // namespace
+constexpr Synopsis tx_synopses[] = {
+    {"[--callsign TEXT] [--freq HZ] [--split] [--alc] [--txid] IN.wav OUT.wav",
+     "speech in (any rate), modem signal out (48 kHz mono 16-bit)"},
+    {"--test-frames --seconds N [options] OUT.wav",
+     "N seconds of modem signal carrying the test frames"},
+};
 
-int cli_tx(int argc, char** argv) {
+struct TxSettings {
     bool test_frames = false;
     bool split = false;
     bool alc = false;
     bool txid = false;
     double seconds = -1.0;
     double freq = 1500.0;
-    std::string callsign = "NOCALL";
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (std::strcmp(arg, "--test-frames") == 0) {
-            test_frames = true;
-        } else if (std::strcmp(arg, "--split") == 0) {
-            split = true;
-        } else if (std::strcmp(arg, "--alc") == 0) {
-            alc = true;
-        } else if (std::strcmp(arg, "--txid") == 0) {
-            txid = true;
-        } else if (std::strcmp(arg, "--seconds") == 0) {
-            if (!parse_number("tx", arg, next, 0.04, 3600.0, seconds)) return 2;
-            ++i;
-        } else if (std::strcmp(arg, "--freq") == 0) {
-            if (!parse_number("tx", arg, next, 500.0, 3000.0, freq)) return 2;
-            ++i;
-        } else if (std::strcmp(arg, "--callsign") == 0) {
-            if (!parse_text("tx", arg, next, callsign)) return 2;
-            ++i;
-        } else if (std::strcmp(arg, "--help") == 0) {
-            std::fputs(tx_usage, stdout);
-            return 0;
-        } else if (arg[0] == '-' && arg[1] != '\0') {
-            std::fprintf(stderr, "tarpo-cli tx: unknown option '%s'\n", arg);
-            return 2;
-        } else {
-            files.emplace_back(arg);
+    std::string callsign;
+    std::string in_path;  // empty with test frames
+    std::string out_path;
+};
+
+// The checks that involve more than one option; prints the problem and returns false.
+bool read_settings(const ParsedOptions& options, TxSettings& s) {
+    s.test_frames = options.given("--test-frames");
+    s.split = options.given("--split");
+    s.alc = options.given("--alc");
+    s.txid = options.given("--txid");
+    s.seconds = options.number("--seconds", -1.0);
+    s.freq = options.number("--freq", 1500.0);
+    s.callsign = options.text("--callsign", "NOCALL");
+    const std::size_t wanted = s.test_frames ? 1 : 2;
+    const char* problem = nullptr;
+    if (options.files.size() != wanted)
+        problem = s.test_frames ? "give one output file" : "give an input and an output file";
+    else if (s.test_frames && s.seconds < 0)
+        problem = "--test-frames needs --seconds N";
+    else if (!s.test_frames && s.seconds >= 0)
+        problem = "--seconds goes with --test-frames";
+    if (problem) {
+        const bool with_usage = options.files.size() != wanted;
+        report_problem(tx_verb, problem);
+        if (with_usage) std::fputs(usage_text(tx_verb).c_str(), stderr);
+        return false;
+    }
+    if (!s.test_frames) s.in_path = options.files[0];
+    s.out_path = options.files.back();
+    return true;
+}
+
+// A ready station set from the command line, transmitting.
+class Transmitter {
+  public:
+    explicit Transmitter(const TxSettings& s)
+        : ready_(engine::make_station(s.test_frames ? engine::Voice::test_frames
+                                                    : engine::Voice::speech)) {
+        ready_->controls.split_on = s.split ? 1 : 0;
+        ready_->controls.alc_on = s.alc ? 1 : 0;
+        ready_->tune(s.freq);
+        std::strncpy(callsign_.data(), s.callsign.c_str(), callsign_.size() - 1);
+        ready_->station.callsign().set_text(callsign_.data());
+    }
+
+    // The identification burst, then `blocks` blocks of speech (silence after its end).
+    std::vector<std::int16_t> modulate(const std::vector<double>& speech, std::size_t blocks,
+                                       bool txid) {
+        engine::Passes& passes = ready_->passes;
+        std::vector<std::int16_t> samples;
+        samples.reserve((blocks + 40) * modem::block_samples);
+        std::array<std::int16_t, modem::block_samples> block{};
+        if (txid) {
+            passes.start_txid();
+            while (passes.next_txid_block(block.data()))
+                samples.insert(samples.end(), block.begin(), block.end());
         }
+        for (std::size_t n = 0; n < blocks; ++n) {
+            for (std::size_t i = 0; i < block.size(); ++i) {
+                const std::size_t at = n * modem::block_samples + i;
+                block[i] = at < speech.size() ? to_sample16(speech[at]) : 0;
+            }
+            const std::int16_t* out = passes.transmit_block(block.data(), false);
+            samples.insert(samples.end(), out, out + modem::block_samples);
+        }
+        return samples;
     }
-    const std::size_t wanted = test_frames ? 1 : 2;
-    if (files.size() != wanted) {
-        std::fprintf(stderr, "tarpo-cli tx: %s\n%s",
-                     test_frames ? "give one output file" : "give an input and an output file",
-                     tx_usage);
-        return 2;
-    }
-    if (test_frames && seconds < 0) {
-        std::fprintf(stderr, "tarpo-cli tx: --test-frames needs --seconds N\n");
-        return 2;
-    }
-    if (!test_frames && seconds >= 0) {
-        std::fprintf(stderr, "tarpo-cli tx: --seconds goes with --test-frames\n");
-        return 2;
-    }
-    const std::string& out_path = files.back();
+
+    const char* callsign() const { return callsign_.data(); }
+
+  private:
+    std::unique_ptr<engine::ReadyStation> ready_;
+    std::array<char, 81> callsign_{};
+};
+
+}  // namespace
+
+const VerbSpec tx_verb{"tx", tx_synopses, tx_options};
+
+int cli_tx(int argc, char** argv) {
+    ParsedOptions options;
+    if (const auto status = parse_options(tx_verb, argc, argv, options)) return *status;
+    TxSettings s;
+    if (!read_settings(options, s)) return 2;
 
     std::vector<double> speech;
-    if (!test_frames) {
+    std::string error;
+    if (!s.test_frames) {
         SoundInfo info;
-        std::string error;
-        if (!read_sound(files[0], 48000, speech, info, error)) {
-            std::fprintf(stderr, "tarpo-cli tx: %s\n", error.c_str());
+        if (!read_sound(s.in_path, 48000, speech, info, error)) {
+            report_problem(tx_verb, error);
             return 2;
         }
     }
-
-    auto ready =
-        engine::make_station(test_frames ? engine::Voice::test_frames : engine::Voice::speech);
-    ready->controls.split_on = split ? 1 : 0;
-    ready->controls.alc_on = alc ? 1 : 0;
-    ready->tune(freq);
-    engine::Passes& passes = ready->passes;
-    std::array<char, 81> text{};
-    std::strncpy(text.data(), callsign.c_str(), text.size() - 1);
-    ready->station.callsign().set_text(text.data());
-
     const std::size_t blocks =
-        test_frames ? static_cast<std::size_t>(seconds * 25.0 + 0.5)
-                    : (speech.size() + modem::block_samples - 1) / modem::block_samples;
-    std::vector<std::int16_t> samples;
-    samples.reserve((blocks + 40) * modem::block_samples);
-    std::array<std::int16_t, modem::block_samples> block{};
-    if (txid) {
-        passes.start_txid();
-        while (passes.next_txid_block(block.data()))
-            samples.insert(samples.end(), block.begin(), block.end());
-    }
-    for (std::size_t n = 0; n < blocks; ++n) {
-        for (std::size_t i = 0; i < block.size(); ++i) {
-            const std::size_t at = n * modem::block_samples + i;
-            block[i] = at < speech.size() ? to_sample16(speech[at]) : 0;
-        }
-        const std::int16_t* out = passes.transmit_block(block.data(), false);
-        samples.insert(samples.end(), out, out + modem::block_samples);
-    }
-    std::string error;
-    if (!write_wav16(out_path, 48000, samples, error)) {
-        std::fprintf(stderr, "tarpo-cli tx: %s\n", error.c_str());
+        s.test_frames ? static_cast<std::size_t>(s.seconds * 25.0 + 0.5)
+                      : (speech.size() + modem::block_samples - 1) / modem::block_samples;
+    Transmitter transmitter(s);
+    const std::vector<std::int16_t> samples = transmitter.modulate(speech, blocks, s.txid);
+    if (!write_wav16(s.out_path, 48000, samples, error)) {
+        report_problem(tx_verb, error);
         return 1;
     }
     std::printf("wrote %zu frames (%.2f s%s) at %.2f Hz, callsign %s\n", blocks,
-                static_cast<double>(samples.size()) / 48000.0, txid ? " with RSID" : "",
-                split ? 1500.0 : freq, text.data());
+                static_cast<double>(samples.size()) / 48000.0, s.txid ? " with RSID" : "",
+                s.split ? 1500.0 : s.freq, transmitter.callsign());
     return 0;
 }
 

@@ -1,7 +1,9 @@
 // The verbs of tarpo-cli. Each takes the arguments after the program name (argv[0] is the
 // verb) and returns the process exit status: 0 success, 1 failure of the work, 2 bad usage or
-// bad input.
+// bad input. Each reads its options against its table, runs, and reports.
 #pragma once
+
+#include "app/cli_options.h"
 
 namespace tarpo::app {
 
@@ -10,5 +12,12 @@ int cli_rx(int argc, char** argv);
 int cli_channel(int argc, char** argv);
 int cli_codec(int argc, char** argv);
 int cli_devices(int argc, char** argv);
+
+// Their command lines.
+extern const VerbSpec tx_verb;
+extern const VerbSpec rx_verb;
+extern const VerbSpec channel_verb;
+extern const VerbSpec codec_verb;
+extern const VerbSpec devices_verb;
 
 }  // namespace tarpo::app

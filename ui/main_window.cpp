@@ -63,7 +63,8 @@ class MainWindow::Notifier final : public engine::WorkerNotifier {
     MainWindow* window_;
 };
 
-MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path directory, WindowWaits waits)
+MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path directory,
+                       WindowWaits waits)
     : engine_(engine),
       directory_(std::move(directory)),
       waits_(std::move(waits)),
@@ -96,31 +97,36 @@ engine::WorkerNotifier& MainWindow::notifier() {
 }
 
 void MainWindow::build_menu() {
-    auto add = [this](auto* parent, const char* text, int id) {
+    auto add = [this](auto* parent, const char* text, int id, auto slot) {
         QAction* action = parent->addAction(QString::fromLatin1(text));
         action->setObjectName(QString::number(id));
-        connect(action, &QAction::triggered, this, [this, id] { command(id); });
+        connect(action, &QAction::triggered, this, slot);
+    };
+    auto display = [this](int mode) { return [this, mode] { show_display(mode); }; };
+    auto constellation = [this](int carrier) {
+        return [this, carrier] { show_constellation(carrier); };
     };
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("3000"));
-    QMenu* settings = bar->addMenu(QStringLiteral("Settings"));
-    add(settings, "ComPort", id_comport);
-    add(settings, "Radio", id_radio);
-    add(settings, "Callsign", id_callsign_menu);
-    add(settings, "E&xit", id_exit);
-    QMenu* display = bar->addMenu(QStringLiteral("Display"));
-    add(display, "Scope", id_scope);
-    add(display, "Spectrum", id_spectrum);
-    add(display, "Waterfall", id_waterfall);
-    add(display, "Scrolling Waterfall", id_scrolling_waterfall);
-    add(display, "freqacq", id_freqacq);
-    QMenu* demod = display->addMenu(QStringLiteral("Demod"));
-    add(demod, "PhaseErr/Carrier", id_phase_error);
-    add(demod, "State Center Tone", id_center_tone);
-    add(demod, "State Highest Tone", id_highest_tone);
-    add(demod, "State Lowest Tone", id_lowest_tone);
-    add(bar, "Sound", id_sound);
-    add(bar, "About", id_about);
+    QMenu* settings_menu = bar->addMenu(QStringLiteral("Settings"));
+    add(settings_menu, "ComPort", id_comport, &MainWindow::open_comport_dialog);
+    add(settings_menu, "Radio", id_radio, &MainWindow::open_radio_dialog);
+    add(settings_menu, "Callsign", id_callsign_menu, &MainWindow::open_callsign_dialog);
+    add(settings_menu, "E&xit", id_exit, &MainWindow::exit_program);
+    QMenu* display_menu = bar->addMenu(QStringLiteral("Display"));
+    add(display_menu, "Scope", id_scope, display(display_scope));
+    add(display_menu, "Spectrum", id_spectrum, display(display_spectrum));
+    add(display_menu, "Waterfall", id_waterfall, display(display_waterfall));
+    add(display_menu, "Scrolling Waterfall", id_scrolling_waterfall,
+        display(display_scrolling_waterfall));
+    add(display_menu, "freqacq", id_freqacq, display(display_freqacq));
+    QMenu* demod_menu = display_menu->addMenu(QStringLiteral("Demod"));
+    add(demod_menu, "PhaseErr/Carrier", id_phase_error, display(display_phase_error));
+    add(demod_menu, "State Center Tone", id_center_tone, constellation(7));
+    add(demod_menu, "State Highest Tone", id_highest_tone, constellation(14));
+    add(demod_menu, "State Lowest Tone", id_lowest_tone, constellation(0));
+    add(bar, "Sound", id_sound, &MainWindow::open_sound_dialog);
+    add(bar, "About", id_about, &MainWindow::open_about_dialog);
     rig_readout_ = new QLabel(bar);
     rig_readout_->setObjectName(QStringLiteral("rig_readout"));
     // Room for the longest readout from the start: the menu bar lays its corner out once.
@@ -147,7 +153,12 @@ void MainWindow::build_controls() {
             [this](int column) { engine_.request_tuning_at(column); });
 
     callsign_field_ = make_control<QLineEdit>(client, "1115", 42, 173, 199, 14);
+    build_meters(client);
+    build_toggles(client);
+    setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
+}
 
+void MainWindow::build_meters(QWidget* client) {
     snr_field_ = make_control<QLineEdit>(client, "1119", 12, 87, 18, 12);
     snr_field_->setEnabled(false);
     snr_field_->setAlignment(Qt::AlignCenter);
@@ -174,34 +185,31 @@ void MainWindow::build_controls() {
     squelch_slider_->setInvertedAppearance(true);
     squelch_slider_->setInvertedControls(true);
     squelch_slider_->setTickPosition(QSlider::NoTicks);
-    connect(squelch_slider_, &QSlider::valueChanged, this,
-            [this](int position) { engine_.controls().sq_level = squelch_level(position); });
+    connect(squelch_slider_, &QSlider::valueChanged, this, &MainWindow::move_squelch);
+}
 
+void MainWindow::build_toggles(QWidget* client) {
     auto make_toggle = [this, client](const char* id, const char* caption, int x, int y, int w,
-                                      int h) {
+                                      int h, void (MainWindow::*slot)()) {
         auto* button =
             make_control<QPushButton>(client, id, x, y, w, h, QString::fromLatin1(caption));
         button->setCheckable(true);
-        const int number = QString::fromLatin1(id).toInt();
-        connect(button, &QPushButton::clicked, this, [this, number] { command(number); });
+        connect(button, &QPushButton::clicked, this, slot);
         return button;
     };
-    make_toggle("1130", "ALC", 316, 116, 29, 14);
-    tx_button_ = make_toggle("1118", "TX", 316, 148, 29, 39);
-    make_toggle("1131", "Split", 316, 100, 29, 14);
-    make_toggle("1132", "TXID", 283, 172, 26, 15);
-    make_toggle("1133", "RXID", 249, 172, 27, 15);
-    make_toggle("1134", "Analog", 316, 132, 29, 14);
-
-    setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
+    alc_button_ = make_toggle("1130", "ALC", 316, 116, 29, 14, &MainWindow::toggle_alc);
+    tx_button_ = make_toggle("1118", "TX", 316, 148, 29, 39, &MainWindow::press_tx);
+    split_button_ = make_toggle("1131", "Split", 316, 100, 29, 14, &MainWindow::toggle_split);
+    txid_button_ = make_toggle("1132", "TXID", 283, 172, 26, 15, &MainWindow::toggle_txid);
+    rxid_button_ = make_toggle("1133", "RXID", 249, 172, 27, 15, &MainWindow::toggle_rxid);
+    analog_button_ = make_toggle("1134", "Analog", 316, 132, 29, 14, &MainWindow::toggle_analog);
 }
 
-void MainWindow::start() {
-    if (started_) return;
-    started_ = true;
+// Start's settings: sc.txt and cs.txt into the engine, then the sound devices; an index at or
+// beyond its list's count is replaced by 0 and asks for a choice (the return value); negative
+// indexes (no selection: the default device) pass.
+bool MainWindow::load_settings() {
     engine::Controls& s = engine_.controls();
-
-    squelch_slider_->setValue(50);
 
     SoundChoices choices{s.tx_output_device, s.voice_input_device, s.voice_output_device,
                          s.rx_input_device};
@@ -236,9 +244,16 @@ void MainWindow::start() {
     check(s.rx_input_device, inputs);
     check(s.voice_output_device, outputs);
     check(s.voice_input_device, inputs);
+    return choice_needed;
+}
 
+void MainWindow::start() {
+    if (started_) return;
+    started_ = true;
+    squelch_slider_->setValue(50);
+    const bool choice_needed = load_settings();
     const char port = engine_.ptt_port_load();
-    s.ptt_port_choice = port;
+    engine_.controls().ptt_port_choice = port;
     engine_.ptt_port_open(port);
     ptt::RadioSettings radio;
     load_radio_settings(directory_ / radio_file_name, radio);
@@ -261,97 +276,81 @@ void MainWindow::toggle(std::atomic<int>& flag) {
     flag = flag ? 0 : 1;
 }
 
-void MainWindow::command(int id) {
+void MainWindow::open_comport_dialog() {
+    ComportDialog dialog(engine_, this);
+    dialog.exec();
+}
+
+void MainWindow::open_radio_dialog() {
+    RadioDialog dialog(engine_, directory_, this);
+    dialog.exec();
+}
+
+void MainWindow::open_callsign_dialog() {
+    CallsignDialog dialog(engine_, callsign_text_, directory_, this);
+    dialog.exec();
+}
+
+void MainWindow::open_sound_dialog() {
+    SoundDialog dialog(engine_, directory_, this);
+    dialog.exec();
+}
+
+void MainWindow::open_about_dialog() {
+    AboutDialog dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::exit_program() {
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void MainWindow::show_display(int mode) {
+    engine_.controls().display_mode = mode;
+}
+
+void MainWindow::show_constellation(int carrier) {
     engine::Controls& s = engine_.controls();
-    switch (id) {
-        case id_comport: {
-            ComportDialog dialog(engine_, this);
-            dialog.exec();
-            break;
-        }
-        case id_radio: {
-            RadioDialog dialog(engine_, directory_, this);
-            dialog.exec();
-            break;
-        }
-        case id_callsign_menu: {
-            CallsignDialog dialog(engine_, callsign_text_, directory_, this);
-            dialog.exec();
-            break;
-        }
-        case id_exit:
-            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-            break;
-        case id_scope:
-            s.display_mode = display_scope;
-            break;
-        case id_spectrum:
-            s.display_mode = display_spectrum;
-            break;
-        case id_waterfall:
-            s.display_mode = display_waterfall;
-            break;
-        case id_scrolling_waterfall:
-            s.display_mode = display_scrolling_waterfall;
-            break;
-        case id_freqacq:
-            s.display_mode = display_freqacq;
-            break;
-        case id_phase_error:
-            s.display_mode = display_phase_error;
-            break;
-        case id_center_tone:
-            s.display_mode = display_constellation;
-            s.constellation_carrier = 7;
-            break;
-        case id_highest_tone:
-            s.display_mode = display_constellation;
-            s.constellation_carrier = 14;
-            break;
-        case id_lowest_tone:
-            s.display_mode = display_constellation;
-            s.constellation_carrier = 0;
-            break;
-        case id_sound: {
-            SoundDialog dialog(engine_, directory_, this);
-            dialog.exec();
-            break;
-        }
-        case id_about: {
-            AboutDialog dialog(this);
-            dialog.exec();
-            break;
-        }
-        case id_alc:
-            toggle(s.alc_on);
-            break;
-        case id_split:
-            toggle(s.split_on);
-            break;
-        case id_txid:
-            toggle(s.txid_on);
-            break;
-        case id_rxid:
-            toggle(s.rxid_on);
-            break;
-        case id_analog:
-            toggle(s.analog_mode);
-            break;
-        case id_tx:
-            // The button has already flipped its own pressed state.
-            if (tx_stop_countdown_ >= 0) {
-                tx_button_->setChecked(false);  // an end of transmission is pending: refused
-            } else if (s.rx_active) {
-                s.rx_active = 0;
-                s.tx_active = 1;
-                saved_display_mode_ = s.display_mode;
-                s.display_mode = display_scope;
-            } else {
-                tx_stop_countdown_ = 4;
-            }
-            break;
-        default:
-            break;
+    s.display_mode = display_constellation;
+    s.constellation_carrier = carrier;
+}
+
+void MainWindow::move_squelch(int position) {
+    engine_.controls().sq_level = squelch_level(position);
+}
+
+void MainWindow::toggle_alc() {
+    toggle(engine_.controls().alc_on);
+}
+
+void MainWindow::toggle_split() {
+    toggle(engine_.controls().split_on);
+}
+
+void MainWindow::toggle_txid() {
+    toggle(engine_.controls().txid_on);
+}
+
+void MainWindow::toggle_rxid() {
+    toggle(engine_.controls().rxid_on);
+}
+
+void MainWindow::toggle_analog() {
+    toggle(engine_.controls().analog_mode);
+}
+
+void MainWindow::press_tx() {
+    engine::Controls& s = engine_.controls();
+    // The button has already flipped its own pressed state.
+    if (tx_stop_countdown_ >= 0) {
+        tx_button_->setChecked(false);  // an end of transmission is pending: refused
+    } else if (s.rx_active) {
+        s.rx_active = 0;
+        s.tx_active = 1;
+        saved_display_mode_ = s.display_mode;
+        s.display_mode = display_scope;
+    } else {
+        tx_stop_countdown_ = 4;
     }
 }
 

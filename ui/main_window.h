@@ -1,7 +1,7 @@
 // The main window (template 1000): menu, toggles, meters, squelch slider, the graph and the
-// callsign field; Start, the commands, the 150 ms timer tick and Shutdown in the order the
-// program has always kept. It runs on the user-interface thread and talks to the engine only
-// through EngineApi, its controls and its monitor.
+// callsign field; Start, one slot per menu entry and button, the 150 ms timer tick and Shutdown in
+// the order the program has always kept. It runs on the user-interface thread and talks to the
+// engine only through EngineApi, its controls and its monitor.
 #pragma once
 
 #include <QMainWindow>
@@ -76,8 +76,6 @@ class MainWindow : public QMainWindow {
 
     // Start, steps 1 to 16: settings, engine, timer, pause, device dialog, worker.
     void start();
-    // Everything the menu and the buttons do, by identifier.
-    void command(int id);
     // One 150 ms tick: end-of-transmission countdown, spectrum_tick, graph, meters.
     void timer_tick();
     // Stops the worker and the timer and waits up to one second; runs once, from closeEvent.
@@ -103,7 +101,29 @@ class MainWindow : public QMainWindow {
     class Notifier;
 
     void build_controls();
+    void build_meters(QWidget* client);
+    void build_toggles(QWidget* client);
     void build_menu();
+    bool load_settings();
+
+    // What the menu entries and the buttons do, one slot each.
+    void open_comport_dialog();
+    void open_radio_dialog();
+    void open_callsign_dialog();
+    void open_sound_dialog();
+    void open_about_dialog();
+    void exit_program();
+    void show_display(int mode);
+    // The constellation display of one carrier (0 lowest, 7 centre, 14 highest).
+    void show_constellation(int carrier);
+    void move_squelch(int position);  // 0 at the top .. 100
+    void toggle_alc();
+    void toggle_split();
+    void toggle_txid();
+    void toggle_rxid();
+    void toggle_analog();
+    // TX pressed: start transmitting, or end it four ticks later.
+    void press_tx();
     void refresh_meters();
     void graph_invalidate();
     void toggle(std::atomic<int>& flag);
@@ -123,6 +143,11 @@ class MainWindow : public QMainWindow {
     QSlider* squelch_slider_ = nullptr;
     QProgressBar* snr_bar_ = nullptr;
     QPushButton* tx_button_ = nullptr;
+    QPushButton* alc_button_ = nullptr;
+    QPushButton* split_button_ = nullptr;
+    QPushButton* txid_button_ = nullptr;
+    QPushButton* rxid_button_ = nullptr;
+    QPushButton* analog_button_ = nullptr;
     QTimer* timer_ = nullptr;
     QLabel* rig_readout_ = nullptr;  // the rig's dial and mode, in the menu bar's corner
 
