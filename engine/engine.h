@@ -15,6 +15,8 @@
 #include "engine/voice_keyer.h"
 #include "engine/worker.h"
 #include "ptt/ptt.h"
+#include "ptt/radio_settings.h"
+#include "ptt/rig_link.h"
 #include "ptt/serial_lines.h"
 #include "ptt/serial_ports.h"
 #include "sound/loop_library.h"
@@ -51,9 +53,11 @@ class Engine final : public EngineApi {
     void sound_select_output(int device, bool blocking) override {
         sound_.select_output(device, blocking);
     }
-    char ptt_port_load() override { return ptt_.load_choice(); }
+    // The choice of txport.bin, followed to where its device is now (txport.path).
+    char ptt_port_load() override;
     void ptt_port_open(char choice) override { ptt_.open_port(choice); }
-    void ptt_port_save(char choice) override { ptt_.save_choice(choice); }
+    // txport.bin, and the device's stable path in txport.path.
+    void ptt_port_save(char choice) override;
     std::string ptt_port_device(int n) override;
     void spectrum_tick() override { display_.tick(ready_->controls, ready_->monitor); }
     void request_acquisition() override { display_.request_acquisition(); }
@@ -76,6 +80,15 @@ class Engine final : public EngineApi {
     }
     void keyer_stop() override { keyer_.stop(); }
     bool keyer_busy() override { return keyer_.busy(); }
+    void radio_apply(const ptt::RadioSettings& settings) override;
+    ptt::RadioSettings radio_settings() override { return radio_; }
+    ptt::RigReadout radio_readout() override {
+        return rig_ ? rig_->readout() : ptt::RigReadout{};
+    }
+    std::vector<ptt::RigModel> rig_models() override { return ptt::hamlib_rig_models(); }
+    void radio_close() override;
+    // Where the rig link's reports go (standard output by default); set before radio_apply.
+    void set_radio_report(ptt::RigLink::Report report) { radio_report_ = std::move(report); }
 
     // Stops the worker as the main window's shutdown does (flags cleared, up to one second
     // in 100 ms steps); true when it confirmed its end.
@@ -98,7 +111,11 @@ class Engine final : public EngineApi {
     DisplayFeed display_;
     sound::LoopLibrary loop_;
     sound::SoundInterface sound_;
+    // Before ptt_: the PTT method inside ptt_ may use the link.
+    std::unique_ptr<ptt::RigLink> rig_;
     ptt::PttPort ptt_;
+    ptt::RadioSettings radio_;
+    ptt::RigLink::Report radio_report_;
     ptt::SerialPortDirs dirs_;
     AlertPlayer alert_;
     AudioWorker::Sleep sleep_;

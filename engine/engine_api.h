@@ -7,6 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "ptt/radio_settings.h"
+#include "ptt/rig_readout.h"
 
 #include "engine/controls.h"
 #include "engine/monitor.h"
@@ -65,6 +69,17 @@ class EngineApi {
     virtual void request_tuning_at(int x) = 0;
     virtual const std::array<double, 400>& display_spectrum() = 0;
     virtual const std::array<double, 15>& error_bars() = 0;
+
+    // Radio: the PTT method and the rig link of radio.txt, applied at start and by the Radio
+    // dialog. The engines without a radio (the user interface's tests) keep the defaults.
+    virtual void radio_apply(const ptt::RadioSettings&) {}
+    virtual ptt::RadioSettings radio_settings() { return {}; }
+    // The rig's state, frequency and mode, for the main window's timer.
+    virtual ptt::RigReadout radio_readout() { return {}; }
+    // Hamlib's rig models, for the Radio dialog.
+    virtual std::vector<ptt::RigModel> rig_models() { return {}; }
+    // Unkeys and lets go of the rig; called once the worker has been stopped.
+    virtual void radio_close() {}
 
     // The engine is ready (modem, codec, spectrum, RSID) once built. Starts the audio worker
     // thread; it runs until worker_run is cleared, then sets it back to 1 as its last action.

@@ -67,13 +67,15 @@ void PttPort::open_port(char choice) {
 
 void PttPort::key() {
     std::lock_guard lock(mutex_);
+    if (method_) return method_->key();
     if (!lines_.is_open()) return;
-    lines_.set_line(SerialLine::rts, true);
-    lines_.set_line(SerialLine::dtr, true);
+    if (key_rts_) lines_.set_line(SerialLine::rts, true);
+    if (key_dtr_) lines_.set_line(SerialLine::dtr, true);
 }
 
 void PttPort::unkey() {
     std::lock_guard lock(mutex_);
+    if (method_) method_->unkey();
     if (!lines_.is_open()) return;
     lines_.set_line(SerialLine::rts, false);
     lines_.set_line(SerialLine::dtr, false);
@@ -83,6 +85,18 @@ bool PttPort::set_loop_ptt(bool on) {
     if (!loop_.present() || !output_.output_is_loop()) return false;
     loop_.set_ptt(on ? 1 : 0);
     return true;
+}
+
+void PttPort::set_keyed_lines(bool rts, bool dtr) {
+    std::lock_guard lock(mutex_);
+    key_rts_ = rts;
+    key_dtr_ = dtr;
+}
+
+std::unique_ptr<PttMethod> PttPort::use_method(std::unique_ptr<PttMethod> method) {
+    std::lock_guard lock(mutex_);
+    std::swap(method, method_);
+    return method;
 }
 
 bool PttPort::port_open() const {

@@ -9,9 +9,11 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "ptt/ptt_method.h"
 #include "ptt/serial_lines.h"
 #include "ptt/serial_ports.h"
 #include "sound/loop_library.h"
@@ -45,6 +47,15 @@ class PttPort {
     bool set_loop_ptt(bool on);
 
     bool port_open() const;
+    const std::string& txport_path() const { return txport_path_; }
+
+    // Which lines key() raises (both by default; RTS only or DTR only for interfaces that
+    // use the other line for something else). Unkeying always drops both.
+    void set_keyed_lines(bool rts, bool dtr);
+    // Another method keys in place of the serial port's lines (null: the lines again). The
+    // port stays open as chosen, its lines low. Returns the method replaced, which the
+    // caller closes outside this object's lock (closing a rig link may take a moment).
+    std::unique_ptr<PttMethod> use_method(std::unique_ptr<PttMethod> method);
 
   private:
     sound::LoopLibrary& loop_;
@@ -53,6 +64,9 @@ class PttPort {
     SerialPortDirs dirs_;
     std::string txport_path_;
     mutable std::mutex mutex_;
+    std::unique_ptr<PttMethod> method_;
+    bool key_rts_ = true;
+    bool key_dtr_ = true;
 };
 
 // The choice as txport.bin holds it: its very first character, '\0' when the file is empty.

@@ -73,10 +73,10 @@ void SoundInterface::init(int rate) {
     in_.open = out_.open = false;
     rate_ = rate > 0 ? rate : 48000;
 
-    input_names_ = {};
-    output_names_ = {};
     input_count_ = std::clamp(backend_.device_count(Direction::input), 0, max_listed_devices);
     output_count_ = std::clamp(backend_.device_count(Direction::output), 0, max_listed_devices);
+    input_names_.assign(static_cast<std::size_t>(input_count_) + 1, {});
+    output_names_.assign(static_cast<std::size_t>(output_count_) + 1, {});
     if (input_count_ == 0 || output_count_ == 0) print(no_device_text);
     for (int i = 0; i < input_count_; ++i) {
         copy_name(input_names_[i], backend_.device_name(Direction::input, i));

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "sound/loop_library.h"
 #include "sound/sound_backend.h"
@@ -38,8 +39,10 @@ class SoundDiagnostics {
 // The names the lists give the loop device.
 inline constexpr const char* loop_input_name = "SDR Loop In Device";
 inline constexpr const char* loop_output_name = "SDR Loop Out Device";
-// Sound-card entries per list; one more slot holds the loop entry.
-inline constexpr int max_listed_devices = 10;
+// Sound-card entries per list, a bound against a broken count only: every device the sound
+// system offers is listed (a machine with many ALSA devices easily has more than ten, and a
+// radio's USB codec must not fall off the end). One more slot holds the loop entry.
+inline constexpr int max_listed_devices = 1000;
 // Characters per list entry, terminator included; longer device names are cut.
 inline constexpr int device_name_size = 200;
 // The rate argument the loop library always gets.
@@ -142,8 +145,8 @@ class SoundInterface final : public LoopOutputQuery {
     bool loop_present_ = false;
     int input_count_ = 0;
     int output_count_ = 0;
-    std::array<std::array<char, device_name_size>, max_listed_devices + 1> input_names_{};
-    std::array<std::array<char, device_name_size>, max_listed_devices + 1> output_names_{};
+    std::vector<std::array<char, device_name_size>> input_names_;
+    std::vector<std::array<char, device_name_size>> output_names_;
 
     DirectionState in_;
     DirectionState out_;

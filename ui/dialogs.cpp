@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "ui/controls.h"
+#include "ui/device_names.h"
 
 namespace tarpo::ui {
 
@@ -83,7 +84,6 @@ void SoundDialog::fill(QListWidget* list, bool output, bool voice, int selected)
     int count = output ? engine_.sound_output_count() : engine_.sound_input_count();
     // The SDR loop device, the last entry, is offered only for the radio side.
     if (voice && engine_.sound_loop_present()) count -= 1;
-    count = std::min(count, max_entries);
     for (int i = 0; i < count; ++i) {
         const std::string name =
             output ? engine_.sound_output_name(i) : engine_.sound_input_name(i);
@@ -108,6 +108,7 @@ void SoundDialog::on_ok() {
     const SoundChoices choices{s.tx_output_device, s.voice_input_device, s.voice_output_device,
                                s.rx_input_device};
     save_sound_choices(directory_ / sound_file_name, choices);
+    save_device_names(directory_ / device_names_file_name, selected_device_names(engine_));
     accept();
 }
 
@@ -130,7 +131,19 @@ ComportDialog::ComportDialog(engine::EngineApi& engine, QWidget* parent)
     list_->addItem(QStringLiteral("None "));
     for (int n = 1; n <= 8; ++n) list_->addItem(entry_text(n, engine_.ptt_port_device(n)));
     select_row(list_, engine_.controls().ptt_port_choice - '0');
+    show_whole_paths(ok);
     setFocus(Qt::OtherFocusReason);
+}
+
+void ComportDialog::show_whole_paths(QWidget* ok) {
+    // The stable USB names are long: the list and the dialog grow to show every path whole,
+    // and the OK button moves along with the list's right edge.
+    const int wanted = list_->sizeHintForColumn(0) + 2 * list_->frameWidth() + 4;
+    const int grow = wanted - list_->width();
+    if (grow <= 0) return;
+    list_->resize(wanted, list_->height());
+    ok->move(ok->x() + grow, ok->y());
+    setFixedSize(width() + grow, height());
 }
 
 QString ComportDialog::entry_text(int n, const std::string& device) {

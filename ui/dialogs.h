@@ -35,9 +35,6 @@ class SoundDialog : public SettingsDialog {
     SoundDialog(engine::EngineApi& engine, std::filesystem::path directory,
                 QWidget* parent = nullptr);
 
-    // Lists never offer more than this many sound cards.
-    static constexpr int max_entries = 10;
-
   private:
     void fill(QListWidget* list, bool output, bool voice, int selected);
     void on_ok();
@@ -62,6 +59,7 @@ class ComportDialog : public SettingsDialog {
 
   private:
     void on_ok();
+    void show_whole_paths(QWidget* ok);
 
     engine::EngineApi& engine_;
     QListWidget* list_;

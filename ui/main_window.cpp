@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,9 +18,12 @@
 #include <thread>
 
 #include "ui/controls.h"
+#include "ui/device_names.h"
 #include "ui/dialogs.h"
 #include "ui/graph_widget.h"
 #include "ui/operator_panel.h"
+#include "ui/radio_dialog.h"
+#include "ui/radio_settings.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
@@ -118,6 +122,7 @@ void MainWindow::build_menu() {
     bar->setObjectName(QStringLiteral("3000"));
     QMenu* settings_menu = bar->addMenu(QStringLiteral("Settings"));
     add(settings_menu, "ComPort", id_comport, &MainWindow::open_comport_dialog);
+    add(settings_menu, "Radio", id_radio, &MainWindow::open_radio_dialog);
     add(settings_menu, "Callsign", id_callsign_menu, &MainWindow::open_callsign_dialog);
     add(settings_menu, "Enhanced receiver", id_enhanced_receiver,
         &MainWindow::toggle_enhanced_receiver);
@@ -138,6 +143,13 @@ void MainWindow::build_menu() {
     add(demod_menu, "State Lowest Tone", id_lowest_tone, constellation(0));
     add(bar, "Sound", id_sound, &MainWindow::open_sound_dialog);
     add(bar, "About", id_about, &MainWindow::open_about_dialog);
+    rig_readout_ = new QLabel(bar);
+    rig_readout_->setObjectName(QStringLiteral("rig_readout"));
+    // Room for the longest readout from the start: the menu bar lays its corner out once.
+    rig_readout_->setMinimumWidth(
+        rig_readout_->fontMetrics().horizontalAdvance(QStringLiteral("00.000.000 PKTUSB TX ")));
+    rig_readout_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    bar->setCornerWidget(rig_readout_);
 }
 
 void MainWindow::build_controls() {
@@ -233,7 +245,14 @@ bool MainWindow::load_settings() {
 
     engine_.sound_init(sound_rate);
 
+    // A saved number that now points at another device follows the device's name.
     bool choice_needed = false;
+    DeviceNames names;
+    if (load_device_names(directory_ / device_names_file_name, names))
+        follow_device_names(engine_, names, choice_needed);
+
+    // An index at or beyond its list's count is replaced by 0 and asks for a choice; negative
+    // indexes (no selection: the default device) pass.
     auto check = [&choice_needed](std::atomic<int>& index, int count) {
         if (index >= count) {
             index = 0;
@@ -257,6 +276,9 @@ void MainWindow::start() {
     const char port = engine_.ptt_port_load();
     engine_.controls().ptt_port_choice = port;
     engine_.ptt_port_open(port);
+    ptt::RadioSettings radio;
+    load_radio_settings(directory_ / radio_file_name, radio);
+    engine_.radio_apply(radio);
     graph_->display_init();
     timer_->start();
     waits_.pause();
@@ -277,6 +299,11 @@ void MainWindow::toggle(std::atomic<int>& flag) {
 
 void MainWindow::open_comport_dialog() {
     ComportDialog dialog(engine_, this);
+    dialog.exec();
+}
+
+void MainWindow::open_radio_dialog() {
+    RadioDialog dialog(engine_, directory_, this);
     dialog.exec();
 }
 
@@ -367,6 +394,7 @@ void MainWindow::timer_tick() {
     }
     engine_.spectrum_tick();
     graph_invalidate();
+    refresh_rig_readout();
     if (++meter_tick_ >= meter_period_ticks) {
         meter_tick_ = 0;
         refresh_meters();
@@ -425,6 +453,11 @@ void MainWindow::refresh_meters() {
     if (length != 0 && s.squelch_open == 1) callsign_field_->setText(QString::fromLatin1(received));
 }
 
+void MainWindow::refresh_rig_readout() {
+    const QString text = rig_readout_text(engine_.radio_readout());
+    if (text != rig_readout_->text()) rig_readout_->setText(text);
+}
+
 void MainWindow::show_report(const QString& text) {
     callsign_field_->setText(text);
 }
@@ -444,6 +477,7 @@ void MainWindow::shutdown() {
             break;
         }
     }
+    engine_.radio_close();  // the rig is unkeyed and let go whatever the worker did
     QCoreApplication::exit(0);
 }
 

@@ -13,6 +13,7 @@
 #include "ui/settings_files.h"
 
 class QAction;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -55,6 +56,7 @@ enum ControlId : int {
     id_phase_error = 40140,
     id_enhanced_receiver = 40141,
     id_scrolling_waterfall = 40146,
+    id_radio = 40150,
 };
 
 // The waits of Start and Shutdown, replaceable so that tests need not sleep.
@@ -111,6 +113,7 @@ class MainWindow : public QMainWindow {
 
     // What the menu entries and the buttons do, one slot each.
     void open_comport_dialog();
+    void open_radio_dialog();
     void open_callsign_dialog();
     void open_sound_dialog();
     void open_about_dialog();
@@ -132,6 +135,7 @@ class MainWindow : public QMainWindow {
     void graph_invalidate();
     void toggle(std::atomic<int>& flag);
     void set_squelch_indicator(bool open);
+    void refresh_rig_readout();
 
     engine::EngineApi& engine_;
     std::filesystem::path directory_;
@@ -153,6 +157,7 @@ class MainWindow : public QMainWindow {
     QPushButton* analog_button_ = nullptr;
     QTimer* timer_ = nullptr;
     OperatorPanel* operator_ = nullptr;
+    QLabel* rig_readout_ = nullptr;  // the rig's dial and mode, in the menu bar's corner
 
     CallsignText callsign_text_{};
     QAction* enhanced_action_ = nullptr;  // Settings > Enhanced receiver, checkable

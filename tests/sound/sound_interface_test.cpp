@@ -101,17 +101,17 @@ class SoundTest : public ::testing::Test {
     std::vector<std::int16_t> block = std::vector<std::int16_t>(n, 0);
 };
 
-TEST_F(SoundTest, ListsHoldAtMostTenDevicesThenTheLoopEntry) {
+TEST_F(SoundTest, ListsHoldEveryDeviceThenTheLoopEntry) {
     std::vector<std::string> many;
     for (int i = 0; i < 13; ++i) many.push_back("card " + std::to_string(i));
     many[2] = std::string(300, 'x');  // longer than an entry's 200 characters
     fake.set_devices(Direction::input, many);
     present_loop();
     init();
-    ASSERT_EQ(sound->input_count(), 11);
+    ASSERT_EQ(sound->input_count(), 14);
     EXPECT_STREQ(sound->input_name(0), "card 0");
-    EXPECT_STREQ(sound->input_name(9), "card 9");
-    EXPECT_STREQ(sound->input_name(10), "SDR Loop In Device");
+    EXPECT_STREQ(sound->input_name(12), "card 12");
+    EXPECT_STREQ(sound->input_name(13), "SDR Loop In Device");
     EXPECT_EQ(std::string(sound->input_name(2)), std::string(199, 'x'));
     EXPECT_EQ(sound->output_count(), 3);
     EXPECT_STREQ(sound->output_name(2), "SDR Loop Out Device");
@@ -119,7 +119,8 @@ TEST_F(SoundTest, ListsHoldAtMostTenDevicesThenTheLoopEntry) {
     EXPECT_STREQ(sound->output_name(-1), "");
     EXPECT_TRUE(sound->loop_present());
     EXPECT_EQ(sound->find_input("card 9"), 9);
-    EXPECT_EQ(sound->find_input("card 10"), std::nullopt);
+    EXPECT_EQ(sound->find_input("card 10"), 10);
+    EXPECT_EQ(sound->find_input("card 13"), std::nullopt);
     EXPECT_EQ(sound->find_output("SDR Loop Out Device"), 2);
     EXPECT_TRUE(diag.texts.empty());
 }

@@ -103,18 +103,6 @@ TEST_F(Dialogs, LoopDeviceOfferedOnlyForTheRadio) {
     EXPECT_EQ(slurp(dir() / "sc.txt"), "0 SCouttx\n-1 SCintx\n0 SCoutrx\n3 SCintx\n");
 }
 
-TEST_F(Dialogs, TenCardsHideTheLoopDevice) {
-    engine.sound_inputs = 12;
-    engine.sound_outputs = 10;
-    engine.loop = true;
-    SoundDialog dialog(engine, dir());
-    for (const char* id : {"1123", "1121", "1125", "1124"}) {
-        const QStringList names = entries(child<QListWidget>(dialog, id));
-        EXPECT_EQ(names.size(), 10) << id;
-        EXPECT_FALSE(names.join(',').contains("Loop")) << id;
-    }
-}
-
 TEST_F(Dialogs, SoundDialogClosedWithoutOkChangesNothing) {
     engine.state.tx_output_device = 1;
     SoundDialog dialog(engine, dir());

@@ -29,6 +29,11 @@ class FakeEngine : public engine::EngineApi {
     int sound_inputs = 2;
     int sound_outputs = 2;
     bool loop = false;
+    // Names of the first entries, when set ("In n" / "Out n" otherwise).
+    std::vector<std::string> input_names;
+    std::vector<std::string> output_names;
+    ptt::RadioSettings radio;
+    int radio_applies = 0;
     char port_in_file = '0';
     std::array<std::string, 9> port_devices{};  // index n: the device of Com n
     engine::WorkerNotifier* notifier = nullptr;
@@ -52,11 +57,14 @@ class FakeEngine : public engine::EngineApi {
     int sound_input_count() override { return sound_inputs + (loop ? 1 : 0); }
     int sound_output_count() override { return sound_outputs + (loop ? 1 : 0); }
     std::string sound_input_name(int index) override {
-        return loop && index == sound_inputs ? "SDR Loop In Device" : "In " + std::to_string(index);
+        if (loop && index == sound_inputs) return "SDR Loop In Device";
+        return index < static_cast<int>(input_names.size()) ? input_names[index]
+                                                            : "In " + std::to_string(index);
     }
     std::string sound_output_name(int index) override {
-        return loop && index == sound_outputs ? "SDR Loop Out Device"
-                                              : "Out " + std::to_string(index);
+        if (loop && index == sound_outputs) return "SDR Loop Out Device";
+        return index < static_cast<int>(output_names.size()) ? output_names[index]
+                                                             : "Out " + std::to_string(index);
     }
     bool sound_loop_present() override { return loop; }
     void sound_select_input(int device, bool blocking) override {
@@ -103,6 +111,12 @@ class FakeEngine : public engine::EngineApi {
         notifier = &n;
         record("start_worker");
     }
+
+    void radio_apply(const ptt::RadioSettings& s) override {
+        radio = s;  // not logged: Start's order stays that of the design
+        ++radio_applies;
+    }
+    ptt::RadioSettings radio_settings() override { return radio; }
 
     int ticks = 0;  // spectrum_tick calls, not logged: there is one per timer tick
 

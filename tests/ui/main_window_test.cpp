@@ -299,7 +299,7 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     EXPECT_EQ(titles, (QStringList{"Settings", "Display", "Sound", "About"}));
     QStringList settings;
     for (QAction* a : bar[0]->menu()->actions()) settings << a->text();
-    EXPECT_EQ(settings, (QStringList{"ComPort", "Callsign", "Enhanced receiver",
+    EXPECT_EQ(settings, (QStringList{"ComPort", "Radio", "Callsign", "Enhanced receiver",
                                      "Transmit a sound file...",
                                      "Record received speech", "", "E&xit"}));
     QMenu* display = bar[1]->menu();

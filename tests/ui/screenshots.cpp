@@ -1,16 +1,20 @@
-// Pictures of the four dialogs and the heard-stations window for the README, drawn on Qt's
-// offscreen platform with example device names (not a test):
+// Pictures of the dialogs, the heard-stations window and the main window's rig readout for
+// the README, drawn with example device names and an example rig (not a test):
 //   QT_QPA_PLATFORM=offscreen screenshots OUTDIR
+//   xvfb-run -a screenshots OUTDIR      (the same on a virtual X server)
 #include <QApplication>
 #include <QPixmap>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "fake_engine.h"
 #include "ui/dialogs.h"
 #include "ui/operator_panel.h"
+#include "ui/main_window.h"
+#include "ui/radio_dialog.h"
 
 namespace {
 
@@ -26,6 +30,20 @@ class ExampleEngine : public tarpo::ui::testing::FakeEngine {
                                       "HDA Intel PCH: ALC892 (hw:0,0)", "SDR Loop Out Device"};
         return names[index % 3];
     }
+    std::vector<tarpo::ptt::RigModel> rig_models() override {
+        return {{1, "Hamlib", "Dummy"},
+                {2, "Hamlib", "NET rigctl"},
+                {3073, "Icom", "IC-7300"},
+                {2014, "Kenwood", "TS-590SG"},
+                {1035, "Yaesu", "FT-991"}};
+    }
+    tarpo::ptt::RigReadout radio_readout() override {
+        tarpo::ptt::RigReadout r;
+        r.state = tarpo::ptt::RigReadout::State::connected;
+        r.freq_hz = 14236000;
+        std::snprintf(r.mode.data(), r.mode.size(), "USB");
+        return r;
+    }
 };
 
 }  // namespace
@@ -34,7 +52,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const std::filesystem::path out = argc > 1 ? argv[1] : "docs";
     std::filesystem::create_directories(out);
-    const std::filesystem::path scratch = std::filesystem::temp_directory_path();
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() / "tarpo-screenshots";
+    std::filesystem::create_directories(scratch);
     ExampleEngine engine;
     engine.loop = true;
     engine.port_devices[1] = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
@@ -69,5 +89,23 @@ int main(int argc, char** argv) {
     heard.show();
     heard.grab().save(QString::fromStdString((out / "heard-stations.png").string()));
     std::filesystem::remove(csv);
+
+    engine.radio.method = tarpo::ptt::PttKind::hamlib_cat;
+    engine.radio.rig_model = 3073;
+    engine.radio.rig_port = engine.port_devices[1];
+    engine.radio.rig_baud = 115200;
+    tarpo::ui::RadioDialog radio(engine, scratch);
+    radio.show();
+    radio.grab().save(QString::fromStdString((out / "dialog-radio.png").string()));
+
+    tarpo::ui::WindowWaits waits;
+    waits.pause = [] {};
+    waits.sleep = [](int) {};
+    tarpo::ui::MainWindow window(engine, scratch, waits);
+    window.show();
+    window.start();
+    window.timer_tick();
+    app.processEvents();
+    window.grab().save(QString::fromStdString((out / "main-window-rig.png").string()));
     return 0;
 }

@@ -1,0 +1,179 @@
+// The program's rig link against a real Hamlib rigctld (the dummy rig): PTT through the rig
+// follows the transmissions of the audio worker on the fake sound system, the frequency
+// readout follows the dial, and a rig that dies or hangs during a transmission is reported
+// once and holds up neither the worker nor the shutdown.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine.h"
+#include "rigctld.h"
+#include "tests/support/serial_fake.h"
+#include "tests/support/sound_fake.h"
+
+namespace {
+
+using namespace tarpo;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct NoReports : engine::WorkerNotifier {
+    void rsid_report(const char*) override {}
+};
+
+template <typename Condition>
+bool wait_for(Condition condition, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+class RigLink : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!rigctld.running()) GTEST_SKIP() << "rigctld (libhamlib-utils) cannot run here";
+        engine = std::make_unique<engine::Engine>(
+            fake, lines, [](std::chrono::milliseconds) { std::this_thread::sleep_for(5ms); });
+        engine->set_radio_report([this](const std::string& text) {
+            std::lock_guard lock(mutex);
+            reports.push_back(text);
+        });
+        ptt::RadioSettings radio;
+        radio.method = ptt::PttKind::hamlib_net;
+        radio.net_host = "127.0.0.1";
+        radio.net_port = rigctld.port();
+        engine->radio_apply(radio);
+        ASSERT_TRUE(wait_for([this] { return connected(); }, 5s));
+    }
+    void TearDown() override {
+        if (driver.joinable()) {
+            engine->stop_worker();
+            stop_driver = true;
+            driver.join();
+        }
+        engine.reset();
+    }
+    bool connected() { return engine->radio_readout().state == ptt::RigReadout::State::connected; }
+    void start_worker() {
+        engine->sound_init(48000);
+        driver = std::thread([this] {
+            while (!stop_driver) {
+                fake.advance(480);
+                std::this_thread::sleep_for(10ms);
+            }
+        });
+        engine->start_worker(notifier);
+    }
+    void set_tx(bool on) {
+        engine->controls().rx_active = on ? 0 : 1;
+        engine->controls().tx_active = on ? 1 : 0;
+    }
+    // Samples of modem signal (not silence) among the last `n` played.
+    std::size_t loud_samples(std::size_t n) {
+        const auto played = fake.played();
+        const auto from = played.size() > n ? played.end() - static_cast<long>(n) : played.begin();
+        return static_cast<std::size_t>(
+            std::count_if(from, played.end(), [](std::int16_t v) { return std::abs(v) > 100; }));
+    }
+    std::vector<std::string> taken_reports() {
+        std::lock_guard lock(mutex);
+        return reports;
+    }
+
+    test::Rigctld rigctld;
+    sound::FakeSoundBackend fake{48000, sound::FakeSoundBackend::Clock::external};
+    ptt::FakeSerialLines lines;
+    std::unique_ptr<engine::Engine> engine;
+    NoReports notifier;
+    std::thread driver;
+    std::atomic<bool> stop_driver{false};
+    std::mutex mutex;
+    std::vector<std::string> reports;
+};
+
+TEST_F(RigLink, PttFollowsEachTransmissionWithItsAudio) {
+    start_worker();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(rigctld.rigctl("t"), "0");  // opening never keys
+    for (int round = 0; round < 2; ++round) {
+        set_tx(true);
+        ASSERT_TRUE(wait_for([this] { return engine->radio_readout().keyed; }, 2s));
+        std::this_thread::sleep_for(800ms);  // past the 640 ms of queued receive audio
+        EXPECT_EQ(rigctld.rigctl("t"), "1");
+        EXPECT_GT(loud_samples(9600), 4800u);  // the modem signal goes out while keyed
+        set_tx(false);
+        ASSERT_TRUE(wait_for([this] { return !engine->radio_readout().keyed; }, 2s));
+        EXPECT_EQ(rigctld.rigctl("t"), "0");
+    }
+    EXPECT_TRUE(taken_reports().empty());
+}
+
+TEST_F(RigLink, FrequencyReadoutFollowsTheDial) {
+    rigctld.rigctl("F 14236000");
+    rigctld.rigctl("M USB 2400");
+    EXPECT_TRUE(wait_for([this] { return engine->radio_readout().freq_hz == 14236000.0; }, 4s));
+    EXPECT_STREQ(engine->radio_readout().mode.data(), "USB");
+    rigctld.rigctl("F 7140500");
+    EXPECT_TRUE(wait_for([this] { return engine->radio_readout().freq_hz == 7140500.0; }, 4s));
+}
+
+TEST_F(RigLink, ARigKilledDuringTransmissionIsReportedOnceAndNothingHangs) {
+    start_worker();
+    set_tx(true);
+    ASSERT_TRUE(wait_for([this] { return engine->radio_readout().keyed; }, 2s));
+    rigctld.kill();
+    // Several polls and reconnection attempts go by; one report.
+    ASSERT_TRUE(wait_for(
+        [this] { return engine->radio_readout().state == ptt::RigReadout::State::failed; }, 4s));
+    std::this_thread::sleep_for(3500ms);
+    const auto texts = taken_reports();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("stopped answering"), std::string::npos) << texts[0];
+    EXPECT_FALSE(engine->radio_readout().keyed);
+    // The worker kept transmitting at the card's pace, and stops as always.
+    EXPECT_GT(loud_samples(9600), 4800u);
+    set_tx(false);
+    const auto t0 = Clock::now();
+    EXPECT_TRUE(engine->stop_worker());
+    engine->radio_close();
+    EXPECT_LT(Clock::now() - t0, 2500ms);
+}
+
+TEST_F(RigLink, AHungRigHoldsUpNeitherTheWorkerNorTheShutdown) {
+    start_worker();
+    std::this_thread::sleep_for(300ms);
+    rigctld.pause(true);  // rigctld answers nothing from now on
+    set_tx(true);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_GT(loud_samples(9600), 4800u);  // the worker did not wait for the rig
+    set_tx(false);
+    const auto t0 = Clock::now();
+    EXPECT_TRUE(engine->stop_worker());
+    engine->radio_close();  // at most one Hamlib timeout (1 s) in flight
+    EXPECT_LT(Clock::now() - t0, 3500ms);
+    rigctld.pause(false);
+    const auto texts = taken_reports();
+    EXPECT_LE(texts.size(), 1u);
+}
+
+TEST_F(RigLink, ChangingTheMethodMidTransmissionUnkeysTheRig) {
+    start_worker();
+    set_tx(true);
+    ASSERT_TRUE(wait_for([this] { return engine->radio_readout().keyed; }, 2s));
+    EXPECT_EQ(rigctld.rigctl("t"), "1");
+    engine->radio_apply(ptt::RadioSettings{});  // back to the serial lines
+    EXPECT_EQ(rigctld.rigctl("t"), "0");
+    EXPECT_EQ(engine->radio_readout().state, ptt::RigReadout::State::none);
+    set_tx(false);
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// The PTT methods beside the design's serial keying, and the PTT port kept by its stable path.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "ptt/port_by_name.h"
+#include "ptt/ptt.h"
+#include "ptt/ptt_cm108.h"
+#include "sound/loop_library.h"
+#include "tests/support/serial_fake.h"
+
+namespace {
+
+using namespace tarpo::ptt;
+using tarpo::sound::LoopLibrary;
+using tarpo::sound::LoopOutputQuery;
+namespace fs = std::filesystem;
+
+fs::path temp_dir(const char* name) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("tarpo-radio-" + std::to_string(::getpid()) + "-" + name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::vector<unsigned char> bytes_of(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(Cm108Ptt, DrivesOnlyItsGpioAndNeverKeysOnOpenOrClose) {
+    const fs::path dir = temp_dir("cm108");
+    const fs::path device = dir / "hidraw0";
+    std::ofstream(device).close();  // a regular file stands in for the hidraw node
+    {
+        Cm108Ptt ptt(device.string(), 3);
+        ASSERT_TRUE(ptt.open());
+        ptt.key();
+        ptt.unkey();
+        ptt.key();
+    }  // destroyed while keyed: closing unkeys
+    const std::vector<unsigned char> low = {0, 0, 0x00, 0x04, 0};
+    const std::vector<unsigned char> high = {0, 0, 0x04, 0x04, 0};
+    std::vector<unsigned char> expected;
+    for (const auto* r : {&low, &high, &low, &high, &low})
+        expected.insert(expected.end(), r->begin(), r->end());
+    EXPECT_EQ(bytes_of(device), expected);
+    EXPECT_EQ(cm108_report(1, true)[2], 0x01);
+    EXPECT_EQ(cm108_report(8, true)[2], 0x80);
+    Cm108Ptt missing((dir / "hidraw9").string());
+    EXPECT_FALSE(missing.open());
+    missing.key();  // nothing open: nothing happens
+    fs::remove_all(dir);
+}
+
+struct SoundCardOutput : LoopOutputQuery {
+    bool output_is_loop() const override { return false; }
+};
+
+TEST(PttMethods, SerialVariantsRaiseTheirLineAndVoxTouchesNone) {
+    const fs::path dir = temp_dir("methods");
+    fs::create_directories(dir / "dev/serial/by-id");
+    const std::string port = (dir / "dev/serial/by-id/usb-rig").string();
+    std::ofstream(port).close();
+    FakeSerialLines lines;
+    lines.add_port(port);
+    LoopLibrary loop;
+    SoundCardOutput output;
+    PttPort ptt(loop, output, lines, {(dir / "dev").string(), (dir / "sys").string()},
+                (dir / "txport.bin").string());
+    ptt.open_port('1');
+    auto cycle = [&] {
+        lines.clear_log();
+        ptt.key();
+        std::vector<std::string> keyed = lines.log();
+        ptt.unkey();
+        EXPECT_FALSE(lines.any_raised());
+        return keyed;
+    };
+    ptt.set_keyed_lines(true, false);
+    EXPECT_EQ(cycle(), std::vector<std::string>{"rts 1"});
+    ptt.set_keyed_lines(false, true);
+    EXPECT_EQ(cycle(), std::vector<std::string>{"dtr 1"});
+    EXPECT_EQ(ptt.use_method(std::make_unique<VoxPtt>()), nullptr);
+    EXPECT_TRUE(cycle().empty());
+    EXPECT_NE(ptt.use_method(nullptr), nullptr);
+    ptt.set_keyed_lines(true, true);
+    EXPECT_EQ(cycle(), (std::vector<std::string>{"rts 1", "dtr 1"}));
+    fs::remove_all(dir);
+}
+
+TEST(PortByName, ReplugInAnotherOrderKeepsThePort) {
+    const fs::path dir = temp_dir("byname");
+    const fs::path by_id = dir / "dev/serial/by-id";
+    fs::create_directories(by_id);
+    const SerialPortDirs dirs{(dir / "dev").string(), (dir / "sys").string()};
+    auto plug = [&](const char* name) { std::ofstream(by_id / name).close(); };
+    plug("usb-FTDI_rig-if00");
+    plug("usb-Prolific_gps-if00");
+    // Chosen: Com 1, the rig's adapter; its path is kept beside txport.bin.
+    const fs::path file = port_path_file(dir / "txport.bin");
+    EXPECT_EQ(file.filename(), "txport.path");
+    ASSERT_TRUE(save_port_path(file, com_port_device('1', dirs)));
+    // Next start: another adapter that sorts first is plugged in, the rig's is now Com 2.
+    plug("usb-CH340_keyer-if00");
+    const PortChoice moved = resolve_port_choice('1', load_port_path(file), dirs);
+    EXPECT_EQ(moved.choice, '2');
+    EXPECT_EQ(com_port_device(moved.choice, dirs), (by_id / "usb-FTDI_rig-if00").string());
+    // The rig's adapter unplugged: no port, never the one now at Com 1.
+    fs::remove(by_id / "usb-FTDI_rig-if00");
+    const PortChoice gone = resolve_port_choice('1', load_port_path(file), dirs);
+    EXPECT_EQ(gone.choice, '0');
+    EXPECT_TRUE(gone.missing);
+    // Without a path (a txport.bin from before), the number stands.
+    EXPECT_EQ(resolve_port_choice('3', "", dirs).choice, '3');
+    std::ofstream(file) << "bad\x01path\n";
+    EXPECT_EQ(load_port_path(file), "");
+    fs::remove_all(dir);
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+#include "ui/device_names.h"
+
+#include <fstream>
+#include <istream>
+
+#include "ui/settings_files.h"
+
+namespace tarpo::ui {
+
+namespace {
+
+constexpr std::size_t max_line = 1000;
+
+bool clean(const std::string& text) {
+    for (const unsigned char c : text)
+        if (c < 0x20 || c == 0x7f) return false;
+    return true;
+}
+
+std::vector<std::string> list_names(engine::EngineApi& engine, bool output) {
+    const int count = output ? engine.sound_output_count() : engine.sound_input_count();
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i)
+        names.push_back(output ? engine.sound_output_name(i) : engine.sound_input_name(i));
+    return names;
+}
+
+std::string name_at(const std::vector<std::string>& names, int index) {
+    return index >= 0 && index < static_cast<int>(names.size()) ? names[index] : std::string();
+}
+
+}  // namespace
+
+bool read_device_names(std::istream& in, DeviceNames& names) {
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t blank = line.find(' ');
+        if (line.size() > max_line || blank == std::string::npos) continue;
+        const std::string key = line.substr(0, blank);
+        const std::string name = line.substr(blank + 1);
+        if (!clean(name)) continue;
+        if (key == "tx_output") names.tx_output = name;
+        if (key == "voice_input") names.voice_input = name;
+        if (key == "voice_output") names.voice_output = name;
+        if (key == "rx_input") names.rx_input = name;
+    }
+    return true;
+}
+
+bool load_device_names(const std::filesystem::path& file, DeviceNames& names) {
+    std::ifstream in(file, std::ios::binary);
+    return in && read_device_names(in, names);
+}
+
+bool save_device_names(const std::filesystem::path& file, const DeviceNames& n) {
+    std::string text;
+    auto line = [&text](const char* key, const std::string& name) {
+        if (!name.empty() && clean(name)) text += std::string(key) + " " + name + "\n";
+    };
+    line("tx_output", n.tx_output);
+    line("voice_input", n.voice_input);
+    line("voice_output", n.voice_output);
+    line("rx_input", n.rx_input);
+    return write_file_whole(file, text);
+}
+
+FollowedDevice follow_device(int index, const std::string& name,
+                             const std::vector<std::string>& names) {
+    if (name.empty() || name_at(names, index) == name) return {index, false};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name) return {static_cast<int>(i), false};
+    return {index, true};
+}
+
+DeviceNames selected_device_names(engine::EngineApi& engine) {
+    const engine::Controls& s = engine.controls();
+    const std::vector<std::string> inputs = list_names(engine, false);
+    const std::vector<std::string> outputs = list_names(engine, true);
+    return {name_at(outputs, s.tx_output_device), name_at(inputs, s.voice_input_device),
+            name_at(outputs, s.voice_output_device), name_at(inputs, s.rx_input_device)};
+}
+
+void follow_device_names(engine::EngineApi& engine, const DeviceNames& names, bool& choice_needed) {
+    engine::Controls& s = engine.controls();
+    const std::vector<std::string> inputs = list_names(engine, false);
+    const std::vector<std::string> outputs = list_names(engine, true);
+    auto follow = [&choice_needed](std::atomic<int>& index, const std::string& name,
+                                   const std::vector<std::string>& list) {
+        const FollowedDevice found = follow_device(index, name, list);
+        index = found.gone ? 0 : found.index;
+        if (found.gone) choice_needed = true;
+    };
+    follow(s.tx_output_device, names.tx_output, outputs);
+    follow(s.voice_input_device, names.voice_input, inputs);
+    follow(s.voice_output_device, names.voice_output, outputs);
+    follow(s.rx_input_device, names.rx_input, inputs);
+}
+
+}  // namespace tarpo::ui
