@@ -15,6 +15,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "ui/controls.h"
@@ -100,6 +101,12 @@ MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path director
 
     move(dialog_x(50), dialog_y(100));
     operator_ = new OperatorPanel(*this, engine_, directory_);
+    // The heard log records the rig's dial frequency while a rig answers through Hamlib.
+    operator_->dial_frequency = [this]() -> std::optional<double> {
+        const ptt::RigReadout rig = engine_.radio_readout();
+        if (rig.state != ptt::RigReadout::State::connected || rig.freq_hz <= 0) return std::nullopt;
+        return rig.freq_hz;
+    };
 }
 
 MainWindow::~MainWindow() = default;
