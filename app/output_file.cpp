@@ -107,11 +107,21 @@ bool OutputFile::open(const std::string& path, std::string& error) {
         if (fd_ < 0) return fail("cannot write", error);
         return true;
     }
+    // An interruption between making the temporary and claiming its slot would leave it
+    // behind: the signals wait until the handler knows the name.
+    sigset_t interruptions{};
+    sigset_t before{};
+    sigemptyset(&interruptions);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interruptions, s);
+    sigprocmask(SIG_BLOCK, &interruptions, &before);
     std::string name = target_ + ".XXXXXX.part";
     fd_ = ::mkstemps(name.data(), 5);
+    if (fd_ >= 0) {
+        temporary_ = name;
+        slot_ = claim_slot(temporary_);
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     if (fd_ < 0) return fail("cannot write", error);
-    temporary_ = name;
-    slot_ = claim_slot(temporary_);
     // mkstemps makes the file private; give it the mode a new file would have had.
     const mode_t mask = ::umask(0);
     ::umask(mask);
