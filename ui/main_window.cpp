@@ -15,6 +15,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <chrono>
+#include <atomic>
 #include <optional>
 #include <thread>
 
@@ -65,14 +66,17 @@ class MainWindow::Notifier final : public engine::WorkerNotifier {
             },
             Qt::QueuedConnection);
     }
+    // The state crosses in an atomic and the call by name: a queued lambda's captures would
+    // be written on the worker's thread and read on this one behind Qt's own lock.
     void keying(bool on) override {
-        QMetaObject::invokeMethod(
-            window_, [window = window_, on] { window->operator_panel()->set_on_air(on); },
-            Qt::QueuedConnection);
+        keyed_.store(on ? 1 : 0);
+        QMetaObject::invokeMethod(window_, "apply_keying_report", Qt::QueuedConnection);
     }
+    bool keyed() const { return keyed_.load() != 0; }
 
   private:
     MainWindow* window_;
+    std::atomic<int> keyed_{0};
 };
 
 MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path directory,
@@ -110,6 +114,10 @@ MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path director
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::apply_keying_report() {
+    operator_->set_on_air(notifier_->keyed());
+}
 
 engine::WorkerNotifier& MainWindow::notifier() {
     return *notifier_;

@@ -98,6 +98,8 @@ class MainWindow : public QMainWindow {
 
     // Puts a report of the worker into the callsign field; called on this thread.
     void show_report(const QString& text);
+    // The worker's last keying report onto the ON AIR indicator; queued from the worker.
+    Q_INVOKABLE void apply_keying_report();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
