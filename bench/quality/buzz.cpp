@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "bench/quality/quality.h"
+#include "codec/encoder.h"
 
 namespace tarpo::quality {
 
@@ -14,17 +15,7 @@ constexpr double pi = 3.14159265358979323846;
 constexpr double voiced_peak = 0.6;    // normalised autocorrelation of the low band
 constexpr double level_range_db = 10;  // voiced frames within this of the clip's RMS
 
-struct Biquad {
-    double b0, b1, b2, a1, a2, x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-    double step(double x) {
-        const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
-        return y;
-    }
-};
+using codec::Biquad;  // the codec's own second-order section
 
 // Second-order Butterworth section, low-pass or high-pass.
 Biquad butterworth(double fc, double fs, bool high) {
