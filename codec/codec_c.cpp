@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <span>
 
-#include "codec/decoder.h"
 #include "codec/encoder.h"
+#include "codec/soft_decoder.h"
 #include "external/codec.h"
 
 namespace {
@@ -14,8 +14,9 @@ tarpo::codec::Encoder& global_encoder() {
     return e;
 }
 
-tarpo::codec::Decoder& global_decoder() {
-    static tarpo::codec::Decoder d;
+// Hard and soft frames go to the same decoder stream.
+tarpo::codec::SoftDecoder& global_decoder() {
+    static tarpo::codec::SoftDecoder d;
     return d;
 }
 
@@ -28,7 +29,7 @@ void ana_init(void) {
 }
 
 void syn_init(void) {
-    global_decoder() = tarpo::codec::Decoder();
+    global_decoder() = tarpo::codec::SoftDecoder();
 }
 
 void encode(const short* speech, unsigned char* bits) {
@@ -42,6 +43,15 @@ void decode(const unsigned char* bits, short* speech) {
     global_decoder().decode(
         std::span<const std::uint8_t, tarpo::codec::frame_bits>(bits, tarpo::codec::frame_bits),
         std::span<std::int16_t, tarpo::codec::frame_samples>(speech, tarpo::codec::frame_samples));
+}
+
+int decode_soft(const float* llr, short* speech) {
+    return global_decoder().decode(
+               std::span<const float, tarpo::codec::frame_bits>(llr, tarpo::codec::frame_bits),
+               std::span<std::int16_t, tarpo::codec::frame_samples>(speech,
+                                                                    tarpo::codec::frame_samples))
+               ? 1
+               : 0;
 }
 
 }  // extern "C"

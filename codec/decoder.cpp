@@ -175,9 +175,13 @@ Decoder::Params Decoder::dequantise(const FrameIndices& f, bool dead) const {
     p.f0 = pitch_hz(f.pitch);
     p.intact = f.intact;
     p.lsf_index = f.lsf;
-    p.lsf = dequantise_lsf(f.lsf);
-    repair_lsf(p.lsf, 2.0 * pi * min_lsf_gap_hz / sample_rate);
+    set_lsf(p, dequantise_lsf(f.lsf));
     return p;
+}
+
+void Decoder::set_lsf(Params& p, const Lsf& lsf) {
+    p.lsf = lsf;
+    repair_lsf(p.lsf, 2.0 * pi * min_lsf_gap_hz / sample_rate);
 }
 
 Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const Params& after) {

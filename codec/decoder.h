@@ -42,12 +42,6 @@ class Decoder {
     // The same from already unpacked indices.
     void decode(const FrameIndices& f, std::span<std::int16_t, frame_samples> speech);
 
-    // Output magnitude never exceeds this (about -1.4 dBFS).
-    static constexpr double peak_limit = 0.85 * 32768.0;
-    // Samples by which the decoder's output lags the frames it is given.
-    static constexpr std::size_t delay_samples = frame_samples;
-
-  private:
     // One frame's parameters, dequantised.
     struct Params {
         std::array<double, 2> db{-INFINITY, -INFINITY};  // energy per half, dBFS
@@ -58,8 +52,21 @@ class Decoder {
         bool dead = false;   // all bits equal: no signal on the channel
         bool intact = true;  // the parity check passed
     };
+    // The seam for decoders that estimate the parameters themselves (from soft bits): the
+    // values of a frame's indices; p's frequencies replaced by lsf, kept apart as every decoded
+    // set is; the frame held back replaced by a better estimate of it before the next frame
+    // comes; and the next frame's parameters in, frame n out.
     Params dequantise(const FrameIndices& f, bool dead) const;
+    static void set_lsf(Params& p, const Lsf& lsf);
+    void revise_pending(const Params& p) { pending_ = p; }
     void decode_params(const Params& next, std::span<std::int16_t, frame_samples> speech);
+
+    // Output magnitude never exceeds this (about -1.4 dBFS).
+    static constexpr double peak_limit = 0.85 * 32768.0;
+    // Samples by which the decoder's output lags the frames it is given.
+    static constexpr std::size_t delay_samples = frame_samples;
+
+  private:
     // Replaces the parameters of mid that jump away from both neighbours and back.
     static Params smooth(const Params& before, const Params& mid, const Params& after);
     // Mends line spectral frequencies of mid that cross, from the neighbouring frames.

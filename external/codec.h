@@ -15,6 +15,12 @@ void syn_init(void);
 void encode(const short* speech, unsigned char* bits);
 /* bits: 54 bytes, each 0 or 1 (two zero bytes may follow); speech: 320 samples written. */
 void decode(const unsigned char* bits, short* speech);
+/* The same frame as 54 log-likelihood ratios, log P(bit = 1) / P(bit = 0), in transmission
+ * order: positive means 1, the magnitude how sure (a hard bit b is the ratio (2b - 1) x a
+ * large number). NaN and infinite ratios count as no information. On the same decoder stream
+ * as decode; the two may alternate. Returns 1 when the frame was mostly noise and concealed
+ * (the last good speech played on, fading), else 0. */
+int decode_soft(const float* llr, short* speech);
 
 #ifdef __cplusplus
 }

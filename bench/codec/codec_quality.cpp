@@ -1,6 +1,7 @@
 // Codec quality benchmark. For each set of inputs it prints, per condition, the mean STOI,
 // mel-cepstral distortion, WARP-Q and high-band periodicity (1 = as periodic as the
-// original, above 1 = buzz): our codec clean, with 1 % and 3 % random bit errors and through
+// original, above 1 = buzz): our codec clean, with 1 % and 3 % random bit errors, hard and
+// soft decoding on a simulated soft bit channel at 1, 3 and 10 % bit errors, through
 // the modem at 6 dB SNR (when the voice path is built), and as black-box references LPC-10
 // at 2400 bit/s (spandsp), Speex narrowband at quality 0 (2150 bit/s) and 1 (3950 bit/s) and
 // Opus at 6 kbit/s (the Debian command-line tools). Every decoded signal is written as an
@@ -11,6 +12,8 @@
 //   (out/corpus/eval.txt, made by scripts/speech-corpus) when it exists, and the synthetic
 //   set: sentences spoken by espeak-ng and the recorded voices in /usr/share/sounds/alsa.
 //   --ours measures only our codec, clean and with 1 % bit errors (quick, for tuning).
+//   --soft measures only hard against soft decoding on the simulated soft bit channel
+//   (bench/codec/bit_channel.h) at 1, 3 and 10 % bit errors.
 #include <sndfile.h>
 
 #include <algorithm>
@@ -26,6 +29,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 extern "C" {
@@ -33,8 +37,10 @@ extern "C" {
 }
 
 #include "bench/quality/quality.h"
+#include "bit_channel.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
+#include "codec/soft_decoder.h"
 #include "modem_hook.h"
 
 namespace fs = std::filesystem;
@@ -49,6 +55,8 @@ constexpr std::size_t max_delay_samples = 4000;  // samples: 0.5 s, more than an
 struct Timing {
     double encode_s = 0.0, decode_s = 0.0;
     std::size_t frames = 0;
+    double soft_s = 0.0;  // the soft decoder's, on bit-channel ratios
+    std::size_t soft_frames = 0;
 };
 Timing g_timing;
 
@@ -125,6 +133,37 @@ std::vector<double> run_tarpo(const std::vector<double>& x, double ber, std::uin
             g_timing.decode_s += std::chrono::duration<double>(t3 - t2).count();
             ++g_timing.frames;
         }
+    }
+    return from_pcm(out);
+}
+
+// Our codec through the simulated soft bit channel at bit error rate ber: the same noise
+// decoded from its hard decisions or from its log-likelihood ratios.
+std::vector<double> run_bit_channel(const std::vector<double>& x, double ber, bool soft,
+                                    std::uint64_t seed) {
+    std::vector<double> padded = x;
+    padded.resize(x.size() + 4000, 0.0);
+    const auto pcm = to_pcm(padded, frame_samples);
+    std::vector<std::int16_t> out(pcm.size());
+    tarpo::codec::Encoder enc;
+    tarpo::codec::SoftDecoder dec;
+    tarpo::bench::BitChannel channel(ber, seed);
+    std::array<std::uint8_t, frame_bits> bits{}, hard{};
+    std::array<float, frame_bits> llr{};
+    for (std::size_t at = 0; at < pcm.size(); at += frame_samples) {
+        enc.encode(std::span<const std::int16_t, frame_samples>(pcm.data() + at, frame_samples),
+                   bits);
+        channel.send(bits, hard, llr);
+        const std::span<std::int16_t, frame_samples> speech(out.data() + at, frame_samples);
+        const auto t0 = std::chrono::steady_clock::now();
+        if (soft)
+            dec.decode(llr, speech);
+        else
+            dec.decode(hard, speech);
+        if (!soft) continue;
+        g_timing.soft_s +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        ++g_timing.soft_frames;
     }
     return from_pcm(out);
 }
@@ -322,10 +361,13 @@ int main(int argc, char** argv) {
     std::vector<InputSet> sets;
     InputSet loose{"inputs", {}};
     bool ours_only = false;
+    bool soft_only = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--ours") {
             ours_only = true;
+        } else if (a == "--soft") {
+            soft_only = true;
         } else if (a == "--set" && i + 2 < argc) {
             sets.push_back({argv[i + 1], read_list(argv[i + 2])});
             i += 2;
@@ -347,7 +389,19 @@ int main(int argc, char** argv) {
         {"ours 1350", [](const auto& x) { return run_tarpo(x, 0.0, 1); }},
         {"ours, 1 % bit errors", [](const auto& x) { return run_tarpo(x, 0.01, 2); }},
     };
+    if (soft_only) conditions.clear();
     if (!ours_only) {
+        // Hard and soft decoding of the same simulated soft bits.
+        for (const auto& [name, ber, soft] : {std::tuple{"bit channel 1 %, hard", 0.01, false},
+                                              {"bit channel 1 %, soft", 0.01, true},
+                                              {"bit channel 3 %, hard", 0.03, false},
+                                              {"bit channel 3 %, soft", 0.03, true},
+                                              {"bit channel 10 %, hard", 0.10, false},
+                                              {"bit channel 10 %, soft", 0.10, true}})
+            conditions.push_back(
+                {name, [ber, soft](const auto& x) { return run_bit_channel(x, ber, soft, 7); }});
+    }
+    if (!ours_only && !soft_only) {
         conditions.push_back(
             {"ours, 3 % bit errors", [](const auto& x) { return run_tarpo(x, 0.03, 3); }});
         conditions.push_back({"ours, modem at 6 dB SNR", tarpo::bench::modem_channel_6db()});
@@ -367,6 +421,9 @@ int main(int argc, char** argv) {
         report.both("\nCPU per 40 ms frame: encoder %.1f us, decoder %.1f us (%zu frames)\n",
                     1e6 * g_timing.encode_s / g_timing.frames,
                     1e6 * g_timing.decode_s / g_timing.frames, g_timing.frames);
+    if (g_timing.soft_frames > 0)
+        report.both("CPU per 40 ms frame: soft decoder %.1f us (%zu frames)\n",
+                    1e6 * g_timing.soft_s / g_timing.soft_frames, g_timing.soft_frames);
     report.both("decoded files: %s/<set>/<input>.<condition>.wav (8 kHz)\n", out.c_str());
     return 0;
 }

@@ -1,0 +1,220 @@
+// Trains the soft decoder's priors on real speech: runs the encoder over the training files
+// and counts, for every track (energy and voicing by half frames, pitch and each line spectral
+// frequency by frames), how often each index followed each other one; writes the counts as a
+// C++ header for codec/. Prints each track's index entropy and its entropy given the previous
+// index (the redundancy the soft decoder can use), and how much a single bit error moves each
+// ordered field as it is coded now, in plain binary, and after a search for a better order.
+//
+// Usage: soft_train OUT.h LIST.txt|IN.wav ...
+//   e.g. scripts/speech-corpus && build/bench/codec/soft_train codec/soft_priors.h
+//   out/corpus/train.txt
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "codec/soft_decoder.h"
+#include "corpus.h"
+
+using namespace tarpo::codec;
+
+namespace {
+
+int field_index(const FrameIndices& f, const Field& field) {
+    const auto slot = static_cast<std::size_t>(field.slot);
+    switch (field.kind) {
+        case FieldKind::energy:
+            return f.energy[slot];
+        case FieldKind::voicing:
+            return f.voiced[slot];
+        case FieldKind::pitch:
+            return f.pitch;
+        default:
+            return f.lsf[slot];
+    }
+}
+
+struct Counts {
+    std::array<std::size_t, track_count> levels{};
+    std::array<std::vector<std::uint32_t>, track_count> c;  // [from * levels + to]
+};
+
+Counts count(const std::vector<tarpo::bench::AnalysedFrame>& frames) {
+    Counts k;
+    for (const Field& f : frame_fields()) k.levels[track_of(f)] = std::size_t{1} << f.bits;
+    for (std::size_t t = 0; t < track_count; ++t) k.c[t].assign(k.levels[t] * k.levels[t], 0);
+    std::array<int, track_count> last{};
+    last.fill(-1);
+    for (const auto& fr : frames) {
+        if (fr.first) last.fill(-1);
+        for (const Field& f : frame_fields()) {  // in order, so halves follow each other
+            const std::size_t t = track_of(f);
+            const int i = field_index(fr.indices, f);
+            if (last[t] >= 0)
+                ++k.c[t][static_cast<std::size_t>(last[t]) * k.levels[t] +
+                         static_cast<std::size_t>(i)];
+            last[t] = i;
+        }
+    }
+    return k;
+}
+
+void print_entropies(const Counts& k) {
+    std::printf("%-8s %7s %12s %14s\n", "track", "bits", "entropy", "given previous");
+    for (std::size_t t = 0; t < track_count; ++t) {
+        const std::size_t n = k.levels[t];
+        std::vector<double> col(n, 0.0), row(n, 0.0);
+        double total = 0.0;
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < n; ++j) {
+                const double c = k.c[t][i * n + j];
+                col[j] += c;
+                row[i] += c;
+                total += c;
+            }
+        double h = 0.0, hc = 0.0;
+        for (std::size_t j = 0; j < n; ++j)
+            if (col[j] > 0) h -= col[j] / total * std::log2(col[j] / total);
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < n; ++j) {
+                const double c = k.c[t][i * n + j];
+                if (c > 0) hc -= c / total * std::log2(c / row[i]);
+            }
+        const char* names[] = {"energy", "voicing", "pitch"};
+        std::string name = t < 3 ? names[t] : "lsf " + std::to_string(t - 3);
+        std::printf("%-8s %7.0f %12.2f %14.2f\n", name.c_str(), std::log2(double(n)), h, hc);
+    }
+}
+
+// Value of index i of an ordered field: energy in dB (silence two steps below the lowest),
+// pitch in semitones, line spectral frequencies in Hz.
+double field_value(const Field& f, int i) {
+    switch (f.kind) {
+        case FieldKind::energy:
+            return i == 0 ? energy_db(1) - 2.0 * (energy_db(2) - energy_db(1)) : energy_db(i);
+        case FieldKind::pitch:
+            return 12.0 * std::log2(pitch_hz(i));
+        default:
+            return lsf_value(static_cast<std::size_t>(f.slot), i) * sample_rate / (2.0 * pi);
+    }
+}
+
+// Mean squared value error of one flipped bit (each bit alike) under an assignment
+// code[index] -> codeword, weighted by how often each index is sent.
+double flip_cost(const std::vector<double>& value, const std::vector<double>& p,
+                 const std::vector<unsigned>& code, int bits) {
+    std::vector<std::size_t> index_of(code.size());
+    for (std::size_t i = 0; i < code.size(); ++i) index_of[code[i]] = i;
+    double cost = 0.0;
+    for (std::size_t i = 0; i < code.size(); ++i)
+        for (int b = 0; b < bits; ++b) {
+            const double d = value[i] - value[index_of[code[i] ^ (1u << b)]];
+            cost += p[i] * d * d / bits;
+        }
+    return cost;
+}
+
+// Binary switching: swaps of two codewords while any lowers the cost.
+std::vector<unsigned> switch_codes(const std::vector<double>& value, const std::vector<double>& p,
+                                   std::vector<unsigned> code, int bits) {
+    double best = flip_cost(value, p, code, bits);
+    for (bool better = true; better;) {
+        better = false;
+        for (std::size_t i = 0; i < code.size(); ++i)
+            for (std::size_t j = i + 1; j < code.size(); ++j) {
+                std::swap(code[i], code[j]);
+                const double c = flip_cost(value, p, code, bits);
+                if (c < best - 1e-12) {
+                    best = c;
+                    better = true;
+                } else {
+                    std::swap(code[i], code[j]);
+                }
+            }
+    }
+    return code;
+}
+
+// For every ordered field: RMS value error of a single bit error as coded now, in plain
+// binary, and with the codewords reordered by binary switching (starting from the current).
+void print_index_assignment(const Counts& k) {
+    std::printf("\nsingle bit error, RMS value error (dB, semitones, Hz): now, plain, reordered\n");
+    for (const Field& f : frame_fields()) {
+        if (f.kind == FieldKind::voicing) continue;
+        const std::size_t t = track_of(f), n = std::size_t{1} << f.bits;
+        std::vector<double> p(n, 1e-9), value(n);
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < n; ++j) p[j] += k.c[t][i * n + j];
+        std::vector<unsigned> now(n), plain(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            value[i] = field_value(f, static_cast<int>(i));
+            plain[i] = static_cast<unsigned>(i);
+            now[i] = f.gray ? gray_encode(plain[i]) : plain[i];
+        }
+        const auto reordered = switch_codes(value, p, now, f.bits);
+        double total = 0.0;
+        for (double v : p) total += v;
+        for (double& v : p) v /= total;
+        std::printf("%-8s %d %6.2f %6.2f %6.2f\n",
+                    f.kind == FieldKind::energy  ? "energy"
+                    : f.kind == FieldKind::pitch ? "pitch"
+                                                 : "lsf",
+                    f.slot, std::sqrt(flip_cost(value, p, now, f.bits)),
+                    std::sqrt(flip_cost(value, p, plain, f.bits)),
+                    std::sqrt(flip_cost(value, p, reordered, f.bits)));
+    }
+}
+
+void write_header(std::FILE* out, const Counts& k, std::size_t frames, std::size_t files, int argc,
+                  char** argv) {
+    std::fprintf(out, "// Generated by bench/codec/soft_train from %zu frames of %zu files:\n",
+                 frames, files);
+    std::fprintf(out, "//   scripts/speech-corpus && build/bench/codec/soft_train %s", argv[1]);
+    for (int i = 2; i < argc; ++i) std::fprintf(out, " %s", argv[i]);
+    std::fprintf(out,
+                 "\n// How often each index followed each other one in the training speech, per "
+                 "track (energy,\n// voicing, pitch, each line spectral frequency): counts[from "
+                 "* levels + to], tracks one\n// after the other. Do not edit.\n");
+    std::fprintf(out, "#ifndef TARPO_CODEC_SOFT_PRIORS_H\n#define TARPO_CODEC_SOFT_PRIORS_H\n\n");
+    std::fprintf(out, "#include <array>\n#include <cstdint>\n\nnamespace tarpo::codec {\n\n");
+    std::fprintf(out, "inline constexpr std::array<std::size_t, %zu> soft_prior_levels = {",
+                 track_count);
+    std::size_t total = 0;
+    for (std::size_t t = 0; t < track_count; ++t) {
+        std::fprintf(out, "%s%zu", t ? ", " : "", k.levels[t]);
+        total += k.c[t].size();
+    }
+    std::fprintf(out, "};\n// clang-format off\n");
+    std::fprintf(out, "inline constexpr std::array<std::uint32_t, %zu> soft_prior_counts = {\n",
+                 total);
+    for (std::size_t t = 0; t < track_count; ++t)
+        for (std::size_t i = 0; i < k.c[t].size(); ++i)
+            std::fprintf(out, "%u,%s", k.c[t][i], (i + 1) % k.levels[t] == 0 ? "\n" : "");
+    std::fprintf(out, "};\n// clang-format on\n\n}  // namespace tarpo::codec\n\n#endif\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: soft_train OUT.h LIST.txt|IN.wav ...\n");
+        return 2;
+    }
+    const auto files = tarpo::bench::speech_files(std::vector<std::string>(argv + 2, argv + argc));
+    const auto frames = tarpo::bench::analyse_files(files);
+    if (frames.size() < 1000) {
+        std::fprintf(stderr, "soft_train: too little speech (%zu frames)\n", frames.size());
+        return 2;
+    }
+    const Counts k = count(frames);
+    std::FILE* out = std::fopen(argv[1], "w");
+    if (!out) {
+        std::fprintf(stderr, "soft_train: cannot write %s\n", argv[1]);
+        return 2;
+    }
+    write_header(out, k, frames.size(), files.size(), argc, argv);
+    std::fclose(out);
+    print_entropies(k);
+    print_index_assignment(k);
+    return 0;
+}

@@ -1,0 +1,354 @@
+#include "codec/soft_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "codec/soft_priors.h"
+
+namespace tarpo::codec {
+
+namespace {
+
+// How far the trained transitions are trusted: each row is mixed with the overall index
+// probabilities by this share, so that no change the training never saw is impossible.
+constexpr double transition_floor = 0.02;
+// Pseudo-count, in frames, pulling rarely seen rows towards the overall probabilities.
+constexpr double row_prior_frames = 2.0;
+
+constexpr std::array<Field, field_count> make_fields() {
+    std::array<Field, field_count> f{};
+    int bit = 0;
+    std::size_t n = 0;
+    auto add = [&](FieldKind kind, int slot, int bits, bool gray) {
+        f[n++] = Field{kind, slot, bit, bits, gray};
+        bit += bits;
+    };
+    add(FieldKind::energy, 0, energy_bits, true);
+    add(FieldKind::energy, 1, energy_bits, true);
+    add(FieldKind::pitch, 0, pitch_bits, true);
+    add(FieldKind::voicing, 0, voicing_bits, false);
+    add(FieldKind::voicing, 1, voicing_bits, false);
+    for (std::size_t i = 0; i < lpc_order; ++i)
+        add(FieldKind::lsf, static_cast<int>(i), lsf_bits[i], true);
+    return f;
+}
+
+constexpr std::array<Field, field_count> fields = make_fields();
+static_assert(fields.back().first_bit + fields.back().bits + parity_bits ==
+                  static_cast<int>(frame_bits),
+              "the fields and the parity bit fill the frame");
+
+// The trained statistics, turned into probabilities once.
+struct Priors {
+    std::array<std::size_t, track_count> offset{};  // of each track's rows in transition
+    std::array<std::array<double, max_levels>, track_count> marginal{};
+    // transition[offset + from * levels + to]: P(to | from) one step later.
+    std::array<double, soft_prior_counts.size()> transition{};
+};
+
+void build_track(Priors& p, std::size_t t) {
+    const std::size_t levels = soft_prior_levels[t], at = p.offset[t];
+    auto& m = p.marginal[t];
+    double total = 0.0;
+    for (std::size_t j = 0; j < levels; ++j) {
+        m[j] = 1.0;  // one pseudo-count per index
+        for (std::size_t i = 0; i < levels; ++i) m[j] += soft_prior_counts[at + i * levels + j];
+        total += m[j];
+    }
+    for (std::size_t j = 0; j < levels; ++j) m[j] /= total;
+    for (std::size_t i = 0; i < levels; ++i) {
+        double row = 0.0;
+        for (std::size_t j = 0; j < levels; ++j) row += soft_prior_counts[at + i * levels + j];
+        for (std::size_t j = 0; j < levels; ++j) {
+            const double c = soft_prior_counts[at + i * levels + j];
+            const double trained = (c + row_prior_frames * m[j]) / (row + row_prior_frames);
+            p.transition[at + i * levels + j] =
+                (1.0 - transition_floor) * trained + transition_floor * m[j];
+        }
+    }
+}
+
+const Priors& priors() {
+    static const Priors p = [] {
+        Priors q{};
+        std::size_t at = 0;
+        for (std::size_t t = 0; t < track_count; ++t) {
+            q.offset[t] = at;
+            at += soft_prior_levels[t] * soft_prior_levels[t];
+        }
+        for (std::size_t t = 0; t < track_count; ++t) build_track(q, t);
+        return q;
+    }();
+    return p;
+}
+
+// The parity check's message to one bit from the others: L1 [+] L2, in the convention
+// positive = bit 1 up to a sign the caller applies (see add_parity_evidence).
+double box_plus(double a, double b) {
+    const double s = (a < 0.0) != (b < 0.0) ? -1.0 : 1.0;
+    return s * std::min(std::abs(a), std::abs(b)) + std::log1p(std::exp(-std::abs(a + b))) -
+           std::log1p(std::exp(-std::abs(a - b)));
+}
+
+void normalise(std::array<double, max_levels>& p, std::size_t levels) {
+    double s = 0.0;
+    for (std::size_t i = 0; i < levels; ++i) s += p[i];
+    if (!(s > 0.0)) s = 1.0;
+    for (std::size_t i = 0; i < levels; ++i) p[i] /= s;
+}
+
+std::size_t step_of(const Field& f) {
+    return f.kind == FieldKind::energy || f.kind == FieldKind::voicing
+               ? static_cast<std::size_t>(f.slot)
+               : 0;
+}
+
+// Posterior mean of value(i), written as value(ref) plus the mean difference from the
+// likeliest index's value, so that a certain index gives its value exactly.
+template <typename Value>
+double posterior_mean(const std::array<double, max_levels>& p, std::size_t levels, Value value) {
+    std::size_t ref = 0;
+    for (std::size_t i = 1; i < levels; ++i)
+        if (p[i] > p[ref]) ref = i;
+    const double v0 = value(static_cast<int>(ref));
+    double d = 0.0;
+    for (std::size_t i = 0; i < levels; ++i)
+        if (p[i] > 0.0) d += p[i] * (value(static_cast<int>(i)) - v0);
+    return v0 + d;
+}
+
+int likeliest(const std::array<double, max_levels>& p, std::size_t levels) {
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < levels; ++i)
+        if (p[i] > p[best]) best = i;
+    return static_cast<int>(best);
+}
+
+}  // namespace
+
+const std::array<Field, field_count>& frame_fields() {
+    return fields;
+}
+
+std::size_t track_of(const Field& f) {
+    switch (f.kind) {
+        case FieldKind::energy:
+            return 0;
+        case FieldKind::voicing:
+            return 1;
+        case FieldKind::pitch:
+            return 2;
+        default:
+            return 3 + static_cast<std::size_t>(f.slot);
+    }
+}
+
+SoftDecoder::SoftDecoder() {
+    for (const Field& f : fields) {
+        Track& t = tracks_[track_of(f)];
+        t.levels = std::size_t{1} << f.bits;
+        t.steps = std::max(t.steps, step_of(f) + 1);
+    }
+    // The parity check's bits: those whose lone 1 in an all-zero frame fails it (the parity
+    // bit among them).
+    parity_set_.fill(-1);
+    std::size_t n = 0;
+    for (std::size_t b = 0; b < frame_bits; ++b) {
+        std::array<std::uint8_t, frame_bits> bits{};
+        bits[b] = 1;
+        if (!unpack_frame(bits).intact) parity_set_[n++] = static_cast<int>(b);
+    }
+    (void)priors();  // built here, not in the first frame
+}
+
+void SoftDecoder::decode(std::span<const std::uint8_t, frame_bits> bits,
+                         std::span<std::int16_t, frame_samples> speech) {
+    decoder_.decode(bits, speech);
+    started_ = false;  // the soft chains start again from the next soft frame
+    pending_concealed_ = false;
+    pending_hard_.dead = true;  // the hard decoder's own estimate stays
+}
+
+bool SoftDecoder::decode(std::span<const float, frame_bits> llr,
+                         std::span<std::int16_t, frame_samples> speech) {
+    sanitise(llr);
+    std::array<std::uint8_t, frame_bits> bits{};
+    int ones = 0;
+    double noise = 0.0;  // mean bit error probability
+    for (std::size_t b = 0; b < frame_bits; ++b) {
+        bits[b] = llr_[b] > 0.0 ? 1 : 0;
+        ones += bits[b];
+        noise += 1.0 / (1.0 + std::exp(std::abs(llr_[b])));
+    }
+    noise /= static_cast<double>(frame_bits);
+    // A dead channel delivers all zeros or all ones (give or take a bit): silence.
+    const bool dead = ones <= 1 || ones >= static_cast<int>(frame_bits) - 1;
+    const Decoder::Params hard = decoder_.dequantise(unpack_frame(bits), dead);
+
+    add_parity_evidence();
+    likelihoods();
+    for (std::size_t t = 0; t < track_count; ++t) {
+        if (started_) revise(tracks_[t]);
+        advance(tracks_[t]);
+    }
+    if (started_ && !pending_concealed_ && !pending_hard_.dead)
+        decoder_.revise_pending(estimate(true, pending_hard_));
+    started_ = true;
+
+    const bool conceal = noise > conceal_above;
+    Decoder::Params next = hard;
+    if (conceal) {
+        next = concealed();
+    } else if (!dead) {
+        next = estimate(false, hard);
+        last_good_ = next;
+        conceal_db_ = next.db[1];
+    }
+    pending_hard_ = hard;
+    pending_concealed_ = conceal;
+    decoder_.decode_params(next, speech);
+    return conceal;
+}
+
+void SoftDecoder::sanitise(std::span<const float, frame_bits> llr) {
+    for (std::size_t b = 0; b < frame_bits; ++b) {
+        const double v = llr[b];
+        llr_[b] = std::isfinite(v) ? std::clamp(v, -llr_limit, llr_limit) : 0.0;
+    }
+}
+
+void SoftDecoder::add_parity_evidence() {
+    // Even parity over the set: each bit is the sum of the others modulo 2. The message from
+    // the others is their box-plus; with positive meaning 1 its sign flips once per member.
+    std::size_t m = 0;
+    while (m < frame_bits && parity_set_[m] >= 0) ++m;
+    if (m < 2) return;
+    std::array<double, frame_bits> prefix{}, suffix{}, message{};
+    const auto at = [&](std::size_t k) { return llr_[static_cast<std::size_t>(parity_set_[k])]; };
+    prefix[0] = INFINITY;
+    for (std::size_t k = 1; k < m; ++k) prefix[k] = box_plus(prefix[k - 1], at(k - 1));
+    suffix[m - 1] = INFINITY;
+    for (std::size_t k = m - 1; k-- > 0;) suffix[k] = box_plus(suffix[k + 1], at(k + 1));
+    const double sign = m % 2 == 0 ? 1.0 : -1.0;
+    for (std::size_t k = 0; k < m; ++k) message[k] = sign * box_plus(prefix[k], suffix[k]);
+    for (std::size_t k = 0; k < m; ++k) {
+        double& l = llr_[static_cast<std::size_t>(parity_set_[k])];
+        l = std::clamp(l + message[k], -llr_limit, llr_limit);
+    }
+}
+
+void SoftDecoder::likelihoods() {
+    for (const Field& f : fields) {
+        Track& t = tracks_[track_of(f)];
+        auto& lik = t.next_lik[step_of(f)];
+        const std::size_t levels = std::size_t{1} << f.bits;
+        double top = -INFINITY;
+        for (std::size_t i = 0; i < levels; ++i) {
+            const unsigned code = f.gray ? gray_encode(static_cast<unsigned>(i)) : i;
+            double ll = 0.0;
+            for (int b = 0; b < f.bits; ++b)
+                if ((code >> (f.bits - 1 - b)) & 1u)
+                    ll += llr_[static_cast<std::size_t>(f.first_bit + b)];
+            lik[i] = ll;
+            top = std::max(top, ll);
+        }
+        for (std::size_t i = 0; i < levels; ++i) lik[i] = std::exp(lik[i] - top);
+    }
+}
+
+void SoftDecoder::revise(Track& t) {
+    // Backward through the new frame to the held-back frame's last step, then through it.
+    const std::size_t levels = t.levels;
+    const std::size_t at = priors().offset[static_cast<std::size_t>(&t - tracks_.data())];
+    const double* tr = priors().transition.data() + at;
+    Probs b{}, w{};
+    std::fill_n(b.begin(), levels, 1.0);
+    auto back = [&](const Probs& lik) {  // b <- T (lik . b)
+        for (std::size_t j = 0; j < levels; ++j) w[j] = lik[j] * b[j];
+        for (std::size_t i = 0; i < levels; ++i) {
+            double s = 0.0;
+            for (std::size_t j = 0; j < levels; ++j) s += tr[i * levels + j] * w[j];
+            b[i] = s;
+        }
+        normalise(b, levels);
+    };
+    for (std::size_t s = t.steps; s-- > 0;) back(t.next_lik[s]);
+    for (std::size_t s = t.steps; s-- > 0;) {
+        for (std::size_t i = 0; i < levels; ++i) t.smoothed[s][i] = t.alpha[s][i] * b[i];
+        normalise(t.smoothed[s], levels);
+        if (s > 0) back(t.lik[s]);
+    }
+}
+
+void SoftDecoder::advance(Track& t) {
+    const std::size_t track = static_cast<std::size_t>(&t - tracks_.data());
+    const std::size_t levels = t.levels;
+    const double* tr = priors().transition.data() + priors().offset[track];
+    Probs pred = priors().marginal[track];
+    auto forward = [&](const Probs& a) {  // pred <- T' a
+        for (std::size_t j = 0; j < levels; ++j) pred[j] = 0.0;
+        for (std::size_t i = 0; i < levels; ++i) {
+            if (a[i] == 0.0) continue;
+            for (std::size_t j = 0; j < levels; ++j) pred[j] += a[i] * tr[i * levels + j];
+        }
+    };
+    if (started_) forward(t.alpha[t.steps - 1]);
+    for (std::size_t s = 0; s < t.steps; ++s) {
+        for (std::size_t i = 0; i < levels; ++i) t.alpha[s][i] = t.next_lik[s][i] * pred[i];
+        normalise(t.alpha[s], levels);
+        if (s + 1 < t.steps) forward(t.alpha[s]);
+    }
+    t.lik = t.next_lik;
+}
+
+Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Params& hard) const {
+    Decoder::Params p = hard;
+    // Silence (index 0) counts two steps below the lowest level; a mean below half a step
+    // under the lowest level is silence.
+    const double low = energy_db(1), step = energy_db(2) - energy_db(1);
+    const auto level = [&](int i) { return i == 0 ? low - 2.0 * step : energy_db(i); };
+    const auto log_pitch = [](int i) { return std::log(pitch_hz(i)); };
+    Lsf lsf = p.lsf;
+    for (const Field& f : fields) {
+        const Track& t = tracks_[track_of(f)];
+        const std::size_t s = step_of(f), slot = static_cast<std::size_t>(f.slot);
+        const auto& post = smoothed_posterior ? t.smoothed[s] : t.alpha[s];
+        switch (f.kind) {
+            case FieldKind::energy: {
+                const double db = posterior_mean(post, t.levels, level);
+                p.db[slot] = db < low - 0.5 * step ? -INFINITY : db;
+                break;
+            }
+            case FieldKind::voicing:
+                p.voiced[slot] = likeliest(post, t.levels);
+                break;
+            case FieldKind::pitch: {
+                const int ref = likeliest(post, t.levels);
+                const double d = posterior_mean(post, t.levels, log_pitch) - log_pitch(ref);
+                p.f0 = pitch_hz(ref) * std::exp(d);
+                break;
+            }
+            case FieldKind::lsf:
+                lsf[slot] =
+                    posterior_mean(post, t.levels, [slot](int i) { return lsf_value(slot, i); });
+                p.lsf_index[slot] = likeliest(post, t.levels);
+                break;
+        }
+    }
+    Decoder::set_lsf(p, lsf);
+    return p;
+}
+
+Decoder::Params SoftDecoder::concealed() {
+    Decoder::Params p = last_good_;
+    p.dead = false;
+    p.intact = true;
+    for (std::size_t h = 0; h < 2; ++h) {
+        conceal_db_ -= conceal_decay_db;
+        if (conceal_db_ < energy_db(1)) conceal_db_ = -INFINITY;  // faded out
+        p.db[h] = conceal_db_;
+    }
+    return p;
+}
+
+}  // namespace tarpo::codec
