@@ -63,7 +63,11 @@ void Passes::finish_half(bool frame, int squelch_level, ReceiveSink& sink) {
     monitor_.tuned_freq.store(station_.tuning().frequency());
     if (!frame) return;
     if (open) {
-        codec_.decode_block(station_.rx_voice_bits().data(), output_.data());
+        // The enhanced receiver knows how sure it is of every bit; the codec uses that.
+        if (station_.receiver() == modem::Receiver::enhanced)
+            codec_.decode_block_soft(station_.rx_llr().data(), output_.data());
+        else
+            codec_.decode_block(station_.rx_voice_bits().data(), output_.data());
         sink.voice_block(output_.data());
     } else {
         sink.voice_withheld();

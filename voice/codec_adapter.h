@@ -20,6 +20,9 @@ class SpeechCodec {
     virtual void syn_init() = 0;
     virtual void encode(const short* speech, unsigned char* bits) = 0;  // 320 samples -> 54
     virtual void decode(const unsigned char* bits, short* speech) = 0;  // 54 -> 320 samples
+    // The same frame as 54 log-likelihood ratios (positive: bit 1). Returns true when the
+    // codec concealed the frame as noise. By default the hard decisions through decode.
+    virtual bool decode_soft(const float* llr, short* speech);
 };
 
 // The codec library linked into the program (one encoder and one decoder stream).
@@ -29,6 +32,7 @@ class LinkedCodec final : public SpeechCodec {
     void syn_init() override;
     void encode(const short* speech, unsigned char* bits) override;
     void decode(const unsigned char* bits, short* speech) override;
+    bool decode_soft(const float* llr, short* speech) override;
 };
 
 class CodecAdapter {
@@ -45,13 +49,18 @@ class CodecAdapter {
 
     // bits: 56 bytes, 0..53 the received voice bits; out: 1920 samples at 48000 Hz.
     void decode_block(const std::uint8_t* bits, std::int16_t* out);
+    // The same from the receiver's log-likelihood ratios of the 54 voice bits (positive: 1).
+    void decode_block_soft(const double* llr, std::int16_t* out);
 
   private:
+    void interpolate(std::int16_t* out);  // decoder_output_ to 1920 samples at 48000 Hz
+
     SpeechCodec& codec_;
     Decimator6 decimator_;
     Interpolator6 interpolator_;
     std::array<std::int16_t, codec_samples> encoder_input_{};
     std::array<std::int16_t, codec_samples> decoder_output_{};
+    std::array<float, 54> llr_{};
 };
 
 }  // namespace tarpo::voice

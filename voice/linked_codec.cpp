@@ -15,5 +15,8 @@ void LinkedCodec::encode(const short* speech, unsigned char* bits) {
 void LinkedCodec::decode(const unsigned char* bits, short* speech) {
     ::decode(bits, speech);
 }
+bool LinkedCodec::decode_soft(const float* llr, short* speech) {
+    return ::decode_soft(llr, speech) != 0;
+}
 
 }  // namespace tarpo::voice

@@ -279,4 +279,42 @@ TEST(ReadyStation, RoundTripOfTestFrames) {
     EXPECT_STREQ(heard, "DL1ABC");
 }
 
+// With the enhanced receiver the codec gets each frame's log-likelihood ratios, whose signs are
+// the frame's bits; with the design's, the hard bits as before.
+TEST(Passes, TheEnhancedReceiverFeedsTheCodecSoftBits) {
+    struct Watching : voice::SpeechCodec {
+        voice::TestFrameChecker checker;
+        int hard = 0, soft = 0;
+        void ana_init() override {}
+        void syn_init() override {}
+        void encode(const short*, unsigned char*) override {}
+        void decode(const unsigned char* bits, short*) override {
+            ++hard;
+            checker.check_frame(bits);
+        }
+        bool decode_soft(const float* llr, short*) override {
+            ++soft;
+            std::array<std::uint8_t, 54> bits{};
+            for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = llr[i] > 0.0f;
+            checker.check_frame(bits.data());
+            return false;
+        }
+    };
+    for (const bool enhanced : {false, true}) {
+        Watching codec;
+        auto rx = engine::make_station(codec, FakeRsid::api());
+        rx->controls.enhanced_receiver = enhanced ? 1 : 0;
+        Source source;
+        Recorder sink;
+        for (int b = 0; b < 80; ++b) {
+            auto block = source.next();
+            rx->passes.receive_block(block.data(), sink);
+        }
+        EXPECT_GT(enhanced ? codec.soft : codec.hard, 60);
+        EXPECT_EQ(enhanced ? codec.hard : codec.soft, 0);
+        EXPECT_GT(codec.checker.frames_counted(), 60u);
+        EXPECT_EQ(codec.checker.bit_errors(), 0u);
+    }
+}
+
 }  // namespace
