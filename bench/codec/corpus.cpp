@@ -13,9 +13,7 @@ namespace tarpo::bench {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::vector<std::int16_t> read_8k(const fs::path& p) {
+std::vector<std::int16_t> read_speech_8k(const fs::path& p) {
     SF_INFO info{};
     SNDFILE* f = sf_open(p.c_str(), SFM_READ, &info);
     if (!f) return {};
@@ -32,8 +30,6 @@ std::vector<std::int16_t> read_8k(const fs::path& p) {
         s[i] = static_cast<std::int16_t>(std::lround(y[i] / peak * 0.708 * 32767));
     return s;
 }
-
-}  // namespace
 
 std::vector<fs::path> speech_files(const std::vector<std::string>& args) {
     std::vector<fs::path> files;
@@ -53,7 +49,7 @@ std::vector<AnalysedFrame> analyse_files(const std::vector<fs::path>& files) {
     using codec::frame_samples;
     std::vector<AnalysedFrame> frames;
     for (const auto& p : files) {
-        auto s = read_8k(p);
+        auto s = read_speech_8k(p);
         if (s.empty()) continue;
         s.resize((s.size() + 4000) / frame_samples * frame_samples + frame_samples, 0);
         codec::Encoder enc;

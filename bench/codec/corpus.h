@@ -20,6 +20,9 @@ struct AnalysedFrame {
 // File names, one a line (as scripts/speech-corpus writes them), or the .wav files given.
 std::vector<std::filesystem::path> speech_files(const std::vector<std::string>& args);
 
+// A speech file at 8000 Hz, normalised to peaks at -3 dBFS; empty when it cannot be read.
+std::vector<std::int16_t> read_speech_8k(const std::filesystem::path& p);
+
 // Every frame of every file through a fresh encoder; each file is normalised to peaks at
 // -3 dBFS and followed by half a second of silence.
 std::vector<AnalysedFrame> analyse_files(const std::vector<std::filesystem::path>& files);
