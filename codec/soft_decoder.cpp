@@ -15,28 +15,15 @@ constexpr double transition_floor = 0.02;
 // Pseudo-count, in frames, pulling rarely seen rows towards the overall probabilities.
 constexpr double row_prior_frames = 2.0;
 
-constexpr std::array<Field, field_count> make_fields() {
-    std::array<Field, field_count> f{};
-    int bit = 0;
-    std::size_t n = 0;
-    auto add = [&](FieldKind kind, int slot, int bits, bool gray) {
-        f[n++] = Field{kind, slot, bit, bits, gray};
-        bit += bits;
-    };
-    add(FieldKind::energy, 0, energy_bits, true);
-    add(FieldKind::energy, 1, energy_bits, true);
-    add(FieldKind::pitch, 0, pitch_bits, true);
-    add(FieldKind::voicing, 0, voicing_bits, false);
-    add(FieldKind::voicing, 1, voicing_bits, false);
-    for (std::size_t i = 0; i < lpc_order; ++i)
-        add(FieldKind::lsf, static_cast<int>(i), lsf_bits[i], true);
-    return f;
-}
+constexpr auto& fields = frame_fields;
 
-constexpr std::array<Field, field_count> fields = make_fields();
-static_assert(fields.back().first_bit + fields.back().bits + parity_bits ==
-                  static_cast<int>(frame_bits),
-              "the fields and the parity bit fill the frame");
+constexpr bool priors_fit_the_fields() {
+    for (const Field& f : fields)
+        if (soft_prior_levels[track_of(f)] != std::size_t{1} << f.bits) return false;
+    return soft_prior_levels.size() == track_count;
+}
+static_assert(priors_fit_the_fields(),
+              "codec/soft_priors.h was made for another frame layout: run bench/codec/soft_train");
 
 // The trained statistics, turned into probabilities once.
 struct Priors {
@@ -97,12 +84,6 @@ void normalise(std::array<double, max_levels>& p, std::size_t levels) {
     for (std::size_t i = 0; i < levels; ++i) p[i] /= s;
 }
 
-std::size_t step_of(const Field& f) {
-    return f.kind == FieldKind::energy || f.kind == FieldKind::voicing
-               ? static_cast<std::size_t>(f.slot)
-               : 0;
-}
-
 // Posterior mean of value(i), written as value(ref) plus the mean difference from the
 // likeliest index's value, so that a certain index gives its value exactly.
 template <typename Value>
@@ -126,37 +107,21 @@ int likeliest(const std::array<double, max_levels>& p, std::size_t levels) {
 
 }  // namespace
 
-const std::array<Field, field_count>& frame_fields() {
-    return fields;
-}
-
-std::size_t track_of(const Field& f) {
-    switch (f.kind) {
-        case FieldKind::energy:
-            return 0;
-        case FieldKind::voicing:
-            return 1;
-        case FieldKind::pitch:
-            return 2;
-        default:
-            return 3 + static_cast<std::size_t>(f.slot);
-    }
-}
-
 SoftDecoder::SoftDecoder() {
     for (const Field& f : fields) {
         Track& t = tracks_[track_of(f)];
         t.levels = std::size_t{1} << f.bits;
         t.steps = std::max(t.steps, step_of(f) + 1);
     }
-    // The parity check's bits: those whose lone 1 in an all-zero frame fails it (the parity
-    // bit among them).
-    parity_set_.fill(-1);
-    std::size_t n = 0;
-    for (std::size_t b = 0; b < frame_bits; ++b) {
-        std::array<std::uint8_t, frame_bits> bits{};
-        bits[b] = 1;
-        if (!unpack_frame(bits).intact) parity_set_[n++] = static_cast<int>(b);
+    // Each parity check: the covered top bits of its fields, and the parity bit itself.
+    for (int k = 0; k < parity_bits; ++k) {
+        auto& set = parity_set_[static_cast<std::size_t>(k)];
+        set.fill(-1);
+        std::size_t n = 0;
+        for (const Field& f : fields)
+            for (int b = 0; b < (f.parity == k ? f.parity_covered : 0); ++b)
+                set[n++] = f.first_bit + b;
+        set[n] = static_cast<int>(parity_position) + k;
     }
     (void)priors();  // built here, not in the first frame
 }
@@ -218,23 +183,26 @@ void SoftDecoder::sanitise(std::span<const float, frame_bits> llr) {
 }
 
 void SoftDecoder::add_parity_evidence() {
-    // Even parity over the set: each bit is the sum of the others modulo 2. The message from
-    // the others is their box-plus; with positive meaning 1 its sign flips once per member.
-    std::size_t m = 0;
-    while (m < frame_bits && parity_set_[m] >= 0) ++m;
-    if (m < 2) return;
-    std::array<double, frame_bits> prefix{}, suffix{}, message{};
-    const auto at = [&](std::size_t k) { return llr_[static_cast<std::size_t>(parity_set_[k])]; };
-    prefix[0] = INFINITY;
-    for (std::size_t k = 1; k < m; ++k) prefix[k] = box_plus(prefix[k - 1], at(k - 1));
-    suffix[m - 1] = INFINITY;
-    for (std::size_t k = m - 1; k-- > 0;) suffix[k] = box_plus(suffix[k + 1], at(k + 1));
-    const double sign = m % 2 == 0 ? 1.0 : -1.0;
-    for (std::size_t k = 0; k < m; ++k) message[k] = sign * box_plus(prefix[k], suffix[k]);
-    for (std::size_t k = 0; k < m; ++k) {
-        double& l = llr_[static_cast<std::size_t>(parity_set_[k])];
-        l = std::clamp(l + message[k], -llr_limit, llr_limit);
+    // Even parity over each set: every member is the sum of the others modulo 2. The message
+    // from the others is their box-plus; with positive meaning 1 its sign flips once per
+    // member. The messages of all checks come from the channel's ratios alone.
+    std::array<double, frame_bits> message{};
+    for (const auto& set : parity_set_) {
+        std::size_t m = 0;
+        while (m < frame_bits && set[m] >= 0) ++m;
+        if (m < 2) continue;
+        std::array<double, frame_bits> prefix{}, suffix{};
+        const auto at = [&](std::size_t k) { return llr_[static_cast<std::size_t>(set[k])]; };
+        prefix[0] = INFINITY;
+        for (std::size_t k = 1; k < m; ++k) prefix[k] = box_plus(prefix[k - 1], at(k - 1));
+        suffix[m - 1] = INFINITY;
+        for (std::size_t k = m - 1; k-- > 0;) suffix[k] = box_plus(suffix[k + 1], at(k + 1));
+        const double sign = m % 2 == 0 ? 1.0 : -1.0;
+        for (std::size_t k = 0; k < m; ++k)
+            message[static_cast<std::size_t>(set[k])] += sign * box_plus(prefix[k], suffix[k]);
     }
+    for (std::size_t b = 0; b < frame_bits; ++b)
+        llr_[b] = std::clamp(llr_[b] + message[b], -llr_limit, llr_limit);
 }
 
 void SoftDecoder::likelihoods() {
@@ -303,6 +271,9 @@ void SoftDecoder::advance(Track& t) {
 
 Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Params& hard) const {
     Decoder::Params p = hard;
+    // The parity bits served as evidence already: their checks no longer mark the frame.
+    p.intact = true;
+    p.lsf_intact = true;
     // Silence (index 0) counts two steps below the lowest level; a mean below half a step
     // under the lowest level is silence.
     const double low = energy_db(1), step = energy_db(2) - energy_db(1);
@@ -319,6 +290,9 @@ Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Pa
                 p.db[slot] = db < low - 0.5 * step ? -INFINITY : db;
                 break;
             }
+            case FieldKind::energy_mid:
+                p.mid_db[slot] = posterior_mean(post, t.levels, energy_mid_db);
+                break;
             case FieldKind::voicing:
                 p.voiced[slot] = likeliest(post, t.levels);
                 break;
@@ -329,9 +303,12 @@ Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Pa
                 break;
             }
             case FieldKind::lsf:
-                lsf[slot] =
-                    posterior_mean(post, t.levels, [slot](int i) { return lsf_value(slot, i); });
+                for (std::size_t i = lsf_first[slot]; i < lsf_first[slot + 1]; ++i)
+                    lsf[i] = posterior_mean(post, t.levels, [i](int k) { return lsf_value(i, k); });
                 p.lsf_index[slot] = likeliest(post, t.levels);
+                break;
+            case FieldKind::lsf_mid:
+                p.lsf_mid_index[slot] = likeliest(post, t.levels);
                 break;
         }
     }

@@ -4,20 +4,23 @@
 // Every quantised parameter (a field of the frame) is estimated from the likelihoods of all
 // its possible indices (the product over its bits, through its Gray or plain code) times a
 // prior trained on real speech: how likely each index is after the index the same parameter
-// had one step before (energy and voicing step by 20 ms half frames, pitch and each line
-// spectral frequency by frames). The forward recursion over those chains gives each frame's
+// had one step before (energy and voicing step by 20 ms half frames, pitch and each envelope
+// codebook by frames). The forward recursion over those chains gives each frame's
 // posterior; because the decoder holds one frame back anyway, the frame about to be played
 // is revised with the next frame's evidence (one step of backward recursion) at no extra
-// delay. Ordered values (energy in dB, log pitch, line spectral frequencies) take the
-// posterior mean, which minimises the squared error; the voicing level takes the likeliest
-// index. The parity bit is evidence about the bits it covers. A frame whose bits are mostly
-// noise is concealed: the last good parameters with decaying energy.
+// delay. Ordered values (energy and its 10/30 ms offsets in dB, log pitch, the line spectral
+// frequencies of the end-of-frame envelope, averaged over its codebook entries) take the
+// posterior mean, which minimises the squared error; the voicing level and the middle
+// envelope's codebook entry, where an in-between value makes no sense, the likeliest index.
+// The parity bits are evidence about the bits they cover. A frame whose bits are mostly noise
+// is concealed: the last good parameters with decaying energy.
 //
 // With very reliable bits the estimate is the hard decoder's: the same output sample for
 // sample. Non-finite ratios count as no information.
 #ifndef TARPO_CODEC_SOFT_DECODER_H
 #define TARPO_CODEC_SOFT_DECODER_H
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -29,25 +32,39 @@
 
 namespace tarpo::codec {
 
-// One quantised parameter as it travels in the frame.
-enum class FieldKind { energy, voicing, pitch, lsf };
-struct Field {
-    FieldKind kind;
-    int slot;       // half frame (energy, voicing) or the line spectral frequency's number
-    int first_bit;  // position of its most significant bit in the frame
-    int bits;
-    bool gray;  // sent as a Gray code; else plain binary
-};
+// A track is one parameter's chain of indices in time: energy, its 10/30 ms offsets and
+// voicing step by half frames; pitch and every envelope codebook by frames.
+inline constexpr std::size_t track_count = 4 + lsf_groups + lsf_mid_groups;
+constexpr std::size_t track_of(const Field& f) {
+    const auto slot = static_cast<std::size_t>(f.slot);
+    switch (f.kind) {
+        case FieldKind::energy:
+            return 0;
+        case FieldKind::energy_mid:
+            return 1;
+        case FieldKind::voicing:
+            return 2;
+        case FieldKind::pitch:
+            return 3;
+        case FieldKind::lsf:
+            return 4 + slot;
+        default:
+            return 4 + lsf_groups + slot;
+    }
+}
+// Half frame (0, 1) of a field on a track with two steps per frame, else 0.
+constexpr std::size_t step_of(const Field& f) {
+    const bool halves = f.kind == FieldKind::energy || f.kind == FieldKind::energy_mid ||
+                        f.kind == FieldKind::voicing;
+    return halves ? static_cast<std::size_t>(f.slot) : 0;
+}
 
-inline constexpr std::size_t field_count = 5 + lpc_order;
-// The frame's fields in transmission order.
-const std::array<Field, field_count>& frame_fields();
-
-// A track is one parameter's chain of indices in time: energy, voicing, pitch, then each line
-// spectral frequency.
-inline constexpr std::size_t track_count = 3 + lpc_order;
-std::size_t track_of(const Field& f);
-inline constexpr std::size_t max_levels = std::size_t{1} << pitch_bits;
+constexpr std::size_t most_field_levels() {
+    std::size_t m = 0;
+    for (const Field& f : frame_fields) m = std::max(m, std::size_t{1} << f.bits);
+    return m;
+}
+inline constexpr std::size_t max_levels = most_field_levels();
 
 class SoftDecoder {
   public:
@@ -94,8 +111,9 @@ class SoftDecoder {
     Decoder decoder_;
     std::array<Track, track_count> tracks_{};
     std::array<double, frame_bits> llr_{};
-    std::array<int, frame_bits> parity_set_{};  // bits of the parity check, then -1
-    bool started_ = false;                      // the tracks hold the held-back frame's posterior
+    // The bits of each parity check (the parity bit among them), then -1.
+    std::array<std::array<int, frame_bits>, parity_bits> parity_set_{};
+    bool started_ = false;  // the tracks hold the held-back frame's posterior
     bool pending_concealed_ = false;
     Decoder::Params last_good_{};  // the last estimate not concealed
     Decoder::Params pending_hard_{};

@@ -20,20 +20,6 @@ using namespace tarpo::codec;
 
 namespace {
 
-int field_index(const FrameIndices& f, const Field& field) {
-    const auto slot = static_cast<std::size_t>(field.slot);
-    switch (field.kind) {
-        case FieldKind::energy:
-            return f.energy[slot];
-        case FieldKind::voicing:
-            return f.voiced[slot];
-        case FieldKind::pitch:
-            return f.pitch;
-        default:
-            return f.lsf[slot];
-    }
-}
-
 struct Counts {
     std::array<std::size_t, track_count> levels{};
     std::array<std::vector<std::uint32_t>, track_count> c;  // [from * levels + to]
@@ -41,13 +27,13 @@ struct Counts {
 
 Counts count(const std::vector<tarpo::bench::AnalysedFrame>& frames) {
     Counts k;
-    for (const Field& f : frame_fields()) k.levels[track_of(f)] = std::size_t{1} << f.bits;
+    for (const Field& f : frame_fields) k.levels[track_of(f)] = std::size_t{1} << f.bits;
     for (std::size_t t = 0; t < track_count; ++t) k.c[t].assign(k.levels[t] * k.levels[t], 0);
     std::array<int, track_count> last{};
     last.fill(-1);
     for (const auto& fr : frames) {
         if (fr.first) last.fill(-1);
-        for (const Field& f : frame_fields()) {  // in order, so halves follow each other
+        for (const Field& f : frame_fields) {  // in order, so halves follow each other
             const std::size_t t = track_of(f);
             const int i = field_index(fr.indices, f);
             if (last[t] >= 0)
@@ -57,6 +43,13 @@ Counts count(const std::vector<tarpo::bench::AnalysedFrame>& frames) {
         }
     }
     return k;
+}
+
+std::string track_name(std::size_t t) {
+    const char* names[] = {"energy", "energy10", "voicing", "pitch"};
+    if (t < 4) return names[t];
+    if (t < 4 + lsf_groups) return "lsf " + std::to_string(t - 4);
+    return "lsfmid " + std::to_string(t - 4 - lsf_groups);
 }
 
 void print_entropies(const Counts& k) {
@@ -80,23 +73,16 @@ void print_entropies(const Counts& k) {
                 const double c = k.c[t][i * n + j];
                 if (c > 0) hc -= c / total * std::log2(c / row[i]);
             }
-        const char* names[] = {"energy", "voicing", "pitch"};
-        std::string name = t < 3 ? names[t] : "lsf " + std::to_string(t - 3);
+        std::string name = track_name(t);
         std::printf("%-8s %7.0f %12.2f %14.2f\n", name.c_str(), std::log2(double(n)), h, hc);
     }
 }
 
-// Value of index i of an ordered field: energy in dB (silence two steps below the lowest),
-// pitch in semitones, line spectral frequencies in Hz.
+// Value of index i of an ordered scalar field: energy in dB (silence two steps below the
+// lowest), pitch in semitones.
 double field_value(const Field& f, int i) {
-    switch (f.kind) {
-        case FieldKind::energy:
-            return i == 0 ? energy_db(1) - 2.0 * (energy_db(2) - energy_db(1)) : energy_db(i);
-        case FieldKind::pitch:
-            return 12.0 * std::log2(pitch_hz(i));
-        default:
-            return lsf_value(static_cast<std::size_t>(f.slot), i) * sample_rate / (2.0 * pi);
-    }
+    if (f.kind == FieldKind::pitch) return 12.0 * std::log2(pitch_hz(i));
+    return i == 0 ? energy_db(1) - 2.0 * (energy_db(2) - energy_db(1)) : energy_db(i);
 }
 
 // Mean squared value error of one flipped bit (each bit alike) under an assignment
@@ -135,12 +121,13 @@ std::vector<unsigned> switch_codes(const std::vector<double>& value, const std::
     return code;
 }
 
-// For every ordered field: RMS value error of a single bit error as coded now, in plain
-// binary, and with the codewords reordered by binary switching (starting from the current).
+// For the ordered scalar fields (energy, pitch): RMS value error of a single bit error as
+// coded now, in plain binary, and with the codewords reordered by binary switching (starting
+// from the current). The envelope codebooks are numbered by binary switching when trained.
 void print_index_assignment(const Counts& k) {
-    std::printf("\nsingle bit error, RMS value error (dB, semitones, Hz): now, plain, reordered\n");
-    for (const Field& f : frame_fields()) {
-        if (f.kind == FieldKind::voicing) continue;
+    std::printf("\nsingle bit error, RMS value error (dB, semitones): now, plain, reordered\n");
+    for (const Field& f : frame_fields) {
+        if (f.kind != FieldKind::energy && f.kind != FieldKind::pitch) continue;
         const std::size_t t = track_of(f), n = std::size_t{1} << f.bits;
         std::vector<double> p(n, 1e-9), value(n);
         for (std::size_t i = 0; i < n; ++i)
@@ -155,10 +142,7 @@ void print_index_assignment(const Counts& k) {
         double total = 0.0;
         for (double v : p) total += v;
         for (double& v : p) v /= total;
-        std::printf("%-8s %d %6.2f %6.2f %6.2f\n",
-                    f.kind == FieldKind::energy  ? "energy"
-                    : f.kind == FieldKind::pitch ? "pitch"
-                                                 : "lsf",
+        std::printf("%-8s %d %6.2f %6.2f %6.2f\n", f.kind == FieldKind::energy ? "energy" : "pitch",
                     f.slot, std::sqrt(flip_cost(value, p, now, f.bits)),
                     std::sqrt(flip_cost(value, p, plain, f.bits)),
                     std::sqrt(flip_cost(value, p, reordered, f.bits)));
@@ -173,8 +157,9 @@ void write_header(std::FILE* out, const Counts& k, std::size_t frames, std::size
     for (int i = 2; i < argc; ++i) std::fprintf(out, " %s", argv[i]);
     std::fprintf(out,
                  "\n// How often each index followed each other one in the training speech, per "
-                 "track (energy,\n// voicing, pitch, each line spectral frequency): counts[from "
-                 "* levels + to], tracks one\n// after the other. Do not edit.\n");
+                 "track (energy,\n// its 10/30 ms offsets, voicing, pitch, each envelope "
+                 "codebook): counts[from * levels + to],\n// tracks one after the other. Do not "
+                 "edit.\n");
     std::fprintf(out, "#ifndef TARPO_CODEC_SOFT_PRIORS_H\n#define TARPO_CODEC_SOFT_PRIORS_H\n\n");
     std::fprintf(out, "#include <array>\n#include <cstdint>\n\nnamespace tarpo::codec {\n\n");
     std::fprintf(out, "inline constexpr std::array<std::size_t, %zu> soft_prior_levels = {",
