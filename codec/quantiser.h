@@ -25,7 +25,7 @@ inline constexpr std::size_t lsf_groups = 3;
 inline constexpr std::array<std::size_t, lsf_groups + 1> lsf_first = {0, 3, 6, lpc_order};
 inline constexpr std::array<int, lsf_groups> lsf_bits = {8, 8, 6};
 // The groups the second parity bit covers, from the first.
-inline constexpr std::size_t lsf_parity_groups = 2;
+inline constexpr std::size_t lsf_parity_groups = 1;
 // The envelope at the frame's middle, as the offsets of its frequencies from the mean of the
 // two neighbouring end-of-frame envelopes: a vector quantiser for each group of neighbouring
 // frequencies (the first frequency of each group, and its index bits).
