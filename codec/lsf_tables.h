@@ -20,7 +20,7 @@ inline constexpr std::array<double, 256> lsf_codebook_2 = {2104, 2322, 2515, 272
 inline constexpr std::array<std::span<const double>, 3> lsf_codebooks = {lsf_codebook_0, lsf_codebook_1, lsf_codebook_2};
 
 inline constexpr std::array<double, 80> lsf_mid_codebook_0 = {130, 258, 301, 213, 143, 129, 187, 98, 45, 25, -7, -0, 7, -6, 173, -22, -66, -156, -15, -9, -12, 49, 257, 128, 64, -4, -31, -57, -91, -204, -100, -152, -0, 23, 11, -106, -200, -230, -145, -95, 2, 12, 93, 188, 115, 3, -6, -4, 69, -34, 12, 13, 0, 63, 63, 0, 0, 0, 0, 0, -2, 4, 88, 16, -6, 1, -3, -11, -34, -76, -3, -1, -25, -96, 28, -18, -40, -141, -193, -59};
-inline constexpr std::array<double, 40> lsf_mid_codebook_1 = {0, 0, 0, 0, 0, -2, 104, 81, 50, 47, -135, -82, -76, -118, -70, -44, -44, 58, 22, 16, 29, 16, 5, -31, -77, 167, 110, 77, 86, 53, -27, -142, -79, -33, -34, 5, -13, -48, 73, 51};
+inline constexpr std::array<double, 80> lsf_mid_codebook_1 = {-3, -79, 42, 8, -10, 9, 29, 104, 57, 13, -135, 3, 22, -2, 27, 38, 30, 1, 38, 96, -15, 1, 4, -63, -101, 3, 141, 76, -4, 14, -17, -4, -31, -100, 38, 0, 0, 0, 0, 0, -64, -203, -53, -19, -5, 67, 133, 123, 171, 130, -195, -130, -109, -88, -32, -29, -44, -51, 117, 82, -42, -101, -89, -154, -132, 205, 125, 75, 68, 35, -2, -64, -109, -9, -21, 102, 36, 2, -24, -37};
 inline constexpr std::array<std::span<const double>, 2> lsf_mid_codebooks = {lsf_mid_codebook_0, lsf_mid_codebook_1};
 
 inline constexpr std::array<double, 2> energy_mid_levels = {-7.6, 0.1};
