@@ -8,14 +8,14 @@
 //   energy, first 20 ms                  5   silence + 31 levels, 2 dB apart, -66..-6 dBFS
 //   energy, second 20 ms                 5   as above
 //   energy at 10 ms and at 30 ms       1+1   trained offset from the mean of its neighbours
-//   pitch at the frame's end             7   128 levels, log-spaced 50..400 Hz (1.65 % apart)
+//   pitch at the frame's end             6   64 levels, log-spaced 50..400 Hz (3.4 % apart)
 //   voicing, first and second 20 ms    2+2   unvoiced, or harmonic up to 1, 2 or 4 kHz
 //   envelope at the frame's end         22   line spectral frequencies 1-3, 4-6 and 7-10:
 //                                            vector codebooks of 8, 8 and 6 bits
-//   envelope at the frame's middle       7   offsets from the mean of the neighbouring ends,
-//                                            frequencies 1-5 and 6-10: codebooks of 4 and 3 bits
+//   envelope at the frame's middle       8   offsets from the mean of the neighbouring ends,
+//                                            frequencies 1-5 and 6-10: codebooks of 4 and 4 bits
 //   parity                               2   over the top bits of energy, pitch and voicing;
-//                                            over the first two envelope codebooks
+//                                            over the first envelope codebook
 //                                      ----
 //                                       54
 //

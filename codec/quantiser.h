@@ -16,7 +16,7 @@ inline constexpr int energy_bits = 5;
 // Energy at the 10 ms and 30 ms instants, as an offset in dB from the mean RMS of the levels
 // either side (trained levels).
 inline constexpr int energy_mid_bits = 1;
-inline constexpr int pitch_bits = 7;
+inline constexpr int pitch_bits = 6;
 inline constexpr int voicing_bits = 2;  // per 20 ms half frame
 // The envelope at the frame's end: a vector quantiser for each group of neighbouring
 // frequencies (the first frequency of each group, and its index bits). A group of one
@@ -25,13 +25,13 @@ inline constexpr std::size_t lsf_groups = 3;
 inline constexpr std::array<std::size_t, lsf_groups + 1> lsf_first = {0, 3, 6, lpc_order};
 inline constexpr std::array<int, lsf_groups> lsf_bits = {8, 8, 6};
 // The groups the second parity bit covers, from the first.
-inline constexpr std::size_t lsf_parity_groups = 2;
+inline constexpr std::size_t lsf_parity_groups = 1;
 // The envelope at the frame's middle, as the offsets of its frequencies from the mean of the
 // two neighbouring end-of-frame envelopes: a vector quantiser for each group of neighbouring
 // frequencies (the first frequency of each group, and its index bits).
 inline constexpr std::size_t lsf_mid_groups = 2;
 inline constexpr std::array<std::size_t, lsf_mid_groups + 1> lsf_mid_first = {0, 5, lpc_order};
-inline constexpr std::array<int, lsf_mid_groups> lsf_mid_bits = {4, 3};
+inline constexpr std::array<int, lsf_mid_groups> lsf_mid_bits = {4, 4};
 // Decoded frequencies are kept this far apart (radians; 50 Hz).
 inline constexpr double lsf_min_gap = 2.0 * pi * 50.0 / sample_rate;
 // Two parity bits end the frame: the first over the most significant bits of the energy,
@@ -45,7 +45,7 @@ inline constexpr int parity_bits = 2;
 struct FrameIndices {
     std::array<int, 2> energy{};                // 0..31, 0 = silence
     std::array<int, 2> energy_mid{};            // 0..2^energy_mid_bits-1, rising offset
-    int pitch = 0;                              // 0..127, log-spaced pitch_min..pitch_max
+    int pitch = 0;                              // 0..63, log-spaced pitch_min..pitch_max
     std::array<int, 2> voiced{};                // 0 unvoiced, 1..3 harmonic up to voicing_cutoff_hz
     std::array<int, lsf_groups> lsf{};          // 0..2^lsf_bits[g]-1, codebook entry
     std::array<int, lsf_mid_groups> lsf_mid{};  // 0..2^lsf_mid_bits[g]-1, codebook entry

@@ -17,37 +17,49 @@ constexpr double row_prior_frames = 2.0;
 
 constexpr auto& fields = frame_fields;
 
-constexpr bool priors_fit_the_fields() {
-    for (const Field& f : fields)
-        if (soft_prior_levels[track_of(f)] != std::size_t{1} << f.bits) return false;
-    return soft_prior_levels.size() == track_count;
+// Levels of each track, from the frame's fields.
+constexpr std::array<std::size_t, track_count> track_levels() {
+    std::array<std::size_t, track_count> l{};
+    for (const Field& f : fields) l[track_of(f)] = std::size_t{1} << f.bits;
+    return l;
 }
-static_assert(priors_fit_the_fields(),
-              "codec/soft_priors.h was made for another frame layout: run bench/codec/soft_train");
+constexpr std::array<std::size_t, track_count> levels_of = track_levels();
+
+constexpr std::size_t transition_cells() {
+    std::size_t n = 0;
+    for (const std::size_t l : levels_of) n += l * l;
+    return n;
+}
 
 // The trained statistics, turned into probabilities once.
 struct Priors {
     std::array<std::size_t, track_count> offset{};  // of each track's rows in transition
     std::array<std::array<double, max_levels>, track_count> marginal{};
     // transition[offset + from * levels + to]: P(to | from) one step later.
-    std::array<double, soft_prior_counts.size()> transition{};
+    std::array<double, transition_cells()> transition{};
 };
 
+// Counts of the trained priors, or none (every transition alike) where they were made for
+// another frame layout.
+double count(std::size_t cell) {
+    return soft_priors_fit() ? soft_prior_counts[cell] : 0.0;
+}
+
 void build_track(Priors& p, std::size_t t) {
-    const std::size_t levels = soft_prior_levels[t], at = p.offset[t];
+    const std::size_t levels = levels_of[t], at = p.offset[t];
     auto& m = p.marginal[t];
     double total = 0.0;
     for (std::size_t j = 0; j < levels; ++j) {
         m[j] = 1.0;  // one pseudo-count per index
-        for (std::size_t i = 0; i < levels; ++i) m[j] += soft_prior_counts[at + i * levels + j];
+        for (std::size_t i = 0; i < levels; ++i) m[j] += count(at + i * levels + j);
         total += m[j];
     }
     for (std::size_t j = 0; j < levels; ++j) m[j] /= total;
     for (std::size_t i = 0; i < levels; ++i) {
         double row = 0.0;
-        for (std::size_t j = 0; j < levels; ++j) row += soft_prior_counts[at + i * levels + j];
+        for (std::size_t j = 0; j < levels; ++j) row += count(at + i * levels + j);
         for (std::size_t j = 0; j < levels; ++j) {
-            const double c = soft_prior_counts[at + i * levels + j];
+            const double c = count(at + i * levels + j);
             const double trained = (c + row_prior_frames * m[j]) / (row + row_prior_frames);
             p.transition[at + i * levels + j] =
                 (1.0 - transition_floor) * trained + transition_floor * m[j];
@@ -61,13 +73,24 @@ const Priors& priors() {
         std::size_t at = 0;
         for (std::size_t t = 0; t < track_count; ++t) {
             q.offset[t] = at;
-            at += soft_prior_levels[t] * soft_prior_levels[t];
+            at += levels_of[t] * levels_of[t];
         }
         for (std::size_t t = 0; t < track_count; ++t) build_track(q, t);
         return q;
     }();
     return p;
 }
+
+}  // namespace
+
+bool soft_priors_fit() {
+    if (soft_prior_levels.size() != track_count) return false;
+    for (std::size_t t = 0; t < track_count; ++t)
+        if (soft_prior_levels[t] != levels_of[t]) return false;
+    return true;
+}
+
+namespace {
 
 // The parity check's message to one bit from the others: L1 [+] L2, in the convention
 // positive = bit 1 up to a sign the caller applies (see add_parity_evidence).

@@ -66,6 +66,10 @@ constexpr std::size_t most_field_levels() {
 }
 inline constexpr std::size_t max_levels = most_field_levels();
 
+// Whether codec/soft_priors.h was made for this frame layout (else every transition counts
+// alike until bench/codec/soft_train has run again).
+bool soft_priors_fit();
+
 class SoftDecoder {
   public:
     SoftDecoder();

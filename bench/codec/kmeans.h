@@ -11,19 +11,13 @@
 
 namespace tarpo::bench {
 
-// data: vectors of dims values, one after another. Returns entries * dims values; entries is
-// a power of two. Deterministic.
-inline std::vector<double> design_codebook(const std::vector<double>& data, std::size_t dims,
-                                           std::size_t entries, int iterations = 12) {
-    const std::size_t n = dims ? data.size() / dims : 0;
-    std::vector<double> book(dims, 0.0);
-    if (n == 0) return std::vector<double>(entries * dims, 0.0);
-    for (std::size_t v = 0; v < n; ++v)
-        for (std::size_t d = 0; d < dims; ++d)
-            book[d] += data[v * dims + d] / static_cast<double>(n);
-    std::vector<std::size_t> cell(n);
-    std::vector<double> err(n);
-    auto nearest = [&](std::size_t v, std::size_t size) {
+namespace detail {
+
+// Nearest-entry cells and centroids, repeated; returns the total squared error.
+inline double refine(const std::vector<double>& data, std::size_t dims, std::vector<double>& book,
+                     int iterations, std::vector<std::size_t>& cell, std::vector<double>& err) {
+    const std::size_t n = data.size() / dims, size = book.size() / dims;
+    auto nearest = [&](std::size_t v) {
         std::size_t best = 0;
         double best_d = std::numeric_limits<double>::infinity();
         for (std::size_t k = 0; k < size; ++k) {
@@ -40,6 +34,50 @@ inline std::vector<double> design_codebook(const std::vector<double>& data, std:
         err[v] = best_d;
         return best;
     };
+    double total = 0.0;
+    for (int it = 0; it <= iterations; ++it) {
+        std::vector<double> sum(size * dims, 0.0);
+        std::vector<std::size_t> count(size, 0);
+        total = 0.0;
+        for (std::size_t v = 0; v < n; ++v) {
+            cell[v] = nearest(v);
+            total += err[v];
+            ++count[cell[v]];
+            for (std::size_t d = 0; d < dims; ++d) sum[cell[v] * dims + d] += data[v * dims + d];
+        }
+        if (it == iterations) break;  // the last pass only measures
+        for (std::size_t k = 0; k < size; ++k) {
+            if (count[k] == 0) {  // an empty cell takes the worst-coded vector
+                const auto worst = static_cast<std::size_t>(
+                    std::max_element(err.begin(), err.end()) - err.begin());
+                err[worst] = 0.0;
+                for (std::size_t d = 0; d < dims; ++d) book[k * dims + d] = data[worst * dims + d];
+                continue;
+            }
+            for (std::size_t d = 0; d < dims; ++d)
+                book[k * dims + d] = sum[k * dims + d] / static_cast<double>(count[k]);
+        }
+    }
+    return total;
+}
+
+}  // namespace detail
+
+// data: vectors of dims values, one after another. Returns entries * dims values; entries is
+// a power of two. Deterministic. Splitting alone can leave two entries in one cluster and none
+// in another, so after each split the entry whose cell costs least is tried in the cell that
+// costs most (kept when the total error falls).
+inline std::vector<double> design_codebook(const std::vector<double>& data, std::size_t dims,
+                                           std::size_t entries, int iterations = 12,
+                                           int moves = 8) {
+    const std::size_t n = dims ? data.size() / dims : 0;
+    std::vector<double> book(dims, 0.0);
+    if (n == 0) return std::vector<double>(entries * dims, 0.0);
+    for (std::size_t v = 0; v < n; ++v)
+        for (std::size_t d = 0; d < dims; ++d)
+            book[d] += data[v * dims + d] / static_cast<double>(n);
+    std::vector<std::size_t> cell(n);
+    std::vector<double> err(n);
     for (std::size_t size = 1; size < entries;) {
         // Split: each entry and a copy nudged by a small fixed amount.
         book.resize(2 * size * dims);
@@ -51,27 +89,31 @@ inline std::vector<double> design_codebook(const std::vector<double>& data, std:
                 book[k * dims + d] = c - nudge;
             }
         size *= 2;
-        for (int it = 0; it < iterations; ++it) {
-            std::vector<double> sum(size * dims, 0.0);
-            std::vector<std::size_t> count(size, 0);
+        double total = detail::refine(data, dims, book, iterations, cell, err);
+        for (int m = 0; m < moves; ++m) {
+            std::vector<double> cost(size, 0.0);
+            std::vector<std::size_t> far(size, 0);  // each cell's worst-coded vector
             for (std::size_t v = 0; v < n; ++v) {
-                cell[v] = nearest(v, size);
-                ++count[cell[v]];
-                for (std::size_t d = 0; d < dims; ++d)
-                    sum[cell[v] * dims + d] += data[v * dims + d];
+                cost[cell[v]] += err[v];
+                if (err[v] >= err[far[cell[v]]] || cell[far[cell[v]]] != cell[v]) far[cell[v]] = v;
             }
-            for (std::size_t k = 0; k < size; ++k) {
-                std::size_t src = k;
-                if (count[k] == 0) {  // an empty cell takes the worst-coded vector
-                    const auto worst = std::max_element(err.begin(), err.end()) - err.begin();
-                    err[static_cast<std::size_t>(worst)] = 0.0;
-                    for (std::size_t d = 0; d < dims; ++d)
-                        book[k * dims + d] = data[static_cast<std::size_t>(worst) * dims + d];
-                    continue;
-                }
-                for (std::size_t d = 0; d < dims; ++d)
-                    book[k * dims + d] = sum[src * dims + d] / static_cast<double>(count[k]);
-            }
+            const auto idle =
+                static_cast<std::size_t>(std::min_element(cost.begin(), cost.end()) - cost.begin());
+            const auto busy =
+                static_cast<std::size_t>(std::max_element(cost.begin(), cost.end()) - cost.begin());
+            if (idle == busy) break;
+            std::vector<double> trial = book;
+            for (std::size_t d = 0; d < dims; ++d)  // halfway to the busy cell's worst vector
+                trial[idle * dims + d] = 0.5 * (book[busy * dims + d] + data[far[busy] * dims + d]);
+            auto trial_cell = cell;
+            auto trial_err = err;
+            const double t =
+                detail::refine(data, dims, trial, iterations / 3 + 1, trial_cell, trial_err);
+            if (!(t < total)) break;
+            total = t;
+            book.swap(trial);
+            cell.swap(trial_cell);
+            err.swap(trial_err);
         }
     }
     book.resize(entries * dims);

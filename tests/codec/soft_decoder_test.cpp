@@ -160,6 +160,7 @@ std::pair<double, double> bit_channel_distortion(const std::vector<Bits>& frames
 }
 
 TEST(SoftDecoder, BeatsHardDecisionsOnASimulatedSoftBitChannel) {
+    ASSERT_TRUE(soft_priors_fit()) << "run bench/codec/soft_train for this frame layout";
     // The same noise decoded both ways. On real speech (bench/codec/codec_quality --soft) soft
     // decoding gains 0.01, 0.05 and 0.11 STOI at 1, 3 and 10 % bit errors; on this input it
     // takes 16, 22 and 22 % off the distortion hard decisions add, of which 10 % is asked.
