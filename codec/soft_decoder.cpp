@@ -14,6 +14,9 @@ namespace {
 constexpr double transition_floor = 0.02;
 // Pseudo-count, in frames, pulling rarely seen rows towards the overall probabilities.
 constexpr double row_prior_frames = 2.0;
+// Probabilities this small against the largest (or against 1) are left out of the sums over
+// indices: most of a reliable field's indices have likelihoods far below it.
+constexpr double negligible = 1e-12;
 
 constexpr auto& fields = frame_fields;
 
@@ -253,12 +256,17 @@ void SoftDecoder::revise(Track& t) {
     const std::size_t at = priors().offset[static_cast<std::size_t>(&t - tracks_.data())];
     const double* tr = priors().transition.data() + at;
     Probs b{}, w{};
+    std::array<std::size_t, max_levels> used{};
     std::fill_n(b.begin(), levels, 1.0);
-    auto back = [&](const Probs& lik) {  // b <- T (lik . b)
-        for (std::size_t j = 0; j < levels; ++j) w[j] = lik[j] * b[j];
+    auto back = [&](const Probs& lik) {  // b <- T (lik . b), over the terms that count
+        double top = 0.0;
+        for (std::size_t j = 0; j < levels; ++j) top = std::max(top, w[j] = lik[j] * b[j]);
+        std::size_t n = 0;
+        for (std::size_t j = 0; j < levels; ++j)
+            if (w[j] > negligible * top) used[n++] = j;
         for (std::size_t i = 0; i < levels; ++i) {
             double s = 0.0;
-            for (std::size_t j = 0; j < levels; ++j) s += tr[i * levels + j] * w[j];
+            for (std::size_t k = 0; k < n; ++k) s += tr[i * levels + used[k]] * w[used[k]];
             b[i] = s;
         }
         normalise(b, levels);
@@ -279,7 +287,7 @@ void SoftDecoder::advance(Track& t) {
     auto forward = [&](const Probs& a) {  // pred <- T' a
         for (std::size_t j = 0; j < levels; ++j) pred[j] = 0.0;
         for (std::size_t i = 0; i < levels; ++i) {
-            if (a[i] == 0.0) continue;
+            if (a[i] <= negligible) continue;  // a sums to 1
             for (std::size_t j = 0; j < levels; ++j) pred[j] += a[i] * tr[i * levels + j];
         }
     };
