@@ -161,13 +161,13 @@ std::pair<double, double> bit_channel_distortion(const std::vector<Bits>& frames
 
 TEST(SoftDecoder, BeatsHardDecisionsOnASimulatedSoftBitChannel) {
     ASSERT_TRUE(soft_priors_fit()) << "run bench/codec/soft_train for this frame layout";
-    // The same noise decoded both ways. On real speech (bench/codec/codec_quality --soft) soft
-    // decoding gains 0.01, 0.05 and 0.11 STOI at 1, 3 and 10 % bit errors; on this input it
-    // takes 16, 22 and 22 % off the distortion hard decisions add, of which 10 % is asked.
+    // The same noise decoded both ways. On the held-out speech (bench/codec/codec_quality
+    // --soft) soft decoding gains 0.018, 0.062 and 0.123 STOI at 1, 3 and 10 % bit errors; on
+    // this input it takes 37-41 % off the distortion hard decisions add, of which 20 % is asked.
     const auto frames = encode_all(varied_speech(300));
     for (const double ber : {0.01, 0.03, 0.10}) {
         const auto [hard, soft] = bit_channel_distortion(frames, ber);
-        EXPECT_LT(soft, 0.9 * hard) << "bit error rate " << ber;
+        EXPECT_LT(soft, 0.8 * hard) << "bit error rate " << ber;
     }
 }
 
