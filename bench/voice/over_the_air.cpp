@@ -132,11 +132,12 @@ Programme programme(const std::vector<fs::path>& paths) {
     return p;
 }
 
-// Mean scores over the files of a decoded stream that lags the programme by about delay at
-// its start. A frame the receiver lost or doubled shifts the rest by 40 ms, so each file is
-// looked for around where the one before it was found.
+// Mean scores over the files (WARP-Q over those with speech out) of a decoded stream that lags the
+// programme by about delay at its start. A frame the receiver lost or doubled shifts the rest by 40
+// ms, so each file is looked for around where the one before it was found.
 Score score(const Programme& p, const std::vector<double>& decoded, std::size_t delay) {
     Score s;
+    std::size_t scored = 0;  // files with a WARP-Q
     for (std::size_t f = 0; f < p.files.size(); ++f) {
         const auto& ref = p.files[f];
         const std::size_t from = p.offsets[f] + delay - search_samples;
@@ -149,13 +150,16 @@ Score score(const Programme& p, const std::vector<double>& decoded, std::size_t 
         delay = std::max(delay + found, 2 * search_samples) - search_samples;
         s.stoi += quality::stoi(r, d, rate_hz);
         s.mcd += quality::mel_cepstral_distortion(r, d, rate_hz);
-        const double w = quality::warp_q(r, d, rate_hz);
-        s.warp_q += std::isfinite(w) ? w : 0.0;
+        const double w = quality::warp_q(r, d, rate_hz);  // NaN: no speech came out
+        if (std::isfinite(w)) {
+            s.warp_q += w;
+            ++scored;
+        }
     }
     const double n = static_cast<double>(std::max<std::size_t>(p.files.size(), 1));
     s.stoi /= n;
     s.mcd /= n;
-    s.warp_q /= n;
+    s.warp_q = scored > 0 ? s.warp_q / static_cast<double>(scored) : NAN;
     return s;
 }
 
