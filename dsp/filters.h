@@ -6,7 +6,7 @@
 #include <array>
 #include <cstddef>
 
-namespace tarpo::modem {
+namespace tarpo::dsp {
 
 namespace detail {
 template <std::size_t N, std::size_t H>
@@ -61,4 +61,4 @@ class DelayLine {
     std::size_t pos_ = 0;
 };
 
-}  // namespace tarpo::modem
+}  // namespace tarpo::dsp

@@ -2,16 +2,16 @@
 
 #include "dsp/numeric.h"
 
-namespace tarpo::voice {
+namespace tarpo::dsp {
 
 double Decimator4::decimate4(const std::int16_t* four) {
     for (int i = 0; i < 4; ++i) line_.push(four[i]);
-    return line_.dot(modem::lowpass30);
+    return line_.dot(lowpass30);
 }
 
 std::int16_t Decimator6::decimate6(const std::int16_t* six) {
     for (int i = 0; i < 6; ++i) line_.push(six[i]);
-    return to_sample16(line_.dot(modem::lowpass30));
+    return to_sample16(line_.dot(lowpass30));
 }
 
 void Interpolator6::interpolate6(std::int16_t* out, std::int16_t x) {
@@ -19,8 +19,7 @@ void Interpolator6::interpolate6(std::int16_t* out, std::int16_t x) {
     constexpr double gain = 6.0331791914;
     line_.push(x);
     for (int r = 0; r < 6; ++r)
-        out[r] =
-            to_sample16(line_.dot(modem::lowpass30, static_cast<std::size_t>(5 - r), 6) * gain);
+        out[r] = to_sample16(line_.dot(lowpass30, static_cast<std::size_t>(5 - r), 6) * gain);
 }
 
-}  // namespace tarpo::voice
+}  // namespace tarpo::dsp

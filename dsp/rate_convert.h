@@ -7,7 +7,7 @@
 
 #include "dsp/filters.h"
 
-namespace tarpo::voice {
+namespace tarpo::dsp {
 
 // 48000 Hz to 12000 Hz for the receiver: four samples in, one out, not rounded.
 class Decimator4 {
@@ -15,7 +15,7 @@ class Decimator4 {
     double decimate4(const std::int16_t* four);
 
   private:
-    modem::DelayLine<double, 30> line_;
+    DelayLine<double, 30> line_;
 };
 
 // 48000 Hz to 8000 Hz for the speech encoder: six samples in, one 16-bit sample out.
@@ -24,7 +24,7 @@ class Decimator6 {
     std::int16_t decimate6(const std::int16_t* six);
 
   private:
-    modem::DelayLine<double, 30> line_;
+    DelayLine<double, 30> line_;
 };
 
 // 8000 Hz to 48000 Hz for the decoded speech: one sample in, six out (polyphase, 5 taps
@@ -34,7 +34,7 @@ class Interpolator6 {
     void interpolate6(std::int16_t* out, std::int16_t x);
 
   private:
-    modem::DelayLine<double, 5> line_;
+    DelayLine<double, 5> line_;
 };
 
-}  // namespace tarpo::voice
+}  // namespace tarpo::dsp

@@ -85,7 +85,7 @@ class Station {
     FrontEnd front_end_;
     Decisions decisions_;
     voice::CallsignChannel callsign_;
-    voice::Decimator4 decimator_;
+    dsp::Decimator4 decimator_;
     std::array<std::uint8_t, 56> rx_voice_bits_{};
     int last_callsign_dibit_ = 0;
     bool alc_ = false;

@@ -48,8 +48,8 @@ class CodecAdapter {
 
   private:
     SpeechCodec& codec_;
-    Decimator6 decimator_;
-    Interpolator6 interpolator_;
+    dsp::Decimator6 decimator_;
+    dsp::Interpolator6 interpolator_;
     std::array<std::int16_t, codec_samples> encoder_input_{};
     std::array<std::int16_t, codec_samples> decoder_output_{};
 };
