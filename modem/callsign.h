@@ -8,7 +8,7 @@
 
 #include "dsp/triple_buffer.h"
 
-namespace tarpo::voice {
+namespace tarpo::modem {
 
 // Code of each character of the channel's alphabet, index 0..38: space, '/', '#', '1'..'9',
 // 'A'..'Z', '0'. The dibits of a code are its two-bit groups from the low end.
@@ -66,4 +66,4 @@ class CallsignChannel {
     dsp::TripleBuffer<Text> last_text_;  // worker writes, user interface reads
 };
 
-}  // namespace tarpo::voice
+}  // namespace tarpo::modem

@@ -58,7 +58,7 @@ class Station {
     Receiver receiver() const { return receiver_; }
 
     Tuning& tuning() { return tuning_; }
-    voice::CallsignChannel& callsign() { return callsign_; }
+    CallsignChannel& callsign() { return callsign_; }
     const ModemTables& tables() const { return tables_; }
     const Tuning& tuning() const { return tuning_; }
     const FrameBits& frame_bits() const { return frame_; }
@@ -84,7 +84,7 @@ class Station {
     Modulator modulator_;
     FrontEnd front_end_;
     Decisions decisions_;
-    voice::CallsignChannel callsign_;
+    CallsignChannel callsign_;
     dsp::Decimator4 decimator_;
     std::array<std::uint8_t, 56> rx_voice_bits_{};
     int last_callsign_dibit_ = 0;
