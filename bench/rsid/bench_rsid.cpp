@@ -61,7 +61,7 @@ struct Timing {
     }
     bool check(Detector& det, const std::array<double, block>& x) {
         const auto t0 = Clock::now();
-        const bool hit = det.check(x);
+        const bool hit = det.check(x.data());
         const double dt = std::chrono::duration<double>(Clock::now() - t0).count();
         total_s += dt;
         worst_s = std::max(worst_s, dt);
@@ -94,7 +94,7 @@ RatePoint detection_rate(double snr_db, int trials, std::mt19937_64& rng, Timing
         const double f0 = freq(rng);
         const long lead = lead_dist(rng);
         enc.start(f0);
-        enc.generate(burst);
+        enc.generate(burst.data(), burst.size());
         const long end = lead + static_cast<long>(burst.size());
         const long total = end + 2 * static_cast<long>(rate);
         det->reset();
