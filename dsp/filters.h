@@ -1,4 +1,5 @@
 // dsp/: signal-processing parts every floor shares: filters, conversions, rate converters.
+// The ground floor: it includes nothing of the project beyond dsp/ itself.
 // Filter taps shared by the modulator, the demodulator and the rate converters, and the
 // circular delay line that every filter of the modem keeps.
 #pragma once

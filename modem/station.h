@@ -1,4 +1,5 @@
 // modem/: the 15-carrier DQPSK modem, from the frame and the callsign channel to the station.
+// It stands on the first floor and includes only modem/, external/ and dsp/.
 // One modem station: the transmit chain (frame_load -> carrier_phase_step -> modulate_symbol)
 // and the receive chain (decimate4 -> demod_sample -> symbol timing -> decide_symbol ->
 // assemble -> callsign decoder) around one bit buffer shared by both directions, as the

@@ -1,3 +1,6 @@
+// rsid/: the identification burst that names the mode on the air: its Reed-Solomon code, the
+// encoder, the resampler and detector, and the C entries behind external/rsid.h. Ground-floor
+// signal processing with FFTW for the transforms; it includes only rsid/, external/ and dsp/.
 // Recognises our identification burst in the receive audio at 6000 Hz.
 //
 // The input is resampled to the reference rate (11025 Hz). Every half symbol (512 samples)
