@@ -3,6 +3,8 @@
 // transmit and receive.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "dsp/filters.h"
@@ -13,9 +15,19 @@ namespace tarpo::dsp {
 class Decimator4 {
   public:
     double decimate4(const std::int16_t* four);
+    // n outputs from 4n samples, the same values as n calls of decimate4. Each output's sum
+    // runs in the same order, but four outputs are summed side by side, so that the adds of
+    // one no longer wait on those of the one before.
+    void decimate(const std::int16_t* in, double* out, std::size_t n);
 
   private:
-    DelayLine<double, 30> line_;
+    static constexpr std::size_t taps = lowpass30.size();
+    static constexpr std::size_t kept = taps - 4;  // samples before an output's newest four
+    static constexpr std::size_t chunk = 48;       // outputs per pass over a local window
+
+    static void window_sums(const double* window, double* out, std::size_t n);
+
+    std::array<double, kept> history_{};  // the last samples taken, oldest first
 };
 
 // 48000 Hz to 8000 Hz for the speech encoder: six samples in, one 16-bit sample out.

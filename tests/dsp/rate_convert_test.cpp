@@ -46,6 +46,22 @@ TEST(RateConverters, DecimatorsMatchDirectConvolutionAcrossCalls) {
             << j;
 }
 
+TEST(RateConverters, BlockDecimationMatchesDirectConvolutionWhateverTheSplit) {
+    // Pieces of every kind: single outputs, groups of four with and without a rest, across
+    // the local window's chunk boundary, and a whole receive block.
+    const auto x = noise(4 * 1200, 11);
+    tarpo::dsp::Decimator4 d4;
+    std::vector<double> out(480);
+    std::size_t done = 0;
+    for (const std::size_t n : {1, 3, 4, 5, 47, 48, 49, 97, 480, 1, 465}) {
+        d4.decimate(&x[4 * done], out.data(), n);
+        for (std::size_t j = 0; j < n; ++j)
+            ASSERT_EQ(out[j], reference_fir(x, 4 * (done + j) + 3)) << done + j;
+        done += n;
+    }
+    ASSERT_EQ(done, x.size() / 4);
+}
+
 TEST(RateConverters, ConstantInputSettles) {
     const std::int16_t c = 10000;
     const std::int16_t in[6] = {c, c, c, c, c, c};
