@@ -73,7 +73,7 @@ std::vector<double> transmit_speech(const std::vector<double>& speech_8k,
     for (std::size_t n = 0; n < blocks + 2; ++n) {
         for (std::size_t i = 0; i < block.size(); ++i) {
             const std::size_t at = n * modem::block_samples + i;
-            block[i] = at < mic.size() ? to_sample16(mic[at]) : 0;
+            block[i] = at < mic.size() ? dsp::to_sample16(mic[at]) : 0;
         }
         const std::int16_t* out = tx->passes.transmit_block(block.data(), false);
         // Half the transmit level reaches the receiver's sound card, so the noise of the
@@ -91,7 +91,7 @@ std::vector<double> receive_speech(std::span<const double> signal, bool enhanced
     std::array<std::int16_t, modem::block_samples> block{};
     for (std::size_t n = 0; (n + 1) * modem::block_samples <= signal.size(); ++n) {
         for (std::size_t i = 0; i < block.size(); ++i)
-            block[i] = to_sample16(signal[n * modem::block_samples + i]);
+            block[i] = dsp::to_sample16(signal[n * modem::block_samples + i]);
         rx->passes.receive_block(block.data(), sink);
         sink.play();
     }

@@ -15,7 +15,7 @@ constexpr double post_den = 0.8;            // valleys between formants
 constexpr double rise_floor_db = -60.0;     // energy rise is limited relative to this floor...
 constexpr double max_rise_db = 30.0;        // ...at this many dB per 20 ms half frame
 constexpr double silent_db = -80.0;         // levels below this compare as silence
-constexpr double outlier_db = 10.0;         // an energy this far off both neighbours is an error,
+constexpr double outlier_db = 20.0;         // an energy this far off both neighbours is an error,
 constexpr double suspect_outlier_db = 4.0;  // or this far when the parity check fails
 constexpr double pitch_jump = 1.2;          // a pitch this far off both neighbours likewise,
 constexpr double suspect_pitch_jump = 1.05;
@@ -192,10 +192,10 @@ void Decoder::set_lsf(Params& p, const Lsf& lsf) {
 Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const Params& after) {
     Params p = mid;
     // Energy, per half frame: a level more than outlier_db above or below both neighbouring
-    // halves is taken back to the nearer one. Real speech seldom does that within 20 ms
-    // (stop closures and bursts last longer or sit next to loud vowels); an error in one of
-    // the top three bits of a level moves it by 16 dB or more.
-    // When the parity check fails, a smaller jump away and back counts as an error.
+    // halves is taken back to the nearer one. An error in one of the top three bits of a
+    // level moves it by 16 dB or more, and the parity check catches it: then a jump away and
+    // back of suspect_outlier_db counts as an error. With the check passed only a jump no
+    // speech makes (real stops and bursts move 10-15 dB within 20 ms) is mended.
     if (mid.dead) return p;  // a dead channel stays silent
     const double outlier = mid.intact ? outlier_db : suspect_outlier_db;
     const double jump = mid.intact ? pitch_jump : suspect_pitch_jump;
