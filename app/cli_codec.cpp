@@ -44,7 +44,7 @@ int cli_codec(int argc, char** argv) {
     for (std::size_t f = 0; f < frames; ++f) {
         for (std::size_t i = 0; i < 320; ++i) {
             const std::size_t at = f * 320 + i;
-            in[i] = at < speech.size() ? to_sample16(speech[at]) : 0;
+            in[i] = at < speech.size() ? dsp::to_sample16(speech[at]) : 0;
         }
         encode(in, bits);
         for (unsigned char& b : bits) b &= 1;

@@ -163,7 +163,7 @@ class Receiver {
             if (got < 0) return problem(error, 2);
             if (b == 0 && got == 0) return problem(s.in_path + ": the file holds no samples", 2);
             if (got < static_cast<long>(input.size())) return 0;
-            for (std::size_t i = 0; i < block.size(); ++i) block[i] = to_sample16(input[i]);
+            for (std::size_t i = 0; i < block.size(); ++i) block[i] = dsp::to_sample16(input[i]);
             sink.start_block();
             ready_->passes.receive_block(block.data(), sink);
             if (!s.test_frames && !writer.write(sink.block.data(), sink.block.size(), error))

@@ -115,7 +115,7 @@ class Transmitter {
                 if (got < 0) return -2;
                 if (got == 0) break;
             }
-            for (std::size_t i = 0; i < block.size(); ++i) block[i] = to_sample16(speech_[i]);
+            for (std::size_t i = 0; i < block.size(); ++i) block[i] = dsp::to_sample16(speech_[i]);
             const std::int16_t* out = ready_->passes.transmit_block(block.data(), false);
             if (!writer.write(out, modem::block_samples, error)) return -write_failed(error);
         }

@@ -1,3 +1,6 @@
+// app/: tarpo-cli, the command-line tool: a table of options and a run per verb, the sound
+// files it reads and writes, and the in-memory speech path. The top floor: it may include any
+// floor below it (engine/ down to dsp/), never ui/, and links no Qt.
 // The verbs of tarpo-cli. Each takes the arguments after the program name (argv[0] is the
 // verb) and returns the process exit status: 0 success, 1 failure of the work, 2 bad usage or
 // bad input. Each reads its options against its table, runs, and reports.

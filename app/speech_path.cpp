@@ -40,7 +40,7 @@ std::vector<double> speech_through_modem(const std::vector<double>& speech_8k,
     for (std::size_t n = 0; n < blocks + 2; ++n) {
         for (std::size_t i = 0; i < block.size(); ++i) {
             const std::size_t at = n * modem::block_samples + i;
-            block[i] = at < mic.size() ? to_sample16(mic[at]) : 0;
+            block[i] = at < mic.size() ? dsp::to_sample16(mic[at]) : 0;
         }
         const std::int16_t* out = tx_passes.transmit_block(block.data(), false);
         // Half the transmit level reaches the receiver's sound card, so the noise of the
@@ -58,7 +58,7 @@ std::vector<double> speech_through_modem(const std::vector<double>& speech_8k,
     Collect sink;
     for (std::size_t n = 0; (n + 1) * modem::block_samples <= heard.samples.size(); ++n) {
         for (std::size_t i = 0; i < block.size(); ++i)
-            block[i] = to_sample16(heard.samples[n * modem::block_samples + i]);
+            block[i] = dsp::to_sample16(heard.samples[n * modem::block_samples + i]);
         rx_passes.receive_block(block.data(), sink);
     }
     std::vector<double> out = sim::resample(sink.speech, 1.0 / 6.0);

@@ -1,4 +1,5 @@
 // dsp/: signal-processing parts every floor shares: filters, conversions, rate converters.
+// The ground floor: it includes nothing of the project beyond dsp/ itself.
 // Filter taps shared by the modulator, the demodulator and the rate converters, and the
 // circular delay line that every filter of the modem keeps.
 #pragma once
@@ -6,7 +7,7 @@
 #include <array>
 #include <cstddef>
 
-namespace tarpo::modem {
+namespace tarpo::dsp {
 
 namespace detail {
 template <std::size_t N, std::size_t H>
@@ -61,4 +62,4 @@ class DelayLine {
     std::size_t pos_ = 0;
 };
 
-}  // namespace tarpo::modem
+}  // namespace tarpo::dsp

@@ -5,7 +5,7 @@
 #include <complex>
 #include <cstdint>
 
-namespace tarpo {
+namespace tarpo::dsp {
 
 using ComplexSample = std::complex<double>;
 
@@ -34,4 +34,4 @@ constexpr std::int16_t to_sample16(double x) {
     return static_cast<std::int16_t>(x);
 }
 
-}  // namespace tarpo
+}  // namespace tarpo::dsp

@@ -6,7 +6,7 @@
 #include <array>
 #include <atomic>
 
-namespace tarpo::voice {
+namespace tarpo::dsp {
 
 template <typename T>
 class TripleBuffer {
@@ -33,4 +33,4 @@ class TripleBuffer {
     unsigned front_ = 2;               // reader only
 };
 
-}  // namespace tarpo::voice
+}  // namespace tarpo::dsp

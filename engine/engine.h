@@ -1,4 +1,5 @@
 // engine/: the block passes, the worker and the engine the user interface talks to.
+// Fourth floor: it includes engine/ and every floor below it, never app/ or ui/.
 // The real engine behind the user interface: the modem station, the codec, the spectrum,
 // the sound interface on PortAudio with the optional loop library, the serial PTT and the
 // audio worker, wired as the program runs them.

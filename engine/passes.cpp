@@ -80,7 +80,7 @@ void Passes::gather_spectrum(const std::array<double, 480>& decimated, bool rxid
             store_relaxed(monitor_.spectrum_input[at], v);
         }
         // The peak is the largest signed value, not a magnitude.
-        monitor_.raise_peak(truncate_to_int(v));
+        monitor_.raise_peak(dsp::truncate_to_int(v));
     }
     if (fill_count_ < modem::spectrum_length) return;
 

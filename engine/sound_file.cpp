@@ -39,7 +39,7 @@ bool read_voice_file(const std::string& path, std::vector<std::int16_t>& samples
         return false;
     }
     samples.reserve(mono.size());
-    for (const double v : mono) samples.push_back(to_sample16(v));
+    for (const double v : mono) samples.push_back(dsp::to_sample16(v));
     return true;
 }
 

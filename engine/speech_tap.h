@@ -24,7 +24,7 @@ class SpeechTap {
     std::size_t take(std::int16_t* out, std::size_t n) { return queue_.pop(out, n); }
 
   private:
-    voice::Decimator6 decimator_;
+    dsp::Decimator6 decimator_;
     std::array<std::int16_t, modem::block_samples / 6> low_{};
     SampleFifo<32768> queue_;
 };

@@ -1,3 +1,6 @@
+// loop/: the SDR loop device library, a virtual sound-card pair and PTT over UDP on the
+// loopback interface, built as the shared library the program loads at run time (entries in
+// external/loop.h). It stands on the ground floor: it includes only loop/, external/ and dsp/.
 // The two directions of the SDR loop device. Receive audio arrives as UDP datagrams of 16-bit
 // little-endian mono PCM at 48 kHz on 127.0.0.1:rx_port, with any number of samples per
 // datagram; the receiver reassembles them into blocks. Transmit audio leaves as datagrams of

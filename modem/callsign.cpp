@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace tarpo::voice {
+namespace tarpo::modem {
 
 int callsign_index(unsigned char c) {
     if (c == ' ') return 0;
@@ -100,4 +100,4 @@ std::uint32_t CallsignChannel::text_count() {
     return last_text_.front().count;
 }
 
-}  // namespace tarpo::voice
+}  // namespace tarpo::modem

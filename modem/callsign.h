@@ -8,7 +8,7 @@
 
 #include "dsp/triple_buffer.h"
 
-namespace tarpo::voice {
+namespace tarpo::modem {
 
 // Code of each character of the channel's alphabet, index 0..38: space, '/', '#', '1'..'9',
 // 'A'..'Z', '0'. The dibits of a code are its two-bit groups from the low end.
@@ -54,7 +54,7 @@ class CallsignChannel {
         std::uint32_t count = 0;  // complete texts received up to and including this one
     };
 
-    TripleBuffer<Sequence> sequence_;  // user interface writes, worker reads
+    dsp::TripleBuffer<Sequence> sequence_;  // user interface writes, worker reads
     int read_pos_ = 0;                 // worker only
 
     // Decoder, worker only.
@@ -63,7 +63,7 @@ class CallsignChannel {
     std::array<char, max_text> collecting_{};
     int write_pos_ = 0;
     std::uint32_t text_count_ = 0;
-    TripleBuffer<Text> last_text_;  // worker writes, user interface reads
+    dsp::TripleBuffer<Text> last_text_;  // worker writes, user interface reads
 };
 
-}  // namespace tarpo::voice
+}  // namespace tarpo::modem

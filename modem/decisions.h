@@ -9,6 +9,8 @@
 
 namespace tarpo::modem {
 
+using dsp::ComplexSample;
+
 class Decisions {
   public:
     // Decides one symbol: a dibit on each data carrier (0..3 quarter turns of phase advance)

@@ -7,6 +7,9 @@
 
 namespace tarpo::modem {
 
+using dsp::lowpass30;
+using dsp::truncate_to_int;
+
 void FrontEnd::build_tables() {
     for (std::size_t i = 0; i < carriers; ++i) {
         double angle = 0.0;  // formed by adding the step, as the bank walks the angles

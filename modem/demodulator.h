@@ -11,6 +11,9 @@
 
 namespace tarpo::modem {
 
+using dsp::ComplexSample;
+using dsp::DelayLine;
+
 class FrontEnd {
   public:
     explicit FrontEnd(const ModemTables& tables) : tables_(tables) {}

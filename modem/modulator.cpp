@@ -7,6 +7,10 @@
 
 namespace tarpo::modem {
 
+using dsp::lowpass30;
+using dsp::to_sample16;
+using dsp::tx_lowpass_taps;
+
 std::array<double, 288> pulse_table_build(double rolloff) {
     std::array<double, 288> h{};
     double sum = 0.0;

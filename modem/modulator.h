@@ -12,6 +12,9 @@
 
 namespace tarpo::modem {
 
+using dsp::ComplexSample;
+using dsp::DelayLine;
+
 // Pulse shape and carrier plan, built once by the station and read by both directions.
 struct ModemTables {
     std::array<double, 288> pulse_table{};    // root-raised cosine, t = (i - 95.5) / 48 symbols

@@ -78,7 +78,7 @@ int Station::enhanced_symbol(int gap) {
 }
 
 void Station::decimate_block(const std::int16_t* block, double* decimated) {
-    for (int j = 0; j < block_samples / 4; ++j) decimated[j] = decimator_.decimate4(block + 4 * j);
+    decimator_.decimate(block, decimated, block_samples / 4);
 }
 
 }  // namespace tarpo::modem

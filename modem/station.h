@@ -1,4 +1,5 @@
 // modem/: the 15-carrier DQPSK modem, from the frame and the callsign channel to the station.
+// It stands on the first floor and includes only modem/, external/ and dsp/.
 // One modem station: the transmit chain (frame_load -> carrier_phase_step -> modulate_symbol)
 // and the receive chain (decimate4 -> demod_sample -> symbol timing -> decide_symbol ->
 // assemble -> callsign decoder) around one bit buffer shared by both directions, as the
@@ -58,7 +59,7 @@ class Station {
     Receiver receiver() const { return receiver_; }
 
     Tuning& tuning() { return tuning_; }
-    voice::CallsignChannel& callsign() { return callsign_; }
+    CallsignChannel& callsign() { return callsign_; }
     const ModemTables& tables() const { return tables_; }
     const Tuning& tuning() const { return tuning_; }
     const FrameBits& frame_bits() const { return frame_; }
@@ -84,8 +85,8 @@ class Station {
     Modulator modulator_;
     FrontEnd front_end_;
     Decisions decisions_;
-    voice::CallsignChannel callsign_;
-    voice::Decimator4 decimator_;
+    CallsignChannel callsign_;
+    dsp::Decimator4 decimator_;
     std::array<std::uint8_t, 56> rx_voice_bits_{};
     int last_callsign_dibit_ = 0;
     bool alc_ = false;

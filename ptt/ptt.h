@@ -1,4 +1,5 @@
 // ptt/: keying the transmitter (serial lines and ports, or the SDR loop device).
+// Third floor: it includes ptt/ and the floors below it (sound/ for the loop device's PTT).
 // Keying the transmitter: through the SDR loop device's own PTT when that device is the
 // current output, otherwise through RTS and DTR of one serial port, "Com 1" .. "Com 8", chosen
 // by the user and remembered in txport.bin in the working directory.

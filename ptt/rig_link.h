@@ -85,7 +85,7 @@ class RigLink {
     std::atomic<std::uint32_t> request_{0};
     std::atomic<bool> stop_{false};
     std::counting_semaphore<> wake_{0};
-    voice::TripleBuffer<RigReadout> readout_;
+    dsp::TripleBuffer<RigReadout> readout_;
 
     // Rig thread only.
     s_rig* rig_ = nullptr;

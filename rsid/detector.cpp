@@ -47,12 +47,12 @@ void Detector::reset() {
     quiet_until_ = -1;
 }
 
-bool Detector::check(std::span<const double, input_block> samples) {
+bool Detector::check(const double* samples) {
     for (int i = 0; i < input_block; ++i) {
         const double x = samples[i];
         clean_[i] = std::isfinite(x) ? std::clamp(x, -input_limit, input_limit) : 0.0;
     }
-    resampler_.process(clean_, resampled_);
+    resampler_.process(clean_.data(), resampled_.data());
     bool reported = false;
     for (double v : resampled_) {
         ring_[ring_pos_] = v;

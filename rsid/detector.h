@@ -1,3 +1,6 @@
+// rsid/: the identification burst that names the mode on the air: its Reed-Solomon code, the
+// encoder, the resampler and detector, and the C entries behind external/rsid.h. Ground-floor
+// signal processing with FFTW for the transforms; it includes only rsid/, external/ and dsp/.
 // Recognises our identification burst in the receive audio at 6000 Hz.
 //
 // The input is resampled to the reference rate (11025 Hz). Every half symbol (512 samples)
@@ -14,7 +17,6 @@
 #include <array>
 #include <complex>
 #include <cstdint>
-#include <span>
 
 #include "rsid/burst.h"
 #include "rsid/code.h"
@@ -60,7 +62,7 @@ class Detector {
     // samples: 960 samples at 6000 Hz (160 ms) in 16-bit sample units. Non-numeric samples
     // count as 0 and sample magnitudes are held at 1e6. Returns true when a burst has just been
     // recognised; its announced frequency is then frequency().
-    bool check(std::span<const double, input_block> samples);
+    bool check(const double* samples);
     // f0 (tone 7) of the last recognised burst, Hz; 0 before the first.
     double frequency() const { return frequency_; }
     // Forgets all history (not the last frequency).

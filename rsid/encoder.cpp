@@ -34,9 +34,10 @@ void Encoder::start(double f0) {
     phase_ = 0.0;
 }
 
-void Encoder::generate(std::span<double> out) {
+void Encoder::generate(double* out, std::size_t n) {
     constexpr double two_pi = 2.0 * std::numbers::pi;
-    for (double& y : out) {
+    for (std::size_t i = 0; i < n; ++i) {
+        double& y = out[i];
         if (position_ >= length_) {
             y = 0.0;
             continue;

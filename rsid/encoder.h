@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 #include "rsid/code.h"
 
@@ -31,8 +30,8 @@ class Encoder {
     // The announced frequency of the prepared burst, after clamping.
     double frequency() const { return f0_; }
 
-    // Writes the next out.size() samples of the burst; past its end, zeros.
-    void generate(std::span<double> out);
+    // Writes the next n samples of the burst into out; past its end, zeros.
+    void generate(double* out, std::size_t n);
 
   private:
     // First sample of symbol k (0..15): symbol boundaries are computed from the start, so the

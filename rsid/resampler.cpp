@@ -47,10 +47,9 @@ void Resampler::reset() {
     line_.fill(0.0);
 }
 
-void Resampler::process(std::span<const double, input_block> in,
-                        std::span<double, output_block> out) {
+void Resampler::process(const double* in, double* out) {
     constexpr int history = taps_per_phase - 1;
-    std::copy(in.begin(), in.end(), line_.begin() + history);
+    std::copy(in, in + input_block, line_.begin() + history);
     for (int m = 0; m < output_block; ++m) {
         // Output m sits at input time m * 80 / 147; the newest input sample it uses is idx.
         const int n = m * down;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <span>
 
 namespace tarpo::rsid {
 
@@ -27,7 +26,7 @@ class Resampler {
     Resampler();
     // in: 960 samples at 6000 Hz; out: 1764 samples at 11025 Hz, delayed by about 8 input
     // samples (1.3 ms). History carries over from call to call.
-    void process(std::span<const double, input_block> in, std::span<double, output_block> out);
+    void process(const double* in, double* out);
     void reset();
 
   private:

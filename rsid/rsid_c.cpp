@@ -2,8 +2,6 @@
 // init_rsid runs on the user-interface thread at start-up, before the worker starts; the
 // other entries run on the worker. The instances are made on first use, so init_rsid also
 // moves the detector's transform planning to start-up.
-#include <span>
-
 #include "external/rsid.h"
 #include "rsid/detector.h"
 #include "rsid/encoder.h"
@@ -37,10 +35,7 @@ void init_rsid(void) {
 }
 
 int rsid_check(const double* samples) {
-    return detector().check(std::span<const double, tarpo::rsid::Detector::input_block>(
-               samples, tarpo::rsid::Detector::input_block))
-               ? 1
-               : 0;
+    return detector().check(samples) ? 1 : 0;
 }
 
 double getrsfreq(void) {
@@ -55,7 +50,7 @@ int rsid_get(short* block) {
     auto& enc = encoder();
     if (!enc.active()) return 0;
     static double scratch[block_samples];  // only the worker produces bursts
-    enc.generate(scratch);
+    enc.generate(scratch, block_samples);
     for (int i = 0; i < block_samples; ++i) {
         // Truncation toward zero, as every conversion to a 16-bit sample; the level keeps
         // the burst well inside the 16-bit range.

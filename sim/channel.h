@@ -1,3 +1,6 @@
+// sim/: the HF channel simulator (clock error, two-path fading, frequency shift, noise) that
+// the tool's channel verb, the benchmarks and the tests put between two stations. Pure signal
+// processing without files or threads; it includes only sim/, external/ and dsp/.
 // The HF channel simulator: what a receiver would hear of a clean transmitted signal after a
 // sample-clock error between the two sound cards, two-path fading, a mistuned receiver and
 // white noise.

@@ -1,3 +1,7 @@
+// ui/: the Qt 6 program: main window, graph, settings dialogs and their files. The only
+// folder that includes Qt; it may include any floor below it and reaches the engine through
+// engine/engine_api.h (and the plain heard log and recorder), so its tests run against a fake
+// engine; only main.cpp makes the real one.
 // The main window (template 1000): menu, toggles, meters, squelch slider, the graph and the
 // callsign field; Start, one slot per menu entry and button, the 150 ms timer tick and Shutdown in
 // the order the program has always kept. It runs on the user-interface thread and talks to the

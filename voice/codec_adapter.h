@@ -1,4 +1,5 @@
 // voice/: between the 48 kHz sound blocks and the speech codec, and the test frames.
+// Second floor: it may include the floors below and reaches the codec through external/codec.h.
 // Between the 48000 Hz sound blocks and the speech codec's 40 ms frames at 8000 Hz: the
 // microphone block is decimated by 6 and encoded into 54 voice bits; a received frame's bits
 // are decoded and interpolated by 6 back to a 48000 Hz block.
@@ -48,8 +49,8 @@ class CodecAdapter {
 
   private:
     SpeechCodec& codec_;
-    Decimator6 decimator_;
-    Interpolator6 interpolator_;
+    dsp::Decimator6 decimator_;
+    dsp::Interpolator6 interpolator_;
     std::array<std::int16_t, codec_samples> encoder_input_{};
     std::array<std::int16_t, codec_samples> decoder_output_{};
 };

@@ -225,8 +225,8 @@ void print_awgn(const std::vector<Result>& results) {
         double mean_gain_db = 0.0;
         for (int i = 0; i < modem::carriers; ++i) {
             std::complex<double> h{};
-            for (std::size_t n = 0; n < modem::tx_lowpass_taps.size(); ++n)
-                h += modem::tx_lowpass_taps[n] *
+            for (std::size_t n = 0; n < dsp::tx_lowpass_taps.size(); ++n)
+                h += dsp::tx_lowpass_taps[n] *
                      std::polar(1.0, -2.0 * std::numbers::pi * (i - 7) / 32.0 * n);
             gain_db[static_cast<std::size_t>(i)] = 20.0 * std::log10(std::abs(h));
             mean_gain_db += gain_db[static_cast<std::size_t>(i)] / modem::carriers;

@@ -35,7 +35,7 @@ std::vector<double> transmit_test_frames(std::size_t frames) {
 
 double DoubleDecimator4::decimate4(const double* four) {
     for (int i = 0; i < 4; ++i) line_.push(four[i]);
-    return line_.dot(modem::lowpass30);
+    return line_.dot(dsp::lowpass30);
 }
 
 double ReceiveCounts::tracked_ber() const {

@@ -18,14 +18,14 @@ namespace tarpo::bench {
 std::vector<double> transmit_test_frames(std::size_t frames);
 
 // The receiver's 48000 -> 12000 Hz decimator on doubles: the filter and arithmetic of
-// voice::Decimator4, without its 16-bit input, which would clip the noise at low SNR (the
+// dsp::Decimator4, without its 16-bit input, which would clip the noise at low SNR (the
 // channel's noise covers the whole 24 kHz band, eight times its power in 3 kHz).
 class DoubleDecimator4 {
   public:
     double decimate4(const double* four);
 
   private:
-    modem::DelayLine<double, 30> line_;
+    dsp::DelayLine<double, 30> line_;
 };
 
 // The voice bits (0 or 1) of one received frame.

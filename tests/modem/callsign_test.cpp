@@ -9,7 +9,7 @@
 
 namespace {
 
-using tarpo::voice::CallsignChannel;
+using tarpo::modem::CallsignChannel;
 
 // The whole sequence that callsign_set builds, read back one cycle through the sender.
 std::vector<int> sequence_of(const char* callsign, std::string* upper = nullptr) {

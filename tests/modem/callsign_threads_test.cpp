@@ -13,7 +13,7 @@
 
 namespace {
 
-using tarpo::voice::CallsignChannel;
+using tarpo::modem::CallsignChannel;
 
 TEST(CallsignThreads, SequencesAndTextsCrossWhole) {
     CallsignChannel sender;

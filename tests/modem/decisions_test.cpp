@@ -10,6 +10,7 @@
 namespace {
 
 using namespace tarpo;
+using dsp::ComplexSample;
 
 struct Rig {
     modem::Tuning tuning;

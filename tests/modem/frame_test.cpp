@@ -20,7 +20,7 @@ std::array<std::array<int, 15>, 2> steps_of(FrameBits& frame, const std::uint8_t
     for (auto& symbol : steps)
         for (int c = 0; c < 15; ++c)
             symbol[static_cast<std::size_t>(c)] =
-                tarpo::nearest_int(frame.carrier_phase_step(c) / quarter);
+                tarpo::dsp::nearest_int(frame.carrier_phase_step(c) / quarter);
     return steps;
 }
 

@@ -9,6 +9,7 @@
 namespace {
 
 using namespace tarpo;
+using dsp::ComplexSample;
 
 TEST(FrontEnd, SilenceTakesASymbolEvery240Samples) {
     modem::Station station;

@@ -13,17 +13,17 @@ namespace {
 using namespace tarpo;
 
 TEST(Tables, LowpassTaps) {
-    EXPECT_NEAR(std::accumulate(modem::lowpass30.begin(), modem::lowpass30.end(), 0.0),
-                0.9951814038, 1e-9);
-    EXPECT_EQ(modem::lowpass30[0], modem::lowpass30[29]);
-    EXPECT_EQ(modem::tx_lowpass_taps[17], 0.5082362);
-    EXPECT_EQ(modem::tx_lowpass_taps[0], modem::tx_lowpass_taps[34]);
+    EXPECT_NEAR(std::accumulate(dsp::lowpass30.begin(), dsp::lowpass30.end(), 0.0), 0.9951814038,
+                1e-9);
+    EXPECT_EQ(dsp::lowpass30[0], dsp::lowpass30[29]);
+    EXPECT_EQ(dsp::tx_lowpass_taps[17], 0.5082362);
+    EXPECT_EQ(dsp::tx_lowpass_taps[0], dsp::tx_lowpass_taps[34]);
     // The interpolators' gain factors are the reciprocals of their phase sums.
     double phase4 = 0;
-    for (int k = 4; k <= 28; k += 4) phase4 += modem::lowpass30[static_cast<std::size_t>(k)];
+    for (int k = 4; k <= 28; k += 4) phase4 += dsp::lowpass30[static_cast<std::size_t>(k)];
     EXPECT_NEAR(1.0 / phase4, 4.040142, 1e-6);
     double phase6 = 0;
-    for (int k = 5; k <= 29; k += 6) phase6 += modem::lowpass30[static_cast<std::size_t>(k)];
+    for (int k = 5; k <= 29; k += 6) phase6 += dsp::lowpass30[static_cast<std::size_t>(k)];
     EXPECT_NEAR(1.0 / phase6, 6.0331791914, 1e-8);
 }
 
@@ -68,18 +68,18 @@ TEST(Tables, CarrierPlanAndTuning) {
 }
 
 TEST(Numeric, NearestIntAndConversions) {
-    EXPECT_EQ(nearest_int(0.5), 1);
-    EXPECT_EQ(nearest_int(2.5), 3);
-    EXPECT_EQ(nearest_int(-0.5), -1);
-    EXPECT_EQ(nearest_int(-0.49), 0);
-    EXPECT_EQ(nearest_int(0.49999), 0);
-    EXPECT_EQ(nearest_int(3.5) & 3, 0);
-    EXPECT_EQ(nearest_int(std::nan("")), INT_MIN);  // defined, not undefined behaviour
-    EXPECT_EQ(nearest_int(1e300), INT_MAX);
-    EXPECT_EQ(to_sample16(40000.0), 32767);
-    EXPECT_EQ(to_sample16(-40000.0), -32768);
-    EXPECT_EQ(to_sample16(-1.9), -1);  // truncation toward zero
-    EXPECT_EQ(to_sample16(32766.9), 32766);
+    EXPECT_EQ(dsp::nearest_int(0.5), 1);
+    EXPECT_EQ(dsp::nearest_int(2.5), 3);
+    EXPECT_EQ(dsp::nearest_int(-0.5), -1);
+    EXPECT_EQ(dsp::nearest_int(-0.49), 0);
+    EXPECT_EQ(dsp::nearest_int(0.49999), 0);
+    EXPECT_EQ(dsp::nearest_int(3.5) & 3, 0);
+    EXPECT_EQ(dsp::nearest_int(std::nan("")), INT_MIN);  // defined, not undefined behaviour
+    EXPECT_EQ(dsp::nearest_int(1e300), INT_MAX);
+    EXPECT_EQ(dsp::to_sample16(40000.0), 32767);
+    EXPECT_EQ(dsp::to_sample16(-40000.0), -32768);
+    EXPECT_EQ(dsp::to_sample16(-1.9), -1);  // truncation toward zero
+    EXPECT_EQ(dsp::to_sample16(32766.9), 32766);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ inline std::vector<double> burst(double f0, double sample_rate, double amplitude
     Encoder enc(sample_rate, amplitude);
     enc.start(f0);
     std::vector<double> out(static_cast<std::size_t>(enc.length()));
-    enc.generate(out);
+    enc.generate(out.data(), out.size());
     return out;
 }
 
@@ -75,8 +75,7 @@ inline std::vector<Detection> run(Detector& det, const std::vector<double>& sign
         for (std::size_t i = 0; i < block.size(); ++i) {
             block[i] = start + i < signal.size() ? signal[start + i] : 0.0;
         }
-        if (det.check(std::span<const double, Detector::input_block>(block.data(), block.size())))
-            found.push_back({static_cast<int>(call), det.frequency()});
+        if (det.check(block.data())) found.push_back({static_cast<int>(call), det.frequency()});
     }
     return found;
 }

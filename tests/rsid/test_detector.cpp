@@ -42,7 +42,7 @@ TEST(RsidResampler, ReproducesLowTonesExactlyAcrossBlocks) {
                 const double t = (blk * Resampler::input_block + i) / 6000.0;
                 in[i] = 1000.0 * std::sin(2.0 * std::numbers::pi * f * t);
             }
-            r.process(in, out);
+            r.process(in.data(), out.data());
             if (blk == 0) continue;  // the filter starts from silence
             for (int m = 0; m < Resampler::output_block; ++m) {
                 const double t = (blk * Resampler::output_block + m) / 11025.0 - delay;
@@ -69,7 +69,7 @@ TEST(RsidResampler, FlatAcrossTheBand) {
             for (int i = 0; i < Resampler::input_block; ++i) {
                 in[i] = std::sin(2.0 * std::numbers::pi * f * (blk * 960 + i) / 6000.0);
             }
-            r.process(in, out);
+            r.process(in.data(), out.data());
             if (blk == 0) continue;
             for (int m = 0; m < Resampler::output_block; ++m) {
                 const double t = (blk * Resampler::output_block + m) / 11025.0;
@@ -151,7 +151,7 @@ TEST_F(RsidDetector, BandEdgesAndOtherModes) {
     Encoder other(6000.0, 20000.0, 0.005, encode_mode(620));
     other.start(1500.0);
     std::vector<double> y(static_cast<std::size_t>(other.length()));
-    other.generate(y);
+    other.generate(y.data(), y.size());
     const auto x = embed(y, 1500, 6000, 0.0, rng);
     det->reset();
     EXPECT_TRUE(run(*det, x).empty());

@@ -109,7 +109,7 @@ TEST(RsidEncoder, EverySymbolCarriesItsCodewordTone) {
     Encoder enc(48000.0, 1000.0);
     enc.start(f0);
     std::vector<double> x(static_cast<std::size_t>(enc.length()));
-    enc.generate(x);
+    enc.generate(x.data(), x.size());
     const double symbol = 1024 * 48000.0 / 11025.0;
     for (int s = 0; s < code_length; ++s) {
         const int from = static_cast<int>(std::ceil((s + 0.05) * symbol));

@@ -28,7 +28,7 @@ FrameBits54 sent(std::uint64_t t) {
 TEST(BerLink, DoubleDecimatorIsTheReceiversOnWholeSamples) {
     // On 16-bit input the two must agree to the last bit, across many calls (the line wraps
     // every 30 samples) and at the extreme values.
-    voice::Decimator4 reference;
+    dsp::Decimator4 reference;
     DoubleDecimator4 decimator;
     sim::Rng rng(11);
     std::array<std::int16_t, 4> four16{};

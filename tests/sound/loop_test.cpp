@@ -8,8 +8,6 @@
 // shared cores.
 #include <gtest/gtest.h>
 
-#if TARPO_HAVE_LOOP
-
 #include <cmath>
 #include <deque>
 #include <limits>
@@ -403,11 +401,3 @@ TEST_F(LoopLib, ABadLoopTxtLeavesTheDefaultPorts) {
 }
 
 }  // namespace
-
-#else
-
-TEST(LoopLib, NotBuilt) {
-    GTEST_SKIP() << "the loop folder is not part of this build";
-}
-
-#endif

@@ -6,8 +6,6 @@
 //   B: rx base + 2, tx base,     PTT base + 1
 #include <gtest/gtest.h>
 
-#if TARPO_HAVE_LOOP
-
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -113,11 +111,3 @@ TEST(LoopTwoInstances, EachHearsTheOtherAndPttBracketsTheAudio) {
 }
 
 }  // namespace
-
-#else
-
-TEST(LoopTwoInstances, NotBuilt) {
-    GTEST_SKIP() << "the loop folder is not part of this build";
-}
-
-#endif

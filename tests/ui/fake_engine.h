@@ -19,7 +19,7 @@ class FakeEngine : public engine::EngineApi {
   public:
     engine::Controls state;
     engine::Monitor monitored;
-    voice::CallsignChannel channel;
+    modem::CallsignChannel channel;
     engine::DisplayFeed display;
 
     std::vector<std::string> calls;

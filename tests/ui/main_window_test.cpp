@@ -433,7 +433,7 @@ TEST_F(Window, ReceivedCallsignShownWhileSquelchOpen) {
     EXPECT_EQ(field->text(), "");  // nothing received yet
 
     // Let a transmitting channel's sequence reach the fake's receiving channel.
-    voice::CallsignChannel sender;
+    modem::CallsignChannel sender;
     char text[80] = "ok2xyz";
     sender.set_text(text);
     for (int i = 0; i < 200; ++i) engine.channel.receive_dibit(sender.next_dibit());

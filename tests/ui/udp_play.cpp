@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     std::vector<unsigned char> datagram(1920 * 2);
     for (std::size_t at = 0; at + 1920 <= samples.size(); at += 1920) {
         for (std::size_t i = 0; i < 1920; ++i) {
-            const auto v = static_cast<std::uint16_t>(tarpo::to_sample16(samples[at + i]));
+            const auto v = static_cast<std::uint16_t>(tarpo::dsp::to_sample16(samples[at + i]));
             datagram[2 * i] = static_cast<unsigned char>(v & 0xFF);
             datagram[2 * i + 1] = static_cast<unsigned char>(v >> 8);
         }

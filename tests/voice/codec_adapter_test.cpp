@@ -50,7 +50,7 @@ TEST(CodecAdapter, CallsTheCodecOncePerBlockAtTheRightMoment) {
 
     // Encoder input sample i is decimate6 of mic samples 6i..6i+5, computed with the history
     // of the previous block: compare two blocks with a separate decimator.
-    tarpo::voice::Decimator6 reference;
+    tarpo::dsp::Decimator6 reference;
     std::array<std::uint8_t, 64> bits{};
     for (int block = 0; block < 2; ++block) {
         std::array<std::int16_t, 1920> mic{};
