@@ -22,15 +22,14 @@ double log_sum_exp(double a, double b) {
     return m + std::log1p(std::exp(-std::abs(a - b)));
 }
 
-// Residual smoothing per symbol: a memory of about 10 symbols, short enough to follow a fade
-// (a longer one chooses more steadily on a steady channel: 0.95 gains 0.05 dB there and loses
-// a few per cent of the frames in fading).
-constexpr double residual_memory = 0.9;
+// Residual smoothing per symbol: a memory of about 20 symbols, which chooses steadily on a steady
+// channel; the look-ahead's misses (below) follow a fade.
+constexpr double residual_memory = 0.95;
 // The look-ahead's misses count with a shorter memory (0.9 loses a little in fading).
 constexpr double ahead_memory = 0.7;
-// How sharply the residuals choose among the references: 8 gains a little in fading over a hard
-// choice (4 loses 0.05 dB in AWGN).
-constexpr double blend_power = 8.0;
+// How sharply the residuals choose among the references: 16 gains a little in fading over a hard
+// choice and keeps AWGN where it was (4 loses 0.05 dB there).
+constexpr double blend_power = 16.0;
 // Drift smoothing per symbol: a memory of about 100 symbols (2 s), long enough that the
 // rotation's own noise stays well below the references' tolerance.
 constexpr double drift_memory = 0.99;
@@ -106,7 +105,7 @@ void CoherentDetector::decide(int i, Complex w, const Predictions& p,
         if (r[j] < r[best]) best = j;
     chosen_[c] = static_cast<int>(best);
     // The references blended by how well each predicted lately: (best residual / its
-    // residual)^8, so that two about as good share and a clearly worse one drops out.
+    // residual)^16, so that two about as good share and a clearly worse one drops out.
     Complex blend{};
     double total = 0.0;
     for (std::size_t j = 0; j < references; ++j) {
