@@ -12,14 +12,16 @@ constexpr double full_voicing_hz = 4000.0;  // harmonic band of a fully voiced i
 constexpr double de_emphasis = 0.9;         // undoes the encoder's analysis pre-emphasis
 constexpr double post_num = 0.65;           // post-filter A(z/0.65) / A(z/0.8): deepens the
 constexpr double post_den = 0.8;            // valleys between formants
-constexpr double min_lsf_gap_hz = 50.0;     // decoded frequencies are kept this far apart
 constexpr double rise_floor_db = -60.0;     // energy rise is limited relative to this floor...
 constexpr double max_rise_db = 30.0;        // ...at this many dB per 20 ms half frame
 constexpr double silent_db = -80.0;         // levels below this compare as silence
-constexpr double outlier_db = 10.0;         // an energy this far off both neighbours is an error,
+constexpr double outlier_db = 20.0;         // an energy this far off both neighbours is an error,
 constexpr double suspect_outlier_db = 4.0;  // or this far when the parity check fails
 constexpr double pitch_jump = 1.2;          // a pitch this far off both neighbours likewise,
 constexpr double suspect_pitch_jump = 1.05;
+// Typical change of an envelope group between frames (radians; 50 Hz), for judging which
+// group a failed parity check points to.
+constexpr double lsf_spread = 2.0 * pi * 50.0 / sample_rate;
 constexpr double limiter_knee = 0.5 * 32768.0;  // the output limiter is linear below this
 
 // Response of A(z) with coefficients scaled by g^k at z = e^{jw}, given rotor = e^{-jw}.
@@ -170,23 +172,26 @@ Decoder::Params Decoder::dequantise(const FrameIndices& f, bool dead) const {
     p.dead = dead;
     for (std::size_t h = 0; h < 2; ++h) {
         p.db[h] = dead ? -INFINITY : energy_db(f.energy[h]);
+        p.mid_db[h] = energy_mid_db(f.energy_mid[h]);
         p.voiced[h] = dead ? 0 : std::clamp(f.voiced[h], 0, voicing_levels - 1);
     }
     p.f0 = pitch_hz(f.pitch);
     p.intact = f.intact;
+    p.lsf_intact = f.lsf_intact;
     p.lsf_index = f.lsf;
+    p.lsf_mid_index = f.lsf_mid;
     p.lsf = dequantise_lsf(f.lsf);
-    repair_lsf(p.lsf, 2.0 * pi * min_lsf_gap_hz / sample_rate);
+    repair_lsf(p.lsf, lsf_min_gap);
     return p;
 }
 
 Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const Params& after) {
     Params p = mid;
     // Energy, per half frame: a level more than outlier_db above or below both neighbouring
-    // halves is taken back to the nearer one. Real speech seldom does that within 20 ms
-    // (stop closures and bursts last longer or sit next to loud vowels); an error in one of
-    // the top three bits of a level moves it by 16 dB or more.
-    // When the parity check fails, a smaller jump away and back counts as an error.
+    // halves is taken back to the nearer one. An error in one of the top three bits of a
+    // level moves it by 16 dB or more, and the parity check catches it: then a jump away and
+    // back of suspect_outlier_db counts as an error. With the check passed only a jump no
+    // speech makes (real stops and bursts move 10-15 dB within 20 ms) is mended.
     if (mid.dead) return p;  // a dead channel stays silent
     const double outlier = mid.intact ? outlier_db : suspect_outlier_db;
     const double jump = mid.intact ? pitch_jump : suspect_pitch_jump;
@@ -221,6 +226,39 @@ void Decoder::smooth_lsf(const Params& before, const Params& after, Params& mid)
     if (before.dead || after.dead) return;
     Lsf raw = dequantise_lsf(mid.lsf_index);
     bool changed = false;
+    // A failed check on the low envelope means an odd number of its bits are wrong, most
+    // likely one: of the sets one bit away, the one nearest the neighbouring frames' mean
+    // (for how far those are apart) is taken.
+    if (!mid.lsf_intact) {
+        auto surprise = [&](const std::array<int, lsf_groups>& idx) {
+            const Lsf l = dequantise_lsf(idx);
+            double total = 0.0;
+            for (std::size_t g = 0; g < lsf_parity_groups; ++g) {
+                double dm = 0.0, dn = 0.0;
+                for (std::size_t i = lsf_first[g]; i < lsf_first[g + 1]; ++i) {
+                    const double m = 0.5 * (before.lsf[i] + after.lsf[i]);
+                    dm += (l[i] - m) * (l[i] - m);
+                    dn += (before.lsf[i] - after.lsf[i]) * (before.lsf[i] - after.lsf[i]);
+                }
+                total += std::sqrt(dm) / (std::sqrt(dn) + lsf_spread);
+            }
+            return total;
+        };
+        std::array<int, lsf_groups> best = mid.lsf_index;
+        double best_surprise = INFINITY;
+        for (std::size_t g = 0; g < lsf_parity_groups; ++g)
+            for (int b = 0; b < lsf_bits[g]; ++b) {
+                auto idx = mid.lsf_index;
+                idx[g] ^= 1 << b;
+                const double v = surprise(idx);
+                if (v < best_surprise) {
+                    best_surprise = v;
+                    best = idx;
+                }
+            }
+        raw = dequantise_lsf(best);
+        changed = true;
+    }
     for (std::size_t i = 1; i < lpc_order; ++i) {
         if (raw[i] > raw[i - 1]) continue;
         const double m0 = 0.5 * (before.lsf[i - 1] + after.lsf[i - 1]);
@@ -233,7 +271,7 @@ void Decoder::smooth_lsf(const Params& before, const Params& after, Params& mid)
     }
     if (!changed) return;
     mid.lsf = raw;
-    repair_lsf(mid.lsf, 2.0 * pi * min_lsf_gap_hz / sample_rate);
+    repair_lsf(mid.lsf, lsf_min_gap);
 }
 
 void Decoder::decode(const FrameIndices& f, std::span<std::int16_t, frame_samples> speech) {
@@ -257,10 +295,15 @@ void Decoder::synthesise(const Params& p, std::span<std::int16_t, frame_samples>
     }
     const std::array<double, 2> rms = {std::isfinite(db[0]) ? std::pow(10.0, db[0] / 20.0) : 0.0,
                                        std::isfinite(db[1]) ? std::pow(10.0, db[1] / 20.0) : 0.0};
+    const std::array<double, 2> mid_gain = {std::pow(10.0, p.mid_db[0] / 20.0),
+                                            std::pow(10.0, p.mid_db[1] / 20.0)};
     // Share of the band below full_voicing_hz that is harmonic.
     const std::array<double, 2> voiced = {voicing_cutoff_hz(p.voiced[0]) / full_voicing_hz,
                                           voicing_cutoff_hz(p.voiced[1]) / full_voicing_hz};
     const Lsf& lsf = p.lsf;
+    // The envelope at the frame's middle, and halfway between it and either end.
+    Lsf mid = dequantise_lsf_mid(p.lsf_mid_index, lsf_, lsf);
+    repair_lsf(mid, lsf_min_gap);
 
     // The pitch belongs to the last voiced half; it glides there from the previous frame's
     // pitch when that was voiced and not too far away (a larger jump is a new talker or an
@@ -271,13 +314,14 @@ void Decoder::synthesise(const Params& p, std::span<std::int16_t, frame_samples>
     const bool glide = voicing_ > 0.0 && ratio < 1.3 && ratio > 1.0 / 1.3;
 
     for (std::size_t k = 1; k <= points_per_frame; ++k) {
-        const double alpha = static_cast<double>(k) / points_per_frame;
         Lsf li{};
-        for (std::size_t i = 0; i < lpc_order; ++i)
-            li[i] = (1.0 - alpha) * lsf_[i] + alpha * lsf[i];
+        const Lsf& from = k <= 2 ? lsf_ : mid;
+        const Lsf& to = k <= 2 ? mid : lsf;
+        const double alpha = k % 2 ? 0.5 : 1.0;
+        for (std::size_t i = 0; i < lpc_order; ++i) li[i] = (1.0 - alpha) * from[i] + alpha * to[i];
         switch (k) {
             case 1:
-                next_.energy = 0.5 * (energy_ + rms[0]);
+                next_.energy = 0.5 * (energy_ + rms[0]) * mid_gain[0];
                 next_.voicing = 0.5 * (voicing_ + voiced[0]);
                 break;
             case 2:
@@ -285,7 +329,7 @@ void Decoder::synthesise(const Params& p, std::span<std::int16_t, frame_samples>
                 next_.voicing = voiced[0];
                 break;
             case 3:
-                next_.energy = 0.5 * (rms[0] + rms[1]);
+                next_.energy = 0.5 * (rms[0] + rms[1]) * mid_gain[1];
                 next_.voicing = 0.5 * (voiced[0] + voiced[1]);
                 break;
             default:

@@ -51,12 +51,15 @@ class Decoder {
     // One frame's parameters, dequantised.
     struct Params {
         std::array<double, 2> db{-INFINITY, -INFINITY};  // energy per half, dBFS
+        std::array<double, 2> mid_db{};  // offsets of the 10 ms and 30 ms energies, dB
         std::array<int, 2> voiced{};
         double f0 = 100.0;  // Hz
-        std::array<int, lpc_order> lsf_index{};
+        std::array<int, lsf_groups> lsf_index{};
+        std::array<int, lsf_mid_groups> lsf_mid_index{};
         Lsf lsf{};
-        bool dead = false;   // all bits equal: no signal on the channel
-        bool intact = true;  // the parity check passed
+        bool dead = false;       // all bits equal: no signal on the channel
+        bool intact = true;      // the parity check passed
+        bool lsf_intact = true;  // the low envelope's parity check passed
     };
     Params dequantise(const FrameIndices& f, bool dead) const;
     void decode_params(const Params& next, std::span<std::int16_t, frame_samples> speech);

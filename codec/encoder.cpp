@@ -18,6 +18,7 @@ constexpr double voicing_min_db = -60.0;    // quieter halves are sent unvoiced
 constexpr double band_voicing_threshold = 0.4;
 // The bands tested for the voicing levels above 1: 1-2 kHz and 2-3 kHz.
 constexpr std::array<double, 3> band_edges_hz = {1000.0, 2000.0, 3000.0};
+constexpr double voice_band_low_hz = 200.0;
 
 Biquad butterworth_highpass(double fc) {
     const double k = std::tan(pi * fc / sample_rate);
@@ -54,6 +55,8 @@ Encoder::Encoder()
         bands_[b].high = butterworth_highpass(band_edges_hz[b]);
         bands_[b].low = butterworth_lowpass(band_edges_hz[b + 1]);
     }
+    voice_band_.high = butterworth_highpass(voice_band_low_hz);
+    voice_band_.low = butterworth_lowpass(band_edges_hz[0]);
     for (std::size_t n = 0; n < lpc_window; ++n)
         lpc_window_[n] = 0.54 - 0.46 * std::cos(2.0 * pi * (n + 0.5) / lpc_window);
     energy_window_power_ = 0.0;
@@ -66,6 +69,7 @@ Encoder::Encoder()
         lag_window_[k] = std::exp(-0.5 * a * a);
     }
     prev_lsf_ = flat_lsf();
+    sent_lsf_ = flat_lsf();
 }
 
 double Encoder::energy_at(std::size_t centre) const {
@@ -79,17 +83,13 @@ double Encoder::energy_at(std::size_t centre) const {
     return ms > 1e-14 ? 10.0 * std::log10(ms) : -140.0;
 }
 
-void Encoder::analyse_lpc() {
+Lsf Encoder::lsf_at(std::size_t centre, const Lsf& prev) const {
     std::array<double, lpc_window> w{};
-    const std::size_t start = frame_end - lpc_window / 2;
+    const std::size_t start = centre - lpc_window / 2;
     for (std::size_t n = 0; n < lpc_window; ++n)
         w[n] = (speech_[start + n] - pre_emphasis * speech_[start + n - 1]) * lpc_window_[n];
     auto r = autocorrelate(w);
-    if (!(r[0] > 1e-10)) {  // below about -90 dBFS: no envelope worth sending
-        last_.lsf = flat_lsf();
-        prev_lsf_ = last_.lsf;
-        return;
-    }
+    if (!(r[0] > 1e-10)) return flat_lsf();  // below about -90 dBFS: no envelope worth sending
     r[0] *= noise_floor;
     for (std::size_t k = 1; k <= lpc_order; ++k) r[k] *= lag_window_[k];
     Lpc a{};
@@ -99,22 +99,25 @@ void Encoder::analyse_lpc() {
         g *= bandwidth_expansion;
         a[k] *= g;
     }
-    Lsf lsf = prev_lsf_;
-    if (!lpc_to_lsf(a, lsf)) lsf = prev_lsf_;
-    last_.lsf = lsf;
-    prev_lsf_ = lsf;
+    Lsf lsf = prev;
+    if (!lpc_to_lsf(a, lsf)) lsf = prev;
+    return lsf;
+}
+
+double Encoder::band_correlation(const Band& b, std::size_t centre, double lag) {
+    double best = 0.0;
+    const auto l0 = static_cast<int>(std::lround(lag));
+    for (int l = std::max(l0 - 1, PitchEstimator::shortest_lag);
+         l <= std::min(l0 + 1, PitchEstimator::longest_lag); ++l)
+        best = std::max(best, PitchEstimator::correlation(b.signal, centre, l));
+    return best;
 }
 
 int Encoder::voicing_level(std::size_t centre, double lag) const {
     // Harmonic up to the first band above 1 kHz that is not periodic at the pitch.
     int level = 1;
     for (const auto& b : bands_) {
-        double best = 0.0;
-        const auto l0 = static_cast<int>(std::lround(lag));
-        for (int l = std::max(l0 - 1, PitchEstimator::shortest_lag);
-             l <= std::min(l0 + 1, PitchEstimator::longest_lag); ++l)
-            best = std::max(best, PitchEstimator::correlation(b.signal, centre, l));
-        if (best < band_voicing_threshold) break;
+        if (band_correlation(b, centre, lag) < band_voicing_threshold) break;
         ++level;
     }
     return level;
@@ -123,14 +126,14 @@ int Encoder::voicing_level(std::size_t centre, double lag) const {
 FrameIndices Encoder::analyse(std::span<const std::int16_t, frame_samples> speech) {
     std::copy(speech_.begin() + frame_samples, speech_.end(), speech_.begin());
     std::copy(lowpass_.begin() + frame_samples, lowpass_.end(), lowpass_.begin());
-    for (auto& b : bands_)
-        std::copy(b.signal.begin() + frame_samples, b.signal.end(), b.signal.begin());
+    for (auto* b : band_list())
+        std::copy(b->signal.begin() + frame_samples, b->signal.end(), b->signal.begin());
     for (std::size_t n = 0; n < frame_samples; ++n) {
         const double x = speech[n] / 32768.0;
         const double y = hp2_.step(hp1_.step(x));
         speech_[frame_samples + n] = y;
         lowpass_[frame_samples + n] = lp2_.step(lp1_.step(y));
-        for (auto& b : bands_) b.signal[frame_samples + n] = b.low.step(b.high.step(y));
+        for (auto* b : band_list()) b->signal[frame_samples + n] = b->low.step(b->high.step(y));
     }
 
     const std::array<std::size_t, 2> centre = {frame_end - frame_samples / 2, frame_end};
@@ -143,7 +146,8 @@ FrameIndices Encoder::analyse(std::span<const std::int16_t, frame_samples> speec
     for (std::size_t h = 0; h < 2; ++h) {
         p[h] = pitch_.estimate(lowpass_, centre[h], track);
         last_.voicing[h] = p[h].score;
-        const bool v = p[h].score >= voicing_threshold && last_.energy_db[h] >= voicing_min_db;
+        const bool v = p[h].score >= voicing_threshold && last_.energy_db[h] >= voicing_min_db &&
+                       band_correlation(voice_band_, centre[h], p[h].lag) >= band_voicing_threshold;
         f.voiced[h] = v ? voicing_level(centre[h], p[h].lag) : 0;
         track = v ? p[h].lag : 0.0;
     }
@@ -151,11 +155,32 @@ FrameIndices Encoder::analyse(std::span<const std::int16_t, frame_samples> speec
     const double lag = f.voiced[1] ? p[1].lag : (f.voiced[0] ? p[0].lag : p[1].lag);
     last_.pitch_hz = sample_rate / lag;
 
-    analyse_lpc();
+    Lsf prev = prev_lsf_;
+    for (std::size_t k = 0; k < points_per_frame; ++k) {
+        const std::size_t c = frame_end - frame_samples + hop * (k + 1);
+        last_.point_db[k] = energy_at(c);
+        last_.point_lsf[k] = lsf_at(c, prev);
+        prev = last_.point_lsf[k];
+    }
+    last_.lsf = last_.point_lsf[points_per_frame - 1];
+    prev_lsf_ = last_.lsf;
 
     for (std::size_t h = 0; h < 2; ++h) f.energy[h] = energy_index(last_.energy_db[h]);
+    // The 10 ms and 30 ms energies, against what the decoder would interpolate.
+    const std::array<double, 3> sent = {sent_db_, energy_db(f.energy[0]), energy_db(f.energy[1])};
+    for (std::size_t h = 0; h < 2; ++h) {
+        const double predicted = 20.0 * std::log10(energy_between(sent[h], sent[h + 1], -1));
+        const double offset = last_.point_db[2 * h] - predicted;
+        f.energy_mid[h] = std::isfinite(predicted) ? energy_mid_index(offset) : 0;
+    }
+    sent_db_ = sent[2];
     f.pitch = pitch_index(last_.pitch_hz);
     f.lsf = quantise_lsf(last_.lsf);
+    // The middle envelope is sent as offsets from what the decoder would interpolate.
+    Lsf end = dequantise_lsf(f.lsf);
+    repair_lsf(end, lsf_min_gap);
+    f.lsf_mid = quantise_lsf_mid(last_.point_lsf[1], sent_lsf_, end);
+    sent_lsf_ = end;
     return f;
 }
 

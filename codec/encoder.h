@@ -3,6 +3,7 @@
 #define TARPO_CODEC_ENCODER_H
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,6 +35,9 @@ struct FrameAnalysis {
     double pitch_hz = 0.0;
     std::array<double, 2> voicing{};  // normalised correlation at the pitch, per half
     Lsf lsf{};
+    // Energy and envelope at the frame's four 10 ms instants (the last is the frame's end).
+    std::array<double, points_per_frame> point_db{};
+    std::array<Lsf, points_per_frame> point_lsf{};
 };
 
 class Encoder {
@@ -58,9 +62,8 @@ class Encoder {
     static constexpr std::size_t energy_window = 160;
 
     double energy_at(std::size_t centre) const;
-    void analyse_lpc();
-    // Voicing level (1..voicing_levels-1) of a voiced instant with the given pitch period.
-    int voicing_level(std::size_t centre, double lag) const;
+    // Line spectral frequencies of the window centred on centre; prev when none are found.
+    Lsf lsf_at(std::size_t centre, const Lsf& prev) const;
 
     std::array<double, buffer> speech_{};   // high-passed input, scaled to +-1
     std::array<double, buffer> lowpass_{};  // below ~1 kHz, for the pitch search
@@ -77,9 +80,20 @@ class Encoder {
         std::array<double, buffer> signal{};
     };
     std::array<Band, voicing_levels - 2> bands_{};
+    // 200 Hz - 1 kHz: a voiced half must be periodic here too, which low rumble is not.
+    Band voice_band_{};
+    std::array<Band*, voicing_levels - 1> band_list() {
+        return {&bands_[0], &bands_[1], &voice_band_};
+    }
+    // Best normalised correlation of a band within a sample of the pitch period.
+    static double band_correlation(const Band& b, std::size_t centre, double lag);
+    // Voicing level (1..voicing_levels-1) of a voiced instant with the given pitch period.
+    int voicing_level(std::size_t centre, double lag) const;
     PitchEstimator pitch_;
     double prev_lag_ = 0.0;  // 0 while unvoiced
     Lsf prev_lsf_{};
+    double sent_db_ = -INFINITY;  // the previous frame's last energy as sent
+    Lsf sent_lsf_{};              // the previous frame's end envelope as the decoder has it
     FrameAnalysis last_{};
 };
 

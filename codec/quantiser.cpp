@@ -1,22 +1,27 @@
-// Bit allocation of one 40 ms frame (54 bits, in transmission order; each field but the
-// voicing is sent most significant bit first as a Gray code, so that the commonest error, one
-// flipped bit, moves a parameter to a neighbouring level more often than in plain binary):
+// Bit allocation of one 40 ms frame (54 bits, in transmission order; frame_fields in
+// quantiser.h is the one description of the layout that packing, unpacking and everyone else
+// follow). Scalar fields are Gray-coded, so that the commonest error, one flipped bit, moves
+// a parameter to a neighbouring level; codebook indices are numbered by the trainer so that
+// one flipped bit tends to give a near entry.
 //
-//   field                       bits  resolution
-//   energy, first 20 ms           5   silence + 31 levels, 2 dB apart, -66..-6 dBFS
-//   energy, second 20 ms          5   as above
-//   pitch at the frame's end      7   128 levels, log-spaced 50..400 Hz (1.65 % apart)
-//   voicing, first 20 ms          2   unvoiced, or harmonic up to 1, 2 or 4 kHz and noise above
-//   voicing, second 20 ms         2   as above
-//   line spectral frequencies    32   10 scalar quantisers of 3,4,4,4,3,3,3,3,3,2 bits,
-//                                     trained on recorded speech (codec/lsf_tables.h)
-//   parity                        1   even parity over the three most significant bits of
-//                                     each energy, the four of the pitch and the voicing
-//                               ----
-//                                54
+//   field                              bits  resolution
+//   energy, first 20 ms                  5   silence + 31 levels, 2 dB apart, -66..-6 dBFS
+//   energy, second 20 ms                 5   as above
+//   energy at 10 ms and at 30 ms       1+1   trained offset from the mean of its neighbours
+//   pitch at the frame's end             6   64 levels, log-spaced 50..400 Hz (3.4 % apart)
+//   voicing, first and second 20 ms    2+2   unvoiced, or harmonic up to 1, 2 or 4 kHz
+//   envelope at the frame's end         22   line spectral frequencies 1-3, 4-6 and 7-10:
+//                                            vector codebooks of 8, 8 and 6 bits
+//   envelope at the frame's middle       8   offsets from the mean of the neighbouring ends,
+//                                            frequencies 1-5 and 6-10: codebooks of 4 and 4 bits
+//   parity                               2   over the top bits of energy, pitch and voicing;
+//                                            over the first envelope codebook
+//                                      ----
+//                                       54
 //
-// The spectral envelope is sent once per frame and interpolated between frames; energy and
-// voicing, to which intelligibility is most sensitive in time, are sent every 20 ms.
+// The envelope is sent twice per frame and energy four times, since intelligibility depends
+// on how fast both follow speech; all tables are trained on recorded speech
+// (codec/lsf_tables.h, made by bench/codec/lsf_train).
 #include "codec/quantiser.h"
 
 #include <algorithm>
@@ -32,30 +37,65 @@ constexpr int energy_levels = 1 << energy_bits;
 constexpr double energy_step = (energy_max_db - energy_min_db) / (energy_levels - 2);
 constexpr int pitch_levels = 1 << pitch_bits;
 
-std::span<const double> lsf_table(std::size_t i) {
-    switch (i) {
-        case 0:
-            return lsf_levels_0;
-        case 1:
-            return lsf_levels_1;
-        case 2:
-            return lsf_levels_2;
-        case 3:
-            return lsf_levels_3;
-        case 4:
-            return lsf_levels_4;
-        case 5:
-            return lsf_levels_5;
-        case 6:
-            return lsf_levels_6;
-        case 7:
-            return lsf_levels_7;
-        case 8:
-            return lsf_levels_8;
-        default:
-            return lsf_levels_9;
+// A split vector quantiser: codebooks (Hz, entry after entry) of the groups of frequencies
+// first[g]..first[g+1]-1, each with up to 2^bits[g] entries.
+template <std::size_t G>
+struct SplitVq {
+    const std::array<std::span<const double>, G>& books;
+    const std::array<std::size_t, G + 1>& first;
+    const std::array<int, G>& bits;
+
+    std::size_t group(std::size_t i) const {
+        std::size_t g = 0;
+        while (g + 1 < G && i >= first[g + 1]) ++g;
+        return g;
     }
+    std::size_t dims(std::size_t g) const { return first[g + 1] - first[g]; }
+    // The codebook's own size (the same as the bits unless the tables are being retrained).
+    std::size_t entries(std::size_t g) const {
+        return std::min(std::size_t{1} << bits[g], books[g].size() / dims(g));
+    }
+    double value(std::size_t i, int index) const {  // radians
+        i = std::min(i, lpc_order - 1);
+        const std::size_t g = group(i);
+        const auto top = static_cast<int>(entries(g)) - 1;
+        const auto k = static_cast<std::size_t>(std::clamp(index, 0, top));
+        return books[g][k * dims(g) + i - first[g]] * (2.0 * pi / sample_rate);
+    }
+    // The entries nearest to target (radians) in each group, each frequency's error weighted.
+    std::array<int, G> nearest(const Lsf& target, const Lsf& weight) const {
+        std::array<int, G> idx{};
+        for (std::size_t g = 0; g < G; ++g) {
+            double best_d = INFINITY;
+            for (std::size_t k = 0; k < entries(g); ++k) {
+                double d = 0.0;
+                for (std::size_t i = first[g]; i < first[g + 1]; ++i) {
+                    const double e = target[i] - value(i, static_cast<int>(k));
+                    d += weight[i] * e * e;
+                }
+                if (d < best_d) {
+                    best_d = d;
+                    idx[g] = static_cast<int>(k);
+                }
+            }
+        }
+        return idx;
+    }
+};
+
+// Errors count more where neighbouring frequencies are close, i.e. at the formant peaks.
+Lsf peak_weights(const Lsf& lsf) {
+    Lsf w{};
+    for (std::size_t i = 0; i < lpc_order; ++i) {
+        const double below = lsf[i] - (i ? lsf[i - 1] : 0.0);
+        const double above = (i + 1 < lpc_order ? lsf[i + 1] : pi) - lsf[i];
+        w[i] = 1.0 / std::max(below, 0.01) + 1.0 / std::max(above, 0.01);
+    }
+    return w;
 }
+
+const SplitVq<lsf_groups> end_vq{lsf_codebooks, lsf_first, lsf_bits};
+const SplitVq<lsf_mid_groups> mid_vq{lsf_mid_codebooks, lsf_mid_first, lsf_mid_bits};
 
 constexpr double rad_per_hz = 2.0 * pi / sample_rate;
 
@@ -75,6 +115,28 @@ int get(std::span<const std::uint8_t, frame_bits> bits, std::size_t& pos, int n,
 }
 
 }  // namespace
+
+int& field_index(FrameIndices& f, const Field& field) {
+    const auto slot = static_cast<std::size_t>(field.slot);
+    switch (field.kind) {
+        case FieldKind::energy:
+            return f.energy[slot];
+        case FieldKind::energy_mid:
+            return f.energy_mid[slot];
+        case FieldKind::voicing:
+            return f.voiced[slot];
+        case FieldKind::pitch:
+            return f.pitch;
+        case FieldKind::lsf:
+            return f.lsf[slot];
+        default:
+            return f.lsf_mid[slot];
+    }
+}
+
+int field_index(const FrameIndices& f, const Field& field) {
+    return field_index(const_cast<FrameIndices&>(f), field);
+}
 
 unsigned gray_encode(unsigned i) {
     return i ^ (i >> 1);
@@ -97,6 +159,26 @@ double energy_db(int index) {
     return energy_min_db + energy_step * (std::min(index, energy_levels - 1) - 1);
 }
 
+int energy_mid_index(double offset_db) {
+    int best = 0;
+    for (std::size_t k = 1; k < energy_mid_levels.size(); ++k)
+        if (std::abs(energy_mid_levels[k] - offset_db) <
+            std::abs(energy_mid_levels[static_cast<std::size_t>(best)] - offset_db))
+            best = static_cast<int>(k);
+    return best;
+}
+
+double energy_mid_db(int index) {
+    const int top = static_cast<int>(energy_mid_levels.size()) - 1;
+    return energy_mid_levels[static_cast<std::size_t>(std::clamp(index, 0, top))];
+}
+
+double energy_between(double db_before, double db_after, int mid_index) {
+    auto rms = [](double db) { return std::isfinite(db) ? std::pow(10.0, db / 20.0) : 0.0; };
+    const double mean = 0.5 * (rms(db_before) + rms(db_after));
+    return mid_index < 0 ? mean : mean * std::pow(10.0, energy_mid_db(mid_index) / 20.0);
+}
+
 int pitch_index(double hz) {
     if (!(hz > pitch_min)) return 0;
     const double t = std::log(hz / pitch_min) / std::log(pitch_max / pitch_min);
@@ -114,52 +196,54 @@ double pitch_hz(int index) {
     return pitch_min * std::pow(pitch_max / pitch_min, t);
 }
 
-std::size_t lsf_levels(std::size_t i) {
-    return lsf_table(i).size();
-}
-
-int lsf_index(std::size_t i, double w) {
-    const auto t = lsf_table(i);
-    const double hz = w / rad_per_hz;
-    int best = 0;
-    double best_d = INFINITY;
-    for (std::size_t k = 0; k < t.size(); ++k) {
-        const double d = std::abs(t[k] - hz);
-        if (d < best_d) {
-            best_d = d;
-            best = static_cast<int>(k);
-        }
-    }
-    return best;
-}
-
 double lsf_value(std::size_t i, int index) {
-    const auto t = lsf_table(i);
-    const auto k = static_cast<std::size_t>(std::clamp(index, 0, static_cast<int>(t.size()) - 1));
-    return t[k] * rad_per_hz;
+    return end_vq.value(i, index);
 }
 
-std::array<int, lpc_order> quantise_lsf(const Lsf& lsf) {
-    std::array<int, lpc_order> idx{};
-    for (std::size_t i = 0; i < lpc_order; ++i) idx[i] = lsf_index(i, lsf[i]);
-    return idx;
+std::size_t lsf_entries(std::size_t group) {
+    return end_vq.entries(std::min(group, lsf_groups - 1));
 }
 
-Lsf dequantise_lsf(const std::array<int, lpc_order>& idx) {
+std::array<int, lsf_groups> quantise_lsf(const Lsf& lsf) {
+    return end_vq.nearest(lsf, peak_weights(lsf));
+}
+
+Lsf dequantise_lsf(const std::array<int, lsf_groups>& idx) {
     Lsf l{};
-    for (std::size_t i = 0; i < lpc_order; ++i) l[i] = lsf_value(i, idx[i]);
+    for (std::size_t i = 0; i < lpc_order; ++i) l[i] = end_vq.value(i, idx[end_vq.group(i)]);
+    return l;
+}
+
+double lsf_mid_value(std::size_t i, int index) {
+    return mid_vq.value(i, index);
+}
+
+std::size_t lsf_mid_entries(std::size_t group) {
+    return mid_vq.entries(std::min(group, lsf_mid_groups - 1));
+}
+
+std::array<int, lsf_mid_groups> quantise_lsf_mid(const Lsf& mid, const Lsf& before,
+                                                 const Lsf& after) {
+    Lsf offset{};
+    for (std::size_t i = 0; i < lpc_order; ++i) offset[i] = mid[i] - 0.5 * (before[i] + after[i]);
+    return mid_vq.nearest(offset, peak_weights(mid));
+}
+
+Lsf dequantise_lsf_mid(const std::array<int, lsf_mid_groups>& idx, const Lsf& before,
+                       const Lsf& after) {
+    Lsf l{};
+    for (std::size_t i = 0; i < lpc_order; ++i)
+        l[i] = 0.5 * (before[i] + after[i]) + mid_vq.value(i, idx[mid_vq.group(i)]);
     return l;
 }
 
 namespace {
 
-// Positions of the bits the parity covers: energy 0..2 and 5..7, pitch 10..13, voicing 17..20.
-constexpr std::array<std::size_t, 14> parity_covered = {0,  1,  2,  5,  6,  7,  10,
-                                                        11, 12, 13, 17, 18, 19, 20};
-
-unsigned parity(std::span<const std::uint8_t, frame_bits> bits) {
+unsigned parity(std::span<const std::uint8_t, frame_bits> bits, int which) {
     unsigned p = 0;
-    for (const std::size_t i : parity_covered) p ^= bits[i] & 1u;
+    for (const Field& f : frame_fields)
+        for (int b = 0; b < (f.parity == which ? f.parity_covered : 0); ++b)
+            p ^= bits[static_cast<std::size_t>(f.first_bit + b)] & 1u;
     return p;
 }
 
@@ -167,26 +251,19 @@ unsigned parity(std::span<const std::uint8_t, frame_bits> bits) {
 
 void pack_frame(const FrameIndices& f, std::span<std::uint8_t, frame_bits> bits) {
     std::size_t pos = 0;
-    put(bits, pos, static_cast<unsigned>(f.energy[0]), energy_bits);
-    put(bits, pos, static_cast<unsigned>(f.energy[1]), energy_bits);
-    put(bits, pos, static_cast<unsigned>(f.pitch), pitch_bits);
-    put(bits, pos, static_cast<unsigned>(f.voiced[0]), voicing_bits, true);
-    put(bits, pos, static_cast<unsigned>(f.voiced[1]), voicing_bits, true);
-    for (std::size_t i = 0; i < lpc_order; ++i)
-        put(bits, pos, static_cast<unsigned>(f.lsf[i]), lsf_bits[i]);
-    bits[pos] = static_cast<std::uint8_t>(parity(bits));
+    for (const Field& field : frame_fields)
+        put(bits, pos, static_cast<unsigned>(field_index(f, field)), field.bits, !field.gray);
+    for (int k = 0; k < parity_bits; ++k)
+        bits[parity_position + k] = static_cast<std::uint8_t>(parity(bits, k));
 }
 
 FrameIndices unpack_frame(std::span<const std::uint8_t, frame_bits> bits) {
     FrameIndices f;
     std::size_t pos = 0;
-    f.energy[0] = get(bits, pos, energy_bits);
-    f.energy[1] = get(bits, pos, energy_bits);
-    f.pitch = get(bits, pos, pitch_bits);
-    f.voiced[0] = get(bits, pos, voicing_bits, true);
-    f.voiced[1] = get(bits, pos, voicing_bits, true);
-    for (std::size_t i = 0; i < lpc_order; ++i) f.lsf[i] = get(bits, pos, lsf_bits[i]);
-    f.intact = (bits[pos] & 1u) == parity(bits);
+    for (const Field& field : frame_fields)
+        field_index(f, field) = get(bits, pos, field.bits, !field.gray);
+    f.intact = (bits[parity_position] & 1u) == parity(bits, 0);
+    f.lsf_intact = (bits[parity_position + 1] & 1u) == parity(bits, 1);
     return f;
 }
 

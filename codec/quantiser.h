@@ -13,32 +13,113 @@
 namespace tarpo::codec {
 
 inline constexpr int energy_bits = 5;
-inline constexpr int pitch_bits = 7;
+// Energy at the 10 ms and 30 ms instants, as an offset in dB from the mean RMS of the levels
+// either side (trained levels).
+inline constexpr int energy_mid_bits = 1;
+inline constexpr int pitch_bits = 6;
 inline constexpr int voicing_bits = 2;  // per 20 ms half frame
-inline constexpr std::array<int, lpc_order> lsf_bits = {3, 4, 4, 4, 3, 3, 3, 3, 3, 2};
-// One parity bit, the frame's last, over the bits whose errors do the most harm.
-inline constexpr int parity_bits = 1;
-
-constexpr int lsf_bits_total() {
-    int s = 0;
-    for (const int b : lsf_bits) s += b;
-    return s;
-}
-static_assert(2 * energy_bits + pitch_bits + 2 * voicing_bits + lsf_bits_total() + parity_bits ==
-                  static_cast<int>(frame_bits),
-              "the fields fill the frame exactly");
+// The envelope at the frame's end: a vector quantiser for each group of neighbouring
+// frequencies (the first frequency of each group, and its index bits). A group of one
+// frequency is a scalar quantiser with rising levels.
+inline constexpr std::size_t lsf_groups = 3;
+inline constexpr std::array<std::size_t, lsf_groups + 1> lsf_first = {0, 3, 6, lpc_order};
+inline constexpr std::array<int, lsf_groups> lsf_bits = {8, 8, 6};
+// The groups the second parity bit covers, from the first.
+inline constexpr std::size_t lsf_parity_groups = 1;
+// The envelope at the frame's middle, as the offsets of its frequencies from the mean of the
+// two neighbouring end-of-frame envelopes: a vector quantiser for each group of neighbouring
+// frequencies (the first frequency of each group, and its index bits).
+inline constexpr std::size_t lsf_mid_groups = 2;
+inline constexpr std::array<std::size_t, lsf_mid_groups + 1> lsf_mid_first = {0, 5, lpc_order};
+inline constexpr std::array<int, lsf_mid_groups> lsf_mid_bits = {4, 4};
+// Decoded frequencies are kept this far apart (radians; 50 Hz).
+inline constexpr double lsf_min_gap = 2.0 * pi * 50.0 / sample_rate;
+// Two parity bits end the frame: the first over the most significant bits of the energy,
+// pitch and voicing, the second over the envelope's lowest frequencies, whose errors do the
+// most harm.
+inline constexpr int parity_bits = 2;
 
 // The quantiser indices of one frame. Half frame 0 is the first 20 ms, half frame 1 the
-// second; the pitch and the line spectral frequencies belong to the frame's end.
+// second; the pitch and the line spectral frequencies belong to the frame's end, the
+// middle envelope to its centre.
 struct FrameIndices {
-    std::array<int, 2> energy{};       // 0..31, 0 = silence
-    int pitch = 0;                     // 0..127, log-spaced pitch_min..pitch_max
-    std::array<int, 2> voiced{};       // 0 unvoiced, 1..3 harmonic up to voicing_cutoff_hz
-    std::array<int, lpc_order> lsf{};  // 0..2^lsf_bits[i]-1, rising frequency
-    // On receipt: false when the parity check over the energy, pitch and voicing fails.
+    std::array<int, 2> energy{};                // 0..31, 0 = silence
+    std::array<int, 2> energy_mid{};            // 0..2^energy_mid_bits-1, rising offset
+    int pitch = 0;                              // 0..63, log-spaced pitch_min..pitch_max
+    std::array<int, 2> voiced{};                // 0 unvoiced, 1..3 harmonic up to voicing_cutoff_hz
+    std::array<int, lsf_groups> lsf{};          // 0..2^lsf_bits[g]-1, codebook entry
+    std::array<int, lsf_mid_groups> lsf_mid{};  // 0..2^lsf_mid_bits[g]-1, codebook entry
+    // On receipt: false when the parity check over the energy, pitch and voicing fails...
     bool intact = true;
+    // ...and over the low end-of-frame envelope.
+    bool lsf_intact = true;
     bool operator==(const FrameIndices&) const = default;
 };
+
+// One quantised parameter as it travels in the frame. Every field is sent most significant
+// bit first, Gray-coded unless plain (the voicing, where the cyclic Gray code would make
+// unvoiced and the highest level neighbours).
+enum class FieldKind { energy, energy_mid, voicing, pitch, lsf, lsf_mid };
+struct Field {
+    FieldKind kind;
+    int slot;       // half frame (energy, voicing) or the group of line spectral frequencies
+    int first_bit;  // position of its most significant bit in the frame
+    int bits;
+    bool gray;
+    int parity;          // the parity bit (0, 1) that covers it
+    int parity_covered;  // how many of its most significant bits that parity bit covers
+};
+
+namespace detail {
+constexpr int count_fields() {
+    int n = 7;
+    for (std::size_t g = 0; g < lsf_groups; ++g) n += lsf_bits[g] > 0;
+    for (std::size_t g = 0; g < lsf_mid_groups; ++g) n += lsf_mid_bits[g] > 0;
+    return n;
+}
+}  // namespace detail
+
+inline constexpr std::size_t field_count = detail::count_fields();
+
+// The frame's layout: its fields in transmission order, then the parity bit.
+constexpr std::array<Field, field_count> make_frame_fields() {
+    std::array<Field, field_count> f{};
+    std::size_t n = 0;
+    int at = 0;
+    auto add = [&](FieldKind k, int slot, int bits, bool gray, int covered, int parity = 0) {
+        f[n++] = {k, slot, at, bits, gray, parity, covered};
+        at += bits;
+    };
+    add(FieldKind::energy, 0, energy_bits, true, 3);
+    add(FieldKind::energy, 1, energy_bits, true, 3);
+    add(FieldKind::energy_mid, 0, energy_mid_bits, true, 0);
+    add(FieldKind::energy_mid, 1, energy_mid_bits, true, 0);
+    add(FieldKind::pitch, 0, pitch_bits, true, 4);
+    add(FieldKind::voicing, 0, voicing_bits, false, voicing_bits);
+    add(FieldKind::voicing, 1, voicing_bits, false, voicing_bits);
+    for (std::size_t g = 0; g < lsf_groups; ++g)
+        if (lsf_bits[g] > 0)
+            add(FieldKind::lsf, static_cast<int>(g), lsf_bits[g],
+                lsf_first[g + 1] - lsf_first[g] == 1, g < lsf_parity_groups ? lsf_bits[g] : 0, 1);
+    // Entries of a multi-dimensional codebook have no order: sent in plain binary (the trainer
+    // numbers them so that one wrong bit tends to give a near entry).
+    for (std::size_t g = 0; g < lsf_mid_groups; ++g)
+        if (lsf_mid_bits[g] > 0)
+            add(FieldKind::lsf_mid, static_cast<int>(g), lsf_mid_bits[g], false, 0);
+    return f;
+}
+inline constexpr std::array<Field, field_count> frame_fields = make_frame_fields();
+inline constexpr std::size_t parity_position = frame_bits - parity_bits;  // the first
+
+constexpr int used_bits() {
+    const Field& last = frame_fields[field_count - 1];
+    return last.first_bit + last.bits + parity_bits;
+}
+static_assert(used_bits() == static_cast<int>(frame_bits), "the fields fill the frame exactly");
+
+// The index a field carries.
+int& field_index(FrameIndices& f, const Field& field);
+int field_index(const FrameIndices& f, const Field& field);
 
 unsigned gray_encode(unsigned i);
 unsigned gray_decode(unsigned g);
@@ -49,6 +130,13 @@ int energy_index(double db);
 // Level of an index in dBFS; index 0 gives -infinity.
 double energy_db(int index);
 
+// Offset of a 10 ms / 30 ms energy from the mean RMS of its neighbours, dB.
+int energy_mid_index(double offset_db);
+double energy_mid_db(int index);
+// RMS (full scale 1) of the instant between two levels (dBFS; -infinity is silence); a
+// negative index gives the plain mean.
+double energy_between(double db_before, double db_after, int mid_index);
+
 // Voicing levels: 0 is unvoiced; a voiced level is harmonic up to this frequency and noise
 // above it.
 inline constexpr int voicing_levels = 1 << voicing_bits;
@@ -57,14 +145,24 @@ double voicing_cutoff_hz(int level);
 int pitch_index(double hz);
 double pitch_hz(int index);
 
-// Line spectral frequency number i (0..9) in radians per sample.
-int lsf_index(std::size_t i, double w);
+// The end envelope: frequency i (radians) of entry index of its group's codebook; the
+// number of entries of a group; the nearest entries for a set and the set they give.
 double lsf_value(std::size_t i, int index);
-std::size_t lsf_levels(std::size_t i);
+std::size_t lsf_entries(std::size_t group);
+std::array<int, lsf_groups> quantise_lsf(const Lsf& lsf);
+// Unordered: the caller repairs the set.
+Lsf dequantise_lsf(const std::array<int, lsf_groups>& idx);
 
-// Nearest index for each frequency of a set.
-std::array<int, lpc_order> quantise_lsf(const Lsf& lsf);
-Lsf dequantise_lsf(const std::array<int, lpc_order>& idx);
+// The middle envelope: the offset (radians) of frequency i in entry index of its group's
+// codebook, and the indices for a middle set given the quantised end-of-frame sets either
+// side (before and after it).
+double lsf_mid_value(std::size_t i, int index);
+std::size_t lsf_mid_entries(std::size_t group);
+std::array<int, lsf_mid_groups> quantise_lsf_mid(const Lsf& mid, const Lsf& before,
+                                                 const Lsf& after);
+// Unordered: the caller repairs the set.
+Lsf dequantise_lsf_mid(const std::array<int, lsf_mid_groups>& idx, const Lsf& before,
+                       const Lsf& after);
 
 // bits: frame_bits bytes, one bit each in bit 0, in transmission order.
 void pack_frame(const FrameIndices& f, std::span<std::uint8_t, frame_bits> bits);

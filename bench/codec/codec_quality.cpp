@@ -6,11 +6,14 @@
 // Opus at 6 kbit/s (the Debian command-line tools). Every decoded signal is written as an
 // 8 kHz WAV file, so that anyone can listen to it; the per-file figures go to report.txt.
 //
-// Usage: codec_quality [OUTDIR] [--ours] [--set NAME LIST.txt]... [IN.wav ...]
+// Usage: codec_quality [OUTDIR] [--ours] [--errors-in FIRST END] [--set NAME LIST.txt]...
+//                      [IN.wav ...]
 //   OUTDIR defaults to out/codec-bench. Without sets or inputs: the held-out corpus subset
 //   (out/corpus/eval.txt, made by scripts/speech-corpus) when it exists, and the synthetic
 //   set: sentences spoken by espeak-ng and the recorded voices in /usr/share/sounds/alsa.
 //   --ours measures only our codec, clean and with 1 % bit errors (quick, for tuning).
+//   --errors-in puts the bit errors only on frame positions FIRST..END-1, to measure what
+//   errors in one field cost.
 #include <sndfile.h>
 
 #include <algorithm>
@@ -51,6 +54,9 @@ struct Timing {
     std::size_t frames = 0;
 };
 Timing g_timing;
+// Bit errors fall only on the frame positions from..to-1 (--errors-in): for measuring what
+// errors in each field cost.
+std::size_t g_errors_from = 0, g_errors_to = frame_bits;
 
 // Any WAV file as 8 kHz mono; normalised: peaks at -3 dBFS, like a well-set microphone.
 std::vector<double> read_wav_8k(const fs::path& path, bool normalise = true) {
@@ -115,8 +121,10 @@ std::vector<double> run_tarpo(const std::vector<double>& x, double ber, std::uin
         enc.encode(std::span<const std::int16_t, frame_samples>(pcm.data() + at, frame_samples),
                    bits);
         const auto t1 = std::chrono::steady_clock::now();
-        for (auto& b : bits)
-            if (static_cast<double>(rng() >> 11) * 0x1p-53 < ber) b ^= 1;
+        for (std::size_t i = 0; i < frame_bits; ++i) {
+            const bool flip = static_cast<double>(rng() >> 11) * 0x1p-53 < ber;
+            if (flip && i >= g_errors_from && i < g_errors_to) bits[i] ^= 1;
+        }
         const auto t2 = std::chrono::steady_clock::now();
         dec.decode(bits, std::span<std::int16_t, frame_samples>(out.data() + at, frame_samples));
         const auto t3 = std::chrono::steady_clock::now();
@@ -326,6 +334,10 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "--ours") {
             ours_only = true;
+        } else if (a == "--errors-in" && i + 2 < argc) {
+            g_errors_from = std::stoul(argv[i + 1]);
+            g_errors_to = std::stoul(argv[i + 2]);
+            i += 2;
         } else if (a == "--set" && i + 2 < argc) {
             sets.push_back({argv[i + 1], read_list(argv[i + 2])});
             i += 2;

@@ -52,7 +52,13 @@ std::vector<fs::path> speech_files(const std::vector<std::string>& args) {
 std::vector<AnalysedFrame> analyse_files(const std::vector<fs::path>& files) {
     using codec::frame_samples;
     std::vector<AnalysedFrame> frames;
+    std::vector<std::string> speakers;
     for (const auto& p : files) {
+        const std::string dir = p.parent_path().filename().string();
+        const std::string name = dir.substr(dir.find_last_of('_') + 1);
+        auto known = std::find(speakers.begin(), speakers.end(), name);
+        if (known == speakers.end()) known = speakers.insert(speakers.end(), name);
+        const int speaker = static_cast<int>(known - speakers.begin());
         auto s = read_8k(p);
         if (s.empty()) continue;
         s.resize((s.size() + 4000) / frame_samples * frame_samples + frame_samples, 0);
@@ -63,6 +69,7 @@ std::vector<AnalysedFrame> analyse_files(const std::vector<fs::path>& files) {
                 std::span<const std::int16_t, frame_samples>(s.data() + at, frame_samples));
             f.analysis = enc.last_analysis();
             f.first = at == 0;
+            f.speaker = speaker;
             frames.push_back(f);
         }
     }

@@ -15,6 +15,7 @@ struct AnalysedFrame {
     codec::FrameAnalysis analysis;  // unquantised
     codec::FrameIndices indices;    // with the tables compiled in now
     bool first = false;             // the first frame of a file
+    int speaker = 0;                // files in folders ending in the same "_name" share one
 };
 
 // File names, one a line (as scripts/speech-corpus writes them), or the .wav files given.

@@ -105,8 +105,9 @@ TEST(Codec, SteadyVowelKeepsItsPitchAndFormants) {
         const auto peaks = envelope_peaks(steady, 2400);
         for (const double fm : c.formants) {
             // A formant may sit between harmonics: its peak may move by up to one harmonic
-            // spacing, or 12 % where the harmonics are dense.
-            const double tol = std::max(c.f0, 0.12 * fm);
+            // spacing, or 15 % where the harmonics are dense (the envelope's lowest three
+            // frequencies share one 8-bit codebook).
+            const double tol = std::max(c.f0, 0.15 * fm);
             double nearest = 1e9;
             for (double p : peaks) nearest = std::min(nearest, std::abs(p - fm));
             EXPECT_LT(nearest, tol) << "formant " << fm << " Hz lost at f0 " << c.f0;
@@ -144,7 +145,10 @@ TEST(Codec, LowFrequencyRumbleInPausesIsNotPlayedAsAHarmonicComb) {
     for (std::size_t f = 4; f + 1 < 40; ++f) {
         const std::int16_t* s = out.data() + f * frame_samples;
         if (rms_db(s, frame_samples) < -55.0) continue;  // quiet enough not to matter
-        std::vector<double> v(s, s + frame_samples);
+        // A comb has harmonics all the way up: judged on the second difference (+12 dB per
+        // octave), so that rumble played back as the low-pitched noise it is does not count.
+        std::vector<double> v(frame_samples - 2);
+        for (std::size_t i = 0; i < v.size(); ++i) v[i] = s[i + 2] - 2.0 * s[i + 1] + s[i];
         double top = 0.0;
         for (std::size_t lag = 20; lag <= 160; ++lag) {
             double xy = 0, xx = 0, yy = 0;
