@@ -28,8 +28,8 @@ constexpr const char* receiver_names[] = {"design", "enhanced"};
 
 constexpr OptionSpec rx_options[] = {
     {"--receiver", ValueKind::choice, "NAME",
-     "design: the per-carrier differential detector (default); enhanced: decision feedback,\n"
-     "pilot flywheel, wrong-carrier check",
+     "enhanced (default): decision feedback with 80 ms of look-ahead, pilot flywheel,\n"
+     "wrong-carrier check; design: the per-carrier differential detector",
      0.0, 0.0, "", receiver_names},
     {"--freq", ValueKind::number, "HZ", "centre frequency to start at, {range} (default 1500)",
      500.0, 3000.0},
@@ -52,7 +52,7 @@ struct RxSettings {
     bool test_frames = false;
     bool acquire = false;
     bool rxid = false;
-    bool enhanced = false;
+    bool enhanced = true;
     double freq = 1500.0;
     double squelch = 7.0;
     std::string frames_path;
@@ -65,7 +65,7 @@ bool read_settings(const ParsedOptions& options, RxSettings& s) {
     s.test_frames = options.given("--test-frames");
     s.acquire = options.given("--acquire");
     s.rxid = options.given("--rxid");
-    s.enhanced = options.choice("--receiver", 0) == 1;
+    s.enhanced = options.choice("--receiver", 1) == 1;
     s.freq = options.number("--freq", 1500.0);
     s.squelch = options.number("--squelch", 7.0);
     s.frames_path = options.text("--frames", "");

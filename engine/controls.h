@@ -41,7 +41,7 @@ struct Controls {
     std::atomic<int> display_mode{display_waterfall};
     std::atomic<int> constellation_carrier{7};  // 0..14
     // 1: frames from the enhanced receiver, 0: the design's (Settings menu; the program starts
-    // with what receiver.txt says, the design's without it).
+    // with what receiver.txt says, the enhanced one without it).
     std::atomic<int> enhanced_receiver{0};
 
     // Sound devices: list indices, or -1 for the system default.

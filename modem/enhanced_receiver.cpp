@@ -22,21 +22,18 @@ void EnhancedReceiver::reset() {
 bool EnhancedReceiver::symbol(const std::array<std::complex<double>, carriers>& sample, int gap) {
     retune_hz_ = 0.0;
     if (gap <= duplicate_gap) return false;
-    if (gap >= missed_gap) {
-        // The step across the missing symbol is unknown: the references start afresh, and
-        // the frame it belonged to is lost.
-        detector_.reset();
-        sync_.skip();
-        have_first_ = false;
-    }
     retune_hz_ = lock_.symbol(sample);
     if (retune_hz_ != 0.0) {
-        detector_.reset();
-        sync_.reset();
-        have_first_ = false;
+        reset();
         return false;
     }
-    if (!detector_.detect(sample, soft_)) {
+    LookaheadDetector::Out out;
+    if (!detector_.push(sample, gap >= missed_gap, out)) return false;
+    soft_ = out.soft;
+    // The step across a missing symbol is unknown: the references start afresh there, and
+    // the frame it belonged to is lost.
+    if (out.after_gap) sync_.skip();
+    if (!out.decided) {
         sync_.skip();
         have_first_ = false;
         return false;

@@ -253,7 +253,7 @@ bool MainWindow::load_settings() {
     load_callsign(directory_ / callsign_file_name, callsign_text_);
     engine_.callsign_set(callsign_text_.data());
 
-    bool enhanced = false;  // without a file of its own, the design's receiver
+    bool enhanced = true;  // without a file of its own, the enhanced receiver
     load_receiver_choice(directory_ / receiver_file_name, enhanced);
     s.enhanced_receiver = enhanced ? 1 : 0;
     enhanced_action_->setChecked(enhanced);

@@ -53,7 +53,7 @@ bool load_callsign(const std::filesystem::path& file, CallsignText& text);
 bool save_callsign(const std::filesystem::path& file, const CallsignText& text);
 
 // receiver.txt holds one word, "enhanced" or "design": which receiver puts the frames
-// together (the design's when there is no file). A missing file or another word leaves `enhanced` unchanged; returns whether it was
+// together (the enhanced one when there is no file). A missing file or another word leaves `enhanced` unchanged; returns whether it was
 // set.
 bool load_receiver_choice(const std::filesystem::path& file, bool& enhanced);
 bool save_receiver_choice(const std::filesystem::path& file, bool enhanced);

@@ -284,6 +284,38 @@ void print_lost(const std::vector<Result>& results, double minutes) {
     }
 }
 
+// The bins again, neighbours merged upwards until each group expects at least 10 errors (a
+// last group short of that joins the one before): a bin expecting 1 error says nothing by
+// itself.
+void print_llr_merged(const bench::LlrBins& b) {
+    constexpr double enough = 10.0;
+    std::vector<std::array<double, 4>> groups;  // first bin, bits, errors, predicted errors
+    for (int k = 0; k < bench::LlrBins::count; ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        if (groups.empty() || groups.back()[3] >= enough) groups.push_back({double(k), 0, 0, 0});
+        groups.back()[1] += static_cast<double>(b.bits[i]);
+        groups.back()[2] += static_cast<double>(b.errors[i]);
+        groups.back()[3] += b.predicted[i];
+    }
+    if (groups.size() > 1 && groups.back()[3] < enough) {
+        for (std::size_t j = 1; j < 4; ++j) groups[groups.size() - 2][j] += groups.back()[j];
+        groups.pop_back();
+    }
+    std::printf("  merged, at least %.0f predicted errors a group:", enough);
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const int last = g + 1 < groups.size() ? static_cast<int>(groups[g + 1][0]) - 1
+                                               : bench::LlrBins::count - 1;
+        if (groups[g][1] == 0) continue;
+        const int first = static_cast<int>(groups[g][0]);
+        if (last + 1 == bench::LlrBins::count)
+            std::printf(" %d+", first);
+        else
+            std::printf(" %d-%d", first, last + 1);
+        std::printf(" x%.2f (%.0f/%.1f)", groups[g][2] / groups[g][3], groups[g][2], groups[g][3]);
+    }
+    std::printf("\n");
+}
+
 // Measured against predicted error rate per |LLR| bin of the enhanced receiver.
 void print_llr(const std::vector<Result>& results) {
     std::printf(
@@ -307,6 +339,7 @@ void print_llr(const std::vector<Result>& results) {
                         static_cast<unsigned long long>(b.bits[i]), measured, predicted,
                         measured / predicted, static_cast<unsigned long long>(b.errors[i]));
         }
+        print_llr_merged(b);
     }
 }
 

@@ -26,13 +26,15 @@ Heard hear(const std::vector<double>& signal, Receiver receiver, double latency,
 }
 
 TEST(Receivers, CleanSignalSameFramesAtTheSameTime) {
-    // 8 s, no channel: every frame of the window from both, intact, one each, and delivered
-    // at the same moment (the enhanced back end adds no delay).
+    // 8 s, no channel: every frame of the window from both, intact, one each; the enhanced
+    // one delivers each exactly its four symbols of look-ahead (80 ms) later.
     const std::vector<double> clean = transmit_test_frames(200);
     const double latency = frame_latency(receive_timed(clean, Receiver::design));
-    EXPECT_EQ(frame_latency(receive_timed(clean, Receiver::enhanced)), latency);
+    const double late = frame_latency(receive_timed(clean, Receiver::enhanced));
+    EXPECT_EQ(late - latency, 4 * modem::samples_per_symbol_48k);
     for (Receiver r : {Receiver::design, Receiver::enhanced}) {
-        const FrameCounts c = hear(clean, r, latency, FrameWindow{50, 195}).counts;
+        const double l = r == Receiver::design ? latency : late;
+        const FrameCounts c = hear(clean, r, l, FrameWindow{50, 195}).counts;
         EXPECT_EQ(c.frames_received, 145u);
         EXPECT_EQ(c.frames_extra, 0u);
         EXPECT_EQ(c.bit_errors, 0u);
@@ -40,8 +42,8 @@ TEST(Receivers, CleanSignalSameFramesAtTheSameTime) {
 }
 
 TEST(Receivers, EnhancedGainsOnNoiseAndItsLlrsMatchItsBits) {
-    // 20 s on AWGN at Eb/N0 7 dB. The benchmark (60 s a point) measured BER 2.0e-2 for the
-    // design's receiver and 6.6e-3 for the enhanced one: about 500 and 160 errors here, a
+    // 20 s on AWGN at Eb/N0 7 dB. The benchmark (180 s a point) measured BER 2.0e-2 for the
+    // design's receiver and 6.3e-3 for the enhanced one: about 500 and 150 errors here, a
     // spread of 5 % and 8 %; the windows allow about 30 %.
     const std::vector<double> clean = transmit_test_frames(500);
     sim::ChannelSettings settings;
@@ -49,11 +51,12 @@ TEST(Receivers, EnhancedGainsOnNoiseAndItsLlrsMatchItsBits) {
     settings.seed = 11;
     const std::vector<double> noisy = sim::simulate_channel(clean, settings).samples;
     const double latency = frame_latency(receive_timed(clean, Receiver::design));
+    const double late = frame_latency(receive_timed(clean, Receiver::enhanced));
     const FrameWindow window{50, 495};
     const Heard design = hear(noisy, Receiver::design, latency, window);
-    const Heard enhanced = hear(noisy, Receiver::enhanced, latency, window);
+    const Heard enhanced = hear(noisy, Receiver::enhanced, late, window);
     EXPECT_NEAR(design.counts.ber(), 0.020, 0.006);
-    EXPECT_NEAR(enhanced.counts.ber(), 0.0066, 0.002);
+    EXPECT_NEAR(enhanced.counts.ber(), 0.0063, 0.002);
     EXPECT_EQ(enhanced.counts.lost(), 0u);
 
     // Positive suggests a 1, and the bit is 1 exactly when its LLR is positive; the LLRs are
@@ -67,9 +70,13 @@ TEST(Receivers, EnhancedGainsOnNoiseAndItsLlrsMatchItsBits) {
     EXPECT_GT(weak, 100u);
     const LlrBins& bins = enhanced.counts.llr;
     EXPECT_GT(bins.errors[0], enhanced.counts.bit_errors / 5);
-    // Calibration where the errors are many (the benchmark finds every bin within 1.2).
-    for (std::size_t k = 0; k < 3; ++k)
-        EXPECT_NEAR(static_cast<double>(bins.errors[k]) / bins.predicted[k], 1.0, 0.35) << k;
+    // Calibration where the errors are many: never sure beyond its measure, and (the
+    // two passes' caution) at most about twice too doubtful (the benchmark finds x0.5-0.9).
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double ratio = static_cast<double>(bins.errors[k]) / bins.predicted[k];
+        EXPECT_GT(ratio, 0.35) << k;
+        EXPECT_LT(ratio, 1.3) << k;
+    }
 }
 
 TEST(Receivers, SignalOneCarrierOffIsFoundWithinTwoSeconds) {
@@ -78,14 +85,15 @@ TEST(Receivers, SignalOneCarrierOffIsFoundWithinTwoSeconds) {
     // sees the pilot's pattern on a neighbour and retunes.
     const std::vector<double> clean = transmit_test_frames(250);
     const double latency = frame_latency(receive_timed(clean, Receiver::design));
+    const double late = frame_latency(receive_timed(clean, Receiver::enhanced));
     for (double offset : {75.0, -75.0}) {
         sim::ChannelSettings settings;
         settings.snr_db = 10.0;
         settings.offset_hz = offset;
         settings.seed = 3;
         const std::vector<double> heard = sim::simulate_channel(clean, settings).samples;
-        const Heard enhanced = hear(heard, Receiver::enhanced, latency, FrameWindow{50, 245});
-        EXPECT_LT(first_intact_seconds(enhanced.frames, 1.0, latency), 2.0) << offset;
+        const Heard enhanced = hear(heard, Receiver::enhanced, late, FrameWindow{50, 245});
+        EXPECT_LT(first_intact_seconds(enhanced.frames, 1.0, late), 2.0) << offset;
         EXPECT_EQ(enhanced.counts.lost() + enhanced.counts.frames_in_error, 0u) << offset;
         const Heard design = hear(heard, Receiver::design, latency, FrameWindow{50, 245});
         EXPECT_GT(design.counts.fer(), 0.9) << offset;

@@ -360,22 +360,22 @@ TEST_F(Window, OnAirFrequencyAndPttKeys) {
 }
 
 TEST_F(Window, ReceiverChoiceRememberedInItsOwnFile) {
-    // No receiver.txt: the design's receiver, unchecked. Checking asks the worker for the
-    // enhanced receiver and writes the file, which the next start reads.
+    // No receiver.txt: the enhanced receiver, checked. Unchecking asks the worker for the
+    // design's receiver and writes the file, which the next start reads.
     started();
     auto* item = window->findChild<QAction*>("40141");
-    EXPECT_FALSE(item->isChecked());
-    EXPECT_EQ(engine.state.enhanced_receiver, 0);
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_EQ(engine.state.enhanced_receiver, 1);
     item->trigger();
-    EXPECT_EQ(engine.state.enhanced_receiver, 1);
-    EXPECT_EQ(slurp(dir() / "receiver.txt"), "enhanced\n");
-    window.reset();
-    engine.state.enhanced_receiver = 0;
-    started();
-    EXPECT_TRUE(window->findChild<QAction*>("40141")->isChecked());
-    EXPECT_EQ(engine.state.enhanced_receiver, 1);
-    window->findChild<QAction*>("40141")->trigger();
+    EXPECT_EQ(engine.state.enhanced_receiver, 0);
     EXPECT_EQ(slurp(dir() / "receiver.txt"), "design\n");
+    window.reset();
+    engine.state.enhanced_receiver = 1;
+    started();
+    EXPECT_FALSE(window->findChild<QAction*>("40141")->isChecked());
+    EXPECT_EQ(engine.state.enhanced_receiver, 0);
+    window->findChild<QAction*>("40141")->trigger();
+    EXPECT_EQ(slurp(dir() / "receiver.txt"), "enhanced\n");
 }
 
 TEST_F(Window, MetersEveryFifthTick) {
