@@ -101,9 +101,14 @@ IFS=, read -r _ _ call best mean _ < <(tail -1 b/heard.csv)
 [ "$call" = DL1ABC ] || fail "callsign $call"
 [ "$best" -ge 15 ] && [ "$best" -le 31 ] || fail "best SNR $best"
 "$check" adif b/heard.adi > adif.txt || fail "heard.adi does not read as ADIF"
-for want in CALL=DL1ABC MODE=DIGITALVOICE COMMENT=heard "RST_RCVD=$(printf '%.0f' "$mean")"; do
+for want in CALL=DL1ABC MODE=DIGITALVOICE COMMENT=heard; do
     grep -qx "$want" adif.txt || fail "heard.adi lacks $want"
 done
+# RST_RCVD is the mean SNR rounded to whole dB; the CSV shows it to 0.1 dB, so a shown 23.5
+# may have been 23.46 (23) or 23.54 (24).
+rst=$(sed -n 's/^RST_RCVD=//p' adif.txt)
+awk -v r="$rst" -v m="$mean" 'BEGIN { exit !(r != "" && r >= m - 0.55 && r <= m + 0.55) }' ||
+    fail "heard.adi RST_RCVD=$rst for a mean SNR of $mean"
 grep -qE '^QSO_DATE=[0-9]{8}$' adif.txt && grep -qE '^TIME_ON=[0-9]{6}$' adif.txt &&
     grep -qE '^TIME_OFF=[0-9]{6}$' adif.txt || fail "dates and times in heard.adi"
 [ "$(grep -c -- '^--$' adif.txt)" = 1 ] || fail "heard.adi should hold one record"
