@@ -1,7 +1,6 @@
 // The C entry points of the codec library: one encoder and one decoder for the whole
 // program, each a continuous stream from its init call on.
 #include <cstdint>
-#include <span>
 
 #include "codec/encoder.h"
 #include "codec/soft_decoder.h"
@@ -33,25 +32,15 @@ void syn_init(void) {
 }
 
 void encode(const short* speech, unsigned char* bits) {
-    global_encoder().encode(
-        std::span<const std::int16_t, tarpo::codec::frame_samples>(speech,
-                                                                   tarpo::codec::frame_samples),
-        std::span<std::uint8_t, tarpo::codec::frame_bits>(bits, tarpo::codec::frame_bits));
+    global_encoder().encode(speech, bits);
 }
 
 void decode(const unsigned char* bits, short* speech) {
-    global_decoder().decode(
-        std::span<const std::uint8_t, tarpo::codec::frame_bits>(bits, tarpo::codec::frame_bits),
-        std::span<std::int16_t, tarpo::codec::frame_samples>(speech, tarpo::codec::frame_samples));
+    global_decoder().decode(bits, speech);
 }
 
 int decode_soft(const float* llr, short* speech) {
-    return global_decoder().decode(
-               std::span<const float, tarpo::codec::frame_bits>(llr, tarpo::codec::frame_bits),
-               std::span<std::int16_t, tarpo::codec::frame_samples>(speech,
-                                                                    tarpo::codec::frame_samples))
-               ? 1
-               : 0;
+    return global_decoder().decode(llr, speech) ? 1 : 0;
 }
 
 }  // extern "C"

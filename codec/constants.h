@@ -1,6 +1,7 @@
+// codec/: our 1350 bit/s speech codec, 320 samples to 54 bits and back, with its soft decoder.
+// It stands on the first floor and includes only codec/, external/ and dsp/.
 // Design constants shared by the encoder and the decoder of TARPO's 1350 bit/s speech codec.
-#ifndef TARPO_CODEC_CONSTANTS_H
-#define TARPO_CODEC_CONSTANTS_H
+#pragma once
 
 #include <cstddef>
 
@@ -27,5 +28,3 @@ inline constexpr double energy_max_db = -6.0;
 inline constexpr double pi = 3.14159265358979323846;
 
 }  // namespace tarpo::codec
-
-#endif

@@ -128,7 +128,7 @@ void Decoder::build_point(const Lsf& lsf, Point& p) {
     }
 }
 
-void Decoder::synthesise_segment(const Point& a, const Point& b, std::span<double, hop> out) {
+void Decoder::synthesise_segment(const Point& a, const Point& b, double* out) {
     // Harmonics of both instants run on one phase track whose frequency glides linearly; a
     // harmonic that would pass top_hz during the glide is left out.
     const double fmax = std::max(a.f0, b.f0);
@@ -158,11 +158,10 @@ void Decoder::synthesise_segment(const Point& a, const Point& b, std::span<doubl
     }
 }
 
-void Decoder::decode(std::span<const std::uint8_t, frame_bits> bits,
-                     std::span<std::int16_t, frame_samples> speech) {
+void Decoder::decode(const std::uint8_t* bits, std::int16_t* speech) {
     // A dead channel delivers all zeros or all ones (give or take a bit): play silence.
     int ones = 0;
-    for (const auto b : bits) ones += b & 1;
+    for (std::size_t i = 0; i < frame_bits; ++i) ones += bits[i] & 1;
     const bool dead = ones <= 1 || ones >= static_cast<int>(frame_bits) - 1;
     decode_params(dequantise(unpack_frame(bits), dead), speech);
 }
@@ -278,18 +277,18 @@ void Decoder::smooth_lsf(const Params& before, const Params& after, Params& mid)
     repair_lsf(mid.lsf, lsf_min_gap);
 }
 
-void Decoder::decode(const FrameIndices& f, std::span<std::int16_t, frame_samples> speech) {
+void Decoder::decode(const FrameIndices& f, std::int16_t* speech) {
     decode_params(dequantise(f, false), speech);
 }
 
-void Decoder::decode_params(const Params& next, std::span<std::int16_t, frame_samples> speech) {
+void Decoder::decode_params(const Params& next, std::int16_t* speech) {
     const Params now = smooth(before_, pending_, next);
     before_ = pending_;
     pending_ = next;
     synthesise(now, speech);
 }
 
-void Decoder::synthesise(const Params& p, std::span<std::int16_t, frame_samples> speech) {
+void Decoder::synthesise(const Params& p, std::int16_t* speech) {
     // Energies, with a bounded rise so that a damaged index cannot make a loud burst.
     std::array<double, 2> db{};
     double prev_db = energy_ > 0.0 ? 20.0 * std::log10(energy_) : -INFINITY;
@@ -345,7 +344,7 @@ void Decoder::synthesise(const Params& p, std::span<std::int16_t, frame_samples>
                        ? f0_ * std::pow(ratio, static_cast<double>(k) / static_cast<double>(anchor))
                        : f0;
         build_point(li, next_);
-        synthesise_segment(last_, next_, std::span<double, hop>(out_.data() + (k - 1) * hop, hop));
+        synthesise_segment(last_, next_, out_.data() + (k - 1) * hop);
         std::swap(last_, next_);
     }
 

@@ -16,15 +16,13 @@
 // level or pitch which jumps away and straight back (the usual signature of a bit error) can
 // be replaced from its neighbours. The spectral envelope is left alone: real speech moves it
 // that fast.
-#ifndef TARPO_CODEC_DECODER_H
-#define TARPO_CODEC_DECODER_H
+#pragma once
 
 #include <array>
 #include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 #include "codec/constants.h"
 #include "codec/fft.h"
@@ -37,10 +35,9 @@ class Decoder {
   public:
     Decoder();
 
-    void decode(std::span<const std::uint8_t, frame_bits> bits,
-                std::span<std::int16_t, frame_samples> speech);
+    void decode(const std::uint8_t* bits, std::int16_t* speech);
     // The same from already unpacked indices.
-    void decode(const FrameIndices& f, std::span<std::int16_t, frame_samples> speech);
+    void decode(const FrameIndices& f, std::int16_t* speech);
 
     // One frame's parameters, dequantised.
     struct Params {
@@ -62,7 +59,7 @@ class Decoder {
     Params dequantise(const FrameIndices& f, bool dead) const;
     static void set_lsf(Params& p, const Lsf& lsf);
     void revise_pending(const Params& p) { pending_ = p; }
-    void decode_params(const Params& next, std::span<std::int16_t, frame_samples> speech);
+    void decode_params(const Params& next, std::int16_t* speech);
 
     // Output magnitude never exceeds this (about -1.4 dBFS).
     static constexpr double peak_limit = 0.85 * 32768.0;
@@ -74,7 +71,7 @@ class Decoder {
     static Params smooth(const Params& before, const Params& mid, const Params& after);
     // Mends line spectral frequencies of mid that cross, from the neighbouring frames.
     static void smooth_lsf(const Params& before, const Params& after, Params& mid);
-    void synthesise(const Params& p, std::span<std::int16_t, frame_samples> speech);
+    void synthesise(const Params& p, std::int16_t* speech);
 
     static constexpr std::size_t max_harmonics = 80;  // 3800 Hz / 50 Hz, rounded up
     static constexpr std::size_t noise_fft = 256;
@@ -93,7 +90,7 @@ class Decoder {
     };
 
     void build_point(const Lsf& lsf, Point& p);
-    void synthesise_segment(const Point& a, const Point& b, std::span<double, hop> out);
+    void synthesise_segment(const Point& a, const Point& b, double* out);
     double next_uniform();  // [0, 1)
 
     // Running state, carried from frame to frame.
@@ -117,5 +114,3 @@ class Decoder {
 };
 
 }  // namespace tarpo::codec
-
-#endif

@@ -88,7 +88,7 @@ Lsf Encoder::lsf_at(std::size_t centre, const Lsf& prev) const {
     const std::size_t start = centre - lpc_window / 2;
     for (std::size_t n = 0; n < lpc_window; ++n)
         w[n] = (speech_[start + n] - pre_emphasis * speech_[start + n - 1]) * lpc_window_[n];
-    auto r = autocorrelate(w);
+    auto r = autocorrelate(w.data(), w.size());
     if (!(r[0] > 1e-10)) return flat_lsf();  // below about -90 dBFS: no envelope worth sending
     r[0] *= noise_floor;
     for (std::size_t k = 1; k <= lpc_order; ++k) r[k] *= lag_window_[k];
@@ -109,7 +109,7 @@ double Encoder::band_correlation(const Band& b, std::size_t centre, double lag) 
     const auto l0 = static_cast<int>(std::lround(lag));
     for (int l = std::max(l0 - 1, PitchEstimator::shortest_lag);
          l <= std::min(l0 + 1, PitchEstimator::longest_lag); ++l)
-        best = std::max(best, PitchEstimator::correlation(b.signal, centre, l));
+        best = std::max(best, PitchEstimator::correlation(b.signal.data(), centre, l));
     return best;
 }
 
@@ -123,7 +123,7 @@ int Encoder::voicing_level(std::size_t centre, double lag) const {
     return level;
 }
 
-FrameIndices Encoder::analyse(std::span<const std::int16_t, frame_samples> speech) {
+FrameIndices Encoder::analyse(const std::int16_t* speech) {
     std::copy(speech_.begin() + frame_samples, speech_.end(), speech_.begin());
     std::copy(lowpass_.begin() + frame_samples, lowpass_.end(), lowpass_.begin());
     for (auto* b : band_list())
@@ -144,7 +144,7 @@ FrameIndices Encoder::analyse(std::span<const std::int16_t, frame_samples> speec
     std::array<PitchEstimate, 2> p{};
     double track = prev_lag_;
     for (std::size_t h = 0; h < 2; ++h) {
-        p[h] = pitch_.estimate(lowpass_, centre[h], track);
+        p[h] = pitch_.estimate(lowpass_.data(), centre[h], track);
         last_.voicing[h] = p[h].score;
         const bool v = p[h].score >= voicing_threshold && last_.energy_db[h] >= voicing_min_db &&
                        band_correlation(voice_band_, centre[h], p[h].lag) >= band_voicing_threshold;
@@ -184,8 +184,7 @@ FrameIndices Encoder::analyse(std::span<const std::int16_t, frame_samples> speec
     return f;
 }
 
-void Encoder::encode(std::span<const std::int16_t, frame_samples> speech,
-                     std::span<std::uint8_t, frame_bits> bits) {
+void Encoder::encode(const std::int16_t* speech, std::uint8_t* bits) {
     pack_frame(analyse(speech), bits);
 }
 

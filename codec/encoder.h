@@ -1,12 +1,10 @@
 // The analysis half of the codec: 320 samples at 8 kHz in, one 54-bit frame out.
-#ifndef TARPO_CODEC_ENCODER_H
-#define TARPO_CODEC_ENCODER_H
+#pragma once
 
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 #include "codec/constants.h"
 #include "codec/lpc.h"
@@ -48,10 +46,9 @@ class Encoder {
 
     Encoder();
 
-    void encode(std::span<const std::int16_t, frame_samples> speech,
-                std::span<std::uint8_t, frame_bits> bits);
+    void encode(const std::int16_t* speech, std::uint8_t* bits);
     // The same, returning the indices instead of packed bits.
-    FrameIndices analyse(std::span<const std::int16_t, frame_samples> speech);
+    FrameIndices analyse(const std::int16_t* speech);
     // The unquantised parameters of the last analysed frame.
     const FrameAnalysis& last_analysis() const { return last_; }
 
@@ -98,5 +95,3 @@ class Encoder {
 };
 
 }  // namespace tarpo::codec
-
-#endif

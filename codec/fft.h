@@ -1,7 +1,6 @@
 // A small in-place radix-2 complex FFT of fixed size. Our own so that results are bit-identical
 // from run to run and machine to machine (no planner that picks different kernels).
-#ifndef TARPO_CODEC_FFT_H
-#define TARPO_CODEC_FFT_H
+#pragma once
 
 #include <array>
 #include <cmath>
@@ -65,5 +64,3 @@ class Fft {
 };
 
 }  // namespace tarpo::codec
-
-#endif

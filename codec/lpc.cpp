@@ -55,11 +55,11 @@ std::size_t find_roots(const std::array<double, half_order + 1>& c,
 
 }  // namespace
 
-std::array<double, lpc_order + 1> autocorrelate(std::span<const double> x) {
+std::array<double, lpc_order + 1> autocorrelate(const double* x, std::size_t n) {
     std::array<double, lpc_order + 1> r{};
     for (std::size_t k = 0; k <= lpc_order; ++k) {
         double s = 0.0;
-        for (std::size_t n = 0; n + k < x.size(); ++n) s += x[n] * x[n + k];
+        for (std::size_t i = 0; i + k < n; ++i) s += x[i] * x[i + k];
         r[k] = s;
     }
     return r;

@@ -1,12 +1,10 @@
 // Linear prediction kernels: autocorrelation, Levinson-Durbin, and the conversions between
 // prediction coefficients and line spectral pairs. Pure functions on fixed-size arrays.
-#ifndef TARPO_CODEC_LPC_H
-#define TARPO_CODEC_LPC_H
+#pragma once
 
 #include <array>
 #include <complex>
 #include <cstddef>
-#include <span>
 
 #include "codec/constants.h"
 
@@ -18,7 +16,7 @@ using Lpc = std::array<double, lpc_order + 1>;
 using Lsf = std::array<double, lpc_order>;
 
 // r[k] = sum_n x[n] x[n+k] for k = 0..order.
-std::array<double, lpc_order + 1> autocorrelate(std::span<const double> x);
+std::array<double, lpc_order + 1> autocorrelate(const double* x, std::size_t n);
 
 // Levinson-Durbin recursion. Returns the prediction error power (r[0] times the product of
 // (1 - k_i^2)); a flat filter (all a[k] = 0) when r[0] is not positive.
@@ -45,5 +43,3 @@ std::complex<double> lpc_response(const Lpc& a, double w);
 void repair_lsf(Lsf& lsf, double min_gap);
 
 }  // namespace tarpo::codec
-
-#endif

@@ -5,7 +5,7 @@
 
 namespace tarpo::codec {
 
-double PitchEstimator::correlation(std::span<const double> x, std::size_t centre, int lag) {
+double PitchEstimator::correlation(const double* x, std::size_t centre, int lag) {
     const std::size_t a = static_cast<std::size_t>(lag) / 2;
     const std::size_t b = static_cast<std::size_t>(lag) - a;
     const std::size_t start = centre - window_length / 2;
@@ -33,8 +33,7 @@ int PitchEstimator::peak_in(int lo, int hi) const {
     return best;
 }
 
-PitchEstimate PitchEstimator::estimate(std::span<const double> x, std::size_t centre,
-                                       double prev_lag) {
+PitchEstimate PitchEstimator::estimate(const double* x, std::size_t centre, double prev_lag) {
     for (int l = shortest_lag; l <= longest_lag; ++l) ncc_[l] = correlation(x, centre, l);
 
     int best = peak_in(shortest_lag, longest_lag);

@@ -1,11 +1,9 @@
 // Pitch estimation by normalised cross-correlation, with a check against picking a multiple
 // of the true period and a pull towards the previous frame's period.
-#ifndef TARPO_CODEC_PITCH_H
-#define TARPO_CODEC_PITCH_H
+#pragma once
 
 #include <array>
 #include <cstddef>
-#include <span>
 
 #include "codec/constants.h"
 
@@ -26,11 +24,11 @@ class PitchEstimator {
 
     // x: low-passed speech; centre: the instant the estimate is for, with reach samples of x
     // on each side. prev_lag: the period chosen for the previous voiced instant, or 0.
-    PitchEstimate estimate(std::span<const double> x, std::size_t centre, double prev_lag);
+    PitchEstimate estimate(const double* x, std::size_t centre, double prev_lag);
 
     // Normalised correlation between the half-windows around centre that lie lag samples
     // apart (0 for a silent window).
-    static double correlation(std::span<const double> x, std::size_t centre, int lag);
+    static double correlation(const double* x, std::size_t centre, int lag);
 
   private:
     // Best local maximum of ncc_ over lags lo..hi (inclusive, clamped to the search range).
@@ -40,5 +38,3 @@ class PitchEstimator {
 };
 
 }  // namespace tarpo::codec
-
-#endif

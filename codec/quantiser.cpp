@@ -101,14 +101,12 @@ constexpr double rad_per_hz = 2.0 * pi / sample_rate;
 
 // Gray code unless plain: for the voicing level, where the cyclic Gray code would make
 // unvoiced and the highest level neighbours.
-void put(std::span<std::uint8_t, frame_bits> bits, std::size_t& pos, unsigned value, int n,
-         bool plain = false) {
+void put(std::uint8_t* bits, std::size_t& pos, unsigned value, int n, bool plain = false) {
     const unsigned g = plain ? value : gray_encode(value);
     for (int b = n - 1; b >= 0; --b) bits[pos++] = static_cast<std::uint8_t>((g >> b) & 1u);
 }
 
-int get(std::span<const std::uint8_t, frame_bits> bits, std::size_t& pos, int n,
-        bool plain = false) {
+int get(const std::uint8_t* bits, std::size_t& pos, int n, bool plain = false) {
     unsigned g = 0;
     for (int b = 0; b < n; ++b) g = (g << 1) | (bits[pos++] & 1u);
     return static_cast<int>(plain ? g : gray_decode(g));
@@ -239,7 +237,7 @@ Lsf dequantise_lsf_mid(const std::array<int, lsf_mid_groups>& idx, const Lsf& be
 
 namespace {
 
-unsigned parity(std::span<const std::uint8_t, frame_bits> bits, int which) {
+unsigned parity(const std::uint8_t* bits, int which) {
     unsigned p = 0;
     for (const Field& f : frame_fields)
         for (int b = 0; b < (f.parity == which ? f.parity_covered : 0); ++b)
@@ -249,7 +247,7 @@ unsigned parity(std::span<const std::uint8_t, frame_bits> bits, int which) {
 
 }  // namespace
 
-void pack_frame(const FrameIndices& f, std::span<std::uint8_t, frame_bits> bits) {
+void pack_frame(const FrameIndices& f, std::uint8_t* bits) {
     std::size_t pos = 0;
     for (const Field& field : frame_fields)
         put(bits, pos, static_cast<unsigned>(field_index(f, field)), field.bits, !field.gray);
@@ -257,7 +255,7 @@ void pack_frame(const FrameIndices& f, std::span<std::uint8_t, frame_bits> bits)
         bits[parity_position + k] = static_cast<std::uint8_t>(parity(bits, k));
 }
 
-FrameIndices unpack_frame(std::span<const std::uint8_t, frame_bits> bits) {
+FrameIndices unpack_frame(const std::uint8_t* bits) {
     FrameIndices f;
     std::size_t pos = 0;
     for (const Field& field : frame_fields)

@@ -1,11 +1,9 @@
 // Scalar quantisers of the codec's parameters and the packing of their indices into the
 // 54-bit frame.
-#ifndef TARPO_CODEC_QUANTISER_H
-#define TARPO_CODEC_QUANTISER_H
+#pragma once
 
 #include <array>
 #include <cstdint>
-#include <span>
 
 #include "codec/constants.h"
 #include "codec/lpc.h"
@@ -165,10 +163,8 @@ Lsf dequantise_lsf_mid(const std::array<int, lsf_mid_groups>& idx, const Lsf& be
                        const Lsf& after);
 
 // bits: frame_bits bytes, one bit each in bit 0, in transmission order.
-void pack_frame(const FrameIndices& f, std::span<std::uint8_t, frame_bits> bits);
+void pack_frame(const FrameIndices& f, std::uint8_t* bits);
 // Only bit 0 of each byte counts.
-FrameIndices unpack_frame(std::span<const std::uint8_t, frame_bits> bits);
+FrameIndices unpack_frame(const std::uint8_t* bits);
 
 }  // namespace tarpo::codec
-
-#endif

@@ -152,16 +152,14 @@ SoftDecoder::SoftDecoder() {
     (void)priors();  // built here, not in the first frame
 }
 
-void SoftDecoder::decode(std::span<const std::uint8_t, frame_bits> bits,
-                         std::span<std::int16_t, frame_samples> speech) {
+void SoftDecoder::decode(const std::uint8_t* bits, std::int16_t* speech) {
     decoder_.decode(bits, speech);
     started_ = false;  // the soft chains start again from the next soft frame
     pending_concealed_ = false;
     pending_hard_.dead = true;  // the hard decoder's own estimate stays
 }
 
-bool SoftDecoder::decode(std::span<const float, frame_bits> llr,
-                         std::span<std::int16_t, frame_samples> speech) {
+bool SoftDecoder::decode(const float* llr, std::int16_t* speech) {
     sanitise(llr);
     std::array<std::uint8_t, frame_bits> bits{};
     int ones = 0;
@@ -174,7 +172,7 @@ bool SoftDecoder::decode(std::span<const float, frame_bits> llr,
     noise /= static_cast<double>(frame_bits);
     // A dead channel delivers all zeros or all ones (give or take a bit): silence.
     const bool dead = ones <= 1 || ones >= static_cast<int>(frame_bits) - 1;
-    const Decoder::Params hard = decoder_.dequantise(unpack_frame(bits), dead);
+    const Decoder::Params hard = decoder_.dequantise(unpack_frame(bits.data()), dead);
 
     add_parity_evidence();
     likelihoods();
@@ -201,7 +199,7 @@ bool SoftDecoder::decode(std::span<const float, frame_bits> llr,
     return conceal;
 }
 
-void SoftDecoder::sanitise(std::span<const float, frame_bits> llr) {
+void SoftDecoder::sanitise(const float* llr) {
     for (std::size_t b = 0; b < frame_bits; ++b) {
         const double v = llr[b];
         llr_[b] = std::isfinite(v) ? std::clamp(v, -llr_limit, llr_limit) : 0.0;

@@ -17,14 +17,12 @@
 //
 // With very reliable bits the estimate is the hard decoder's: the same output sample for
 // sample. Non-finite ratios count as no information.
-#ifndef TARPO_CODEC_SOFT_DECODER_H
-#define TARPO_CODEC_SOFT_DECODER_H
+#pragma once
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 #include "codec/constants.h"
 #include "codec/decoder.h"
@@ -77,11 +75,9 @@ class SoftDecoder {
     // llr: log P(bit = 1) / P(bit = 0) per bit, transmission order; any value (NaN and
     // infinities are no information). Writes 320 samples, one frame behind as the hard
     // decoder. Returns true when this frame was concealed.
-    bool decode(std::span<const float, frame_bits> llr,
-                std::span<std::int16_t, frame_samples> speech);
+    bool decode(const float* llr, std::int16_t* speech);
     // Hard bits through the plain decoder, on the same stream.
-    void decode(std::span<const std::uint8_t, frame_bits> bits,
-                std::span<std::int16_t, frame_samples> speech);
+    void decode(const std::uint8_t* bits, std::int16_t* speech);
 
     // Mean bit error probability above which a frame counts as noise and is concealed.
     static constexpr double conceal_above = 0.25;
@@ -102,7 +98,7 @@ class SoftDecoder {
         std::array<Probs, 2> smoothed{};  // the held-back frame's, revised
     };
 
-    void sanitise(std::span<const float, frame_bits> llr);
+    void sanitise(const float* llr);
     void add_parity_evidence();
     void likelihoods();
     // The held-back frame's posterior revised with the new frame's likelihoods.
@@ -125,5 +121,3 @@ class SoftDecoder {
 };
 
 }  // namespace tarpo::codec
-
-#endif

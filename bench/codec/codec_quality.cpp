@@ -126,15 +126,14 @@ std::vector<double> run_tarpo(const std::vector<double>& x, double ber, std::uin
     std::array<std::uint8_t, frame_bits> bits{};
     for (std::size_t at = 0; at < pcm.size(); at += frame_samples) {
         const auto t0 = std::chrono::steady_clock::now();
-        enc.encode(std::span<const std::int16_t, frame_samples>(pcm.data() + at, frame_samples),
-                   bits);
+        enc.encode(pcm.data() + at, bits.data());
         const auto t1 = std::chrono::steady_clock::now();
         for (std::size_t i = 0; i < frame_bits; ++i) {
             const bool flip = static_cast<double>(rng() >> 11) * 0x1p-53 < ber;
             if (flip && i >= g_errors_from && i < g_errors_to) bits[i] ^= 1;
         }
         const auto t2 = std::chrono::steady_clock::now();
-        dec.decode(bits, std::span<std::int16_t, frame_samples>(out.data() + at, frame_samples));
+        dec.decode(bits.data(), out.data() + at);
         const auto t3 = std::chrono::steady_clock::now();
         if (ber == 0.0) {
             g_timing.encode_s += std::chrono::duration<double>(t1 - t0).count();
@@ -159,15 +158,14 @@ std::vector<double> run_bit_channel(const std::vector<double>& x, double ber, bo
     std::array<std::uint8_t, frame_bits> bits{}, hard{};
     std::array<float, frame_bits> llr{};
     for (std::size_t at = 0; at < pcm.size(); at += frame_samples) {
-        enc.encode(std::span<const std::int16_t, frame_samples>(pcm.data() + at, frame_samples),
-                   bits);
+        enc.encode(pcm.data() + at, bits.data());
         channel.send(bits, hard, llr);
-        const std::span<std::int16_t, frame_samples> speech(out.data() + at, frame_samples);
+        std::int16_t* const speech = out.data() + at;
         const auto t0 = std::chrono::steady_clock::now();
         if (soft)
-            dec.decode(llr, speech);
+            dec.decode(llr.data(), speech);
         else
-            dec.decode(hard, speech);
+            dec.decode(hard.data(), speech);
         if (!soft) continue;
         g_timing.soft_s +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

@@ -61,8 +61,7 @@ std::vector<AnalysedFrame> analyse_files(const std::vector<fs::path>& files) {
         codec::Encoder enc;
         for (std::size_t at = 0; at < s.size(); at += frame_samples) {
             AnalysedFrame f;
-            f.indices = enc.analyse(
-                std::span<const std::int16_t, frame_samples>(s.data() + at, frame_samples));
+            f.indices = enc.analyse(s.data() + at);
             f.analysis = enc.last_analysis();
             f.first = at == 0;
             f.speaker = speaker;

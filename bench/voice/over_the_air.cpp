@@ -62,20 +62,11 @@ class BenchCodec final : public voice::SpeechCodec {
     explicit BenchCodec(bool soft) : soft_(soft) {}
     void ana_init() override { enc_ = codec::Encoder(); }
     void syn_init() override { dec_ = codec::SoftDecoder(); }
-    void encode(const short* speech, unsigned char* bits) override {
-        enc_.encode(
-            std::span<const std::int16_t, codec::frame_samples>(speech, codec::frame_samples),
-            std::span<std::uint8_t, codec::frame_bits>(bits, codec::frame_bits));
-    }
-    void decode(const unsigned char* bits, short* speech) override {
-        dec_.decode(std::span<const std::uint8_t, codec::frame_bits>(bits, codec::frame_bits),
-                    std::span<std::int16_t, codec::frame_samples>(speech, codec::frame_samples));
-    }
+    void encode(const short* speech, unsigned char* bits) override { enc_.encode(speech, bits); }
+    void decode(const unsigned char* bits, short* speech) override { dec_.decode(bits, speech); }
     bool decode_soft(const float* llr, short* speech) override {
         if (!soft_) return SpeechCodec::decode_soft(llr, speech);
-        const bool c = dec_.decode(
-            std::span<const float, codec::frame_bits>(llr, codec::frame_bits),
-            std::span<std::int16_t, codec::frame_samples>(speech, codec::frame_samples));
+        const bool c = dec_.decode(llr, speech);
         concealed += c ? 1 : 0;
         return c;
     }
@@ -185,8 +176,8 @@ std::vector<double> clean_codec(const std::vector<double>& stream) {
     for (std::size_t at = 0; at + frame_samples <= stream.size(); at += frame_samples) {
         for (std::size_t i = 0; i < frame_samples; ++i)
             in[i] = static_cast<std::int16_t>(std::lround(stream[at + i] * 32767.0));
-        enc.encode(in, bits);
-        dec.decode(bits, speech);
+        enc.encode(in.data(), bits.data());
+        dec.decode(bits.data(), speech.data());
         for (std::size_t i = 0; i < frame_samples; ++i) out[at + i] = speech[i] / 32768.0;
     }
     return out;

@@ -34,12 +34,9 @@ CodecRun run_codec(const std::vector<std::int16_t>& in) {
     CodecRun r{std::vector<std::uint8_t>(frames * frame_bits),
                std::vector<std::int16_t>(pcm.size())};
     for (std::size_t f = 0; f < frames; ++f) {
-        std::span<std::uint8_t, frame_bits> bits(r.bits.data() + f * frame_bits, frame_bits);
-        enc.encode(std::span<const std::int16_t, frame_samples>(pcm.data() + f * frame_samples,
-                                                                frame_samples),
-                   bits);
-        dec.decode(bits, std::span<std::int16_t, frame_samples>(r.out.data() + f * frame_samples,
-                                                                frame_samples));
+        std::uint8_t* const bits = r.bits.data() + f * frame_bits;
+        enc.encode(pcm.data() + f * frame_samples, bits);
+        dec.decode(bits, r.out.data() + f * frame_samples);
     }
     return r;
 }
@@ -77,7 +74,7 @@ std::vector<double> envelope_peaks(const std::int16_t* x, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
         w[i] = x[i] * (0.54 - 0.46 * std::cos(2 * pi * (i + 0.5) / n)) / 32768.0;
     Lpc a{};
-    levinson(autocorrelate(w), a);
+    levinson(autocorrelate(w.data(), w.size()), a);
     std::vector<double> mag(400);
     for (std::size_t k = 0; k < mag.size(); ++k)
         mag[k] = 1.0 / std::abs(lpc_response(a, pi * (k + 0.5) / mag.size()));
@@ -191,7 +188,7 @@ TEST(Codec, RandomFramesNeverClipOrBlowUp) {
     const double limit = 32768.0 * std::pow(10.0, -1.0 / 20.0);  // -1 dBFS
     for (int f = 0; f < 400; ++f) {
         for (auto& b : bits) b = static_cast<std::uint8_t>(rng());
-        dec.decode(bits, out);
+        dec.decode(bits.data(), out.data());
         for (auto s : out) ASSERT_LE(std::abs(int(s)), limit) << "frame " << f;
     }
 }
@@ -207,15 +204,13 @@ TEST(Codec, DeadChannelFramesAreQuiet) {
             std::array<std::uint8_t, frame_bits> bits{};
             std::array<std::int16_t, frame_samples> out{};
             for (std::size_t f = 0; f < 10; ++f) {
-                enc.encode(std::span<const std::int16_t, frame_samples>(
-                               speech.data() + f * frame_samples, frame_samples),
-                           bits);
-                dec.decode(bits, out);
+                enc.encode(speech.data() + f * frame_samples, bits.data());
+                dec.decode(bits.data(), out.data());
             }
             for (int k = 0; k < 3; ++k) {
                 bits.fill(static_cast<std::uint8_t>(fill));
                 if (flipped >= 0) bits[flipped] ^= 1;
-                dec.decode(bits, out);
+                dec.decode(bits.data(), out.data());
             }
             for (auto s : out) ASSERT_EQ(s, 0) << "fill " << fill << " flipped " << flipped;
         }
@@ -229,16 +224,16 @@ TEST(Codec, OneBitErrorInSilenceMakesNoLoudBurst) {
     Encoder enc;
     std::array<std::int16_t, frame_samples> zeros{};
     std::array<std::uint8_t, frame_bits> silent{};
-    enc.encode(zeros, silent);
+    enc.encode(zeros.data(), silent.data());
     for (std::size_t bit = 0; bit < frame_bits; ++bit) {
         Decoder dec;
         std::array<std::int16_t, frame_samples> out{};
-        dec.decode(silent, out);
+        dec.decode(silent.data(), out.data());
         auto bad = silent;
         bad[bit] ^= 1;
         double worst = -200.0;
         for (int k = 0; k < 4; ++k) {
-            dec.decode(k == 0 ? bad : silent, out);
+            dec.decode((k == 0 ? bad : silent).data(), out.data());
             worst = std::max(worst, rms_db(out.data(), out.size()));
         }
         EXPECT_LT(worst, -25.0) << "bit " << bit;
@@ -285,8 +280,7 @@ TEST(Codec, EncoderPitchTracksAGlide) {
     Encoder enc;
     const auto pcm = to_pcm(x);
     for (std::size_t f = 0; f < frames; ++f) {
-        enc.analyse(std::span<const std::int16_t, frame_samples>(pcm.data() + f * frame_samples,
-                                                                 frame_samples));
+        enc.analyse(pcm.data() + f * frame_samples);
         if (f < 3) continue;
         const double t = double((f + 1) * frame_samples - delay_samples) / x.size();
         const double want = 100.0 * std::pow(2.0, t);

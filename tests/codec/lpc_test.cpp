@@ -68,7 +68,7 @@ TEST(Levinson, MatchesTheNormalEquationsOnNoiseAndVowels) {
                                                 test::vowel(110.0, {700, 1200, 2500}, 240),
                                                 test::vowel(230.0, {300, 2300, 3000}, 240)};
     for (const auto& x : signals) {
-        const auto r = autocorrelate(x);
+        const auto r = autocorrelate(x.data(), x.size());
         Lpc a{};
         const double err = levinson(r, a);
         const Lpc ref = solve_normal_equations(r);
@@ -109,7 +109,7 @@ TEST(LineSpectralFrequencies, RoundTripThroughPredictionCoefficients) {
 TEST(LineSpectralFrequencies, PredictionCoefficientsOfSpeechRoundTrip) {
     const auto x = test::vowel(140.0, {500, 1500, 2500}, 240);
     Lpc a{};
-    levinson(autocorrelate(x), a);
+    levinson(autocorrelate(x.data(), x.size()), a);
     Lsf l{};
     ASSERT_TRUE(lpc_to_lsf(a, l));
     const Lpc b = lsf_to_lpc(l);

@@ -34,12 +34,12 @@ TEST(FramePacking, RoundTripsEveryFieldAndUsesOnlyBitZero) {
             field_index(f, field) = static_cast<int>(rng() % (1u << field.bits));
 
         std::array<std::uint8_t, frame_bits> bits{};
-        pack_frame(f, bits);
+        pack_frame(f, bits.data());
         for (auto b : bits) ASSERT_LE(b, 1);
-        EXPECT_EQ(unpack_frame(bits), f);
+        EXPECT_EQ(unpack_frame(bits.data()), f);
         // The receiver may deliver higher bits set; only bit 0 counts.
         for (auto& b : bits) b |= static_cast<std::uint8_t>(rng() & 0xFE);
-        EXPECT_EQ(unpack_frame(bits), f);
+        EXPECT_EQ(unpack_frame(bits.data()), f);
     }
 }
 
@@ -58,12 +58,12 @@ TEST(FramePacking, FieldsTileTheFrameAndEachParityBitCatchesOneBitErrorsInItsBit
     for (const Field& field : frame_fields)
         field_index(f, field) = static_cast<int>(rng() % (1u << field.bits));
     std::array<std::uint8_t, frame_bits> bits{};
-    pack_frame(f, bits);
-    ASSERT_TRUE(unpack_frame(bits).intact && unpack_frame(bits).lsf_intact);
+    pack_frame(f, bits.data());
+    ASSERT_TRUE(unpack_frame(bits.data()).intact && unpack_frame(bits.data()).lsf_intact);
     for (std::size_t i = 0; i < frame_bits; ++i) {
         auto bad = bits;
         bad[i] ^= 1;
-        const FrameIndices g = unpack_frame(bad);
+        const FrameIndices g = unpack_frame(bad.data());
         const int parity = i >= parity_position ? static_cast<int>(i - parity_position) : owner[i];
         EXPECT_EQ(g.intact, parity != 0) << "bit " << i;
         EXPECT_EQ(g.lsf_intact, parity != 1) << "bit " << i;
@@ -72,7 +72,7 @@ TEST(FramePacking, FieldsTileTheFrameAndEachParityBitCatchesOneBitErrorsInItsBit
 
 TEST(FramePacking, AllZeroFrameIsSilence) {
     std::array<std::uint8_t, frame_bits> bits{};
-    const FrameIndices f = unpack_frame(bits);
+    const FrameIndices f = unpack_frame(bits.data());
     EXPECT_EQ(f.energy[0], 0);
     EXPECT_EQ(f.energy[1], 0);
 }

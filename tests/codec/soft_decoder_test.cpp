@@ -44,9 +44,7 @@ std::vector<Bits> encode_all(const std::vector<std::int16_t>& pcm) {
     Encoder enc;
     std::vector<Bits> frames(pcm.size() / frame_samples);
     for (std::size_t f = 0; f < frames.size(); ++f)
-        enc.encode(std::span<const std::int16_t, frame_samples>(pcm.data() + f * frame_samples,
-                                                                frame_samples),
-                   frames[f]);
+        enc.encode(pcm.data() + f * frame_samples, frames[f].data());
     return frames;
 }
 
@@ -71,16 +69,17 @@ TEST(SoftDecoder, CertainBitsGiveTheHardDecodersOutputAndTheCEntriesShareOneStre
     for (int k = 0; k < 60; ++k) {
         Bits random{};
         for (auto& b : random) b = static_cast<std::uint8_t>(rng() & 1);
-        pack_frame(unpack_frame(random), frames.emplace_back());  // its parity put right
+        pack_frame(unpack_frame(random.data()),
+                   frames.emplace_back().data());  // its parity put right
     }
     Decoder hard;
     SoftDecoder soft;
     syn_init();
     Frame a{}, b{}, c{};
     for (std::size_t n = 0; n < frames.size(); ++n) {
-        hard.decode(frames[n], a);
+        hard.decode(frames[n].data(), a.data());
         const Llr l = certain(frames[n], 1e4f);
-        EXPECT_FALSE(soft.decode(l, b));
+        EXPECT_FALSE(soft.decode(l.data(), b.data()));
         if (n % 7 == 3)
             decode(frames[n].data(), c.data());
         else
@@ -105,15 +104,15 @@ TEST(SoftDecoder, NonFiniteRatiosCountAsNoInformationAndNoiseIsConcealedFadingOu
             l[i] = k % 3 == 0 ? NAN : (k % 3 == 1 ? INFINITY : -INFINITY);
             z[i] = 0.0f;
         }
-        with_nan.decode(l, a);
-        with_zero.decode(z, b);
+        with_nan.decode(l.data(), a.data());
+        with_zero.decode(z.data(), b.data());
         ASSERT_EQ(a, b) << "frame " << n;
     }
     double last = INFINITY;
     for (int n = 0; n < 12; ++n) {
         Llr l{};
         for (auto& v : l) v = n % 2 ? NAN : 0.3f * static_cast<float>(int(rng() % 3) - 1);
-        EXPECT_TRUE(with_nan.decode(l, a));
+        EXPECT_TRUE(with_nan.decode(l.data(), a.data()));
         for (auto s : a) ASSERT_LE(std::abs(int(s)), minus_1_dbfs);
         if (n >= 2) {
             EXPECT_LT(rms(a), std::max(last, 1.0)) << "frame " << n;
@@ -131,7 +130,7 @@ TEST(SoftDecoder, RandomRatiosNeverClip) {
     for (int n = 0; n < 300; ++n) {
         Llr l{};
         for (auto& v : l) v = g(rng) * (n % 3 == 0 ? 100.0f : 1.0f);
-        dec.decode(l, out);
+        dec.decode(l.data(), out.data());
         for (auto s : out) ASSERT_LE(std::abs(int(s)), minus_1_dbfs) << "frame " << n;
     }
 }
@@ -148,11 +147,11 @@ std::pair<double, double> bit_channel_distortion(const std::vector<Bits>& frames
     Llr llr{};
     for (const Bits& f : frames) {
         channel.send(f, noisy, llr);
-        clean.decode(f, out);
+        clean.decode(f.data(), out.data());
         c.insert(c.end(), out.begin(), out.end());
-        hard.decode(noisy, out);
+        hard.decode(noisy.data(), out.data());
         h.insert(h.end(), out.begin(), out.end());
-        soft.decode(llr, out);
+        soft.decode(llr.data(), out.data());
         s.insert(s.end(), out.begin(), out.end());
     }
     return {quality::mel_cepstral_distortion(c, h, 8000.0),
