@@ -39,6 +39,7 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "bench/codec/corpus.h"
 #include "bench/quality/quality.h"
 #include "bit_channel.h"
 #include "codec/decoder.h"
@@ -87,17 +88,6 @@ std::vector<double> read_wav_8k(const fs::path& path, bool normalise = true) {
     if (peak > 0.0)
         for (double& v : x) v *= 0.708 / peak;
     return x;
-}
-
-void write_wav_8k(const fs::path& path, const std::vector<double>& x) {
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(rate_hz);
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f) return;
-    sf_writef_double(f, x.data(), static_cast<sf_count_t>(x.size()));
-    sf_close(f);
 }
 
 std::vector<std::int16_t> to_pcm(const std::vector<double>& x, std::size_t multiple) {
@@ -202,7 +192,7 @@ std::vector<double> run_tool(const std::vector<double>& x, const std::string& en
     const fs::path in = dir / "in.wav", coded = dir / (std::string("coded.") + suffix),
                    out = dir / "out.wav";
     fs::remove(out);
-    write_wav_8k(in, x);
+    tarpo::bench::write_speech_8k(in, x);
     auto expand = [&](std::string cmd) {
         for (const auto& [key, path] : {std::pair{"$IN", in}, {"$CODED", coded}, {"$OUT", out}})
             for (std::size_t at; (at = cmd.find(key)) != std::string::npos;)
@@ -339,7 +329,7 @@ void measure_set(const InputSet& set, const std::vector<Condition>& conditions, 
             std::string tag = conditions[c].name;
             for (char& ch : tag)
                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-            write_wav_8k(dir / (stem + "." + tag + ".wav"), y);
+            tarpo::bench::write_speech_8k(dir / (stem + "." + tag + ".wav"), y);
             const Score s = score(x, y);
             for (std::size_t m = 0; m < 4; ++m)
                 mean[c][m].add(std::array{s.stoi, s.mcd, s.warp_q, s.buzz}[m]);

@@ -13,6 +13,17 @@ namespace tarpo::bench {
 
 namespace fs = std::filesystem;
 
+void write_speech_8k(const fs::path& p, const std::vector<double>& x, std::size_t max_samples) {
+    SF_INFO info{};
+    info.samplerate = 8000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(p.c_str(), SFM_WRITE, &info);
+    if (!f) return;
+    sf_writef_double(f, x.data(), static_cast<sf_count_t>(std::min(x.size(), max_samples)));
+    sf_close(f);
+}
+
 std::vector<std::int16_t> read_speech_8k(const fs::path& p) {
     SF_INFO info{};
     SNDFILE* f = sf_open(p.c_str(), SFM_READ, &info);

@@ -4,6 +4,7 @@
 #ifndef TARPO_BENCH_CODEC_CORPUS_H
 #define TARPO_BENCH_CODEC_CORPUS_H
 
+#include <cstdint>
 #include <filesystem>
 #include <vector>
 
@@ -23,6 +24,11 @@ std::vector<std::filesystem::path> speech_files(const std::vector<std::string>& 
 
 // A speech file at 8000 Hz, normalised to peaks at -3 dBFS; empty when it cannot be read.
 std::vector<std::int16_t> read_speech_8k(const std::filesystem::path& p);
+
+// Writes at most the first max_samples of x (full scale +-1) as 16-bit 8000 Hz WAV, for
+// listening; a file that cannot be made is skipped.
+void write_speech_8k(const std::filesystem::path& p, const std::vector<double>& x,
+                     std::size_t max_samples = SIZE_MAX);
 
 // Every frame of every file through a fresh encoder; each file is normalised to peaks at
 // -3 dBFS and followed by half a second of silence.

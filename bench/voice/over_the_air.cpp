@@ -154,17 +154,6 @@ Score score(const Programme& p, const std::vector<double>& decoded, std::size_t 
     return s;
 }
 
-void write_wav(const fs::path& path, const std::vector<double>& x) {
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(rate_hz);
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f) return;
-    sf_writef_double(f, x.data(), static_cast<sf_count_t>(std::min(x.size(), listen_samples)));
-    sf_close(f);
-}
-
 // The programme through our codec alone, encoder straight into decoder.
 std::vector<double> clean_codec(const std::vector<double>& stream) {
     using codec::frame_samples;
@@ -215,7 +204,8 @@ void run_point(const Programme& p, const std::vector<double>& signal,
             static_cast<double>(counts.withheld) /
             static_cast<double>(std::max<std::uint64_t>(counts.played + counts.withheld, 1));
         job.score[c] = s;
-        write_wav(dir / (job.point.name() + "." + chains[c].name + ".wav"), decoded);
+        bench::write_speech_8k(dir / (job.point.name() + "." + chains[c].name + ".wav"), decoded,
+                               listen_samples);
     }
 }
 
@@ -381,7 +371,7 @@ int main(int argc, char** argv) {
 
     const Score clean =
         score(p, clean_codec(p.stream), codec::Encoder::lookahead + codec::Decoder::delay_samples);
-    write_wav(dir / "clean_codec.wav", clean_codec(p.stream));
+    bench::write_speech_8k(dir / "clean_codec.wav", clean_codec(p.stream), listen_samples);
     BenchCodec tx_codec(false);
     const std::vector<double> signal = app::transmit_speech(p.stream, &tx_codec);
 
