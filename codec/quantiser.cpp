@@ -97,8 +97,6 @@ Lsf peak_weights(const Lsf& lsf) {
 const SplitVq<lsf_groups> end_vq{lsf_codebooks, lsf_first, lsf_bits};
 const SplitVq<lsf_mid_groups> mid_vq{lsf_mid_codebooks, lsf_mid_first, lsf_mid_bits};
 
-constexpr double rad_per_hz = 2.0 * pi / sample_rate;
-
 // Gray code unless plain: for the voicing level, where the cyclic Gray code would make
 // unvoiced and the highest level neighbours.
 void put(std::uint8_t* bits, std::size_t& pos, unsigned value, int n, bool plain = false) {
