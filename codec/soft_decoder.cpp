@@ -202,7 +202,7 @@ bool SoftDecoder::decode(const float* llr, std::int16_t* speech) {
 void SoftDecoder::sanitise(const float* llr) {
     for (std::size_t b = 0; b < frame_bits; ++b) {
         const double v = llr[b];
-        llr_[b] = std::isfinite(v) ? std::clamp(v, -llr_limit, llr_limit) : 0.0;
+        llr_[b] = std::isfinite(v) ? std::clamp(llr_weight * v, -llr_limit, llr_limit) : 0.0;
     }
 }
 
