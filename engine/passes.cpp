@@ -22,7 +22,10 @@ void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
     }
     const auto receiver =
         settings.enhanced_receiver ? modem::Receiver::enhanced : modem::Receiver::design;
-    if (station_.receiver() != receiver) station_.set_receiver(receiver);
+    if (station_.receiver() != receiver) {
+        station_.set_receiver(receiver);
+        bridged_ = bridge_frames;  // a new receiver starts no reception of its own
+    }
     for (int half = 0; half < 2; ++half) {
         if (half == 1) take_request();
         bool frame = false;
@@ -61,17 +64,28 @@ void Passes::finish_half(bool frame, int squelch_level, ReceiveSink& sink) {
     monitor_.squelch_open.store(open ? 1 : 0);
     station_.tuning().apply_request();
     monitor_.tuned_freq.store(station_.tuning().frequency());
+    if (open) bridged_ = 0;
     if (!frame) return;
+    const bool bridge = station_.receiver() == modem::Receiver::enhanced &&
+                        codec_.conceals_noise() && bridged_ < bridge_frames;
     if (open) {
-        // The enhanced receiver knows how sure it is of every bit; the codec uses that.
-        if (station_.receiver() == modem::Receiver::enhanced)
-            codec_.decode_block_soft(station_.rx_llr().data(), output_.data());
-        else
-            codec_.decode_block(station_.rx_voice_bits().data(), output_.data());
+        decode_frame(1.0);
+        sink.voice_block(output_.data());
+    } else if (bridge) {
+        ++bridged_;
+        decode_frame(bridge_trust);
         sink.voice_block(output_.data());
     } else {
         sink.voice_withheld();
     }
+}
+
+void Passes::decode_frame(double trust) {
+    // The enhanced receiver knows how sure it is of every bit; the codec uses that.
+    if (station_.receiver() == modem::Receiver::enhanced)
+        codec_.decode_block_soft(station_.rx_llr().data(), output_.data(), trust);
+    else
+        codec_.decode_block(station_.rx_voice_bits().data(), output_.data());
 }
 
 void Passes::gather_spectrum(const std::array<double, 480>& decimated, bool rxid,
@@ -106,6 +120,7 @@ void Passes::gather_spectrum(const std::array<double, 480>& decimated, bool rxid
 
 const std::int16_t* Passes::transmit_block(std::int16_t* input, bool read_result) {
     const BlockSettings settings = controls_.snapshot();
+    bridged_ = bridge_frames;  // sending ends what was being received
     if (read_result)
         for (int i = 0; i < modem::block_samples; ++i) input[i] = 0;
     for (int i = 0; i < 480; ++i) {

@@ -74,6 +74,15 @@ class Passes {
     bool next_txid_block(std::int16_t* block);
 
     int fill_count() const { return fill_count_; }
+
+    // With the enhanced receiver and a codec that conceals noise, frames that come while the
+    // squelch is shut still go to the decoder, for at most this many frames (480 ms) after it
+    // was last open: a fade that shuts it briefly costs the frames that were still readable,
+    // and those that are noise the decoder conceals (the last speech fading out). Their ratios
+    // count for bridge_trust of what the receiver claims, as the shut squelch says the
+    // receiver is having a bad time.
+    static constexpr int bridge_frames = 12;
+    static constexpr double bridge_trust = 0.7;
     // What the passes show the user interface (the worker holds the squelch of a quiet
     // receiver shut through it).
     Monitor& monitor() { return monitor_; }
@@ -82,6 +91,7 @@ class Passes {
     void take_request();
     bool demodulate_half(int half, ReceiveSink& sink);
     void finish_half(bool frame, int squelch_level, ReceiveSink& sink);
+    void decode_frame(double trust);
     void gather_spectrum(const std::array<double, 480>& decimated, bool rxid, ReceiveSink& sink);
     void show_symbol(int constellation_carrier);
 
@@ -98,7 +108,8 @@ class Passes {
     // Receive: 6000 Hz samples gathered for the spectrum; transmit: 0..479 the scope trace.
     std::array<double, modem::spectrum_length> spectrum_input_{};
     std::array<double, modem::spectrum_bins> spectrum_out_{};
-    int fill_count_ = 0;  // 0..960; survives phase changes, reset only by a spectrum
+    int fill_count_ = 0;           // 0..960; survives phase changes, reset only by a spectrum
+    int bridged_ = bridge_frames;  // frames given to the decoder since the squelch was open
 };
 
 }  // namespace tarpo::engine

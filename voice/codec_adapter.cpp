@@ -25,8 +25,8 @@ void CodecAdapter::decode_block(const std::uint8_t* bits, std::int16_t* out) {
     interpolate(out);
 }
 
-void CodecAdapter::decode_block_soft(const double* llr, std::int16_t* out) {
-    for (std::size_t i = 0; i < llr_.size(); ++i) llr_[i] = static_cast<float>(llr[i]);
+void CodecAdapter::decode_block_soft(const double* llr, std::int16_t* out, double trust) {
+    for (std::size_t i = 0; i < llr_.size(); ++i) llr_[i] = static_cast<float>(trust * llr[i]);
     codec_.decode_soft(llr_.data(), decoder_output_.data());
     interpolate(out);
 }

@@ -24,6 +24,9 @@ class SpeechCodec {
     // The same frame as 54 log-likelihood ratios (positive: bit 1). Returns true when the
     // codec concealed the frame as noise. By default the hard decisions through decode.
     virtual bool decode_soft(const float* llr, short* speech);
+    // Whether decode_soft recognises a frame of noise by its ratios and conceals it; then
+    // frames that come while the squelch is briefly shut may go to it too.
+    virtual bool conceals_noise() const { return false; }
 };
 
 // The codec library linked into the program (one encoder and one decoder stream).
@@ -34,6 +37,7 @@ class LinkedCodec final : public SpeechCodec {
     void encode(const short* speech, unsigned char* bits) override;
     void decode(const unsigned char* bits, short* speech) override;
     bool decode_soft(const float* llr, short* speech) override;
+    bool conceals_noise() const override { return true; }
 };
 
 class CodecAdapter {
@@ -50,8 +54,10 @@ class CodecAdapter {
 
     // bits: 56 bytes, 0..53 the received voice bits; out: 1920 samples at 48000 Hz.
     void decode_block(const std::uint8_t* bits, std::int16_t* out);
-    // The same from the receiver's log-likelihood ratios of the 54 voice bits (positive: 1).
-    void decode_block_soft(const double* llr, std::int16_t* out);
+    // The same from the receiver's log-likelihood ratios of the 54 voice bits (positive: 1),
+    // each multiplied by trust (below 1: the ratios are believed less than they claim).
+    void decode_block_soft(const double* llr, std::int16_t* out, double trust = 1.0);
+    bool conceals_noise() const { return codec_.conceals_noise(); }
 
   private:
     void interpolate(std::int16_t* out);  // decoder_output_ to 1920 samples at 48000 Hz

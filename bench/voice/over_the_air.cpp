@@ -70,6 +70,7 @@ class BenchCodec final : public voice::SpeechCodec {
         concealed += c ? 1 : 0;
         return c;
     }
+    bool conceals_noise() const override { return soft_; }
     std::uint64_t concealed = 0;
 
   private:

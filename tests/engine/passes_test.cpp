@@ -317,4 +317,57 @@ TEST(Passes, TheEnhancedReceiverFeedsTheCodecSoftBits) {
     }
 }
 
+// A squelch that shuts in the middle of a reception: a codec that conceals noise still gets
+// the next frames, their ratios believed less, for a bounded time, then nothing; the design's
+// receiver, or a codec without concealment, keeps the squelch exact.
+TEST(Passes, FramesWhileTheSquelchIsBrieflyShutGoToAConcealingDecoder) {
+    struct Concealing : voice::SpeechCodec {
+        bool conceals = true;
+        int hard = 0, soft = 0;
+        std::vector<float> magnitude;  // mean |ratio| per soft frame
+        void ana_init() override {}
+        void syn_init() override {}
+        void encode(const short*, unsigned char*) override {}
+        void decode(const unsigned char*, short*) override { ++hard; }
+        bool decode_soft(const float* llr, short*) override {
+            ++soft;
+            float m = 0.0f;
+            for (int i = 0; i < 54; ++i) m += std::abs(llr[i]) / 54.0f;
+            magnitude.push_back(m);
+            return false;
+        }
+        bool conceals_noise() const override { return conceals; }
+    };
+    for (const int kind : {0, 1, 2}) {  // enhanced + concealing; design; enhanced + plain
+        Concealing codec;
+        codec.conceals = kind != 2;
+        auto rx = engine::make_station(codec, FakeRsid::api());
+        rx->controls.enhanced_receiver = kind == 1 ? 0 : 1;
+        Source source;
+        Recorder sink;
+        for (int b = 0; b < 60; ++b) rx->passes.receive_block(source.next().data(), sink);
+        ASSERT_EQ(rx->monitor.squelch_open.load(), 1);
+        const std::size_t open_blocks = sink.blocks.size();
+        const int open_soft = codec.soft;
+        rx->controls.sq_level = 0;  // shut from here on
+        for (int b = 0; b < 40; ++b) rx->passes.receive_block(source.next().data(), sink);
+        const int bridged = kind == 0 ? engine::Passes::bridge_frames : 0;
+        EXPECT_EQ(sink.blocks.size(), open_blocks + static_cast<std::size_t>(bridged));
+        EXPECT_EQ(codec.soft - open_soft, bridged);
+        EXPECT_GE(sink.withheld, 40 - bridged - 2);
+        if (kind == 0) {
+            const float before = codec.magnitude[static_cast<std::size_t>(open_soft) - 1];
+            const float after = codec.magnitude.back();
+            EXPECT_NEAR(after / before, engine::Passes::bridge_trust, 0.15);
+        }
+        // Open again, shut again: a new bridge.
+        rx->controls.sq_level = 7;
+        for (int b = 0; b < 5; ++b) rx->passes.receive_block(source.next().data(), sink);
+        rx->controls.sq_level = 0;
+        const std::size_t reopened = sink.blocks.size();
+        for (int b = 0; b < 20; ++b) rx->passes.receive_block(source.next().data(), sink);
+        EXPECT_EQ(sink.blocks.size(), reopened + static_cast<std::size_t>(bridged));
+    }
+}
+
 }  // namespace
