@@ -24,11 +24,12 @@ struct Feed {
     ReceptionTracker tracker;
     std::int64_t now = t0;
     std::uint32_t count = 0;
+    std::string call = "DL1ABC";  // the text the decoder completes next
     std::vector<HeardEntry> entries;
     void run(int ticks, bool open, int snr = 20, bool new_call = false, bool rsid = false) {
         for (int i = 0; i < ticks; ++i) {
             if (new_call && i == ticks / 2) ++count;
-            Observation o{now, open, snr, count, count ? "DL1ABC" : "", 1520.0, 14.2e6, rsid};
+            Observation o{now, open, snr, count, count ? call : "", 1520.0, 14.2e6, rsid};
             rsid = false;
             if (auto e = tracker.observe(o)) entries.push_back(*e);
             now += 150;
@@ -73,6 +74,31 @@ TEST(HeardLog, FadesDoNotSplitAndRsidCounts) {
     const auto last = f.tracker.finish();
     ASSERT_TRUE(last.has_value());
     EXPECT_EQ(last->best_snr_db, 12);
+}
+
+// Reception starts mid-cycle (the tail "L1ABC" first), a fade garbles one text, and after the
+// over noise completes a cut "DL1AB" while the hang-over runs: the entry keeps DL1ABC.
+TEST(HeardLog, TheCallsignHeardMostOftenWins) {
+    Feed f;
+    f.call = "L1ABC";
+    f.run(6, true, 20, true);
+    f.call = "DL1ABC";
+    f.run(6, true, 20, true);
+    f.run(6, true, 20, true);
+    f.call = "DL1AXC";
+    f.run(6, true, 20, true);
+    f.call = "DL1AB";
+    f.run(7, false, 0, true);
+    ASSERT_EQ(f.entries.size(), 1u);
+    EXPECT_EQ(f.entries[0].callsign, "DL1ABC");
+    // Of two texts heard equally often, the later one.
+    f.call = "L1ABC";
+    f.run(10, true, 20, true);
+    f.call = "DL1ABC";
+    f.run(10, true, 20, true);
+    f.run(7, false);
+    ASSERT_EQ(f.entries.size(), 2u);
+    EXPECT_EQ(f.entries[1].callsign, "DL1ABC");
 }
 
 TEST(HeardLog, FilesReadBack) {
