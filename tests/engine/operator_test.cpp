@@ -11,6 +11,7 @@
 #include "engine/heard_log.h"
 #include "engine/recorder.h"
 #include "engine/voice_keyer.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -102,9 +103,8 @@ TEST(HeardLog, TheCallsignHeardMostOftenWins) {
 }
 
 TEST(HeardLog, FilesReadBack) {
-    const fs::path dir = fs::temp_directory_path() / ("heard-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const tarpo::test::TempDir temp("tarpo-heard");
+    const fs::path& dir = temp.dir();
     HeardEntry e{t0, t0 + 5000, "DL1ABC", 25, 23.6, 1520.0, 14236000.0, true};
     HeardEntry unknown = e;
     unknown.dial_hz.reset();
@@ -144,12 +144,11 @@ TEST(HeardLog, FilesReadBack) {
     // Hostile text: lengths past the end, stray brackets, no header.
     EXPECT_TRUE(read_adif("<CALL:99>AB<EOR>").empty());
     EXPECT_EQ(read_adif("<call:2>AB <x> <eor>").at(0).at(0).value, "AB");
-    fs::remove_all(dir);
 }
 
 TEST(Recorder, FinalNameOnlyWhenKept) {
-    const fs::path dir = fs::temp_directory_path() / ("rec-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
+    const tarpo::test::TempDir temp("tarpo-rec");
+    const fs::path dir = temp.path("recordings");  // made by the first recording
     Recorder r;
     std::string error;
     ASSERT_TRUE(r.start(dir, t0, error)) << error;
@@ -182,7 +181,6 @@ TEST(Recorder, FinalNameOnlyWhenKept) {
     { std::ofstream(dir / "file") << "x"; }
     EXPECT_FALSE(r.start(dir / "file" / "sub", t0, error));
     EXPECT_NE(error.find("cannot write"), std::string::npos);
-    fs::remove_all(dir);
 }
 
 // The worker side runs on its own thread (as the audio worker), so that ThreadSanitizer sees
