@@ -150,6 +150,12 @@ std::size_t lsf_entries(std::size_t group);
 std::array<int, lsf_groups> quantise_lsf(const Lsf& lsf);
 // Unordered: the caller repairs the set.
 Lsf dequantise_lsf(const std::array<int, lsf_groups>& idx);
+// The few nearest entries of each group, nearest first; and the weighted squared distance
+// the quantisers minimise.
+inline constexpr std::size_t lsf_shortlist_size = 4;
+using LsfShortlist = std::array<std::array<int, lsf_shortlist_size>, lsf_groups>;
+LsfShortlist lsf_shortlist(const Lsf& lsf);
+double lsf_distance(const Lsf& target, const Lsf& value);
 
 // The middle envelope: the offset (radians) of frequency i in entry index of its group's
 // codebook, and the indices for a middle set given the quantised end-of-frame sets either
