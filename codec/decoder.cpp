@@ -12,7 +12,7 @@ namespace {
 constexpr double top_hz = 3800.0;           // no harmonic or noise above this
 constexpr double full_voicing_hz = 4000.0;  // harmonic band of a fully voiced instant
 constexpr double de_emphasis = 0.9;         // undoes the encoder's analysis pre-emphasis
-constexpr double post_num = 0.65;           // post-filter A(z/0.65) / A(z/0.8): deepens the
+constexpr double post_num = 0.72;           // post-filter A(z/0.72) / A(z/0.8): deepens the
 constexpr double post_den = 0.8;            // valleys between formants
 constexpr double rise_floor_db = -60.0;     // energy rise is limited relative to this floor...
 constexpr double max_rise_db = 30.0;        // ...at this many dB per 20 ms half frame
@@ -246,7 +246,12 @@ void Decoder::decode(const FrameIndices& f, std::int16_t* speech) {
 
 Decoder::Params Decoder::repaired(const Params& p, const Params& next) const {
     if (p.dead || (p.intact && p.lsf_intact)) return p;
-    Params r = dequantise(repair_parity(before_.index, p.index, next.index), false);
+    const Repair fix = repair_parity(before_.index, p.index, next.index);
+    Params r = dequantise(fix.likeliest, false);
+    // The values the likely repairs give, weighted by their probabilities.
+    r.db = fix.db;
+    r.f0 = std::exp(fix.log_f0);
+    set_lsf(r, fix.lsf);
     r.intact = r.lsf_intact = true;  // settled
     return r;
 }

@@ -88,13 +88,13 @@ constexpr std::array<Field, field_count> make_frame_fields() {
         f[n++] = {k, slot, at, bits, gray, parity, covered};
         at += bits;
     };
-    add(FieldKind::energy, 0, energy_bits, true, 3);
-    add(FieldKind::energy, 1, energy_bits, true, 3);
+    add(FieldKind::energy, 0, energy_bits, true, 4);
+    add(FieldKind::energy, 1, energy_bits, true, 4);
     add(FieldKind::energy_mid, 0, energy_mid_bits, true, 0);
     add(FieldKind::energy_mid, 1, energy_mid_bits, true, 0);
     add(FieldKind::pitch, 0, pitch_bits, true, 4);
-    add(FieldKind::voicing, 0, voicing_bits, false, voicing_bits);
-    add(FieldKind::voicing, 1, voicing_bits, false, voicing_bits);
+    add(FieldKind::voicing, 0, voicing_bits, false, 0);
+    add(FieldKind::voicing, 1, voicing_bits, false, 0);
     for (std::size_t g = 0; g < lsf_groups; ++g)
         if (lsf_bits[g] > 0)
             add(FieldKind::lsf, static_cast<int>(g), lsf_bits[g],

@@ -61,13 +61,13 @@ Field in_slot(Field f, int slot) {
     return f;
 }
 
-// log P of the covered fields of the failed checks along their chains: from the frame before
-// into mid, within mid, and on into the frame after.
+// log P of the fields one check covers along their chains: from the frame before into mid,
+// within mid, and on into the frame after.
 double chain_score(const FrameIndices& before, const FrameIndices& mid, const FrameIndices& after,
-                   const std::array<bool, parity_bits>& failed) {
+                   int check) {
     double s = 0.0;
     for (const Field& f : frame_fields) {
-        if (f.parity_covered == 0 || !failed[static_cast<std::size_t>(f.parity)]) continue;
+        if (f.parity_covered == 0 || f.parity != check) continue;
         const std::size_t track = track_of(f);
         const int here = field_index(mid, f);
         const bool halves = f.kind == FieldKind::energy || f.kind == FieldKind::energy_mid ||
@@ -100,37 +100,86 @@ double transition_log_prob(std::size_t track, int from, int to) {
     return std::log((1.0 - transition_floor) * trained + transition_floor * m);
 }
 
-FrameIndices repair_parity(const FrameIndices& before, const FrameIndices& mid,
-                           const FrameIndices& after) {
-    const std::array<bool, parity_bits> failed = {!mid.intact, !mid.lsf_intact};
-    FrameIndices best = mid;
-    if (!failed[0] && !failed[1]) return best;
-    // Each check on its own (they cover different fields): the received frame (its parity bit
-    // wrong) against every single flip of a covered bit.
-    for (int k = 0; k < parity_bits; ++k) {
-        if (!failed[static_cast<std::size_t>(k)]) continue;
-        std::array<std::uint8_t, frame_bits> bits{};
-        pack_frame(best, bits.data());
-        std::array<bool, parity_bits> only{};
-        only[static_cast<std::size_t>(k)] = true;
-        double best_score = chain_score(before, best, after, only);
-        FrameIndices chosen = best;
-        for (const Field& f : frame_fields)
-            for (int b = 0; b < (f.parity == k ? f.parity_covered : 0); ++b) {
-                auto flipped = bits;
-                flipped[static_cast<std::size_t>(f.first_bit + b)] ^= 1u;
-                FrameIndices c = unpack_frame(flipped.data());
-                c.intact = mid.intact;
-                c.lsf_intact = mid.lsf_intact;
-                const double score = chain_score(before, c, after, only);
-                if (score > best_score) {
-                    best_score = score;
-                    chosen = c;
-                }
-            }
-        best = chosen;
+namespace {
+
+// Whether a check covers a parameter.
+bool covers(int check, FieldKind kind) {
+    for (const Field& f : frame_fields)
+        if (f.kind == kind && f.parity == check && f.parity_covered > 0) return true;
+    return false;
+}
+
+// The candidates for one failed check: the frame as received (the parity bit wrong) and with
+// each covered bit flipped; and their probabilities, best first.
+struct Candidates {
+    std::array<FrameIndices, frame_bits> frame{};
+    std::array<double, frame_bits> weight{};
+    std::size_t count = 0;
+};
+
+Candidates candidates(const FrameIndices& before, const FrameIndices& mid,
+                      const FrameIndices& after, int check) {
+    Candidates c;
+    std::array<std::uint8_t, frame_bits> bits{};
+    pack_frame(mid, bits.data());
+    c.frame[c.count++] = mid;
+    for (const Field& f : frame_fields)
+        for (int b = 0; b < (f.parity == check ? f.parity_covered : 0); ++b) {
+            auto flipped = bits;
+            flipped[static_cast<std::size_t>(f.first_bit + b)] ^= 1u;
+            FrameIndices& g = c.frame[c.count++] = unpack_frame(flipped.data());
+            g.intact = mid.intact;
+            g.lsf_intact = mid.lsf_intact;
+        }
+    std::size_t best = 0;
+    for (std::size_t k = 0; k < c.count; ++k) {
+        c.weight[k] = chain_score(before, c.frame[k], after, check);
+        if (c.weight[k] > c.weight[best]) best = k;
     }
-    return best;
+    std::swap(c.frame[0], c.frame[best]);
+    std::swap(c.weight[0], c.weight[best]);
+    double total = 0.0;
+    for (std::size_t k = 0; k < c.count; ++k)
+        total += c.weight[k] = std::exp(c.weight[k] - c.weight[0]);
+    for (std::size_t k = 0; k < c.count; ++k) c.weight[k] /= total;
+    return c;
+}
+
+}  // namespace
+
+Repair repair_parity(const FrameIndices& before, const FrameIndices& mid,
+                     const FrameIndices& after) {
+    // Silence (index 0) counts two steps below the lowest level, as in the soft decoder.
+    const double low = energy_db(1), step = energy_db(2) - energy_db(1);
+    const auto level = [&](int i) { return i == 0 ? low - 2.0 * step : energy_db(i); };
+    Repair r;
+    r.likeliest = mid;
+    for (std::size_t h = 0; h < 2; ++h) r.db[h] = level(mid.energy[h]);
+    r.log_f0 = std::log(pitch_hz(mid.pitch));
+    r.lsf = dequantise_lsf(mid.lsf);
+    // The checks cover different fields: each failed one on its own.
+    for (int check = 0; check < parity_bits; ++check) {
+        if (check == 0 ? mid.intact : mid.lsf_intact) continue;
+        const Candidates c = candidates(before, r.likeliest, after, check);
+        // The mean values of what this check covers.
+        std::array<double, 2> db{};
+        double log_f0 = 0.0;
+        Lsf lsf{};
+        for (std::size_t k = 0; k < c.count; ++k) {
+            const FrameIndices& f = c.frame[k];
+            for (std::size_t h = 0; h < 2; ++h) db[h] += c.weight[k] * level(f.energy[h]);
+            log_f0 += c.weight[k] * std::log(pitch_hz(f.pitch));
+            const Lsf l = dequantise_lsf(f.lsf);
+            for (std::size_t i = 0; i < lpc_order; ++i) lsf[i] += c.weight[k] * l[i];
+        }
+        if (covers(check, FieldKind::energy)) r.db = db;
+        if (covers(check, FieldKind::pitch)) r.log_f0 = log_f0;
+        if (covers(check, FieldKind::lsf)) r.lsf = lsf;
+        r.likeliest = c.frame[0];
+    }
+    for (std::size_t h = 0; h < 2; ++h)
+        if (r.db[h] < low - 0.5 * step) r.db[h] = -INFINITY;
+    return r;
 }
 
 }  // namespace tarpo::codec

@@ -8,6 +8,7 @@
 // along each parameter's chain.
 #pragma once
 
+#include <array>
 #include <cstddef>
 
 #include "codec/quantiser.h"
@@ -18,9 +19,17 @@ namespace tarpo::codec {
 // towards the overall index probabilities so that no change is impossible.
 double transition_log_prob(std::size_t track, int from, int to);
 
-// mid with the covered bits of each failed check (intact, lsf_intact false) set to their
-// likeliest values given the neighbouring frames' indices; the flags are left as they are.
-FrameIndices repair_parity(const FrameIndices& before, const FrameIndices& mid,
-                           const FrameIndices& after);
+// A frame after repair: its likeliest indices, and the mean of the values each repair would
+// give, weighted by its probability (which spares a wrong guess between close candidates).
+struct Repair {
+    FrameIndices likeliest;      // the flags left as received
+    std::array<double, 2> db{};  // energy per half frame, dBFS (-infinity: silence)
+    double log_f0 = 0.0;         // log Hz
+    Lsf lsf{};                   // the end envelope, unordered
+};
+// mid with the covered bits of each failed check (intact, lsf_intact false) repaired given
+// the neighbouring frames' indices.
+Repair repair_parity(const FrameIndices& before, const FrameIndices& mid,
+                     const FrameIndices& after);
 
 }  // namespace tarpo::codec

@@ -38,13 +38,13 @@ TEST(ParityRepair, MostSingleErrorsUnderAFailedCheckAreUndoneAndIntactFramesStay
         std::array<std::uint8_t, frame_bits> bits{};
         pack_frame(frames[n], bits.data());
         const FrameIndices sent = unpack_frame(bits.data());
-        EXPECT_EQ(repair_parity(frames[n - 1], sent, frames[n + 1]), sent);
+        EXPECT_EQ(repair_parity(frames[n - 1], sent, frames[n + 1]).likeliest, sent);
         for (std::size_t b = 0; b < frame_bits; ++b) {
             auto damaged = bits;
             damaged[b] ^= 1u;
             const FrameIndices got = unpack_frame(damaged.data());
             if (got.intact && got.lsf_intact) continue;
-            FrameIndices fixed = repair_parity(frames[n - 1], got, frames[n + 1]);
+            FrameIndices fixed = repair_parity(frames[n - 1], got, frames[n + 1]).likeliest;
             fixed.intact = fixed.lsf_intact = true;
             ++tried;
             undone += fixed == sent;
