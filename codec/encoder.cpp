@@ -11,7 +11,7 @@ constexpr double highpass_hz = 100.0;   // rumble, hum and DC stay out of the an
 constexpr double pre_emphasis = 0.9;    // LPC analysis of 1 - 0.9 z^-1 filtered speech
 constexpr double lag_window_hz = 30.0;  // Gaussian lag window: widens sharp formants
 constexpr double noise_floor = 1.0001;  // white-noise correction of r[0]
-constexpr double bandwidth_expansion = 0.994;
+constexpr double bandwidth_expansion = 0.985;
 constexpr double voicing_threshold = 0.65;  // normalised correlation for "voiced"
 constexpr double voicing_min_db = -60.0;    // quieter halves are sent unvoiced
 // A band above 1 kHz counts as harmonic when it correlates this well at the pitch period.
