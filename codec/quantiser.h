@@ -90,8 +90,8 @@ constexpr std::array<Field, field_count> make_frame_fields() {
     };
     add(FieldKind::energy, 0, energy_bits, true, 4);
     add(FieldKind::energy, 1, energy_bits, true, 4);
-    add(FieldKind::energy_mid, 0, energy_mid_bits, true, 0);
-    add(FieldKind::energy_mid, 1, energy_mid_bits, true, 0);
+    add(FieldKind::energy_mid, 0, energy_mid_bits, true, 1);
+    add(FieldKind::energy_mid, 1, energy_mid_bits, true, 1);
     add(FieldKind::pitch, 0, pitch_bits, true, 4);
     add(FieldKind::voicing, 0, voicing_bits, false, 0);
     add(FieldKind::voicing, 1, voicing_bits, false, 0);
