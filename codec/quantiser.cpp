@@ -14,8 +14,8 @@
 //                                            vector codebooks of 8, 8 and 6 bits
 //   envelope at the frame's middle       8   offsets from the mean of the neighbouring ends,
 //                                            frequencies 1-5 and 6-10: codebooks of 4 and 4 bits
-//   parity                               2   over the top bits of energy, pitch and voicing;
-//                                            over the first envelope codebook
+//   parity                               2   over the top bits of energy and pitch and the
+//                                            10/30 ms offsets; over the first envelope codebook
 //                                      ----
 //                                       54
 //

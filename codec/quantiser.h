@@ -32,9 +32,9 @@ inline constexpr std::array<std::size_t, lsf_mid_groups + 1> lsf_mid_first = {0,
 inline constexpr std::array<int, lsf_mid_groups> lsf_mid_bits = {4, 4};
 // Decoded frequencies are kept this far apart (radians; 50 Hz).
 inline constexpr double lsf_min_gap = 2.0 * pi * 50.0 / sample_rate;
-// Two parity bits end the frame: the first over the most significant bits of the energy,
-// pitch and voicing, the second over the envelope's lowest frequencies, whose errors do the
-// most harm.
+// Two parity bits end the frame: the first over the top four bits of each energy, the 10/30 ms
+// offsets and the top four of the pitch, the second over the envelope's lowest frequencies,
+// whose errors do the most harm. The decoder repairs a frame that fails either (repair.h).
 inline constexpr int parity_bits = 2;
 
 // The quantiser indices of one frame. Half frame 0 is the first 20 ms, half frame 1 the
@@ -47,7 +47,7 @@ struct FrameIndices {
     std::array<int, 2> voiced{};                // 0 unvoiced, 1..3 harmonic up to voicing_cutoff_hz
     std::array<int, lsf_groups> lsf{};          // 0..2^lsf_bits[g]-1, codebook entry
     std::array<int, lsf_mid_groups> lsf_mid{};  // 0..2^lsf_mid_bits[g]-1, codebook entry
-    // On receipt: false when the parity check over the energy, pitch and voicing fails...
+    // On receipt: false when the parity check over the energy and pitch fails...
     bool intact = true;
     // ...and over the low end-of-frame envelope.
     bool lsf_intact = true;

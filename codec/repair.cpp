@@ -46,7 +46,8 @@ const Totals& totals() {
                     all += c;
                 }
             for (std::size_t j = 0; j < levels; ++j)
-                q.marginal[first + j] = (q.marginal[first + j] + 1.0) / (all + double(levels));
+                q.marginal[first + j] =
+                    (q.marginal[first + j] + 1.0) / (all + static_cast<double>(levels));
             cell += levels * levels;
             first += levels;
         }
@@ -84,23 +85,6 @@ double chain_score(const FrameIndices& before, const FrameIndices& mid, const Fr
     }
     return s;
 }
-
-}  // namespace
-
-double transition_log_prob(std::size_t track, int from, int to) {
-    if (!soft_priors_fit() || track >= track_count) return 0.0;
-    const Totals& t = totals();
-    const auto levels = static_cast<int>(soft_prior_levels[track]);
-    if (from < 0 || to < 0 || from >= levels || to >= levels) return 0.0;
-    const double m = t.marginal[t.first[track] + static_cast<std::size_t>(to)];
-    const double row = t.row[t.first[track] + static_cast<std::size_t>(from)];
-    const double c =
-        soft_prior_counts[t.cells[track] + static_cast<std::size_t>(from * levels + to)];
-    const double trained = (c + row_prior_frames * m) / (row + row_prior_frames);
-    return std::log((1.0 - transition_floor) * trained + transition_floor * m);
-}
-
-namespace {
 
 // Whether a check covers a parameter.
 bool covers(int check, FieldKind kind) {
@@ -147,11 +131,24 @@ Candidates candidates(const FrameIndices& before, const FrameIndices& mid,
 
 }  // namespace
 
+double transition_log_prob(std::size_t track, int from, int to) {
+    if (!soft_priors_fit() || track >= track_count) return 0.0;
+    const Totals& t = totals();
+    const auto levels = static_cast<int>(soft_prior_levels[track]);
+    if (from < 0 || to < 0 || from >= levels || to >= levels) return 0.0;
+    const double m = t.marginal[t.first[track] + static_cast<std::size_t>(to)];
+    const double row = t.row[t.first[track] + static_cast<std::size_t>(from)];
+    const double c =
+        soft_prior_counts[t.cells[track] + static_cast<std::size_t>(from * levels + to)];
+    const double trained = (c + row_prior_frames * m) / (row + row_prior_frames);
+    return std::log((1.0 - transition_floor) * trained + transition_floor * m);
+}
+
 Repair repair_parity(const FrameIndices& before, const FrameIndices& mid,
                      const FrameIndices& after) {
     // Silence (index 0) counts two steps below the lowest level, as in the soft decoder.
     const double low = energy_db(1), step = energy_db(2) - energy_db(1);
-    const auto level = [&](int i) { return i == 0 ? low - 2.0 * step : energy_db(i); };
+    const auto level = [&](int i) { return i <= 0 ? low - 2.0 * step : energy_db(i); };
     Repair r;
     r.likeliest = mid;
     for (std::size_t h = 0; h < 2; ++h) r.db[h] = level(mid.energy[h]);
