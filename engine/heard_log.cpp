@@ -18,17 +18,14 @@ std::optional<HeardEntry> ReceptionTracker::observe(const Observation& o) {
         entry_.start_ms = o.utc_ms;
         entry_.end_ms = o.utc_ms;
         entry_.rsid_seen = last_rsid_ms_ && o.utc_ms - *last_rsid_ms_ <= rsid_window_ms;
-        count_at_start_ = last_count_;  // a callsign completed from now on is this station's
-        callsign_decoded_ = false;
+        candidates_.clear();
         snr_sum_ = 0.0;
         snr_ticks_ = 0;
     }
     if (receiving_) {
         if (o.rsid_report) entry_.rsid_seen = true;
-        if (o.callsign_count != count_at_start_ && !o.callsign.empty()) {
-            callsign_decoded_ = true;
-            entry_.callsign = o.callsign;
-        }
+        if (o.squelch_open && o.callsign_count != last_count_ && !o.callsign.empty())
+            count_callsign(o.callsign, o.utc_ms);
         if (o.squelch_open) {
             entry_.end_ms = o.utc_ms;
             entry_.best_snr_db =
@@ -50,9 +47,29 @@ std::optional<HeardEntry> ReceptionTracker::finish() {
     return close();
 }
 
+void ReceptionTracker::count_callsign(const std::string& callsign, std::int64_t utc_ms) {
+    auto it = std::find_if(candidates_.begin(), candidates_.end(),
+                           [&](const Candidate& c) { return c.callsign == callsign; });
+    if (it == candidates_.end() && candidates_.size() < max_candidates)
+        it = candidates_.insert(candidates_.end(), Candidate{callsign, 0, 0});
+    if (it == candidates_.end()) {  // full: the rarest, oldest text makes room
+        it = std::min_element(candidates_.begin(), candidates_.end(), [](auto& a, auto& b) {
+            return a.count != b.count ? a.count < b.count : a.last_ms < b.last_ms;
+        });
+        *it = Candidate{callsign, 0, 0};
+    }
+    ++it->count;
+    it->last_ms = utc_ms;
+}
+
 std::optional<HeardEntry> ReceptionTracker::close() {
     receiving_ = false;
-    if (!callsign_decoded_ || entry_.end_ms - entry_.start_ms < min_open_ms) return std::nullopt;
+    if (candidates_.empty() || entry_.end_ms - entry_.start_ms < min_open_ms) return std::nullopt;
+    const auto best =
+        std::max_element(candidates_.begin(), candidates_.end(), [](auto& a, auto& b) {
+            return a.count != b.count ? a.count < b.count : a.last_ms < b.last_ms;
+        });
+    entry_.callsign = best->callsign;
     entry_.mean_snr_db = snr_ticks_ > 0 ? snr_sum_ / snr_ticks_ : 0.0;
     return entry_;
 }

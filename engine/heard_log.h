@@ -16,7 +16,7 @@ namespace tarpo::engine {
 struct HeardEntry {
     std::int64_t start_ms = 0;  // UTC, milliseconds since 1970
     std::int64_t end_ms = 0;    // UTC, the last moment the squelch was open
-    std::string callsign;       // the last complete callsign decoded during the reception
+    std::string callsign;       // the callsign decoded most often during the reception
     int best_snr_db = 0;
     double mean_snr_db = 0.0;       // over the ticks with the squelch open
     double audio_hz = 0.0;          // tuned centre frequency at the end
@@ -39,8 +39,12 @@ struct Observation {
 // Entry rules: a reception begins at the first observation with the squelch open and ends once
 // the squelch has stayed closed for `hangover_ms` (short closures in a fade do not split it);
 // it becomes an entry when it lasted at least `min_open_ms` (first to last open observation)
-// and a callsign was completed during it. An RSID burst counts for the reception that starts
-// within `rsid_window_ms` after it, or for the one running.
+// and a callsign was completed during it with the squelch open. The callsign decoder also runs
+// on noise, and a fade or the end of an over can complete a cut or garbled text (the tail of a
+// callsign when reception starts mid-cycle, "DL1AB" when the over ends inside the last letter):
+// the entry takes the text completed most often while the squelch was open, the latest of
+// equals. An RSID burst counts for the reception that starts within `rsid_window_ms` after it,
+// or for the one running.
 class ReceptionTracker {
   public:
     static constexpr std::int64_t min_open_ms = 2000;
@@ -58,13 +62,20 @@ class ReceptionTracker {
     std::int64_t start_ms() const { return entry_.start_ms; }
 
   private:
+    struct Candidate {
+        std::string callsign;
+        int count = 0;
+        std::int64_t last_ms = 0;
+    };
+    static constexpr std::size_t max_candidates = 8;
+
     std::optional<HeardEntry> close();
+    void count_callsign(const std::string& callsign, std::int64_t utc_ms);
 
     bool receiving_ = false;
     HeardEntry entry_;
-    std::uint32_t count_at_start_ = 0;
     std::uint32_t last_count_ = 0;
-    bool callsign_decoded_ = false;
+    std::vector<Candidate> candidates_;  // texts completed in this reception, at most 8
     double snr_sum_ = 0.0;
     int snr_ticks_ = 0;
     std::optional<std::int64_t> last_rsid_ms_;

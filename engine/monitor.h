@@ -10,7 +10,7 @@
 #include <complex>
 #include <cstddef>
 
-namespace tarpo {
+namespace tarpo::engine {
 
 template <std::size_t N>
 using RelaxedDoubles = std::array<std::atomic<double>, N>;
@@ -21,10 +21,6 @@ inline void store_relaxed(std::atomic<double>& a, double v) {
 inline double load_relaxed(const std::atomic<double>& a) {
     return a.load(std::memory_order_relaxed);
 }
-
-}  // namespace tarpo
-
-namespace tarpo::engine {
 
 struct Monitor {
     std::atomic<double> tuned_freq{1500.0};  // Hz, the receiver's centre (pilot) frequency

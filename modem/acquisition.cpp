@@ -74,19 +74,19 @@ int Acquisition::strongest_bin() const {
 
 void Acquisition::prepare_display(const TickInput& in) {
     switch (in.display_mode) {
-        case tarpo::display_spectrum:
+        case modem::display_spectrum:
             for (std::size_t j = 0; j < display_spectrum_.size(); ++j)
                 display_spectrum_[j] = (display_spectrum_[j] * 9 + (*in.spectrum)[j]) * 0.1;
             break;
-        case tarpo::display_freqacq:
+        case modem::display_freqacq:
             display_spectrum_ = acq_metric_;
             break;
-        case tarpo::display_phase_error:
+        case modem::display_phase_error:
             for (std::size_t i = 0; i < error_bars_.size(); ++i)
                 error_bars_[i] = (error_bars_[i] * 9 + (*in.carrier_error)[i] * 400) * 0.1;
             break;
-        case tarpo::display_waterfall:
-        case tarpo::display_scrolling_waterfall:
+        case modem::display_waterfall:
+        case modem::display_scrolling_waterfall:
             display_spectrum_ = *in.spectrum;
             break;
         default:

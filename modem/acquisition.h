@@ -6,7 +6,7 @@
 
 #include <array>
 
-namespace tarpo {
+namespace tarpo::modem {
 
 // Display modes of the graph, as the Display menu numbers them.
 enum DisplayMode : int {
@@ -18,10 +18,6 @@ enum DisplayMode : int {
     display_waterfall = 9,
     display_scrolling_waterfall = 10,
 };
-
-}  // namespace tarpo
-
-namespace tarpo::modem {
 
 inline constexpr int spectrum_bins = 400;
 inline constexpr int spectrum_length = 960;  // 160 ms at 6000 Hz

@@ -82,25 +82,25 @@ void GraphCanvas::graph_paint(const GraphInput& input, bool erase) {
     if (erase) picture_.fill(pen_black);
     const int marker_x = marker_column(input.tuned_freq);
     switch (input.display_mode) {
-        case display_scope:
+        case modem::display_scope:
             paint_scope(input);
             break;
-        case tarpo::display_spectrum:
+        case modem::display_spectrum:
             paint_spectrum(input, marker_x);
             break;
-        case display_freqacq:
+        case modem::display_freqacq:
             paint_freqacq(input, marker_x);
             break;
-        case display_constellation:
+        case modem::display_constellation:
             paint_constellation(input);
             break;
-        case display_phase_error:
+        case modem::display_phase_error:
             paint_phase_error(input);
             break;
-        case display_waterfall:
+        case modem::display_waterfall:
             paint_waterfall(input, marker_x);
             break;
-        case display_scrolling_waterfall:
+        case modem::display_scrolling_waterfall:
             paint_scrolling_waterfall(input, marker_x);
             break;
         default:

@@ -16,7 +16,7 @@ namespace tarpo::ui {
 // Everything one paint reads, copied from the engine's monitor and display arrays on
 // the user-interface thread just before painting.
 struct GraphInput {
-    int display_mode = display_waterfall;
+    int display_mode = modem::display_waterfall;
     double tuned_freq = 1500.0;                  // Hz
     std::array<double, 400> spectrum_input{};    // 16-bit units (scope: entries 0..399)
     std::array<double, 400> display_spectrum{};  // per column, view-dependent scale

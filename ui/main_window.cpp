@@ -14,8 +14,8 @@
 #include <QRegularExpressionValidator>
 #include <QSlider>
 #include <QTimer>
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <thread>
 
@@ -145,14 +145,14 @@ void MainWindow::build_menu() {
     enhanced_action_->setCheckable(true);
     add(settings_menu, "E&xit", id_exit, &MainWindow::exit_program);
     QMenu* display_menu = bar->addMenu(QStringLiteral("Display"));
-    add(display_menu, "Scope", id_scope, display(display_scope));
-    add(display_menu, "Spectrum", id_spectrum, display(display_spectrum));
-    add(display_menu, "Waterfall", id_waterfall, display(display_waterfall));
+    add(display_menu, "Scope", id_scope, display(modem::display_scope));
+    add(display_menu, "Spectrum", id_spectrum, display(modem::display_spectrum));
+    add(display_menu, "Waterfall", id_waterfall, display(modem::display_waterfall));
     add(display_menu, "Scrolling Waterfall", id_scrolling_waterfall,
-        display(display_scrolling_waterfall));
-    add(display_menu, "freqacq", id_freqacq, display(display_freqacq));
+        display(modem::display_scrolling_waterfall));
+    add(display_menu, "freqacq", id_freqacq, display(modem::display_freqacq));
     QMenu* demod_menu = display_menu->addMenu(QStringLiteral("Demod"));
-    add(demod_menu, "PhaseErr/Carrier", id_phase_error, display(display_phase_error));
+    add(demod_menu, "PhaseErr/Carrier", id_phase_error, display(modem::display_phase_error));
     add(demod_menu, "State Center Tone", id_center_tone, constellation(7));
     add(demod_menu, "State Highest Tone", id_highest_tone, constellation(14));
     add(demod_menu, "State Lowest Tone", id_lowest_tone, constellation(0));
@@ -347,7 +347,7 @@ void MainWindow::show_display(int mode) {
 
 void MainWindow::show_constellation(int carrier) {
     engine::Controls& s = engine_.controls();
-    s.display_mode = display_constellation;
+    s.display_mode = modem::display_constellation;
     s.constellation_carrier = carrier;
 }
 
@@ -390,7 +390,7 @@ void MainWindow::press_tx() {
         s.rx_active = 0;
         s.tx_active = 1;
         saved_display_mode_ = s.display_mode;
-        s.display_mode = display_scope;
+        s.display_mode = modem::display_scope;
     } else {
         tx_stop_countdown_ = 4;
     }
@@ -423,12 +423,12 @@ void MainWindow::graph_invalidate() {
     GraphInput& in = graph_input_;
     in.display_mode = s.display_mode;
     in.tuned_freq = m.tuned_freq;
-    for (int i = 0; i < 400; ++i) in.spectrum_input[i] = load_relaxed(m.spectrum_input[i]);
+    for (int i = 0; i < 400; ++i) in.spectrum_input[i] = engine::load_relaxed(m.spectrum_input[i]);
     in.display_spectrum = engine_.display_spectrum();
     in.error_bars = engine_.error_bars();
     for (int k = 0; k < 32; ++k) {
-        in.constellation_re[k] = load_relaxed(m.constellation_re[k]);
-        in.constellation_im[k] = load_relaxed(m.constellation_im[k]);
+        in.constellation_re[k] = engine::load_relaxed(m.constellation_re[k]);
+        in.constellation_im[k] = engine::load_relaxed(m.constellation_im[k]);
     }
     in.timing_marker = m.timing_marker;
     graph_->graph_invalidate(in);

@@ -147,8 +147,10 @@ bool save_callsign(const std::filesystem::path& file, const CallsignText& text) 
 }
 
 bool write_file_whole(const std::filesystem::path& file, const std::string& content) {
+    // The temporary carries the process number: two instances saving in one working directory
+    // never write into each other's temporary.
     std::filesystem::path temporary = file;
-    temporary += ".new";
+    temporary += ".new-" + std::to_string(::getpid());
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) return false;

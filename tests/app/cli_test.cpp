@@ -13,25 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "hostile.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int status = -1;
-    std::string out;
+struct Result : hostile::Result {
     std::map<std::string, std::string> fields;  // "key: value" lines
 };
 
 Result run(const std::string& args) {
-    Result r;
-    const std::string command = std::string(TARPO_CLI) + " " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return r;
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe)) r.out += buffer;
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Result r{hostile::run(args), {}};
     std::istringstream lines(r.out);
     std::string line;
     while (std::getline(lines, line)) {
@@ -41,18 +34,7 @@ Result run(const std::string& args) {
     return r;
 }
 
-class Cli : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("tarpo-cli-test-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string path(const char* name) const { return (dir / name).string(); }
-    fs::path dir;
-};
+using Cli = hostile::Dir;
 
 TEST_F(Cli, TestFramesEndToEnd) {
     const Result tx = run("tx --test-frames --seconds 20 " + path("a.wav"));

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace hostile {
 
 namespace fs = std::filesystem;
@@ -107,22 +109,10 @@ inline void write_bytes(const fs::path& path, const std::string& bytes) {
 
 class Dir : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("tarpo-hostile-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string path(const char* name) const { return (dir / name).string(); }
-    // The names in the directory, for "nothing left behind" checks.
-    std::vector<std::string> names() const {
-        std::vector<std::string> v;
-        for (const auto& e : fs::directory_iterator(dir)) v.push_back(e.path().filename());
-        std::sort(v.begin(), v.end());
-        return v;
-    }
-    fs::path dir;
+    std::string path(const char* name) const { return temp.path(name).string(); }
+    std::vector<std::string> names() const { return temp.names(); }
+    tarpo::test::TempDir temp{"tarpo-hostile"};
+    const fs::path dir = temp.dir();
 };
 
 }  // namespace hostile

@@ -19,22 +19,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "engine/passes.h"
-#include "engine/ready_station.h"
-#include "engine/worker.h"
-#include "modem/acquisition.h"
-#include "modem/station.h"
-#include "ptt/ptt.h"
-#include "sound/loop_library.h"
-#include "sound/sound_interface.h"
-#include "tests/support/serial_fake.h"
-#include "tests/support/sound_fake.h"
+#include "tests/engine/loop_rig.h"
 #include "voice/test_frames.h"
 
 namespace {
@@ -68,10 +58,6 @@ class TestFrames final : public voice::SpeechCodec {
     std::size_t count = 0;
 };
 
-struct Quiet : engine::WorkerNotifier {
-    void rsid_report(const char*) override {}
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,24 +72,8 @@ int main(int argc, char** argv) {
     const int seconds = std::atoi(argv[3]);
 
     TestFrames codec;
-    auto ready = engine::make_station(codec, engine::linked_rsid());
-    engine::Controls* shared = &ready->controls;
-    modem::Station* station = &ready->station;
-    sound::FakeSoundBackend cards(48000, sound::FakeSoundBackend::Clock::external);
-    sound::LoopLibrary loop;
-    if (!loop.load(library)) {
-        std::fprintf(stderr, "cannot load %s\n", library.c_str());
-        return 2;
-    }
-    sound::SoundInterface sound(cards, loop);
-    ptt::FakeSerialLines lines;
-    ptt::PttPort ptt(loop, sound, lines);
-    Quiet quiet;
-    sound.init(48000);
-    const int loop_in = sound.input_count() - 1;
-    const int loop_out = sound.output_count() - 1;
-    shared->rx_input_device = loop_in;
-    shared->tx_output_device = loop_out;
+    loop_rig::LoopRig rig(codec);
+    if (!rig.open(library)) return 2;
 
     // The sender's PTT datagrams, as a radio would see them.
     std::mutex ptt_mutex;
@@ -134,37 +104,24 @@ int main(int argc, char** argv) {
             close(fd);
         });
     } else {
-        char text[81] = {};
-        std::strncpy(text, argv[4], 80);
-        station->callsign().set_text(text);
-        shared->rx_active = 0;
-        shared->tx_active = 1;
+        rig.transmit(argv[4]);
     }
 
-    engine::AudioWorker worker(*shared, sound, ptt, ready->passes, quiet, nullptr);
-    worker.start();
+    rig.start();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     if (transmit) {
         // The end of a transmission as the TX button makes it, then the program's shutdown.
-        shared->tx_active = 0;
-        shared->rx_active = 1;
+        rig.controls().tx_active = 0;
+        rig.controls().rx_active = 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
-    shared->rx_active = 0;
-    shared->tx_active = 0;
-    shared->worker_run = 0;
-    for (int i = 0; i < 30 && !worker.finished(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (!worker.join_if_finished()) {
-        std::fprintf(stderr, "worker did not finish\n");
-        return 1;
-    }
+    if (!rig.stop()) return 1;
     if (transmit) return 0;
 
     listening = false;
     listener.join();
     char text[80] = {};
-    const int length = station->callsign().take_text(text);
+    const int length = rig.station().callsign().take_text(text);
     std::string order;
     Clock::time_point on{}, off{};
     for (const auto& [t, what] : ptt_seen) {

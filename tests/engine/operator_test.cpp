@@ -11,6 +11,7 @@
 #include "engine/heard_log.h"
 #include "engine/recorder.h"
 #include "engine/voice_keyer.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -24,11 +25,12 @@ struct Feed {
     ReceptionTracker tracker;
     std::int64_t now = t0;
     std::uint32_t count = 0;
+    std::string call = "DL1ABC";  // the text the decoder completes next
     std::vector<HeardEntry> entries;
     void run(int ticks, bool open, int snr = 20, bool new_call = false, bool rsid = false) {
         for (int i = 0; i < ticks; ++i) {
             if (new_call && i == ticks / 2) ++count;
-            Observation o{now, open, snr, count, count ? "DL1ABC" : "", 1520.0, 14.2e6, rsid};
+            Observation o{now, open, snr, count, count ? call : "", 1520.0, 14.2e6, rsid};
             rsid = false;
             if (auto e = tracker.observe(o)) entries.push_back(*e);
             now += 150;
@@ -75,10 +77,34 @@ TEST(HeardLog, FadesDoNotSplitAndRsidCounts) {
     EXPECT_EQ(last->best_snr_db, 12);
 }
 
+// Reception starts mid-cycle (the tail "L1ABC" first), a fade garbles one text, and after the
+// over noise completes a cut "DL1AB" while the hang-over runs: the entry keeps DL1ABC.
+TEST(HeardLog, TheCallsignHeardMostOftenWins) {
+    Feed f;
+    f.call = "L1ABC";
+    f.run(6, true, 20, true);
+    f.call = "DL1ABC";
+    f.run(6, true, 20, true);
+    f.run(6, true, 20, true);
+    f.call = "DL1AXC";
+    f.run(6, true, 20, true);
+    f.call = "DL1AB";
+    f.run(7, false, 0, true);
+    ASSERT_EQ(f.entries.size(), 1u);
+    EXPECT_EQ(f.entries[0].callsign, "DL1ABC");
+    // Of two texts heard equally often, the later one.
+    f.call = "L1ABC";
+    f.run(10, true, 20, true);
+    f.call = "DL1ABC";
+    f.run(10, true, 20, true);
+    f.run(7, false);
+    ASSERT_EQ(f.entries.size(), 2u);
+    EXPECT_EQ(f.entries[1].callsign, "DL1ABC");
+}
+
 TEST(HeardLog, FilesReadBack) {
-    const fs::path dir = fs::temp_directory_path() / ("heard-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const tarpo::test::TempDir temp("tarpo-heard");
+    const fs::path& dir = temp.dir();
     HeardEntry e{t0, t0 + 5000, "DL1ABC", 25, 23.6, 1520.0, 14236000.0, true};
     HeardEntry unknown = e;
     unknown.dial_hz.reset();
@@ -118,12 +144,11 @@ TEST(HeardLog, FilesReadBack) {
     // Hostile text: lengths past the end, stray brackets, no header.
     EXPECT_TRUE(read_adif("<CALL:99>AB<EOR>").empty());
     EXPECT_EQ(read_adif("<call:2>AB <x> <eor>").at(0).at(0).value, "AB");
-    fs::remove_all(dir);
 }
 
 TEST(Recorder, FinalNameOnlyWhenKept) {
-    const fs::path dir = fs::temp_directory_path() / ("rec-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
+    const tarpo::test::TempDir temp("tarpo-rec");
+    const fs::path dir = temp.path("recordings");  // made by the first recording
     Recorder r;
     std::string error;
     ASSERT_TRUE(r.start(dir, t0, error)) << error;
@@ -156,7 +181,6 @@ TEST(Recorder, FinalNameOnlyWhenKept) {
     { std::ofstream(dir / "file") << "x"; }
     EXPECT_FALSE(r.start(dir / "file" / "sub", t0, error));
     EXPECT_NE(error.find("cannot write"), std::string::npos);
-    fs::remove_all(dir);
 }
 
 // The worker side runs on its own thread (as the audio worker), so that ThreadSanitizer sees

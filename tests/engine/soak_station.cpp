@@ -13,19 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <string>
 #include <thread>
 
-#include "engine/passes.h"
-#include "engine/ready_station.h"
-#include "engine/worker.h"
-#include "modem/station.h"
-#include "ptt/ptt.h"
-#include "sound/loop_library.h"
-#include "sound/sound_interface.h"
-#include "tests/support/serial_fake.h"
-#include "tests/support/sound_fake.h"
+#include "tests/engine/loop_rig.h"
 #include "voice/test_frames.h"
 
 namespace {
@@ -52,10 +42,6 @@ class TestFrames final : public voice::SpeechCodec {
     std::atomic<std::uint64_t> decoded{0}, counted{0}, errors{0}, in_error{0}, alignments{0};
 };
 
-struct Quiet : engine::WorkerNotifier {
-    void rsid_report(const char*) override {}
-};
-
 void print_counts(int second, const TestFrames& c) {
     std::printf(
         "t %5d s: frames decoded %llu, counted %llu, bit errors %llu, frames in error %llu, "
@@ -79,43 +65,14 @@ int main(int argc, char** argv) {
     const int seconds = std::atoi(argv[3]);
 
     TestFrames codec;
-    auto ready = engine::make_station(codec, engine::linked_rsid());
-    engine::Controls& controls = ready->controls;
-    sound::FakeSoundBackend cards(48000, sound::FakeSoundBackend::Clock::external);
-    sound::LoopLibrary loop;
-    if (!loop.load(argv[1])) {
-        std::fprintf(stderr, "cannot load %s\n", argv[1]);
-        return 2;
-    }
-    sound::SoundInterface sound(cards, loop);
-    ptt::FakeSerialLines lines;
-    ptt::PttPort ptt(loop, sound, lines);
-    Quiet quiet;
-    sound.init(48000);
-    controls.rx_input_device = sound.input_count() - 1;
-    controls.tx_output_device = sound.output_count() - 1;
-    controls.sq_level = 15;  // every frame reaches the checker
-    if (transmit) {
-        char text[81] = "DL1ABC";
-        ready->station.callsign().set_text(text);
-        controls.rx_active = 0;
-        controls.tx_active = 1;
-    }
-
-    engine::AudioWorker worker(controls, sound, ptt, ready->passes, quiet, nullptr);
-    worker.start();
+    loop_rig::LoopRig rig(codec);
+    if (!rig.open(argv[1])) return 2;
+    rig.controls().sq_level = 15;  // every frame reaches the checker
+    if (transmit) rig.transmit("DL1ABC");
+    rig.start();
     for (int s = 1; s <= seconds; ++s) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         if (!transmit && (s % 60 == 0 || s == seconds)) print_counts(s, codec);
     }
-    controls.rx_active = 0;
-    controls.tx_active = 0;
-    controls.worker_run = 0;
-    for (int i = 0; i < 30 && !worker.finished(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (!worker.join_if_finished()) {
-        std::fprintf(stderr, "worker did not finish\n");
-        return 1;
-    }
-    return 0;
+    return rig.stop() ? 0 : 1;
 }

@@ -16,6 +16,7 @@
 #include "engine/worker.h"
 #include "tests/support/serial_fake.h"
 #include "tests/support/sound_fake.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -59,11 +60,7 @@ struct Reports : engine::WorkerNotifier {
 class Worker : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("tarpo-worker-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir / "dev/serial/by-id");
-        std::ofstream(dir / "dev/serial/by-id/usb-rig-if00");
+        temp.write("dev/serial/by-id/usb-rig-if00");
         port = (dir / "dev/serial/by-id/usb-rig-if00").string();
         lines.add_port(port);
         engine = std::make_unique<engine::Engine>(
@@ -74,7 +71,6 @@ class Worker : public ::testing::Test {
     void TearDown() override {
         stop();
         engine.reset();
-        fs::remove_all(dir);
     }
 
     // The program's start-up, then the sound card's clock.
@@ -115,7 +111,8 @@ class Worker : public ::testing::Test {
         return out;
     }
 
-    fs::path dir;
+    tarpo::test::TempDir temp{"tarpo-worker"};
+    const fs::path dir = temp.dir();
     std::string port;
     sound::FakeSoundBackend fake{48000, sound::FakeSoundBackend::Clock::external};
     ptt::FakeSerialLines lines;

@@ -57,7 +57,7 @@ struct Rig {
     std::array<double, 400> spectrum{};
     std::array<double, 15> carrier_error{};
     bool receiving = true;
-    int display_mode = display_waterfall;
+    int display_mode = modem::display_waterfall;
 
     // One display tick; the frequency it asks to tune to, or NaN.
     double tick(bool new_spectrum) {
@@ -94,7 +94,7 @@ TEST(Acquisition, FindsTheReversingPilot) {
     EXPECT_EQ(rig.tick_with(x), 1500.0);
     EXPECT_TRUE(std::isnan(rig.tick_with(x)));  // served once
     // The freqacq view shows the metric, zero outside bins 100..299.
-    rig.display_mode = display_freqacq;
+    rig.display_mode = modem::display_freqacq;
     rig.tick_with(x);
     const auto& shown = rig.acquisition.display_spectrum();
     EXPECT_EQ(std::max_element(shown.begin(), shown.end()) - shown.begin(), 192);

@@ -23,6 +23,7 @@
 #include "ptt/serial_ports.h"
 #include "sound/loop_library.h"
 #include "tests/support/serial_fake.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -38,42 +39,18 @@ using tarpo::sound::LoopLibrary;
 using tarpo::sound::LoopOutputQuery;
 using Log = std::vector<std::string>;
 
-class TempTree {
+// A /dev and /sys tree of serial ports in a temporary directory.
+class TempTree : public tarpo::test::TempDir {
   public:
-    TempTree() {
-        std::string pattern = (fs::temp_directory_path() / "tarpo-ptt-XXXXXX").string();
-        root_ = ::mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
-    }
-    ~TempTree() {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
-    TempTree(const TempTree&) = delete;
-    TempTree& operator=(const TempTree&) = delete;
-
-    fs::path path(const std::string& relative) const { return root_ / relative; }
-    void file(const std::string& relative, const std::string& text = {}) const {
-        fs::create_directories(path(relative).parent_path());
-        std::ofstream(path(relative), std::ios::binary) << text;
-    }
-    void dir(const std::string& relative) const { fs::create_directories(path(relative)); }
-    std::string read(const std::string& relative) const {
-        std::ifstream in(path(relative), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    TempTree() : TempDir("tarpo-ptt") {}
     // A UART as the kernel shows it in /sys/class/tty, and its node in /dev.
     void uart(int n, bool driver, const std::string& type) const {
         const std::string name = "ttyS" + std::to_string(n);
-        if (driver) dir("sys/class/tty/" + name + "/device/driver");
-        file("sys/class/tty/" + name + "/type", type + "\n");
-        file("dev/" + name);
+        if (driver) make_dirs("sys/class/tty/" + name + "/device/driver");
+        write("sys/class/tty/" + name + "/type", type + "\n");
+        write("dev/" + name);
     }
     SerialPortDirs dirs() const { return {path("dev").string(), path("sys").string()}; }
-
-  private:
-    fs::path root_;
 };
 
 struct FixedOutput : LoopOutputQuery {
@@ -86,14 +63,14 @@ struct FixedOutput : LoopOutputQuery {
 class Ptt : public ::testing::Test {
   protected:
     void SetUp() override {
-        tree_.file("dev/serial/by-id/usb-Zeta_Serial-if00");
-        tree_.file("dev/serial/by-id/usb-Acme_UART_A1-if00");
+        tree_.write("dev/serial/by-id/usb-Zeta_Serial-if00");
+        tree_.write("dev/serial/by-id/usb-Acme_UART_A1-if00");
         tree_.uart(0, true, "4");
         tree_.uart(1, true, "0");
         tree_.uart(2, false, "4");
         tree_.uart(10, true, "4");
-        tree_.file("sys/class/tty/ttyUSB0/type", "4");
-        tree_.dir("sys/class/tty/ttyUSB0/device/driver");
+        tree_.write("sys/class/tty/ttyUSB0/type", "4");
+        tree_.make_dirs("sys/class/tty/ttyUSB0/device/driver");
         for (int com = 1; com <= 4; ++com) fake_.add_port(device(com));
     }
     std::string device(int com) const {
@@ -127,7 +104,7 @@ TEST_F(Ptt, ComPortsAreTheUsbAdaptersByNameThenThePresentUarts) {
 TEST_F(Ptt, ComListIsEmptyWithoutTheDirectoriesAndStopsAtEight) {
     EXPECT_TRUE(serial_port_list({"/nonexistent/dev", "/nonexistent/sys"}).empty());
     TempTree many;
-    for (int i = 0; i < 12; ++i) many.file("dev/serial/by-id/usb-" + std::to_string(100 + i));
+    for (int i = 0; i < 12; ++i) many.write("dev/serial/by-id/usb-" + std::to_string(100 + i));
     const auto entries = com_port_entries(many.dirs());
     EXPECT_EQ(entries[7].device, many.path("dev/serial/by-id/usb-107").string());
 }
@@ -267,7 +244,7 @@ TEST_F(Ptt, TxportMissingShortOrHostileFiles) {
         {std::string("\xff\0\x01garbage", 10), '\xff'},
     };
     for (const auto& [text, choice] : cases) {
-        tree_.file("txport.bin", text);
+        tree_.write("txport.bin", text);
         EXPECT_EQ(ptt.load_choice(), choice) << text.substr(0, 20);
         ptt.open_port(ptt.load_choice());
         EXPECT_EQ(ptt.port_open(), choice >= '1' && choice <= '4');
@@ -339,7 +316,7 @@ TEST(TtySerialLines, OnAPseudoTerminalFlowControlGoesOffAndHangUpOnCloseOn) {
 
 TEST(TtySerialLines, OnlyExistingTerminalsOpen) {
     TempTree tree;
-    tree.file("plain.txt", "not a tty");
+    tree.write("plain.txt", "not a tty");
     for (const std::string& path : {std::string("/nonexistent/ttyS0"),
                                     tree.path("plain.txt").string(), std::string("/dev/null")}) {
         TtySerialLines lines;

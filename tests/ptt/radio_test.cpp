@@ -13,6 +13,7 @@
 #include "ptt/ptt_cm108.h"
 #include "sound/loop_library.h"
 #include "tests/support/serial_fake.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -21,21 +22,14 @@ using tarpo::sound::LoopLibrary;
 using tarpo::sound::LoopOutputQuery;
 namespace fs = std::filesystem;
 
-fs::path temp_dir(const char* name) {
-    const fs::path dir =
-        fs::temp_directory_path() / ("tarpo-radio-" + std::to_string(::getpid()) + "-" + name);
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
 std::vector<unsigned char> bytes_of(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 TEST(Cm108Ptt, DrivesOnlyItsGpioAndNeverKeysOnOpenOrClose) {
-    const fs::path dir = temp_dir("cm108");
+    const tarpo::test::TempDir temp("tarpo-radio");
+    const fs::path& dir = temp.dir();
     const fs::path device = dir / "hidraw0";
     std::ofstream(device).close();  // a regular file stands in for the hidraw node
     {
@@ -56,7 +50,6 @@ TEST(Cm108Ptt, DrivesOnlyItsGpioAndNeverKeysOnOpenOrClose) {
     Cm108Ptt missing((dir / "hidraw9").string());
     EXPECT_FALSE(missing.open());
     missing.key();  // nothing open: nothing happens
-    fs::remove_all(dir);
 }
 
 struct SoundCardOutput : LoopOutputQuery {
@@ -64,7 +57,8 @@ struct SoundCardOutput : LoopOutputQuery {
 };
 
 TEST(PttMethods, SerialVariantsRaiseTheirLineAndVoxTouchesNone) {
-    const fs::path dir = temp_dir("methods");
+    const tarpo::test::TempDir temp("tarpo-radio");
+    const fs::path& dir = temp.dir();
     fs::create_directories(dir / "dev/serial/by-id");
     const std::string port = (dir / "dev/serial/by-id/usb-rig").string();
     std::ofstream(port).close();
@@ -92,11 +86,11 @@ TEST(PttMethods, SerialVariantsRaiseTheirLineAndVoxTouchesNone) {
     EXPECT_NE(ptt.use_method(nullptr), nullptr);
     ptt.set_keyed_lines(true, true);
     EXPECT_EQ(cycle(), (std::vector<std::string>{"rts 1", "dtr 1"}));
-    fs::remove_all(dir);
 }
 
 TEST(PortByName, ReplugInAnotherOrderKeepsThePort) {
-    const fs::path dir = temp_dir("byname");
+    const tarpo::test::TempDir temp("tarpo-radio");
+    const fs::path& dir = temp.dir();
     const fs::path by_id = dir / "dev/serial/by-id";
     fs::create_directories(by_id);
     const SerialPortDirs dirs{(dir / "dev").string(), (dir / "sys").string()};
@@ -121,7 +115,6 @@ TEST(PortByName, ReplugInAnotherOrderKeepsThePort) {
     EXPECT_EQ(resolve_port_choice('3', "", dirs).choice, '3');
     std::ofstream(file) << "bad\x01path\n";
     EXPECT_EQ(load_port_path(file), "");
-    fs::remove_all(dir);
 }
 
 }  // namespace

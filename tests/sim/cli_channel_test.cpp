@@ -18,6 +18,7 @@
 #include "app/wavfile.h"
 #include "sim/channel.h"
 #include "tests/sim/probe.h"
+#include "tests/support/temp_dir.h"
 
 namespace tarpo::sim {
 namespace {
@@ -38,14 +39,7 @@ std::string slurp(const fs::path& p) {
 
 class ChannelVerb : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "tarpo-sim-XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path path(const std::string& name) const { return dir_ / name; }
+    fs::path path(const std::string& name) const { return temp_.path(name); }
 
     Outcome invoke(std::initializer_list<std::string> args) const {
         std::string cmd = TARPO_CLI_PATH " channel";
@@ -102,7 +96,7 @@ class ChannelVerb : public ::testing::Test {
         EXPECT_FALSE(fs::exists(out.string() + ".part"));
     }
 
-    fs::path dir_;
+    tarpo::test::TempDir temp_{"tarpo-sim"};
 };
 
 TEST_F(ChannelVerb, RejectsBadFiles) {

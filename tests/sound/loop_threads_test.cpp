@@ -44,12 +44,12 @@ TEST(LoopTwoInstances, EachHearsTheOtherAndPttBracketsTheAudio) {
     TempWorkDir root;
     const int base = tarpo::loop_test::free_ports(4);
     for (const char* name : {"a", "b"}) {
-        fs::create_directory(root.path() / name);
-        fs::copy_file(TARPO_LOOP_PATH, root.path() / name / "libtarpo-loop.so");
+        fs::create_directory(root.dir() / name);
+        fs::copy_file(TARPO_LOOP_PATH, root.dir() / name / "libtarpo-loop.so");
     }
     LoopLibrary a, b;
-    ASSERT_TRUE(a.load((root.path() / "a" / "libtarpo-loop.so").string()));
-    ASSERT_TRUE(b.load((root.path() / "b" / "libtarpo-loop.so").string()));
+    ASSERT_TRUE(a.load((root.dir() / "a" / "libtarpo-loop.so").string()));
+    ASSERT_TRUE(b.load((root.dir() / "b" / "libtarpo-loop.so").string()));
     ASSERT_NE(a.read_rx, b.read_rx) << "both instances share one copy of the library";
 
     // Each instance reads its loop.txt from the working directory at its starts.

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace tarpo::loop_test {
 
 namespace fs = std::filesystem;
@@ -105,26 +107,16 @@ inline int free_ports(int count) {
 }
 
 // A fresh directory made the working directory for the life of this object.
-class TempWorkDir {
+class TempWorkDir : public tarpo::test::TempDir {
   public:
-    TempWorkDir() {
-        std::string pattern = (fs::temp_directory_path() / "tarpo-loop-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
-        old_ = fs::current_path();
-        fs::current_path(path_);
-    }
+    TempWorkDir() : TempDir("tarpo-loop"), old_(fs::current_path()) { fs::current_path(dir()); }
     ~TempWorkDir() {
         std::error_code ec;
         fs::current_path(old_, ec);
-        fs::remove_all(path_, ec);
     }
     TempWorkDir(const TempWorkDir&) = delete;
     TempWorkDir& operator=(const TempWorkDir&) = delete;
 
-    const fs::path& path() const { return path_; }
-    void write(const std::string& name, const std::string& text) const {
-        std::ofstream(path_ / name, std::ios::binary) << text;
-    }
     // loop.txt for a receive port and a transmit port on 127.0.0.1.
     void write_loop_txt(int rx_port, int tx_port) const {
         write("loop.txt", "rx_port " + std::to_string(rx_port) + "\ntx_host 127.0.0.1\ntx_port " +
@@ -132,7 +124,6 @@ class TempWorkDir {
     }
 
   private:
-    fs::path path_;
     fs::path old_;
 };
 

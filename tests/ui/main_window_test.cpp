@@ -195,13 +195,13 @@ TEST_F(Window, TxSwitchThroughItsTicks) {
     started();
     auto* tx = child<QPushButton>("1118");
     engine::Controls& s = engine.state;
-    s.display_mode = display_spectrum;
+    s.display_mode = modem::display_spectrum;
 
     tx->click();  // receiving -> transmitting
     EXPECT_TRUE(tx->isChecked());
     EXPECT_EQ(s.rx_active, 0);
     EXPECT_EQ(s.tx_active, 1);
-    EXPECT_EQ(s.display_mode, display_scope);
+    EXPECT_EQ(s.display_mode, modem::display_scope);
     ticks(3);
     EXPECT_EQ(s.tx_active, 1);
 
@@ -220,7 +220,7 @@ TEST_F(Window, TxSwitchThroughItsTicks) {
     EXPECT_EQ(s.tx_active, 0);
     EXPECT_EQ(s.rx_active, 1);
     EXPECT_TRUE(engine.called("cancel_acquisition"));  // a click while transmitting is dropped
-    EXPECT_EQ(s.display_mode, display_spectrum);
+    EXPECT_EQ(s.display_mode, modem::display_spectrum);
     EXPECT_EQ(window->tx_stop_countdown(), 0);
     tx->click();  // refused within one tick after the switch
     EXPECT_FALSE(tx->isChecked());
@@ -299,9 +299,9 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     EXPECT_EQ(titles, (QStringList{"Settings", "Display", "Sound", "About"}));
     QStringList settings;
     for (QAction* a : bar[0]->menu()->actions()) settings << a->text();
-    EXPECT_EQ(settings, (QStringList{"ComPort", "Radio", "Callsign", "Enhanced receiver",
-                                     "Transmit a sound file...",
-                                     "Record received speech", "", "E&xit"}));
+    EXPECT_EQ(settings,
+              (QStringList{"ComPort", "Radio", "Callsign", "Enhanced receiver",
+                           "Transmit a sound file...", "Record received speech", "", "E&xit"}));
     QMenu* display = bar[1]->menu();
     QStringList display_items;
     for (QAction* a : display->actions()) display_items << a->text();
@@ -451,7 +451,7 @@ TEST_F(Window, ReceivedCallsignShownWhileSquelchOpen) {
 
 TEST_F(Window, ClicksInTheGraphTune) {
     started();
-    engine.state.display_mode = display_spectrum;
+    engine.state.display_mode = modem::display_spectrum;
     ticks(1);
     QImage picture = graph_picture();
     EXPECT_EQ(picture.pixel(192, 100), pen_red);
@@ -472,8 +472,8 @@ TEST_F(Window, ClicksInTheGraphTune) {
 
 TEST_F(Window, TimerTickRepaintsTheGraphInItsView) {
     started();
-    engine.state.display_mode = display_scope;
-    for (int i = 0; i < 400; ++i) store_relaxed(engine.monitored.spectrum_input[i], 250);
+    engine.state.display_mode = modem::display_scope;
+    for (int i = 0; i < 400; ++i) engine::store_relaxed(engine.monitored.spectrum_input[i], 250);
     ticks(1);
     EXPECT_EQ(graph_picture().pixel(50, 131), pen_green);
     engine.state.display_mode = 7;

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 #include <climits>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
 
 namespace tarpo::ui {
 namespace {
@@ -33,8 +36,9 @@ constexpr SoundChoices nines{9, 9, 9, 9};
 
 class SettingsFiles : public ::testing::Test {
   protected:
-    std::filesystem::path dir() const { return temp_.path().toStdString(); }
-    QTemporaryDir temp_;
+    std::filesystem::path dir() const { return temp_.dir(); }
+    std::vector<std::string> names() const { return temp_.names(); }
+    tarpo::test::TempDir temp_{"tarpo-settings"};
 };
 
 TEST_F(SettingsFiles, SoundChoicesWrittenExactlyAndReadBack) {
@@ -54,7 +58,7 @@ TEST_F(SettingsFiles, SoundChoicesWrittenExactlyAndReadBack) {
         EXPECT_EQ(r, c);
     }
     // Rewritten whole through a temporary file that does not stay behind.
-    EXPECT_FALSE(std::filesystem::exists(dir() / "sc.txt.new"));
+    EXPECT_EQ(names(), std::vector<std::string>{"sc.txt"});
 }
 
 TEST(SoundChoicesReading, FollowsWordsNotLines) {
@@ -165,7 +169,7 @@ TEST_F(SettingsFiles, FailedWriteLeavesTheOldFile) {
     std::filesystem::create_directory(dir() / "blocked");
     EXPECT_FALSE(write_file_whole(dir() / "blocked", "NEW"));
     EXPECT_TRUE(std::filesystem::is_directory(dir() / "blocked"));
-    EXPECT_FALSE(std::filesystem::exists(dir() / "blocked.new"));
+    EXPECT_EQ(names(), (std::vector<std::string>{"blocked", "cs.txt"}));
     // A parent that is a file: nothing can be created at all.
     EXPECT_FALSE(save_callsign(dir() / "cs.txt" / "cs.txt", make_callsign_text("NEW")));
     EXPECT_EQ(slurp(dir() / "cs.txt"), "OLD");
