@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "codec/repair.h"
+
 namespace tarpo::codec {
 
 namespace {
@@ -10,18 +12,13 @@ namespace {
 constexpr double top_hz = 3800.0;           // no harmonic or noise above this
 constexpr double full_voicing_hz = 4000.0;  // harmonic band of a fully voiced instant
 constexpr double de_emphasis = 0.9;         // undoes the encoder's analysis pre-emphasis
-constexpr double post_num = 0.65;           // post-filter A(z/0.65) / A(z/0.8): deepens the
+constexpr double post_num = 0.72;           // post-filter A(z/0.72) / A(z/0.8): deepens the
 constexpr double post_den = 0.8;            // valleys between formants
 constexpr double rise_floor_db = -60.0;     // energy rise is limited relative to this floor...
 constexpr double max_rise_db = 30.0;        // ...at this many dB per 20 ms half frame
 constexpr double silent_db = -80.0;         // levels below this compare as silence
-constexpr double outlier_db = 20.0;         // an energy this far off both neighbours is an error,
-constexpr double suspect_outlier_db = 4.0;  // or this far when the parity check fails
-constexpr double pitch_jump = 1.2;          // a pitch this far off both neighbours likewise,
-constexpr double suspect_pitch_jump = 1.05;
-// Typical change of an envelope group between frames (radians; 50 Hz), for judging which
-// group a failed parity check points to.
-constexpr double lsf_spread = 2.0 * pi * 50.0 / sample_rate;
+constexpr double outlier_db = 20.0;         // an energy this far off both neighbours is an error
+constexpr double pitch_jump = 1.2;          // a pitch this far off both neighbours likewise
 constexpr double limiter_knee = 0.5 * 32768.0;  // the output limiter is linear below this
 
 // Response of A(z) with coefficients scaled by g^k at z = e^{jw}, given rotor = e^{-jw}.
@@ -55,6 +52,7 @@ EnvelopeSample envelope(const Lpc& a, std::complex<double> rotor) {
 }  // namespace
 
 Decoder::Decoder() {
+    (void)transition_log_prob(0, 0, 0);  // the trained statistics, summed here once
     lsf_ = flat_lsf();
     before_.lsf = lsf_;
     pending_.lsf = lsf_;
@@ -179,6 +177,7 @@ Decoder::Params Decoder::dequantise(const FrameIndices& f, bool dead) const {
     p.lsf_intact = f.lsf_intact;
     p.lsf_index = f.lsf;
     p.lsf_mid_index = f.lsf_mid;
+    p.index = f;
     set_lsf(p, dequantise_lsf(f.lsf));
     return p;
 }
@@ -191,13 +190,10 @@ void Decoder::set_lsf(Params& p, const Lsf& lsf) {
 Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const Params& after) {
     Params p = mid;
     // Energy, per half frame: a level more than outlier_db above or below both neighbouring
-    // halves is taken back to the nearer one. An error in one of the top three bits of a
-    // level moves it by 16 dB or more, and the parity check catches it: then a jump away and
-    // back of suspect_outlier_db counts as an error. With the check passed only a jump no
-    // speech makes (real stops and bursts move 10-15 dB within 20 ms) is mended.
+    // halves is taken back to the nearer one: a jump no speech makes (real stops and bursts
+    // move 10-15 dB within 20 ms), left by errors the parity check does not see.
     if (mid.dead) return p;  // a dead channel stays silent
-    const double outlier = mid.intact ? outlier_db : suspect_outlier_db;
-    const double jump = mid.intact ? pitch_jump : suspect_pitch_jump;
+    const double outlier = outlier_db, jump = pitch_jump;
     auto floor_db = [](double db) { return std::max(db, silent_db); };
     const std::array<double, 4> e = {floor_db(before.db[1]), floor_db(mid.db[0]),
                                      floor_db(mid.db[1]), floor_db(after.db[0])};
@@ -229,39 +225,6 @@ void Decoder::smooth_lsf(const Params& before, const Params& after, Params& mid)
     if (before.dead || after.dead) return;
     Lsf raw = dequantise_lsf(mid.lsf_index);
     bool changed = false;
-    // A failed check on the low envelope means an odd number of its bits are wrong, most
-    // likely one: of the sets one bit away, the one nearest the neighbouring frames' mean
-    // (for how far those are apart) is taken.
-    if (!mid.lsf_intact) {
-        auto surprise = [&](const std::array<int, lsf_groups>& idx) {
-            const Lsf l = dequantise_lsf(idx);
-            double total = 0.0;
-            for (std::size_t g = 0; g < lsf_parity_groups; ++g) {
-                double dm = 0.0, dn = 0.0;
-                for (std::size_t i = lsf_first[g]; i < lsf_first[g + 1]; ++i) {
-                    const double m = 0.5 * (before.lsf[i] + after.lsf[i]);
-                    dm += (l[i] - m) * (l[i] - m);
-                    dn += (before.lsf[i] - after.lsf[i]) * (before.lsf[i] - after.lsf[i]);
-                }
-                total += std::sqrt(dm) / (std::sqrt(dn) + lsf_spread);
-            }
-            return total;
-        };
-        std::array<int, lsf_groups> best = mid.lsf_index;
-        double best_surprise = INFINITY;
-        for (std::size_t g = 0; g < lsf_parity_groups; ++g)
-            for (int b = 0; b < lsf_bits[g]; ++b) {
-                auto idx = mid.lsf_index;
-                idx[g] ^= 1 << b;
-                const double v = surprise(idx);
-                if (v < best_surprise) {
-                    best_surprise = v;
-                    best = idx;
-                }
-            }
-        raw = dequantise_lsf(best);
-        changed = true;
-    }
     for (std::size_t i = 1; i < lpc_order; ++i) {
         if (raw[i] > raw[i - 1]) continue;
         const double m0 = 0.5 * (before.lsf[i - 1] + after.lsf[i - 1]);
@@ -281,9 +244,22 @@ void Decoder::decode(const FrameIndices& f, std::int16_t* speech) {
     decode_params(dequantise(f, false), speech);
 }
 
+Decoder::Params Decoder::repaired(const Params& p, const Params& next) const {
+    if (p.dead || (p.intact && p.lsf_intact)) return p;
+    const Repair fix = repair_parity(before_.index, p.index, next.index);
+    Params r = dequantise(fix.likeliest, false);
+    // The values the likely repairs give, weighted by their probabilities.
+    r.db = fix.db;
+    r.f0 = std::exp(fix.log_f0);
+    set_lsf(r, fix.lsf);
+    r.intact = r.lsf_intact = true;  // settled
+    return r;
+}
+
 void Decoder::decode_params(const Params& next, std::int16_t* speech) {
-    const Params now = smooth(before_, pending_, next);
-    before_ = pending_;
+    const Params current = repaired(pending_, next);
+    const Params now = smooth(before_, current, next);
+    before_ = current;
     pending_ = next;
     synthesise(now, speech);
 }

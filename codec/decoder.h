@@ -7,15 +7,11 @@
 // (unvoiced band); between instants the harmonics crossfade linearly on one shared phase
 // track and the noise crossfades with power-complementary windows.
 //
-// The decoder holds one frame back: before frame n is played, frame n+1 is known, so that a
-// level or pitch which jumps away and straight back (the usual signature of a bit error) can
-// be replaced from its neighbours. The spectral envelope is left alone: real speech moves it
-// that fast.
-//
-// The decoder holds one frame back: before frame n is played, frame n+1 is known, so that a
-// level or pitch which jumps away and straight back (the usual signature of a bit error) can
-// be replaced from its neighbours. The spectral envelope is left alone: real speech moves it
-// that fast.
+// The decoder holds one frame back: before frame n is played, frame n+1 is known. A frame
+// whose parity check fails has the fields under it set to their likeliest values between its
+// neighbours (codec/repair.h); then a level or pitch which jumps away and straight back (the
+// usual signature of a bit error) is replaced from its neighbours. The spectral envelope is
+// left alone unless its frequencies cross: real speech moves it that fast.
 #pragma once
 
 #include <array>
@@ -48,6 +44,7 @@ class Decoder {
         std::array<int, lsf_groups> lsf_index{};
         std::array<int, lsf_mid_groups> lsf_mid_index{};
         Lsf lsf{};
+        FrameIndices index{};    // as received
         bool dead = false;       // all bits equal: no signal on the channel
         bool intact = true;      // the parity check passed
         bool lsf_intact = true;  // the low envelope's parity check passed
@@ -71,6 +68,9 @@ class Decoder {
     static Params smooth(const Params& before, const Params& mid, const Params& after);
     // Mends line spectral frequencies of mid that cross, from the neighbouring frames.
     static void smooth_lsf(const Params& before, const Params& after, Params& mid);
+    // p with the fields under a failed parity check set to their likeliest values between
+    // the frame before and next.
+    Params repaired(const Params& p, const Params& next) const;
     void synthesise(const Params& p, std::int16_t* speech);
 
     static constexpr std::size_t max_harmonics = 80;  // 3800 Hz / 50 Hz, rounded up

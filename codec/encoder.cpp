@@ -11,7 +11,7 @@ constexpr double highpass_hz = 100.0;   // rumble, hum and DC stay out of the an
 constexpr double pre_emphasis = 0.9;    // LPC analysis of 1 - 0.9 z^-1 filtered speech
 constexpr double lag_window_hz = 30.0;  // Gaussian lag window: widens sharp formants
 constexpr double noise_floor = 1.0001;  // white-noise correction of r[0]
-constexpr double bandwidth_expansion = 0.994;
+constexpr double bandwidth_expansion = 0.985;
 constexpr double voicing_threshold = 0.65;  // normalised correlation for "voiced"
 constexpr double voicing_min_db = -60.0;    // quieter halves are sent unvoiced
 // A band above 1 kHz counts as harmonic when it correlates this well at the pitch period.
@@ -19,6 +19,9 @@ constexpr double band_voicing_threshold = 0.4;
 // The bands tested for the voicing levels above 1: 1-2 kHz and 2-3 kHz.
 constexpr std::array<double, 3> band_edges_hz = {1000.0, 2000.0, 3000.0};
 constexpr double voice_band_low_hz = 200.0;
+// The end envelope's error counts this much more than the others': the next frame starts
+// from it.
+constexpr double end_weight = 2.0;
 
 Biquad butterworth_highpass(double fc) {
     const double k = std::tan(pi * fc / sample_rate);
@@ -175,13 +178,44 @@ FrameIndices Encoder::analyse(const std::int16_t* speech) {
     }
     sent_db_ = sent[2];
     f.pitch = pitch_index(last_.pitch_hz);
-    f.lsf = quantise_lsf(last_.lsf);
-    // The middle envelope is sent as offsets from what the decoder would interpolate.
-    Lsf end = dequantise_lsf(f.lsf);
-    repair_lsf(end, lsf_min_gap);
-    f.lsf_mid = quantise_lsf_mid(last_.point_lsf[1], sent_lsf_, end);
-    sent_lsf_ = end;
+    choose_envelopes(f);
     return f;
+}
+
+void Encoder::choose_envelopes(FrameIndices& f) {
+    // The end envelope from a few near entries per group, judged with the middle envelope it
+    // leads to (sent as offsets from what the decoder would interpolate) by the error of
+    // all four envelopes the decoder will play.
+    const LsfShortlist few = lsf_shortlist(last_.lsf);
+    double best = INFINITY;
+    std::array<std::size_t, lsf_groups> pick{};
+    for (;;) {
+        std::array<int, lsf_groups> idx{};
+        for (std::size_t g = 0; g < lsf_groups; ++g) idx[g] = few[g][pick[g]];
+        Lsf end = dequantise_lsf(idx);
+        repair_lsf(end, lsf_min_gap);
+        const auto mid_idx = quantise_lsf_mid(last_.point_lsf[1], sent_lsf_, end);
+        Lsf mid = dequantise_lsf_mid(mid_idx, sent_lsf_, end);
+        repair_lsf(mid, lsf_min_gap);
+        Lsf at_10{}, at_30{};
+        for (std::size_t i = 0; i < lpc_order; ++i) {
+            at_10[i] = 0.5 * (sent_lsf_[i] + mid[i]);
+            at_30[i] = 0.5 * (mid[i] + end[i]);
+        }
+        const auto& pt = last_.point_lsf;
+        const double cost = lsf_distance(pt[0], at_10) + lsf_distance(pt[1], mid) +
+                            lsf_distance(pt[2], at_30) + end_weight * lsf_distance(pt[3], end);
+        if (cost < best) {
+            best = cost;
+            f.lsf = idx;
+            f.lsf_mid = mid_idx;
+            chosen_end_ = end;
+        }
+        std::size_t g = 0;
+        while (g < lsf_groups && ++pick[g] == lsf_shortlist_size) pick[g++] = 0;
+        if (g == lsf_groups) break;
+    }
+    sent_lsf_ = chosen_end_;
 }
 
 void Encoder::encode(const std::int16_t* speech, std::uint8_t* bits) {

@@ -61,6 +61,8 @@ class Encoder {
     double energy_at(std::size_t centre) const;
     // Line spectral frequencies of the window centred on centre; prev when none are found.
     Lsf lsf_at(std::size_t centre, const Lsf& prev) const;
+    // The end and middle envelope indices of f, and sent_lsf_.
+    void choose_envelopes(FrameIndices& f);
 
     std::array<double, buffer> speech_{};   // high-passed input, scaled to +-1
     std::array<double, buffer> lowpass_{};  // below ~1 kHz, for the pitch search
@@ -91,6 +93,7 @@ class Encoder {
     Lsf prev_lsf_{};
     double sent_db_ = -INFINITY;  // the previous frame's last energy as sent
     Lsf sent_lsf_{};              // the previous frame's end envelope as the decoder has it
+    Lsf chosen_end_{};
     FrameAnalysis last_{};
 };
 

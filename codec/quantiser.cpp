@@ -14,8 +14,8 @@
 //                                            vector codebooks of 8, 8 and 6 bits
 //   envelope at the frame's middle       8   offsets from the mean of the neighbouring ends,
 //                                            frequencies 1-5 and 6-10: codebooks of 4 and 4 bits
-//   parity                               2   over the top bits of energy, pitch and voicing;
-//                                            over the first envelope codebook
+//   parity                               2   over the top bits of energy and pitch and the
+//                                            10/30 ms offsets; over the first envelope codebook
 //                                      ----
 //                                       54
 //
@@ -64,19 +64,33 @@ struct SplitVq {
     }
     // The entries nearest to target (radians) in each group, each frequency's error weighted.
     std::array<int, G> nearest(const Lsf& target, const Lsf& weight) const {
+        const auto few = nearest_few<1>(target, weight);
         std::array<int, G> idx{};
+        for (std::size_t g = 0; g < G; ++g) idx[g] = few[g][0];
+        return idx;
+    }
+    // The N nearest, nearest first.
+    template <std::size_t N>
+    std::array<std::array<int, N>, G> nearest_few(const Lsf& target, const Lsf& weight) const {
+        std::array<std::array<int, N>, G> idx{};
         for (std::size_t g = 0; g < G; ++g) {
-            double best_d = INFINITY;
+            std::array<double, N> best_d{};
+            best_d.fill(INFINITY);
             for (std::size_t k = 0; k < entries(g); ++k) {
                 double d = 0.0;
                 for (std::size_t i = first[g]; i < first[g + 1]; ++i) {
                     const double e = target[i] - value(i, static_cast<int>(k));
                     d += weight[i] * e * e;
                 }
-                if (d < best_d) {
-                    best_d = d;
-                    idx[g] = static_cast<int>(k);
+                std::size_t at = N;
+                while (at > 0 && d < best_d[at - 1]) --at;
+                if (at == N) continue;
+                for (std::size_t j = N - 1; j > at; --j) {
+                    best_d[j] = best_d[j - 1];
+                    idx[g][j] = idx[g][j - 1];
                 }
+                best_d[at] = d;
+                idx[g][at] = static_cast<int>(k);
             }
         }
         return idx;
@@ -202,6 +216,18 @@ std::size_t lsf_entries(std::size_t group) {
 
 std::array<int, lsf_groups> quantise_lsf(const Lsf& lsf) {
     return end_vq.nearest(lsf, peak_weights(lsf));
+}
+
+LsfShortlist lsf_shortlist(const Lsf& lsf) {
+    return end_vq.nearest_few<lsf_shortlist_size>(lsf, peak_weights(lsf));
+}
+
+double lsf_distance(const Lsf& target, const Lsf& value) {
+    const Lsf w = peak_weights(target);
+    double d = 0.0;
+    for (std::size_t i = 0; i < lpc_order; ++i)
+        d += w[i] * (target[i] - value[i]) * (target[i] - value[i]);
+    return d;
 }
 
 Lsf dequantise_lsf(const std::array<int, lsf_groups>& idx) {

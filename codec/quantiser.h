@@ -32,9 +32,9 @@ inline constexpr std::array<std::size_t, lsf_mid_groups + 1> lsf_mid_first = {0,
 inline constexpr std::array<int, lsf_mid_groups> lsf_mid_bits = {4, 4};
 // Decoded frequencies are kept this far apart (radians; 50 Hz).
 inline constexpr double lsf_min_gap = 2.0 * pi * 50.0 / sample_rate;
-// Two parity bits end the frame: the first over the most significant bits of the energy,
-// pitch and voicing, the second over the envelope's lowest frequencies, whose errors do the
-// most harm.
+// Two parity bits end the frame: the first over the top four bits of each energy, the 10/30 ms
+// offsets and the top four of the pitch, the second over the envelope's lowest frequencies,
+// whose errors do the most harm. The decoder repairs a frame that fails either (repair.h).
 inline constexpr int parity_bits = 2;
 
 // The quantiser indices of one frame. Half frame 0 is the first 20 ms, half frame 1 the
@@ -47,7 +47,7 @@ struct FrameIndices {
     std::array<int, 2> voiced{};                // 0 unvoiced, 1..3 harmonic up to voicing_cutoff_hz
     std::array<int, lsf_groups> lsf{};          // 0..2^lsf_bits[g]-1, codebook entry
     std::array<int, lsf_mid_groups> lsf_mid{};  // 0..2^lsf_mid_bits[g]-1, codebook entry
-    // On receipt: false when the parity check over the energy, pitch and voicing fails...
+    // On receipt: false when the parity check over the energy and pitch fails...
     bool intact = true;
     // ...and over the low end-of-frame envelope.
     bool lsf_intact = true;
@@ -88,13 +88,13 @@ constexpr std::array<Field, field_count> make_frame_fields() {
         f[n++] = {k, slot, at, bits, gray, parity, covered};
         at += bits;
     };
-    add(FieldKind::energy, 0, energy_bits, true, 3);
-    add(FieldKind::energy, 1, energy_bits, true, 3);
-    add(FieldKind::energy_mid, 0, energy_mid_bits, true, 0);
-    add(FieldKind::energy_mid, 1, energy_mid_bits, true, 0);
+    add(FieldKind::energy, 0, energy_bits, true, 4);
+    add(FieldKind::energy, 1, energy_bits, true, 4);
+    add(FieldKind::energy_mid, 0, energy_mid_bits, true, 1);
+    add(FieldKind::energy_mid, 1, energy_mid_bits, true, 1);
     add(FieldKind::pitch, 0, pitch_bits, true, 4);
-    add(FieldKind::voicing, 0, voicing_bits, false, voicing_bits);
-    add(FieldKind::voicing, 1, voicing_bits, false, voicing_bits);
+    add(FieldKind::voicing, 0, voicing_bits, false, 0);
+    add(FieldKind::voicing, 1, voicing_bits, false, 0);
     for (std::size_t g = 0; g < lsf_groups; ++g)
         if (lsf_bits[g] > 0)
             add(FieldKind::lsf, static_cast<int>(g), lsf_bits[g],
@@ -150,6 +150,12 @@ std::size_t lsf_entries(std::size_t group);
 std::array<int, lsf_groups> quantise_lsf(const Lsf& lsf);
 // Unordered: the caller repairs the set.
 Lsf dequantise_lsf(const std::array<int, lsf_groups>& idx);
+// The few nearest entries of each group, nearest first; and the weighted squared distance
+// the quantisers minimise.
+inline constexpr std::size_t lsf_shortlist_size = 4;
+using LsfShortlist = std::array<std::array<int, lsf_shortlist_size>, lsf_groups>;
+LsfShortlist lsf_shortlist(const Lsf& lsf);
+double lsf_distance(const Lsf& target, const Lsf& value);
 
 // The middle envelope: the offset (radians) of frequency i in entry index of its group's
 // codebook, and the indices for a middle set given the quantised end-of-frame sets either
