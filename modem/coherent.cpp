@@ -30,6 +30,15 @@ constexpr double ahead_memory = 0.7;
 // How sharply the residuals choose among the references: 16 gains a little in fading over a hard
 // choice and keeps AWGN where it was (4 loses 0.05 dB there).
 constexpr double blend_power = 16.0;
+// A carrier whose reference has less than this share of its mean power is in a fade's null:
+// there the channel's phase turns fastest, and the second pass adds the differential
+// detector's log-likelihoods, with this weight, to the blend's. The share and the weight are
+// measured (0.1 against 0.2, and 2 against 1 and 3: good fading at SNR 24 and 30 dB over five
+// seeds of the channel). AWGN never fades that deep, so there nothing changes.
+constexpr double null_depth = 0.1;
+constexpr double null_weight = 2.0;
+// The carrier's mean power remembers about 100 symbols, much longer than a fade's null.
+constexpr double power_memory = 0.99;
 // Drift smoothing per symbol: a memory of about 100 symbols (2 s), long enough that the
 // rotation's own noise stays well below the references' tolerance.
 constexpr double drift_memory = 0.99;
@@ -65,7 +74,7 @@ bool CoherentDetector::detect(const std::array<Complex, carriers>& sample, Symbo
         if (decided) {
             std::array<double, references> residual{};
             predict(i, ahead, p, residual);
-            decide(i, w, p, residual, out);
+            decide(i, w, p, residual, ahead != nullptr, out);
             step = out.step[static_cast<std::size_t>(i)];
         }
         update(i, w, step, decided, p);
@@ -95,8 +104,23 @@ void CoherentDetector::predict(int i, const Ahead* ahead, Predictions& p,
     }
 }
 
+void CoherentDetector::mix_in_null(const Carrier& k, Complex w, Complex prediction,
+                                   const Predictions& p, const std::array<double, references>& r,
+                                   std::array<double, 4>& ll) {
+    if (std::norm(prediction) >= null_depth * k.power) return;
+    // In a null the differential reference (the previous symbol) follows the turn of phase
+    // best, while the blend holds the lower noise: each detector's log-likelihoods count.
+    const double scale = null_weight * 2.0 / std::max(r[0], 1e-12 * std::norm(p[0]) + 1e-300);
+    const Complex product = w * std::conj(p[0]);
+    ll[0] += scale * product.real();
+    ll[1] += scale * product.imag();
+    ll[2] -= scale * product.real();
+    ll[3] -= scale * product.imag();
+}
+
 void CoherentDetector::decide(int i, Complex w, const Predictions& p,
-                              const std::array<double, references>& r, SymbolSoft& out) {
+                              const std::array<double, references>& r, bool look_ahead,
+                              SymbolSoft& out) {
     const auto c = static_cast<std::size_t>(i);
     Carrier& k = carrier_[c];
     // The reference whose predictions missed least lately; ties go to the shorter one.
@@ -131,6 +155,7 @@ void CoherentDetector::decide(int i, Complex w, const Predictions& p,
         ll[d] = log_sum_exp(
             std::log1p(-doubt) + plain[d],
             std::log(doubt / 2.0) + log_sum_exp(plain[(d + 1) & 3], plain[(d + 3) & 3]));
+    if (look_ahead && i != pilot_carrier) mix_in_null(k, w, prediction, p, r, ll);
     if (i == pilot_carrier) {
         out.step[c] = ll[2] > ll[0] ? 2 : 0;
         out.pilot_llr = ll[2] - ll[0];
@@ -163,6 +188,8 @@ void CoherentDetector::update(int i, Complex w, int step, bool decided, const Pr
         k.weight[j] = 1.0 + forgetting_[j] * k.weight[j];
     }
     if (decided) k.drift = drift_memory * k.drift + w * std::conj(k.last * turn);
+    k.power =
+        k.power > 0.0 ? power_memory * k.power + (1.0 - power_memory) * std::norm(w) : std::norm(w);
     k.last = w;
 }
 

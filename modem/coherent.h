@@ -83,11 +83,14 @@ class CoherentDetector {
         Complex last{};      // the previous sample
         Complex drift{};     // smoothed product of successive samples, step removed
         double doubt = 0.0;  // probability that the last decision was wrong
+        double power = 0.0;  // mean |sample|^2
     };
 
     void predict(int i, const Ahead* ahead, Predictions& p, std::array<double, references>& r);
     void decide(int i, Complex w, const Predictions& p, const std::array<double, references>& r,
-                SymbolSoft& out);
+                bool look_ahead, SymbolSoft& out);
+    static void mix_in_null(const Carrier& k, Complex w, Complex prediction, const Predictions& p,
+                            const std::array<double, references>& r, std::array<double, 4>& ll);
     void update(int i, Complex w, int step, bool decided, const Predictions& p);
     void fit_rotation();
 

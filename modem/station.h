@@ -44,9 +44,7 @@ class Station {
     // frame_load and both symbols into one 1920-sample block.
     void transmit_block(const std::uint8_t* voice_bits, std::int16_t* block);
 
-    // Receive: four 48 kHz samples to one 12 kHz sample, and one 12 kHz sample through the
-    // whole chain.
-    double decimate4(const std::int16_t* four) { return decimator_.decimate4(four); }
+    // Receive: one 12 kHz sample through the whole chain.
     RxEvent demod_sample(double x);
     // A whole 1920-sample block to 480 samples at 12 kHz.
     void decimate_block(const std::int16_t* block, double* decimated);

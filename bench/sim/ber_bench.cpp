@@ -8,7 +8,8 @@
 //
 // Every point sends the same test frames through its own channel, and both receivers (the
 // design's and the enhanced one) hear the same samples, each fresh; the first 2 s (the
-// receivers' start) and the last 0.2 s are not counted. Counting is frame by frame against the
+// receivers' start) and the last 0.28 s (the slower receiver's latency; tail_frames) are not
+// counted. Counting is frame by frame against the
 // transmitted frames, by time (count_by_time): BER over the bits of the frames received, frames
 // lost (no frame came out at a transmitted frame's time), FER (transmitted frames not delivered
 // with all 54 voice bits right, lost ones included).
@@ -444,6 +445,16 @@ bool write_plot(const std::filesystem::path& dir, const std::vector<Result>& res
     return ok;
 }
 
+// Transmitted frames at the end that are not counted: the recording stops there, and a frame
+// is only out of a receiver its latency after its end, later still where the symbol timing
+// sits late in its symbol (up to one symbol) or the clock error has moved it. A frame that
+// would come out after the last sample is not lost by the receiver, so the window ends where
+// the slower receiver still delivers, with a symbol and a half to spare.
+std::size_t tail_frames(double latency) {
+    const double spare = 1.5 * modem::samples_per_symbol_48k;
+    return 1 + static_cast<std::size_t>(std::ceil((latency + spare) / modem::block_samples));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -480,16 +491,16 @@ int main(int argc, char** argv) {
 
     const auto frames = static_cast<std::size_t>(seconds * 25.0);
     const std::vector<double> clean = bench::transmit_test_frames(frames);
-    bench::FrameWindow window;
-    window.first = 50;
-    window.last = frames - 5;
-    const double minutes = static_cast<double>(window.last - window.first) * 0.04 / 60.0;
     // Each receiver's delay from a frame's end to its delivery, from the clean signal.
     std::array<double, 2> latency{};
     const std::size_t probe = std::min<std::size_t>(clean.size(), 20 * 48000);
     for (std::size_t k = 0; k < 2; ++k)
         latency[k] =
             bench::frame_latency(bench::receive_timed(std::span(clean).first(probe), receivers[k]));
+    bench::FrameWindow window;
+    window.first = 50;
+    window.last = frames - tail_frames(std::max(latency[0], latency[1]));
+    const double minutes = static_cast<double>(window.last - window.first) * 0.04 / 60.0;
     std::vector<Point> points = sweep_points();
     if (!only.empty())  // one sweep (awgn, fading, clock, offset) or one fading (moderate)
         std::erase_if(points, [&](const Point& p) {
