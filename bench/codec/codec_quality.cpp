@@ -103,65 +103,68 @@ std::vector<double> from_pcm(const std::vector<std::int16_t>& s) {
     return x;
 }
 
-// Our codec, with each bit flipped with probability ber (seeded: the same errors every run).
-std::vector<double> run_tarpo(const std::vector<double>& x, double ber, std::uint64_t seed) {
-    // Half a second of trailing silence flushes the codec's delay.
+// Runs one 40 ms frame at a time through `frame` (320 samples in, 320 out), with half a
+// second of trailing silence to flush the codec's delay.
+template <typename Frame>
+std::vector<double> frame_by_frame(const std::vector<double>& x, Frame frame) {
     std::vector<double> padded = x;
     padded.resize(x.size() + 4000, 0.0);
     const auto pcm = to_pcm(padded, frame_samples);
     std::vector<std::int16_t> out(pcm.size());
+    for (std::size_t at = 0; at < pcm.size(); at += frame_samples)
+        frame(pcm.data() + at, out.data() + at);
+    return from_pcm(out);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// Our codec, with each bit flipped with probability ber (seeded: the same errors every run).
+std::vector<double> run_tarpo(const std::vector<double>& x, double ber, std::uint64_t seed) {
     tarpo::codec::Encoder enc;
     tarpo::codec::Decoder dec;
     std::mt19937_64 rng(seed);
     std::array<std::uint8_t, frame_bits> bits{};
-    for (std::size_t at = 0; at < pcm.size(); at += frame_samples) {
+    return frame_by_frame(x, [&](const std::int16_t* in, std::int16_t* speech) {
         const auto t0 = std::chrono::steady_clock::now();
-        enc.encode(pcm.data() + at, bits.data());
-        const auto t1 = std::chrono::steady_clock::now();
+        enc.encode(in, bits.data());
+        const double encode_s = seconds_since(t0);
         for (std::size_t i = 0; i < frame_bits; ++i) {
             const bool flip = static_cast<double>(rng() >> 11) * 0x1p-53 < ber;
             if (flip && i >= g_errors_from && i < g_errors_to) bits[i] ^= 1;
         }
         const auto t2 = std::chrono::steady_clock::now();
-        dec.decode(bits.data(), out.data() + at);
-        const auto t3 = std::chrono::steady_clock::now();
+        dec.decode(bits.data(), speech);
         if (ber == 0.0) {
-            g_timing.encode_s += std::chrono::duration<double>(t1 - t0).count();
-            g_timing.decode_s += std::chrono::duration<double>(t3 - t2).count();
+            g_timing.encode_s += encode_s;
+            g_timing.decode_s += seconds_since(t2);
             ++g_timing.frames;
         }
-    }
-    return from_pcm(out);
+    });
 }
 
 // Our codec through the simulated soft bit channel at bit error rate ber: the same noise
 // decoded from its hard decisions or from its log-likelihood ratios.
 std::vector<double> run_bit_channel(const std::vector<double>& x, double ber, bool soft,
                                     std::uint64_t seed) {
-    std::vector<double> padded = x;
-    padded.resize(x.size() + 4000, 0.0);
-    const auto pcm = to_pcm(padded, frame_samples);
-    std::vector<std::int16_t> out(pcm.size());
     tarpo::codec::Encoder enc;
     tarpo::codec::SoftDecoder dec;
     tarpo::bench::BitChannel channel(ber, seed);
     std::array<std::uint8_t, frame_bits> bits{}, hard{};
     std::array<float, frame_bits> llr{};
-    for (std::size_t at = 0; at < pcm.size(); at += frame_samples) {
-        enc.encode(pcm.data() + at, bits.data());
+    return frame_by_frame(x, [&](const std::int16_t* in, std::int16_t* speech) {
+        enc.encode(in, bits.data());
         channel.send(bits, hard, llr);
-        std::int16_t* const speech = out.data() + at;
-        const auto t0 = std::chrono::steady_clock::now();
-        if (soft)
-            dec.decode(llr.data(), speech);
-        else
+        if (!soft) {
             dec.decode(hard.data(), speech);
-        if (!soft) continue;
-        g_timing.soft_s +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            return;
+        }
+        const auto t0 = std::chrono::steady_clock::now();
+        dec.decode(llr.data(), speech);
+        g_timing.soft_s += seconds_since(t0);
         ++g_timing.soft_frames;
-    }
-    return from_pcm(out);
+    });
 }
 
 // LPC-10 at 2400 bit/s from libspandsp, used only through its public API as a reference.
