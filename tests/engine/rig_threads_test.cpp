@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,22 +56,16 @@ class RigLink : public ::testing::Test {
         ASSERT_TRUE(wait_for([this] { return connected(); }, 5s));
     }
     void TearDown() override {
-        if (driver.joinable()) {
+        if (devices) {
             engine->stop_worker();
-            stop_driver = true;
-            driver.join();
+            devices.reset();
         }
         engine.reset();
     }
     bool connected() { return engine->radio_readout().state == ptt::RigReadout::State::connected; }
     void start_worker() {
         engine->sound_init(48000);
-        driver = std::thread([this] {
-            while (!stop_driver) {
-                fake.advance(480);
-                std::this_thread::sleep_for(10ms);
-            }
-        });
+        devices.emplace(fake);
         engine->start_worker(notifier);
     }
     void set_tx(bool on) {
@@ -94,8 +89,7 @@ class RigLink : public ::testing::Test {
     ptt::FakeSerialLines lines;
     std::unique_ptr<engine::Engine> engine;
     NoReports notifier;
-    std::thread driver;
-    std::atomic<bool> stop_driver{false};
+    std::optional<sound::FakeDeviceThread> devices;
     std::mutex mutex;
     std::vector<std::string> reports;
 };

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,20 +81,14 @@ class Worker : public ::testing::Test {
                                             LoopPtt::init, LoopPtt::write);
         engine->sound_init(48000);
         engine->ptt_port_open('1');
-        driver = std::thread([this] {
-            while (!stop_driver) {
-                fake.advance(480);
-                std::this_thread::sleep_for(10ms);
-            }
-        });
+        devices.emplace(fake);
         engine->start_worker(reports);
     }
     // The main window's shutdown; true when the worker confirmed within one second.
     bool stop() {
-        if (!driver.joinable()) return true;
+        if (!devices) return true;
         const bool confirmed = engine->stop_worker();
-        stop_driver = true;
-        driver.join();
+        devices.reset();
         return confirmed;
     }
     void transmit_for(std::chrono::milliseconds d) {
@@ -118,8 +113,7 @@ class Worker : public ::testing::Test {
     ptt::FakeSerialLines lines;
     std::unique_ptr<engine::Engine> engine;
     Reports reports;
-    std::thread driver;
-    std::atomic<bool> stop_driver{false};
+    std::optional<sound::FakeDeviceThread> devices;
 };
 
 TEST_F(Worker, KeysRtsThenDtrAndUnkeysAfterEveryTransmitPhase) {

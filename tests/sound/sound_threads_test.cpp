@@ -29,24 +29,10 @@ class Quiet : public SoundDiagnostics {
 constexpr int n = 1920;
 using Clock = FakeSoundBackend::Clock;
 
-// Drives the fake's devices 480 samples at a time, about ten times faster than real time.
-class DeviceThread {
-  public:
+// The fake's devices about ten times faster than real time.
+struct DeviceThread : FakeDeviceThread {
     explicit DeviceThread(FakeSoundBackend& fake)
-        : thread_([this, &fake] {
-              while (!stop_.load()) {
-                  fake.advance(480);
-                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-              }
-          }) {}
-    ~DeviceThread() {
-        stop_.store(true);
-        thread_.join();
-    }
-
-  private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+        : FakeDeviceThread(fake, std::chrono::milliseconds(1)) {}
 };
 
 bool is_ramp_run(const std::vector<std::int16_t>& b) {

@@ -209,4 +209,17 @@ void FakeSoundBackend::sleep(std::chrono::nanoseconds duration) {
     advance(to_samples(duration));
 }
 
+FakeDeviceThread::FakeDeviceThread(FakeSoundBackend& fake, std::chrono::milliseconds period)
+    : thread_([this, &fake, period] {
+          while (!stop_.load()) {
+              fake.advance(480);
+              std::this_thread::sleep_for(period);
+          }
+      }) {}
+
+FakeDeviceThread::~FakeDeviceThread() {
+    stop_.store(true);
+    thread_.join();
+}
+
 }  // namespace tarpo::sound

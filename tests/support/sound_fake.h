@@ -11,10 +11,12 @@
 //   another thread drives the devices with advance(), as a real callback thread would.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sound/sound_backend.h"
@@ -102,6 +104,22 @@ class FakeSoundBackend final : public SoundBackend {
     std::vector<OpenRecord> opens_;
     std::vector<std::int16_t> played_;
     std::vector<std::int16_t> scratch_;
+};
+
+// The callback thread of a sound card for a fake on the external clock: from construction
+// until destruction it moves 480 samples through the devices every `period` (10 ms is real
+// time, shorter runs faster).
+class FakeDeviceThread {
+  public:
+    explicit FakeDeviceThread(FakeSoundBackend& fake,
+                              std::chrono::milliseconds period = std::chrono::milliseconds(10));
+    ~FakeDeviceThread();
+    FakeDeviceThread(const FakeDeviceThread&) = delete;
+    FakeDeviceThread& operator=(const FakeDeviceThread&) = delete;
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 }  // namespace tarpo::sound
