@@ -10,52 +10,6 @@ namespace tarpo::codec {
 
 namespace {
 
-// How far the trained transitions are trusted, as in the soft decoder: each row mixed with
-// the overall index probabilities by this share, rare rows pulled towards them.
-constexpr double transition_floor = 0.02;
-constexpr double row_prior_frames = 2.0;
-
-constexpr std::size_t level_total() {
-    std::size_t n = 0;
-    for (const std::size_t l : soft_prior_levels) n += l;
-    return n;
-}
-
-// Per track: where its counts start, and per index the row total and the overall probability.
-struct Totals {
-    std::array<std::size_t, track_count> cells{};
-    std::array<std::size_t, track_count> first{};  // of its levels in row and marginal
-    std::array<double, level_total()> row{};
-    std::array<double, level_total()> marginal{};
-};
-
-const Totals& totals() {
-    static const Totals t = [] {
-        Totals q{};
-        std::size_t cell = 0, first = 0;
-        for (std::size_t k = 0; k < track_count && soft_priors_fit(); ++k) {
-            const std::size_t levels = soft_prior_levels[k];
-            q.cells[k] = cell;
-            q.first[k] = first;
-            double all = 0.0;
-            for (std::size_t i = 0; i < levels; ++i)
-                for (std::size_t j = 0; j < levels; ++j) {
-                    const double c = soft_prior_counts[cell + i * levels + j];
-                    q.row[first + i] += c;
-                    q.marginal[first + j] += c;
-                    all += c;
-                }
-            for (std::size_t j = 0; j < levels; ++j)
-                q.marginal[first + j] =
-                    (q.marginal[first + j] + 1.0) / (all + static_cast<double>(levels));
-            cell += levels * levels;
-            first += levels;
-        }
-        return q;
-    }();
-    return t;
-}
-
 // The same field in the other half frame.
 Field in_slot(Field f, int slot) {
     f.slot = slot;
@@ -133,15 +87,9 @@ Candidates candidates(const FrameIndices& before, const FrameIndices& mid,
 
 double transition_log_prob(std::size_t track, int from, int to) {
     if (!soft_priors_fit() || track >= track_count) return 0.0;
-    const Totals& t = totals();
     const auto levels = static_cast<int>(soft_prior_levels[track]);
     if (from < 0 || to < 0 || from >= levels || to >= levels) return 0.0;
-    const double m = t.marginal[t.first[track] + static_cast<std::size_t>(to)];
-    const double row = t.row[t.first[track] + static_cast<std::size_t>(from)];
-    const double c =
-        soft_prior_counts[t.cells[track] + static_cast<std::size_t>(from * levels + to)];
-    const double trained = (c + row_prior_frames * m) / (row + row_prior_frames);
-    return std::log((1.0 - transition_floor) * trained + transition_floor * m);
+    return std::log(transition_prob(track, from, to));
 }
 
 Repair repair_parity(const FrameIndices& before, const FrameIndices& mid,

@@ -15,7 +15,7 @@
 
 namespace tarpo::codec {
 
-// log P(to | from) one step along a track (see track_of in codec/soft_decoder.h), smoothed
+// log P(to | from) one step along a track (transition_prob of codec/soft_decoder.h), smoothed
 // towards the overall index probabilities so that no change is impossible.
 double transition_log_prob(std::size_t track, int from, int to);
 

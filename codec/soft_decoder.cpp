@@ -86,6 +86,12 @@ const Priors& priors() {
 
 }  // namespace
 
+double transition_prob(std::size_t track, int from, int to) {
+    const std::size_t levels = levels_of[track];
+    return priors().transition[priors().offset[track] + static_cast<std::size_t>(from) * levels +
+                               static_cast<std::size_t>(to)];
+}
+
 bool soft_priors_fit() {
     if (soft_prior_levels.size() != track_count) return false;
     for (std::size_t t = 0; t < track_count; ++t)

@@ -68,6 +68,11 @@ inline constexpr std::size_t max_levels = most_field_levels();
 // alike until bench/codec/soft_train has run again).
 bool soft_priors_fit();
 
+// P(to | from) one step along a track: the trained counts, each row pulled towards the overall
+// index probabilities so that no change is impossible (every index alike where the priors do
+// not fit). from and to must be valid indices of the track.
+double transition_prob(std::size_t track, int from, int to);
+
 class SoftDecoder {
   public:
     SoftDecoder();
