@@ -94,12 +94,9 @@ double transition_log_prob(std::size_t track, int from, int to) {
 
 Repair repair_parity(const FrameIndices& before, const FrameIndices& mid,
                      const FrameIndices& after) {
-    // Silence (index 0) counts two steps below the lowest level, as in the soft decoder.
-    const double low = energy_db(1), step = energy_db(2) - energy_db(1);
-    const auto level = [&](int i) { return i <= 0 ? low - 2.0 * step : energy_db(i); };
     Repair r;
     r.likeliest = mid;
-    for (std::size_t h = 0; h < 2; ++h) r.db[h] = level(mid.energy[h]);
+    for (std::size_t h = 0; h < 2; ++h) r.db[h] = energy_for_mean(mid.energy[h]);
     r.log_f0 = std::log(pitch_hz(mid.pitch));
     r.lsf = dequantise_lsf(mid.lsf);
     // The checks cover different fields: each failed one on its own.
@@ -112,7 +109,7 @@ Repair repair_parity(const FrameIndices& before, const FrameIndices& mid,
         Lsf lsf{};
         for (std::size_t k = 0; k < c.count; ++k) {
             const FrameIndices& f = c.frame[k];
-            for (std::size_t h = 0; h < 2; ++h) db[h] += c.weight[k] * level(f.energy[h]);
+            for (std::size_t h = 0; h < 2; ++h) db[h] += c.weight[k] * energy_for_mean(f.energy[h]);
             log_f0 += c.weight[k] * std::log(pitch_hz(f.pitch));
             const Lsf l = dequantise_lsf(f.lsf);
             for (std::size_t i = 0; i < lpc_order; ++i) lsf[i] += c.weight[k] * l[i];
@@ -122,8 +119,7 @@ Repair repair_parity(const FrameIndices& before, const FrameIndices& mid,
         if (covers(check, FieldKind::lsf)) r.lsf = lsf;
         r.likeliest = c.frame[0];
     }
-    for (std::size_t h = 0; h < 2; ++h)
-        if (r.db[h] < low - 0.5 * step) r.db[h] = -INFINITY;
+    for (std::size_t h = 0; h < 2; ++h) r.db[h] = energy_from_mean(r.db[h]);
     return r;
 }
 

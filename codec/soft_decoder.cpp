@@ -86,6 +86,16 @@ const Priors& priors() {
 
 }  // namespace
 
+double energy_for_mean(int index) {
+    const double low = energy_db(1), step = energy_db(2) - energy_db(1);
+    return index <= 0 ? low - 2.0 * step : energy_db(index);
+}
+
+double energy_from_mean(double mean_db) {
+    const double low = energy_db(1), step = energy_db(2) - energy_db(1);
+    return mean_db < low - 0.5 * step ? -INFINITY : mean_db;
+}
+
 double transition_prob(std::size_t track, int from, int to) {
     const std::size_t levels = levels_of[track];
     return priors().transition[priors().offset[track] + static_cast<std::size_t>(from) * levels +
@@ -309,10 +319,6 @@ Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Pa
     // The parity bits served as evidence already: their checks no longer mark the frame.
     p.intact = true;
     p.lsf_intact = true;
-    // Silence (index 0) counts two steps below the lowest level; a mean below half a step
-    // under the lowest level is silence.
-    const double low = energy_db(1), step = energy_db(2) - energy_db(1);
-    const auto level = [&](int i) { return i == 0 ? low - 2.0 * step : energy_db(i); };
     const auto log_pitch = [](int i) { return std::log(pitch_hz(i)); };
     Lsf lsf = p.lsf;
     for (const Field& f : fields) {
@@ -321,8 +327,7 @@ Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Pa
         const auto& post = smoothed_posterior ? t.smoothed[s] : t.alpha[s];
         switch (f.kind) {
             case FieldKind::energy: {
-                const double db = posterior_mean(post, t.levels, level);
-                p.db[slot] = db < low - 0.5 * step ? -INFINITY : db;
+                p.db[slot] = energy_from_mean(posterior_mean(post, t.levels, energy_for_mean));
                 break;
             }
             case FieldKind::energy_mid:

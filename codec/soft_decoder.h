@@ -68,6 +68,11 @@ inline constexpr std::size_t max_levels = most_field_levels();
 // alike until bench/codec/soft_train has run again).
 bool soft_priors_fit();
 
+// Energies averaged over likely indices: silence (index 0, or below) counts two steps below
+// the lowest level, and a mean below half a step under the lowest level is silence again.
+double energy_for_mean(int index);
+double energy_from_mean(double mean_db);
+
 // P(to | from) one step along a track: the trained counts, each row pulled towards the overall
 // index probabilities so that no change is impossible (every index alike where the priors do
 // not fit). from and to must be valid indices of the track.
