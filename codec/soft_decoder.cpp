@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "codec/soft_joint_priors.h"
 #include "codec/soft_priors.h"
 
 namespace tarpo::codec {
@@ -84,6 +85,80 @@ const Priors& priors() {
     return p;
 }
 
+constexpr std::size_t lsf_track = 4;  // the first end-of-frame envelope codebook's track
+
+constexpr std::size_t joint_cells() {
+    std::size_t n = 0;
+    for (std::size_t g = 0; g + 1 < lsf_groups; ++g)
+        n += levels_of[lsf_track + g] * levels_of[lsf_track + g + 1];
+    return n;
+}
+
+// Within a frame, for each pair of neighbouring envelope codebooks (first, second):
+// given_second[at + i * levels of the second + j] = P(first = i | second = j) and
+// given_first[at + j * levels of the first + i] = P(second = j | first = i), each column of
+// the trained counts pulled towards the other codebook's overall probabilities as the
+// transitions are. Every entry alike where the counts were made for other codebooks.
+struct JointPriors {
+    std::array<std::size_t, lsf_groups - 1> offset{};
+    std::array<double, joint_cells()> given_second{}, given_first{};
+};
+
+}  // namespace
+
+bool soft_joint_priors_fit() {
+    for (std::size_t g = 0; g < lsf_groups; ++g)
+        if (soft_joint_bits[g] != lsf_bits[g]) return false;
+    return soft_joint_counts.size() == joint_cells();
+}
+
+namespace {
+
+// Fills one direction: cond[at + s * nt + t] = P(s | t), from counts c(s, t).
+template <typename Count>
+void build_conditional(double* cond, std::size_t ns, std::size_t nt, Count c) {
+    std::array<double, max_levels> m{};
+    double total = 0.0;
+    for (std::size_t s = 0; s < ns; ++s) {
+        m[s] = 1.0;
+        for (std::size_t t = 0; t < nt; ++t) m[s] += c(s, t);
+        total += m[s];
+    }
+    for (std::size_t s = 0; s < ns; ++s) m[s] /= total;
+    for (std::size_t t = 0; t < nt; ++t) {
+        double col = 0.0;
+        for (std::size_t s = 0; s < ns; ++s) col += c(s, t);
+        for (std::size_t s = 0; s < ns; ++s) {
+            const double trained = (c(s, t) + row_prior_frames * m[s]) / (col + row_prior_frames);
+            cond[s * nt + t] = (1.0 - transition_floor) * trained + transition_floor * m[s];
+        }
+    }
+}
+
+// Built in place once (1.3 MB, too large for a thread's stack).
+void build_joint(JointPriors& q) {
+    const bool fit = soft_joint_priors_fit();
+    std::size_t at = 0;
+    for (std::size_t g = 0; g + 1 < lsf_groups; ++g) {
+        const std::size_t n1 = levels_of[lsf_track + g], n2 = levels_of[lsf_track + g + 1];
+        const auto c = [&](std::size_t i, std::size_t j) {
+            return fit ? static_cast<double>(soft_joint_counts[at + i * n2 + j]) : 0.0;
+        };
+        q.offset[g] = at;
+        build_conditional(q.given_second.data() + at, n1, n2, c);
+        build_conditional(q.given_first.data() + at, n2, n1,
+                          [&](std::size_t j, std::size_t i) { return c(i, j); });
+        at += n1 * n2;
+    }
+}
+
+const JointPriors& joint_priors() {
+    static JointPriors p;
+    static const bool built = (build_joint(p), true);
+    (void)built;
+    return p;
+}
+
 }  // namespace
 
 double energy_for_mean(int index) {
@@ -147,6 +222,33 @@ int likeliest(const std::array<double, max_levels>& p, std::size_t levels) {
     return static_cast<int>(best);
 }
 
+// out[t] = sum over s of w[s] P(s | t), cond[s * nt + t] = P(s | t); the terms of w far
+// below its largest left out. Scaled so that its largest is 1.
+void message(const std::array<double, max_levels>& w, std::size_t ns, const double* cond,
+             std::size_t nt, std::array<double, max_levels>& out) {
+    double top = 0.0;
+    for (std::size_t s = 0; s < ns; ++s) top = std::max(top, w[s]);
+    std::fill_n(out.begin(), nt, 0.0);
+    for (std::size_t s = 0; s < ns; ++s) {
+        if (!(w[s] > negligible * top)) continue;
+        const double* row = cond + s * nt;
+        for (std::size_t t = 0; t < nt; ++t) out[t] += w[s] * row[t];
+    }
+    double m = 0.0;
+    for (std::size_t t = 0; t < nt; ++t) m = std::max(m, out[t]);
+    for (std::size_t t = 0; t < nt; ++t) out[t] = m > 0.0 ? out[t] / m : 1.0;
+}
+
+// pred = T' a: the probabilities one step after a (which sums to 1) along transitions tr.
+void predict(const double* tr, std::size_t levels, const std::array<double, max_levels>& a,
+             std::array<double, max_levels>& pred) {
+    std::fill_n(pred.begin(), levels, 0.0);
+    for (std::size_t i = 0; i < levels; ++i) {
+        if (a[i] <= negligible) continue;
+        for (std::size_t j = 0; j < levels; ++j) pred[j] += a[i] * tr[i * levels + j];
+    }
+}
+
 }  // namespace
 
 SoftDecoder::SoftDecoder() {
@@ -166,6 +268,7 @@ SoftDecoder::SoftDecoder() {
         set[n] = static_cast<int>(parity_position) + k;
     }
     (void)priors();  // built here, not in the first frame
+    (void)joint_priors();
 }
 
 void SoftDecoder::decode(const std::uint8_t* bits, std::int16_t* speech) {
@@ -192,6 +295,7 @@ bool SoftDecoder::decode(const float* llr, std::int16_t* speech) {
 
     add_parity_evidence();
     likelihoods();
+    add_joint_evidence();
     for (std::size_t t = 0; t < track_count; ++t) {
         if (started_) revise(tracks_[t]);
         advance(tracks_[t]);
@@ -264,6 +368,34 @@ void SoftDecoder::likelihoods() {
     }
 }
 
+void SoftDecoder::add_joint_evidence() {
+    // The codebooks form a chain (0 - 1 - 2); each one's likelihoods gain what its neighbours'
+    // likelihoods say about it through the trained pairs, passed along the chain both ways.
+    const JointPriors& jp = joint_priors();
+    std::array<Probs, lsf_groups> lik{}, from_before{}, from_after{};
+    for (std::size_t g = 0; g < lsf_groups; ++g) {
+        lik[g] = tracks_[lsf_track + g].next_lik[0];
+        std::fill_n(from_before[g].begin(), levels_of[lsf_track + g], 1.0);
+        std::fill_n(from_after[g].begin(), levels_of[lsf_track + g], 1.0);
+    }
+    Probs w{};
+    for (std::size_t g = 1; g < lsf_groups; ++g) {  // forward along the chain
+        const std::size_t n1 = levels_of[lsf_track + g - 1], n2 = levels_of[lsf_track + g];
+        for (std::size_t i = 0; i < n1; ++i) w[i] = lik[g - 1][i] * from_before[g - 1][i];
+        message(w, n1, jp.given_second.data() + jp.offset[g - 1], n2, from_before[g]);
+    }
+    for (std::size_t g = lsf_groups - 1; g-- > 0;) {  // and back
+        const std::size_t n1 = levels_of[lsf_track + g], n2 = levels_of[lsf_track + g + 1];
+        for (std::size_t j = 0; j < n2; ++j) w[j] = lik[g + 1][j] * from_after[g + 1][j];
+        message(w, n2, jp.given_first.data() + jp.offset[g], n1, from_after[g]);
+    }
+    for (std::size_t g = 0; g < lsf_groups; ++g) {
+        auto& l = tracks_[lsf_track + g].next_lik[0];
+        for (std::size_t i = 0; i < levels_of[lsf_track + g]; ++i)
+            l[i] *= from_before[g][i] * from_after[g][i];
+    }
+}
+
 void SoftDecoder::revise(Track& t) {
     // Backward through the new frame to the held-back frame's last step, then through it.
     const std::size_t levels = t.levels;
@@ -298,13 +430,7 @@ void SoftDecoder::advance(Track& t) {
     const std::size_t levels = t.levels;
     const double* tr = priors().transition.data() + priors().offset[track];
     Probs pred = priors().marginal[track];
-    auto forward = [&](const Probs& a) {  // pred <- T' a
-        for (std::size_t j = 0; j < levels; ++j) pred[j] = 0.0;
-        for (std::size_t i = 0; i < levels; ++i) {
-            if (a[i] <= negligible) continue;  // a sums to 1
-            for (std::size_t j = 0; j < levels; ++j) pred[j] += a[i] * tr[i * levels + j];
-        }
-    };
+    auto forward = [&](const Probs& a) { predict(tr, levels, a, pred); };
     if (started_) forward(t.alpha[t.steps - 1]);
     for (std::size_t s = 0; s < t.steps; ++s) {
         for (std::size_t i = 0; i < levels; ++i) t.alpha[s][i] = t.next_lik[s][i] * pred[i];

@@ -12,8 +12,10 @@
 // frequencies of the end-of-frame envelope, averaged over its codebook entries) take the
 // posterior mean, which minimises the squared error; the voicing level and the middle
 // envelope's codebook entry, where an in-between value makes no sense, the likeliest index.
-// The parity bits are evidence about the bits they cover. A frame whose bits are mostly noise
-// is concealed: the last good parameters with decaying energy.
+// The parity bits are evidence about the bits they cover, and the three codebooks of the
+// end-of-frame envelope about each other (how often each entry came with each entry of the
+// neighbouring codebook in the same frame, passed along the chain both ways). A frame whose bits
+// are mostly noise is concealed: the last good parameters with decaying energy.
 //
 // With very reliable bits the estimate is the hard decoder's: the same output sample for
 // sample. Non-finite ratios count as no information.
@@ -67,6 +69,9 @@ inline constexpr std::size_t max_levels = most_field_levels();
 // Whether codec/soft_priors.h was made for this frame layout (else every transition counts
 // alike until bench/codec/soft_train has run again).
 bool soft_priors_fit();
+// The same for codec/soft_joint_priors.h and the envelope codebooks (else the codebooks of a
+// frame say nothing about each other).
+bool soft_joint_priors_fit();
 
 // Energies averaged over likely indices: silence (index 0, or below) counts two steps below
 // the lowest level, and a mean below half a step under the lowest level is silence again.
@@ -115,6 +120,8 @@ class SoftDecoder {
     void sanitise(const float* llr);
     void add_parity_evidence();
     void likelihoods();
+    // What the neighbouring envelope codebooks of the same frame say about each other.
+    void add_joint_evidence();
     // The held-back frame's posterior revised with the new frame's likelihoods.
     void revise(Track& t);
     // The new frame's filtered posterior.

@@ -160,6 +160,7 @@ std::pair<double, double> bit_channel_distortion(const std::vector<Bits>& frames
 
 TEST(SoftDecoder, BeatsHardDecisionsOnASimulatedSoftBitChannel) {
     ASSERT_TRUE(soft_priors_fit()) << "run bench/codec/soft_train for this frame layout";
+    ASSERT_TRUE(soft_joint_priors_fit()) << "run bench/codec/soft_train --joint";
     // The same noise decoded both ways. On the held-out speech (bench/codec/codec_quality
     // --soft) soft decoding gains 0.018, 0.062 and 0.123 STOI at 1, 3 and 10 % bit errors; on
     // this input it takes 37-41 % off the distortion hard decisions add, of which 20 % is asked.
