@@ -85,30 +85,34 @@ const Priors& priors() {
     return p;
 }
 
-constexpr std::size_t lsf_track = 4;  // the first end-of-frame envelope codebook's track
+constexpr std::size_t chain_length = joint_chain.size();
+
+constexpr std::size_t chain_levels(std::size_t c) {
+    return std::size_t{1} << frame_fields[joint_chain[c]].bits;
+}
 
 constexpr std::size_t joint_cells() {
     std::size_t n = 0;
-    for (std::size_t g = 0; g + 1 < lsf_groups; ++g)
-        n += levels_of[lsf_track + g] * levels_of[lsf_track + g + 1];
+    for (std::size_t c = 0; c + 1 < chain_length; ++c) n += chain_levels(c) * chain_levels(c + 1);
     return n;
 }
 
-// Within a frame, for each pair of neighbouring envelope codebooks (first, second):
+// For each neighbouring pair (first, second) of joint_chain:
 // given_second[at + i * levels of the second + j] = P(first = i | second = j) and
 // given_first[at + j * levels of the first + i] = P(second = j | first = i), each column of
-// the trained counts pulled towards the other codebook's overall probabilities as the
-// transitions are. Every entry alike where the counts were made for other codebooks.
+// the trained counts pulled towards the other field's overall probabilities as the
+// transitions are. Every index alike where the counts were made for other fields.
 struct JointPriors {
-    std::array<std::size_t, lsf_groups - 1> offset{};
+    std::array<std::size_t, chain_length - 1> offset{};
     std::array<double, joint_cells()> given_second{}, given_first{};
 };
 
 }  // namespace
 
 bool soft_joint_priors_fit() {
-    for (std::size_t g = 0; g < lsf_groups; ++g)
-        if (soft_joint_bits[g] != lsf_bits[g]) return false;
+    if (soft_joint_levels.size() != chain_length) return false;
+    for (std::size_t c = 0; c < chain_length; ++c)
+        if (soft_joint_levels[c] != chain_levels(c)) return false;
     return soft_joint_counts.size() == joint_cells();
 }
 
@@ -139,8 +143,8 @@ void build_conditional(double* cond, std::size_t ns, std::size_t nt, Count c) {
 void build_joint(JointPriors& q) {
     const bool fit = soft_joint_priors_fit();
     std::size_t at = 0;
-    for (std::size_t g = 0; g + 1 < lsf_groups; ++g) {
-        const std::size_t n1 = levels_of[lsf_track + g], n2 = levels_of[lsf_track + g + 1];
+    for (std::size_t g = 0; g + 1 < chain_length; ++g) {
+        const std::size_t n1 = chain_levels(g), n2 = chain_levels(g + 1);
         const auto c = [&](std::size_t i, std::size_t j) {
             return fit ? static_cast<double>(soft_joint_counts[at + i * n2 + j]) : 0.0;
         };
@@ -369,30 +373,34 @@ void SoftDecoder::likelihoods() {
 }
 
 void SoftDecoder::add_joint_evidence() {
-    // The codebooks form a chain (0 - 1 - 2); each one's likelihoods gain what its neighbours'
-    // likelihoods say about it through the trained pairs, passed along the chain both ways.
+    // Each field's likelihoods gain what its neighbours' likelihoods say about it through the
+    // trained pairs, passed along the chain both ways.
     const JointPriors& jp = joint_priors();
-    std::array<Probs, lsf_groups> lik{}, from_before{}, from_after{};
-    for (std::size_t g = 0; g < lsf_groups; ++g) {
-        lik[g] = tracks_[lsf_track + g].next_lik[0];
-        std::fill_n(from_before[g].begin(), levels_of[lsf_track + g], 1.0);
-        std::fill_n(from_after[g].begin(), levels_of[lsf_track + g], 1.0);
+    std::array<Probs, chain_length> lik{}, from_before{}, from_after{};
+    const auto field_lik = [&](std::size_t c) -> Probs& {
+        const Field& f = frame_fields[joint_chain[c]];
+        return tracks_[track_of(f)].next_lik[step_of(f)];
+    };
+    for (std::size_t c = 0; c < chain_length; ++c) {
+        lik[c] = field_lik(c);
+        std::fill_n(from_before[c].begin(), chain_levels(c), 1.0);
+        std::fill_n(from_after[c].begin(), chain_levels(c), 1.0);
     }
     Probs w{};
-    for (std::size_t g = 1; g < lsf_groups; ++g) {  // forward along the chain
-        const std::size_t n1 = levels_of[lsf_track + g - 1], n2 = levels_of[lsf_track + g];
-        for (std::size_t i = 0; i < n1; ++i) w[i] = lik[g - 1][i] * from_before[g - 1][i];
-        message(w, n1, jp.given_second.data() + jp.offset[g - 1], n2, from_before[g]);
+    for (std::size_t c = 1; c < chain_length; ++c) {  // forward along the chain
+        const std::size_t n1 = chain_levels(c - 1), n2 = chain_levels(c);
+        for (std::size_t i = 0; i < n1; ++i) w[i] = lik[c - 1][i] * from_before[c - 1][i];
+        message(w, n1, jp.given_second.data() + jp.offset[c - 1], n2, from_before[c]);
     }
-    for (std::size_t g = lsf_groups - 1; g-- > 0;) {  // and back
-        const std::size_t n1 = levels_of[lsf_track + g], n2 = levels_of[lsf_track + g + 1];
-        for (std::size_t j = 0; j < n2; ++j) w[j] = lik[g + 1][j] * from_after[g + 1][j];
-        message(w, n2, jp.given_first.data() + jp.offset[g], n1, from_after[g]);
+    for (std::size_t c = chain_length - 1; c-- > 0;) {  // and back
+        const std::size_t n1 = chain_levels(c), n2 = chain_levels(c + 1);
+        for (std::size_t j = 0; j < n2; ++j) w[j] = lik[c + 1][j] * from_after[c + 1][j];
+        message(w, n2, jp.given_first.data() + jp.offset[c], n1, from_after[c]);
     }
-    for (std::size_t g = 0; g < lsf_groups; ++g) {
-        auto& l = tracks_[lsf_track + g].next_lik[0];
-        for (std::size_t i = 0; i < levels_of[lsf_track + g]; ++i)
-            l[i] *= from_before[g][i] * from_after[g][i];
+    for (std::size_t c = 0; c < chain_length; ++c) {
+        Probs& l = field_lik(c);
+        for (std::size_t i = 0; i < chain_levels(c); ++i)
+            l[i] *= from_before[c][i] * from_after[c][i];
     }
 }
 

@@ -59,6 +59,19 @@ constexpr std::size_t step_of(const Field& f) {
     return halves ? static_cast<std::size_t>(f.slot) : 0;
 }
 
+// Position of a field in frame_fields.
+constexpr std::size_t field_at(FieldKind kind, int slot) {
+    for (std::size_t i = 0; i < frame_fields.size(); ++i)
+        if (frame_fields[i].kind == kind && frame_fields[i].slot == slot) return i;
+    return frame_fields.size();
+}
+// Fields of one frame whose indices are closely tied, as a chain (positions in frame_fields):
+// the second half's energy and voicing, and the end-of-frame envelope's three codebooks, the
+// low one of which tells much about the voicing. Each neighbouring pair is trained jointly.
+inline constexpr std::array<std::size_t, 5> joint_chain = {
+    field_at(FieldKind::energy, 1), field_at(FieldKind::voicing, 1), field_at(FieldKind::lsf, 0),
+    field_at(FieldKind::lsf, 1), field_at(FieldKind::lsf, 2)};
+
 constexpr std::size_t most_field_levels() {
     std::size_t m = 0;
     for (const Field& f : frame_fields) m = std::max(m, std::size_t{1} << f.bits);
@@ -69,8 +82,8 @@ inline constexpr std::size_t max_levels = most_field_levels();
 // Whether codec/soft_priors.h was made for this frame layout (else every transition counts
 // alike until bench/codec/soft_train has run again).
 bool soft_priors_fit();
-// The same for codec/soft_joint_priors.h and the envelope codebooks (else the codebooks of a
-// frame say nothing about each other).
+// The same for codec/soft_joint_priors.h and joint_chain (else the fields of a frame say
+// nothing about each other).
 bool soft_joint_priors_fit();
 
 // Energies averaged over likely indices: silence (index 0, or below) counts two steps below
@@ -120,7 +133,7 @@ class SoftDecoder {
     void sanitise(const float* llr);
     void add_parity_evidence();
     void likelihoods();
-    // What the neighbouring envelope codebooks of the same frame say about each other.
+    // What the fields of joint_chain say about each other.
     void add_joint_evidence();
     // The held-back frame's posterior revised with the new frame's likelihoods.
     void revise(Track& t);
