@@ -85,34 +85,36 @@ const Priors& priors() {
     return p;
 }
 
-constexpr std::size_t chain_length = joint_chain.size();
+constexpr std::size_t pair_count = joint_tree.size();
 
-constexpr std::size_t chain_levels(std::size_t c) {
-    return std::size_t{1} << frame_fields[joint_chain[c]].bits;
+constexpr std::size_t field_levels(std::size_t field) {
+    return std::size_t{1} << frame_fields[field].bits;
 }
 
 constexpr std::size_t joint_cells() {
     std::size_t n = 0;
-    for (std::size_t c = 0; c + 1 < chain_length; ++c) n += chain_levels(c) * chain_levels(c + 1);
+    for (const JointPair& e : joint_tree) n += field_levels(e.first) * field_levels(e.second);
     return n;
 }
 
-// For each neighbouring pair (first, second) of joint_chain:
+// For each pair (first, second) of joint_tree:
 // given_second[at + i * levels of the second + j] = P(first = i | second = j) and
 // given_first[at + j * levels of the first + i] = P(second = j | first = i), each column of
 // the trained counts pulled towards the other field's overall probabilities as the
 // transitions are. Every index alike where the counts were made for other fields.
 struct JointPriors {
-    std::array<std::size_t, chain_length - 1> offset{};
+    std::array<std::size_t, pair_count> offset{};
     std::array<double, joint_cells()> given_second{}, given_first{};
 };
 
 }  // namespace
 
 bool soft_joint_priors_fit() {
-    if (soft_joint_levels.size() != chain_length) return false;
-    for (std::size_t c = 0; c < chain_length; ++c)
-        if (soft_joint_levels[c] != chain_levels(c)) return false;
+    if (soft_joint_levels.size() != 2 * pair_count) return false;
+    for (std::size_t e = 0; e < pair_count; ++e)
+        if (soft_joint_levels[2 * e] != field_levels(joint_tree[e].first) ||
+            soft_joint_levels[2 * e + 1] != field_levels(joint_tree[e].second))
+            return false;
     return soft_joint_counts.size() == joint_cells();
 }
 
@@ -143,8 +145,9 @@ void build_conditional(double* cond, std::size_t ns, std::size_t nt, Count c) {
 void build_joint(JointPriors& q) {
     const bool fit = soft_joint_priors_fit();
     std::size_t at = 0;
-    for (std::size_t g = 0; g + 1 < chain_length; ++g) {
-        const std::size_t n1 = chain_levels(g), n2 = chain_levels(g + 1);
+    for (std::size_t g = 0; g < pair_count; ++g) {
+        const std::size_t n1 = field_levels(joint_tree[g].first);
+        const std::size_t n2 = field_levels(joint_tree[g].second);
         const auto c = [&](std::size_t i, std::size_t j) {
             return fit ? static_cast<double>(soft_joint_counts[at + i * n2 + j]) : 0.0;
         };
@@ -373,34 +376,47 @@ void SoftDecoder::likelihoods() {
 }
 
 void SoftDecoder::add_joint_evidence() {
-    // Each field's likelihoods gain what its neighbours' likelihoods say about it through the
-    // trained pairs, passed along the chain both ways.
+    // Belief propagation on the tree: each field's likelihoods gain what the rest of the tree
+    // says about it through the trained pairs, first from the leaves up, then down again.
     const JointPriors& jp = joint_priors();
-    std::array<Probs, chain_length> lik{}, from_before{}, from_after{};
-    const auto field_lik = [&](std::size_t c) -> Probs& {
-        const Field& f = frame_fields[joint_chain[c]];
+    const auto lik = [&](std::size_t field) -> Probs& {
+        const Field& f = frame_fields[field];
         return tracks_[track_of(f)].next_lik[step_of(f)];
     };
-    for (std::size_t c = 0; c < chain_length; ++c) {
-        lik[c] = field_lik(c);
-        std::fill_n(from_before[c].begin(), chain_levels(c), 1.0);
-        std::fill_n(from_after[c].begin(), chain_levels(c), 1.0);
+    // Likelihoods of a field times its down message and the up messages from its subtrees
+    // but the one through pair skip.
+    const auto belief = [&](std::size_t field, std::size_t skip, Probs& w) {
+        const std::size_t n = field_levels(field);
+        const Probs& l = lik(field);
+        for (std::size_t i = 0; i < n; ++i) w[i] = l[i] * down_[field][i];
+        for (std::size_t e = 0; e < pair_count; ++e)
+            if (e != skip && joint_tree[e].first == field)
+                for (std::size_t i = 0; i < n; ++i) w[i] *= up_[e][i];
+    };
+    for (const JointPair& e : joint_tree) {
+        std::fill_n(down_[e.first].begin(), field_levels(e.first), 1.0);
+        std::fill_n(down_[e.second].begin(), field_levels(e.second), 1.0);
     }
     Probs w{};
-    for (std::size_t c = 1; c < chain_length; ++c) {  // forward along the chain
-        const std::size_t n1 = chain_levels(c - 1), n2 = chain_levels(c);
-        for (std::size_t i = 0; i < n1; ++i) w[i] = lik[c - 1][i] * from_before[c - 1][i];
-        message(w, n1, jp.given_second.data() + jp.offset[c - 1], n2, from_before[c]);
+    for (std::size_t e = pair_count; e-- > 0;) {  // up: later pairs hang on earlier ones
+        const JointPair& p = joint_tree[e];
+        belief(p.second, pair_count, w);
+        message(w, field_levels(p.second), jp.given_first.data() + jp.offset[e],
+                field_levels(p.first), up_[e]);
     }
-    for (std::size_t c = chain_length - 1; c-- > 0;) {  // and back
-        const std::size_t n1 = chain_levels(c), n2 = chain_levels(c + 1);
-        for (std::size_t j = 0; j < n2; ++j) w[j] = lik[c + 1][j] * from_after[c + 1][j];
-        message(w, n2, jp.given_first.data() + jp.offset[c], n1, from_after[c]);
+    for (std::size_t e = 0; e < pair_count; ++e) {  // down
+        const JointPair& p = joint_tree[e];
+        belief(p.first, e, w);
+        message(w, field_levels(p.first), jp.given_second.data() + jp.offset[e],
+                field_levels(p.second), down_[p.second]);
     }
-    for (std::size_t c = 0; c < chain_length; ++c) {
-        Probs& l = field_lik(c);
-        for (std::size_t i = 0; i < chain_levels(c); ++i)
-            l[i] *= from_before[c][i] * from_after[c][i];
+    for (std::size_t field = 0; field < field_count; ++field) {
+        bool in_tree = false;
+        for (std::size_t e = 0; e < pair_count; ++e)
+            in_tree = in_tree || joint_tree[e].first == field || joint_tree[e].second == field;
+        if (!in_tree) continue;
+        belief(field, pair_count, w);
+        std::copy_n(w.begin(), field_levels(field), lik(field).begin());
     }
 }
 

@@ -65,12 +65,22 @@ constexpr std::size_t field_at(FieldKind kind, int slot) {
         if (frame_fields[i].kind == kind && frame_fields[i].slot == slot) return i;
     return frame_fields.size();
 }
-// Fields of one frame whose indices are closely tied, as a chain (positions in frame_fields):
-// the second half's energy and voicing, and the end-of-frame envelope's three codebooks, the
-// low one of which tells much about the voicing. Each neighbouring pair is trained jointly.
-inline constexpr std::array<std::size_t, 5> joint_chain = {
-    field_at(FieldKind::energy, 1), field_at(FieldKind::voicing, 1), field_at(FieldKind::lsf, 0),
-    field_at(FieldKind::lsf, 1), field_at(FieldKind::lsf, 2)};
+// Pairs of fields of one frame whose indices are closely tied (positions in frame_fields),
+// trained jointly: a tree around the low end-of-frame envelope codebook, which tells much
+// about the other codebooks, the voicing and the pitch; the energies hang on the voicing of
+// their half. Every pair's first field is the tree's root or some earlier pair's second.
+struct JointPair {
+    std::size_t first, second;
+};
+inline constexpr std::array<JointPair, 7> joint_tree = {{
+    {field_at(FieldKind::lsf, 0), field_at(FieldKind::lsf, 1)},
+    {field_at(FieldKind::lsf, 1), field_at(FieldKind::lsf, 2)},
+    {field_at(FieldKind::lsf, 0), field_at(FieldKind::voicing, 1)},
+    {field_at(FieldKind::voicing, 1), field_at(FieldKind::energy, 1)},
+    {field_at(FieldKind::lsf, 0), field_at(FieldKind::voicing, 0)},
+    {field_at(FieldKind::voicing, 0), field_at(FieldKind::energy, 0)},
+    {field_at(FieldKind::lsf, 0), field_at(FieldKind::pitch, 0)},
+}};
 
 constexpr std::size_t most_field_levels() {
     std::size_t m = 0;
@@ -82,7 +92,7 @@ inline constexpr std::size_t max_levels = most_field_levels();
 // Whether codec/soft_priors.h was made for this frame layout (else every transition counts
 // alike until bench/codec/soft_train has run again).
 bool soft_priors_fit();
-// The same for codec/soft_joint_priors.h and joint_chain (else the fields of a frame say
+// The same for codec/soft_joint_priors.h and joint_tree (else the fields of a frame say
 // nothing about each other).
 bool soft_joint_priors_fit();
 
@@ -133,7 +143,7 @@ class SoftDecoder {
     void sanitise(const float* llr);
     void add_parity_evidence();
     void likelihoods();
-    // What the fields of joint_chain say about each other.
+    // What the fields of joint_tree say about each other.
     void add_joint_evidence();
     // The held-back frame's posterior revised with the new frame's likelihoods.
     void revise(Track& t);
@@ -145,6 +155,9 @@ class SoftDecoder {
     Decoder decoder_;
     std::array<Track, track_count> tracks_{};
     std::array<double, frame_bits> llr_{};
+    // add_joint_evidence's messages: up each pair of joint_tree, down to each field.
+    std::array<Probs, joint_tree.size()> up_{};
+    std::array<Probs, field_count> down_{};
     // The bits of each parity check (the parity bit among them), then -1.
     std::array<std::array<int, frame_bits>, parity_bits> parity_set_{};
     bool started_ = false;  // the tracks hold the held-back frame's posterior
