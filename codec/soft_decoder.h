@@ -68,11 +68,12 @@ constexpr std::size_t field_at(FieldKind kind, int slot) {
 // Pairs of fields of one frame whose indices are closely tied (positions in frame_fields),
 // trained jointly: a tree around the low end-of-frame envelope codebook, which tells much
 // about the other codebooks, the voicing and the pitch; the energies hang on the voicing of
-// their half. Every pair's first field is the tree's root or some earlier pair's second.
+// their half, the 10/30 ms offsets on the energies and the middle envelope's codebooks on the
+// end envelope's. Every pair's first field is the tree's root or some earlier pair's second.
 struct JointPair {
     std::size_t first, second;
 };
-inline constexpr std::array<JointPair, 7> joint_tree = {{
+inline constexpr std::array<JointPair, 11> joint_tree = {{
     {field_at(FieldKind::lsf, 0), field_at(FieldKind::lsf, 1)},
     {field_at(FieldKind::lsf, 1), field_at(FieldKind::lsf, 2)},
     {field_at(FieldKind::lsf, 0), field_at(FieldKind::voicing, 1)},
@@ -80,6 +81,10 @@ inline constexpr std::array<JointPair, 7> joint_tree = {{
     {field_at(FieldKind::lsf, 0), field_at(FieldKind::voicing, 0)},
     {field_at(FieldKind::voicing, 0), field_at(FieldKind::energy, 0)},
     {field_at(FieldKind::lsf, 0), field_at(FieldKind::pitch, 0)},
+    {field_at(FieldKind::lsf, 0), field_at(FieldKind::lsf_mid, 0)},
+    {field_at(FieldKind::lsf, 2), field_at(FieldKind::lsf_mid, 1)},
+    {field_at(FieldKind::energy, 0), field_at(FieldKind::energy_mid, 0)},
+    {field_at(FieldKind::energy, 1), field_at(FieldKind::energy_mid, 1)},
 }};
 
 constexpr std::size_t most_field_levels() {
