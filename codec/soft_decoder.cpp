@@ -307,11 +307,13 @@ bool SoftDecoder::decode(const float* llr, std::int16_t* speech) {
         if (started_) revise(tracks_[t]);
         advance(tracks_[t]);
     }
-    if (started_ && !pending_concealed_ && !pending_hard_.dead)
+    // A concealed frame held back before a readable one is estimated after all, from its own
+    // bits and both neighbours: across a gap of one frame the speech is interpolated.
+    const bool conceal = noise > conceal_above;
+    if (started_ && (!pending_concealed_ || !conceal) && !pending_hard_.dead)
         decoder_.revise_pending(estimate(true, pending_hard_));
     started_ = true;
 
-    const bool conceal = noise > conceal_above;
     Decoder::Params next = hard;
     if (conceal) {
         next = concealed();

@@ -15,7 +15,8 @@
 // The parity bits are evidence about the bits they cover, and the three codebooks of the
 // end-of-frame envelope about each other (how often each entry came with each entry of the
 // neighbouring codebook in the same frame, passed along the chain both ways). A frame whose bits
-// are mostly noise is concealed: the last good parameters with decaying energy.
+// are mostly noise is concealed: the last good parameters with decaying energy; when the
+// frame after it is readable, it is estimated after all from its bits and both neighbours.
 //
 // With very reliable bits the estimate is the hard decoder's: the same output sample for
 // sample. Non-finite ratios count as no information.

@@ -122,6 +122,26 @@ TEST(SoftDecoder, NonFiniteRatiosCountAsNoInformationAndNoiseIsConcealedFadingOu
     EXPECT_EQ(last, 0.0);
 }
 
+TEST(SoftDecoder, AOneFrameGapBetweenReadableFramesIsInterpolatedNotFaded) {
+    // A steady vowel with one frame of pure noise in it: the frame is concealed, but since the
+    // next frame is readable it plays at the vowel's level, not faded out.
+    const auto frames = encode_all(
+        test::to_pcm(test::vowel(140.0, {700.0, 1200.0, 2500.0}, 24 * frame_samples, -20.0)));
+    SoftDecoder soft;
+    std::vector<double> level;
+    Frame out{};
+    std::mt19937 rng(3);
+    for (std::size_t n = 0; n < frames.size(); ++n) {
+        Llr l = certain(frames[n], 8.0f);
+        if (n == 12)
+            for (auto& v : l) v = rng() % 2 ? 0.3f : -0.3f;
+        EXPECT_EQ(soft.decode(l.data(), out.data()), n == 12) << "frame " << n;
+        level.push_back(20.0 * std::log10(rms(out) + 1e-9));
+    }
+    // Output lags by one frame: the gap plays at call 13.
+    EXPECT_NEAR(level[13], 0.5 * (level[12] + level[14]), 1.5);  // faded: 3 dB below
+}
+
 TEST(SoftDecoder, RandomRatiosNeverClip) {
     SoftDecoder dec;
     std::mt19937 rng(3);
