@@ -12,11 +12,12 @@
 // frequencies of the end-of-frame envelope, averaged over its codebook entries) take the
 // posterior mean, which minimises the squared error; the voicing level and the middle
 // envelope's codebook entry, where an in-between value makes no sense, the likeliest index.
-// The parity bits are evidence about the bits they cover, and the three codebooks of the
-// end-of-frame envelope about each other (how often each entry came with each entry of the
-// neighbouring codebook in the same frame, passed along the chain both ways). A frame whose bits
-// are mostly noise is concealed: the last good parameters with decaying energy; when the
-// frame after it is readable, it is estimated after all from its bits and both neighbours.
+// The parity bits are evidence about the bits they cover, and closely tied fields of a frame
+// (joint_tree: the envelope's codebooks, voicing, energy, pitch) about each other: how often
+// each index came with each index of its pair in the same frame, passed up the tree and down
+// again. A frame whose bits are mostly noise is concealed: the last good parameters with
+// decaying energy; when the frame after it is readable, it is estimated after all from its
+// bits and both neighbours.
 //
 // With very reliable bits the estimate is the hard decoder's: the same output sample for
 // sample. Non-finite ratios count as no information.
