@@ -49,26 +49,39 @@ double count(std::size_t cell) {
     return soft_priors_fit() ? soft_prior_counts[cell] : 0.0;
 }
 
-void build_track(Priors& p, std::size_t t) {
-    const std::size_t levels = levels_of[t], at = p.offset[t];
-    auto& m = p.marginal[t];
+// From counts c(s, t): m, the overall probabilities of s (one pseudo-count per index), and
+// P(s | t): each column of the counts pulled towards m by row_prior_frames and mixed with it
+// by transition_floor, so that nothing the training never saw is impossible. put(s, t, P)
+// stores each.
+template <typename Count, typename Put>
+void smoothed_conditional(std::size_t ns, std::size_t nt, Count c,
+                          std::array<double, max_levels>& m, Put put) {
     double total = 0.0;
-    for (std::size_t j = 0; j < levels; ++j) {
-        m[j] = 1.0;  // one pseudo-count per index
-        for (std::size_t i = 0; i < levels; ++i) m[j] += count(at + i * levels + j);
-        total += m[j];
+    for (std::size_t s = 0; s < ns; ++s) {
+        m[s] = 1.0;
+        for (std::size_t t = 0; t < nt; ++t) m[s] += c(s, t);
+        total += m[s];
     }
-    for (std::size_t j = 0; j < levels; ++j) m[j] /= total;
-    for (std::size_t i = 0; i < levels; ++i) {
-        double row = 0.0;
-        for (std::size_t j = 0; j < levels; ++j) row += count(at + i * levels + j);
-        for (std::size_t j = 0; j < levels; ++j) {
-            const double c = count(at + i * levels + j);
-            const double trained = (c + row_prior_frames * m[j]) / (row + row_prior_frames);
-            p.transition[at + i * levels + j] =
-                (1.0 - transition_floor) * trained + transition_floor * m[j];
+    for (std::size_t s = 0; s < ns; ++s) m[s] /= total;
+    for (std::size_t t = 0; t < nt; ++t) {
+        double col = 0.0;
+        for (std::size_t s = 0; s < ns; ++s) col += c(s, t);
+        for (std::size_t s = 0; s < ns; ++s) {
+            const double trained = (c(s, t) + row_prior_frames * m[s]) / (col + row_prior_frames);
+            put(s, t, (1.0 - transition_floor) * trained + transition_floor * m[s]);
         }
     }
+}
+
+void build_track(Priors& p, std::size_t t) {
+    const std::size_t levels = levels_of[t], at = p.offset[t];
+    smoothed_conditional(
+        levels, levels,
+        [&](std::size_t to, std::size_t from) { return count(at + from * levels + to); },
+        p.marginal[t],
+        [&](std::size_t to, std::size_t from, double v) {
+            p.transition[at + from * levels + to] = v;
+        });
 }
 
 // Built in place once (1.1 MB, too large for a thread's stack).
@@ -89,10 +102,6 @@ const Priors& priors() {
 }
 
 constexpr std::size_t pair_count = joint_tree.size();
-
-constexpr std::size_t field_levels(std::size_t field) {
-    return std::size_t{1} << frame_fields[field].bits;
-}
 
 constexpr std::size_t joint_cells() {
     std::size_t n = 0;
@@ -123,27 +132,6 @@ bool soft_joint_priors_fit() {
 
 namespace {
 
-// Fills one direction: cond[at + s * nt + t] = P(s | t), from counts c(s, t).
-template <typename Count>
-void build_conditional(double* cond, std::size_t ns, std::size_t nt, Count c) {
-    std::array<double, max_levels> m{};
-    double total = 0.0;
-    for (std::size_t s = 0; s < ns; ++s) {
-        m[s] = 1.0;
-        for (std::size_t t = 0; t < nt; ++t) m[s] += c(s, t);
-        total += m[s];
-    }
-    for (std::size_t s = 0; s < ns; ++s) m[s] /= total;
-    for (std::size_t t = 0; t < nt; ++t) {
-        double col = 0.0;
-        for (std::size_t s = 0; s < ns; ++s) col += c(s, t);
-        for (std::size_t s = 0; s < ns; ++s) {
-            const double trained = (c(s, t) + row_prior_frames * m[s]) / (col + row_prior_frames);
-            cond[s * nt + t] = (1.0 - transition_floor) * trained + transition_floor * m[s];
-        }
-    }
-}
-
 // Built in place once (1.3 MB, too large for a thread's stack).
 void build_joint(JointPriors& q) {
     const bool fit = soft_joint_priors_fit();
@@ -155,9 +143,13 @@ void build_joint(JointPriors& q) {
             return fit ? static_cast<double>(soft_joint_counts[at + i * n2 + j]) : 0.0;
         };
         q.offset[g] = at;
-        build_conditional(q.given_second.data() + at, n1, n2, c);
-        build_conditional(q.given_first.data() + at, n2, n1,
-                          [&](std::size_t j, std::size_t i) { return c(i, j); });
+        std::array<double, max_levels> m{};
+        smoothed_conditional(n1, n2, c, m, [&](std::size_t i, std::size_t j, double v) {
+            q.given_second[at + i * n2 + j] = v;
+        });
+        smoothed_conditional(
+            n2, n1, [&](std::size_t j, std::size_t i) { return c(i, j); }, m,
+            [&](std::size_t j, std::size_t i, double v) { q.given_first[at + j * n1 + i] = v; });
         at += n1 * n2;
     }
 }
@@ -416,10 +408,7 @@ void SoftDecoder::add_joint_evidence() {
                 field_levels(p.second), down_[p.second]);
     }
     for (std::size_t field = 0; field < field_count; ++field) {
-        bool in_tree = false;
-        for (std::size_t e = 0; e < pair_count; ++e)
-            in_tree = in_tree || joint_tree[e].first == field || joint_tree[e].second == field;
-        if (!in_tree) continue;
+        if (!in_joint_tree(field)) continue;
         belief(field, pair_count, w);
         std::copy_n(w.begin(), field_levels(field), lik(field).begin());
     }

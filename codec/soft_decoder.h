@@ -67,6 +67,10 @@ constexpr std::size_t field_at(FieldKind kind, int slot) {
         if (frame_fields[i].kind == kind && frame_fields[i].slot == slot) return i;
     return frame_fields.size();
 }
+// Index levels of the field at position field of frame_fields.
+constexpr std::size_t field_levels(std::size_t field) {
+    return std::size_t{1} << frame_fields[field].bits;
+}
 // Pairs of fields of one frame whose indices are closely tied (positions in frame_fields),
 // trained jointly: a tree around the low end-of-frame envelope codebook, which tells much
 // about the other codebooks, the voicing and the pitch; the energies hang on the voicing of
@@ -88,6 +92,12 @@ inline constexpr std::array<JointPair, 11> joint_tree = {{
     {field_at(FieldKind::energy, 0), field_at(FieldKind::energy_mid, 0)},
     {field_at(FieldKind::energy, 1), field_at(FieldKind::energy_mid, 1)},
 }};
+// Whether the field at position field of frame_fields is in a pair of joint_tree.
+constexpr bool in_joint_tree(std::size_t field) {
+    for (const JointPair& e : joint_tree)
+        if (e.first == field || e.second == field) return true;
+    return false;
+}
 
 constexpr std::size_t most_field_levels() {
     std::size_t m = 0;

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codec/soft_decoder.h"
@@ -52,10 +53,6 @@ Counts count(const std::vector<tarpo::bench::AnalysedFrame>& frames) {
 
 using Joint = std::array<std::vector<std::uint32_t>, joint_tree.size()>;
 
-std::size_t field_levels(std::size_t field) {
-    return std::size_t{1} << frame_fields[field].bits;
-}
-
 // Within each frame: counts[first * levels of the second + second] for each pair of
 // joint_tree.
 Joint count_joint(const std::vector<tarpo::bench::AnalysedFrame>& frames) {
@@ -72,26 +69,32 @@ Joint count_joint(const std::vector<tarpo::bench::AnalysedFrame>& frames) {
     return k;
 }
 
+// Entropy (bits) of the second index of a count table c[first * n2 + second], alone and
+// given the first.
+std::pair<double, double> entropies(const std::vector<std::uint32_t>& c, std::size_t n1,
+                                    std::size_t n2) {
+    std::vector<double> row(n1, 0.0), col(n2, 0.0);
+    double total = 0.0;
+    for (std::size_t i = 0; i < n1; ++i)
+        for (std::size_t j = 0; j < n2; ++j) {
+            row[i] += c[i * n2 + j];
+            col[j] += c[i * n2 + j];
+            total += c[i * n2 + j];
+        }
+    double h = 0.0, hc = 0.0;
+    for (std::size_t j = 0; j < n2; ++j)
+        if (col[j] > 0) h -= col[j] / total * std::log2(col[j] / total);
+    for (std::size_t i = 0; i < n1; ++i)
+        for (std::size_t j = 0; j < n2; ++j)
+            if (c[i * n2 + j] > 0) hc -= c[i * n2 + j] / total * std::log2(c[i * n2 + j] / row[i]);
+    return {h, hc};
+}
+
 // Entropy of the second field of each pair alone and given the first.
 void print_joint_entropies(const Joint& k) {
     for (std::size_t c = 0; c < joint_tree.size(); ++c) {
-        const std::size_t n1 = field_levels(joint_tree[c].first);
-        const std::size_t n2 = field_levels(joint_tree[c].second);
-        std::vector<double> row(n1, 0.0), col(n2, 0.0);
-        double total = 0.0;
-        for (std::size_t i = 0; i < n1; ++i)
-            for (std::size_t j = 0; j < n2; ++j) {
-                row[i] += k[c][i * n2 + j];
-                col[j] += k[c][i * n2 + j];
-                total += k[c][i * n2 + j];
-            }
-        double h = 0.0, hc = 0.0;
-        for (std::size_t j = 0; j < n2; ++j)
-            if (col[j] > 0) h -= col[j] / total * std::log2(col[j] / total);
-        for (std::size_t i = 0; i < n1; ++i)
-            for (std::size_t j = 0; j < n2; ++j)
-                if (k[c][i * n2 + j] > 0)
-                    hc -= k[c][i * n2 + j] / total * std::log2(k[c][i * n2 + j] / row[i]);
+        const auto [h, hc] =
+            entropies(k[c], field_levels(joint_tree[c].first), field_levels(joint_tree[c].second));
         std::printf("joint: field %zu given field %zu of the frame: %.2f -> %.2f bits\n",
                     joint_tree[c].second, joint_tree[c].first, h, hc);
     }
@@ -142,23 +145,7 @@ void print_entropies(const Counts& k) {
     std::printf("%-8s %7s %12s %14s\n", "track", "bits", "entropy", "given previous");
     for (std::size_t t = 0; t < track_count; ++t) {
         const std::size_t n = k.levels[t];
-        std::vector<double> col(n, 0.0), row(n, 0.0);
-        double total = 0.0;
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = 0; j < n; ++j) {
-                const double c = k.c[t][i * n + j];
-                col[j] += c;
-                row[i] += c;
-                total += c;
-            }
-        double h = 0.0, hc = 0.0;
-        for (std::size_t j = 0; j < n; ++j)
-            if (col[j] > 0) h -= col[j] / total * std::log2(col[j] / total);
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = 0; j < n; ++j) {
-                const double c = k.c[t][i * n + j];
-                if (c > 0) hc -= c / total * std::log2(c / row[i]);
-            }
+        const auto [h, hc] = entropies(k.c[t], n, n);
         std::string name = track_name(t);
         std::printf("%-8s %7.0f %12.2f %14.2f\n", name.c_str(), std::log2(double(n)), h, hc);
     }
