@@ -188,6 +188,7 @@ void Encoder::choose_envelopes(FrameIndices& f) {
     // all four envelopes the decoder will play.
     const LsfShortlist few = lsf_shortlist(last_.lsf);
     double best = INFINITY;
+    Lsf chosen_end{};
     std::array<std::size_t, lsf_groups> pick{};
     for (;;) {
         std::array<int, lsf_groups> idx{};
@@ -209,13 +210,13 @@ void Encoder::choose_envelopes(FrameIndices& f) {
             best = cost;
             f.lsf = idx;
             f.lsf_mid = mid_idx;
-            chosen_end_ = end;
+            chosen_end = end;
         }
         std::size_t g = 0;
         while (g < lsf_groups && ++pick[g] == lsf_shortlist_size) pick[g++] = 0;
         if (g == lsf_groups) break;
     }
-    sent_lsf_ = chosen_end_;
+    sent_lsf_ = chosen_end;
 }
 
 void Encoder::encode(const std::int16_t* speech, std::uint8_t* bits) {

@@ -93,7 +93,6 @@ class Encoder {
     Lsf prev_lsf_{};
     double sent_db_ = -INFINITY;  // the previous frame's last energy as sent
     Lsf sent_lsf_{};              // the previous frame's end envelope as the decoder has it
-    Lsf chosen_end_{};
     FrameAnalysis last_{};
 };
 
