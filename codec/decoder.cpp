@@ -193,16 +193,15 @@ Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const P
     // halves is taken back to the nearer one: a jump no speech makes (real stops and bursts
     // move 10-15 dB within 20 ms), left by errors the parity check does not see.
     if (mid.dead) return p;  // a dead channel stays silent
-    const double outlier = outlier_db, jump = pitch_jump;
     auto floor_db = [](double db) { return std::max(db, silent_db); };
     const std::array<double, 4> e = {floor_db(before.db[1]), floor_db(mid.db[0]),
                                      floor_db(mid.db[1]), floor_db(after.db[0])};
     for (std::size_t h = 0; h < 2; ++h) {
         const double lo = std::min(e[h], e[h + 2]), hi = std::max(e[h], e[h + 2]);
         const double v = e[h + 1];
-        if (v > hi + outlier) {
+        if (v > hi + outlier_db) {
             p.db[h] = hi > silent_db ? hi : -INFINITY;
-        } else if (v < lo - outlier) {
+        } else if (v < lo - outlier_db) {
             p.db[h] = lo;
         }
     }
@@ -212,7 +211,9 @@ Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const P
     if (vb && va) {
         const double r = after.f0 / before.f0;
         const double m = std::sqrt(before.f0 * after.f0);
-        if (r < 1.15 && r > 1.0 / 1.15 && (mid.f0 / m > jump || mid.f0 / m < 1.0 / jump)) p.f0 = m;
+        if (r < 1.15 && r > 1.0 / 1.15 &&
+            (mid.f0 / m > pitch_jump || mid.f0 / m < 1.0 / pitch_jump))
+            p.f0 = m;
     }
     smooth_lsf(before, after, p);
     return p;
