@@ -1,6 +1,7 @@
 #include "codec/soft_decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "codec/soft_joint_priors.h"
@@ -188,14 +189,6 @@ bool soft_priors_fit() {
 
 namespace {
 
-// The parity check's message to one bit from the others: L1 [+] L2, in the convention
-// positive = bit 1 up to a sign the caller applies (see add_parity_evidence).
-double box_plus(double a, double b) {
-    const double s = (a < 0.0) != (b < 0.0) ? -1.0 : 1.0;
-    return s * std::min(std::abs(a), std::abs(b)) + std::log1p(std::exp(-std::abs(a + b))) -
-           std::log1p(std::exp(-std::abs(a - b)));
-}
-
 void normalise(std::array<double, max_levels>& p, std::size_t levels) {
     double s = 0.0;
     for (std::size_t i = 0; i < levels; ++i) s += p[i];
@@ -259,16 +252,6 @@ SoftDecoder::SoftDecoder() {
         t.levels = std::size_t{1} << f.bits;
         t.steps = std::max(t.steps, step_of(f) + 1);
     }
-    // Each parity check: the covered top bits of its fields, and the parity bit itself.
-    for (int k = 0; k < parity_bits; ++k) {
-        auto& set = parity_set_[static_cast<std::size_t>(k)];
-        set.fill(-1);
-        std::size_t n = 0;
-        for (const Field& f : fields)
-            for (int b = 0; b < (f.parity == k ? f.parity_covered : 0); ++b)
-                set[n++] = f.first_bit + b;
-        set[n] = static_cast<int>(parity_position) + k;
-    }
     (void)priors();  // built here, not in the first frame
     (void)joint_priors();
 }
@@ -295,8 +278,8 @@ bool SoftDecoder::decode(const float* llr, std::int16_t* speech) {
     const bool dead = ones <= 1 || ones >= static_cast<int>(frame_bits) - 1;
     const Decoder::Params hard = decoder_.dequantise(unpack_frame(bits.data()), dead);
 
-    add_parity_evidence();
     likelihoods();
+    add_parity_evidence();
     add_joint_evidence();
     for (std::size_t t = 0; t < track_count; ++t) {
         if (started_) revise(tracks_[t]);
@@ -330,27 +313,75 @@ void SoftDecoder::sanitise(const float* llr) {
     }
 }
 
-void SoftDecoder::add_parity_evidence() {
-    // Even parity over each set: every member is the sum of the others modulo 2. The message
-    // from the others is their box-plus; with positive meaning 1 its sign flips once per
-    // member. The messages of all checks come from the channel's ratios alone.
-    std::array<double, frame_bits> message{};
-    for (const auto& set : parity_set_) {
-        std::size_t m = 0;
-        while (m < frame_bits && set[m] >= 0) ++m;
-        if (m < 2) continue;
-        std::array<double, frame_bits> prefix{}, suffix{};
-        const auto at = [&](std::size_t k) { return llr_[static_cast<std::size_t>(set[k])]; };
-        prefix[0] = INFINITY;
-        for (std::size_t k = 1; k < m; ++k) prefix[k] = box_plus(prefix[k - 1], at(k - 1));
-        suffix[m - 1] = INFINITY;
-        for (std::size_t k = m - 1; k-- > 0;) suffix[k] = box_plus(suffix[k + 1], at(k + 1));
-        const double sign = m % 2 == 0 ? 1.0 : -1.0;
-        for (std::size_t k = 0; k < m; ++k)
-            message[static_cast<std::size_t>(set[k])] += sign * box_plus(prefix[k], suffix[k]);
+namespace {
+
+// The parity of the covered top bits of index i of field f.
+int covered_parity(const Field& f, std::size_t i) {
+    const auto code = f.gray ? gray_encode(static_cast<unsigned>(i)) : static_cast<unsigned>(i);
+    return std::popcount(code >> (f.bits - f.parity_covered)) & 1;
+}
+
+}  // namespace
+
+void SoftDecoder::predict_covered(std::array<Probs, field_count>& belief) const {
+    for (std::size_t j = 0; j < field_count; ++j) {
+        const Field& f = frame_fields[j];
+        if (f.parity_covered == 0) continue;
+        const std::size_t track = track_of(f);
+        const Track& t = tracks_[track];
+        const double* tr = priors().transition.data() + priors().offset[track];
+        Probs pred = priors().marginal[track];
+        if (started_) predict(tr, t.levels, t.alpha[t.steps - 1], pred);
+        for (std::size_t s = 0; s < step_of(f); ++s) {  // on through the earlier half
+            Probs a{};
+            for (std::size_t i = 0; i < t.levels; ++i) a[i] = t.next_lik[s][i] * pred[i];
+            normalise(a, t.levels);
+            predict(tr, t.levels, a, pred);
+        }
+        for (std::size_t i = 0; i < t.levels; ++i)
+            belief[j][i] = t.next_lik[step_of(f)][i] * pred[i];
+        normalise(belief[j], t.levels);
     }
-    for (std::size_t b = 0; b < frame_bits; ++b)
-        llr_[b] = std::clamp(llr_[b] + message[b], -llr_limit, llr_limit);
+}
+
+void SoftDecoder::add_parity_evidence() {
+    // The covered top bits of a check's fields and its own bit sum to 0 modulo 2. Each field
+    // learns from the others how likely its covered bits are to sum to 1, every other field
+    // judged by its bits and by what its track predicts from the frame before: a failed check
+    // falls on the field whose received index fits its track worst.
+    std::array<Probs, field_count> belief{};
+    predict_covered(belief);
+    for (int k = 0; k < parity_bits; ++k) {
+        // Per member (the fields, then the check's own bit): 1 - 2 P(its parity is 1).
+        std::array<double, field_count + 1> bias{};
+        std::array<std::size_t, field_count> member{};
+        std::size_t m = 0;
+        for (std::size_t j = 0; j < field_count; ++j) {
+            const Field& f = frame_fields[j];
+            if (f.parity_covered == 0 || f.parity != k) continue;
+            double p1 = 0.0;
+            for (std::size_t i = 0; i < field_levels(j); ++i)
+                if (covered_parity(f, i)) p1 += belief[j][i];
+            member[m] = j;
+            bias[m++] = 1.0 - 2.0 * p1;
+        }
+        bias[m] = -std::tanh(0.5 * llr_[parity_position + static_cast<std::size_t>(k)]);
+        for (std::size_t n = 0; n < m; ++n) {
+            double others = 1.0;
+            for (std::size_t o = 0; o <= m; ++o)
+                if (o != n) others *= bias[o];
+            const double others_odd = 0.5 * (1.0 - others);
+            const Field& f = frame_fields[member[n]];
+            Probs& lik = tracks_[track_of(f)].next_lik[step_of(f)];
+            Probs w = lik;
+            double sum = 0.0;
+            for (std::size_t i = 0; i < field_levels(member[n]); ++i) {
+                w[i] *= covered_parity(f, i) ? others_odd : 1.0 - others_odd;
+                sum += w[i];
+            }
+            if (sum > 0.0) lik = w;  // a check that certain bits fail says nothing
+        }
+    }
 }
 
 void SoftDecoder::likelihoods() {

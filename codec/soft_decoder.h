@@ -12,12 +12,12 @@
 // frequencies of the end-of-frame envelope, averaged over its codebook entries) take the
 // posterior mean, which minimises the squared error; the voicing level and the middle
 // envelope's codebook entry, where an in-between value makes no sense, the likeliest index.
-// The parity bits are evidence about the bits they cover, and closely tied fields of a frame
-// (joint_tree: the envelope's codebooks, voicing, energy, pitch) about each other: how often
-// each index came with each index of its pair in the same frame, passed up the tree and down
-// again. A frame whose bits are mostly noise is concealed: the last good parameters with
-// decaying energy; when the frame after it is readable, it is estimated after all from its
-// bits and both neighbours.
+// A parity check is evidence about the fields it covers: when it fails, the field whose index
+// fits its track worst takes the blame. Closely tied fields of a frame (joint_tree: the
+// envelope's codebooks, voicing, energy, pitch) are evidence about each other: how often each
+// index came with each index of its pair in the same frame, passed up the tree and down again. A
+// frame whose bits are mostly noise is concealed: the last good parameters with decaying energy;
+// when the frame after it is readable, it is estimated after all from its bits and both neighbours.
 //
 // With very reliable bits the estimate is the hard decoder's: the same output sample for
 // sample. Non-finite ratios count as no information.
@@ -158,6 +158,8 @@ class SoftDecoder {
     };
 
     void sanitise(const float* llr);
+    // The likelihoods of the parity-covered fields times what their tracks predict.
+    void predict_covered(std::array<Probs, field_count>& belief) const;
     void add_parity_evidence();
     void likelihoods();
     // What the fields of joint_tree say about each other.
@@ -175,8 +177,6 @@ class SoftDecoder {
     // add_joint_evidence's messages: up each pair of joint_tree, down to each field.
     std::array<Probs, joint_tree.size()> up_{};
     std::array<Probs, field_count> down_{};
-    // The bits of each parity check (the parity bit among them), then -1.
-    std::array<std::array<int, frame_bits>, parity_bits> parity_set_{};
     bool started_ = false;  // the tracks hold the held-back frame's posterior
     bool pending_concealed_ = false;
     Decoder::Params last_good_{};  // the last estimate not concealed
