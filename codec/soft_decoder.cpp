@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "codec/soft_joint_priors.h"
 #include "codec/soft_priors.h"
@@ -18,6 +19,11 @@ constexpr double row_prior_frames = 2.0;
 // Probabilities this small against the largest (or against 1) are left out of the sums over
 // indices: most of a reliable field's indices have likelihoods far below it.
 constexpr double negligible = 1e-12;
+// Width of the kernel that shares the end envelope's transition counts out among close
+// codebook entries, in median distances from an entry to its nearest neighbour.
+constexpr double envelope_kernel_width = 0.7;
+// An end envelope whose every codebook has one entry this likely is that entry's.
+constexpr double envelope_sure = 1.0 - 1e-6;
 
 constexpr auto& fields = frame_fields;
 
@@ -73,11 +79,79 @@ void smoothed_conditional(std::size_t ns, std::size_t nt, Count c,
     }
 }
 
+// End-envelope codebook of a track, or lsf_groups for the others.
+constexpr std::size_t envelope_group(std::size_t track) {
+    for (const Field& f : fields)
+        if (f.kind == FieldKind::lsf && track_of(f) == track)
+            return static_cast<std::size_t>(f.slot);
+    return lsf_groups;
+}
+
+// Weights w[i * n + j] of entry j among entry i's neighbours in codebook group g: a Gaussian
+// of their distance, in units of the median distance from an entry to its nearest neighbour,
+// each row summing to 1.
+std::vector<double> entry_kernel(std::size_t g) {
+    const std::size_t n = lsf_entries(g);
+    std::vector<double> d(n * n), nearest(n, INFINITY);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j) {
+            double s = 0.0;
+            for (std::size_t k = lsf_first[g]; k < lsf_first[g + 1]; ++k) {
+                const double e =
+                    lsf_value(k, static_cast<int>(i)) - lsf_value(k, static_cast<int>(j));
+                s += e * e;
+            }
+            d[i * n + j] = s;
+            if (i != j) nearest[i] = std::min(nearest[i], s);
+        }
+    std::nth_element(nearest.begin(), nearest.begin() + static_cast<std::ptrdiff_t>(n / 2),
+                     nearest.end());
+    const double scale = envelope_kernel_width * envelope_kernel_width * nearest[n / 2];
+    for (std::size_t i = 0; i < n; ++i) {
+        double sum = 0.0;
+        for (std::size_t j = 0; j < n; ++j)
+            sum += d[i * n + j] = std::exp(-0.5 * d[i * n + j] / scale);
+        for (std::size_t j = 0; j < n; ++j) d[i * n + j] /= sum;
+    }
+    return d;
+}
+
+// The counts c[from * n + to] of end-envelope codebook g's track with every count shared out
+// among the entries near its from and near its to: with 256 entries most of the 65536
+// transitions are seen a few times or never, and close entries are followed alike.
+template <typename Count>
+std::vector<double> spread_counts(std::size_t g, Count c) {
+    const std::size_t n = lsf_entries(g);
+    const std::vector<double> w = entry_kernel(g);
+    std::vector<double> a(n * n, 0.0), b(n * n, 0.0);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j) {
+            const double k = c(i, j);
+            if (k > 0.0)
+                for (std::size_t u = 0; u < n; ++u) a[i * n + u] += k * w[j * n + u];
+        }
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t v = 0; v < n; ++v) {
+            const double k = w[i * n + v];
+            if (k > negligible)
+                for (std::size_t u = 0; u < n; ++u) b[v * n + u] += k * a[i * n + u];
+        }
+    return b;
+}
+
 void build_track(Priors& p, std::size_t t) {
     const std::size_t levels = levels_of[t], at = p.offset[t];
+    const std::size_t g = envelope_group(t);
+    const auto raw = [&](std::size_t from, std::size_t to) {
+        return count(at + from * levels + to);
+    };
+    const std::vector<double> spread =
+        g < lsf_groups ? spread_counts(g, raw) : std::vector<double>{};
     smoothed_conditional(
         levels, levels,
-        [&](std::size_t to, std::size_t from) { return count(at + from * levels + to); },
+        [&](std::size_t to, std::size_t from) {
+            return spread.empty() ? raw(from, to) : spread[from * levels + to];
+        },
         p.marginal[t],
         [&](std::size_t to, std::size_t from, double v) {
             p.transition[at + from * levels + to] = v;
@@ -490,9 +564,15 @@ Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Pa
                 for (std::size_t i = lsf_first[slot]; i < lsf_first[slot + 1]; ++i)
                     lsf[i] = posterior_mean(post, t.levels, [i](int k) { return lsf_value(i, k); });
                 p.lsf_index[slot] = likeliest(post, t.levels);
+                if (post[static_cast<std::size_t>(p.lsf_index[slot])] < envelope_sure)
+                    p.lsf_estimated = true;
                 break;
             case FieldKind::lsf_mid:
                 p.lsf_mid_index[slot] = likeliest(post, t.levels);
+                p.mid_offset_estimated = true;
+                for (std::size_t i = lsf_mid_first[slot]; i < lsf_mid_first[slot + 1]; ++i)
+                    p.mid_offset[i] =
+                        posterior_mean(post, t.levels, [i](int k) { return lsf_mid_value(i, k); });
                 break;
         }
     }
