@@ -45,8 +45,10 @@ constexpr std::size_t transition_cells() {
 struct Priors {
     std::array<std::size_t, track_count> offset{};  // of each track's rows in transition
     std::array<std::array<double, max_levels>, track_count> marginal{};
-    // transition[offset + from * levels + to]: P(to | from) one step later.
-    std::array<double, transition_cells()> transition{};
+    // transition[offset + from * levels + to]: P(to | from) one step later, from the counts as
+    // they are (transition_prob, which the hard decoder's parity repair uses); shared the
+    // same, with the end envelope's counts shared out among close entries (soft decoding).
+    std::array<double, transition_cells()> transition{}, shared{};
 };
 
 // Counts of the trained priors, or none (every transition alike) where they were made for
@@ -145,6 +147,12 @@ void build_track(Priors& p, std::size_t t) {
     const auto raw = [&](std::size_t from, std::size_t to) {
         return count(at + from * levels + to);
     };
+    std::array<double, max_levels> m{};
+    smoothed_conditional(
+        levels, levels, [&](std::size_t to, std::size_t from) { return raw(from, to); }, m,
+        [&](std::size_t to, std::size_t from, double v) {
+            p.transition[at + from * levels + to] = v;
+        });
     const std::vector<double> spread =
         g < lsf_groups ? spread_counts(g, raw) : std::vector<double>{};
     smoothed_conditional(
@@ -153,12 +161,10 @@ void build_track(Priors& p, std::size_t t) {
             return spread.empty() ? raw(from, to) : spread[from * levels + to];
         },
         p.marginal[t],
-        [&](std::size_t to, std::size_t from, double v) {
-            p.transition[at + from * levels + to] = v;
-        });
+        [&](std::size_t to, std::size_t from, double v) { p.shared[at + from * levels + to] = v; });
 }
 
-// Built in place once (1.1 MB, too large for a thread's stack).
+// Built in place once (2.3 MB, too large for a thread's stack).
 void build_priors(Priors& q) {
     std::size_t at = 0;
     for (std::size_t t = 0; t < track_count; ++t) {
@@ -251,6 +257,12 @@ double transition_prob(std::size_t track, int from, int to) {
     const std::size_t levels = levels_of[track];
     return priors().transition[priors().offset[track] + static_cast<std::size_t>(from) * levels +
                                static_cast<std::size_t>(to)];
+}
+
+double shared_transition_prob(std::size_t track, int from, int to) {
+    const std::size_t levels = levels_of[track];
+    return priors().shared[priors().offset[track] + static_cast<std::size_t>(from) * levels +
+                           static_cast<std::size_t>(to)];
 }
 
 bool soft_priors_fit() {
@@ -492,7 +504,7 @@ void SoftDecoder::revise(Track& t) {
     // Backward through the new frame to the held-back frame's last step, then through it.
     const std::size_t levels = t.levels;
     const std::size_t at = priors().offset[static_cast<std::size_t>(&t - tracks_.data())];
-    const double* tr = priors().transition.data() + at;
+    const double* tr = priors().shared.data() + at;
     Probs b{}, w{};
     std::array<std::size_t, max_levels> used{};
     std::fill_n(b.begin(), levels, 1.0);
@@ -520,7 +532,7 @@ void SoftDecoder::revise(Track& t) {
 void SoftDecoder::advance(Track& t) {
     const std::size_t track = static_cast<std::size_t>(&t - tracks_.data());
     const std::size_t levels = t.levels;
-    const double* tr = priors().transition.data() + priors().offset[track];
+    const double* tr = priors().shared.data() + priors().offset[track];
     Probs pred = priors().marginal[track];
     auto forward = [&](const Probs& a) { predict(tr, levels, a, pred); };
     if (started_) forward(t.alpha[t.steps - 1]);

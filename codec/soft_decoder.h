@@ -126,6 +126,9 @@ double energy_from_mean(double mean_db);
 // index probabilities so that no change is impossible (every index alike where the priors do
 // not fit). from and to must be valid indices of the track.
 double transition_prob(std::size_t track, int from, int to);
+// The same as soft decoding weighs it: with the end envelope's counts shared out among close
+// codebook entries first.
+double shared_transition_prob(std::size_t track, int from, int to);
 
 class SoftDecoder {
   public:
