@@ -215,7 +215,7 @@ Decoder::Params Decoder::smooth(const Params& before, const Params& mid, const P
             (mid.f0 / m > pitch_jump || mid.f0 / m < 1.0 / pitch_jump))
             p.f0 = m;
     }
-    smooth_lsf(before, after, p);
+    if (!mid.lsf_estimated) smooth_lsf(before, after, p);
     return p;
 }
 
@@ -283,6 +283,9 @@ void Decoder::synthesise(const Params& p, std::int16_t* speech) {
     const Lsf& lsf = p.lsf;
     // The envelope at the frame's middle, and halfway between it and either end.
     Lsf mid = dequantise_lsf_mid(p.lsf_mid_index, lsf_, lsf);
+    if (p.mid_offset_estimated)
+        for (std::size_t i = 0; i < lpc_order; ++i)
+            mid[i] = 0.5 * (lsf_[i] + lsf[i]) + p.mid_offset[i];
     repair_lsf(mid, lsf_min_gap);
 
     // The pitch belongs to the last voiced half; it glides there from the previous frame's

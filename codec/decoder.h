@@ -11,7 +11,8 @@
 // whose parity check fails has the fields under it set to their likeliest values between its
 // neighbours (codec/repair.h); then a level or pitch which jumps away and straight back (the
 // usual signature of a bit error) is replaced from its neighbours. The spectral envelope is
-// left alone unless its frequencies cross: real speech moves it that fast.
+// left alone unless its frequencies cross: real speech moves it that fast (and one estimated
+// from soft bits over several codebook entries is left alone: it weighed the neighbours).
 #pragma once
 
 #include <array>
@@ -44,10 +45,15 @@ class Decoder {
         std::array<int, lsf_groups> lsf_index{};
         std::array<int, lsf_mid_groups> lsf_mid_index{};
         Lsf lsf{};
-        FrameIndices index{};    // as received
-        bool dead = false;       // all bits equal: no signal on the channel
-        bool intact = true;      // the parity check passed
-        bool lsf_intact = true;  // the low envelope's parity check passed
+        FrameIndices index{};        // as received
+        bool dead = false;           // all bits equal: no signal on the channel
+        bool intact = true;          // the parity check passed
+        bool lsf_intact = true;      // the low envelope's parity check passed
+        bool lsf_estimated = false;  // lsf weighs several codebook entries (soft decoding)
+        // The middle envelope's offsets from the mean of its neighbours, where an estimate
+        // weighs several entries of its codebooks (else those of lsf_mid_index).
+        bool mid_offset_estimated = false;
+        Lsf mid_offset{};
     };
     // The seam for decoders that estimate the parameters themselves (from soft bits): the
     // values of a frame's indices; p's frequencies replaced by lsf, kept apart as every decoded

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <vector>
 
 #include "codec/soft_joint_priors.h"
 #include "codec/soft_priors.h"
@@ -19,6 +20,11 @@ constexpr double row_prior_frames = 2.0;
 // Probabilities this small against the largest (or against 1) are left out of the sums over
 // indices: most of a reliable field's indices have likelihoods far below it.
 constexpr double negligible = 1e-12;
+// Width of the kernel that shares the end envelope's transition counts out among close
+// codebook entries, in median distances from an entry to its nearest neighbour.
+constexpr double envelope_kernel_width = 0.7;
+// An end envelope whose every codebook has one entry this likely is that entry's.
+constexpr double envelope_sure = 1.0 - 1e-6;
 
 constexpr auto& fields = frame_fields;
 
@@ -40,8 +46,10 @@ constexpr std::size_t transition_cells() {
 struct Priors {
     std::array<std::size_t, track_count> offset{};  // of each track's rows in transition
     std::array<std::array<double, max_levels>, track_count> marginal{};
-    // transition[offset + from * levels + to]: P(to | from) one step later.
-    std::array<double, transition_cells()> transition{};
+    // transition[offset + from * levels + to]: P(to | from) one step later, from the counts as
+    // they are (transition_prob, which the hard decoder's parity repair uses); shared the
+    // same, with the end envelope's counts shared out among close entries (soft decoding).
+    std::array<double, transition_cells()> transition{}, shared{};
 };
 
 // Counts of the trained priors, or none (every transition alike) where they were made for
@@ -74,18 +82,90 @@ void smoothed_conditional(std::size_t ns, std::size_t nt, Count c,
     }
 }
 
+// End-envelope codebook of a track, or lsf_groups for the others.
+constexpr std::size_t envelope_group(std::size_t track) {
+    for (const Field& f : fields)
+        if (f.kind == FieldKind::lsf && track_of(f) == track)
+            return static_cast<std::size_t>(f.slot);
+    return lsf_groups;
+}
+
+// Weights w[i * n + j] of entry j among entry i's neighbours in codebook group g: a Gaussian
+// of their distance, in units of the median distance from an entry to its nearest neighbour,
+// each row summing to 1.
+std::vector<double> entry_kernel(std::size_t g) {
+    const std::size_t n = lsf_entries(g);
+    std::vector<double> d(n * n), nearest(n, INFINITY);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j) {
+            double s = 0.0;
+            for (std::size_t k = lsf_first[g]; k < lsf_first[g + 1]; ++k) {
+                const double e =
+                    lsf_value(k, static_cast<int>(i)) - lsf_value(k, static_cast<int>(j));
+                s += e * e;
+            }
+            d[i * n + j] = s;
+            if (i != j) nearest[i] = std::min(nearest[i], s);
+        }
+    std::nth_element(nearest.begin(), nearest.begin() + static_cast<std::ptrdiff_t>(n / 2),
+                     nearest.end());
+    const double scale = envelope_kernel_width * envelope_kernel_width * nearest[n / 2];
+    for (std::size_t i = 0; i < n; ++i) {
+        double sum = 0.0;
+        for (std::size_t j = 0; j < n; ++j)
+            sum += d[i * n + j] = std::exp(-0.5 * d[i * n + j] / scale);
+        for (std::size_t j = 0; j < n; ++j) d[i * n + j] /= sum;
+    }
+    return d;
+}
+
+// The counts c[from * n + to] of end-envelope codebook g's track with every count shared out
+// among the entries near its from and near its to: with 256 entries most of the 65536
+// transitions are seen a few times or never, and close entries are followed alike.
+template <typename Count>
+std::vector<double> spread_counts(std::size_t g, Count c) {
+    const std::size_t n = lsf_entries(g);
+    const std::vector<double> w = entry_kernel(g);
+    std::vector<double> a(n * n, 0.0), b(n * n, 0.0);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j) {
+            const double k = c(i, j);
+            if (k > 0.0)
+                for (std::size_t u = 0; u < n; ++u) a[i * n + u] += k * w[j * n + u];
+        }
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t v = 0; v < n; ++v) {
+            const double k = w[i * n + v];
+            if (k > negligible)
+                for (std::size_t u = 0; u < n; ++u) b[v * n + u] += k * a[i * n + u];
+        }
+    return b;
+}
+
 void build_track(Priors& p, std::size_t t) {
     const std::size_t levels = levels_of[t], at = p.offset[t];
+    const std::size_t g = envelope_group(t);
+    const auto raw = [&](std::size_t from, std::size_t to) {
+        return count(at + from * levels + to);
+    };
+    std::array<double, max_levels> m{};
     smoothed_conditional(
-        levels, levels,
-        [&](std::size_t to, std::size_t from) { return count(at + from * levels + to); },
-        p.marginal[t],
+        levels, levels, [&](std::size_t to, std::size_t from) { return raw(from, to); }, m,
         [&](std::size_t to, std::size_t from, double v) {
             p.transition[at + from * levels + to] = v;
         });
+    const std::vector<double> spread =
+        g < lsf_groups ? spread_counts(g, raw) : std::vector<double>{};
+    smoothed_conditional(
+        levels, levels,
+        [&](std::size_t to, std::size_t from) {
+            return spread.empty() ? raw(from, to) : spread[from * levels + to];
+        },
+        p.marginal[t],
+        [&](std::size_t to, std::size_t from, double v) { p.shared[at + from * levels + to] = v; });
 }
 
-// Built in place once (1.1 MB, too large for a thread's stack).
+// Built in place once (2.3 MB, too large for a thread's stack).
 void build_priors(Priors& q) {
     std::size_t at = 0;
     for (std::size_t t = 0; t < track_count; ++t) {
@@ -178,6 +258,12 @@ double transition_prob(std::size_t track, int from, int to) {
     const std::size_t levels = levels_of[track];
     return priors().transition[priors().offset[track] + static_cast<std::size_t>(from) * levels +
                                static_cast<std::size_t>(to)];
+}
+
+double shared_transition_prob(std::size_t track, int from, int to) {
+    const std::size_t levels = levels_of[track];
+    return priors().shared[priors().offset[track] + static_cast<std::size_t>(from) * levels +
+                           static_cast<std::size_t>(to)];
 }
 
 bool soft_priors_fit() {
@@ -329,7 +415,7 @@ void SoftDecoder::predict_covered(std::array<Probs, field_count>& belief) const 
         if (f.parity_covered == 0) continue;
         const std::size_t track = track_of(f);
         const Track& t = tracks_[track];
-        const double* tr = priors().transition.data() + priors().offset[track];
+        const double* tr = priors().shared.data() + priors().offset[track];
         Probs pred = priors().marginal[track];
         if (started_) predict(tr, t.levels, t.alpha[t.steps - 1], pred);
         for (std::size_t s = 0; s < step_of(f); ++s) {  // on through the earlier half
@@ -449,7 +535,7 @@ void SoftDecoder::revise(Track& t) {
     // Backward through the new frame to the held-back frame's last step, then through it.
     const std::size_t levels = t.levels;
     const std::size_t at = priors().offset[static_cast<std::size_t>(&t - tracks_.data())];
-    const double* tr = priors().transition.data() + at;
+    const double* tr = priors().shared.data() + at;
     Probs b{}, w{};
     std::array<std::size_t, max_levels> used{};
     std::fill_n(b.begin(), levels, 1.0);
@@ -477,7 +563,7 @@ void SoftDecoder::revise(Track& t) {
 void SoftDecoder::advance(Track& t) {
     const std::size_t track = static_cast<std::size_t>(&t - tracks_.data());
     const std::size_t levels = t.levels;
-    const double* tr = priors().transition.data() + priors().offset[track];
+    const double* tr = priors().shared.data() + priors().offset[track];
     Probs pred = priors().marginal[track];
     auto forward = [&](const Probs& a) { predict(tr, levels, a, pred); };
     if (started_) forward(t.alpha[t.steps - 1]);
@@ -521,9 +607,15 @@ Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Pa
                 for (std::size_t i = lsf_first[slot]; i < lsf_first[slot + 1]; ++i)
                     lsf[i] = posterior_mean(post, t.levels, [i](int k) { return lsf_value(i, k); });
                 p.lsf_index[slot] = likeliest(post, t.levels);
+                if (post[static_cast<std::size_t>(p.lsf_index[slot])] < envelope_sure)
+                    p.lsf_estimated = true;
                 break;
             case FieldKind::lsf_mid:
                 p.lsf_mid_index[slot] = likeliest(post, t.levels);
+                p.mid_offset_estimated = true;
+                for (std::size_t i = lsf_mid_first[slot]; i < lsf_mid_first[slot + 1]; ++i)
+                    p.mid_offset[i] =
+                        posterior_mean(post, t.levels, [i](int k) { return lsf_mid_value(i, k); });
                 break;
         }
     }

@@ -9,15 +9,20 @@
 // posterior; because the decoder holds one frame back anyway, the frame about to be played
 // is revised with the next frame's evidence (one step of backward recursion) at no extra
 // delay. Ordered values (energy and its 10/30 ms offsets in dB, log pitch, the line spectral
-// frequencies of the end-of-frame envelope, averaged over its codebook entries) take the
-// posterior mean, which minimises the squared error; the voicing level and the middle
-// envelope's codebook entry, where an in-between value makes no sense, the likeliest index.
+// frequencies of the end-of-frame envelope and the middle envelope's offsets from the mean of
+// its neighbours, averaged over their codebook entries) take the posterior mean, which
+// minimises the squared error; the voicing level, where an in-between value makes no sense,
+// the likeliest index (an envelope so estimated is not mended further by the synthesis). The
+// end envelope's codebooks (256 and 64 entries) have far more transitions than training
+// counts well, so each transition counted is shared out among the entries close to its two
+// ends (a Gaussian kernel of their distance); building that costs about 25 ms, once.
 // A parity check is evidence about the fields it covers: when it fails, the field whose index
 // fits its track worst takes the blame. Closely tied fields of a frame (joint_tree: the
 // envelope's codebooks, voicing, energy, pitch) are evidence about each other: how often each
-// index came with each index of its pair in the same frame, passed up the tree and down again. A
-// frame whose bits are mostly noise is concealed: the last good parameters with decaying energy;
-// when the frame after it is readable, it is estimated after all from its bits and both neighbours.
+// index came with each index of its pair in the same frame, passed up the tree and down again.
+// A frame whose bits are mostly noise is concealed: the last good parameters with decaying
+// energy; when the frame after it is readable, it is estimated after all from its bits and
+// both neighbours.
 //
 // With very reliable bits the estimate is the hard decoder's: the same output sample for
 // sample. Non-finite ratios count as no information.
@@ -122,6 +127,9 @@ double energy_from_mean(double mean_db);
 // index probabilities so that no change is impossible (every index alike where the priors do
 // not fit). from and to must be valid indices of the track.
 double transition_prob(std::size_t track, int from, int to);
+// The same as soft decoding weighs it: with the end envelope's counts shared out among close
+// codebook entries first.
+double shared_transition_prob(std::size_t track, int from, int to);
 
 class SoftDecoder {
   public:
