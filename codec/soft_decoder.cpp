@@ -365,6 +365,7 @@ bool SoftDecoder::decode(const float* llr, std::int16_t* speech) {
     const Decoder::Params hard = decoder_.dequantise(unpack_frame(bits.data()), dead);
 
     likelihoods();
+    predict_first_steps();
     add_parity_evidence();
     add_joint_evidence();
     for (std::size_t t = 0; t < track_count; ++t) {
@@ -409,6 +410,16 @@ int covered_parity(const Field& f, std::size_t i) {
 
 }  // namespace
 
+void SoftDecoder::predict_first_steps() {
+    for (std::size_t track = 0; track < track_count; ++track) {
+        Track& t = tracks_[track];
+        t.pred = priors().marginal[track];
+        if (started_)
+            predict(priors().shared.data() + priors().offset[track], t.levels, t.alpha[t.steps - 1],
+                    t.pred);
+    }
+}
+
 void SoftDecoder::predict_covered(std::array<Probs, field_count>& belief) const {
     for (std::size_t j = 0; j < field_count; ++j) {
         const Field& f = frame_fields[j];
@@ -416,8 +427,7 @@ void SoftDecoder::predict_covered(std::array<Probs, field_count>& belief) const 
         const std::size_t track = track_of(f);
         const Track& t = tracks_[track];
         const double* tr = priors().shared.data() + priors().offset[track];
-        Probs pred = priors().marginal[track];
-        if (started_) predict(tr, t.levels, t.alpha[t.steps - 1], pred);
+        Probs pred = t.pred;
         for (std::size_t s = 0; s < step_of(f); ++s) {  // on through the earlier half
             Probs a{};
             for (std::size_t i = 0; i < t.levels; ++i) a[i] = t.next_lik[s][i] * pred[i];
@@ -564,13 +574,11 @@ void SoftDecoder::advance(Track& t) {
     const std::size_t track = static_cast<std::size_t>(&t - tracks_.data());
     const std::size_t levels = t.levels;
     const double* tr = priors().shared.data() + priors().offset[track];
-    Probs pred = priors().marginal[track];
-    auto forward = [&](const Probs& a) { predict(tr, levels, a, pred); };
-    if (started_) forward(t.alpha[t.steps - 1]);
+    Probs pred = t.pred;
     for (std::size_t s = 0; s < t.steps; ++s) {
         for (std::size_t i = 0; i < levels; ++i) t.alpha[s][i] = t.next_lik[s][i] * pred[i];
         normalise(t.alpha[s], levels);
-        if (s + 1 < t.steps) forward(t.alpha[s]);
+        if (s + 1 < t.steps) predict(tr, levels, t.alpha[s], pred);
     }
     t.lik = t.next_lik;
 }

@@ -163,9 +163,12 @@ class SoftDecoder {
         std::array<Probs, 2> lik{};       // its likelihoods
         std::array<Probs, 2> next_lik{};  // the new frame's
         std::array<Probs, 2> smoothed{};  // the held-back frame's, revised
+        Probs pred{};  // the new frame's first step, predicted from the held-back frame
     };
 
     void sanitise(const float* llr);
+    // Each track's new first step predicted from the held-back frame (Track::pred).
+    void predict_first_steps();
     // The likelihoods of the parity-covered fields times what their tracks predict.
     void predict_covered(std::array<Probs, field_count>& belief) const;
     void add_parity_evidence();
