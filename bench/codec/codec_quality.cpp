@@ -342,13 +342,14 @@ void measure_set(const InputSet& set, const std::vector<Condition>& conditions, 
     }
     report.both("\n%s: %zu files, %.1f minutes of speech\n", set.name.c_str(), files,
                 seconds / 60.0);
-    report.both("%-28s %6s %8s %7s %6s\n", "condition", "STOI", "MCD dB", "WARP-Q", "buzz");
+    // STOI to five places: the targets are differences of a few thousandths.
+    report.both("%-28s %8s %8s %7s %6s\n", "condition", "STOI", "MCD dB", "WARP-Q", "buzz");
     for (std::size_t c = 0; c < conditions.size(); ++c) {
         if (mean[c][0].n == 0) {
-            report.both("%-28s %6s\n", conditions[c].name, "n/a");
+            report.both("%-28s %8s\n", conditions[c].name, "n/a");
             continue;
         }
-        report.both("%-28s %6.3f %8.2f %7.3f %6.2f\n", conditions[c].name, mean[c][0].get(),
+        report.both("%-28s %8.5f %8.2f %7.3f %6.2f\n", conditions[c].name, mean[c][0].get(),
                     mean[c][1].get(), mean[c][2].get(), mean[c][3].get());
     }
 }
