@@ -176,7 +176,7 @@ Decoder::Params Decoder::dequantise(const FrameIndices& f, bool dead) const {
     p.intact = f.intact;
     p.lsf_intact = f.lsf_intact;
     p.lsf_index = f.lsf;
-    p.lsf_mid_index = f.lsf_mid;
+    p.mid_offset = lsf_mid_offsets(f.lsf_mid);
     p.index = f;
     set_lsf(p, dequantise_lsf(f.lsf));
     return p;
@@ -282,10 +282,7 @@ void Decoder::synthesise(const Params& p, std::int16_t* speech) {
                                           voicing_cutoff_hz(p.voiced[1]) / full_voicing_hz};
     const Lsf& lsf = p.lsf;
     // The envelope at the frame's middle, and halfway between it and either end.
-    Lsf mid = dequantise_lsf_mid(p.lsf_mid_index, lsf_, lsf);
-    if (p.mid_offset_estimated)
-        for (std::size_t i = 0; i < lpc_order; ++i)
-            mid[i] = 0.5 * (lsf_[i] + lsf[i]) + p.mid_offset[i];
+    Lsf mid = lsf_mid_from_offsets(p.mid_offset, lsf_, lsf);
     repair_lsf(mid, lsf_min_gap);
 
     // The pitch belongs to the last voiced half; it glides there from the previous frame's

@@ -43,16 +43,14 @@ class Decoder {
         std::array<int, 2> voiced{};
         double f0 = 100.0;  // Hz
         std::array<int, lsf_groups> lsf_index{};
-        std::array<int, lsf_mid_groups> lsf_mid_index{};
         Lsf lsf{};
         FrameIndices index{};        // as received
         bool dead = false;           // all bits equal: no signal on the channel
         bool intact = true;          // the parity check passed
         bool lsf_intact = true;      // the low envelope's parity check passed
         bool lsf_estimated = false;  // lsf weighs several codebook entries (soft decoding)
-        // The middle envelope's offsets from the mean of its neighbours, where an estimate
-        // weighs several entries of its codebooks (else those of lsf_mid_index).
-        bool mid_offset_estimated = false;
+        // The middle envelope's offsets from the mean of its neighbours: its codebook entries',
+        // or an estimate weighing several of them.
         Lsf mid_offset{};
     };
     // The seam for decoders that estimate the parameters themselves (from soft bits): the

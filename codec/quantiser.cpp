@@ -251,12 +251,21 @@ std::array<int, lsf_mid_groups> quantise_lsf_mid(const Lsf& mid, const Lsf& befo
     return mid_vq.nearest(offset, peak_weights(mid));
 }
 
+Lsf lsf_mid_offsets(const std::array<int, lsf_mid_groups>& idx) {
+    Lsf o{};
+    for (std::size_t i = 0; i < lpc_order; ++i) o[i] = mid_vq.value(i, idx[mid_vq.group(i)]);
+    return o;
+}
+
+Lsf lsf_mid_from_offsets(const Lsf& offset, const Lsf& before, const Lsf& after) {
+    Lsf l{};
+    for (std::size_t i = 0; i < lpc_order; ++i) l[i] = 0.5 * (before[i] + after[i]) + offset[i];
+    return l;
+}
+
 Lsf dequantise_lsf_mid(const std::array<int, lsf_mid_groups>& idx, const Lsf& before,
                        const Lsf& after) {
-    Lsf l{};
-    for (std::size_t i = 0; i < lpc_order; ++i)
-        l[i] = 0.5 * (before[i] + after[i]) + mid_vq.value(i, idx[mid_vq.group(i)]);
-    return l;
+    return lsf_mid_from_offsets(lsf_mid_offsets(idx), before, after);
 }
 
 namespace {

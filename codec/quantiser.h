@@ -164,7 +164,10 @@ double lsf_mid_value(std::size_t i, int index);
 std::size_t lsf_mid_entries(std::size_t group);
 std::array<int, lsf_mid_groups> quantise_lsf_mid(const Lsf& mid, const Lsf& before,
                                                  const Lsf& after);
-// Unordered: the caller repairs the set.
+// The offsets of the entries idx, per frequency.
+Lsf lsf_mid_offsets(const std::array<int, lsf_mid_groups>& idx);
+// The middle set from its offsets and the sets either side. Unordered: the caller repairs it.
+Lsf lsf_mid_from_offsets(const Lsf& offset, const Lsf& before, const Lsf& after);
 Lsf dequantise_lsf_mid(const std::array<int, lsf_mid_groups>& idx, const Lsf& before,
                        const Lsf& after);
 

@@ -619,8 +619,6 @@ Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Pa
                     p.lsf_estimated = true;
                 break;
             case FieldKind::lsf_mid:
-                p.lsf_mid_index[slot] = likeliest(post, t.levels);
-                p.mid_offset_estimated = true;
                 for (std::size_t i = lsf_mid_first[slot]; i < lsf_mid_first[slot + 1]; ++i)
                     p.mid_offset[i] =
                         posterior_mean(post, t.levels, [i](int k) { return lsf_mid_value(i, k); });
