@@ -254,16 +254,22 @@ double energy_from_mean(double mean_db) {
     return mean_db < low - 0.5 * step ? -INFINITY : mean_db;
 }
 
+namespace {
+
+// Where P(to | from) of a track stands in Priors::transition and Priors::shared.
+std::size_t transition_cell(std::size_t track, int from, int to) {
+    return priors().offset[track] + static_cast<std::size_t>(from) * levels_of[track] +
+           static_cast<std::size_t>(to);
+}
+
+}  // namespace
+
 double transition_prob(std::size_t track, int from, int to) {
-    const std::size_t levels = levels_of[track];
-    return priors().transition[priors().offset[track] + static_cast<std::size_t>(from) * levels +
-                               static_cast<std::size_t>(to)];
+    return priors().transition[transition_cell(track, from, to)];
 }
 
 double shared_transition_prob(std::size_t track, int from, int to) {
-    const std::size_t levels = levels_of[track];
-    return priors().shared[priors().offset[track] + static_cast<std::size_t>(from) * levels +
-                           static_cast<std::size_t>(to)];
+    return priors().shared[transition_cell(track, from, to)];
 }
 
 bool soft_priors_fit() {
