@@ -336,6 +336,18 @@ void predict(const double* tr, std::size_t levels, const std::array<double, max_
     }
 }
 
+// Filtered posteriors alpha[0..last] of a frame's steps: each step's likelihoods lik[s] times
+// its prediction, the first's pred, each later one's from the step before along tr.
+void filter_steps(const double* tr, std::size_t levels, std::array<double, max_levels> pred,
+                  const std::array<std::array<double, max_levels>, 2>& lik, std::size_t last,
+                  std::array<std::array<double, max_levels>, 2>& alpha) {
+    for (std::size_t s = 0; s <= last; ++s) {
+        for (std::size_t i = 0; i < levels; ++i) alpha[s][i] = lik[s][i] * pred[i];
+        normalise(alpha[s], levels);
+        if (s < last) predict(tr, levels, alpha[s], pred);
+    }
+}
+
 }  // namespace
 
 SoftDecoder::SoftDecoder() {
@@ -432,17 +444,10 @@ void SoftDecoder::predict_covered(std::array<Probs, field_count>& belief) const 
         if (f.parity_covered == 0) continue;
         const std::size_t track = track_of(f);
         const Track& t = tracks_[track];
-        const double* tr = priors().shared.data() + priors().offset[track];
-        Probs pred = t.pred;
-        for (std::size_t s = 0; s < step_of(f); ++s) {  // on through the earlier half
-            Probs a{};
-            for (std::size_t i = 0; i < t.levels; ++i) a[i] = t.next_lik[s][i] * pred[i];
-            normalise(a, t.levels);
-            predict(tr, t.levels, a, pred);
-        }
-        for (std::size_t i = 0; i < t.levels; ++i)
-            belief[j][i] = t.next_lik[step_of(f)][i] * pred[i];
-        normalise(belief[j], t.levels);
+        std::array<Probs, 2> alpha{};
+        filter_steps(priors().shared.data() + priors().offset[track], t.levels, t.pred,
+                     t.next_lik, step_of(f), alpha);
+        belief[j] = alpha[step_of(f)];
     }
 }
 
@@ -578,14 +583,8 @@ void SoftDecoder::revise(Track& t) {
 
 void SoftDecoder::advance(Track& t) {
     const std::size_t track = static_cast<std::size_t>(&t - tracks_.data());
-    const std::size_t levels = t.levels;
-    const double* tr = priors().shared.data() + priors().offset[track];
-    Probs pred = t.pred;
-    for (std::size_t s = 0; s < t.steps; ++s) {
-        for (std::size_t i = 0; i < levels; ++i) t.alpha[s][i] = t.next_lik[s][i] * pred[i];
-        normalise(t.alpha[s], levels);
-        if (s + 1 < t.steps) predict(tr, levels, t.alpha[s], pred);
-    }
+    filter_steps(priors().shared.data() + priors().offset[track], t.levels, t.pred, t.next_lik,
+                 t.steps - 1, t.alpha);
     t.lik = t.next_lik;
 }
 
