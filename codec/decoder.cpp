@@ -173,8 +173,7 @@ Decoder::Params Decoder::dequantise(const FrameIndices& f, bool dead) const {
         p.voiced[h] = dead ? 0 : std::clamp(f.voiced[h], 0, voicing_levels - 1);
     }
     p.f0 = pitch_hz(f.pitch);
-    p.intact = f.intact;
-    p.lsf_intact = f.lsf_intact;
+    p.syndrome = f.syndrome;
     p.lsf_index = f.lsf;
     p.mid_offset = lsf_mid_offsets(f.lsf_mid);
     p.index = f;
@@ -246,14 +245,14 @@ void Decoder::decode(const FrameIndices& f, std::int16_t* speech) {
 }
 
 Decoder::Params Decoder::repaired(const Params& p, const Params& next) const {
-    if (p.dead || (p.intact && p.lsf_intact)) return p;
+    if (p.dead || p.syndrome == 0) return p;
     const Repair fix = repair_parity(before_.index, p.index, next.index);
     Params r = dequantise(fix.likeliest, false);
     // The values the likely repairs give, weighted by their probabilities.
     r.db = fix.db;
     r.f0 = std::exp(fix.log_f0);
     set_lsf(r, fix.lsf);
-    r.intact = r.lsf_intact = true;  // settled
+    r.syndrome = 0;  // settled
     return r;
 }
 

@@ -8,8 +8,8 @@
 // track and the noise crossfades with power-complementary windows.
 //
 // The decoder holds one frame back: before frame n is played, frame n+1 is known. A frame
-// whose parity check fails has the fields under it set to their likeliest values between its
-// neighbours (codec/repair.h); then a level or pitch which jumps away and straight back (the
+// that fails parity checks has the bits they point at set to their likeliest values between
+// its neighbours (codec/repair.h); then a level or pitch which jumps away and straight back (the
 // usual signature of a bit error) is replaced from its neighbours. The spectral envelope is
 // left alone unless its frequencies cross: real speech moves it that fast (and one estimated
 // from soft bits over several codebook entries is left alone: it weighed the neighbours).
@@ -46,8 +46,7 @@ class Decoder {
         Lsf lsf{};
         FrameIndices index{};        // as received
         bool dead = false;           // all bits equal: no signal on the channel
-        bool intact = true;          // the parity check passed
-        bool lsf_intact = true;      // the low envelope's parity check passed
+        unsigned syndrome = 0;       // the parity checks that failed (0: none, or settled)
         bool lsf_estimated = false;  // lsf weighs several codebook entries (soft decoding)
         // The middle envelope's offsets from the mean of its neighbours: its codebook entries',
         // or an estimate weighing several of them.

@@ -14,11 +14,10 @@ constexpr double noise_floor = 1.0001;  // white-noise correction of r[0]
 constexpr double bandwidth_expansion = 0.985;
 constexpr double voicing_threshold = 0.65;  // normalised correlation for "voiced"
 constexpr double voicing_min_db = -60.0;    // quieter halves are sent unvoiced
-// A band above 1 kHz counts as harmonic when it correlates this well at the pitch period.
+// The band 200 Hz - 1 kHz counts as harmonic when it correlates this well at the pitch period.
 constexpr double band_voicing_threshold = 0.4;
-// The bands tested for the voicing levels above 1: 1-2 kHz and 2-3 kHz.
-constexpr std::array<double, 3> band_edges_hz = {1000.0, 2000.0, 3000.0};
 constexpr double voice_band_low_hz = 200.0;
+constexpr double voice_band_high_hz = 1000.0;
 // The end envelope's error counts this much more than the others': the next frame starts
 // from it.
 constexpr double end_weight = 2.0;
@@ -54,12 +53,8 @@ Encoder::Encoder()
       hp2_(butterworth_highpass(highpass_hz)),
       lp1_(butterworth_lowpass(1000.0)),
       lp2_(butterworth_lowpass(1000.0)) {
-    for (std::size_t b = 0; b < bands_.size(); ++b) {
-        bands_[b].high = butterworth_highpass(band_edges_hz[b]);
-        bands_[b].low = butterworth_lowpass(band_edges_hz[b + 1]);
-    }
     voice_band_.high = butterworth_highpass(voice_band_low_hz);
-    voice_band_.low = butterworth_lowpass(band_edges_hz[0]);
+    voice_band_.low = butterworth_lowpass(voice_band_high_hz);
     for (std::size_t n = 0; n < lpc_window; ++n)
         lpc_window_[n] = 0.54 - 0.46 * std::cos(2.0 * pi * (n + 0.5) / lpc_window);
     energy_window_power_ = 0.0;
@@ -116,27 +111,17 @@ double Encoder::band_correlation(const Band& b, std::size_t centre, double lag) 
     return best;
 }
 
-int Encoder::voicing_level(std::size_t centre, double lag) const {
-    // Harmonic up to the first band above 1 kHz that is not periodic at the pitch.
-    int level = 1;
-    for (const auto& b : bands_) {
-        if (band_correlation(b, centre, lag) < band_voicing_threshold) break;
-        ++level;
-    }
-    return level;
-}
-
 FrameIndices Encoder::analyse(const std::int16_t* speech) {
     std::copy(speech_.begin() + frame_samples, speech_.end(), speech_.begin());
     std::copy(lowpass_.begin() + frame_samples, lowpass_.end(), lowpass_.begin());
-    for (auto* b : band_list())
-        std::copy(b->signal.begin() + frame_samples, b->signal.end(), b->signal.begin());
+    auto& band = voice_band_.signal;
+    std::copy(band.begin() + frame_samples, band.end(), band.begin());
     for (std::size_t n = 0; n < frame_samples; ++n) {
         const double x = speech[n] / 32768.0;
         const double y = hp2_.step(hp1_.step(x));
         speech_[frame_samples + n] = y;
         lowpass_[frame_samples + n] = lp2_.step(lp1_.step(y));
-        for (auto* b : band_list()) b->signal[frame_samples + n] = b->low.step(b->high.step(y));
+        band[frame_samples + n] = voice_band_.low.step(voice_band_.high.step(y));
     }
 
     const std::array<std::size_t, 2> centre = {frame_end - frame_samples / 2, frame_end};
@@ -151,7 +136,7 @@ FrameIndices Encoder::analyse(const std::int16_t* speech) {
         last_.voicing[h] = p[h].score;
         const bool v = p[h].score >= voicing_threshold && last_.energy_db[h] >= voicing_min_db &&
                        band_correlation(voice_band_, centre[h], p[h].lag) >= band_voicing_threshold;
-        f.voiced[h] = v ? voicing_level(centre[h], p[h].lag) : 0;
+        f.voiced[h] = v ? 1 : 0;
         track = v ? p[h].lag : 0.0;
     }
     prev_lag_ = track;

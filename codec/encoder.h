@@ -73,21 +73,14 @@ class Encoder {
 
     Biquad hp1_, hp2_;  // fourth-order high-pass at the input
     Biquad lp1_, lp2_;
-    // The bands 1-2 kHz and 2-3 kHz, whose periodicity sets the voicing level.
+    // 200 Hz - 1 kHz: a voiced half must be periodic here too, which low rumble is not.
     struct Band {
         Biquad high, low;
         std::array<double, buffer> signal{};
     };
-    std::array<Band, voicing_levels - 2> bands_{};
-    // 200 Hz - 1 kHz: a voiced half must be periodic here too, which low rumble is not.
     Band voice_band_{};
-    std::array<Band*, voicing_levels - 1> band_list() {
-        return {&bands_[0], &bands_[1], &voice_band_};
-    }
     // Best normalised correlation of a band within a sample of the pitch period.
     static double band_correlation(const Band& b, std::size_t centre, double lag);
-    // Voicing level (1..voicing_levels-1) of a voiced instant with the given pitch period.
-    int voicing_level(std::size_t centre, double lag) const;
     PitchEstimator pitch_;
     double prev_lag_ = 0.0;  // 0 while unvoiced
     Lsf prev_lsf_{};

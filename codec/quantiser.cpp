@@ -9,13 +9,13 @@
 //   energy, second 20 ms                 5   as above
 //   energy at 10 ms and at 30 ms       1+1   trained offset from the mean of its neighbours
 //   pitch at the frame's end             6   64 levels, log-spaced 50..400 Hz (3.4 % apart)
-//   voicing, first and second 20 ms    2+2   unvoiced, or harmonic up to 1, 2 or 4 kHz
+//   voicing, first and second 20 ms    1+1   unvoiced, or harmonic up to 3.3 kHz
 //   envelope at the frame's end         22   line spectral frequencies 1-3, 4-6 and 7-10:
 //                                            vector codebooks of 8, 8 and 6 bits
 //   envelope at the frame's middle       8   offsets from the mean of the neighbouring ends,
 //                                            frequencies 1-5 and 6-10: codebooks of 4 and 4 bits
-//   parity                               2   over the top bits of energy and pitch and the
-//                                            10/30 ms offsets; over the first envelope codebook
+//   parity                               4   over the top bits of energy and pitch, the
+//                                            10/30 ms offsets and end codebooks 1 and 2
 //                                      ----
 //                                       54
 //
@@ -196,8 +196,7 @@ int pitch_index(double hz) {
 }
 
 double voicing_cutoff_hz(int level) {
-    constexpr std::array<double, voicing_levels> cutoff = {0.0, 1000.0, 2000.0, 4000.0};
-    return cutoff[static_cast<std::size_t>(std::clamp(level, 0, voicing_levels - 1))];
+    return level > 0 ? voiced_cutoff_hz : 0.0;
 }
 
 double pitch_hz(int index) {
@@ -270,11 +269,12 @@ Lsf dequantise_lsf_mid(const std::array<int, lsf_mid_groups>& idx, const Lsf& be
 
 namespace {
 
-unsigned parity(const std::uint8_t* bits, int which) {
+unsigned parity(const std::uint8_t* bits, int check) {
     unsigned p = 0;
     for (const Field& f : frame_fields)
-        for (int b = 0; b < (f.parity == which ? f.parity_covered : 0); ++b)
-            p ^= bits[static_cast<std::size_t>(f.first_bit + b)] & 1u;
+        for (int b = 0; b < f.bits; ++b)
+            if ((f.column[static_cast<std::size_t>(b)] >> check) & 1u)
+                p ^= bits[static_cast<std::size_t>(f.first_bit + b)] & 1u;
     return p;
 }
 
@@ -293,8 +293,9 @@ FrameIndices unpack_frame(const std::uint8_t* bits) {
     std::size_t pos = 0;
     for (const Field& field : frame_fields)
         field_index(f, field) = get(bits, pos, field.bits, !field.gray);
-    f.intact = (bits[parity_position] & 1u) == parity(bits, 0);
-    f.lsf_intact = (bits[parity_position + 1] & 1u) == parity(bits, 1);
+    for (int k = 0; k < parity_bits; ++k)
+        if ((bits[parity_position + static_cast<std::size_t>(k)] & 1u) != parity(bits, k))
+            f.syndrome |= 1u << k;
     return f;
 }
 

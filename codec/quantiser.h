@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "codec/constants.h"
@@ -15,15 +16,13 @@ inline constexpr int energy_bits = 5;
 // either side (trained levels).
 inline constexpr int energy_mid_bits = 1;
 inline constexpr int pitch_bits = 6;
-inline constexpr int voicing_bits = 2;  // per 20 ms half frame
+inline constexpr int voicing_bits = 1;  // per 20 ms half frame: voiced or not
 // The envelope at the frame's end: a vector quantiser for each group of neighbouring
 // frequencies (the first frequency of each group, and its index bits). A group of one
 // frequency is a scalar quantiser with rising levels.
 inline constexpr std::size_t lsf_groups = 3;
 inline constexpr std::array<std::size_t, lsf_groups + 1> lsf_first = {0, 3, 6, lpc_order};
 inline constexpr std::array<int, lsf_groups> lsf_bits = {8, 8, 6};
-// The groups the second parity bit covers, from the first.
-inline constexpr std::size_t lsf_parity_groups = 1;
 // The envelope at the frame's middle, as the offsets of its frequencies from the mean of the
 // two neighbouring end-of-frame envelopes: a vector quantiser for each group of neighbouring
 // frequencies (the first frequency of each group, and its index bits).
@@ -32,10 +31,11 @@ inline constexpr std::array<std::size_t, lsf_mid_groups + 1> lsf_mid_first = {0,
 inline constexpr std::array<int, lsf_mid_groups> lsf_mid_bits = {4, 4};
 // Decoded frequencies are kept this far apart (radians; 50 Hz).
 inline constexpr double lsf_min_gap = 2.0 * pi * 50.0 / sample_rate;
-// Two parity bits end the frame: the first over the top four bits of each energy, the 10/30 ms
-// offsets and the top four of the pitch, the second over the envelope's lowest frequencies,
-// whose errors do the most harm. The decoder repairs a frame that fails either (repair.h).
-inline constexpr int parity_bits = 2;
+// Parity bits end the frame. Each covered bit has its own set of checks (its column): one
+// wrong bit fails exactly the checks of its column, and as few bits as possible share a
+// column, so that a failure points at one or two bits rather than at any covered one. The
+// decoder repairs a frame that fails any check (repair.h).
+inline constexpr int parity_bits = 4;
 
 // The quantiser indices of one frame. Half frame 0 is the first 20 ms, half frame 1 the
 // second; the pitch and the line spectral frequencies belong to the frame's end, the
@@ -44,29 +44,53 @@ struct FrameIndices {
     std::array<int, 2> energy{};                // 0..31, 0 = silence
     std::array<int, 2> energy_mid{};            // 0..2^energy_mid_bits-1, rising offset
     int pitch = 0;                              // 0..63, log-spaced pitch_min..pitch_max
-    std::array<int, 2> voiced{};                // 0 unvoiced, 1..3 harmonic up to voicing_cutoff_hz
+    std::array<int, 2> voiced{};                // 0 unvoiced, 1 harmonic up to voicing_cutoff_hz
     std::array<int, lsf_groups> lsf{};          // 0..2^lsf_bits[g]-1, codebook entry
     std::array<int, lsf_mid_groups> lsf_mid{};  // 0..2^lsf_mid_bits[g]-1, codebook entry
-    // On receipt: false when the parity check over the energy and pitch fails...
-    bool intact = true;
-    // ...and over the low end-of-frame envelope.
-    bool lsf_intact = true;
+    // On receipt: the checks that failed, check k as bit k (0 when the frame is intact).
+    unsigned syndrome = 0;
     bool operator==(const FrameIndices&) const = default;
 };
 
 // One quantised parameter as it travels in the frame. Every field is sent most significant
-// bit first, Gray-coded unless plain (the voicing, where the cyclic Gray code would make
-// unvoiced and the highest level neighbours).
+// bit first, Gray-coded unless plain.
 enum class FieldKind { energy, energy_mid, voicing, pitch, lsf, lsf_mid };
+inline constexpr int max_field_bits = 8;
 struct Field {
     FieldKind kind;
     int slot;       // half frame (energy, voicing) or the group of line spectral frequencies
     int first_bit;  // position of its most significant bit in the frame
     int bits;
     bool gray;
-    int parity;          // the parity bit (0, 1) that covers it
-    int parity_covered;  // how many of its most significant bits that parity bit covers
+    // Per bit, most significant first: the checks that cover it, check k as bit k (0: none).
+    std::array<unsigned, max_field_bits> column;
 };
+
+// Of a field's code (its most significant bit at bits - 1), the bits check k covers.
+constexpr unsigned check_mask(const Field& f, int k) {
+    unsigned m = 0;
+    for (int b = 0; b < f.bits; ++b)
+        if ((f.column[static_cast<std::size_t>(b)] >> k) & 1u) m |= 1u << (f.bits - 1 - b);
+    return m;
+}
+constexpr bool checked(const Field& f) {
+    for (unsigned c : f.column)
+        if (c) return true;
+    return false;
+}
+
+namespace detail {
+// The columns in the order covered bits take them: those of two or more checks first, which
+// a failure of the parity bit itself cannot imitate, then the single checks.
+constexpr std::array<unsigned, (1u << parity_bits) - 1> column_order() {
+    std::array<unsigned, (1u << parity_bits) - 1> order{};
+    std::size_t n = 0;
+    for (int weight = parity_bits; weight >= 1; --weight)
+        for (unsigned c = 1; c < (1u << parity_bits); ++c)
+            if (std::popcount(c) == weight) order[n++] = c;
+    return order;
+}
+}  // namespace detail
 
 namespace detail {
 constexpr int count_fields() {
@@ -79,26 +103,40 @@ constexpr int count_fields() {
 
 inline constexpr std::size_t field_count = detail::count_fields();
 
-// The frame's layout: its fields in transmission order, then the parity bit.
+// How many of each field's most significant bits the checks cover. Every bit covered makes
+// the repair choose among more candidates, so only those whose errors do the most harm and
+// whose indices follow each other closely enough to tell a wrong one: the top three of each
+// energy, the 10/30 ms offsets, the top four of the pitch and the first two envelope
+// codebooks. (Covering the third codebook or the middle envelope too made 1 % bit errors
+// cost more, not less.)
+inline constexpr int energy_checked = 3;
+inline constexpr int pitch_checked = 4;
+inline constexpr std::array<int, lsf_groups> lsf_checked = {8, 8, 0};
+
+// The frame's layout: its fields in transmission order, then the parity bits. Covered bits
+// take the columns in turn, so bits that share one belong to different fields.
 constexpr std::array<Field, field_count> make_frame_fields() {
     std::array<Field, field_count> f{};
-    std::size_t n = 0;
+    std::size_t n = 0, next_column = 0;
     int at = 0;
-    auto add = [&](FieldKind k, int slot, int bits, bool gray, int covered, int parity = 0) {
-        f[n++] = {k, slot, at, bits, gray, parity, covered};
+    constexpr auto order = detail::column_order();
+    auto add = [&](FieldKind k, int slot, int bits, bool gray, int covered) {
+        Field& d = f[n++] = {k, slot, at, bits, gray, {}};
+        for (int b = 0; b < covered; ++b)
+            d.column[static_cast<std::size_t>(b)] = order[next_column++ % order.size()];
         at += bits;
     };
-    add(FieldKind::energy, 0, energy_bits, true, 4);
-    add(FieldKind::energy, 1, energy_bits, true, 4);
-    add(FieldKind::energy_mid, 0, energy_mid_bits, true, 1);
-    add(FieldKind::energy_mid, 1, energy_mid_bits, true, 1);
-    add(FieldKind::pitch, 0, pitch_bits, true, 4);
+    add(FieldKind::energy, 0, energy_bits, true, energy_checked);
+    add(FieldKind::energy, 1, energy_bits, true, energy_checked);
+    add(FieldKind::energy_mid, 0, energy_mid_bits, true, energy_mid_bits);
+    add(FieldKind::energy_mid, 1, energy_mid_bits, true, energy_mid_bits);
+    add(FieldKind::pitch, 0, pitch_bits, true, pitch_checked);
     add(FieldKind::voicing, 0, voicing_bits, false, 0);
     add(FieldKind::voicing, 1, voicing_bits, false, 0);
     for (std::size_t g = 0; g < lsf_groups; ++g)
         if (lsf_bits[g] > 0)
             add(FieldKind::lsf, static_cast<int>(g), lsf_bits[g],
-                lsf_first[g + 1] - lsf_first[g] == 1, g < lsf_parity_groups ? lsf_bits[g] : 0, 1);
+                lsf_first[g + 1] - lsf_first[g] == 1, lsf_checked[g]);
     // Entries of a multi-dimensional codebook have no order: sent in plain binary (the trainer
     // numbers them so that one wrong bit tends to give a near entry).
     for (std::size_t g = 0; g < lsf_mid_groups; ++g)
@@ -135,9 +173,11 @@ double energy_mid_db(int index);
 // negative index gives the plain mean.
 double energy_between(double db_before, double db_after, int mid_index);
 
-// Voicing levels: 0 is unvoiced; a voiced level is harmonic up to this frequency and noise
-// above it.
+// Voicing levels: 0 is unvoiced; voiced is harmonic up to voiced_cutoff_hz and noise above
+// it, where real speech is noisy. (A cut-off chosen per half frame from 1, 2 or 4 kHz bought
+// no intelligibility for its two bits; they serve the parity checks better.)
 inline constexpr int voicing_levels = 1 << voicing_bits;
+inline constexpr double voiced_cutoff_hz = 3300.0;
 double voicing_cutoff_hz(int level);
 
 int pitch_index(double hz);

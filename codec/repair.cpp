@@ -1,6 +1,7 @@
 #include "codec/repair.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 
 #include "codec/soft_decoder.h"
@@ -16,13 +17,20 @@ Field in_slot(Field f, int slot) {
     return f;
 }
 
-// log P of the fields one check covers along their chains: from the frame before into mid,
-// within mid, and on into the frame after.
+// Whether a field has a bit whose error gives this syndrome.
+bool suspect(const Field& f, unsigned syndrome) {
+    for (unsigned c : f.column)
+        if (syndrome != 0 && c == syndrome) return true;
+    return false;
+}
+
+// log P of the suspect fields along their chains: from the frame before into mid, within mid,
+// and on into the frame after.
 double chain_score(const FrameIndices& before, const FrameIndices& mid, const FrameIndices& after,
-                   int check) {
+                   unsigned syndrome) {
     double s = 0.0;
     for (const Field& f : frame_fields) {
-        if (f.parity_covered == 0 || f.parity != check) continue;
+        if (!suspect(f, syndrome)) continue;
         const std::size_t track = track_of(f);
         const int here = field_index(mid, f);
         const bool halves = f.kind == FieldKind::energy || f.kind == FieldKind::energy_mid ||
@@ -40,15 +48,21 @@ double chain_score(const FrameIndices& before, const FrameIndices& mid, const Fr
     return s;
 }
 
-// Whether a check covers a parameter.
-bool covers(int check, FieldKind kind) {
-    for (const Field& f : frame_fields)
-        if (f.kind == kind && f.parity == check && f.parity_covered > 0) return true;
-    return false;
+// log P of how the suspect fields go with the fields of their own frame (joint_tree).
+double frame_score(const FrameIndices& mid, unsigned syndrome) {
+    if (!soft_joint_priors_fit()) return 0.0;
+    double s = 0.0;
+    for (std::size_t e = 0; e < joint_tree.size(); ++e) {
+        const Field& a = frame_fields[joint_tree[e].first];
+        const Field& b = frame_fields[joint_tree[e].second];
+        if (suspect(a, syndrome) || suspect(b, syndrome))
+            s += std::log(joint_prob(e, field_index(mid, a), field_index(mid, b)));
+    }
+    return s;
 }
 
-// The candidates for one failed check: the frame as received (the parity bit wrong) and with
-// each covered bit flipped; and their probabilities, best first.
+// The candidates for a syndrome: the frame with each bit of that column flipped, and as
+// received when a parity bit alone could be wrong; and their probabilities, best first.
 struct Candidates {
     std::array<FrameIndices, frame_bits> frame{};
     std::array<double, frame_bits> weight{};
@@ -56,22 +70,25 @@ struct Candidates {
 };
 
 Candidates candidates(const FrameIndices& before, const FrameIndices& mid,
-                      const FrameIndices& after, int check) {
+                      const FrameIndices& after) {
     Candidates c;
     std::array<std::uint8_t, frame_bits> bits{};
     pack_frame(mid, bits.data());
-    c.frame[c.count++] = mid;
+    const unsigned syndrome = mid.syndrome;
     for (const Field& f : frame_fields)
-        for (int b = 0; b < (f.parity == check ? f.parity_covered : 0); ++b) {
+        for (int b = 0; b < f.bits; ++b) {
+            if (syndrome == 0 || f.column[static_cast<std::size_t>(b)] != syndrome) continue;
             auto flipped = bits;
             flipped[static_cast<std::size_t>(f.first_bit + b)] ^= 1u;
             FrameIndices& g = c.frame[c.count++] = unpack_frame(flipped.data());
-            g.intact = mid.intact;
-            g.lsf_intact = mid.lsf_intact;
+            g.syndrome = syndrome;
         }
+    // A parity bit alone; or several wrong bits, which the frame as received stands for.
+    if (std::popcount(syndrome) == 1 || c.count == 0) c.frame[c.count++] = mid;
     std::size_t best = 0;
     for (std::size_t k = 0; k < c.count; ++k) {
-        c.weight[k] = chain_score(before, c.frame[k], after, check);
+        c.weight[k] =
+            chain_score(before, c.frame[k], after, syndrome) + frame_score(c.frame[k], syndrome);
         if (c.weight[k] > c.weight[best]) best = k;
     }
     std::swap(c.frame[0], c.frame[best]);
@@ -94,32 +111,18 @@ double transition_log_prob(std::size_t track, int from, int to) {
 
 Repair repair_parity(const FrameIndices& before, const FrameIndices& mid,
                      const FrameIndices& after) {
+    // The mean values of the candidates (equal, for a field no candidate changes).
+    const Candidates c = candidates(before, mid, after);
     Repair r;
-    r.likeliest = mid;
-    for (std::size_t h = 0; h < 2; ++h) r.db[h] = energy_for_mean(mid.energy[h]);
-    r.log_f0 = std::log(pitch_hz(mid.pitch));
-    r.lsf = dequantise_lsf(mid.lsf);
-    // The checks cover different fields: each failed one on its own.
-    for (int check = 0; check < parity_bits; ++check) {
-        if (check == 0 ? mid.intact : mid.lsf_intact) continue;
-        const Candidates c = candidates(before, r.likeliest, after, check);
-        // The mean values of what this check covers.
-        std::array<double, 2> db{};
-        double log_f0 = 0.0;
-        Lsf lsf{};
-        for (std::size_t k = 0; k < c.count; ++k) {
-            const FrameIndices& f = c.frame[k];
-            for (std::size_t h = 0; h < 2; ++h) db[h] += c.weight[k] * energy_for_mean(f.energy[h]);
-            log_f0 += c.weight[k] * std::log(pitch_hz(f.pitch));
-            const Lsf l = dequantise_lsf(f.lsf);
-            for (std::size_t i = 0; i < lpc_order; ++i) lsf[i] += c.weight[k] * l[i];
-        }
-        if (covers(check, FieldKind::energy)) r.db = db;
-        if (covers(check, FieldKind::pitch)) r.log_f0 = log_f0;
-        if (covers(check, FieldKind::lsf)) r.lsf = lsf;
-        r.likeliest = c.frame[0];
+    for (std::size_t k = 0; k < c.count; ++k) {
+        const FrameIndices& f = c.frame[k];
+        for (std::size_t h = 0; h < 2; ++h) r.db[h] += c.weight[k] * energy_for_mean(f.energy[h]);
+        r.log_f0 += c.weight[k] * std::log(pitch_hz(f.pitch));
+        const Lsf l = dequantise_lsf(f.lsf);
+        for (std::size_t i = 0; i < lpc_order; ++i) r.lsf[i] += c.weight[k] * l[i];
     }
     for (std::size_t h = 0; h < 2; ++h) r.db[h] = energy_from_mean(r.db[h]);
+    r.likeliest = c.frame[0];
     return r;
 }
 

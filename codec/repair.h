@@ -1,11 +1,12 @@
-// Repair of a frame whose parity check failed, from the trained statistics of how each
-// quantiser index follows the one before (codec/soft_priors.h).
+// Repair of a frame that fails parity checks, from the trained statistics of how each
+// quantiser index follows the one before (codec/soft_priors.h) and goes with the others of
+// its frame (codec/soft_joint_priors.h).
 //
-// A failed check means an odd number of the bits it covers are wrong, at a low error rate
-// most likely one. Every single flip among the covered bits (and the parity bit itself) is
-// equally likely a priori, so the likeliest is the one whose indices fit best between the
-// frame before and the frame after: the largest product of trained transition probabilities
-// along each parameter's chain.
+// At a low error rate the failed checks (the syndrome) most likely come from one wrong bit:
+// one of the few whose column they are, or a parity bit itself when only one check fails.
+// Those candidates are equally likely a priori, so the likeliest is the one whose indices fit
+// best between the frame before and the frame after and with the rest of the frame: the
+// largest product of trained transition and joint probabilities.
 #pragma once
 
 #include <array>
@@ -27,8 +28,7 @@ struct Repair {
     double log_f0 = 0.0;         // log Hz
     Lsf lsf{};                   // the end envelope, unordered
 };
-// mid with the covered bits of each failed check (intact, lsf_intact false) repaired given
-// the neighbouring frames' indices.
+// mid, whose syndrome is not 0, repaired given the neighbouring frames' indices.
 Repair repair_parity(const FrameIndices& before, const FrameIndices& mid,
                      const FrameIndices& after);
 

@@ -244,6 +244,13 @@ const JointPriors& joint_priors() {
 
 }  // namespace
 
+double joint_prob(std::size_t pair, int first, int second) {
+    const JointPriors& q = joint_priors();
+    const auto n1 = field_levels(joint_tree[pair].first);
+    return q.given_first[q.offset[pair] + static_cast<std::size_t>(second) * n1 +
+                         static_cast<std::size_t>(first)];
+}
+
 double energy_for_mean(int index) {
     const double low = energy_db(1), step = energy_db(2) - energy_db(1);
     return index <= 0 ? low - 2.0 * step : energy_db(index);
@@ -420,10 +427,10 @@ void SoftDecoder::sanitise(const float* llr) {
 
 namespace {
 
-// The parity of the covered top bits of index i of field f.
-int covered_parity(const Field& f, std::size_t i) {
+// The parity of the bits of index i of field f that check k covers.
+int covered_parity(const Field& f, std::size_t i, int k) {
     const auto code = f.gray ? gray_encode(static_cast<unsigned>(i)) : static_cast<unsigned>(i);
-    return std::popcount(code >> (f.bits - f.parity_covered)) & 1;
+    return std::popcount(code & check_mask(f, k)) & 1;
 }
 
 }  // namespace
@@ -441,36 +448,41 @@ void SoftDecoder::predict_first_steps() {
 void SoftDecoder::predict_covered(std::array<Probs, field_count>& belief) const {
     for (std::size_t j = 0; j < field_count; ++j) {
         const Field& f = frame_fields[j];
-        if (f.parity_covered == 0) continue;
+        if (!checked(f)) continue;
         const std::size_t track = track_of(f);
         const Track& t = tracks_[track];
         std::array<Probs, 2> alpha{};
-        filter_steps(priors().shared.data() + priors().offset[track], t.levels, t.pred,
-                     t.next_lik, step_of(f), alpha);
+        filter_steps(priors().shared.data() + priors().offset[track], t.levels, t.pred, t.next_lik,
+                     step_of(f), alpha);
         belief[j] = alpha[step_of(f)];
     }
 }
 
-void SoftDecoder::add_parity_evidence() {
-    // The covered top bits of a check's fields and its own bit sum to 0 modulo 2. Each field
-    // learns from the others how likely its covered bits are to sum to 1, every other field
-    // judged by its bits and by what its track predicts from the frame before: a failed check
-    // falls on the field whose received index fits its track worst.
-    std::array<Probs, field_count> belief{};
-    predict_covered(belief);
+double SoftDecoder::odd_share(const Probs& belief, const CheckMessages& msg, std::size_t j, int k) {
+    const Field& f = frame_fields[j];
+    double odd = 0.0, total = 0.0;
+    for (std::size_t i = 0; i < field_levels(j); ++i) {
+        double w = belief[i];
+        for (int c = 0; c < parity_bits; ++c)
+            if (c != k) w *= msg[static_cast<std::size_t>(c)][j][covered_parity(f, i, c)];
+        total += w;
+        if (covered_parity(f, i, k)) odd += w;
+    }
+    return total > 0.0 ? odd / total : 0.5;
+}
+
+void SoftDecoder::parity_round(const std::array<Probs, field_count>& belief,
+                               CheckMessages& msg) const {
+    const CheckMessages heard = msg;
     for (int k = 0; k < parity_bits; ++k) {
         // Per member (the fields, then the check's own bit): 1 - 2 P(its parity is 1).
         std::array<double, field_count + 1> bias{};
         std::array<std::size_t, field_count> member{};
         std::size_t m = 0;
         for (std::size_t j = 0; j < field_count; ++j) {
-            const Field& f = frame_fields[j];
-            if (f.parity_covered == 0 || f.parity != k) continue;
-            double p1 = 0.0;
-            for (std::size_t i = 0; i < field_levels(j); ++i)
-                if (covered_parity(f, i)) p1 += belief[j][i];
+            if (check_mask(frame_fields[j], k) == 0) continue;
             member[m] = j;
-            bias[m++] = 1.0 - 2.0 * p1;
+            bias[m++] = 1.0 - 2.0 * odd_share(belief[j], heard, j, k);
         }
         bias[m] = -std::tanh(0.5 * llr_[parity_position + static_cast<std::size_t>(k)]);
         for (std::size_t n = 0; n < m; ++n) {
@@ -478,16 +490,34 @@ void SoftDecoder::add_parity_evidence() {
             for (std::size_t o = 0; o <= m; ++o)
                 if (o != n) others *= bias[o];
             const double others_odd = 0.5 * (1.0 - others);
-            const Field& f = frame_fields[member[n]];
-            Probs& lik = tracks_[track_of(f)].next_lik[step_of(f)];
-            Probs w = lik;
-            double sum = 0.0;
-            for (std::size_t i = 0; i < field_levels(member[n]); ++i) {
-                w[i] *= covered_parity(f, i) ? others_odd : 1.0 - others_odd;
-                sum += w[i];
-            }
-            if (sum > 0.0) lik = w;  // a check that certain bits fail says nothing
+            msg[static_cast<std::size_t>(k)][member[n]] = {1.0 - others_odd, others_odd};
         }
+    }
+}
+
+void SoftDecoder::add_parity_evidence() {
+    // The bits a check covers and its own bit sum to 0 modulo 2. Each field learns from the
+    // others how likely its bits under the check are to sum to 1, every other field judged by
+    // its bits, by what its track predicts from the frame before and by what the other checks
+    // say of it (a few rounds, as the checks share fields): failed checks fall on the field
+    // whose received index fits its track worst among those whose bits they point at.
+    std::array<Probs, field_count> belief{};
+    predict_covered(belief);
+    CheckMessages msg;
+    for (auto& check : msg) check.fill({1.0, 1.0});
+    for (int round = 0; round < parity_rounds; ++round) parity_round(belief, msg);
+    for (std::size_t j = 0; j < field_count; ++j) {
+        const Field& f = frame_fields[j];
+        if (!checked(f)) continue;
+        Probs& lik = tracks_[track_of(f)].next_lik[step_of(f)];
+        Probs w = lik;
+        double sum = 0.0;
+        for (std::size_t i = 0; i < field_levels(j); ++i) {
+            for (int k = 0; k < parity_bits; ++k)
+                w[i] *= msg[static_cast<std::size_t>(k)][j][covered_parity(f, i, k)];
+            sum += w[i];
+        }
+        if (sum > 0.0) lik = w;  // checks that certain bits fail say nothing
     }
 }
 
@@ -591,8 +621,7 @@ void SoftDecoder::advance(Track& t) {
 Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Params& hard) const {
     Decoder::Params p = hard;
     // The parity bits served as evidence already: their checks no longer mark the frame.
-    p.intact = true;
-    p.lsf_intact = true;
+    p.syndrome = 0;
     const auto log_pitch = [](int i) { return std::log(pitch_hz(i)); };
     Lsf lsf = p.lsf;
     for (const Field& f : fields) {
@@ -637,7 +666,7 @@ Decoder::Params SoftDecoder::estimate(bool smoothed_posterior, const Decoder::Pa
 Decoder::Params SoftDecoder::concealed() {
     Decoder::Params p = last_good_;
     p.dead = false;
-    p.intact = true;
+    p.syndrome = 0;
     for (std::size_t h = 0; h < 2; ++h) {
         conceal_db_ -= conceal_decay_db;
         if (conceal_db_ < energy_db(1)) conceal_db_ = -INFINITY;  // faded out

@@ -16,8 +16,9 @@
 // end envelope's codebooks (256 and 64 entries) have far more transitions than training
 // counts well, so each transition counted is shared out among the entries close to its two
 // ends (a Gaussian kernel of their distance); building that costs about 25 ms, once.
-// A parity check is evidence about the fields it covers: when it fails, the field whose index
-// fits its track worst takes the blame. Closely tied fields of a frame (joint_tree: the
+// A parity check is evidence about the bits it covers: when it fails, the field whose index
+// fits its track worst takes the blame (each bit is under a set of checks of its own, so the
+// failures together point at few bits). Closely tied fields of a frame (joint_tree: the
 // envelope's codebooks, voicing, energy, pitch) are evidence about each other: how often each
 // index came with each index of its pair in the same frame, passed up the tree and down again.
 // A frame whose bits are mostly noise is concealed: the last good parameters with decaying
@@ -117,6 +118,9 @@ bool soft_priors_fit();
 // The same for codec/soft_joint_priors.h and joint_tree (else the fields of a frame say
 // nothing about each other).
 bool soft_joint_priors_fit();
+// P(second = j | first = i) for a pair of joint_tree, pulled towards the overall
+// probabilities as transitions are.
+double joint_prob(std::size_t pair, int first, int second);
 
 // Energies averaged over likely indices: silence (index 0, or below) counts two steps below
 // the lowest level, and a mean below half a step under the lowest level is silence again.
@@ -172,6 +176,14 @@ class SoftDecoder {
     // The likelihoods of the parity-covered fields times what their tracks predict.
     void predict_covered(std::array<Probs, field_count>& belief) const;
     void add_parity_evidence();
+    // What each check says of each field: the weight of its indices whose bits under the
+    // check sum to 0, and to 1 ({1, 1} for a field the check does not cover).
+    using CheckMessages = std::array<std::array<std::array<double, 2>, field_count>, parity_bits>;
+    static constexpr int parity_rounds = 3;
+    // P(the bits of field j under check k sum to 1), by its belief and the other checks.
+    static double odd_share(const Probs& belief, const CheckMessages& msg, std::size_t j, int k);
+    // Each check's messages anew from the fields' beliefs and the others' last messages.
+    void parity_round(const std::array<Probs, field_count>& belief, CheckMessages& msg) const;
     void likelihoods();
     // What the fields of joint_tree say about each other.
     void add_joint_evidence();

@@ -43,15 +43,22 @@ TEST(FramePacking, RoundTripsEveryFieldAndUsesOnlyBitZero) {
     }
 }
 
-TEST(FramePacking, FieldsTileTheFrameAndEachParityBitCatchesOneBitErrorsInItsBits) {
-    std::vector<int> owner(frame_bits, -1);  // the parity bit covering each position, if any
+TEST(FramePacking, FieldsTileTheFrameAndOneWrongBitFailsTheChecksOfItsColumn) {
+    std::vector<unsigned> column(frame_bits, 0);
+    std::vector<int> sharing(1u << parity_bits, 0);
     int at = 0;
     for (const Field& field : frame_fields) {
         EXPECT_EQ(field.first_bit, at);
-        for (int b = 0; b < field.bits; ++b)
-            if (b < field.parity_covered) owner[static_cast<std::size_t>(at + b)] = field.parity;
+        for (int b = 0; b < field.bits; ++b) {
+            const unsigned c = field.column[static_cast<std::size_t>(b)];
+            column[static_cast<std::size_t>(at + b)] = c;
+            ++sharing[c];
+        }
         at += field.bits;
     }
+    // The covered bits spread evenly over every column.
+    const auto [fewest, most] = std::minmax_element(sharing.begin() + 1, sharing.end());
+    EXPECT_LE(*most - *fewest, 1);
     EXPECT_EQ(at + parity_bits, static_cast<int>(frame_bits));
     std::mt19937 rng(3);
     FrameIndices f;
@@ -59,14 +66,12 @@ TEST(FramePacking, FieldsTileTheFrameAndEachParityBitCatchesOneBitErrorsInItsBit
         field_index(f, field) = static_cast<int>(rng() % (1u << field.bits));
     std::array<std::uint8_t, frame_bits> bits{};
     pack_frame(f, bits.data());
-    ASSERT_TRUE(unpack_frame(bits.data()).intact && unpack_frame(bits.data()).lsf_intact);
+    ASSERT_EQ(unpack_frame(bits.data()).syndrome, 0u);
     for (std::size_t i = 0; i < frame_bits; ++i) {
         auto bad = bits;
         bad[i] ^= 1;
-        const FrameIndices g = unpack_frame(bad.data());
-        const int parity = i >= parity_position ? static_cast<int>(i - parity_position) : owner[i];
-        EXPECT_EQ(g.intact, parity != 0) << "bit " << i;
-        EXPECT_EQ(g.lsf_intact, parity != 1) << "bit " << i;
+        const unsigned expected = i >= parity_position ? 1u << (i - parity_position) : column[i];
+        EXPECT_EQ(unpack_frame(bad.data()).syndrome, expected) << "bit " << i;
     }
 }
 

@@ -30,8 +30,8 @@ std::vector<FrameIndices> encoded_vowels() {
 
 TEST(ParityRepair, MostSingleErrorsUnderAFailedCheckAreUndoneAndIntactFramesStay) {
     // Every covered bit of every frame flipped in turn, between its true neighbours: the
-    // repair must find the frame as sent in most cases (86 % when written; chance is 1 in 15 or 9
-    // candidates), and leave frames whose checks pass alone.
+    // repair must find the frame as sent in most cases (94 % when written, 86 % with two
+    // parity bits; chance is 1 in 2 or 3 candidates), and leave frames whose checks pass alone.
     const auto frames = encoded_vowels();
     int tried = 0, undone = 0;
     for (std::size_t n = 1; n + 1 < frames.size(); ++n) {
@@ -43,15 +43,15 @@ TEST(ParityRepair, MostSingleErrorsUnderAFailedCheckAreUndoneAndIntactFramesStay
             auto damaged = bits;
             damaged[b] ^= 1u;
             const FrameIndices got = unpack_frame(damaged.data());
-            if (got.intact && got.lsf_intact) continue;
+            if (got.syndrome == 0) continue;
             FrameIndices fixed = repair_parity(frames[n - 1], got, frames[n + 1]).likeliest;
-            fixed.intact = fixed.lsf_intact = true;
+            fixed.syndrome = 0;
             ++tried;
             undone += fixed == sent;
         }
     }
     ASSERT_GT(tried, 500);
-    EXPECT_GT(undone, tried * 3 / 4) << undone << " of " << tried;
+    EXPECT_GT(undone, tried * 9 / 10) << undone << " of " << tried;
 }
 
 }  // namespace
