@@ -111,8 +111,7 @@ Lsf peak_weights(const Lsf& lsf) {
 const SplitVq<lsf_groups> end_vq{lsf_codebooks, lsf_first, lsf_bits};
 const SplitVq<lsf_mid_groups> mid_vq{lsf_mid_codebooks, lsf_mid_first, lsf_mid_bits};
 
-// Gray code unless plain: for the voicing level, where the cyclic Gray code would make
-// unvoiced and the highest level neighbours.
+// Gray code unless plain: for codebook indices, which their trainer numbers.
 void put(std::uint8_t* bits, std::size_t& pos, unsigned value, int n, bool plain = false) {
     const unsigned g = plain ? value : gray_encode(value);
     for (int b = n - 1; b >= 0; --b) bits[pos++] = static_cast<std::uint8_t>((g >> b) & 1u);

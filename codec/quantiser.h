@@ -90,9 +90,7 @@ constexpr std::array<unsigned, (1u << parity_bits) - 1> column_order() {
             if (std::popcount(c) == weight) order[n++] = c;
     return order;
 }
-}  // namespace detail
 
-namespace detail {
 constexpr int count_fields() {
     int n = 7;
     for (std::size_t g = 0; g < lsf_groups; ++g) n += lsf_bits[g] > 0;
