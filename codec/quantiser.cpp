@@ -147,10 +147,6 @@ int field_index(const FrameIndices& f, const Field& field) {
     return field_index(const_cast<FrameIndices&>(f), field);
 }
 
-unsigned gray_encode(unsigned i) {
-    return i ^ (i >> 1);
-}
-
 unsigned gray_decode(unsigned g) {
     unsigned i = g;
     for (unsigned s = g >> 1; s != 0; s >>= 1) i ^= s;

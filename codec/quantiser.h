@@ -155,7 +155,9 @@ static_assert(used_bits() == static_cast<int>(frame_bits), "the fields fill the 
 int& field_index(FrameIndices& f, const Field& field);
 int field_index(const FrameIndices& f, const Field& field);
 
-unsigned gray_encode(unsigned i);
+constexpr unsigned gray_encode(unsigned i) {
+    return i ^ (i >> 1);
+}
 unsigned gray_decode(unsigned g);
 
 // Frame energy, dBFS (see energy_min_db). Below the lowest level by more than half a step is

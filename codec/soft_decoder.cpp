@@ -427,10 +427,24 @@ void SoftDecoder::sanitise(const float* llr) {
 
 namespace {
 
-// The parity of the bits of index i of field f that check k covers.
-int covered_parity(const Field& f, std::size_t i, int k) {
-    const auto code = f.gray ? gray_encode(static_cast<unsigned>(i)) : static_cast<unsigned>(i);
-    return std::popcount(code & check_mask(f, k)) & 1;
+// Per field and index: the checks under which the index's covered bits sum to 1 (check k as
+// bit k). Built at compile time, since the checks' rounds ask it for every index.
+constexpr auto odd_checks = [] {
+    std::array<std::array<std::uint8_t, max_levels>, field_count> t{};
+    for (std::size_t j = 0; j < field_count; ++j) {
+        const Field& f = frame_fields[j];
+        for (unsigned i = 0; i < field_levels(j); ++i) {
+            const unsigned code = f.gray ? gray_encode(i) : i;
+            for (int k = 0; k < parity_bits; ++k)
+                if (std::popcount(code & check_mask(f, k)) & 1) t[j][i] |= 1u << k;
+        }
+    }
+    return t;
+}();
+
+// The parity of the bits of index i of field j that check k covers.
+int covered_parity(std::size_t j, std::size_t i, int k) {
+    return (odd_checks[j][i] >> k) & 1;
 }
 
 }  // namespace
@@ -459,14 +473,13 @@ void SoftDecoder::predict_covered(std::array<Probs, field_count>& belief) const 
 }
 
 double SoftDecoder::odd_share(const Probs& belief, const CheckMessages& msg, std::size_t j, int k) {
-    const Field& f = frame_fields[j];
     double odd = 0.0, total = 0.0;
     for (std::size_t i = 0; i < field_levels(j); ++i) {
         double w = belief[i];
         for (int c = 0; c < parity_bits; ++c)
-            if (c != k) w *= msg[static_cast<std::size_t>(c)][j][covered_parity(f, i, c)];
+            if (c != k) w *= msg[static_cast<std::size_t>(c)][j][covered_parity(j, i, c)];
         total += w;
-        if (covered_parity(f, i, k)) odd += w;
+        if (covered_parity(j, i, k)) odd += w;
     }
     return total > 0.0 ? odd / total : 0.5;
 }
@@ -514,7 +527,7 @@ void SoftDecoder::add_parity_evidence() {
         double sum = 0.0;
         for (std::size_t i = 0; i < field_levels(j); ++i) {
             for (int k = 0; k < parity_bits; ++k)
-                w[i] *= msg[static_cast<std::size_t>(k)][j][covered_parity(f, i, k)];
+                w[i] *= msg[static_cast<std::size_t>(k)][j][covered_parity(j, i, k)];
             sum += w[i];
         }
         if (sum > 0.0) lik = w;  // checks that certain bits fail say nothing
