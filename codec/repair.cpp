@@ -19,8 +19,9 @@ Field in_slot(Field f, int slot) {
 
 // Whether a field has a bit whose error gives this syndrome.
 bool suspect(const Field& f, unsigned syndrome) {
+    if (syndrome == 0) return false;  // uncovered bits have column 0
     for (unsigned c : f.column)
-        if (syndrome != 0 && c == syndrome) return true;
+        if (c == syndrome) return true;
     return false;
 }
 
