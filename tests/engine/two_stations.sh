@@ -9,8 +9,10 @@ library=$2
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-two.XXXXXX") || exit 1
 trap 'rm -rf "$tmp"' EXIT
 # Ports from the process id, so that parallel runs do not meet: A sends to B's receive port,
-# A's PTT goes to that port + 1, where B listens as a radio would.
-base=$((20000 + ($$ % 4000) * 8))
+# A's PTT goes to that port + 1, where B listens as a radio would. The scripted tests take
+# disjoint blocks of 30000..32767, below the kernel's ephemeral ports (32768 and up), where
+# any socket that sends without binding may sit, and above the C++ tests' 10000..29999.
+base=$((30000 + ($$ % 75) * 8))
 mkdir -p "$tmp/a" "$tmp/b"
 printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $((base)) $((base + 2)) > "$tmp/a/loop.txt"
 printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $((base + 2)) $((base + 4)) > "$tmp/b/loop.txt"

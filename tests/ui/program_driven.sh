@@ -27,7 +27,8 @@ cd "$tmp" || exit 1
 # the loop device carries sound.
 export PULSE_SERVER="unix:$tmp/no-sound-server"
 
-base=$((34000 + ($$ % 4000) * 4))
+# Ports 31200..31799: see tests/engine/two_stations.sh for the blocks of the scripted tests.
+base=$((31200 + ($$ % 150) * 4))
 printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $base $((base + 2)) > loop.txt
 devices=$("$cli" devices)
 loop_in=$(printf '%s\n' "$devices" | awk '/SDR Loop In Device/ { print $1; exit }')

@@ -23,7 +23,8 @@ tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-xvfb.XXXXXX") || exit 1
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
 
-base=$((30000 + ($$ % 4000) * 4))
+# Ports 30600..31199: see tests/engine/two_stations.sh for the blocks of the scripted tests.
+base=$((30600 + ($$ % 150) * 4))
 printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $base $((base + 2)) > loop.txt
 loop_in=$("$cli" devices | awk '/SDR Loop In Device/ { print $1; exit }')
 if [ -z "$loop_in" ]; then
