@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -114,7 +115,9 @@ void LoopReceiver::start(int rate, int block_size) {
             const sockaddr_in here = ipv4(loopback_address, config.rx_port);
             if (::bind(fd_, reinterpret_cast<const sockaddr*>(&here), sizeof here) == 0) {
                 bound_port_ = config.rx_port;
-            } else {  // port in use: deliver nothing, try again at the next start
+            } else {  // port in use: deliver nothing, say so, try again at the next start
+                std::fprintf(stderr, "SDR loop: receive port %d: %s; nothing is received\n",
+                             config.rx_port, std::strerror(errno));
                 ::close(fd_);
                 fd_ = -1;
             }
