@@ -4,9 +4,10 @@
 //
 // At a low error rate the failed checks (the syndrome) most likely come from one wrong bit:
 // one of the few whose column they are, or a parity bit itself when only one check fails.
-// Those candidates are equally likely a priori, so the likeliest is the one whose indices fit
-// best between the frame before and the frame after and with the rest of the frame: the
-// largest product of trained transition and joint probabilities.
+// Less likely, from two wrong bits whose columns together give it. Each candidate is weighed
+// by its prior and by how well the covered fields fit between the frame before and the frame
+// after and with the rest of the frame: the product of trained transition and joint
+// probabilities.
 #pragma once
 
 #include <array>
