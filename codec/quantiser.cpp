@@ -15,7 +15,8 @@
 //   envelope at the frame's middle       8   offsets from the mean of the neighbouring ends,
 //                                            frequencies 1-5 and 6-10: codebooks of 4 and 4 bits
 //   parity                               4   over the top bits of energy and pitch, the
-//                                            10/30 ms offsets and end codebooks 1 and 2
+//                                            10/30 ms offsets, the voicing and end
+//                                            codebooks 1 and 2
 //                                      ----
 //                                       54
 //

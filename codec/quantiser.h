@@ -104,9 +104,9 @@ inline constexpr std::size_t field_count = detail::count_fields();
 // How many of each field's most significant bits the checks cover. Every bit covered makes
 // the repair choose among more candidates, so only those whose errors do the most harm and
 // whose indices follow each other closely enough to tell a wrong one: the top three of each
-// energy, the 10/30 ms offsets, the top four of the pitch and the first two envelope
-// codebooks. (Covering the third codebook or the middle envelope too made 1 % bit errors
-// cost more, not less.)
+// energy, the 10/30 ms offsets, the top four of the pitch, the voicing flags and the first two
+// envelope codebooks, 30 bits on the 15 columns. (Covering the third codebook or the middle
+// envelope too made 1 % bit errors cost more, not less.)
 inline constexpr int energy_checked = 3;
 inline constexpr int pitch_checked = 4;
 inline constexpr std::array<int, lsf_groups> lsf_checked = {8, 8, 0};
@@ -129,8 +129,8 @@ constexpr std::array<Field, field_count> make_frame_fields() {
     add(FieldKind::energy_mid, 0, energy_mid_bits, true, energy_mid_bits);
     add(FieldKind::energy_mid, 1, energy_mid_bits, true, energy_mid_bits);
     add(FieldKind::pitch, 0, pitch_bits, true, pitch_checked);
-    add(FieldKind::voicing, 0, voicing_bits, false, 0);
-    add(FieldKind::voicing, 1, voicing_bits, false, 0);
+    add(FieldKind::voicing, 0, voicing_bits, false, voicing_bits);
+    add(FieldKind::voicing, 1, voicing_bits, false, voicing_bits);
     for (std::size_t g = 0; g < lsf_groups; ++g)
         if (lsf_bits[g] > 0)
             add(FieldKind::lsf, static_cast<int>(g), lsf_bits[g],

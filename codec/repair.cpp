@@ -96,10 +96,10 @@ constexpr std::size_t most_pairs() {
 // Prior odds of two wrong bits against one. A channel with bit error rate p gives p / (1 - p),
 // and at 1 % one failed check in six or seven comes from two wrong bits (taken for one, the
 // repair makes a third). But the trained statistics are sharper than a new voice follows,
-// so among the thirty-odd pairs behind a syndrome one often fits by chance: on a voice the
-// tables were not trained on, 10^-4 did best (1 % bit errors cost 0.023 STOI; 0.024 at
-// 10^-3 and 10^-5, 0.028 at 10^-2, 0.027 without pairs).
-constexpr double two_bit_prior = 1e-4;
+// so among the thirty-odd pairs behind a syndrome one may fit by chance: on a voice the
+// tables were not trained on, 10^-3 did best (1 % bit errors cost 0.0199 STOI; 0.0206 at
+// 3 x 10^-3, 0.0208 at 10^-4, 0.0218 at 10^-2).
+constexpr double two_bit_prior = 1e-3;
 
 // The candidates for a syndrome: the frame with each single checked bit flipped whose column
 // it is (the frame as received when that is a parity bit), then with each pair whose columns
@@ -159,7 +159,7 @@ double transition_log_prob(std::size_t track, int from, int to) {
     if (!soft_priors_fit() || track >= track_count) return 0.0;
     const auto levels = static_cast<int>(soft_prior_levels[track]);
     if (from < 0 || to < 0 || from >= levels || to >= levels) return 0.0;
-    return std::log(transition_prob(track, from, to));
+    return std::log(shared_transition_prob(track, from, to));
 }
 
 Repair repair_parity(const FrameIndices& before, const FrameIndices& mid,

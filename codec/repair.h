@@ -17,8 +17,7 @@
 
 namespace tarpo::codec {
 
-// log P(to | from) one step along a track (transition_prob of codec/soft_decoder.h), smoothed
-// towards the overall index probabilities so that no change is impossible.
+// log P(to | from) one step along a track (shared_transition_prob of codec/soft_decoder.h).
 double transition_log_prob(std::size_t track, int from, int to);
 
 // A frame after repair: its likeliest indices, and the mean of the values each repair would

@@ -46,10 +46,9 @@ constexpr std::size_t transition_cells() {
 struct Priors {
     std::array<std::size_t, track_count> offset{};  // of each track's rows in transition
     std::array<std::array<double, max_levels>, track_count> marginal{};
-    // transition[offset + from * levels + to]: P(to | from) one step later, from the counts as
-    // they are (transition_prob, which the hard decoder's parity repair uses); shared the
-    // same, with the end envelope's counts shared out among close entries (soft decoding).
-    std::array<double, transition_cells()> transition{}, shared{};
+    // shared[offset + from * levels + to]: P(to | from) one step later, with the end
+    // envelope's counts shared out among close entries.
+    std::array<double, transition_cells()> shared{};
 };
 
 // Counts of the trained priors, or none (every transition alike) where they were made for
@@ -148,12 +147,6 @@ void build_track(Priors& p, std::size_t t) {
     const auto raw = [&](std::size_t from, std::size_t to) {
         return count(at + from * levels + to);
     };
-    std::array<double, max_levels> m{};
-    smoothed_conditional(
-        levels, levels, [&](std::size_t to, std::size_t from) { return raw(from, to); }, m,
-        [&](std::size_t to, std::size_t from, double v) {
-            p.transition[at + from * levels + to] = v;
-        });
     const std::vector<double> spread =
         g < lsf_groups ? spread_counts(g, raw) : std::vector<double>{};
     smoothed_conditional(
@@ -165,7 +158,7 @@ void build_track(Priors& p, std::size_t t) {
         [&](std::size_t to, std::size_t from, double v) { p.shared[at + from * levels + to] = v; });
 }
 
-// Built in place once (2.3 MB, too large for a thread's stack).
+// Built in place once (1.1 MB, too large for a thread's stack).
 void build_priors(Priors& q) {
     std::size_t at = 0;
     for (std::size_t t = 0; t < track_count; ++t) {
@@ -270,10 +263,6 @@ std::size_t transition_cell(std::size_t track, int from, int to) {
 }
 
 }  // namespace
-
-double transition_prob(std::size_t track, int from, int to) {
-    return priors().transition[transition_cell(track, from, to)];
-}
 
 double shared_transition_prob(std::size_t track, int from, int to) {
     return priors().shared[transition_cell(track, from, to)];

@@ -127,12 +127,11 @@ double joint_prob(std::size_t pair, int first, int second);
 double energy_for_mean(int index);
 double energy_from_mean(double mean_db);
 
-// P(to | from) one step along a track: the trained counts, each row pulled towards the overall
-// index probabilities so that no change is impossible (every index alike where the priors do
-// not fit). from and to must be valid indices of the track.
-double transition_prob(std::size_t track, int from, int to);
-// The same as soft decoding weighs it: with the end envelope's counts shared out among close
-// codebook entries first.
+// P(to | from) one step along a track: the trained counts, with the end envelope's shared out
+// among close codebook entries first (with 256 entries most transitions were seen a few times
+// or never, and a voice the tables never heard follows close entries alike), each row pulled
+// towards the overall index probabilities so that no change is impossible (every index alike
+// where the priors do not fit). from and to must be valid indices of the track.
 double shared_transition_prob(std::size_t track, int from, int to);
 
 class SoftDecoder {
