@@ -26,9 +26,7 @@ double chain_score(const FrameIndices& before, const FrameIndices& mid, const Fr
         if (!checked(f)) continue;
         const std::size_t track = track_of(f);
         const int here = field_index(mid, f);
-        const bool halves = f.kind == FieldKind::energy || f.kind == FieldKind::energy_mid ||
-                            f.kind == FieldKind::voicing;
-        if (!halves) {
+        if (!steps_by_halves(f)) {
             s += transition_log_prob(track, field_index(before, f), here);
             s += transition_log_prob(track, here, field_index(after, f));
         } else if (f.slot == 0) {

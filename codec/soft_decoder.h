@@ -60,11 +60,14 @@ constexpr std::size_t track_of(const Field& f) {
             return 4 + lsf_groups + slot;
     }
 }
+// Whether a field's track has two steps per frame, one per half frame.
+constexpr bool steps_by_halves(const Field& f) {
+    return f.kind == FieldKind::energy || f.kind == FieldKind::energy_mid ||
+           f.kind == FieldKind::voicing;
+}
 // Half frame (0, 1) of a field on a track with two steps per frame, else 0.
 constexpr std::size_t step_of(const Field& f) {
-    const bool halves = f.kind == FieldKind::energy || f.kind == FieldKind::energy_mid ||
-                        f.kind == FieldKind::voicing;
-    return halves ? static_cast<std::size_t>(f.slot) : 0;
+    return steps_by_halves(f) ? static_cast<std::size_t>(f.slot) : 0;
 }
 
 // Position of a field in frame_fields.
