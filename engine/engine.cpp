@@ -110,9 +110,11 @@ void Engine::radio_apply(const RadioSettings& s) {
     ptt_.use_method(std::move(method)).reset();
 }
 
-void Engine::radio_close() {
+bool Engine::radio_close() {
     ptt_.use_method(nullptr).reset();
+    const bool unkeyed = !rig_ || rig_->stop();
     rig_.reset();
+    return unkeyed;
 }
 
 void Engine::start_worker(WorkerNotifier& notifier) {

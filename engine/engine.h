@@ -69,9 +69,7 @@ class Engine final : public EngineApi {
     }
     const std::array<double, 15>& error_bars() override { return display_.error_bars(); }
     void start_worker(WorkerNotifier& notifier) override;
-    std::uint32_t callsign_text_count() override {
-        return ready_->station.callsign().text_count();
-    }
+    std::uint32_t callsign_text_count() override { return ready_->station.callsign().text_count(); }
     std::size_t take_received_speech(std::int16_t* out, std::size_t n) override {
         return speech_tap_.take(out, n);
     }
@@ -83,12 +81,10 @@ class Engine final : public EngineApi {
     bool keyer_busy() override { return keyer_.busy(); }
     void radio_apply(const ptt::RadioSettings& settings) override;
     ptt::RadioSettings radio_settings() override { return radio_; }
-    ptt::RigReadout radio_readout() override {
-        return rig_ ? rig_->readout() : ptt::RigReadout{};
-    }
+    ptt::RigReadout radio_readout() override { return rig_ ? rig_->readout() : ptt::RigReadout{}; }
     std::vector<ptt::RigModel> rig_models() override { return ptt::hamlib_rig_models(); }
-    void radio_close() override;
-    // Where the rig link's reports go (standard output by default); set before radio_apply.
+    bool radio_close() override;
+    // Where the rig link's reports go (standard error by default); set before radio_apply.
     void set_radio_report(ptt::RigLink::Report report) { radio_report_ = std::move(report); }
 
     // Stops the worker as the main window's shutdown does (flags cleared, up to one second

@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "ptt/radio_settings.h"
-#include "ptt/rig_readout.h"
-
 #include "engine/controls.h"
 #include "engine/monitor.h"
+#include "ptt/radio_settings.h"
+#include "ptt/rig_readout.h"
 
 namespace tarpo::engine {
 
@@ -78,8 +77,9 @@ class EngineApi {
     virtual ptt::RigReadout radio_readout() { return {}; }
     // Hamlib's rig models, for the Radio dialog.
     virtual std::vector<ptt::RigModel> rig_models() { return {}; }
-    // Unkeys and lets go of the rig; called once the worker has been stopped.
-    virtual void radio_close() {}
+    // Unkeys and lets go of the rig; called once the worker has been stopped. False when the
+    // rig did not confirm that it is unkeyed (said on standard error).
+    virtual bool radio_close() { return true; }
 
     // The engine is ready (modem, codec, spectrum, RSID) once built. Starts the audio worker
     // thread; it runs until worker_run is cleared, then sets it back to 1 as its last action.
@@ -89,9 +89,7 @@ class EngineApi {
     // The number of complete callsigns received so far (a repeated callsign counts again).
     virtual std::uint32_t callsign_text_count() { return 0; }
     // Takes up to n samples of received speech at 8000 Hz decoded since the last call.
-    virtual std::size_t take_received_speech(std::int16_t* /*out*/, std::size_t /*n*/) {
-        return 0;
-    }
+    virtual std::size_t take_received_speech(std::int16_t* /*out*/, std::size_t /*n*/) { return 0; }
     // Voice keyer: loads a sound file to be sent as the microphone; false with a one-line
     // reason when it cannot be read or a file is still being sent.
     virtual bool keyer_start(const std::string& path, std::string& error) {

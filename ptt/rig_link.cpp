@@ -3,6 +3,8 @@
 #include <hamlib/rig.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -11,12 +13,22 @@ namespace tarpo::ptt {
 
 namespace {
 
+std::atomic<bool> hamlib_trace{false};
+
+// Hamlib's diagnostics: its whole trace on standard error when asked for, nothing otherwise
+// (a rig that stops answering is said once, in our own words).
+int hamlib_message(enum rig_debug_level_e, rig_ptr_t, const char* format, va_list args) {
+    if (!hamlib_trace.load()) return 0;
+    return std::vfprintf(stderr, format, args);
+}
+
 // Hamlib's backends are loaded once, before any thread opens a rig or lists the models, so
-// that both only read its tables afterwards. Its own diagnostics are silenced.
+// that both only read its tables afterwards.
 void hamlib_setup() {
     static std::once_flag once;
     std::call_once(once, [] {
-        rig_set_debug(RIG_DEBUG_NONE);
+        rig_set_debug_callback(hamlib_message, nullptr);
+        rig_set_debug(hamlib_trace.load() ? RIG_DEBUG_TRACE : RIG_DEBUG_NONE);
         rig_load_all_backends();
     });
 }
@@ -43,12 +55,24 @@ bool link_error(int code) {
     }
 }
 
+// Hamlib's one-line text for an error code, without its line end.
+std::string hamlib_error(int code) {
+    std::string text = rigerror2(code);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
 void set_conf(RIG* rig, const char* name, const std::string& value) {
     const token_t token = rig_token_lookup(rig, name);
     if (token != RIG_CONF_END) rig_set_conf(rig, token, value.c_str());
 }
 
 }  // namespace
+
+void set_hamlib_trace(bool on) {
+    hamlib_trace.store(on);
+    rig_set_debug(on ? RIG_DEBUG_TRACE : RIG_DEBUG_NONE);
+}
 
 std::vector<RigModel> hamlib_rig_models() {
     hamlib_setup();
@@ -63,8 +87,8 @@ RigLink::RigLink(RigConfig config, Report report, PttObserver observer)
     : config_(std::move(config)), report_(std::move(report)), observer_(std::move(observer)) {
     if (!report_) {
         report_ = [](const std::string& text) {
-            std::printf("%s\n", text.c_str());
-            std::fflush(stdout);
+            std::fprintf(stderr, "%s\n", text.c_str());
+            std::fflush(stderr);
         };
     }
     hamlib_setup();
@@ -78,22 +102,17 @@ RigLink::~RigLink() {
 }
 
 void RigLink::request_ptt(bool on) {
-    // Only the requesting threads change the counter; its exact value does not matter, only
-    // that each request makes it differ from the last one carried out.
-    std::uint32_t old = request_.load(std::memory_order_relaxed);
-    std::uint32_t next;
-    do {
-        next = ((old >> 1) + 1) << 1 | (on ? 1u : 0u);
-    } while (!request_.compare_exchange_weak(old, next, std::memory_order_release,
-                                             std::memory_order_relaxed));
+    wanted_.store(on, std::memory_order_release);
     wake_.release();
 }
 
-void RigLink::stop() {
-    if (!thread_.joinable()) return;
-    stop_.store(true);
-    wake_.release();
-    thread_.join();
+bool RigLink::stop() {
+    if (thread_.joinable()) {
+        stop_.store(true);
+        wake_.release();
+        thread_.join();
+    }
+    return stopped_unkeyed_;
 }
 
 void RigLink::say(const std::string& text) {
@@ -102,21 +121,34 @@ void RigLink::say(const std::string& text) {
 
 void RigLink::run() {
     using clock = std::chrono::steady_clock;
-    auto next_open = clock::now();
+    auto last_open = clock::time_point::min();
     auto next_poll = clock::now();
-    while (!stop_.load()) {
-        const auto now = clock::now();
-        if (!rig_ && now >= next_open) {
+    auto stop_deadline = clock::time_point::max();
+    for (;;) {
+        const bool stopping = stop_.load();
+        if (stopping && stop_deadline == clock::time_point::max())
+            stop_deadline = clock::now() + config_.stop_wait;
+        if (stopping && stop_done(stop_deadline)) break;
+        wanted_now_ = !stopping && wanted_.load(std::memory_order_acquire);
+        // A lost rig is reopened soon while its PTT matters, every few seconds otherwise.
+        const auto open_period =
+            wanted_now_ || may_be_keyed_ ? config_.urgent_period : config_.retry_period;
+        if (!rig_ &&
+            (last_open == clock::time_point::min() || clock::now() >= last_open + open_period)) {
+            last_open = clock::now();
             open_rig();
-            next_open = now + config_.retry_period;
-            next_poll = now;
+            next_poll = clock::now();
         }
-        if (rig_) apply_ptt();
-        if (rig_ && clock::now() >= next_poll) {
+        if (rig_) settle_ptt(wanted_now_);
+        if (rig_ && !stopping && clock::now() >= next_poll) {
             poll();
             next_poll = clock::now() + config_.poll_period;
         }
-        const auto until = rig_ ? next_poll : next_open;
+        if (!rig_) publish_wanted(wanted_now_);
+        auto until = rig_ ? next_poll : last_open + open_period;
+        if (rig_ && !agrees() && !refused_) until = clock::now() + config_.urgent_period;
+        if (stopping) until = std::min(until, stop_deadline);
+        if (stopping && rig_ && agrees()) continue;
         static_cast<void>(wake_.try_acquire_until(until));
         while (wake_.try_acquire()) {
         }
@@ -124,6 +156,15 @@ void RigLink::run() {
     close_rig();
     state_.state = RigReadout::State::stopped;
     publish();
+}
+
+bool RigLink::stop_done(std::chrono::steady_clock::time_point deadline) {
+    // Done once the rig said "off", or when no key command went out since it last did.
+    if (confirmed_ == Ptt::off || refused_ || (!rig_ && !may_be_keyed_)) return true;
+    if (std::chrono::steady_clock::now() < deadline) return false;
+    stopped_unkeyed_ = false;
+    say("Radio: the rig did not confirm PTT off before the link closed; check the transmitter.");
+    return true;
 }
 
 void RigLink::open_rig() {
@@ -145,7 +186,7 @@ void RigLink::open_rig() {
         rig_cleanup(rig);
         if (!failure_reported_) {
             say("Radio: cannot open the rig (Hamlib model " + std::to_string(config_.model) +
-                " on " + config_.pathname + "): " + rigerror(code));
+                " on " + config_.pathname + "): " + hamlib_error(code));
             state_.failures++;
         }
         failure_reported_ = true;
@@ -153,29 +194,69 @@ void RigLink::open_rig() {
         publish();
         return;
     }
+    // PTT is read from the rig itself, never from Hamlib's memory of what it sent.
+    rig_set_cache_timeout_ms(rig, HAMLIB_CACHE_ALL, 0);
     rig_ = rig;
     if (failure_reported_ && state_.failures > 0) say("Radio: the rig answers again.");
     failure_reported_ = false;
+    refused_ = false;
     state_.state = RigReadout::State::connected;
     publish();
 }
 
-void RigLink::apply_ptt() {
-    const std::uint32_t request = request_.load(std::memory_order_acquire);
-    if ((request >> 1) == (done_request_ >> 1)) return;
-    const bool on = (request & 1) != 0;
+void RigLink::settle_ptt(bool on) {
+    // Whatever was sent before a reconnection is unknown to the rig's new link: the wanted
+    // state, keyed or not, is sent once the link is open and until the rig confirms it.
+    if (agrees() || (refused_ && on == state_.wanted)) return publish_wanted(on);
+    if (on) may_be_keyed_ = true;
     const int code = rig_set_ptt(rig_, RIG_VFO_CURR, on ? RIG_PTT_ON : RIG_PTT_OFF);
-    done_request_ = request;
     if (code != RIG_OK && link_error(code)) return fail(on ? "keying" : "unkeying", code);
     if (code != RIG_OK) {
         // The rig answers but will not be keyed this way (a model without CAT PTT).
-        if (!refusal_reported_) say(std::string("Radio: the rig refuses PTT: ") + rigerror(code));
+        if (!refusal_reported_)
+            say(std::string("Radio: the rig refuses PTT: ") + hamlib_error(code));
         refusal_reported_ = true;
-        return;
+        refused_ = true;
+        if (!on) may_be_keyed_ = false;  // it never took a key command either
+        return publish_wanted(on);
     }
-    state_.keyed = on;
+    read_back_ptt(on);
+}
+
+void RigLink::read_back_ptt(bool on) {
+    ptt_t ptt = RIG_PTT_OFF;
+    const int code = rig_get_ptt(rig_, RIG_VFO_CURR, &ptt);
+    if (code != RIG_OK && link_error(code)) return fail("reading PTT", code);
+    // A rig that cannot tell its PTT confirms by taking the command.
+    const bool keyed = code == RIG_OK ? ptt != RIG_PTT_OFF : on;
+    set_confirmed(keyed ? Ptt::on : Ptt::off);
+    if (keyed != on && !mismatch_reported_) {
+        say(std::string("Radio: the rig reports PTT ") + (keyed ? "on" : "off") +
+            " after the command to " + (on ? "key" : "unkey") + "; sending it again.");
+        mismatch_reported_ = true;
+    }
+    if (keyed == on && mismatch_reported_) {
+        say(std::string("Radio: the rig confirms PTT ") + (on ? "on." : "off."));
+        mismatch_reported_ = false;
+    }
+    publish_wanted(on);
+}
+
+void RigLink::set_confirmed(Ptt ptt) {
+    const bool was_keyed = confirmed_ == Ptt::on;
+    confirmed_ = ptt;
+    if (ptt == Ptt::off) may_be_keyed_ = false;
+    state_.keyed = ptt == Ptt::on;
+    if (observer_ && ptt != Ptt::unknown && state_.keyed != was_keyed) observer_(state_.keyed);
+}
+
+void RigLink::publish_wanted(bool on) {
+    // Off needs no confirmation when no key command went out since the rig last said "off".
+    const bool confirmed = agrees() || refused_ || (!on && !may_be_keyed_);
+    if (state_.wanted == on && state_.confirmed == confirmed) return;
+    state_.wanted = on;
+    state_.confirmed = confirmed;
     publish();
-    if (observer_) observer_(on);
 }
 
 void RigLink::poll() {
@@ -192,15 +273,17 @@ void RigLink::poll() {
         const char* text = rig_strrmode(mode);
         if (text) std::strncpy(state_.mode.data(), text, state_.mode.size() - 1);
     }
-    publish();
+    // The rig's PTT may have changed under us (its own time-out, a restarted server that
+    // kept the port): the next settle sends the wanted state again.
+    if (!refused_) read_back_ptt(wanted_now_);
+    if (rig_) publish();
 }
 
 void RigLink::fail(const char* what, int code) {
-    // Whatever the rig did last, we stop asking for PTT: closing the link is all that is on
-    // our side. A later request is carried out when the rig answers again.
+    // The rig's PTT is unknown until it answers again; then the wanted state goes out again.
     if (!failure_reported_) {
-        say(std::string("Radio: the rig stopped answering (") + what + ": " + rigerror(code) +
-            "); PTT released on our side.");
+        say(std::string("Radio: the rig stopped answering (") + what + ": " + hamlib_error(code) +
+            "); reconnecting" + (may_be_keyed_ ? " to confirm PTT." : "."));
         state_.failures++;
     }
     failure_reported_ = true;
@@ -208,17 +291,14 @@ void RigLink::fail(const char* what, int code) {
     rig_cleanup(rig_);
     rig_ = nullptr;
     state_.state = RigReadout::State::failed;
-    state_.keyed = false;
+    set_confirmed(Ptt::unknown);
+    state_.confirmed = !may_be_keyed_ && !wanted_now_;
+    state_.wanted = wanted_now_;
     publish();
-    if (observer_) observer_(false);
 }
 
 void RigLink::close_rig() {
     if (!rig_) return;
-    // Closing unkeys, whatever was asked last.
-    rig_set_ptt(rig_, RIG_VFO_CURR, RIG_PTT_OFF);
-    if (state_.keyed && observer_) observer_(false);
-    state_.keyed = false;
     rig_close(rig_);
     rig_cleanup(rig_);
     rig_ = nullptr;

@@ -1,12 +1,14 @@
 // The link to a rig through Hamlib, on a thread of its own. Every Hamlib call runs there:
-// opening the rig, keying and unkeying it on request, and reading its dial frequency and mode
-// once a second. Other threads only post PTT requests (an atomic store and a semaphore
+// opening the rig, keying and unkeying it, and reading its dial frequency and mode once a
+// second. Other threads only say which PTT state they want (an atomic store and a semaphore
 // release: the audio worker never waits on the rig) and read the latest readout, which the
 // rig thread publishes through a triple buffer.
 //
-// A rig that stops answering is reported once, through the report function: the link is
-// closed (our side of the PTT lets go) and the rig thread tries to open it again every few
-// seconds, quietly; a request made after the failure is carried out once the rig answers.
+// Keying is a state, not a request: the thread keeps the wanted PTT state and the one the rig
+// last confirmed (read back with get_ptt where the rig can tell), and sends the wanted state
+// again until the two agree, also after every reconnection. A rig that stops answering is
+// reported once and reopened, quickly while its PTT is not confirmed, every few seconds
+// otherwise. Stopping unkeys and waits a bounded time for the rig to confirm it.
 #pragma once
 
 #include <array>
@@ -38,8 +40,15 @@ struct RigConfig {
     int baud = 0;  // serial speed, bit/s; 0 leaves the model's default
     std::chrono::milliseconds poll_period{1000};
     std::chrono::milliseconds retry_period{3000};  // between attempts to reopen a lost rig
-    int timeout_ms = 1000;                         // Hamlib's wait for one answer
+    // Between attempts while the rig's PTT is not confirmed as wanted (a lost unkey).
+    std::chrono::milliseconds urgent_period{250};
+    // How long stopping waits for the rig to confirm it is unkeyed.
+    std::chrono::milliseconds stop_wait{4000};
+    int timeout_ms = 1000;  // Hamlib's wait for one answer
 };
+
+// Hamlib's own trace on standard error (off by default: our reports say what went wrong).
+void set_hamlib_trace(bool on);
 
 // Every model Hamlib knows, in the order of their numbers.
 std::vector<RigModel> hamlib_rig_models();
@@ -47,7 +56,7 @@ std::vector<RigModel> hamlib_rig_models();
 class RigLink {
   public:
     // Called on the rig thread with a one-line text (no line end). The default prints the
-    // text and a line end to standard output.
+    // text and a line end to standard error.
     using Report = std::function<void(const std::string&)>;
     // Called on the rig thread after the rig confirmed a PTT change (tests watch it).
     using PttObserver = std::function<void(bool on)>;
@@ -57,21 +66,29 @@ class RigLink {
     RigLink(const RigLink&) = delete;
     RigLink& operator=(const RigLink&) = delete;
 
-    // Any thread; returns at once. The last request wins.
+    // Any thread; returns at once. The last state asked for is the one the link holds to.
     void request_ptt(bool on);
     // The latest published readout. One reading thread only (the user interface's).
     RigReadout readout() { return readout_.front(); }
-    // Unkeys and closes the rig and ends the thread; waits for it (at most about one Hamlib
-    // timeout). Idempotent; the destructor calls it.
-    void stop();
+    // Unkeys and closes the rig and ends the thread. When a key command may have reached the
+    // rig since it last confirmed PTT off, waits up to stop_wait (and one Hamlib timeout) for
+    // that confirmation. False, after a report, when the rig may still be keyed. Idempotent;
+    // the destructor calls it.
+    bool stop();
 
   private:
+    enum class Ptt : std::uint8_t { unknown, off, on };
     void run();
+    bool stop_done(std::chrono::steady_clock::time_point deadline);
     void open_rig();
-    void apply_ptt();
+    void settle_ptt(bool on);
+    void read_back_ptt(bool on);
     void poll();
     void fail(const char* what, int code);
     void close_rig();
+    void set_confirmed(Ptt ptt);
+    void publish_wanted(bool on);
+    bool agrees() const { return confirmed_ == (wanted_now_ ? Ptt::on : Ptt::off); }
     void publish() {
         readout_.back() = state_;
         readout_.publish();
@@ -81,8 +98,7 @@ class RigLink {
     const RigConfig config_;
     Report report_;
     PttObserver observer_;
-    // Bit 0: the wanted PTT state; bits 1..31: a request counter.
-    std::atomic<std::uint32_t> request_{0};
+    std::atomic<bool> wanted_{false};
     std::atomic<bool> stop_{false};
     std::counting_semaphore<> wake_{0};
     dsp::TripleBuffer<RigReadout> readout_;
@@ -90,9 +106,14 @@ class RigLink {
     // Rig thread only.
     s_rig* rig_ = nullptr;
     RigReadout state_;
-    std::uint32_t done_request_ = 0;  // the counter of the last request carried out
+    bool wanted_now_ = false;       // the state being settled (off once stopping)
+    Ptt confirmed_ = Ptt::unknown;  // as the rig last confirmed it; unknown without a link
+    bool may_be_keyed_ = false;     // a key command was sent since the rig last confirmed off
+    bool refused_ = false;          // the rig refused PTT commands (a model without CAT PTT)
     bool failure_reported_ = false;
     bool refusal_reported_ = false;
+    bool mismatch_reported_ = false;
+    bool stopped_unkeyed_ = true;
     std::thread thread_;
 };
 

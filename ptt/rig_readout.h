@@ -1,4 +1,5 @@
-// What the rig link shows the user interface: the rig's state, dial frequency and mode.
+// What the rig link shows the user interface: the rig's state, dial frequency and mode, and
+// the PTT state we want beside the one the rig last confirmed.
 #pragma once
 
 #include <array>
@@ -13,7 +14,11 @@ struct RigReadout {
     double freq_hz = 0;           // the dial frequency, 0 before the first answer
     std::array<char, 16> mode{};  // Hamlib's name of the mode ("USB"), empty before
     bool keyed = false;           // PTT as the rig last confirmed it
-    std::uint32_t failures = 0;   // reports of a rig not answering, so far
+    bool wanted = false;          // PTT as the program wants it
+    // The rig confirmed the wanted state; false while a change is on its way, and while the
+    // rig does not answer after a command that may have reached it.
+    bool confirmed = true;
+    std::uint32_t failures = 0;  // reports of a rig not answering, so far
 };
 
 // One rig model of Hamlib's list.

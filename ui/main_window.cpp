@@ -116,7 +116,12 @@ MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path director
 MainWindow::~MainWindow() = default;
 
 void MainWindow::apply_keying_report() {
-    operator_->set_on_air(notifier_->keyed());
+    const bool keyed = notifier_->keyed();
+    const ptt::RigReadout rig = engine_.radio_readout();
+    // Without a rig that answers for its PTT, ON AIR is what the worker keyed; with one,
+    // what the rig confirmed, and a look of its own while it has not confirmed what we want.
+    if (rig.state == ptt::RigReadout::State::none) return operator_->set_on_air(keyed);
+    operator_->set_on_air(rig.keyed, rig.confirmed && rig.keyed == keyed);
 }
 
 engine::WorkerNotifier& MainWindow::notifier() {
@@ -410,6 +415,7 @@ void MainWindow::timer_tick() {
     engine_.spectrum_tick();
     graph_invalidate();
     refresh_rig_readout();
+    apply_keying_report();
     if (++meter_tick_ >= meter_period_ticks) {
         meter_tick_ = 0;
         refresh_meters();
@@ -492,8 +498,10 @@ void MainWindow::shutdown() {
             break;
         }
     }
-    engine_.radio_close();  // the rig is unkeyed and let go whatever the worker did
-    QCoreApplication::exit(0);
+    // The rig is unkeyed and let go whatever the worker did; a rig that never confirmed it
+    // makes the program end with a failure.
+    rig_unkeyed_ = engine_.radio_close();
+    QCoreApplication::exit(rig_unkeyed_ ? 0 : 1);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

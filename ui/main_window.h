@@ -93,6 +93,8 @@ class MainWindow : public QMainWindow {
     // Whether the engine may be destroyed: no worker ever started, or it confirmed its end.
     bool worker_finished() const { return !worker_started_ || worker_confirmed_; }
     bool is_shut_down() const { return shut_down_; }
+    // The exit status the shutdown leaves: 1 when the rig did not confirm it is unkeyed.
+    int exit_status() const { return rig_unkeyed_ ? 0 : 1; }
     int tx_stop_countdown() const { return tx_stop_countdown_; }
     const CallsignText& callsign_text() const { return callsign_text_; }
     GraphWidget* graph() const { return graph_; }
@@ -174,6 +176,7 @@ class MainWindow : public QMainWindow {
     int shown_snr_ = 0;
     bool started_ = false;
     bool shut_down_ = false;
+    bool rig_unkeyed_ = true;
     bool worker_started_ = false;
     bool worker_confirmed_ = false;
     GraphInput graph_input_;  // filled each tick; kept here to avoid 7 kB on the stack

@@ -33,6 +33,10 @@ const char* lit_style =
     "QLabel { background: #d00000; color: white; font-weight: bold; "
     "padding: 0 6px; }";
 const char* dark_style = "QLabel { color: #909090; font-weight: bold; padding: 0 6px; }";
+// Asked of the rig, not confirmed by it yet (or any more): keyed or unkeyed, the operator
+// should look at the transmitter.
+const char* pending_style =
+    "QLabel { background: #ffb000; color: black; font-weight: bold; padding: 0 6px; }";
 
 QMenu* menu_titled(QMainWindow& window, const QString& title) {
     for (QAction* a : window.menuBar()->actions())
@@ -253,11 +257,17 @@ void OperatorPanel::close_down() {
     save_operator_settings(directory_ / operator_file_name, settings_);
 }
 
-void OperatorPanel::set_on_air(bool on) {
-    if (on == on_air_) return;
+void OperatorPanel::set_on_air(bool on, bool confirmed) {
+    if (on == on_air_ && confirmed == on_air_confirmed_) return;
+    const bool changed = on != on_air_;
     on_air_ = on;
-    on_air_label_->setStyleSheet(QString::fromLatin1(on ? lit_style : dark_style));
-    emit on_air_changed(on);
+    on_air_confirmed_ = confirmed;
+    const char* style = !confirmed ? pending_style : on ? lit_style : dark_style;
+    on_air_label_->setStyleSheet(QString::fromLatin1(style));
+    on_air_label_->setToolTip(confirmed
+                                  ? QStringLiteral("Lit exactly while the transmitter is keyed")
+                                  : QStringLiteral("PTT asked of the rig, not confirmed by it"));
+    if (changed) emit on_air_changed(on);
 }
 
 bool OperatorPanel::transmit_file(const QString& path, QString& error) {

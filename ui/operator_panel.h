@@ -49,7 +49,9 @@ class OperatorPanel : public QObject {
     // Once per display tick, after the main window's own work.
     void tick();
     // The worker keyed (true) or unkeyed the transmitter.
-    void set_on_air(bool on);
+    // on: the transmitter is keyed (as the rig confirms it, where it can); confirmed: false
+    // while the rig has not confirmed the state asked of it, shown in a look of its own.
+    void set_on_air(bool on, bool confirmed = true);
     bool on_air() const { return on_air_; }
     // An RSID burst was recognised.
     void rsid_seen() { rsid_pending_ = true; }
@@ -96,6 +98,7 @@ class OperatorPanel : public QObject {
     PixelRect graph_rect_;
     QSize design_size_;
     bool on_air_ = false;
+    bool on_air_confirmed_ = true;
     bool rsid_pending_ = false;
     bool closed_ = false;
     bool pressing_ = false;  // press_tx is clicking the TX button

@@ -146,9 +146,9 @@ int run_program(int argc, char** argv, engine::EngineApi& engine, void (*unkey_n
     window.shutdown();  // the event loop may also have ended without the window being closed
     if (!window.worker_finished()) {
         std::fflush(stdout);
-        std::_Exit(0);
+        std::_Exit(window.exit_status());
     }
-    return 0;
+    return window.exit_status();
 }
 
 }  // namespace tarpo::ui

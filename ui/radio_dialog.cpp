@@ -66,23 +66,26 @@ QString rig_readout_text(const ptt::RigReadout& r) {
         case State::connecting:
             return QStringLiteral("rig: connecting");
         case State::failed:
-            return QStringLiteral("rig: no answer");
+            return r.confirmed ? QStringLiteral("rig: no answer")
+                               : QStringLiteral("rig: no answer, PTT not confirmed");
         case State::connected:
             break;
     }
-    if (r.freq_hz <= 0) return QStringLiteral("rig: connected");
     const auto hz = static_cast<long long>(std::llround(r.freq_hz));
-    const QString text = QStringLiteral("%1.%2.%3")
-                             .arg(hz / 1000000)
-                             .arg(hz / 1000 % 1000, 3, 10, QLatin1Char('0'))
-                             .arg(hz % 1000, 3, 10, QLatin1Char('0'));
-    QString out = text;
-    if (r.mode[0] != '\0') out += QStringLiteral(" ") + QString::fromLatin1(r.mode.data());
+    QString out = r.freq_hz <= 0 ? QStringLiteral("rig: connected")
+                                 : QStringLiteral("%1.%2.%3")
+                                       .arg(hz / 1000000)
+                                       .arg(hz / 1000 % 1000, 3, 10, QLatin1Char('0'))
+                                       .arg(hz % 1000, 3, 10, QLatin1Char('0'));
+    if (r.freq_hz > 0 && r.mode[0] != '\0')
+        out += QStringLiteral(" ") + QString::fromLatin1(r.mode.data());
     if (r.keyed) out += QStringLiteral(" TX");
+    if (!r.confirmed) out += QStringLiteral(" (PTT not confirmed)");
     return out;
 }
 
-RadioDialog::RadioDialog(engine::EngineApi& engine, std::filesystem::path directory, QWidget* parent)
+RadioDialog::RadioDialog(engine::EngineApi& engine, std::filesystem::path directory,
+                         QWidget* parent)
     : QDialog(parent), engine_(engine), directory_(std::move(directory)) {
     setObjectName(QStringLiteral("radio"));
     setWindowTitle(QStringLiteral("Radio"));

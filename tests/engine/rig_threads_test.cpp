@@ -114,8 +114,13 @@ TEST_F(RigLink, PttFollowsEachTransmissionWithItsAudio) {
 TEST_F(RigLink, FrequencyReadoutFollowsTheDial) {
     rigctld.rigctl("F 14236000");
     rigctld.rigctl("M USB 2400");
-    EXPECT_TRUE(wait_for([this] { return engine->radio_readout().freq_hz == 14236000.0; }, 4s));
-    EXPECT_STREQ(engine->radio_readout().mode.data(), "USB");
+    // One poll may fall between the two commands: both are waited for.
+    EXPECT_TRUE(wait_for(
+        [this] {
+            const ptt::RigReadout r = engine->radio_readout();
+            return r.freq_hz == 14236000.0 && std::string(r.mode.data()) == "USB";
+        },
+        4s));
     rigctld.rigctl("F 7140500");
     EXPECT_TRUE(wait_for([this] { return engine->radio_readout().freq_hz == 7140500.0; }, 4s));
 }
@@ -138,8 +143,10 @@ TEST_F(RigLink, ARigKilledDuringTransmissionIsReportedOnceAndNothingHangs) {
     set_tx(false);
     const auto t0 = Clock::now();
     EXPECT_TRUE(engine->stop_worker());
-    engine->radio_close();
-    EXPECT_LT(Clock::now() - t0, 2500ms);
+    // The rig may still be keyed for all we know: a bounded wait, then a failure said.
+    EXPECT_FALSE(engine->radio_close());
+    EXPECT_LT(Clock::now() - t0, 6s);
+    EXPECT_NE(taken_reports().back().find("did not confirm PTT off"), std::string::npos);
 }
 
 TEST_F(RigLink, AHungRigHoldsUpNeitherTheWorkerNorTheShutdown) {
@@ -152,11 +159,12 @@ TEST_F(RigLink, AHungRigHoldsUpNeitherTheWorkerNorTheShutdown) {
     set_tx(false);
     const auto t0 = Clock::now();
     EXPECT_TRUE(engine->stop_worker());
-    engine->radio_close();  // at most one Hamlib timeout (1 s) in flight
-    EXPECT_LT(Clock::now() - t0, 3500ms);
+    // The key command may have reached the rig: the wait for its unkey is bounded.
+    EXPECT_FALSE(engine->radio_close());
+    EXPECT_LT(Clock::now() - t0, 7s);
     rigctld.pause(false);
     const auto texts = taken_reports();
-    EXPECT_LE(texts.size(), 1u);
+    EXPECT_LE(texts.size(), 2u);
 }
 
 TEST_F(RigLink, ChangingTheMethodMidTransmissionUnkeysTheRig) {

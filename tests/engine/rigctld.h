@@ -20,17 +20,7 @@ class Rigctld {
   public:
     Rigctld() {
         port_ = free_port();
-        const std::string port = std::to_string(port_);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execlp("rigctld", "rigctld", "-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t",
-                     port.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        // The dummy rig keys through CAT only when told so (-P RIG); up to 5 s for it to listen.
-        // for it to listen.
-        for (int i = 0; i < 100 && !accepting(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        start();
     }
     ~Rigctld() { kill(); }
     Rigctld(const Rigctld&) = delete;
@@ -44,6 +34,11 @@ class Rigctld {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
+    }
+    // A new rigctld on the same port, as after a crash: the dummy rig starts unkeyed.
+    void restart() {
+        kill();
+        start();
     }
     void pause(bool stop) {
         if (pid_ > 0) ::kill(pid_, stop ? SIGSTOP : SIGCONT);
@@ -62,6 +57,19 @@ class Rigctld {
     }
 
   private:
+    void start() {
+        const std::string port = std::to_string(port_);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::execlp("rigctld", "rigctld", "-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t",
+                     port.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // The dummy rig keys through CAT only when told so (-P RIG); up to 5 s for it to
+        // listen.
+        for (int i = 0; i < 100 && !accepting(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     static int free_port() {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};

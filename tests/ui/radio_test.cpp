@@ -87,6 +87,11 @@ TEST(RigReadoutText, DialGroupedByThousandsWithModeAndTx) {
     EXPECT_EQ(rig_readout_text(r), "7.041.000 USB TX");
     r.state = ptt::RigReadout::State::failed;
     EXPECT_EQ(rig_readout_text(r), "rig: no answer");
+    // Asked of the rig and not confirmed by it: said, whatever the link does.
+    r.confirmed = false;
+    EXPECT_EQ(rig_readout_text(r), "rig: no answer, PTT not confirmed");
+    r.state = ptt::RigReadout::State::connected;
+    EXPECT_EQ(rig_readout_text(r), "7.041.000 USB TX (PTT not confirmed)");
 }
 
 TEST(RadioDialog, OkWritesRadioTxtAndAppliesIt) {
