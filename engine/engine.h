@@ -82,6 +82,11 @@ class Engine final : public EngineApi {
     void radio_apply(const ptt::RadioSettings& settings) override;
     ptt::RadioSettings radio_settings() override { return radio_; }
     ptt::RigReadout radio_readout() override { return rig_ ? rig_->readout() : ptt::RigReadout{}; }
+    bool ptt_check() override {
+        ptt_.retry();
+        return ptt_.settled();
+    }
+    void radio_trace(bool on) override { ptt::set_hamlib_trace(on); }
     std::vector<ptt::RigModel> rig_models() override { return ptt::hamlib_rig_models(); }
     bool radio_close() override;
     // Where the rig link's reports go (standard error by default); set before radio_apply.

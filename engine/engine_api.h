@@ -75,6 +75,11 @@ class EngineApi {
     virtual ptt::RadioSettings radio_settings() { return {}; }
     // The rig's state, frequency and mode, for the main window's timer.
     virtual ptt::RigReadout radio_readout() { return {}; }
+    // Once per display tick: sends the PTT state again where the last change did not take
+    // effect; false while it still has not.
+    virtual bool ptt_check() { return true; }
+    // Hamlib's own trace on standard error (the program's --verbose).
+    virtual void radio_trace(bool) {}
     // Hamlib's rig models, for the Radio dialog.
     virtual std::vector<ptt::RigModel> rig_models() { return {}; }
     // Unkeys and lets go of the rig; called once the worker has been stopped. False when the

@@ -56,6 +56,7 @@ void PttPort::open_port(char choice) {
         lines_.clear();
         lines_.close();
     }
+    lines_settled_ = true;
     const std::string device = com_port_device(choice, dirs_);
     if (device.empty() || !lines_.open(device)) return;
     lines_.clear();
@@ -68,17 +69,40 @@ void PttPort::open_port(char choice) {
 void PttPort::key() {
     std::lock_guard lock(mutex_);
     if (method_) return method_->key();
-    if (!lines_.is_open()) return;
-    if (key_rts_) lines_.set_line(SerialLine::rts, true);
-    if (key_dtr_) lines_.set_line(SerialLine::dtr, true);
+    keyed_ = true;
+    lines_settled_ = apply_lines();
 }
 
 void PttPort::unkey() {
     std::lock_guard lock(mutex_);
     if (method_) method_->unkey();
-    if (!lines_.is_open()) return;
-    lines_.set_line(SerialLine::rts, false);
-    lines_.set_line(SerialLine::dtr, false);
+    keyed_ = false;
+    lines_settled_ = apply_lines();
+}
+
+bool PttPort::apply_lines() {
+    if (!lines_.is_open()) return true;
+    // Unkeying drops both lines; keying raises the chosen ones (RTS first).
+    bool ok = true;
+    if (!keyed_ || key_rts_) ok &= lines_.set_line(SerialLine::rts, keyed_);
+    if (!keyed_ || key_dtr_) ok &= lines_.set_line(SerialLine::dtr, keyed_);
+    return ok;
+}
+
+bool PttPort::settled() const {
+    std::lock_guard lock(mutex_);
+    return method_ ? method_->settled() : lines_settled_;
+}
+
+void PttPort::retry() {
+    std::lock_guard lock(mutex_);
+    if (method_) return method_->retry();
+    if (lines_settled_) return;
+    lines_settled_ = apply_lines();
+    if (!lines_settled_ && !lines_fault_said_)
+        std::fprintf(stderr, "PTT: the serial port refuses to %s; trying again.\n",
+                     keyed_ ? "raise its lines" : "drop its lines");
+    lines_fault_said_ = !lines_settled_;
 }
 
 bool PttPort::set_loop_ptt(bool on) {

@@ -48,6 +48,11 @@ class PttPort {
     bool set_loop_ptt(bool on);
 
     bool port_open() const;
+    // Whether the last keying took effect (false after a failed line change or write, until
+    // retry() got it through); retry() sends the wanted state again. User-interface thread,
+    // once per display tick.
+    bool settled() const;
+    void retry();
     const std::string& txport_path() const { return txport_path_; }
 
     // Which lines key() raises (both by default; RTS only or DTR only for interfaces that
@@ -68,6 +73,10 @@ class PttPort {
     std::unique_ptr<PttMethod> method_;
     bool key_rts_ = true;
     bool key_dtr_ = true;
+    bool keyed_ = false;         // the lines' wanted state
+    bool lines_settled_ = true;  // the last change of the lines took effect
+    bool lines_fault_said_ = false;
+    bool apply_lines();
 };
 
 // The choice as txport.bin holds it: its very first character, '\0' when the file is empty.

@@ -1,9 +1,13 @@
 #include "ptt/ptt_cm108.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <string>
 #include <utility>
 
 namespace tarpo::ptt {
@@ -22,16 +26,34 @@ std::array<std::uint8_t, 5> cm108_report(int gpio, bool on) {
     return {0, 0, static_cast<std::uint8_t>(on ? bit : 0), bit, 0};
 }
 
-Cm108Ptt::Cm108Ptt(std::string device, int gpio) : device_(std::move(device)), gpio_(gpio) {}
+Cm108Ptt::Cm108Ptt(std::string device, int gpio, DeviceCheck check)
+    : device_(std::move(device)), gpio_(gpio), check_(check) {}
 
 Cm108Ptt::~Cm108Ptt() {
     close();
 }
 
+bool is_hidraw_device(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const std::string link = "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+                             std::to_string(minor(st.st_rdev)) + "/subsystem";
+    std::array<char, 256> target{};
+    const ssize_t n = ::readlink(link.c_str(), target.data(), target.size() - 1);
+    if (n <= 0) return false;
+    const std::string path(target.data(), static_cast<std::size_t>(n));
+    return path.size() >= 7 && path.compare(path.size() - 7, 7, "/hidraw") == 0;
+}
+
 bool Cm108Ptt::open() {
     close();
+    // O_NONBLOCK: a FIFO of that name does not hold up the open; it is refused below.
     const int fd = ::open(device_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
+    if (!check_(fd)) {
+        ::close(fd);
+        return false;
+    }
     fd_ = fd;
     write_report(false);
     signal_report = cm108_report(gpio_, false);
@@ -47,6 +69,15 @@ void Cm108Ptt::unkey() {
     write_report(false);
 }
 
+void Cm108Ptt::retry() {
+    if (settled_ || fd_ < 0) return;
+    write_report(keyed_);
+    if (!settled_ && !fault_said_)
+        std::fprintf(stderr, "PTT: %s does not take the %s report; trying again.\n",
+                     device_.c_str(), keyed_ ? "key" : "unkey");
+    fault_said_ = !settled_;
+}
+
 void Cm108Ptt::close() {
     if (fd_ < 0) return;
     write_report(false);
@@ -57,10 +88,13 @@ void Cm108Ptt::close() {
 }
 
 void Cm108Ptt::write_report(bool on) {
+    keyed_ = on;
     if (fd_ < 0) return;
     const auto report = cm108_report(gpio_, on);
-    // A short or failed write leaves nothing to do here: the chip took the report or not.
-    [[maybe_unused]] const ssize_t n = ::write(fd_, report.data(), report.size());
+    // A short or failed write (the interface unplugged, its queue full) is sent again by
+    // retry() until the chip takes it.
+    const ssize_t n = ::write(fd_, report.data(), report.size());
+    settled_ = n == static_cast<ssize_t>(report.size());
 }
 
 void cm108_signal_unkey() noexcept {

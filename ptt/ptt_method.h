@@ -4,7 +4,9 @@
 // - open() never keys; it leaves the transmitter off;
 // - key() and unkey() return at once (they may post the change to a thread of their own, so
 //   the audio worker never waits on a rig);
-// - close() unkeys first, and the destructor closes.
+// - close() unkeys first, and the destructor closes;
+// - a key() or unkey() that did not take effect (a failed write) leaves settled() false
+//   until retry() gets it through.
 #pragma once
 
 #include <string>
@@ -19,6 +21,10 @@ class PttMethod {
     virtual void key() = 0;
     virtual void unkey() = 0;
     virtual void close() = 0;
+    // Whether the last key() or unkey() took effect, as far as the method can tell.
+    virtual bool settled() const { return true; }
+    // Sends the last state again when it did not take effect; never blocks.
+    virtual void retry() {}
 };
 
 // The rig keys itself on the audio (VOX), or the operator does: nothing to do.

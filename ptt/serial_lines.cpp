@@ -65,10 +65,10 @@ bool TtySerialLines::configure() {
     return ::tcsetattr(fd_, TCSANOW, &t) == 0;
 }
 
-void TtySerialLines::set_line(SerialLine line, bool on) {
-    if (fd_ < 0) return;
+bool TtySerialLines::set_line(SerialLine line, bool on) {
+    if (fd_ < 0) return false;
     const int bit = line_bit(line);
-    ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit);
+    return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0;
 }
 
 void TtySerialLines::close() {

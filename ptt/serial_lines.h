@@ -20,13 +20,14 @@ class SerialLines {
     // Flow control off (the lines are ours, not the handshake's) and hang-up on close on, so
     // that the kernel drops both lines however the process ends. False when refused.
     virtual bool configure() = 0;
-    virtual void set_line(SerialLine line, bool on) = 0;
+    // False when the driver refused the change (an adapter pulled out: EIO).
+    virtual bool set_line(SerialLine line, bool on) = 0;
     virtual void close() = 0;
     virtual bool is_open() const = 0;
 };
 
 // A tty device: open(2) with O_RDWR | O_NOCTTY | O_NONBLOCK, the lines through TIOCMBIS and
-// TIOCMBIC, termios for the flow control and HUPCL. Every result of a line change is ignored.
+// TIOCMBIC, termios for the flow control and HUPCL.
 class TtySerialLines final : public SerialLines {
   public:
     TtySerialLines() = default;
@@ -37,7 +38,7 @@ class TtySerialLines final : public SerialLines {
     bool open(const std::string& path) override;
     void clear() override;
     bool configure() override;
-    void set_line(SerialLine line, bool on) override;
+    bool set_line(SerialLine line, bool on) override;
     void close() override;
     bool is_open() const override { return fd_ >= 0; }
     int fd() const { return fd_; }

@@ -120,7 +120,8 @@ void MainWindow::apply_keying_report() {
     const ptt::RigReadout rig = engine_.radio_readout();
     // Without a rig that answers for its PTT, ON AIR is what the worker keyed; with one,
     // what the rig confirmed, and a look of its own while it has not confirmed what we want.
-    if (rig.state == ptt::RigReadout::State::none) return operator_->set_on_air(keyed);
+    if (rig.state == ptt::RigReadout::State::none)
+        return operator_->set_on_air(keyed, ptt_settled_);
     operator_->set_on_air(rig.keyed, rig.confirmed && rig.keyed == keyed);
 }
 
@@ -415,6 +416,7 @@ void MainWindow::timer_tick() {
     engine_.spectrum_tick();
     graph_invalidate();
     refresh_rig_readout();
+    ptt_settled_ = engine_.ptt_check();
     apply_keying_report();
     if (++meter_tick_ >= meter_period_ticks) {
         meter_tick_ = 0;

@@ -177,6 +177,7 @@ class MainWindow : public QMainWindow {
     bool started_ = false;
     bool shut_down_ = false;
     bool rig_unkeyed_ = true;
+    bool ptt_settled_ = true;  // the serial lines or the CM108 took the last keying
     bool worker_started_ = false;
     bool worker_confirmed_ = false;
     GraphInput graph_input_;  // filled each tick; kept here to avoid 7 kB on the stack

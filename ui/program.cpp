@@ -127,6 +127,7 @@ int run_program(int argc, char** argv, engine::EngineApi& engine, void (*unkey_n
         std::fputs((options.help ? usage_text() : version_text()).c_str(), stdout);
         return 0;
     }
+    engine.radio_trace(options.verbose);
     if (options.desktop)
         enter_directory(desktop_directory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
     QApplication app(argc, argv);

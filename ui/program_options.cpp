@@ -12,6 +12,8 @@ ProgramOptions parse_program_options(int argc, const char* const* argv) {
             o.version = true;
         } else if (arg == "--desktop") {
             o.desktop = true;
+        } else if (arg == "--verbose") {
+            o.verbose = true;
         } else if (arg == "--trace-controls") {
             o.trace_controls = true;
         } else if (arg == "--transmit") {
@@ -35,6 +37,7 @@ std::string usage_text() {
            "  --transmit FILE    send a sound file (WAV, FLAC, OGG) with the voice keyer at start\n"
            "  --trace-controls   print changes of the callsign field, the squelch indicator and\n"
            "                     the ON AIR indicator on standard error\n"
+           "  --verbose          print Hamlib's own trace of the rig link on standard error\n"
            "  --help             print this text and exit\n"
            "  --version          print the version and exit\n";
 }

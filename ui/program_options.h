@@ -11,6 +11,7 @@ struct ProgramOptions {
     bool version = false;  // print version_text() and exit 0
     bool desktop = false;
     bool trace_controls = false;
+    bool verbose = false;  // Hamlib's own trace of the rig link on standard error
     std::string transmit;  // a sound file the voice keyer sends right after start
     std::string error;     // one line, for an unknown option or a missing value: exit 2
 };

@@ -32,8 +32,9 @@ TEST(Cm108Ptt, DrivesOnlyItsGpioAndNeverKeysOnOpenOrClose) {
     const fs::path& dir = temp.dir();
     const fs::path device = dir / "hidraw0";
     std::ofstream(device).close();  // a regular file stands in for the hidraw node
+    const auto any_device = [](int) { return true; };
     {
-        Cm108Ptt ptt(device.string(), 3);
+        Cm108Ptt ptt(device.string(), 3, any_device);
         ASSERT_TRUE(ptt.open());
         ptt.key();
         ptt.unkey();
@@ -50,6 +51,25 @@ TEST(Cm108Ptt, DrivesOnlyItsGpioAndNeverKeysOnOpenOrClose) {
     Cm108Ptt missing((dir / "hidraw9").string());
     EXPECT_FALSE(missing.open());
     missing.key();  // nothing open: nothing happens
+}
+
+TEST(Cm108Ptt, OnlyAHidrawDeviceIsWrittenAndAFailedWriteIsNotSettled) {
+    const tarpo::test::TempDir temp("tarpo-radio");
+    const fs::path file = temp.dir() / "hidraw0";
+    std::ofstream(file) << "keep me";
+    for (const std::string& path : {file.string(), std::string("/dev/null")}) {
+        Cm108Ptt ptt(path);
+        EXPECT_FALSE(ptt.open()) << path;
+        ptt.key();
+    }
+    EXPECT_EQ(bytes_of(file), (std::vector<unsigned char>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+    // A device that takes no report: the key is not settled, and stays so on retry.
+    Cm108Ptt full("/dev/full", 3, [](int) { return true; });
+    ASSERT_TRUE(full.open());
+    full.key();
+    EXPECT_FALSE(full.settled());
+    full.retry();
+    EXPECT_FALSE(full.settled());
 }
 
 struct SoundCardOutput : LoopOutputQuery {
@@ -86,6 +106,17 @@ TEST(PttMethods, SerialVariantsRaiseTheirLineAndVoxTouchesNone) {
     EXPECT_NE(ptt.use_method(nullptr), nullptr);
     ptt.set_keyed_lines(true, true);
     EXPECT_EQ(cycle(), (std::vector<std::string>{"rts 1", "dtr 1"}));
+    // Lines the driver refuses to change: not settled until a retry gets them through.
+    ptt.key();
+    lines.fail_lines(true);
+    ptt.unkey();
+    EXPECT_FALSE(ptt.settled());
+    ptt.retry();
+    EXPECT_TRUE(lines.any_raised());
+    lines.fail_lines(false);
+    ptt.retry();
+    EXPECT_TRUE(ptt.settled());
+    EXPECT_FALSE(lines.any_raised());
 }
 
 TEST(PortByName, ReplugInAnotherOrderKeepsThePort) {

@@ -32,11 +32,12 @@ bool FakeSerialLines::configure() {
     return true;
 }
 
-void FakeSerialLines::set_line(SerialLine line, bool on) {
+bool FakeSerialLines::set_line(SerialLine line, bool on) {
     log_.push_back(std::string(line == SerialLine::rts ? "rts " : "dtr ") + (on ? "1" : "0"));
-    if (current_.empty()) return;
+    if (current_.empty() || lines_fail_) return false;
     Port& p = ports_[current_];
     (line == SerialLine::rts ? p.rts : p.dtr) = on;
+    return true;
 }
 
 void FakeSerialLines::close() {

@@ -26,7 +26,9 @@ class FakeSerialLines final : public SerialLines {
     bool open(const std::string& path) override;
     void clear() override;
     bool configure() override;
-    void set_line(SerialLine line, bool on) override;
+    bool set_line(SerialLine line, bool on) override;
+    // While on, line changes fail and leave the lines as they are (an adapter pulled out).
+    void fail_lines(bool fail) { lines_fail_ = fail; }
     void close() override;
     bool is_open() const override { return !current_.empty(); }
 
@@ -41,6 +43,7 @@ class FakeSerialLines final : public SerialLines {
     std::map<std::string, Port> ports_;
     std::string current_;
     bool configure_fails_ = false;
+    bool lines_fail_ = false;
     std::vector<std::string> log_;
 };
 
