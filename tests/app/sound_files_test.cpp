@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "app/sound_file.h"
+#include "sound/sound_file.h"
 #include "hostile.h"
 #include "sim/channel.h"
 
@@ -91,7 +91,7 @@ TEST(SoundReader, StreamedResamplingMatchesTheWholeFileConversion) {
     for (double& v : expected) v *= 32768.0;
 
     for (const long piece : {1L, 7L, 1920L, 100000L}) {
-        tarpo::app::SoundReader reader;
+        tarpo::sound::SoundReader reader;
         std::string error;
         ASSERT_TRUE(reader.open_memory(bytes.data(), bytes.size(), 48000, error)) << error;
         std::vector<double> got, buffer(static_cast<std::size_t>(piece));
@@ -112,7 +112,7 @@ TEST(SoundReader, SamplesFarBeyondFullScaleStayFiniteThroughTheResampler) {
     std::vector<double> samples = tone(500, 0.5, 44100);
     for (std::size_t i = 100; i < samples.size(); i += 300) samples[i] = i % 600 ? 1e300 : -3e38;
     const std::string bytes = wav_bytes(44100, samples, 8);
-    tarpo::app::SoundReader reader;
+    tarpo::sound::SoundReader reader;
     std::string error;
     ASSERT_TRUE(reader.open_memory(bytes.data(), bytes.size(), 48000, error)) << error;
     std::vector<double> out(30000);
@@ -127,7 +127,7 @@ TEST(SoundReader, MemoryStaysFlatWhateverTheHeaderClaims) {
     const std::string bytes = wav_bytes(1000, {}, 0, 0xfffffff0);
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
-    tarpo::app::SoundReader reader;
+    tarpo::sound::SoundReader reader;
     std::string error;
     ASSERT_TRUE(reader.open_memory(bytes.data(), bytes.size(), 48000, error)) << error;
     double out[100];

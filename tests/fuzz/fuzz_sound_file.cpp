@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/sound_file.h"
+#include "sound/sound_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The first byte picks the output rate, the rest is the file.
     if (size < 1) return 0;
     const int rate = data[0] & 1 ? 48000 : 8000;
-    tarpo::app::SoundReader reader;
+    tarpo::sound::SoundReader reader;
     std::string error;
     if (!reader.open_memory(data + 1, size - 1, rate, error)) return 0;
     double piece[1920];
