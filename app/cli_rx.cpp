@@ -235,9 +235,13 @@ int finish_speech(WavWriter& writer, const FileSink& sink, const RxSummary& r) {
 int open_files(const RxSettings& s, sound::SoundReader& reader, OutputFile& frames_file,
                WavWriter& writer) {
     std::string error;
-    if (!s.frames_path.empty() &&
-        (same_file(s.frames_path, s.in_path) ||
-         (!s.out_path.empty() && same_file(s.frames_path, s.out_path)))) {
+    if (!s.frames_path.empty() && !s.out_path.empty() && same_output(s.frames_path, s.out_path)) {
+        report_problem(rx_verb, s.frames_path == "-"
+                                    ? "--frames - and the output - cannot both be standard output"
+                                    : s.frames_path + ": --frames names the output file");
+        return 2;
+    }
+    if (!s.frames_path.empty() && s.frames_path != "-" && same_file(s.frames_path, s.in_path)) {
         report_problem(rx_verb, s.frames_path + ": --frames would overwrite a file of the run");
         return 2;
     }
