@@ -170,7 +170,8 @@ class Spool {
     }
     bool fail(const std::string& what, std::string& error) {
         error = what + (errno == EFBIG ? ": file size limit reached"
-                                       : errno ? std::string(": ") + std::strerror(errno) : "");
+                        : errno        ? std::string(": ") + std::strerror(errno)
+                                       : "");
         return false;
     }
 
@@ -208,7 +209,8 @@ int first_pass(const std::string& path, Spool* spool, double& signal_power) {
             return 2;
         }
         if (n == 0) break;
-        for (long i = 0; i < n; ++i) sum += piece[static_cast<std::size_t>(i)] * piece[static_cast<std::size_t>(i)];
+        for (long i = 0; i < n; ++i)
+            sum += piece[static_cast<std::size_t>(i)] * piece[static_cast<std::size_t>(i)];
         count += static_cast<std::uint64_t>(n);
         if (spool && !spool->write(piece.data(), static_cast<std::size_t>(n), error)) {
             report_problem(channel_verb, error);

@@ -27,10 +27,9 @@ std::atomic<bool> handler_installed{false};
 // go first, then the signal ends the process as it would have. SIGXFSZ is apart: it only
 // says that a write went past the file-size limit (ulimit -f), and that write then fails with
 // EFBIG, which the writer reports as any failed write.
-constexpr int fatal_signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1, SIGUSR2,
-                                 SIGALRM, SIGPIPE, SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL,
-                                 SIGSYS,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,  SIGILL,
-                                 SIGSEGV, SIGSTKFLT, SIGPWR};
+constexpr int fatal_signals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,   SIGALRM,
+                                 SIGPIPE, SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL, SIGSYS,    SIGTRAP,
+                                 SIGABRT, SIGBUS,    SIGFPE,  SIGILL,  SIGSEGV, SIGSTKFLT, SIGPWR};
 
 void remove_temporaries(int signal_number) {
     for (int i = 0; i < max_temporaries; ++i)

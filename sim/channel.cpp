@@ -70,7 +70,8 @@ ChannelStream::ChannelStream(const ChannelSettings& settings, double signal_powe
         clock_ratio_ = 1.0 + settings.ppm * 1e-6;
         int rc = 0;
         clock_ = src_new(SRC_SINC_BEST_QUALITY, 1, &rc);
-        if (!clock_) throw std::runtime_error(std::string("resampling failed: ") + src_strerror(rc));
+        if (!clock_)
+            throw std::runtime_error(std::string("resampling failed: ") + src_strerror(rc));
     }
     if (settings.fading != Fading::none || settings.offset_hz != 0.0) {
         hilbert_ = std::make_unique<AnalyticFilter>();
@@ -128,7 +129,8 @@ void ChannelStream::convert(const double* input, std::size_t n, bool end,
         data.src_ratio = clock_ratio_;
         data.end_of_input = end && used + take == n ? 1 : 0;
         const int rc = src_process(clock_, &data);
-        if (rc != 0) throw std::runtime_error(std::string("resampling failed: ") + src_strerror(rc));
+        if (rc != 0)
+            throw std::runtime_error(std::string("resampling failed: ") + src_strerror(rc));
         used += static_cast<std::size_t>(data.input_frames_used);
         resampled(converted.data(), static_cast<std::size_t>(data.output_frames_gen), out);
         if (used < n) continue;

@@ -110,9 +110,9 @@ bool SoundReader::open(const std::string& path, int rate, std::string& error, So
     }
     // Non-blocking where only a regular file will do: what the path names may have changed
     // since it was looked at.
-    const int fd = path == "-" ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
-                               : ::open(path.c_str(), O_RDONLY | O_CLOEXEC |
-                                                          (regular_only ? O_NONBLOCK : 0));
+    const int fd =
+        path == "-" ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                    : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
     if (fd < 0) return fail(name_ + ": " + std::strerror(errno), error);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (regular_only && !S_ISREG(st.st_mode))) {
@@ -182,9 +182,9 @@ bool SoundReader::start(SNDFILE* file, const SF_INFO& sfinfo, int rate, std::str
         int rc = 0;
         if (src_is_valid_ratio(ratio_)) converter_ = src_new(SRC_SINC_BEST_QUALITY, 1, &rc);
         if (!converter_)
-            return fail(name_ + ": cannot resample from " + std::to_string(sfinfo.samplerate) +
-                            " Hz",
-                        error);
+            return fail(
+                name_ + ": cannot resample from " + std::to_string(sfinfo.samplerate) + " Hz",
+                error);
     }
     frame_limit_ = static_cast<std::int64_t>(max_input_seconds) * sfinfo.samplerate;
     const std::size_t channels = static_cast<std::size_t>(sfinfo.channels);
@@ -318,7 +318,7 @@ SF_VIRTUAL_IO SoundReader::virtual_io() {
     io.seek = [](sf_count_t offset, int whence, void* user) {
         auto* s = static_cast<Source*>(user);
         if (s->seekable) {
-            const sf_count_t base = whence == SEEK_CUR ? s->position
+            const sf_count_t base = whence == SEEK_CUR   ? s->position
                                     : whence == SEEK_END ? s->size
                                                          : 0;
             if (offset < -base || offset > s->size - base) return static_cast<sf_count_t>(-1);
@@ -375,7 +375,8 @@ SF_VIRTUAL_IO SoundReader::virtual_io() {
 sf_count_t SoundReader::read_stream(Source& s, unsigned char* to, sf_count_t count) {
     const sf_count_t got = pull(s.fd, s.data, s.size, s.delivered, to, count);
     if (got < count) s.ended = true;
-    if (static_cast<sf_count_t>(s.head.size()) == s.delivered && s.head.size() < stream_head_bytes) {
+    if (static_cast<sf_count_t>(s.head.size()) == s.delivered &&
+        s.head.size() < stream_head_bytes) {
         const auto keep = static_cast<std::size_t>(
             std::min<sf_count_t>(got, static_cast<sf_count_t>(stream_head_bytes - s.head.size())));
         s.head.insert(s.head.end(), to, to + keep);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,12 +15,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
-
-#include <sndfile.h>
-
-#include <iterator>
 
 #include "tests/support/temp_dir.h"
 
@@ -128,8 +126,9 @@ inline void write_flac(const fs::path& path, double seconds, int rate = 8000) {
     ASSERT_TRUE(flac);
     std::vector<short> samples(static_cast<std::size_t>(seconds * rate));
     for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<short>(8000 * std::sin(0.3 * static_cast<double>(i)) +
-                                        3000 * std::sin(0.0071 * static_cast<double>(i * i % 99991)));
+        samples[i] =
+            static_cast<short>(8000 * std::sin(0.3 * static_cast<double>(i)) +
+                               3000 * std::sin(0.0071 * static_cast<double>(i * i % 99991)));
     sf_write_short(flac, samples.data(), static_cast<sf_count_t>(samples.size()));
     sf_close(flac);
 }

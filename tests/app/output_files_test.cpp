@@ -1,8 +1,8 @@
 // Output paths that are not plain new files: a FIFO, a device node, a symbolic link, standard
 // output, a full device, the input itself, someone's OUT.part, and an interrupted run.
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <chrono>
@@ -148,9 +148,8 @@ TEST_F(Outputs, AnInterruptedRunLeavesNothingBehind) {
     // Every signal that ends a process and can be caught; the process still ends by it.
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
                                     SIGVTALRM, SIGPROF, SIGXCPU, SIGPIPE}) {
-        const int status =
-            run_child({"tx", "--test-frames", "--seconds", "3600", path("long.wav")}, 0, nullptr,
-                      signal_number, [&] { return names().size() > 1; });
+        const int status = run_child({"tx", "--test-frames", "--seconds", "3600", path("long.wav")},
+                                     0, nullptr, signal_number, [&] { return names().size() > 1; });
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << signal_number;
         EXPECT_EQ(names(), std::vector<std::string>{"in.wav"}) << signal_number;
     }
@@ -161,7 +160,8 @@ TEST_F(Outputs, TheFileSizeLimitIsAFailedWriteWithAReason) {
     for (const char* verb : {"tx", "channel"}) {
         std::string out;
         std::vector<std::string> args{verb, path("in.wav"), path("big.wav")};
-        if (std::string(verb) == "tx") args = {"tx", "--test-frames", "--seconds", "60", path("big.wav")};
+        if (std::string(verb) == "tx")
+            args = {"tx", "--test-frames", "--seconds", "60", path("big.wav")};
         const int status = run_child(args, 100000, &out, 0, {});
         ASSERT_TRUE(WIFEXITED(status)) << verb << " died by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 1) << out;
@@ -184,7 +184,8 @@ TEST_F(Outputs, StandardOutputCarriesOneThingOnly) {
 
 TEST_F(Outputs, FramesMayNotNameTheOutputEvenBeforeItExists) {
     for (const std::string& frames : {path("new.wav"), (dir / "." / "new.wav").string()}) {
-        const Result r = run("rx --frames " + frames + " " + path("in.wav") + " " + path("new.wav"));
+        const Result r =
+            run("rx --frames " + frames + " " + path("in.wav") + " " + path("new.wav"));
         EXPECT_EQ(r.status, 2) << frames;
         EXPECT_TRUE(one_line(r.out)) << r.out;
         EXPECT_NE(r.out.find("--frames names the output file"), std::string::npos) << r.out;
@@ -209,10 +210,10 @@ TEST_F(Outputs, AReplacedFileKeepsItsModeAndHardLinksAreSaid) {
     ASSERT_EQ(r.status, 0) << r.out;
     ASSERT_EQ(::stat(path("out.wav").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(r.out.find(path("out.wav") +
-                         ": replaced under this name only; its 1 other hard link still "
-                         "names the old contents\n"),
-              0u)
+    EXPECT_EQ(
+        r.out.find(path("out.wav") + ": replaced under this name only; its 1 other hard link still "
+                                     "names the old contents\n"),
+        0u)
         << r.out;
     EXPECT_EQ(read_all(path("other.wav")), before);
 }

@@ -2,14 +2,13 @@
 // one line and exit status 2, quickly, without a crash and without holding memory the file
 // does not justify.
 #include <sys/resource.h>
-
 #include <sys/stat.h>
 
 #include <chrono>
 
-#include "sound/sound_file.h"
 #include "hostile.h"
 #include "sim/channel.h"
+#include "sound/sound_file.h"
 
 namespace {
 

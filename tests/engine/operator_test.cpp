@@ -14,10 +14,10 @@
 #include <sstream>
 #include <thread>
 
+#include "dsp/numeric.h"
 #include "engine/heard_log.h"
 #include "engine/recorder.h"
 #include "engine/voice_keyer.h"
-#include "dsp/numeric.h"
 #include "sound/sound_file.h"
 #include "tests/app/hostile.h"
 #include "tests/support/temp_dir.h"
@@ -354,8 +354,8 @@ TEST_F(KeyerFiles, AFileLongerThanTheQueueIsStreamedWhole) {
     const std::vector<std::int16_t> sent = send_until_unkey(keyer);
     ASSERT_GE(sent.size(), expected.size());
     const auto differ = std::mismatch(expected.begin(), expected.end(), sent.begin());
-    EXPECT_EQ(differ.first, expected.end()) << "sample " << (differ.first - expected.begin())
-                                            << " of " << expected.size();
+    EXPECT_EQ(differ.first, expected.end())
+        << "sample " << (differ.first - expected.begin()) << " of " << expected.size();
     EXPECT_EQ(keyer.take_error(), "");
 }
 
@@ -376,8 +376,8 @@ TEST_F(KeyerFiles, AFailureInTheMiddleIsSaidAfterTheGoodPartWentOut) {
     // What came before the piece that failed went out, then silence.
     ASSERT_GE(sent.size(), 2u * 48000);
     EXPECT_NE(sent[2 * 48000 - 100], 0);
-    EXPECT_TRUE(std::all_of(sent.begin() + 3 * 48000, sent.end(),
-                            [](std::int16_t v) { return v == 0; }));
+    EXPECT_TRUE(
+        std::all_of(sent.begin() + 3 * 48000, sent.end(), [](std::int16_t v) { return v == 0; }));
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The shared sound-file reader (the command-line tool's and the voice keyer's): any bytes as a
 // file, or as a pipe delivers them (the kept head a non-seekable source is read through), read
-// in pieces at the codec's or the modem's rate. Every sample read must be a finite number of sane size: the reader limits
-// samples to 4 times full scale, and the resampler's gain on the worst pattern of them stays
-// well below 16.
+// in pieces at the codec's or the modem's rate. Every sample read must be a finite number of sane
+// size: the reader limits samples to 4 times full scale, and the resampler's gain on the worst
+// pattern of them stays well below 16.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
