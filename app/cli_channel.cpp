@@ -1,13 +1,25 @@
 // tarpo-cli channel: a clean signal in, what a receiver on an HF path would hear out.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
+#include "app/sound_file.h"
 #include "app/wavfile.h"
 #include "sim/channel.h"
 
@@ -86,31 +98,193 @@ std::int16_t round_sample16(double v, std::size_t& clipped) {
     return static_cast<std::int16_t>(std::lround(v));
 }
 
-// Reads the input at the simulation's rate; false after reporting a file that cannot serve.
-bool read_input(const std::string& path, std::vector<double>& input) {
-    SoundInfo info;
-    std::string error;
-    if (!read_sound(path, sample_rate, input, info, error)) {
-        report_problem(channel_verb, error);
-        return false;
+// Where the second pass reads the input again: the file itself, or for standard input and
+// other streams, which cannot be read twice, an unlinked temporary that the first pass fills
+// with the samples as read (floats: the reader's samples are floats times 32768, so nothing
+// is lost), gone whatever way the process ends.
+class Spool {
+  public:
+    Spool() = default;
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+    ~Spool() {
+        if (fd_ >= 0) ::close(fd_);
     }
-    if (input.empty()) {
-        report_problem(channel_verb, path + ": the file holds no samples");
-        return false;
-    }
-    for (double v : input)
-        if (!std::isfinite(v)) {
-            report_problem(channel_verb, path + ": holds samples that are not finite numbers");
-            return false;
+
+    bool open(std::string& error) {
+        const char* dir = std::getenv("TMPDIR");
+        std::string where = dir && *dir ? dir : "/tmp";
+        fd_ = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            std::string name = where + "/tarpo-channel.XXXXXX";
+            fd_ = ::mkstemp(name.data());
+            if (fd_ >= 0) ::unlink(name.c_str());
         }
+        if (fd_ < 0) return fail("cannot make a temporary file in " + where, error);
+        return true;
+    }
+    bool write(const double* samples, std::size_t n, std::string& error) {
+        for (std::size_t i = 0; i < n; ++i) {
+            buffer_[used_++] = static_cast<float>(samples[i]);
+            if (used_ == buffer_.size() && !flush(error)) return false;
+        }
+        return true;
+    }
+    bool rewind(std::string& error) {
+        if (!flush(error)) return false;
+        if (::lseek(fd_, 0, SEEK_SET) != 0) return fail("cannot read the temporary file", error);
+        return true;
+    }
+    // Up to n samples; the count (0 at the end), or -1.
+    long read(double* out, long n, std::string& error) {
+        const std::size_t want = std::min(static_cast<std::size_t>(n), buffer_.size());
+        std::size_t bytes = 0;
+        auto* to = reinterpret_cast<char*>(buffer_.data());
+        while (bytes < want * sizeof(float)) {
+            const ssize_t got = ::read(fd_, to + bytes, want * sizeof(float) - bytes);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
+                fail("cannot read the temporary file", error);
+                return -1;
+            }
+            if (got == 0) break;
+            bytes += static_cast<std::size_t>(got);
+        }
+        const std::size_t count = bytes / sizeof(float);
+        for (std::size_t i = 0; i < count; ++i) out[i] = buffer_[i];
+        return static_cast<long>(count);
+    }
+
+  private:
+    bool flush(std::string& error) {
+        const auto* from = reinterpret_cast<const char*>(buffer_.data());
+        std::size_t done = 0;
+        while (done < used_ * sizeof(float)) {
+            const ssize_t n = ::write(fd_, from + done, used_ * sizeof(float) - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return fail("cannot keep the input for the second pass", error);
+            done += static_cast<std::size_t>(n);
+        }
+        used_ = 0;
+        return true;
+    }
+    bool fail(const std::string& what, std::string& error) {
+        error = what + (errno == EFBIG ? ": file size limit reached"
+                        : errno        ? std::string(": ") + std::strerror(errno)
+                                       : "");
+        return false;
+    }
+
+    int fd_ = -1;
+    std::array<float, 8192> buffer_{};
+    std::size_t used_ = 0;
+};
+
+// Whether the input can be read twice: a regular file (or a link to one).
+bool readable_twice(const std::string& path) {
+    struct stat st {};
+    return path != "-" && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The first pass: the input's mean power (and, for a stream, its samples into the spool).
+// The exit status after a reported problem, or 0.
+int first_pass(const std::string& path, Spool* spool, double& signal_power) {
+    sound::SoundReader reader;
+    std::string error;
+    if (!reader.open(path, sample_rate, error)) {
+        report_problem(channel_verb, error);
+        return 2;
+    }
+    if (spool && !spool->open(error)) {
+        report_problem(channel_verb, error);
+        return 1;
+    }
+    std::array<double, 8192> piece{};
+    double sum = 0.0;
+    std::uint64_t count = 0;
+    while (true) {
+        const long n = reader.read(piece.data(), static_cast<long>(piece.size()), error);
+        if (n < 0) {
+            report_problem(channel_verb, error);
+            return 2;
+        }
+        if (n == 0) break;
+        for (long i = 0; i < n; ++i)
+            sum += piece[static_cast<std::size_t>(i)] * piece[static_cast<std::size_t>(i)];
+        count += static_cast<std::uint64_t>(n);
+        if (spool && !spool->write(piece.data(), static_cast<std::size_t>(n), error)) {
+            report_problem(channel_verb, error);
+            return 1;
+        }
+    }
+    if (spool && !spool->rewind(error)) {
+        report_problem(channel_verb, error);
+        return 1;
+    }
+    signal_power = count ? sum / static_cast<double>(count) : 0.0;
+    const SoundInfo& info = reader.info();
     if (info.rate != sample_rate || info.channels != 1)
         std::printf("input: %s, %d Hz, %d channel%s; took the first channel at %d Hz\n",
                     info.format.c_str(), info.rate, info.channels, info.channels == 1 ? "" : "s",
                     sample_rate);
+    return 0;
+}
+
+// Rounds the channel's output into the writer; false with `error` set.
+bool write_rounded(WavWriter& writer, std::vector<double>& samples, std::size_t& clipped,
+                   std::string& error) {
+    std::array<std::int16_t, 4096> pcm{};
+    std::size_t at = 0;
+    while (at < samples.size()) {
+        const std::size_t take = std::min(pcm.size(), samples.size() - at);
+        for (std::size_t i = 0; i < take; ++i) pcm[i] = round_sample16(samples[at + i], clipped);
+        if (!writer.write(pcm.data(), take, error)) return false;
+        at += take;
+    }
+    samples.clear();
     return true;
 }
 
-void report(const sim::ChannelSettings& s, const sim::ChannelResult& result, std::size_t clipped) {
+// The second pass: the input again through the channel into the output. The exit status.
+int second_pass(const Arguments& args, Spool* spool, sim::ChannelStream& channel,
+                std::size_t& clipped) {
+    sound::SoundReader reader;
+    std::string error;
+    if (!spool && !reader.open(args.in_path, sample_rate, error)) {
+        report_problem(channel_verb, error);
+        return 2;
+    }
+    WavWriter writer;
+    if (!writer.open(args.out_path, sample_rate, error)) {
+        report_problem(channel_verb, error);
+        return 1;
+    }
+    std::array<double, 8192> piece{};
+    std::vector<double> out;
+    out.reserve(2 * piece.size());
+    while (true) {
+        const long n = spool ? spool->read(piece.data(), static_cast<long>(piece.size()), error)
+                             : reader.read(piece.data(), static_cast<long>(piece.size()), error);
+        if (n < 0) {
+            report_problem(channel_verb, error);
+            return 2;
+        }
+        if (n == 0) break;
+        channel.push(std::span<const double>(piece.data(), static_cast<std::size_t>(n)), out);
+        if (!write_rounded(writer, out, clipped, error)) {
+            report_problem(channel_verb, error);
+            return 1;
+        }
+    }
+    channel.finish(out);
+    if (!write_rounded(writer, out, clipped, error) || !writer.finish(error)) {
+        report_problem(channel_verb, error);
+        return 1;
+    }
+    return 0;
+}
+
+void report(const sim::ChannelSettings& s, double signal_power, std::size_t clipped) {
     if (s.snr_db)
         std::printf("applied: SNR %.2f dB in 3000 Hz, Eb/N0 %.2f dB\n", *s.snr_db,
                     sim::ebno_from_snr_db(*s.snr_db));
@@ -122,7 +296,7 @@ void report(const sim::ChannelSettings& s, const sim::ChannelResult& result, std
     if (s.fading != sim::Fading::none)
         std::printf(" (%g ms, %g Hz)", profile.delay_s * 1e3, profile.spread_hz);
     std::printf(", seed %llu\n", static_cast<unsigned long long>(s.seed));
-    if (s.snr_db && result.signal_power == 0.0)
+    if (s.snr_db && signal_power == 0.0)
         report_problem(channel_verb, "warning: the input is silent, so no noise was added");
     if (clipped > 0)
         report_problem(channel_verb, "warning: " + std::to_string(clipped) +
@@ -139,26 +313,23 @@ int cli_channel(int argc, char** argv) {
     Arguments args;
     if (!read_arguments(options, args)) return 2;
 
-    std::vector<double> input;
-    if (!read_input(args.in_path, input)) return 2;
+    // Two passes over the input, so that memory does not grow with it: the mean power sets
+    // the noise, then the channel runs.
+    std::optional<Spool> spool;
+    if (!readable_twice(args.in_path)) spool.emplace();
+    Spool* kept = spool ? &*spool : nullptr;
+    double signal_power = 0.0;
+    if (const int status = first_pass(args.in_path, kept, signal_power)) return status;
     const sim::ChannelSettings& s = args.settings;
-    sim::ChannelResult result;
+    std::size_t clipped = 0;
     try {
-        result = sim::simulate_channel(input, s, sample_rate);
+        sim::ChannelStream channel(s, signal_power, sample_rate);
+        if (const int status = second_pass(args, kept, channel, clipped)) return status;
     } catch (const std::exception& e) {
         report_problem(channel_verb, e.what());
         return 1;
     }
-    std::vector<std::int16_t> out(result.samples.size());
-    std::size_t clipped = 0;
-    for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] = round_sample16(result.samples[i], clipped);
-    std::string error;
-    if (!write_wav16(args.out_path, sample_rate, out, error)) {
-        report_problem(channel_verb, error);
-        return 1;
-    }
-    report(s, result, clipped);
+    report(s, signal_power, clipped);
     return 0;
 }
 

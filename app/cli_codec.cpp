@@ -1,10 +1,12 @@
 // tarpo-cli codec: speech through the speech codec alone, encoder straight into decoder.
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/cli_verbs.h"
-#include "app/wavfile.h"
+#include "app/sound_file.h"
 #include "dsp/numeric.h"
 #include "external/codec.h"
 
@@ -28,29 +30,50 @@ int cli_codec(int argc, char** argv) {
         report_problem(codec_verb, "give an input and an output file");
         return 2;
     }
-    std::vector<double> speech;
-    SoundInfo info;
+    // Frame by frame (the last one filled with silence), so memory does not grow with the
+    // input.
+    sound::SoundReader reader;
     std::string error;
-    if (!read_sound(files[0], 8000, speech, info, error)) {
+    if (!reader.open(files[0], 8000, error)) {
         report_problem(codec_verb, error);
         return 2;
     }
+    WavWriter writer;
     ana_init();
     syn_init();
-    const std::size_t frames = (speech.size() + 319) / 320;
-    std::vector<std::int16_t> out(frames * 320);
+    std::size_t frames = 0;
+    std::array<double, 320> speech{};
     short in[320];
+    short out[320];
     unsigned char bits[56] = {};
-    for (std::size_t f = 0; f < frames; ++f) {
-        for (std::size_t i = 0; i < 320; ++i) {
-            const std::size_t at = f * 320 + i;
-            in[i] = at < speech.size() ? dsp::to_sample16(speech[at]) : 0;
+    while (true) {
+        const long got = reader.read(speech.data(), static_cast<long>(speech.size()), error);
+        if (got < 0) {
+            report_problem(codec_verb, error);
+            return 2;
         }
+        if (got == 0) break;
+        // Opened at the first frame: an input refused at its start leaves no output file.
+        if (frames == 0 && !writer.open(files[1], 8000, error)) {
+            report_problem(codec_verb, error);
+            return 1;
+        }
+        for (std::size_t i = 0; i < 320; ++i)
+            in[i] = static_cast<long>(i) < got ? dsp::to_sample16(speech[i]) : 0;
         encode(in, bits);
         for (unsigned char& b : bits) b &= 1;
-        decode(bits, out.data() + f * 320);
+        decode(bits, out);
+        if (!writer.write(out, 320, error)) {
+            report_problem(codec_verb, error);
+            return 1;
+        }
+        ++frames;
     }
-    if (!write_wav16(files[1], 8000, out, error)) {
+    if (frames == 0) {
+        report_problem(codec_verb, files[0] + ": the file holds no samples");
+        return 2;
+    }
+    if (!writer.finish(error)) {
         report_problem(codec_verb, error);
         return 1;
     }

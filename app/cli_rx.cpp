@@ -154,7 +154,7 @@ class Receiver {
     // The input block by block through the receive pass, one output block per input block
     // into the writer (none with test frames); a last partial block is left out. The exit
     // status after a reported problem, or 0.
-    int demodulate(const RxSettings& s, SoundReader& reader, FileSink& sink, WavWriter& writer) {
+    int demodulate(const RxSettings& s, sound::SoundReader& reader, FileSink& sink, WavWriter& writer) {
         std::array<double, modem::block_samples> input{};
         std::array<std::int16_t, modem::block_samples> block{};
         std::string error;
@@ -232,12 +232,16 @@ int finish_speech(WavWriter& writer, const FileSink& sink, const RxSummary& r) {
 
 // Opens the input, the frames file (when asked for; never one of the run's own files) and the
 // speech output; the exit status after a reported problem, or 0.
-int open_files(const RxSettings& s, SoundReader& reader, OutputFile& frames_file,
+int open_files(const RxSettings& s, sound::SoundReader& reader, OutputFile& frames_file,
                WavWriter& writer) {
     std::string error;
-    if (!s.frames_path.empty() &&
-        (same_file(s.frames_path, s.in_path) ||
-         (!s.out_path.empty() && same_file(s.frames_path, s.out_path)))) {
+    if (!s.frames_path.empty() && !s.out_path.empty() && same_output(s.frames_path, s.out_path)) {
+        report_problem(rx_verb, s.frames_path == "-"
+                                    ? "--frames - and the output - cannot both be standard output"
+                                    : s.frames_path + ": --frames names the output file");
+        return 2;
+    }
+    if (!s.frames_path.empty() && s.frames_path != "-" && same_file(s.frames_path, s.in_path)) {
         report_problem(rx_verb, s.frames_path + ": --frames would overwrite a file of the run");
         return 2;
     }
@@ -261,7 +265,7 @@ int cli_rx(int argc, char** argv) {
     if (const auto status = parse_options(rx_verb, argc, argv, options)) return *status;
     RxSettings s;
     if (!read_settings(options, s)) return 2;
-    SoundReader reader;
+    sound::SoundReader reader;
     OutputFile frames_file;
     WavWriter writer;
     if (const int status = open_files(s, reader, frames_file, writer)) return status;

@@ -98,7 +98,7 @@ class Transmitter {
     // The identification burst, then the speech block by block (the last partial block filled
     // with silence) or the test frames, into the writer. The number of blocks, or minus the
     // exit status after a reported problem.
-    long run(const TxSettings& s, SoundReader& reader, WavWriter& writer) {
+    long run(const TxSettings& s, sound::SoundReader& reader, WavWriter& writer) {
         std::array<std::int16_t, modem::block_samples> block{};
         std::string error;
         if (s.txid) {
@@ -127,7 +127,7 @@ class Transmitter {
   private:
     // One block of speech into speech_, padded with silence; the count read, 0 at the end, or
     // -1 after a reported problem (a read error, or an input without samples).
-    long next_speech(SoundReader& reader, bool first, const std::string& path) {
+    long next_speech(sound::SoundReader& reader, bool first, const std::string& path) {
         std::string error;
         const long got = reader.read(speech_.data(), static_cast<long>(speech_.size()), error);
         if (got < 0) {
@@ -157,7 +157,7 @@ int cli_tx(int argc, char** argv) {
     TxSettings s;
     if (!read_settings(options, s)) return 2;
 
-    SoundReader reader;
+    sound::SoundReader reader;
     std::string error;
     if (!s.test_frames && !reader.open(s.in_path, 48000, error)) {
         report_problem(tx_verb, error);

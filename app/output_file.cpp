@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -21,6 +23,14 @@ char temporary_names[max_temporaries][4096];
 std::atomic<bool> temporary_used[max_temporaries];
 std::atomic<bool> handler_installed{false};
 
+// Every signal whose default ends the process and that a handler may catch: the temporaries
+// go first, then the signal ends the process as it would have. SIGXFSZ is apart: it only
+// says that a write went past the file-size limit (ulimit -f), and that write then fails with
+// EFBIG, which the writer reports as any failed write.
+constexpr int fatal_signals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,   SIGALRM,
+                                 SIGPIPE, SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL, SIGSYS,    SIGTRAP,
+                                 SIGABRT, SIGBUS,    SIGFPE,  SIGILL,  SIGSEGV, SIGSTKFLT, SIGPWR};
+
 void remove_temporaries(int signal_number) {
     for (int i = 0; i < max_temporaries; ++i)
         if (temporary_used[i].load()) ::unlink(temporary_names[i]);
@@ -28,22 +38,35 @@ void remove_temporaries(int signal_number) {
     std::raise(signal_number);
 }
 
+void note_file_size_limit(int) {}
+
 void install_handler() {
     if (handler_installed.exchange(true)) return;
-    for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int s : fatal_signals) {
+        // Only where nothing else has chosen: a signal ignored (nohup) stays ignored, a
+        // sanitizer's or a debugger's handler stays in place.
         struct sigaction old {};
-        sigaction(s, nullptr, &old);
-        if (old.sa_handler == SIG_IGN) continue;  // e.g. started under nohup
+        if (sigaction(s, nullptr, &old) != 0 || old.sa_handler != SIG_DFL ||
+            (old.sa_flags & SA_SIGINFO))
+            continue;
         struct sigaction action {};
         action.sa_handler = remove_temporaries;
         sigemptyset(&action.sa_mask);
+        for (const int other : fatal_signals) sigaddset(&action.sa_mask, other);
         sigaction(s, &action, nullptr);
+    }
+    struct sigaction old {};
+    if (sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL &&
+        !(old.sa_flags & SA_SIGINFO)) {
+        struct sigaction action {};
+        action.sa_handler = note_file_size_limit;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGXFSZ, &action, nullptr);
     }
 }
 
 int claim_slot(const std::string& name) {
     if (name.size() >= sizeof temporary_names[0]) return -1;
-    install_handler();
     for (int i = 0; i < max_temporaries; ++i) {
         if (temporary_used[i].load()) continue;
         std::memcpy(temporary_names[i], name.c_str(), name.size() + 1);
@@ -79,7 +102,10 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::fail(const std::string& what, std::string& error) {
-    error = path_ + ": " + what + (errno ? std::string(": ") + std::strerror(errno) : "");
+    if (errno == EFBIG)
+        error = path_ + ": file size limit reached";
+    else
+        error = path_ + ": " + what + (errno ? std::string(": ") + std::strerror(errno) : "");
     discard();
     return false;
 }
@@ -87,6 +113,7 @@ bool OutputFile::fail(const std::string& what, std::string& error) {
 bool OutputFile::open(const std::string& path, std::string& error) {
     path_ = path;
     errno = 0;
+    install_handler();
     if (path == "-") {
         fd_ = ::dup(standard_output_);
         if (fd_ < 0) return fail("cannot write to standard output", error);
@@ -97,7 +124,8 @@ bool OutputFile::open(const std::string& path, std::string& error) {
     target_ = follow_links(path);
     if (target_.empty()) return fail("cannot write: a loop of symbolic links", error);
     struct stat st {};
-    if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    const bool exists = ::stat(target_.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
         if (S_ISDIR(st.st_mode)) {
             errno = 0;
             return fail("cannot write: it is a directory", error);
@@ -112,7 +140,7 @@ bool OutputFile::open(const std::string& path, std::string& error) {
     sigset_t interruptions{};
     sigset_t before{};
     sigemptyset(&interruptions);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interruptions, s);
+    for (const int s : fatal_signals) sigaddset(&interruptions, s);
     sigprocmask(SIG_BLOCK, &interruptions, &before);
     std::string name = target_ + ".XXXXXX.part";
     fd_ = ::mkstemps(name.data(), 5);
@@ -122,10 +150,12 @@ bool OutputFile::open(const std::string& path, std::string& error) {
     }
     sigprocmask(SIG_SETMASK, &before, nullptr);
     if (fd_ < 0) return fail("cannot write", error);
-    // mkstemps makes the file private; give it the mode a new file would have had.
+    // mkstemps makes the file private; give it the mode of the file it replaces, or the mode
+    // a new file would have had.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
+    ::fchmod(fd_, exists ? st.st_mode & 07777 : 0666 & ~mask);
+    other_links_ = exists && st.st_nlink > 1 ? static_cast<std::uintmax_t>(st.st_nlink - 1) : 0;
     rewritable_ = true;
     return true;
 }
@@ -175,6 +205,13 @@ bool OutputFile::commit(std::string& error) {
             return fail("cannot write the file", error);
         temporary_.clear();
         release_slot(slot_);
+        // The rename gave the name a new file: the old one lives on under its other names.
+        if (other_links_ > 0)
+            std::fprintf(stderr,
+                         "%s: replaced under this name only; its %ju other hard link%s still "
+                         "name%s the old contents\n",
+                         path_.c_str(), other_links_, other_links_ == 1 ? "" : "s",
+                         other_links_ == 1 ? "s" : "");
     }
     return true;
 }
@@ -186,6 +223,15 @@ void OutputFile::discard() {
     if (!temporary_.empty()) ::unlink(temporary_.c_str());
     temporary_.clear();
     release_slot(slot_);
+}
+
+bool same_output(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    if (a == "-" || b == "-") return false;
+    std::error_code ec_a, ec_b;
+    const std::filesystem::path ca = std::filesystem::weakly_canonical(a, ec_a);
+    const std::filesystem::path cb = std::filesystem::weakly_canonical(b, ec_b);
+    return (!ec_a && !ec_b && ca == cb) || same_file(a, b);
 }
 
 bool same_file(const std::string& a, const std::string& b) {

@@ -3,14 +3,19 @@
 // link is followed, and its target is replaced the same way. Anything else a path can name (a
 // FIFO, a character device, standard output as "-") is written directly, as it cannot be
 // replaced. The temporary is removed when the work fails, when the object goes away without
-// commit(), and when the process is ended by SIGINT, SIGTERM or SIGHUP. An existing file of
-// another name, such as an "OUT.part" of the user's, is never touched.
+// commit(), and when the process is ended by any signal it can catch (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT, SIGUSR1, SIGALRM, SIGPIPE, ...). A write past the file-size limit (ulimit -f) is a
+// failed write ("file size limit reached"), not the end of the process. A replaced file's
+// mode is kept; when it had other hard links, commit() says on standard error that they keep
+// the old contents. An existing file of another name, such as an "OUT.part" of the user's, is
+// never touched.
 #pragma once
 
 #include <sys/types.h>
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tarpo::app {
@@ -49,11 +54,16 @@ class OutputFile {
     int fd_ = -1;
     int slot_ = -1;  // in the signal handler's list of temporaries
     bool rewritable_ = false;
+    std::uintmax_t other_links_ = 0;  // of the file replaced
     std::array<char, 65536> buffer_{};
     std::size_t buffered_ = 0;
 };
 
 // Whether two paths name the same existing file (after links); false when either is missing.
 bool same_file(const std::string& a, const std::string& b);
+// Whether two output paths would write the same file: the same name ("-" twice included), the
+// same path once links and ".." are resolved (whether or not the file exists yet), or the
+// same existing file.
+bool same_output(const std::string& a, const std::string& b);
 
 }  // namespace tarpo::app

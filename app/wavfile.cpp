@@ -7,7 +7,7 @@ namespace tarpo::app {
 bool read_sound(const std::string& path, int rate, std::vector<double>& samples, SoundInfo& info,
                 std::string& error) {
     samples.clear();
-    SoundReader reader;
+    sound::SoundReader reader;
     if (!reader.open(path, rate, error)) return false;
     info = reader.info();
     double piece[8192];

@@ -5,15 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "sound/sound_file.h"
+
 namespace tarpo::app {
 
-// What a file held before conversion, for messages.
-struct SoundInfo {
-    int rate = 0;  // Hz
-    int channels = 0;
-    std::string format;  // e.g. "WAV 16-bit PCM"
-    std::int64_t frames = 0;
-};
+using sound::SoundInfo;
 
 // Reads a whole sound file of any format libsndfile knows ("-" is standard input), keeps the
 // first channel and resamples it to `rate` Hz (libsamplerate, best sinc quality) when the file

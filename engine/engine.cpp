@@ -4,7 +4,6 @@
 #include <thread>
 #include <utility>
 
-#include "engine/sound_file.h"
 #include "ptt/port_by_name.h"
 #include "ptt/ptt_cm108.h"
 #include "ptt/serial_ports.h"
@@ -126,13 +125,7 @@ void Engine::start_worker(WorkerNotifier& notifier) {
 }
 
 bool Engine::keyer_start(const std::string& path, std::string& error) {
-    if (keyer_.busy()) {
-        error = "a sound file is still being sent";
-        return false;
-    }
-    std::vector<std::int16_t> samples;
-    if (!read_voice_file(path, samples, error)) return false;
-    return keyer_.start(std::move(samples));
+    return keyer_.start_file(path, error);
 }
 
 bool Engine::stop_worker() {

@@ -78,6 +78,7 @@ class Engine final : public EngineApi {
         return static_cast<int>(keyer_.tick(transmitting));
     }
     void keyer_stop() override { keyer_.stop(); }
+    std::string keyer_error() override { return keyer_.take_error(); }
     bool keyer_busy() override { return keyer_.busy(); }
     void radio_apply(const ptt::RadioSettings& settings) override;
     ptt::RadioSettings radio_settings() override { return radio_; }

@@ -105,6 +105,9 @@ class EngineApi {
     virtual int keyer_tick(bool /*transmitting*/) { return 0; }
     // Ends the file being sent (TX pressed).
     virtual void keyer_stop() {}
+    // Why the file being sent stopped before its end (a decoder error, a sample that is not
+    // a number), once, after the tick that found it; "" otherwise.
+    virtual std::string keyer_error() { return {}; }
     virtual bool keyer_busy() { return false; }
 };
 

@@ -6,12 +6,16 @@
 // white noise.
 #pragma once
 
+#include <samplerate.h>
+
 #include <complex>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "sim/analytic.h"
 #include "sim/fading.h"
 #include "sim/rng.h"
 
@@ -80,6 +84,45 @@ struct ChannelResult {
 // Variance of the white noise over the full band (0 .. rate/2) that gives `snr_db` in 3000 Hz
 // against a signal of mean power `signal_power`: at 48 kHz eight times the 3 kHz figure.
 double noise_power_for_snr(double signal_power, double snr_db, double rate);
+
+// The channel of simulate_channel over an input given in pieces, for inputs too long to hold:
+// the memory it keeps is fixed (the clock resampler's, the analytic filter's and the fading
+// paths' state). The mean power of the whole input must be known before (a first pass over
+// it): it sets the noise. Given the same input in any pieces it gives simulate_channel's
+// samples exactly.
+class ChannelStream {
+  public:
+    // settings, rate as for simulate_channel; signal_power: mean square of the whole input,
+    // >= 0. Throws std::invalid_argument for a rate, an offset or a clock error out of range.
+    ChannelStream(const ChannelSettings& settings, double signal_power, double rate = 48000.0);
+    ChannelStream(const ChannelStream&) = delete;
+    ChannelStream& operator=(const ChannelStream&) = delete;
+    ~ChannelStream();
+
+    // The next input samples: appends the output they complete to `out` (not as many as
+    // given: the resampler and the analytic filter hold some back until finish()).
+    // Throws std::runtime_error when the resampler fails.
+    void push(std::span<const double> input, std::vector<double>& out);
+    // The end of the input: appends the rest of the output.
+    void finish(std::vector<double>& out);
+    double noise_power() const { return noise_power_; }
+
+  private:
+    void resampled(const float* samples, std::size_t n, std::vector<double>& out);
+    void convert(const double* input, std::size_t n, bool end, std::vector<double>& out);
+    void filtered(double x, std::vector<double>& out);
+    void emit(double v, std::vector<double>& out);
+
+    ChannelSettings settings_;
+    double noise_power_ = 0.0;
+    SRC_STATE* clock_ = nullptr;  // null without a clock error
+    double clock_ratio_ = 1.0;
+    std::unique_ptr<AnalyticFilter> hilbert_;  // null without fading and offset
+    std::optional<TwoPathChannel> paths_;
+    FrequencyShift shift_;
+    std::optional<WhiteNoise> noise_;
+    std::size_t filter_steps_ = 0;  // samples into the analytic filter so far
+};
 
 // Runs the whole channel over a complete input: clock error, fading, frequency shift, noise, in
 // that order. The noise power follows from the input's mean power, since fading keeps the mean

@@ -297,7 +297,17 @@ void OperatorPanel::press_tx(bool on) {
 void OperatorPanel::keyer_step() {
     const engine::Controls& s = engine_.controls();
     const bool ending = window_.tx_stop_countdown() >= 0;
-    switch (engine_.keyer_tick(s.tx_active || ending)) {
+    const int action = engine_.keyer_tick(s.tx_active || ending);
+    // A file that fails in the middle: what was queued goes out, then unkey; the reason is
+    // said as a refused file's is, without holding up the display.
+    if (const std::string failure = engine_.keyer_error(); !failure.empty()) {
+        std::fprintf(stderr, "tarpo: %s\n", failure.c_str());
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Transmit a sound file"),
+                                    QString::fromStdString(failure), QMessageBox::Ok, &window_);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
+    switch (action) {
         case 1:  // key
             if (ending)
                 engine_.keyer_stop();  // refused, as a TX press would be

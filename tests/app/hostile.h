@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@ struct Result {
     std::string out;  // standard output and standard error together
 };
 
+#ifdef TARPO_CLI
 // The tool under test; TARPO_CLI_UNDER_TEST may name another build of it (an older one, to see
 // these tests fail against the faults they guard).
 inline std::string cli() {
@@ -46,6 +49,7 @@ inline Result run(const std::string& args) {
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }
+#endif
 
 // Exactly one line, ending with a line end.
 inline bool one_line(const std::string& text) {
@@ -105,6 +109,49 @@ inline std::vector<double> tone(double hz, double seconds, std::uint32_t rate, d
 
 inline void write_bytes(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string read_bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A mono 16-bit FLAC file of a tone (libsndfile's encoder), `seconds` long at `rate`.
+inline void write_flac(const fs::path& path, double seconds, int rate = 8000) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    SNDFILE* flac = sf_open(path.string().c_str(), SFM_WRITE, &info);
+    ASSERT_TRUE(flac);
+    std::vector<short> samples(static_cast<std::size_t>(seconds * rate));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] =
+            static_cast<short>(8000 * std::sin(0.3 * static_cast<double>(i)) +
+                               3000 * std::sin(0.0071 * static_cast<double>(i * i % 99991)));
+    sf_write_short(flac, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(flac);
+}
+
+// A FLAC whose header claims 2^36 - 1 samples for its 1 s: STREAMINFO follows "fLaC" and its
+// 4-byte block header; the total sample count is the last 4 bits of its byte 13 and bytes
+// 14..17.
+inline void write_lying_flac(const fs::path& path) {
+    write_flac(path, 1.0);
+    std::string bytes = read_bytes(path);
+    bytes[8 + 13] = static_cast<char>(bytes[8 + 13] | 0x0f);
+    for (int i = 0; i < 4; ++i) bytes[8 + 14 + i] = static_cast<char>(0xff);
+    write_bytes(path, bytes);
+}
+
+// The bytes of a file with a stretch from `at` (a share of its length, 0..1) turned to noise:
+// a decoder loses sync there.
+inline std::string corrupted(const std::string& bytes, double at, std::size_t length = 3000) {
+    std::string out = bytes;
+    const auto start = static_cast<std::size_t>(at * static_cast<double>(out.size()));
+    for (std::size_t i = start; i < std::min(out.size(), start + length); ++i)
+        out[i] = static_cast<char>(out[i] ^ 0x5a);
+    return out;
 }
 
 class Dir : public ::testing::Test {

@@ -2,12 +2,13 @@
 // one line and exit status 2, quickly, without a crash and without holding memory the file
 // does not justify.
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <chrono>
 
-#include "app/sound_file.h"
 #include "hostile.h"
 #include "sim/channel.h"
+#include "sound/sound_file.h"
 
 namespace {
 
@@ -20,24 +21,7 @@ TEST_F(Dir, HeadersThatClaimHugeLengthsAreReadToTheirRealEnd) {
     Result r = run("codec - " + path("out.wav") + " < " + path("lie.wav"));
     EXPECT_EQ(r.status, 0) << r.out;
 
-    SF_INFO info{};
-    info.samplerate = 8000;
-    info.channels = 1;
-    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    SNDFILE* flac = sf_open(path("lie.flac").c_str(), SFM_WRITE, &info);
-    ASSERT_TRUE(flac);
-    std::vector<short> samples(8000, 1000);
-    sf_write_short(flac, samples.data(), 8000);
-    sf_close(flac);
-    std::fstream f(path("lie.flac"), std::ios::in | std::ios::out | std::ios::binary);
-    // STREAMINFO follows "fLaC" and its 4-byte block header; the total sample count is its
-    // last 4 bits of byte 13 and bytes 14..17.
-    f.seekg(8 + 13);
-    const char low = static_cast<char>(f.get() | 0x0f);
-    f.seekp(8 + 13);
-    f.put(low);
-    for (int i = 0; i < 4; ++i) f.put(static_cast<char>(0xff));
-    f.close();
+    write_lying_flac(dir / "lie.flac");
     for (const char* verb : {"codec", "tx", "channel"}) {
         r = run(std::string(verb) + " " + path("lie.flac") + " " + path("out.wav"));
         EXPECT_TRUE(r.status == 0 || (r.status == 2 && one_line(r.out))) << verb << r.out;
@@ -91,7 +75,7 @@ TEST(SoundReader, StreamedResamplingMatchesTheWholeFileConversion) {
     for (double& v : expected) v *= 32768.0;
 
     for (const long piece : {1L, 7L, 1920L, 100000L}) {
-        tarpo::app::SoundReader reader;
+        tarpo::sound::SoundReader reader;
         std::string error;
         ASSERT_TRUE(reader.open_memory(bytes.data(), bytes.size(), 48000, error)) << error;
         std::vector<double> got, buffer(static_cast<std::size_t>(piece));
@@ -112,7 +96,7 @@ TEST(SoundReader, SamplesFarBeyondFullScaleStayFiniteThroughTheResampler) {
     std::vector<double> samples = tone(500, 0.5, 44100);
     for (std::size_t i = 100; i < samples.size(); i += 300) samples[i] = i % 600 ? 1e300 : -3e38;
     const std::string bytes = wav_bytes(44100, samples, 8);
-    tarpo::app::SoundReader reader;
+    tarpo::sound::SoundReader reader;
     std::string error;
     ASSERT_TRUE(reader.open_memory(bytes.data(), bytes.size(), 48000, error)) << error;
     std::vector<double> out(30000);
@@ -127,13 +111,95 @@ TEST(SoundReader, MemoryStaysFlatWhateverTheHeaderClaims) {
     const std::string bytes = wav_bytes(1000, {}, 0, 0xfffffff0);
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
-    tarpo::app::SoundReader reader;
+    tarpo::sound::SoundReader reader;
     std::string error;
     ASSERT_TRUE(reader.open_memory(bytes.data(), bytes.size(), 48000, error)) << error;
     double out[100];
-    EXPECT_EQ(reader.read(out, 100, error), 0);
+    EXPECT_EQ(reader.read(out, 100, error), -1);
+    EXPECT_NE(error.find("holds no samples"), std::string::npos) << error;
     getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // kB
+}
+
+TEST_F(Dir, ADecoderErrorInTheMiddleStopsTheRunAndSaysWhen) {
+    // 4 s of FLAC with a stretch of noise in the middle: the decoder loses sync about 2 s in.
+    // Every verb stops with one line naming the time, exit status 2, and no output file; half
+    // of the file is said to be cut short.
+    write_flac(dir / "good.flac", 4.0, 48000);
+    const std::string good = read_bytes(dir / "good.flac");
+    write_bytes(dir / "sync.flac", corrupted(good, 0.5));
+    write_bytes(dir / "half.flac", good.substr(0, good.size() / 2));
+    for (const char* verb : {"tx", "rx", "codec", "channel"}) {
+        Result r = run(std::string(verb) + " " + path("sync.flac") + " " + path("o.wav"));
+        EXPECT_EQ(r.status, 2) << verb;
+        EXPECT_TRUE(one_line(r.out)) << r.out;
+        EXPECT_NE(r.out.find("sync.flac: the file cannot be decoded after 1."), std::string::npos)
+            << r.out;
+        r = run(std::string(verb) + " " + path("half.flac") + " " + path("o.wav"));
+        EXPECT_EQ(r.status, 2) << verb;
+        EXPECT_TRUE(one_line(r.out)) << r.out;
+        EXPECT_NE(r.out.find("half.flac: the file is cut short: it ends after 1."),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("of the 4.00 s its header gives"), std::string::npos) << r.out;
+        EXPECT_FALSE(fs::exists(path("o.wav"))) << verb;
+        EXPECT_EQ(names().size(), 3u);
+    }
+}
+
+TEST_F(Dir, FlacReadsFromAPipeAndAFifo) {
+    write_flac(dir / "in.flac", 2.0, 48000);
+    Result r = run("codec - " + path("out.wav") + " < " + path("in.flac"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string piped = "cat " + path("in.flac") + " | " + cli() + " codec - " +
+                              path("piped.wav") + " > /dev/null 2>&1";
+    EXPECT_EQ(std::system(piped.c_str()), 0);
+    EXPECT_EQ(read_bytes(dir / "piped.wav"), read_bytes(dir / "out.wav"));
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    FILE* writer = popen(("cat " + path("in.flac") + " > " + path("fifo")).c_str(), "r");
+    r = run("codec " + path("fifo") + " " + path("fifo.wav"));
+    pclose(writer);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read_bytes(dir / "fifo.wav"), read_bytes(dir / "out.wav"));
+    EXPECT_EQ(fs::file_size(dir / "out.wav"), 44u + 2 * 16000);
+}
+
+TEST_F(Dir, InputShorterThanOneBlockIsRefused) {
+    write_bytes(dir / "in.wav", wav_bytes(48000, tone(1000, 0.02, 48000)));
+    for (const char* verb : {"tx", "rx", "codec", "channel"}) {
+        const Result r = run(std::string(verb) + " " + path("in.wav") + " " + path("o.wav"));
+        EXPECT_EQ(r.status, 2) << verb;
+        EXPECT_TRUE(one_line(r.out)) << r.out;
+        EXPECT_NE(r.out.find("in.wav: only 0.02 s of sound, less than one 40 ms block"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(names(), std::vector<std::string>{"in.wav"});
+    }
+}
+
+TEST(SoundReader, APipeGivesTheSamplesOfTheFile) {
+    // Every format libsndfile reads in one pass: the kept head lets it start again after it
+    // has looked at the header, and nothing else is ever sought.
+    tarpo::test::TempDir temp{"tarpo-pipe"};
+    write_flac(temp.path("a.flac"), 3.0, 44100);
+    const std::string flac = read_bytes(temp.path("a.flac"));
+    const std::string wav = wav_bytes(22050, tone(300, 2.0, 22050), 4);
+    for (const std::string* bytes : {&flac, &wav}) {
+        std::vector<double> got[2];
+        for (const bool seekable : {true, false}) {
+            tarpo::sound::SoundReader reader;
+            std::string error;
+            ASSERT_TRUE(reader.open_memory(bytes->data(), bytes->size(), 48000, error, seekable))
+                << error;
+            std::vector<double> piece(1000);
+            long n;
+            while ((n = reader.read(piece.data(), 1000, error)) > 0)
+                got[seekable].insert(got[seekable].end(), piece.begin(), piece.begin() + n);
+            ASSERT_EQ(n, 0) << error;
+        }
+        EXPECT_GT(got[0].size(), 90000u);
+        EXPECT_EQ(got[0], got[1]);
+    }
 }
 
 }  // namespace

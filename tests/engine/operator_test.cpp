@@ -2,15 +2,24 @@
 // cycle, and the voice keyer's keying order.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "dsp/numeric.h"
 #include "engine/heard_log.h"
 #include "engine/recorder.h"
 #include "engine/voice_keyer.h"
+#include "sound/sound_file.h"
+#include "tests/app/hostile.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -239,6 +248,136 @@ TEST(VoiceKeyer, TxStopsTheFile) {
     keyer.tick(false);
     ASSERT_TRUE(keyer.fill_block(b.data()));
     EXPECT_EQ(b[0], 9);
+}
+
+// The worker's side on a thread of its own until the keyer says unkey: what it sent. A block
+// every 2 ms against a tick every 0.1 ms: 20 times as fast as the air, and still far slower
+// than the ticks refill the queue, as on the air (40 ms blocks, 150 ms ticks, 2 s queue).
+std::vector<std::int16_t> send_until_unkey(VoiceKeyer& keyer) {
+    std::atomic<bool> transmitting{true};
+    std::vector<std::int16_t> sent;
+    std::thread worker([&] {
+        std::vector<std::int16_t> b(1920);
+        while (transmitting.load()) {
+            if (keyer.fill_block(b.data())) sent.insert(sent.end(), b.begin(), b.end());
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    bool unkey = false;
+    for (int i = 0; i < 200000 && !unkey; ++i) {
+        unkey = keyer.tick(true) == VoiceKeyer::Action::unkey;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    transmitting = false;
+    worker.join();
+    EXPECT_TRUE(unkey);
+    keyer.tick(false);
+    EXPECT_FALSE(keyer.busy());
+    return sent;
+}
+
+// The samples the shared reader gives for a file, as the keyer sends them.
+std::vector<std::int16_t> read_as_keyer(const std::string& path) {
+    tarpo::sound::SoundReader reader;
+    std::string error;
+    std::vector<std::int16_t> samples;
+    if (!reader.open(path, 48000, error)) return samples;
+    std::vector<double> piece(4800);
+    long n;
+    while ((n = reader.read(piece.data(), 4800, error)) > 0)
+        for (long i = 0; i < n; ++i)
+            samples.push_back(tarpo::dsp::to_sample16(piece[static_cast<std::size_t>(i)]));
+    return samples;
+}
+
+using KeyerFiles = hostile::Dir;
+
+TEST_F(KeyerFiles, HostileFilesAreRefusedWithAReasonAndNothingIsSizedFromAHeader) {
+    using hostile::tone;
+    using hostile::wav_bytes;
+    using hostile::write_bytes;
+    write_bytes(dir / "rate1.wav", wav_bytes(1, tone(1, 48000.0, 1)));
+    write_bytes(dir / "rate999.wav", wav_bytes(999, tone(100, 2.0, 999)));
+    write_bytes(dir / "claims4gb.wav", wav_bytes(8000, {}, 0, 0xfffffff0));
+    write_bytes(dir / "short.wav", wav_bytes(48000, tone(1000, 0.02, 48000)));
+    std::vector<double> nan = tone(1000, 1.0, 48000, 0.1);
+    nan[12000] = NAN;
+    write_bytes(dir / "nan.wav", wav_bytes(48000, nan, 4));
+    hostile::write_lying_flac(dir / "huge.flac");
+    hostile::write_flac(dir / "good.flac", 4.0, 48000);
+    write_bytes(dir / "sync.flac", hostile::corrupted(hostile::read_bytes(dir / "good.flac"), 0.3));
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    fs::create_directory(dir / "directory");
+    const struct {
+        std::string path;
+        const char* words;
+    } cases[] = {{path("rate1.wav"), "1 Hz cannot be used"},
+                 {path("rate999.wav"), "999 Hz cannot be used"},
+                 {path("claims4gb.wav"), "holds no samples"},
+                 {path("short.wav"), "less than one 40 ms block"},
+                 {path("nan.wav"), "0.250000 s is not a finite number"},
+                 {path("huge.flac"), "cut short"},
+                 {path("sync.flac"), "cannot be decoded after 1."},
+                 {path("fifo"), "a FIFO, not a sound file"},
+                 {"/dev/zero", "a device, not a sound file"},
+                 {path("directory"), "a directory, not a sound file"},
+                 {path("absent.wav"), "No such file"}};
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    for (const auto& c : cases) {
+        VoiceKeyer keyer;
+        std::string error;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(keyer.start_file(c.path, error)) << c.path;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.path;
+        EXPECT_EQ(error.rfind(c.path + ": ", 0), 0u) << error;
+        EXPECT_NE(error.find(c.words), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        EXPECT_FALSE(keyer.busy());
+        EXPECT_EQ(keyer.tick(false), VoiceKeyer::Action::none);
+    }
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // kB
+}
+
+TEST_F(KeyerFiles, AFileLongerThanTheQueueIsStreamedWhole) {
+    // 7 s at 44.1 kHz against a 2 s queue: the ticks read it a piece at a time.
+    std::vector<double> signal = hostile::tone(440, 7.0, 44100, 0.3);
+    for (std::size_t i = 0; i < signal.size(); ++i) signal[i] += 0.2 * std::sin(1e-5 * i * i);
+    hostile::write_bytes(dir / "long.wav", hostile::wav_bytes(44100, signal));
+    const std::vector<std::int16_t> expected = read_as_keyer(path("long.wav"));
+    ASSERT_GT(expected.size(), 7u * 48000 - 10);
+    VoiceKeyer keyer;
+    std::string error;
+    ASSERT_TRUE(keyer.start_file(path("long.wav"), error)) << error;
+    ASSERT_EQ(keyer.tick(false), VoiceKeyer::Action::key);
+    const std::vector<std::int16_t> sent = send_until_unkey(keyer);
+    ASSERT_GE(sent.size(), expected.size());
+    const auto differ = std::mismatch(expected.begin(), expected.end(), sent.begin());
+    EXPECT_EQ(differ.first, expected.end())
+        << "sample " << (differ.first - expected.begin()) << " of " << expected.size();
+    EXPECT_EQ(keyer.take_error(), "");
+}
+
+TEST_F(KeyerFiles, AFailureInTheMiddleIsSaidAfterTheGoodPartWentOut) {
+    std::vector<double> samples = hostile::tone(1000, 5.0, 48000, 0.1);
+    samples[3 * 48000] = NAN;
+    hostile::write_bytes(dir / "nan.wav", hostile::wav_bytes(48000, samples, 4));
+    VoiceKeyer keyer;
+    std::string error;
+    ASSERT_TRUE(keyer.start_file(path("nan.wav"), error)) << error;
+    ASSERT_EQ(keyer.tick(false), VoiceKeyer::Action::key);
+    const std::vector<std::int16_t> sent = send_until_unkey(keyer);
+    const std::string failure = keyer.take_error();
+    EXPECT_NE(failure.find("nan.wav: the sample at 3.000000 s is not a finite number"),
+              std::string::npos)
+        << failure;
+    EXPECT_EQ(keyer.take_error(), "");  // said once
+    // What came before the piece that failed went out, then silence.
+    ASSERT_GE(sent.size(), 2u * 48000);
+    EXPECT_NE(sent[2 * 48000 - 100], 0);
+    EXPECT_TRUE(
+        std::all_of(sent.begin() + 3 * 48000, sent.end(), [](std::int16_t v) { return v == 0; }));
 }
 
 }  // namespace

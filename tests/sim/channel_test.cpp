@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <memory>
 #include <numbers>
+#include <span>
 #include <vector>
 
 #include "sim/rng.h"
@@ -272,6 +274,55 @@ TEST(Channel, ShortSilentAndBadInputs) {
     s.ppm = std::nan("");
     EXPECT_THROW(simulate_channel(one, s), std::invalid_argument);
     EXPECT_THROW(simulate_channel(one, ChannelSettings{}, 1000.0), std::invalid_argument);
+}
+
+// The channel as it was written for a whole input in memory: one conversion of the clock
+// resampler over everything, then the analytic filter, fading, shift and noise sample by
+// sample. The stream must give exactly its samples, whatever the pieces it is given.
+std::vector<double> whole_input_reference(const std::vector<double>& input,
+                                          const ChannelSettings& s, double rate) {
+    double sum = 0.0;
+    for (double v : input) sum += v * v;
+    const double power = sum / static_cast<double>(input.size());
+    std::vector<double> x = resample_clock(input, s.ppm);
+    auto hilbert = std::make_unique<AnalyticFilter>();
+    TwoPathChannel paths(rate, fading_profile(s.fading), s.seed);
+    FrequencyShift shift(rate, s.offset_hz);
+    const std::size_t n = x.size();
+    for (std::size_t i = 0; i < n + AnalyticFilter::delay; ++i) {
+        std::complex<double> a = hilbert->step(i < n ? x[i] : 0.0);
+        if (i < AnalyticFilter::delay) continue;
+        x[i - AnalyticFilter::delay] = shift.step(paths.step(a)).real();
+    }
+    WhiteNoise noise(std::sqrt(noise_power_for_snr(power, *s.snr_db, rate)), Rng(s.seed, 1));
+    for (double& v : x) v += noise.step();
+    return x;
+}
+
+TEST(ChannelStream, AnyPiecesGiveTheWholeInputsSamplesExactly) {
+    const std::vector<double> input = multitone(3 * 48000 + 17, 5);
+    ChannelSettings s;
+    s.snr_db = 3.0;
+    s.ppm = -120.0;
+    s.offset_hz = 12.5;
+    s.fading = Fading::poor;
+    s.seed = 11;
+    const std::vector<double> expected = whole_input_reference(input, s, 48000.0);
+    for (const std::size_t piece :
+         {std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{10001}, input.size()}) {
+        double sum = 0.0;
+        for (double v : input) sum += v * v;
+        ChannelStream stream(s, sum / static_cast<double>(input.size()));
+        std::vector<double> got;
+        for (std::size_t at = 0; at < input.size(); at += piece)
+            stream.push(
+                std::span<const double>(input).subspan(at, std::min(piece, input.size() - at)),
+                got);
+        stream.finish(got);
+        ASSERT_EQ(got.size(), expected.size()) << piece;
+        for (std::size_t i = 0; i < got.size(); ++i)
+            ASSERT_EQ(got[i], expected[i]) << piece << " " << i;
+    }
 }
 
 }  // namespace
