@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <mutex>
@@ -37,13 +38,16 @@ class RigFaults : public ::testing::Test {
             reports += text + "\n";
         });
     }
-    // The rig's PTT as rigctld itself says it, waited for up to `limit`.
+    // The rig's PTT as rigctld itself says it, waited for up to `limit`; the time it took
+    // is printed for the README's figures.
     bool rig_ptt_becomes(const char* value, std::chrono::milliseconds limit) {
-        const auto end = Clock::now() + limit;
+        const auto start = Clock::now();
         while (rigctld.rigctl("t") != value) {
-            if (Clock::now() > end) return false;
+            if (Clock::now() > start + limit) return false;
             std::this_thread::sleep_for(50ms);
         }
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        std::printf("rig PTT %s after %lld ms\n", value, static_cast<long long>(ms.count()));
         return true;
     }
     void key() {
