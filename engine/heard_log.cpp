@@ -1,11 +1,17 @@
 #include "engine/heard_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <fstream>
+#include <tuple>
 
 namespace tarpo::engine {
 
@@ -47,7 +53,8 @@ std::optional<HeardEntry> ReceptionTracker::finish() {
     return close();
 }
 
-void ReceptionTracker::count_callsign(const std::string& callsign, std::int64_t utc_ms) {
+void ReceptionTracker::count_callsign(const std::string& text, std::int64_t utc_ms) {
+    const std::string callsign = stored_callsign(text);
     auto it = std::find_if(candidates_.begin(), candidates_.end(),
                            [&](const Candidate& c) { return c.callsign == callsign; });
     if (it == candidates_.end() && candidates_.size() < max_candidates)
@@ -102,6 +109,16 @@ std::string fixed(double v, int decimals) {
 
 }  // namespace
 
+std::string stored_callsign(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    std::string call = text.substr(first, text.find_last_not_of(' ') - first + 1);
+    for (char& c : call)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    if (call.find_first_not_of("/- ") == std::string::npos) return {};
+    return call;
+}
+
 std::string utc_text(std::int64_t utc_ms) {
     return format_utc(utc_ms, "%Y-%m-%d %H:%M:%S");
 }
@@ -110,8 +127,65 @@ std::string csv_header() {
     return "start_utc,end_utc,callsign,best_snr_db,mean_snr_db,audio_hz,dial_hz,rsid";
 }
 
+namespace {
+
+std::string csv_field(const std::string& text) {
+    const bool plain = text.find_first_of(",\"\r\n") == std::string::npos &&
+                       (text.empty() || (text.front() != ' ' && text.back() != ' '));
+    if (plain) return text;
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::vector<std::vector<std::string>> read_csv(const std::string& text) {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> record;
+    std::string field;
+    bool quoted = false;
+    bool any = false;  // the record has begun
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c != '"')
+                field += c;
+            else if (i + 1 < text.size() && text[i + 1] == '"')
+                field += text[++i];
+            else
+                quoted = false;
+            continue;
+        }
+        any = true;
+        if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            record.push_back(std::move(field));
+            field.clear();
+        } else if (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            if (c == '\r') ++i;
+            record.push_back(std::move(field));
+            records.push_back(std::move(record));
+            field.clear();
+            record.clear();
+            any = false;
+        } else {
+            field += c;
+        }
+    }
+    if (any || quoted || !field.empty()) {
+        record.push_back(std::move(field));
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
 std::string csv_line(const HeardEntry& e) {
-    return utc_text(e.start_ms) + "," + utc_text(e.end_ms) + "," + e.callsign + "," +
+    return utc_text(e.start_ms) + "," + utc_text(e.end_ms) + "," + csv_field(e.callsign) + "," +
            std::to_string(e.best_snr_db) + "," + fixed(e.mean_snr_db, 1) + "," +
            fixed(e.audio_hz, 1) + "," + (e.dial_hz ? fixed(*e.dial_hz, 0) : std::string()) + "," +
            (e.rsid_seen ? "yes" : "no");
@@ -136,29 +210,86 @@ std::string adif_record(const HeardEntry& e) {
 
 namespace {
 
-bool append_text(const std::filesystem::path& path, const std::string& header,
-                 const std::string& text, std::string& error) {
-    std::error_code ec;
-    const bool fresh =
-        !std::filesystem::exists(path, ec) || std::filesystem::file_size(path, ec) == 0;
-    std::ofstream out(path, std::ios::app | std::ios::binary);
-    if (out && fresh) out << header;
-    if (out) out << text;
-    out.flush();
-    if (!out) {
-        error = path.string() + ": cannot write the log";
-        return false;
+// Opens a log for appending, only when it is a regular file (after links) or is not there yet
+// (then made): a FIFO, which could hold the open or the write, and a device are refused at
+// once. O_NONBLOCK makes even a FIFO swapped in after the look fail the open instead of
+// waiting for a reader; what was opened is looked at again. -1 with the reason in `why`.
+int open_log(const std::filesystem::path& path, bool& fresh, std::string& why) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        why = "is not a regular file";
+        return -1;
+    }
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        why = "is not a regular file";
+        return -1;
+    }
+    fresh = st.st_size == 0;
+    return fd;
+}
+
+bool write_all(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
     }
     return true;
 }
 
+// Appends the waiting texts in order, the header first into a new file; those written leave
+// `texts`. False with the reason when not all went.
+bool append_texts(const std::filesystem::path& path, const std::string& header,
+                  std::vector<std::string>& texts, std::string& why) {
+    bool fresh = false;
+    const int fd = open_log(path, fresh, why);
+    if (fd < 0) return false;
+    bool ok = !fresh || write_all(fd, header);
+    std::size_t written = 0;
+    while (ok && written < texts.size() && (ok = write_all(fd, texts[written]))) ++written;
+    texts.erase(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(written));
+    if (::close(fd) != 0) ok = false;
+    if (!ok && why.empty()) why = "cannot write it";
+    return ok;
+}
+
+void keep_at_most(std::vector<std::string>& texts, std::size_t most) {
+    if (texts.size() > most)
+        texts.erase(texts.begin(), texts.end() - static_cast<std::ptrdiff_t>(most));
+}
+
 }  // namespace
 
+bool HeardLog::append(const HeardEntry& e, std::string& error) {
+    csv_.push_back(csv_line(e) + "\n");
+    adi_.push_back(adif_record(e));
+    keep_at_most(csv_, max_pending);
+    keep_at_most(adi_, max_pending);
+    std::string problems;
+    for (auto [name, header, texts] : {std::tuple{"heard.csv", csv_header() + "\n", &csv_},
+                                       std::tuple{"heard.adi", adif_header(), &adi_}}) {
+        std::string why;
+        if (!append_texts(directory_ / name, header, *texts, why))
+            problems += (problems.empty() ? "" : "; ") + (directory_ / name).string() + " " + why;
+    }
+    if (problems.empty()) return true;
+    error = problems + "; " + std::to_string(pending()) + (pending() == 1 ? " entry" : " entries") +
+            " kept until it can be written";
+    return false;
+}
+
 bool append_heard(const std::filesystem::path& directory, const HeardEntry& e, std::string& error) {
-    const bool csv =
-        append_text(directory / "heard.csv", csv_header() + "\n", csv_line(e) + "\n", error);
-    const bool adi = append_text(directory / "heard.adi", adif_header(), adif_record(e), error);
-    return csv && adi;
+    HeardLog log(directory);
+    return log.append(e, error);
 }
 
 std::vector<std::vector<AdifField>> read_adif(const std::string& text) {

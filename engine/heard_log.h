@@ -4,10 +4,12 @@
 // entry). Plain C++: the user interface feeds it once per display tick.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarpo::engine {
@@ -84,9 +86,18 @@ class ReceptionTracker {
 // "YYYY-MM-DD HH:MM:SS" in UTC.
 std::string utc_text(std::int64_t utc_ms);
 
-// The CSV line of an entry (no line end) and the header line of heard.csv.
+// The callsign an entry keeps of a decoded text: blanks at either end removed, control
+// characters as '?'; a text of nothing but '/', '-' and blanks is no callsign: "" (unknown,
+// an empty CALL in the log and NOCALL in a recording's name).
+std::string stored_callsign(const std::string& text);
+
+// The CSV line of an entry (no line end) and the header line of heard.csv. A field holding a
+// comma, a quote, a line end or blanks at an end is quoted ("..."), its quotes doubled, so any
+// callsign reads back whole.
 std::string csv_header();
 std::string csv_line(const HeardEntry& e);
+// The records of CSV text (quoted fields may span lines; a line end is LF or CR LF).
+std::vector<std::vector<std::string>> read_csv(const std::string& text);
 // The ADIF 3 record of an entry (fields CALL, QSO_DATE, TIME_ON, TIME_OFF, FREQ in MHz when
 // the dial frequency is known, MODE, RST_RCVD as the mean SNR in dB, COMMENT), ending in <EOR>
 // and a line end; and the file header ending in <EOH>.
@@ -94,8 +105,29 @@ std::string adif_header();
 std::string adif_record(const HeardEntry& e);
 
 // Appends an entry to heard.csv and heard.adi in `directory`, writing each file's header when
-// it is new. False with a one-line reason when a file cannot be written.
+// it is new. False with a one-line reason when a file cannot be written. Only a regular file
+// (or a link to one) is appended to, or a new one made: a FIFO or a device of that name is
+// refused at once, never waited on.
 bool append_heard(const std::filesystem::path& directory, const HeardEntry& e, std::string& error);
+
+// The log as the program keeps it: an entry that cannot be written now (the file refused, the
+// disk full) is kept in memory and written before the next one, when that can be; at most
+// `max_pending` entries wait, the oldest dropped beyond that.
+class HeardLog {
+  public:
+    static constexpr std::size_t max_pending = 1000;
+
+    explicit HeardLog(std::filesystem::path directory) : directory_(std::move(directory)) {}
+    // Writes what is waiting and `e`. False with one line for the whole attempt when a file
+    // could not be written (what did not go stays waiting).
+    bool append(const HeardEntry& e, std::string& error);
+    std::size_t pending() const { return std::max(csv_.size(), adi_.size()); }
+
+  private:
+    std::filesystem::path directory_;
+    std::vector<std::string> csv_;  // lines not yet in heard.csv
+    std::vector<std::string> adi_;  // records not yet in heard.adi
+};
 
 // Reads back the records of an ADIF file: one name -> value list per record, names in capitals.
 // Text before <EOH> (when there is one) is the header and skipped. For tests and tools.

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "ptt/serial_ports.h"
 
@@ -15,10 +16,14 @@ namespace tarpo::ptt {
 // txport.bin -> txport.path, in the same directory.
 std::filesystem::path port_path_file(const std::filesystem::path& txport_file);
 
-// The first line of the file (at most 4096 characters, no control characters), "" when the
-// file is missing, empty or damaged.
+// The first line of the text (at most 4096 characters, no control characters), "" when it is
+// empty or damaged (with a note saying so).
+std::string read_port_path(std::string_view text, std::string* note = nullptr);
+// The same from the file (its first 64 KiB, only when it is a regular file), a note said on
+// standard error; "" when the file is missing.
 std::string load_port_path(const std::filesystem::path& file);
-// Writes the path and a line end; an empty path writes an empty file.
+// Writes the path and a line end; an empty path writes an empty file. Something other than a
+// regular file of that name is left alone (false).
 bool save_port_path(const std::filesystem::path& file, const std::string& device);
 
 struct PortChoice {

@@ -1,8 +1,9 @@
 #include "ui/device_names.h"
 
-#include <fstream>
 #include <istream>
+#include <sstream>
 
+#include "external/settings_text.h"
 #include "ui/settings_files.h"
 
 namespace tarpo::ui {
@@ -29,28 +30,50 @@ std::string name_at(const std::vector<std::string>& names, int index) {
     return index >= 0 && index < static_cast<int>(names.size()) ? names[index] : std::string();
 }
 
+// One line into `names`; a note when it was not used (a blank line passes silently).
+std::string take_name_line(const std::string& line, DeviceNames& names) {
+    if (line.empty()) return {};
+    if (line.size() > max_line) return "longer than 1000 characters; skipped";
+    const std::size_t blank = line.find(' ');
+    const std::string key = line.substr(0, blank);
+    std::string* const target = key == "tx_output"      ? &names.tx_output
+                                : key == "voice_input"  ? &names.voice_input
+                                : key == "voice_output" ? &names.voice_output
+                                : key == "rx_input"     ? &names.rx_input
+                                                        : nullptr;
+    if (target == nullptr || blank == std::string::npos) {
+        std::string shown = line.substr(0, 40);
+        for (char& c : shown)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+        return "'" + shown + (line.size() > 40 ? "..." : "") + "' is not understood; skipped";
+    }
+    const std::string name = line.substr(blank + 1);
+    if (!clean(name)) return key + ": a name with control characters; skipped";
+    *target = name;
+    return {};
+}
+
 }  // namespace
 
-bool read_device_names(std::istream& in, DeviceNames& names) {
+bool read_device_names(std::istream& in, DeviceNames& names, std::vector<std::string>* notes) {
     std::string line;
-    while (std::getline(in, line)) {
+    for (int number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::size_t blank = line.find(' ');
-        if (line.size() > max_line || blank == std::string::npos) continue;
-        const std::string key = line.substr(0, blank);
-        const std::string name = line.substr(blank + 1);
-        if (!clean(name)) continue;
-        if (key == "tx_output") names.tx_output = name;
-        if (key == "voice_input") names.voice_input = name;
-        if (key == "voice_output") names.voice_output = name;
-        if (key == "rx_input") names.rx_input = name;
+        const std::string note = take_name_line(line, names);
+        if (!note.empty() && notes)
+            notes->push_back("line " + std::to_string(number) + ": " + note);
     }
     return true;
 }
 
 bool load_device_names(const std::filesystem::path& file, DeviceNames& names) {
-    std::ifstream in(file, std::ios::binary);
-    return in && read_device_names(in, names);
+    const std::optional<std::string> text = load_settings_text(file.c_str());
+    if (!text) return false;
+    std::istringstream in(*text);
+    std::vector<std::string> notes;
+    read_device_names(in, names, &notes);
+    say_settings_notes(file.filename().string(), notes);
+    return true;
 }
 
 bool save_device_names(const std::filesystem::path& file, const DeviceNames& n) {

@@ -27,8 +27,11 @@ struct DeviceNames {
 
 // The file: "tx_output NAME", "voice_input NAME", "voice_output NAME", "rx_input NAME", one a
 // line; the name is the rest of the line. Unknown keys, names with control characters and
-// lines beyond 1000 characters are skipped. False when the file cannot be read.
-bool read_device_names(std::istream& in, DeviceNames& names);
+// lines beyond 1000 characters are skipped, each with a note in `notes` ("line 2: ..."), which
+// loading says on standard error. False when the file cannot be read (missing, or not a
+// regular file: only the first 64 KiB of a regular file are read).
+bool read_device_names(std::istream& in, DeviceNames& names,
+                       std::vector<std::string>* notes = nullptr);
 bool load_device_names(const std::filesystem::path& file, DeviceNames& names);
 bool save_device_names(const std::filesystem::path& file, const DeviceNames& names);
 

@@ -299,6 +299,11 @@ void MainWindow::start() {
     engine_.ptt_port_open(port);
     ptt::RadioSettings radio;
     load_radio_settings(directory_ / radio_file_name, radio);
+    if (radio.method == ptt::PttKind::hamlib_cat) {
+        std::vector<int> models;
+        for (const ptt::RigModel& m : engine_.rig_models()) models.push_back(m.model);
+        check_rig_model(radio, models);
+    }
     engine_.radio_apply(radio);
     graph_->display_init();
     timer_->start();

@@ -1,8 +1,12 @@
 #include "ui/operator_layout.h"
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <string>
+
+#include "external/settings_text.h"
+#include "ui/settings_files.h"
 
 namespace tarpo::ui {
 
@@ -64,35 +68,153 @@ PixelRect stretched_rect(const PixelRect& r, const PixelRect& graph, int lower_y
     return s;
 }
 
-OperatorSettings load_operator_settings(const std::filesystem::path& path) {
-    OperatorSettings settings;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        std::string key;
-        words >> key;
-        if (key == "window") {
-            PixelRect r;
-            if (words >> r.x >> r.y >> r.width >> r.height && r.width > 0 && r.height > 0)
-                settings.window = r;
-        } else if (key == "record") {
-            int on = 0;
-            if (words >> on) settings.record = on != 0;
+namespace {
+
+constexpr long long place_limit = 1000000;  // pixels
+
+// The blank-separated words of a line.
+std::vector<std::string_view> words_of(std::string_view line) {
+    std::vector<std::string_view> words;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        const std::size_t start = line.find_first_not_of(" \t\r", at);
+        if (start == std::string_view::npos) break;
+        const std::size_t end = std::min(line.find_first_of(" \t\r", start), line.size());
+        words.push_back(line.substr(start, end - start));
+        at = end;
+    }
+    return words;
+}
+
+bool whole_number(std::string_view word, long long low, long long high, int& out) {
+    long long value = 0;
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+    if (error != std::errc() || end != word.data() + word.size()) return false;
+    if (value < low || value > high) return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+std::string shown(std::string_view line) {
+    std::string out(line.substr(0, 40));
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return "'" + out + (line.size() > 40 ? "...'" : "'");
+}
+
+// One line into `s`; a note when it could not be used.
+std::string take_operator_line(std::string_view line, OperatorSettings& s) {
+    const std::vector<std::string_view> words = words_of(line);
+    if (words.empty()) return {};
+    if (words[0] == "window") {
+        PixelRect r;
+        if (words.size() == 5 && whole_number(words[1], -place_limit, place_limit, r.x) &&
+            whole_number(words[2], -place_limit, place_limit, r.y) &&
+            whole_number(words[3], 1, place_limit, r.width) &&
+            whole_number(words[4], 1, place_limit, r.height)) {
+            s.window = r;
+            return {};
         }
+        return shown(line) + " is not a window place and size; using the default window";
+    }
+    if (words[0] == "record") {
+        int on = 0;
+        if (words.size() == 2 && whole_number(words[1], 0, 1, on)) {
+            s.record = on != 0;
+            return {};
+        }
+        return shown(line) + " is not record 0 or 1; using record " + (s.record ? "1" : "0");
+    }
+    return shown(line) + " is not understood; skipped";
+}
+
+}  // namespace
+
+OperatorSettings read_operator_settings(std::string_view text, std::vector<std::string>* notes) {
+    OperatorSettings settings;
+    int number = 1;
+    for (std::size_t at = 0; at < text.size(); ++number) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string note = take_operator_line(text.substr(at, end - at), settings);
+        if (!note.empty() && notes)
+            notes->push_back("line " + std::to_string(number) + ": " + note);
+        at = end + 1;
     }
     return settings;
 }
 
+OperatorSettings load_operator_settings(const std::filesystem::path& path) {
+    const std::optional<std::string> text = load_settings_text(path.c_str());
+    if (!text) return {};
+    std::vector<std::string> notes;
+    const OperatorSettings settings = read_operator_settings(*text, &notes);
+    say_settings_notes(path.filename().string(), notes);
+    return settings;
+}
+
 bool save_operator_settings(const std::filesystem::path& path, const OperatorSettings& settings) {
-    std::ofstream out(path, std::ios::trunc);
+    std::string text;
     if (settings.window) {
         const PixelRect& r = *settings.window;
-        out << "window " << r.x << ' ' << r.y << ' ' << r.width << ' ' << r.height << '\n';
+        text += "window " + std::to_string(r.x) + ' ' + std::to_string(r.y) + ' ' +
+                std::to_string(r.width) + ' ' + std::to_string(r.height) + '\n';
     }
-    out << "record " << (settings.record ? 1 : 0) << '\n';
-    out.flush();
-    return static_cast<bool>(out);
+    text += std::string("record ") + (settings.record ? "1" : "0") + '\n';
+    return write_file_whole(path, text);
+}
+
+namespace {
+
+// Pixels that a and b share, in 64 bits (saved places may be far off).
+std::int64_t overlap(const PixelRect& a, const PixelRect& b) {
+    const std::int64_t w =
+        std::min<std::int64_t>(std::int64_t{a.x} + a.width, std::int64_t{b.x} + b.width) -
+        std::max(a.x, b.x);
+    const std::int64_t h =
+        std::min<std::int64_t>(std::int64_t{a.y} + a.height, std::int64_t{b.y} + b.height) -
+        std::max(a.y, b.y);
+    return w > 0 && h > 0 ? w * h : 0;
+}
+
+bool holds(const PixelRect& screen, std::int64_t x, std::int64_t y) {
+    return x >= screen.x && x < std::int64_t{screen.x} + screen.width && y >= screen.y &&
+           y < std::int64_t{screen.y} + screen.height;
+}
+
+// [low, low + room - size] or low when the size does not leave room.
+int place_within(int at, int size, int low, int room) {
+    return std::max(low, std::min<int>(at, low + std::max(0, room - size)));
+}
+
+}  // namespace
+
+PixelRect fit_window(const PixelRect& wanted, const std::vector<PixelRect>& screens,
+                     const PixelRect& least) {
+    PixelRect r = wanted;
+    if (screens.empty()) {
+        r.width = std::clamp(r.width, least.width, std::max(least.width, 4096));
+        r.height = std::clamp(r.height, least.height, std::max(least.height, 4096));
+        return r;
+    }
+    const std::int64_t cx = std::int64_t{wanted.x} + wanted.width / 2;
+    const std::int64_t cy = std::int64_t{wanted.y} + wanted.height / 2;
+    const PixelRect* screen = &screens.front();
+    std::int64_t best = 0;
+    for (const PixelRect& s : screens) {
+        if (holds(s, cx, cy)) {
+            screen = &s;
+            break;
+        }
+        if (const std::int64_t o = overlap(wanted, s); o > best) {
+            best = o;
+            screen = &s;
+        }
+    }
+    r.width = std::max(least.width, std::min(wanted.width, screen->width));
+    r.height = std::max(least.height, std::min(wanted.height, screen->height));
+    r.x = place_within(wanted.x, r.width, screen->x, screen->width);
+    r.y = place_within(wanted.y, r.height, screen->y, screen->height);
+    return r;
 }
 
 }  // namespace tarpo::ui

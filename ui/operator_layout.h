@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "ui/ui_maths.h"
@@ -35,13 +37,25 @@ PixelRect stretched_rect(const PixelRect& r, const PixelRect& graph, int lower_y
 
 // The operator's own settings, in operator.txt beside the design's files: "window X Y W H"
 // (position of the frame, size of the window) and "record 0|1". Unknown or broken lines are
-// skipped; a missing file gives the defaults; saving rewrites the file whole.
+// skipped, each with a note ("line 2: ..."), as are a place beyond +-1000000 pixels and a size
+// outside 1..1000000 (what fits the screens is decided when the window is placed, fit_window);
+// a missing file gives the defaults; saving rewrites the file whole.
 inline constexpr const char* operator_file_name = "operator.txt";
 struct OperatorSettings {
     std::optional<PixelRect> window;
     bool record = false;
 };
+OperatorSettings read_operator_settings(std::string_view text, std::vector<std::string>* notes);
+// From the file (its first 64 KiB, only a regular file), the notes said on standard error.
 OperatorSettings load_operator_settings(const std::filesystem::path& path);
 bool save_operator_settings(const std::filesystem::path& path, const OperatorSettings& settings);
+
+// Where a window saved as `wanted` goes on screens whose available areas are `screens` (the
+// first the primary one): on the screen that holds its centre, or else the one it overlaps
+// most, or else the primary one; no larger than that screen's area but at least `least`
+// (width, height), and moved so that it lies on the screen as far as its size allows.
+// Without screens, the size alone is bounded (by `least` and 4096 x 4096).
+PixelRect fit_window(const PixelRect& wanted, const std::vector<PixelRect>& screens,
+                     const PixelRect& least);
 
 }  // namespace tarpo::ui

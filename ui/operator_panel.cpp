@@ -16,8 +16,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cstdio>
-#include <fstream>
 
+#include "external/settings_text.h"
 #include "ui/main_window.h"
 #include "ui/ui_maths.h"
 
@@ -44,10 +44,6 @@ QMenu* menu_titled(QMainWindow& window, const QString& title) {
     return nullptr;
 }
 
-QStringList split_csv(const std::string& line) {
-    return QString::fromStdString(line).split(QLatin1Char(','));
-}
-
 }  // namespace
 
 HeardWindow::HeardWindow(std::filesystem::path csv, QWidget* parent)
@@ -70,16 +66,18 @@ HeardWindow::HeardWindow(std::filesystem::path csv, QWidget* parent)
 }
 
 void HeardWindow::reload() {
-    std::ifstream in(csv_);
-    std::string line;
-    std::getline(in, line);  // the header
+    // The newest megabyte, from a regular file only: the log may be long, or not a file at all.
+    constexpr std::size_t most = 1 << 20;
+    const std::string text = read_settings_text(csv_.c_str(), most, true).value_or(std::string());
+    std::vector<std::vector<std::string>> records = engine::read_csv(text);
+    // The first record is the header, or (when the start was cut off) part of a line.
+    if (!records.empty()) records.erase(records.begin());
     table_->setRowCount(0);
-    while (std::getline(in, line)) {
-        const QStringList cells = split_csv(line);
+    for (const std::vector<std::string>& cells : records) {
         const int row = table_->rowCount();
         table_->insertRow(row);
-        for (int c = 0; c < cells.size() && c < 8; ++c)
-            table_->setItem(row, c, new QTableWidgetItem(cells[c]));
+        for (int c = 0; c < static_cast<int>(cells.size()) && c < 8; ++c)
+            table_->setItem(row, c, new QTableWidgetItem(QString::fromStdString(cells[c])));
     }
     table_->resizeColumnsToContents();
     table_->scrollToBottom();
@@ -221,9 +219,20 @@ void OperatorPanel::make_resizable() {
 
 void OperatorPanel::restore_geometry() {
     if (!settings_.window) return;
-    const PixelRect& r = *settings_.window;
-    const QPoint centre(r.x + r.width / 2, r.y + r.height / 2);
-    if (QGuiApplication::screenAt(centre) != nullptr) window_.move(r.x, r.y);
+    std::vector<PixelRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect a = screen->availableGeometry();
+        screens.push_back({a.x(), a.y(), a.width(), a.height()});
+    }
+    const QSize least = window_.minimumSizeHint();
+    const PixelRect& wanted = *settings_.window;
+    const PixelRect r = fit_window(wanted, screens, {0, 0, least.width(), least.height()});
+    if (r.width != wanted.width || r.height != wanted.height)
+        settings_note(operator_file_name,
+                      "window size " + std::to_string(wanted.width) + " x " +
+                          std::to_string(wanted.height) + " does not fit the screen; using " +
+                          std::to_string(r.width) + " x " + std::to_string(r.height));
+    window_.move(r.x, r.y);
     window_.resize(r.width, r.height);
 }
 
@@ -250,6 +259,7 @@ void OperatorPanel::close_down() {
         log_entry(*entry);
         std::string error;
         if (recorder_.recording()) recorder_.keep(entry->callsign, error);
+        if (!error.empty()) std::fprintf(stderr, "tarpo: %s\n", error.c_str());
     }
     recorder_.drop();
     const QPoint at = window_.pos();
@@ -369,13 +379,14 @@ void OperatorPanel::log_step() {
     const auto entry = tracker_.observe(o);
     std::string error;
     if (settings_.record && tracker_.receiving() && !recorder_.recording() &&
-        !recorder_.start(directory_ / "recordings", tracker_.start_ms(), error))
+        !recorder_.start(directory_ / "recordings", tracker_.start_ms(), error) && !error.empty())
         std::fprintf(stderr, "tarpo: %s\n", error.c_str());
     recorder_.write(speech_.data(), got);
     if (entry) {
         log_entry(*entry);
-        if (recorder_.recording() && recorder_.keep(entry->callsign, error).empty())
-            std::fprintf(stderr, "tarpo: %s\n", error.c_str());
+        error.clear();
+        if (recorder_.recording()) recorder_.keep(entry->callsign, error);
+        if (!error.empty()) std::fprintf(stderr, "tarpo: %s\n", error.c_str());
     } else if (was_receiving && !tracker_.receiving()) {
         recorder_.drop();
     }
@@ -383,8 +394,7 @@ void OperatorPanel::log_step() {
 
 void OperatorPanel::log_entry(const engine::HeardEntry& entry) {
     std::string error;
-    if (!engine::append_heard(directory_, entry, error))
-        std::fprintf(stderr, "tarpo: %s\n", error.c_str());
+    if (!heard_log_.append(entry, error)) std::fprintf(stderr, "tarpo: %s\n", error.c_str());
     if (heard_window_) heard_window_->reload();
     emit heard(QString::fromStdString(engine::csv_line(entry)));
 }

@@ -103,6 +103,7 @@ class OperatorPanel : public QObject {
     bool closed_ = false;
     bool pressing_ = false;  // press_tx is clicking the TX button
     engine::ReceptionTracker tracker_;
+    engine::HeardLog heard_log_{directory_};
     engine::Recorder recorder_;
     std::vector<std::int16_t> speech_;
 };

@@ -1,6 +1,11 @@
 #include "ui/program.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -10,10 +15,15 @@
 #include <QPixmap>
 #include <QRadioButton>
 #include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <system_error>
 
 #include "ui/main_window.h"
@@ -39,6 +49,96 @@ bool enter_directory(const std::filesystem::path& directory) {
     if (error) return false;
     std::filesystem::current_path(directory, error);
     return !error;
+}
+
+namespace {
+
+// Whether a connection to `address` is accepted within a second; the reason when not.
+bool accepts(int family, const sockaddr* address, socklen_t length, std::string& why) {
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    int error = 0;
+    if (::connect(fd, address, length) != 0) {
+        error = errno;
+        if (error == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            socklen_t size = sizeof error;
+            error = ::poll(&p, 1, 1000) == 1 ? 0 : ETIMEDOUT;
+            if (error == 0) ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        }
+    }
+    ::close(fd);
+    if (error != 0) why = std::strerror(error);
+    return error == 0;
+}
+
+bool local_x_accepts(const std::string& number, std::string& why) {
+    const std::string path = "/tmp/.X11-unix/X" + number;
+    for (const bool abstract : {true, false}) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + (abstract ? 1 : 0), path.data(), path.size());
+        const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() +
+                                                   (abstract ? 1 : 0));
+        if (accepts(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length, why)) return true;
+    }
+    return false;
+}
+
+bool tcp_x_accepts(const std::string& host, int port, std::string& why) {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(static_cast<std::uint16_t>(port));
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = v4.sin_port;
+    const std::string numeric = host == "localhost" ? "127.0.0.1" : host;
+    if (::inet_pton(AF_INET, numeric.c_str(), &v4.sin_addr) == 1)
+        return accepts(AF_INET, reinterpret_cast<const sockaddr*>(&v4), sizeof v4, why);
+    if (::inet_pton(AF_INET6, numeric.c_str(), &v6.sin6_addr) == 1)
+        return accepts(AF_INET6, reinterpret_cast<const sockaddr*>(&v6), sizeof v6, why);
+    return true;  // a host name: not looked up here
+}
+
+// Platforms that need a display server: X (xcb) and Wayland.
+bool needs_display_server(std::string_view platforms) {
+    while (!platforms.empty()) {
+        const std::size_t end = std::min(platforms.find(';'), platforms.size());
+        const std::string_view name = platforms.substr(0, end);
+        if (name.empty() || name.substr(0, 3) == "xcb" || name.substr(0, 7) == "wayland")
+            return true;
+        platforms.remove_prefix(std::min(end + 1, platforms.size()));
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string display_problem(const char* display, const char* wayland_display,
+                            const char* platform) {
+    if (platform != nullptr && platform[0] != '\0' && !needs_display_server(platform)) return {};
+    const bool x = display != nullptr && display[0] != '\0';
+    if (wayland_display != nullptr && wayland_display[0] != '\0') return {};
+    if (!x) return "neither DISPLAY nor WAYLAND_DISPLAY is set";
+    // [host]:number[.screen]
+    const std::string text(display);
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || text[0] == '/') return {};
+    const std::string host = text.substr(0, colon);
+    const std::string number = text.substr(colon + 1, text.find('.', colon) - colon - 1);
+    if (number.empty() || number.size() > 5 ||
+        number.find_first_not_of("0123456789") != std::string::npos ||
+        host.find(':') != std::string::npos)
+        return {};
+    std::string why;
+    const bool ok = host.empty() || host == "unix"
+                        ? local_x_accepts(number, why)
+                        : tcp_x_accepts(host, 6000 + std::stoi(number), why);
+    return ok ? std::string()
+              : "the X server of DISPLAY=" + text + " cannot be reached (" + why + ")";
 }
 
 QIcon program_icon() {
@@ -127,6 +227,15 @@ int run_program(int argc, char** argv, engine::EngineApi& engine, void (*unkey_n
         std::fputs((options.help ? usage_text() : version_text()).c_str(), stdout);
         return 0;
     }
+    const std::string no_display = display_problem(
+        std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), std::getenv("QT_QPA_PLATFORM"));
+    if (!no_display.empty()) {
+        std::fprintf(stderr,
+                     "tarpo: no display: %s; set DISPLAY, or use tarpo-cli for work without a "
+                     "window\n",
+                     no_display.c_str());
+        return 2;
+    }
     engine.radio_trace(options.verbose);
     if (options.desktop)
         enter_directory(desktop_directory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
@@ -137,6 +246,10 @@ int run_program(int argc, char** argv, engine::EngineApi& engine, void (*unkey_n
     if (options.trace_controls) trace_controls(window);
     window.show();
     window.start();
+    if (options.trace_controls) {
+        std::fprintf(stderr, "started\n");
+        std::fflush(stderr);
+    }
     if (!options.transmit.empty() && !window.is_shut_down()) {
         QString error;
         if (!window.operator_panel()->transmit_file(QString::fromStdString(options.transmit),

@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <filesystem>
+#include <string>
 
 #include "engine/engine_api.h"
 
@@ -15,6 +16,13 @@ namespace tarpo::ui {
 std::filesystem::path desktop_directory(const char* xdg_config_home, const char* home);
 // Creates `directory` if missing and makes it the working directory; false when either fails.
 bool enter_directory(const std::filesystem::path& directory);
+
+// Why no window can open here, "" when one can (or when Qt is to find out): neither DISPLAY nor
+// WAYLAND_DISPLAY set, unless `platform` (QT_QPA_PLATFORM) names only platforms that need no
+// display server (offscreen, minimal, ...); or DISPLAY alone set and its X server not
+// accepting a connection (its local socket, or TCP for a numeric or local host; a host name is
+// not looked up, since that may wait).
+std::string display_problem(const char* display, const char* wayland_display, const char* platform);
 
 // The window icon, drawn like the installed tarpo.svg: fifteen carriers over a dark square.
 QIcon program_icon();
@@ -28,7 +36,8 @@ QIcon program_icon();
 //                     indicator as "onair <0|1> <UTC milliseconds>" on standard error;
 //   --transmit FILE   send FILE with the voice keyer once the worker runs.
 // --help and --version print and return 0 at once; an unknown option prints one line on
-// standard error and returns 2.
+// standard error and returns 2, as does a missing display (display_problem), before Qt is
+// started. With --trace-controls, "started" follows Start.
 // SIGINT, SIGTERM and SIGHUP close the main window as its close button does, so that the
 // orderly shutdown runs. Shows the main window, runs Start and the event loop, and returns 0. When
 // the worker did not confirm its end within Shutdown's second, the process ends at once with status

@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -29,8 +30,6 @@ constexpr std::pair<PttKind, const char*> method_names[] = {
     {PttKind::hamlib_net, "Hamlib network rig (rigctld)"},
     {PttKind::cm108, "CM108 GPIO (USB sound interface)"},
 };
-
-constexpr int bauds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 // The hidraw devices of this machine, in name order.
 QStringList hidraw_devices() {
@@ -136,7 +135,7 @@ QGroupBox* RadioDialog::build_cat(const ptt::RadioSettings& s) {
     rig_port_ = editable_combo(ports, QString::fromStdString(s.rig_port));
     rig_port_->setObjectName(QStringLiteral("rig_port"));
     QStringList speeds{QStringLiteral("model's default")};
-    for (const int b : bauds) speeds << QString::number(b);
+    for (const int b : serial_speeds()) speeds << QString::number(b);
     rig_baud_ = new QComboBox;
     rig_baud_->setObjectName(QStringLiteral("rig_baud"));
     rig_baud_->addItems(speeds);
@@ -201,6 +200,15 @@ ptt::RadioSettings RadioDialog::settings() const {
 
 void RadioDialog::on_ok() {
     const ptt::RadioSettings s = settings();
+    if (s.method == PttKind::cm108) {
+        const std::string problem = cm108_device_problem(s.cm108_device);
+        if (!problem.empty()) {
+            QMessageBox::warning(this, QStringLiteral("Radio"),
+                                 QString::fromStdString(s.cm108_device + " " + problem +
+                                                        ": choose the CM108's hidraw device."));
+            return;
+        }
+    }
     save_radio_settings(directory_ / radio_file_name, s);
     engine_.radio_apply(s);
     accept();

@@ -1,5 +1,6 @@
 #include "ui/settings_files.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +12,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "external/settings_file.h"
+#include "external/settings_text.h"
 
 namespace tarpo::ui {
 
@@ -64,19 +65,9 @@ void skip_word(std::istream& in) {
 
 // The first 64 KiB of a settings file, only when it is a regular file (a FIFO would block).
 bool read_settings_text(const std::filesystem::path& file, std::istringstream& in) {
-    const int fd = open_settings_file(file.c_str());
-    if (fd < 0) return false;
-    std::string text(65536, '\0');
-    std::size_t length = 0;
-    while (length < text.size()) {
-        const ssize_t n = ::read(fd, text.data() + length, text.size() - length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        length += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    text.resize(length);
-    in.str(text);
+    const std::optional<std::string> text = tarpo::read_settings_text(file.c_str());
+    if (!text) return false;
+    in.str(*text);
     return true;
 }
 
@@ -147,6 +138,9 @@ bool save_callsign(const std::filesystem::path& file, const CallsignText& text) 
 }
 
 bool write_file_whole(const std::filesystem::path& file, const std::string& content) {
+    // A FIFO or a device of that name (or a link to one) is the user's, not ours to replace.
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
     // The temporary carries the process number: two instances saving in one working directory
     // never write into each other's temporary.
     std::filesystem::path temporary = file;
@@ -171,12 +165,29 @@ bool write_file_whole(const std::filesystem::path& file, const std::string& cont
     return true;
 }
 
-bool load_receiver_choice(const std::filesystem::path& file, bool& enhanced) {
-    std::ifstream in(file);
+bool read_receiver_choice(const std::string& text, bool& enhanced, std::string& note) {
+    std::istringstream in(text);
     std::string word;
-    if (!(in >> word) || (word != "enhanced" && word != "design")) return false;
-    enhanced = word == "enhanced";
-    return true;
+    in >> word;
+    if (word == "enhanced" || word == "design") {
+        enhanced = word == "enhanced";
+        return true;
+    }
+    if (!word.empty() || text.find_first_not_of(" \t\r\n") != std::string::npos)
+        note = "'" + word.substr(0, 40) + (word.size() > 40 ? "..." : "") +
+               "' is neither enhanced nor design; using " + (enhanced ? "enhanced" : "design");
+    for (char& c : note)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return false;
+}
+
+bool load_receiver_choice(const std::filesystem::path& file, bool& enhanced) {
+    const std::optional<std::string> text = load_settings_text(file.c_str());
+    if (!text) return false;
+    std::string note;
+    const bool taken = read_receiver_choice(*text, enhanced, note);
+    if (!note.empty()) settings_note(file.filename().string(), note);
+    return taken;
 }
 
 bool save_receiver_choice(const std::filesystem::path& file, bool enhanced) {

@@ -53,13 +53,16 @@ bool load_callsign(const std::filesystem::path& file, CallsignText& text);
 bool save_callsign(const std::filesystem::path& file, const CallsignText& text);
 
 // receiver.txt holds one word, "enhanced" or "design": which receiver puts the frames
-// together (the enhanced one when there is no file). A missing file or another word leaves `enhanced` unchanged; returns whether it was
-// set.
+// together (the enhanced one when there is no file). A missing file or another word leaves
+// `enhanced` unchanged; returns whether it was set. Another word gives a note ("'x' is
+// neither enhanced nor design; using enhanced"), which loading says on standard error.
+bool read_receiver_choice(const std::string& text, bool& enhanced, std::string& note);
 bool load_receiver_choice(const std::filesystem::path& file, bool& enhanced);
 bool save_receiver_choice(const std::filesystem::path& file, bool enhanced);
 
 // Replaces `file` whole: the content goes to a temporary file beside it, which is then renamed
-// over it, so that a reader never sees half a file and a failed write leaves the old one.
+// over it, so that a reader never sees half a file and a failed write leaves the old one. A
+// `file` that is not a regular file (a FIFO, a device, a link to one) is left alone: false.
 bool write_file_whole(const std::filesystem::path& file, const std::string& content);
 
 }  // namespace tarpo::ui

@@ -192,6 +192,86 @@ TEST(Recorder, FinalNameOnlyWhenKept) {
     EXPECT_NE(error.find("cannot write"), std::string::npos);
 }
 
+TEST(HeardLog, CallsignsOfAnyTextReadBackWhole) {
+    // Commas, quotes, blanks at the ends and line ends in the text do not break the line.
+    HeardEntry e{t0, t0 + 5000, "", 25, 23.6, 1520.0, std::nullopt, false};
+    for (const std::string call : {"A,B", "say \"hi\"", " DL1ABC ", "two\nlines", "<EOR>", ""}) {
+        e.callsign = call;
+        const auto records = read_csv(csv_header() + "\n" + csv_line(e) + "\n");
+        ASSERT_EQ(records.size(), 2u) << call;
+        ASSERT_EQ(records[1].size(), 8u) << call;
+        EXPECT_EQ(records[1][2], call);
+        const auto adif = read_adif(adif_header() + adif_record(e));
+        ASSERT_EQ(adif.size(), 1u) << call;
+        EXPECT_EQ(adif[0][0].value, call);
+    }
+    // A decoded text of only '/' and blanks is no callsign: unknown, and NOCALL in a name.
+    EXPECT_EQ(stored_callsign(" / "), "");
+    EXPECT_EQ(stored_callsign(" DL1ABC/P "), "DL1ABC/P");
+    EXPECT_EQ(recording_name("20251208-123456", "/"), "20251208-123456-NOCALL.wav");
+    EXPECT_EQ(recording_name("20251208-123456", "/P"), "20251208-123456-P.wav");
+}
+
+TEST(HeardLog, AFifoIsRefusedAtOnceAndTheEntryWaits) {
+    const tarpo::test::TempDir temp("tarpo-heard");
+    const fs::path csv = temp.path("heard.csv");
+    ASSERT_EQ(::mkfifo(csv.c_str(), 0644), 0);
+    HeardLog log(temp.dir());
+    HeardEntry e{t0, t0 + 5000, "DL1ABC", 25, 23.6, 1520.0, std::nullopt, false};
+    std::string error;
+    EXPECT_FALSE(log.append(e, error));  // returns at once: no reader is waited for
+    EXPECT_NE(error.find("heard.csv is not a regular file"), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos);  // one line
+    EXPECT_EQ(log.pending(), 1u);
+    fs::remove(csv);
+    fs::create_symlink("/dev/null", csv);  // a device: refused too
+    e.start_ms += 60000;
+    EXPECT_FALSE(log.append(e, error));
+    EXPECT_EQ(log.pending(), 2u);
+    fs::remove(csv);
+    // Once it can be written, both waiting entries go, in order; heard.adi took each at once.
+    e.start_ms += 60000;
+    ASSERT_TRUE(log.append(e, error)) << error;
+    EXPECT_EQ(log.pending(), 0u);
+    std::stringstream text;
+    text << std::ifstream(csv).rdbuf();
+    EXPECT_EQ(read_csv(text.str()).size(), 4u);  // the header and three entries
+    std::stringstream adi;
+    adi << std::ifstream(temp.path("heard.adi")).rdbuf();
+    EXPECT_EQ(read_adif(adi.str()).size(), 3u);
+}
+
+TEST(Recorder, OnlyNewRegularFilesAndOneReasonPerReception) {
+    const tarpo::test::TempDir temp("tarpo-rec");
+    const fs::path dir = temp.path("recordings");
+    fs::create_directories(dir);
+    // FIFOs under the temporary and the final name: neither is opened or replaced.
+    ASSERT_EQ(::mkfifo((dir / "20251208-123456.wav.part").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((dir / "20251208-123456-DL1ABC.wav").c_str(), 0644), 0);
+    Recorder r;
+    std::string error;
+    ASSERT_TRUE(r.start(dir, t0, error)) << error;
+    std::vector<std::int16_t> speech(800, 1000);
+    r.write(speech.data(), speech.size());
+    const fs::path kept = r.keep("DL1ABC", error);
+    EXPECT_EQ(kept, dir / "20251208-123456-DL1ABC-2.wav");
+    EXPECT_NE(error.find("is not a regular file"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(kept));
+    EXPECT_TRUE(fs::is_fifo(dir / "20251208-123456-DL1ABC.wav"));
+    EXPECT_TRUE(fs::is_fifo(dir / "20251208-123456.wav.part"));
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_FALSE(entry.path().string().ends_with(".part") && entry.is_regular_file());
+    // A recordings directory that is a file: the reason once, then quiet for that reception.
+    const fs::path file = temp.path("plain");
+    { std::ofstream(file) << "x"; }
+    error.clear();
+    EXPECT_FALSE(r.start(file, t0, error));
+    EXPECT_NE(error, "");
+    error.clear();
+    EXPECT_FALSE(r.start(file, t0, error));
+    EXPECT_EQ(error, "");
+}
+
 // The worker side runs on its own thread (as the audio worker), so that ThreadSanitizer sees
 // the hand-over: every sample of the file comes out once, in order, between key and unkey.
 TEST(VoiceKeyer, KeysSendsTheFileUnkeys) {

@@ -1,5 +1,6 @@
 // The PTT methods beside the design's serial keying, and the PTT port kept by its stable path.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -146,6 +147,18 @@ TEST(PortByName, ReplugInAnotherOrderKeepsThePort) {
     EXPECT_EQ(resolve_port_choice('3', "", dirs).choice, '3');
     std::ofstream(file) << "bad\x01path\n";
     EXPECT_EQ(load_port_path(file), "");
+    std::string note;
+    EXPECT_EQ(read_port_path(std::string(5000, 'x'), &note), "");
+    EXPECT_NE(note, "");
+    // A FIFO or a link to /dev/zero: neither waited on nor read without end, nor written into.
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+    EXPECT_EQ(load_port_path(file), "");
+    EXPECT_FALSE(save_port_path(file, "/dev/ttyUSB0"));
+    fs::remove(file);
+    fs::create_symlink("/dev/zero", file);
+    EXPECT_EQ(load_port_path(file), "");
+    EXPECT_FALSE(save_port_path(file, "/dev/ttyUSB0"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "ui/operator_layout.h"
+#include "ui/program.h"
 #include "ui/program_options.h"
 
 namespace tarpo::ui {
@@ -65,6 +66,51 @@ TEST(OperatorSettingsFile, RoundTripAndJunk) {
     const OperatorSettings junk = load_operator_settings(path);
     EXPECT_FALSE(junk.window.has_value());
     EXPECT_FALSE(junk.record);
+}
+
+TEST(OperatorSettingsFile, HostileWindowsFitTheScreens) {
+    // Saved sizes that hung or crashed the program, and places far off every screen.
+    std::vector<std::string> notes;
+    for (const char* line : {"window 0 0 2147483647 2147483647", "window 0 0 -5 300",
+                             "window 1 2 3", "window 1e3 0 600 400", "window x y z w"}) {
+        notes.clear();
+        EXPECT_FALSE(read_operator_settings(line, &notes).window.has_value()) << line;
+        EXPECT_EQ(notes.size(), 1u) << line;
+    }
+    const std::vector<PixelRect> screens{{0, 0, 1920, 1050}, {1920, 0, 1280, 1024}};
+    const PixelRect least{0, 0, 526, 355};
+    for (const PixelRect& wanted : {PixelRect{0, 0, 32767, 32767}, PixelRect{0, 0, 100000, 100000},
+                                    PixelRect{-900000, 900000, 700, 400},
+                                    PixelRect{3000, 900, 700, 400}, PixelRect{100, 100, 10, 10}}) {
+        const PixelRect r = fit_window(wanted, screens, least);
+        EXPECT_GE(r.width, least.width);
+        EXPECT_GE(r.height, least.height);
+        bool on_one = false;
+        for (const PixelRect& s : screens)
+            on_one = on_one || (r.x >= s.x && r.y >= s.y && r.x + r.width <= s.x + s.width &&
+                                r.y + r.height <= s.y + s.height);
+        EXPECT_TRUE(on_one) << wanted.x << " " << wanted.y << " " << wanted.width;
+    }
+    // A window that fits stays where it was, on the second screen too.
+    const PixelRect second{2000, 100, 700, 400};
+    const PixelRect kept = fit_window(second, screens, least);
+    EXPECT_EQ(kept.x, 2000);
+    EXPECT_EQ(kept.width, 700);
+    // The least size wins over a screen smaller than it.
+    EXPECT_EQ(fit_window({0, 0, 800, 600}, {{0, 0, 320, 240}}, least).width, 526);
+}
+
+TEST(DisplayProblem, UnsetUnreachableAndPlatformsWithoutADisplay) {
+    EXPECT_NE(display_problem(nullptr, nullptr, nullptr), "");
+    EXPECT_NE(display_problem("", "", "xcb"), "");
+    EXPECT_EQ(display_problem(nullptr, nullptr, "offscreen"), "");
+    EXPECT_EQ(display_problem(nullptr, nullptr, "minimal"), "");
+    EXPECT_EQ(display_problem(nullptr, "wayland-0", nullptr), "");
+    // No X server answers on display 65432 of this machine, nor on TCP 127.0.0.1:6000+65432-ish.
+    EXPECT_NE(display_problem(":65432", nullptr, nullptr).find("cannot be reached"),
+              std::string::npos);
+    EXPECT_NE(display_problem("unix:65432.0", nullptr, "xcb"), "");
+    EXPECT_EQ(display_problem("some.host.example:0", nullptr, nullptr), "");  // not looked up
 }
 
 TEST(ProgramOptions, KnownUnknownAndMissingValue) {

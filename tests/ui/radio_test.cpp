@@ -2,6 +2,7 @@
 // readout in the menu bar, sound devices that follow their names between two starts, and the
 // Sound Card Selection dialog offering every device.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -18,6 +19,7 @@
 #include <sstream>
 
 #include "fake_engine.h"
+#include "tests/support/temp_dir.h"
 #include "ui/device_names.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
@@ -73,6 +75,60 @@ TEST(RadioSettings, HostileContentKeepsTheDefaultsAndNeverStops) {
     read_radio_settings(good, s);
     EXPECT_EQ(s.method, PttKind::vox);
     EXPECT_EQ(load_radio_settings("/nonexistent/radio.txt", s), 0);
+}
+
+TEST(RadioSettings, EachBadLineSaidOnceWithTheValueUsed) {
+    std::istringstream in(
+        "rig_baud 9600\nrig_baud 12345\nnet_port 0\nnet_port 99999999999999999999\n"
+        "rig_model 2147483648\ncolour blue\n\n# a comment\nmethod vox\n");
+    RadioSettings s;
+    std::vector<std::string> notes;
+    EXPECT_EQ(read_radio_settings(in, s, &notes), 2);
+    ASSERT_EQ(notes.size(), 5u);
+    EXPECT_EQ(notes[0], "line 2: baud rate '12345' is not a serial speed; using 9600");
+    EXPECT_EQ(notes[1].rfind("line 3: network port '0' is not within 1..65535; using 4532", 0), 0u);
+    EXPECT_EQ(notes[4], "line 6: 'colour blue' is not a setting; skipped");
+    EXPECT_EQ(s.rig_baud, 9600);
+    EXPECT_EQ(s.net_port, 4532);
+    EXPECT_EQ(s.rig_model, 1);
+    EXPECT_EQ(s.method, PttKind::vox);
+
+    // Hamlib's list decides a model number that is in range but not a rig.
+    s.rig_model = 99998;
+    EXPECT_TRUE(check_rig_model(s, {1, 2, 1035}));
+    EXPECT_EQ(s.rig_model, 1);
+    EXPECT_FALSE(check_rig_model(s, {}));  // no list: nothing to check against
+}
+
+TEST(RadioSettings, FifosLinksToDevicesAndHugeFilesAreNotHeldUpOn) {
+    tarpo::test::TempDir dir("tarpo-radio");
+    const auto file = dir.path("radio.txt");
+    ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+    RadioSettings s;
+    EXPECT_EQ(load_radio_settings(file, s), 0);  // returns at once, no writer needed
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink("/dev/zero", file);
+    EXPECT_EQ(load_radio_settings(file, s), 0);
+    std::filesystem::remove(file);
+    // A file far beyond the limit: only its first 64 KiB are read.
+    dir.write("radio.txt", "method vox\n" + std::string(1 << 20, '#') + "\nmethod cm108\n");
+    EXPECT_EQ(load_radio_settings(file, s), 1);
+    EXPECT_EQ(s.method, PttKind::vox);
+}
+
+TEST(RadioSettings, Cm108DeviceMustBeAHidrawCharacterDevice) {
+    tarpo::test::TempDir dir("tarpo-radio");
+    dir.write("not-a-device", "precious");
+    EXPECT_NE(cm108_device_problem(dir.path("not-a-device")), "");
+    EXPECT_NE(cm108_device_problem("/dev/null"), "");              // a character device, not hidraw
+    EXPECT_EQ(cm108_device_problem("/dev/hidraw-unplugged"), "");  // opening it will say
+    // Refused when read: nothing is opened, so the file keeps its bytes.
+    dir.write("radio.txt",
+              "method cm108\ncm108_device " + dir.path("not-a-device").string() + "\n");
+    RadioSettings s;
+    load_radio_settings(dir.path("radio.txt"), s);
+    EXPECT_EQ(s.method, PttKind::cm108);
+    EXPECT_EQ(s.cm108_device, "");
 }
 
 TEST(RigReadoutText, DialGroupedByThousandsWithModeAndTx) {
@@ -210,6 +266,11 @@ TEST(DeviceNames, HostileFilesAndTheNamesOfTheSelection) {
     EXPECT_EQ(names.tx_output, "ok name");
     EXPECT_EQ(names.rx_input, "");
     EXPECT_EQ(names.voice_input, "");
+    std::istringstream again("tx_output a\nmicrophone b\nrx_input c\x7f\n");
+    std::vector<std::string> notes;
+    read_device_names(again, names, &notes);
+    ASSERT_EQ(notes.size(), 2u);  // one note for each bad line
+    EXPECT_EQ(notes[0], "line 2: 'microphone b' is not understood; skipped");
     EXPECT_EQ(follow_device(2, "", {"a"}).index, 2);  // no name kept: the number stands
     EXPECT_TRUE(follow_device(0, "b", {"a"}).gone);
     EXPECT_EQ(follow_device(0, "b", {"a", "b"}).index, 1);

@@ -3,6 +3,7 @@
 #include "ui/settings_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <fstream>
@@ -161,6 +162,21 @@ TEST_F(SettingsFiles, ReceiverChoiceOneWord) {
     write(dir() / "receiver.txt", "  enhanced  \n\n");
     EXPECT_TRUE(load_receiver_choice(dir() / "receiver.txt", enhanced));
     EXPECT_TRUE(enhanced);
+}
+
+TEST_F(SettingsFiles, ReceiverChoiceOtherWordsSaidAndFifosPassedBy) {
+    bool enhanced = true;
+    std::string note;
+    EXPECT_FALSE(read_receiver_choice("fast\n", enhanced, note));
+    EXPECT_EQ(note, "'fast' is neither enhanced nor design; using enhanced");
+    note.clear();
+    EXPECT_FALSE(read_receiver_choice("\n\n", enhanced, note));  // empty: nothing to say
+    EXPECT_EQ(note, "");
+    // A FIFO is neither read (no writer would ever come) nor replaced by a save.
+    ASSERT_EQ(::mkfifo((dir() / "receiver.txt").c_str(), 0644), 0);
+    EXPECT_FALSE(load_receiver_choice(dir() / "receiver.txt", enhanced));
+    EXPECT_FALSE(save_receiver_choice(dir() / "receiver.txt", false));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir() / "receiver.txt"));
 }
 
 TEST_F(SettingsFiles, FailedWriteLeavesTheOldFile) {
