@@ -15,7 +15,7 @@ if ! command -v xvfb-run >/dev/null 2>&1; then
     exit 77
 fi
 here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp"
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp:print_suppressions=0"
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-settings.XXXXXX") || exit 1
 trap 'rm -rf "$tmp"' EXIT
