@@ -2,13 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <string>
 #include <utility>
+
+#include "ptt/device_class.h"
 
 namespace tarpo::ptt {
 
@@ -35,14 +36,8 @@ Cm108Ptt::~Cm108Ptt() {
 
 bool is_hidraw_device(int fd) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    const std::string link = "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
-                             std::to_string(minor(st.st_rdev)) + "/subsystem";
-    std::array<char, 256> target{};
-    const ssize_t n = ::readlink(link.c_str(), target.data(), target.size() - 1);
-    if (n <= 0) return false;
-    const std::string path(target.data(), static_cast<std::size_t>(n));
-    return path.size() >= 7 && path.compare(path.size() - 7, 7, "/hidraw") == 0;
+    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) &&
+           char_device_class(st.st_rdev) == "hidraw";
 }
 
 bool Cm108Ptt::open() {

@@ -1,7 +1,6 @@
 #include "ui/radio_settings.h"
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <utility>
 
 #include "external/settings_text.h"
+#include "ptt/device_class.h"
 #include "ui/settings_files.h"
 
 namespace tarpo::ui {
@@ -197,16 +197,9 @@ std::string cm108_device_problem(const std::string& device) {
     struct stat st {};
     if (::stat(device.c_str(), &st) != 0) return {};  // not there (yet): opening will say
     if (!S_ISCHR(st.st_mode)) return "is not a character device";
-    // The class of a character device, where sysfs tells it: /sys/dev/char/MAJOR:MINOR/subsystem
-    // links to .../class/hidraw.
-    const std::string node = "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
-                             std::to_string(minor(st.st_rdev)) + "/subsystem";
-    char target[512];
-    const ssize_t n = ::readlink(node.c_str(), target, sizeof target - 1);
-    if (n <= 0) return {};  // no sysfs to ask: the character device is taken as it is
-    const std::string subsystem(target, static_cast<std::size_t>(n));
-    if (subsystem.size() < 7 || subsystem.compare(subsystem.size() - 7, 7, "/hidraw") != 0)
-        return "is not a hidraw device";
+    const std::string kind = ptt::char_device_class(st.st_rdev);
+    // No sysfs to ask: the character device is taken as it is.
+    if (!kind.empty() && kind != "hidraw") return "is not a hidraw device";
     return {};
 }
 
