@@ -145,10 +145,10 @@ void RigLink::run() {
             next_poll = clock::now() + config_.poll_period;
         }
         if (!rig_) publish_wanted(wanted_now_);
+        if (stopping && rig_ && agrees()) continue;  // confirmed off: done at the loop's top
         auto until = rig_ ? next_poll : last_open + open_period;
         if (rig_ && !agrees() && !refused_) until = clock::now() + config_.urgent_period;
         if (stopping) until = std::min(until, stop_deadline);
-        if (stopping && rig_ && agrees()) continue;
         static_cast<void>(wake_.try_acquire_until(until));
         while (wake_.try_acquire()) {
         }
@@ -250,13 +250,17 @@ void RigLink::set_confirmed(Ptt ptt) {
     if (observer_ && ptt != Ptt::unknown && state_.keyed != was_keyed) observer_(state_.keyed);
 }
 
-void RigLink::publish_wanted(bool on) {
+bool RigLink::show_wanted(bool on) {
     // Off needs no confirmation when no key command went out since the rig last said "off".
     const bool confirmed = agrees() || refused_ || (!on && !may_be_keyed_);
-    if (state_.wanted == on && state_.confirmed == confirmed) return;
+    if (state_.wanted == on && state_.confirmed == confirmed) return false;
     state_.wanted = on;
     state_.confirmed = confirmed;
-    publish();
+    return true;
+}
+
+void RigLink::publish_wanted(bool on) {
+    if (show_wanted(on)) publish();
 }
 
 void RigLink::poll() {
@@ -292,8 +296,7 @@ void RigLink::fail(const char* what, int code) {
     rig_ = nullptr;
     state_.state = RigReadout::State::failed;
     set_confirmed(Ptt::unknown);
-    state_.confirmed = !may_be_keyed_ && !wanted_now_;
-    state_.wanted = wanted_now_;
+    show_wanted(wanted_now_);
     publish();
 }
 

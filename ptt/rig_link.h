@@ -87,6 +87,8 @@ class RigLink {
     void fail(const char* what, int code);
     void close_rig();
     void set_confirmed(Ptt ptt);
+    // Sets the readout's wanted and confirmed PTT; true when they changed.
+    bool show_wanted(bool on);
     void publish_wanted(bool on);
     bool agrees() const { return confirmed_ == (wanted_now_ ? Ptt::on : Ptt::off); }
     void publish() {
