@@ -11,7 +11,6 @@
 #include <deque>
 #include <iostream>
 #include <mutex>
-#include <thread>
 
 namespace tarpo::net {
 
@@ -33,6 +32,7 @@ struct ReportSender::State {
     bool stopping = false;
     bool ended = false;
     bool silent = false;  // the owner has gone: say nothing more
+    bool in_hand = false;  // the thread holds a datagram out of the queue
     Counts counts;
 
     // The thread's own, untouched by the owner.
@@ -54,7 +54,7 @@ void ReportSender::say_on_stderr(const std::string& line) {
 ReportSender::ReportSender(SenderSettings settings, Sink sink) : state_(std::make_shared<State>()) {
     state_->settings = std::move(settings);
     state_->sink = sink ? std::move(sink) : Sink(say_on_stderr);
-    std::thread([state = state_] { state->run(); }).detach();
+    thread_ = std::thread([state = state_] { state->run(); });
 }
 
 ReportSender::~ReportSender() {
@@ -78,19 +78,25 @@ void ReportSender::send(std::vector<std::uint8_t> datagram) {
 }
 
 bool ReportSender::stop() {
+    if (!thread_.joinable()) return stopped_cleanly_;
     std::unique_lock lock(state_->mutex);
     state_->stopping = true;
     state_->wake.notify_one();
-    const bool ended =
+    stopped_cleanly_ =
         state_->ended_cv.wait_for(lock, state_->settings.stop_limit, [&] { return state_->ended; });
-    if (!ended) state_->silent = true;
-    return ended;
+    if (!stopped_cleanly_) state_->silent = true;
+    lock.unlock();
+    if (stopped_cleanly_)
+        thread_.join();  // it has left its loop: returns at once
+    else
+        thread_.detach();
+    return stopped_cleanly_;
 }
 
 ReportSender::Counts ReportSender::counts() const {
     std::lock_guard lock(state_->mutex);
     Counts c = state_->counts;
-    c.waiting = state_->queue.size();
+    c.waiting = state_->queue.size() + (state_->in_hand ? 1 : 0);
     return c;
 }
 
@@ -108,11 +114,13 @@ void ReportSender::State::run() {
         }
         std::vector<std::uint8_t> datagram = std::move(queue.front());
         queue.pop_front();
+        in_hand = true;
         lock.unlock();
         std::string problem;
         const bool sent = deliver(datagram, problem);
         if (!problem.empty()) say(problem);
         lock.lock();
+        in_hand = false;
         if (sent) {
             ++counts.sent;
             continue;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarpo::net {
@@ -40,21 +41,24 @@ class ReportSender {
     // network.
     void send(std::vector<std::uint8_t> datagram);
 
-    // Sends what waits (one try each), then ends the thread. Returns within about stop_limit:
-    // false when the thread was still busy then (a lookup that hangs), and is left to end on its
-    // own, silent. Later send()s are dropped.
+    // Sends what waits (one try each), then ends and joins the thread. Returns within about
+    // stop_limit: false when the thread was still busy then (a lookup that hangs, a sink that
+    // does not return); it is then left to end on its own and says nothing more. Later send()s
+    // are dropped; a second stop() returns what the first did.
     bool stop();
 
     struct Counts {
         std::size_t sent = 0;     // handed to the network
         std::size_t dropped = 0;  // pushed out of a full queue, or left at stop
-        std::size_t waiting = 0;
+        std::size_t waiting = 0;  // neither sent nor dropped yet
     };
     Counts counts() const;
 
   private:
     struct State;
-    std::shared_ptr<State> state_;
+    std::shared_ptr<State> state_;  // shared with the thread, which may outlive us after stop()
+    std::thread thread_;
+    bool stopped_cleanly_ = false;
 };
 
 }  // namespace tarpo::net

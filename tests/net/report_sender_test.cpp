@@ -200,5 +200,27 @@ TEST(ReportSender, ManyCallersAndAStopInTheMiddle) {
     EXPECT_EQ(sender.counts().waiting, 0u);
 }
 
+TEST(ReportSender, StopIsBoundedWhenTheThreadIsHeld) {
+    // A sink that does not return until released holds the thread as a hanging lookup would.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    auto returned = std::make_shared<std::atomic<int>>(0);
+    SenderSettings s = local("4739");
+    s.host = "no-such-collector.invalid";
+    s.stop_limit = 100ms;
+    {
+        ReportSender sender(s, [release, returned](const std::string&) {
+            while (!*release) std::this_thread::sleep_for(1ms);
+            ++*returned;
+        });
+        sender.send(Datagram(10));
+        std::this_thread::sleep_for(50ms);  // the lookup fails and the sink is held
+        EXPECT_FALSE(sender.stop());
+        EXPECT_FALSE(sender.stop()) << "the same answer again";
+    }
+    *release = true;  // the thread left behind ends on its own, its state still alive
+    EXPECT_TRUE(eventually([&] { return *returned == 1; }));
+    std::this_thread::sleep_for(20ms);
+}
+
 }  // namespace
 }  // namespace tarpo::net
