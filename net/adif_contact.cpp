@@ -89,6 +89,8 @@ std::string adif_contact_record(const Contact& c) {
     field(r, "CALL", adif_clean(c.call, adif_call_chars, true));
     field(r, "QSO_DATE", format_utc(c.start_ms, "%Y%m%d"));
     field(r, "TIME_ON", format_utc(c.start_ms, "%H%M%S"));
+    const std::string date_off = format_utc(c.end_ms, "%Y%m%d");
+    if (date_off != format_utc(c.start_ms, "%Y%m%d")) field(r, "QSO_DATE_OFF", date_off);
     field(r, "TIME_OFF", format_utc(c.end_ms, "%H%M%S"));
     if (c.frequency_hz) {
         char mhz[32];

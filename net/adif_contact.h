@@ -36,7 +36,9 @@ inline constexpr std::size_t adif_comment_chars = 200;
 
 // "<ADIF_VER:5>3.1.4 <PROGRAMID:5>TARPO <PROGRAMVERSION:n>... <EOH>" and a line end.
 std::string adif_contact_header();
-// One record, fields in the order of Contact, ending "<EOR>" and a line end.
+// One record, ending "<EOR>" and a line end: CALL, QSO_DATE, TIME_ON, QSO_DATE_OFF (only when the
+// contact ended on a later day), TIME_OFF, FREQ and BAND (when known), MODE, RST_SENT, RST_RCVD,
+// STATION_CALLSIGN, MY_GRIDSQUARE, COMMENT, NAME; empty values left out.
 std::string adif_contact_record(const Contact& c);
 
 // `text` as a value may hold it: cleaned as above and cut to `most_chars` characters. With

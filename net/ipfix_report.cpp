@@ -116,7 +116,7 @@ void write_spot(Writer& w, const Spot& s) {
     w.u8(static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp(s.snr_db, -128, 127))));
     w.text(s.mode, 16);
     w.text(s.locator, 16);
-    w.u8(static_cast<std::uint8_t>(s.source | (s.test ? 0x80 : 0)));
+    w.u8(static_cast<std::uint8_t>((s.source & 0x7f) | (s.test ? 0x80 : 0)));
     w.u32(static_cast<std::uint32_t>(s.start_s));
 }
 

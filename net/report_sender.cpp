@@ -31,7 +31,7 @@ struct ReportSender::State {
     std::deque<std::vector<std::uint8_t>> queue;
     bool stopping = false;
     bool ended = false;
-    bool silent = false;  // the owner has gone: say nothing more
+    bool silent = false;   // the owner has gone: say nothing more
     bool in_hand = false;  // the thread holds a datagram out of the queue
     Counts counts;
 
