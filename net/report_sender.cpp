@@ -125,7 +125,7 @@ void ReportSender::State::run() {
             ++counts.sent;
             continue;
         }
-        if (stopping) {  // one try each at stop: what fails now is left
+        if (stopping) {  // no retries at stop: after a failure the rest is left
             counts.dropped += 1 + queue.size();
             queue.clear();
             break;
@@ -178,6 +178,7 @@ bool ReportSender::State::open(std::string& problem) {
     std::string why = error != 0 ? ::gai_strerror(error) : "";
     for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+        if (fd < 0) why = std::strerror(errno);
         if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
             why = std::strerror(errno);
             close_socket();

@@ -41,7 +41,8 @@ class ReportSender {
     // network.
     void send(std::vector<std::uint8_t> datagram);
 
-    // Sends what waits (one try each), then ends and joins the thread. Returns within about
+    // Sends what waits (no retries: after a failure the rest is dropped), then ends and joins
+    // the thread. Returns within about
     // stop_limit: false when the thread was still busy then (a lookup that hangs, a sink that
     // does not return); it is then left to end on its own and says nothing more. Later send()s
     // are dropped; a second stop() returns what the first did.

@@ -168,7 +168,8 @@ TEST(ReportSender, UnresolvableNameIsSaidOnceQueueKeepsTheNewest) {
     EXPECT_LE(c.waiting, 4u);
     EXPECT_EQ(c.waiting + c.dropped, 10u);
     EXPECT_TRUE(sender.stop());
-    EXPECT_EQ(sender.counts().dropped, 10u) << "one try each at stop, then left";
+    EXPECT_EQ(sender.counts().dropped, 10u)
+        << "no retries at stop: the first failure leaves the rest";
 }
 
 TEST(ReportSender, ManyCallersAndAStopInTheMiddle) {
