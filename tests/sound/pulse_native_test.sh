@@ -48,7 +48,9 @@ parec --raw --format=s16le --rate=48000 --channels=1 --latency-msec=10 -d tarpo_
     2>/dev/null | { head -c 2 >"$awake"; cat >/dev/null; } &
 for _ in $(seq 50); do [ -s "$awake" ] && break; sleep 0.1; done
 rm -f "$awake"
-"$check" tarpo_a tarpo_a.monitor tarpo_b tarpo_b.monitor 4 "$before"
-status=$?
+"$check" tarpo_a tarpo_a.monitor tarpo_b tarpo_b.monitor 4 "$before" || fail "the exchange"
 kill %1 2>/dev/null
-exit "$status"
+
+# A sink that goes away under a running stream.
+module=$(pactl list short modules | awk '/sink_name=tarpo_b/ {print $1; exit}')
+"$check" --vanish tarpo_b "pactl unload-module $module"
