@@ -1,8 +1,9 @@
 // engine/: the block passes, the worker and the engine the user interface talks to.
 // Fourth floor: it includes engine/ and every floor below it, never app/ or ui/.
 // The real engine behind the user interface: the modem station, the codec, the spectrum,
-// the sound interface on PortAudio with the optional loop library, the serial PTT and the
-// audio worker, wired as the program runs them.
+// the sound interface on the machine's sound system (its sound server, else PortAudio) with
+// the optional loop library, the serial PTT and the audio worker, wired as the program runs
+// them.
 #pragma once
 
 #include <memory>
