@@ -5,7 +5,8 @@
 // block; the worker sleeps on that signal as with PortAudio.
 //
 // The lists: entry 0 is the server's default device, then the server's sources (inputs) and
-// sinks (outputs) by their descriptions; the monitors of sinks follow the other inputs. Each
+// sinks (outputs) by their descriptions; the monitors of sinks follow the other inputs. The
+// SoundInterface appends the loop device's entry after all of them, so it stays last. Each
 // entry's stable name is the server's own device name ("alsa_output.usb-...analog-stereo",
 // "tarpo_a.monitor"), and a device is opened by that name, so that a choice keeps its device
 // when the server renumbers it. A stream on a chosen device is never moved elsewhere by the
