@@ -7,7 +7,7 @@
 #include "ptt/port_by_name.h"
 #include "ptt/ptt_cm108.h"
 #include "ptt/serial_ports.h"
-#include "sound/sound_portaudio.h"
+#include "sound/sound_choice.h"
 
 namespace tarpo::engine {
 
@@ -23,8 +23,8 @@ using ptt::RigLink;
 using ptt::VoxPtt;
 
 Engine::Engine()
-    : Engine(std::make_unique<sound::PortAudioBackend>(), std::make_unique<ptt::TtySerialLines>(),
-             nullptr, nullptr, {}, {}) {}
+    : Engine(sound::make_sound_backend(sound::sound_system_from_environment()),
+             std::make_unique<ptt::TtySerialLines>(), nullptr, nullptr, {}, {}) {}
 
 Engine::Engine(sound::SoundBackend& backend, ptt::SerialLines& lines, AudioWorker::Sleep sleep,
                ptt::SerialPortDirs dirs)

@@ -1,8 +1,9 @@
 // engine/: the block passes, the worker and the engine the user interface talks to.
 // Fourth floor: it includes engine/ and every floor below it, never app/ or ui/.
 // The real engine behind the user interface: the modem station, the codec, the spectrum,
-// the sound interface on PortAudio with the optional loop library, the serial PTT and the
-// audio worker, wired as the program runs them.
+// the sound interface on the machine's sound system (its sound server, else PortAudio) with
+// the optional loop library, the serial PTT and the audio worker, wired as the program runs
+// them.
 #pragma once
 
 #include <memory>
@@ -28,7 +29,8 @@ namespace tarpo::engine {
 
 class Engine final : public EngineApi {
   public:
-    // On the machine's sound system (PortAudio) and serial ports.
+    // On the machine's sound system (its sound server, else PortAudio; TARPO_SOUND chooses)
+    // and serial ports.
     Engine();
     // On the given sound backend and serial lines (tests); both must outlive the engine.
     // dirs: where the serial ports are looked for.
@@ -47,12 +49,19 @@ class Engine final : public EngineApi {
     int sound_output_count() override { return sound_.output_count(); }
     std::string sound_input_name(int index) override { return sound_.input_name(index); }
     std::string sound_output_name(int index) override { return sound_.output_name(index); }
+    std::string sound_input_id(int index) override { return sound_.input_id(index); }
+    std::string sound_output_id(int index) override { return sound_.output_id(index); }
     bool sound_loop_present() override { return sound_.loop_present(); }
+    // While transmitting the input is the voice input and the output the tx output.
     void sound_select_input(int device, bool blocking) override {
-        sound_.select_input(device, blocking);
+        sound_.select_input(device, blocking,
+                            ready_->controls.tx_active ? sound::StreamRole::voice_input
+                                                       : sound::StreamRole::rx_input);
     }
     void sound_select_output(int device, bool blocking) override {
-        sound_.select_output(device, blocking);
+        sound_.select_output(device, blocking,
+                             ready_->controls.tx_active ? sound::StreamRole::tx_output
+                                                        : sound::StreamRole::voice_output);
     }
     // The choice of txport.bin, followed to where its device is now (txport.path).
     char ptt_port_load() override;

@@ -49,6 +49,10 @@ class EngineApi {
     virtual int sound_output_count() = 0;
     virtual std::string sound_input_name(int index) = 0;
     virtual std::string sound_output_name(int index) = 0;
+    // The entry's stable name (the sound system's own name for the device), which is what
+    // the device-name file keeps; by default the shown name.
+    virtual std::string sound_input_id(int index) { return sound_input_name(index); }
+    virtual std::string sound_output_id(int index) { return sound_output_name(index); }
     virtual bool sound_loop_present() = 0;
     virtual void sound_select_input(int device, bool blocking) = 0;
     virtual void sound_select_output(int device, bool blocking) = 0;

@@ -90,8 +90,9 @@ void AudioWorker::run() {
 
 void AudioWorker::receive_phase() {
     pause(100);
-    sound_.select_input(controls_.rx_input_device.load(), true);
-    sound_.select_output(controls_.voice_output_device.load(), false);
+    sound_.select_input(controls_.rx_input_device.load(), true, sound::StreamRole::rx_input);
+    sound_.select_output(controls_.voice_output_device.load(), false,
+                         sound::StreamRole::voice_output);
     pause(100);
     Sink sink(*this);
     while (controls_.rx_active.load()) {
@@ -129,8 +130,8 @@ void AudioWorker::quiet_block() {
 
 void AudioWorker::transmit_phase() {
     pause(100);
-    sound_.select_output(controls_.tx_output_device.load(), true);
-    sound_.select_input(controls_.voice_input_device.load(), false);
+    sound_.select_output(controls_.tx_output_device.load(), true, sound::StreamRole::tx_output);
+    sound_.select_input(controls_.voice_input_device.load(), false, sound::StreamRole::voice_input);
     pause(100);
     const bool keyed = controls_.tx_active.load() != 0;
     if (keyed) key(true);

@@ -1,7 +1,8 @@
 // The narrow platform layer under the SoundInterface: a sound system that lists its devices
 // and runs at most one input and one output device at a time, each moving whole blocks
-// through the ring the SoundInterface hands it. Two implementations: PortAudio callback
-// streams (sound_portaudio.h) and an in-memory fake with a controllable clock (sound_fake.h).
+// through the ring the SoundInterface hands it. Three implementations: a sound server's own
+// streams (sound_pulse.h), PortAudio callback streams (sound_portaudio.h) and an in-memory fake
+// with a controllable clock (sound_fake.h).
 #pragma once
 
 #include <chrono>
@@ -14,6 +15,23 @@ namespace tarpo::sound {
 
 enum class Direction { input, output };
 
+// What a stream is used for. A sound server shows it as the stream's name in its mixer.
+enum class StreamRole { rx_input, voice_input, tx_output, voice_output };
+
+constexpr const char* stream_role_name(StreamRole role) {
+    switch (role) {
+        case StreamRole::rx_input:
+            return "TARPO rx input";
+        case StreamRole::voice_input:
+            return "TARPO voice input";
+        case StreamRole::tx_output:
+            return "TARPO tx output";
+        case StreamRole::voice_output:
+            return "TARPO voice output";
+    }
+    return "TARPO";
+}
+
 class SoundBackend {
   public:
     virtual ~SoundBackend() = default;
@@ -23,6 +41,20 @@ class SoundBackend {
     virtual int device_count(Direction direction) const = 0;
     // The device's name, or an empty text when the system cannot tell.
     virtual std::string device_name(Direction direction, int index) const = 0;
+    // The name the system itself knows the device by, which stays the same across restarts
+    // and replugging ("alsa_output.usb-...analog-stereo"); by default the shown name.
+    virtual std::string device_id(Direction direction, int index) const {
+        return device_name(direction, index);
+    }
+    // The sound system's short name ("pulse", "portaudio"), for listings.
+    virtual const char* system_name() const { return ""; }
+
+    // The role of the direction's next stream; takes effect at the next open.
+    virtual void set_role(Direction, StreamRole) {}
+    // Why the direction's last open failed or its running stream died, naming the device
+    // ("sound server device 'tarpo_a': No such entity"); empty when nothing went wrong or
+    // the system cannot tell.
+    virtual std::string problem(Direction) const { return {}; }
 
     // Opens device `index` of the direction's list (-1: the system's default device) for
     // `rate` Hz, mono, 16-bit, bound to `ring`, stopped. False when it cannot be opened;

@@ -61,9 +61,10 @@ SoundInterface::~SoundInterface() {
     if (out_.open) backend_.close(Direction::output);
 }
 
-std::uint64_t SoundInterface::pack(int device, bool blocking, bool loop) {
+std::uint64_t SoundInterface::pack(int device, bool blocking, bool loop, StreamRole role) {
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(device)) |
-           (blocking ? std::uint64_t{1} << 32 : 0) | (loop ? std::uint64_t{1} << 33 : 0);
+           (blocking ? std::uint64_t{1} << 32 : 0) | (loop ? std::uint64_t{1} << 33 : 0) |
+           static_cast<std::uint64_t>(role) << 34;
 }
 
 void SoundInterface::init(int rate) {
@@ -77,20 +78,26 @@ void SoundInterface::init(int rate) {
     output_count_ = std::clamp(backend_.device_count(Direction::output), 0, max_listed_devices);
     input_names_.assign(static_cast<std::size_t>(input_count_) + 1, {});
     output_names_.assign(static_cast<std::size_t>(output_count_) + 1, {});
+    input_ids_.assign(static_cast<std::size_t>(input_count_) + 1, {});
+    output_ids_.assign(static_cast<std::size_t>(output_count_) + 1, {});
     if (input_count_ == 0 || output_count_ == 0) print(no_device_text);
     for (int i = 0; i < input_count_; ++i) {
         copy_name(input_names_[i], backend_.device_name(Direction::input, i));
+        input_ids_[i] = backend_.device_id(Direction::input, i);
     }
     for (int i = 0; i < output_count_; ++i) {
         copy_name(output_names_[i], backend_.device_name(Direction::output, i));
+        output_ids_[i] = backend_.device_id(Direction::output, i);
     }
     if (loop_present_) {
+        input_ids_[input_count_] = loop_input_name;
         copy_name(input_names_[input_count_++], loop_input_name);
+        output_ids_[output_count_] = loop_output_name;
         copy_name(output_names_[output_count_++], loop_output_name);
     }
 
-    in_.choice.store(pack(0, true, false), std::memory_order_release);
-    out_.choice.store(pack(0, false, false), std::memory_order_release);
+    in_.choice.store(pack(0, true, false, StreamRole::rx_input), std::memory_order_release);
+    out_.choice.store(pack(0, false, false, StreamRole::voice_output), std::memory_order_release);
     in_.reopen.store(true, std::memory_order_release);
     out_.reopen.store(true, std::memory_order_release);
 }
@@ -103,35 +110,46 @@ const char* SoundInterface::output_name(int index) const {
     return index >= 0 && index < output_count_ ? output_names_[index].data() : "";
 }
 
+const std::string& SoundInterface::input_id(int index) const {
+    static const std::string none;
+    return index >= 0 && index < input_count_ ? input_ids_[index] : none;
+}
+
+const std::string& SoundInterface::output_id(int index) const {
+    static const std::string none;
+    return index >= 0 && index < output_count_ ? output_ids_[index] : none;
+}
+
 std::optional<int> SoundInterface::find_input(std::string_view name) const {
     for (int i = 0; i < input_count_; ++i) {
-        if (name == input_names_[i].data()) return i;
+        if (name == input_names_[i].data() || name == input_ids_[i]) return i;
     }
     return std::nullopt;
 }
 
 std::optional<int> SoundInterface::find_output(std::string_view name) const {
     for (int i = 0; i < output_count_; ++i) {
-        if (name == output_names_[i].data()) return i;
+        if (name == output_names_[i].data() || name == output_ids_[i]) return i;
     }
     return std::nullopt;
 }
 
-void SoundInterface::select(DirectionState& d, int count, int device, bool blocking) {
+void SoundInterface::select(DirectionState& d, int count, int device, bool blocking,
+                            StreamRole role) {
     if (device >= count) device = -1;
     const bool loop = loop_present_ && device + 1 == count;
     // The choice first, then the mark: a worker that sees the mark sees this choice or a
     // later one.
-    d.choice.store(pack(device, blocking, loop), std::memory_order_release);
+    d.choice.store(pack(device, blocking, loop, role), std::memory_order_release);
     d.reopen.store(true, std::memory_order_release);
 }
 
-void SoundInterface::select_input(int device, bool blocking) {
-    select(in_, input_count_, device, blocking);
+void SoundInterface::select_input(int device, bool blocking, StreamRole role) {
+    select(in_, input_count_, device, blocking, role);
 }
 
-void SoundInterface::select_output(int device, bool blocking) {
-    select(out_, output_count_, device, blocking);
+void SoundInterface::select_output(int device, bool blocking, StreamRole role) {
+    select(out_, output_count_, device, blocking, role);
 }
 
 bool SoundInterface::output_is_loop() const {
@@ -146,13 +164,20 @@ void SoundInterface::latch(DirectionState& d) {
     d.device = static_cast<std::int32_t>(static_cast<std::uint32_t>(choice));
     d.blocking = (choice >> 32) & 1;
     d.loop = (choice >> 33) & 1;
+    d.role = static_cast<StreamRole>((choice >> 34) & 3);
     d.dead = d.stalled = d.reported = false;
 }
 
 void SoundInterface::mark_failed(DirectionState& d, const char* text) {
     d.dead = true;
+    report_failure(d, text);
+}
+
+void SoundInterface::report_failure(DirectionState& d, const char* text) {
     d.reported = true;
     print(text);
+    const std::string why = backend_.problem(&d == &in_ ? Direction::input : Direction::output);
+    if (!why.empty()) print(why.c_str());
 }
 
 void SoundInterface::reopen_input() {
@@ -163,6 +188,7 @@ void SoundInterface::reopen_input() {
     }
     latch(in_);
     if (in_.loop) return;
+    backend_.set_role(Direction::input, in_.role);
     in_.open = backend_.open_input(in_.device, rate_, in_ring_);
     if (!in_.open) mark_failed(in_, in_open_text);
 }
@@ -177,6 +203,7 @@ void SoundInterface::reopen_output() {
     if (out_.loop) return;
     // A sound-card output never leaves the loop device keyed.
     if (loop_present_) loop_.set_ptt(0);
+    backend_.set_role(Direction::output, out_.role);
     out_.open = backend_.open_output(out_.device, rate_, out_ring_);
     if (!out_.open) mark_failed(out_, out_open_text);
 }
@@ -236,10 +263,7 @@ bool SoundInterface::wait_until(DirectionState& d, const CompletionSignal& signa
         backend_.wait(signal, seen, deadline - now);
     }
     if (!d.dead) d.stalled = true;
-    if (!d.reported) {
-        d.reported = true;
-        print(&d == &in_ ? in_open_text : out_open_text);
-    }
+    if (!d.reported) report_failure(d, &d == &in_ ? in_open_text : out_open_text);
     return false;
 }
 

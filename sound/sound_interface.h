@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -72,16 +73,21 @@ class SoundInterface final : public LoopOutputQuery {
     // The entry's name; an empty text for an index outside the list.
     const char* input_name(int index) const;
     const char* output_name(int index) const;
+    // The entry's stable name (the sound system's own name for the device; the loop entry's
+    // name for the loop entry); an empty text for an index outside the list.
+    const std::string& input_id(int index) const;
+    const std::string& output_id(int index) const;
     bool loop_present() const { return loop_present_; }
-    // The list index of the entry named exactly `name`, for tests and tools that pick a
-    // device by name ("tarpo_a", "tarpo_a_monitor").
+    // The list index of the entry named or stably named exactly `name`, for tests and tools
+    // that pick a device by name ("tarpo_a", "tarpo_a_monitor").
     std::optional<int> find_input(std::string_view name) const;
     std::optional<int> find_output(std::string_view name) const;
 
     // device: list index; at or beyond the count means the default device (-1). Takes effect
-    // at the next read or write of that direction, also when the device is the same.
-    void select_input(int device, bool blocking);
-    void select_output(int device, bool blocking);
+    // at the next read or write of that direction, also when the device is the same. The
+    // role names the stream that the device is opened with.
+    void select_input(int device, bool blocking, StreamRole role = StreamRole::rx_input);
+    void select_output(int device, bool blocking, StreamRole role = StreamRole::tx_output);
 
     // n: samples per block, 1..20000 (1920 here).
     void start_input(int n);
@@ -109,8 +115,8 @@ class SoundInterface final : public LoopOutputQuery {
 
   private:
     // A selection as one word, so that the worker never sees half of one: bits 0..31 the
-    // device index, bit 32 blocking, bit 33 loop.
-    static std::uint64_t pack(int device, bool blocking, bool loop);
+    // device index, bit 32 blocking, bit 33 loop, bits 34..35 the role.
+    static std::uint64_t pack(int device, bool blocking, bool loop, StreamRole role);
 
     // What the worker uses for one direction between two reopenings.
     struct DirectionState {
@@ -119,6 +125,7 @@ class SoundInterface final : public LoopOutputQuery {
         int device = 0;
         bool blocking = false;
         bool loop = false;
+        StreamRole role = StreamRole::rx_input;
         bool open = false;      // a sound-system device is open
         bool dead = false;      // the open failed: nothing will ever complete
         bool stalled = false;   // a live device stopped completing blocks
@@ -126,11 +133,13 @@ class SoundInterface final : public LoopOutputQuery {
         int n = default_block_samples;
     };
 
-    void select(DirectionState& d, int count, int device, bool blocking);
+    void select(DirectionState& d, int count, int device, bool blocking, StreamRole role);
     void latch(DirectionState& d);
     void reopen_input();
     void reopen_output();
     void mark_failed(DirectionState& d, const char* text);
+    // The fixed failure text, then the backend's line naming the device and the reason.
+    void report_failure(DirectionState& d, const char* text);
     // Waits (bounded) until `ready` holds; false when it timed out.
     template <typename Ready>
     bool wait_until(DirectionState& d, const CompletionSignal& signal, Ready ready);
@@ -148,6 +157,8 @@ class SoundInterface final : public LoopOutputQuery {
     int output_count_ = 0;
     std::vector<std::array<char, device_name_size>> input_names_;
     std::vector<std::array<char, device_name_size>> output_names_;
+    std::vector<std::string> input_ids_;
+    std::vector<std::string> output_ids_;
 
     DirectionState in_;
     DirectionState out_;

@@ -72,11 +72,23 @@ std::string PortAudioBackend::device_name(Direction direction, int index) const 
     return index >= 0 && index < static_cast<int>(list.size()) ? list[index].name : std::string();
 }
 
+std::string PortAudioBackend::problem(Direction direction) const {
+    return direction == Direction::input ? input_problem_ : output_problem_;
+}
+
+bool PortAudioBackend::fail(Direction direction, const std::string& device, const char* why) {
+    (direction == Direction::input ? input_problem_ : output_problem_) =
+        "PortAudio device '" + device + "': " + why;
+    return false;
+}
+
 bool PortAudioBackend::open(Direction direction, int index, int rate, void* ring) {
     const bool input = direction == Direction::input;
     void*& stream = input ? input_stream_ : output_stream_;
     close(direction);
-    if (!initialised_) return false;
+    (input ? input_problem_ : output_problem_).clear();
+    const std::string wanted = index == -1 ? std::string("default") : device_name(direction, index);
+    if (!initialised_) return fail(direction, wanted, "PortAudio could not be initialised");
     const auto& list = input ? inputs_ : outputs_;
     PaDeviceIndex device = paNoDevice;
     if (index == -1) {
@@ -84,9 +96,9 @@ bool PortAudioBackend::open(Direction direction, int index, int rate, void* ring
     } else if (index >= 0 && index < static_cast<int>(list.size())) {
         device = list[index].pa_index;
     }
-    if (device == paNoDevice) return false;
+    if (device == paNoDevice) return fail(direction, wanted, "no such device");
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-    if (!info) return false;
+    if (!info) return fail(direction, wanted, "no such device");
 
     PaStreamParameters params{};
     params.device = device;
@@ -101,7 +113,7 @@ bool PortAudioBackend::open(Direction direction, int index, int rate, void* ring
     const PaError err = Pa_OpenStream(&opened, input ? &params : nullptr, input ? nullptr : &params,
                                       rate, paFramesPerBufferUnspecified, paNoFlag,
                                       input ? input_callback : output_callback, ring);
-    if (err != paNoError) return false;
+    if (err != paNoError) return fail(direction, wanted, Pa_GetErrorText(err));
     stream = opened;
     return true;
 }

@@ -37,6 +37,8 @@ class PortAudioBackend final : public SoundBackend {
     void wait(const CompletionSignal& signal, std::uint32_t seen,
               std::chrono::nanoseconds limit) override;
     void sleep(std::chrono::nanoseconds duration) override;
+    const char* system_name() const override { return "portaudio"; }
+    std::string problem(Direction direction) const override;
 
   private:
     struct Device {
@@ -44,12 +46,15 @@ class PortAudioBackend final : public SoundBackend {
         std::string name;
     };
     bool open(Direction direction, int index, int rate, void* ring);
+    bool fail(Direction direction, const std::string& device, const char* why);
 
     bool initialised_ = false;
     std::vector<Device> inputs_;
     std::vector<Device> outputs_;
     void* input_stream_ = nullptr;  // PaStream*
     void* output_stream_ = nullptr;
+    std::string input_problem_;
+    std::string output_problem_;
 };
 
 }  // namespace tarpo::sound

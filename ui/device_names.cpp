@@ -18,11 +18,17 @@ bool clean(const std::string& text) {
     return true;
 }
 
-std::vector<std::string> list_names(engine::EngineApi& engine, bool output) {
+// The entries' stable names (ids) or the names the lists show.
+std::vector<std::string> list_names(engine::EngineApi& engine, bool output, bool ids = true) {
     const int count = output ? engine.sound_output_count() : engine.sound_input_count();
     std::vector<std::string> names;
-    for (int i = 0; i < count; ++i)
-        names.push_back(output ? engine.sound_output_name(i) : engine.sound_input_name(i));
+    for (int i = 0; i < count; ++i) {
+        if (ids) {
+            names.push_back(output ? engine.sound_output_id(i) : engine.sound_input_id(i));
+        } else {
+            names.push_back(output ? engine.sound_output_name(i) : engine.sound_input_name(i));
+        }
+    }
     return names;
 }
 
@@ -108,16 +114,21 @@ void follow_device_names(engine::EngineApi& engine, const DeviceNames& names, bo
     engine::Controls& s = engine.controls();
     const std::vector<std::string> inputs = list_names(engine, false);
     const std::vector<std::string> outputs = list_names(engine, true);
+    // A file kept under another sound system may hold the names the lists show instead.
+    const std::vector<std::string> shown_inputs = list_names(engine, false, false);
+    const std::vector<std::string> shown_outputs = list_names(engine, true, false);
     auto follow = [&choice_needed](std::atomic<int>& index, const std::string& name,
-                                   const std::vector<std::string>& list) {
-        const FollowedDevice found = follow_device(index, name, list);
+                                   const std::vector<std::string>& ids,
+                                   const std::vector<std::string>& shown) {
+        FollowedDevice found = follow_device(index, name, ids);
+        if (found.gone) found = follow_device(index, name, shown);
         index = found.gone ? 0 : found.index;
         if (found.gone) choice_needed = true;
     };
-    follow(s.tx_output_device, names.tx_output, outputs);
-    follow(s.voice_input_device, names.voice_input, inputs);
-    follow(s.voice_output_device, names.voice_output, outputs);
-    follow(s.rx_input_device, names.rx_input, inputs);
+    follow(s.tx_output_device, names.tx_output, outputs, shown_outputs);
+    follow(s.voice_input_device, names.voice_input, inputs, shown_inputs);
+    follow(s.voice_output_device, names.voice_output, outputs, shown_outputs);
+    follow(s.rx_input_device, names.rx_input, inputs, shown_inputs);
 }
 
 }  // namespace tarpo::ui

@@ -1,5 +1,7 @@
 // The four chosen sound devices kept by name as well as by number: sc.txt keeps the numbers as
-// it always has, and sc_names.txt the names those numbers stood for when they were chosen. At
+// it always has, and sc_names.txt the stable names (the sound system's own device names, e.g.
+// "alsa_output.usb-...analog-stereo" on a sound server) those numbers stood for when they
+// were chosen. At
 // start a number that now points at another device (a USB codec plugged in elsewhere, a device
 // added before it) follows its name to where that device is listed now. Only when the name is
 // gone does the old rule apply: the entry is replaced and the Sound Card Selection dialog opens.
@@ -47,8 +49,9 @@ FollowedDevice follow_device(int index, const std::string& name,
 
 // The names of the four devices selected in the engine's shared state now.
 DeviceNames selected_device_names(engine::EngineApi& engine);
-// Moves each of the engine's four device numbers to where its saved name is listed now; a
-// device whose name is gone becomes entry 0 and sets `choice_needed`.
+// Moves each of the engine's four device numbers to where its saved name is listed now (as a
+// stable name, else as a shown name); a device whose name is gone becomes entry 0 and sets
+// `choice_needed`.
 void follow_device_names(engine::EngineApi& engine, const DeviceNames& names, bool& choice_needed);
 
 }  // namespace tarpo::ui

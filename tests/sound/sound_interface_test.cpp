@@ -381,6 +381,52 @@ TEST_F(SoundTest, ADeviceThatFailedToOpenPacesWithoutHangingAndReportsOncePerReo
     EXPECT_EQ(diag.texts, (std::vector<std::string>{in_open, out_open, in_open, out_open}));
 }
 
+TEST_F(SoundTest, AFailureNamesTheDeviceAndItsReasonOncePerReopenAfterTheFixedText) {
+    const std::string in_why = "sound server device 'mic': No such entity";
+    const std::string out_why = "sound server device 'rig': Connection terminated";
+    fake.set_problem(Direction::input, in_why);
+    fake.set_problem(Direction::output, out_why);
+    fake.fail_open(Direction::input, true);
+    init();
+    sound->start_input(n);
+    sound->select_output(0, true);
+    for (int k = 0; k < 3; ++k) sound->read_block(block.data());
+    EXPECT_EQ(diag.texts, (std::vector<std::string>{in_open, in_why}));
+    // A stream that dies while running: the stall is reported with the reason, once.
+    for (int k = 0; k < 3; ++k) sound->write_block(block.data());
+    fake.vanish(Direction::output);
+    for (int k = 0; k < 40; ++k) sound->write_block(block.data());
+    EXPECT_EQ(diag.texts, (std::vector<std::string>{in_open, in_why, out_open, out_why}));
+    sound->select_input(0, true);
+    sound->read_block(block.data());
+    EXPECT_EQ(diag.texts.size(), 6u);
+    EXPECT_EQ(diag.texts.back(), in_why);
+}
+
+TEST_F(SoundTest, StableNamesAreListedBesideTheShownNamesAndRolesReachTheDevice) {
+    fake.set_ids(Direction::output, {"sink.radio", "sink.speaker"});
+    present_loop();
+    init();
+    EXPECT_EQ(sound->output_name(0), std::string("out 0"));
+    EXPECT_EQ(sound->output_id(0), "sink.radio");
+    EXPECT_EQ(sound->input_id(1), "in 1");  // no stable name of its own: the shown one
+    EXPECT_EQ(sound->output_id(2), loop_output_name);
+    EXPECT_EQ(sound->output_id(3), "");
+    EXPECT_EQ(sound->find_output("sink.speaker"), 1);
+    EXPECT_EQ(sound->find_output("out 1"), 1);
+    EXPECT_EQ(sound->find_output("sink"), std::nullopt);
+
+    sound->select_input(1, false, StreamRole::voice_input);
+    sound->select_output(0, true, StreamRole::tx_output);
+    sound->read_block(block.data());
+    sound->write_block(block.data());
+    EXPECT_EQ(fake.role(Direction::input), StreamRole::voice_input);
+    EXPECT_EQ(fake.role(Direction::output), StreamRole::tx_output);
+    sound->select_output(1, false, StreamRole::voice_output);
+    sound->write_block(block.data());
+    EXPECT_EQ(fake.role(Direction::output), StreamRole::voice_output);
+}
+
 TEST_F(SoundTest, AVanishedDeviceIsGivenUpAfterABoundedWait) {
     init();
     sound->start_input(n);

@@ -3,8 +3,8 @@
 #
 #   tests/sound/with_pulseaudio.sh CMD [ARGS...]
 #
-# The server has two null sinks at 48000 Hz mono, "tarpo_a" and "tarpo_b"; what is played
-# into a sink comes back on its monitor source. CMD sees a private HOME whose .asoundrc names
+# The server has two null sinks at 48000 Hz mono, "tarpo_a" and "tarpo_b" (described as
+# "Radio A" and "Radio B"); what is played into a sink comes back on its monitor source. CMD sees a private HOME whose .asoundrc names
 # four ALSA PCMs of type pulse, which PortAudio lists under these names:
 #
 #   tarpo_a           plays into sink tarpo_a
@@ -83,8 +83,8 @@ EOF
 pulseaudio --daemonize=no --exit-idle-time=-1 -n --system=false --use-pid-file=false \
     --log-target=file:"$tmp/pulse.log" \
     -L module-native-protocol-unix \
-    -L "module-null-sink sink_name=tarpo_a rate=48000 channels=1 format=s16le" \
-    -L "module-null-sink sink_name=tarpo_b rate=48000 channels=1 format=s16le" \
+    -L "module-null-sink sink_name=tarpo_a rate=48000 channels=1 format=s16le sink_properties=\"device.description='Radio A'\"" \
+    -L "module-null-sink sink_name=tarpo_b rate=48000 channels=1 format=s16le sink_properties=\"device.description='Radio B'\"" \
     </dev/null >/dev/null 2>"$tmp/pulse.err" &
 pid=$!
 

@@ -16,6 +16,39 @@ void FakeSoundBackend::set_devices(Direction direction, std::vector<std::string>
     dev(direction).names = std::move(names);
 }
 
+void FakeSoundBackend::set_ids(Direction direction, std::vector<std::string> ids) {
+    std::lock_guard lock(mutex_);
+    dev(direction).ids = std::move(ids);
+}
+
+void FakeSoundBackend::set_problem(Direction direction, std::string text) {
+    std::lock_guard lock(mutex_);
+    dev(direction).problem = std::move(text);
+}
+
+StreamRole FakeSoundBackend::role(Direction direction) const {
+    std::lock_guard lock(mutex_);
+    return dev(direction).role;
+}
+
+std::string FakeSoundBackend::device_id(Direction direction, int index) const {
+    std::lock_guard lock(mutex_);
+    const auto& ids = dev(direction).ids;
+    if (index >= 0 && index < static_cast<int>(ids.size())) return ids[index];
+    const auto& names = dev(direction).names;
+    return index >= 0 && index < static_cast<int>(names.size()) ? names[index] : std::string();
+}
+
+void FakeSoundBackend::set_role(Direction direction, StreamRole role) {
+    std::lock_guard lock(mutex_);
+    dev(direction).role = role;
+}
+
+std::string FakeSoundBackend::problem(Direction direction) const {
+    std::lock_guard lock(mutex_);
+    return dev(direction).problem;
+}
+
 void FakeSoundBackend::set_chunk(int samples) {
     std::lock_guard lock(mutex_);
     chunk_ = std::max(samples, 1);

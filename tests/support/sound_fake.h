@@ -33,6 +33,10 @@ class FakeSoundBackend final : public SoundBackend {
 
     // Test controls.
     void set_devices(Direction direction, std::vector<std::string> names);
+    // Stable names for the devices (by default each device's name).
+    void set_ids(Direction direction, std::vector<std::string> ids);
+    // What problem() tells about the direction.
+    void set_problem(Direction direction, std::string text);
     void set_chunk(int samples);  // samples per device callback, >= 1 (default 480)
     void fail_open(Direction direction, bool fail);
     void fail_reset(Direction direction, bool fail);  // reset still stops, but reports failure
@@ -60,10 +64,15 @@ class FakeSoundBackend final : public SoundBackend {
     std::int64_t lost() const;
     // The clock, in samples since construction.
     std::int64_t clock() const;
+    // The role the direction's last open was given.
+    StreamRole role(Direction direction) const;
 
     // SoundBackend.
     int device_count(Direction direction) const override;
     std::string device_name(Direction direction, int index) const override;
+    std::string device_id(Direction direction, int index) const override;
+    void set_role(Direction direction, StreamRole role) override;
+    std::string problem(Direction direction) const override;
     bool open_input(int index, int rate, InputRing& ring) override;
     bool open_output(int index, int rate, OutputRing& ring) override;
     bool start(Direction direction) override;
@@ -77,6 +86,9 @@ class FakeSoundBackend final : public SoundBackend {
   private:
     struct Device {
         std::vector<std::string> names;
+        std::vector<std::string> ids;
+        std::string problem;
+        StreamRole role = StreamRole::rx_input;
         bool open = false;
         bool running = false;
         bool vanished = false;

@@ -32,6 +32,9 @@ class FakeEngine : public engine::EngineApi {
     // Names of the first entries, when set ("In n" / "Out n" otherwise).
     std::vector<std::string> input_names;
     std::vector<std::string> output_names;
+    // Stable names of the first entries, when set (the shown names otherwise).
+    std::vector<std::string> input_ids;
+    std::vector<std::string> output_ids;
     ptt::RadioSettings radio;
     int radio_applies = 0;
     char port_in_file = '0';
@@ -65,6 +68,14 @@ class FakeEngine : public engine::EngineApi {
         if (loop && index == sound_outputs) return "SDR Loop Out Device";
         return index < static_cast<int>(output_names.size()) ? output_names[index]
                                                              : "Out " + std::to_string(index);
+    }
+    std::string sound_input_id(int index) override {
+        return index >= 0 && index < static_cast<int>(input_ids.size()) ? input_ids[index]
+                                                                        : sound_input_name(index);
+    }
+    std::string sound_output_id(int index) override {
+        return index >= 0 && index < static_cast<int>(output_ids.size()) ? output_ids[index]
+                                                                         : sound_output_name(index);
     }
     bool sound_loop_present() override { return loop; }
     void sound_select_input(int device, bool blocking) override {

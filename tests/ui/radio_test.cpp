@@ -241,6 +241,26 @@ TEST_F(ByName, ChoicesFollowTheirDevicesWhenTheOrderChanges) {
     EXPECT_EQ(engine.state.voice_output_device, 1);
 }
 
+TEST_F(ByName, StableNamesAreKeptAndFollowedWhateverTheListShows) {
+    engine.output_names = {"Built-in Audio", "Radio codec"};
+    engine.output_ids = {"alsa_output.pci", "alsa_output.usb-codec"};
+    EXPECT_FALSE(start());
+    choose(1, 0, 0, 0);
+    DeviceNames kept;
+    ASSERT_TRUE(load_device_names(dir() / device_names_file_name, kept));
+    EXPECT_EQ(kept.tx_output, "alsa_output.usb-codec");
+    // The server renumbered the codec and its description changed: the stable name leads.
+    engine.output_names = {"HDMI", "Built-in Audio", "USB codec (renamed)"};
+    engine.output_ids = {"alsa_output.hdmi", "alsa_output.pci", "alsa_output.usb-codec"};
+    engine.sound_outputs = 3;
+    EXPECT_FALSE(start());
+    EXPECT_EQ(engine.state.tx_output_device, 2);
+    // A file kept under a sound system without stable names holds shown names: still found.
+    ASSERT_TRUE(save_device_names(dir() / device_names_file_name, {"HDMI", "", "", ""}));
+    EXPECT_FALSE(start());
+    EXPECT_EQ(engine.state.tx_output_device, 0);
+}
+
 TEST_F(ByName, FourteenDevicesAreOfferedWholeWithTheLoopDeviceLast) {
     engine.sound_inputs = 14;
     engine.sound_outputs = 14;
