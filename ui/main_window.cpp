@@ -258,8 +258,8 @@ void MainWindow::build_heard_row(QWidget* client) {
     recent_calls_->setPlaceholderText(QStringLiteral("Recent"));
     recent_calls_->setCurrentIndex(-1);
     row->addWidget(label);
-    row->addWidget(callsign_field_, 3);
-    row->addWidget(recent_calls_, 2);
+    row->addWidget(callsign_field_, 1);
+    row->addWidget(recent_calls_, 1);
 }
 
 void MainWindow::build_meters(QWidget* client) {
@@ -565,7 +565,7 @@ void MainWindow::refresh_callsign() {
     for (const auto& e : recent_.entries())
         items
             << QDateTime::fromMSecsSinceEpoch(e.utc_ms, Qt::UTC).toString(QStringLiteral("HH:mm")) +
-                   QStringLiteral("Z  ") + QString::fromStdString(e.call);
+                   QStringLiteral("Z ") + QString::fromStdString(e.call);
     recent_calls_->clear();
     recent_calls_->addItems(items);
     recent_calls_->setCurrentIndex(0);

@@ -460,8 +460,8 @@ TEST_F(Window, ConfirmedCallsignShownOnceInAReadOnlyFieldAndListed) {
     receive("ok2xyz", 200);
     ticks(5);
     ASSERT_EQ(recent->count(), 2);  // distinct calls, the newest first, with the time
-    EXPECT_TRUE(recent->itemText(0).endsWith("Z  OK2XYZ")) << recent->itemText(0).toStdString();
-    EXPECT_TRUE(recent->itemText(1).endsWith("Z  G4ABC"));
+    EXPECT_TRUE(recent->itemText(0).endsWith("Z OK2XYZ")) << recent->itemText(0).toStdString();
+    EXPECT_TRUE(recent->itemText(1).endsWith("Z G4ABC"));
 }
 
 // The waterfall's scale comes from display.txt at Start and every choice in the Display menu
