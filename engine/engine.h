@@ -41,8 +41,9 @@ class Engine final : public EngineApi {
     Controls& controls() override { return ready_->controls; }
     Monitor& monitor() override { return ready_->monitor; }
     void callsign_set(char* text) override { ready_->station.callsign().set_text(text); }
+    // Only confirmed callsigns (engine/callsign_rule.h).
     int callsign_take_text(char* buffer) override {
-        return ready_->station.callsign().take_text(buffer);
+        return ready_->passes.callsign_rule().take_text(buffer);
     }
     void sound_init(int rate) override { sound_.init(rate); }
     int sound_input_count() override { return sound_.input_count(); }
@@ -78,7 +79,9 @@ class Engine final : public EngineApi {
     }
     const std::array<double, 15>& error_bars() override { return display_.error_bars(); }
     void start_worker(WorkerNotifier& notifier) override;
-    std::uint32_t callsign_text_count() override { return ready_->station.callsign().text_count(); }
+    std::uint32_t callsign_text_count() override {
+        return ready_->passes.callsign_rule().text_count();
+    }
     std::size_t take_received_speech(std::int16_t* out, std::size_t n) override {
         return speech_tap_.take(out, n);
     }

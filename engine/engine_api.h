@@ -38,8 +38,8 @@ class EngineApi {
 
     // Callsign channel. text: 80 bytes, zero-terminated; upper-cased in place.
     virtual void callsign_set(char* text) = 0;
-    // Copies the last complete received callsign (80 bytes suffice); its length including the
-    // terminating zero, or 0 before the first one.
+    // Copies the last confirmed received callsign (80 bytes suffice; engine/callsign_rule.h);
+    // its length including the terminating zero, or 0 before the first one.
     virtual int callsign_take_text(char* buffer) = 0;
 
     // Sound devices. Lists: up to 10 sound cards each, then the SDR loop entry when the loop
@@ -95,7 +95,7 @@ class EngineApi {
     virtual void start_worker(WorkerNotifier& notifier) = 0;
 
     // Operator features; an engine without them keeps these defaults.
-    // The number of complete callsigns received so far (a repeated callsign counts again).
+    // The number of confirmed callsigns received so far (a repeated callsign counts again).
     virtual std::uint32_t callsign_text_count() { return 0; }
     // Takes up to n samples of received speech at 8000 Hz decoded since the last call.
     virtual std::size_t take_received_speech(std::int16_t* /*out*/, std::size_t /*n*/) { return 0; }

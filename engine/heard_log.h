@@ -41,11 +41,11 @@ struct Observation {
 // Entry rules: a reception begins at the first observation with the squelch open and ends once
 // the squelch has stayed closed for `hangover_ms` (short closures in a fade do not split it);
 // it becomes an entry when it lasted at least `min_open_ms` (first to last open observation)
-// and a callsign was completed during it with the squelch open. The callsign decoder also runs
-// on noise, and a fade or the end of an over can complete a cut or garbled text (the tail of a
-// callsign when reception starts mid-cycle, "DL1AB" when the over ends inside the last letter):
-// the entry takes the text completed most often while the squelch was open, the latest of
-// equals. An RSID burst counts for the reception that starts within `rsid_window_ms` after it,
+// and a callsign was completed during it with the squelch open. The engine hands over only
+// confirmed callsigns (engine/callsign_rule.h), which keeps out what the decoder makes of noise
+// and the tail of a callsign when reception starts mid-cycle; should a fade still let a garbled
+// text through, the entry takes the text completed most often while the squelch was open, the
+// latest of equals. An RSID burst counts for the reception that starts within `rsid_window_ms` after it,
 // or for the one running.
 class ReceptionTracker {
   public:

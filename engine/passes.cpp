@@ -34,8 +34,12 @@ void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
                 station_.demod_sample(decimated_[static_cast<std::size_t>(240 * half + i)]);
             if (event == modem::RxEvent::none) continue;
             show_symbol(settings.constellation_carrier);
+            callsign_rule_.symbol(
+                station_.front_end()
+                    .symbol_sample()[static_cast<std::size_t>(modem::pilot_carrier)]);
             if (event != modem::RxEvent::frame) continue;
             frame = true;
+            callsign_rule_.frame(station_.callsign(), squelch_open_);
             sink.frame_assembled(station_);
         }
         finish_half(frame, settings.squelch_level, sink);
@@ -62,6 +66,7 @@ void Passes::finish_half(bool frame, int squelch_level, ReceiveSink& sink) {
     const bool open = static_cast<double>(squelch_level) > phase_error && phase_error >= 0.02;
     monitor_.phase_error.store(phase_error);
     monitor_.squelch_open.store(open ? 1 : 0);
+    squelch_open_ = open;
     station_.tuning().apply_request();
     monitor_.tuned_freq.store(station_.tuning().frequency());
     if (open) bridged_ = 0;

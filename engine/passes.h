@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/callsign_rule.h"
 #include "engine/controls.h"
 #include "engine/monitor.h"
 #include "modem/acquisition.h"
@@ -86,6 +87,8 @@ class Passes {
     // What the passes show the user interface (the worker holds the squelch of a quiet
     // receiver shut through it).
     Monitor& monitor() { return monitor_; }
+    // The received callsigns that may be shown.
+    CallsignRule& callsign_rule() { return callsign_rule_; }
 
   private:
     void take_request();
@@ -110,6 +113,8 @@ class Passes {
     std::array<double, modem::spectrum_bins> spectrum_out_{};
     int fill_count_ = 0;           // 0..960; survives phase changes, reset only by a spectrum
     int bridged_ = bridge_frames;  // frames given to the decoder since the squelch was open
+    bool squelch_open_ = false;    // as the last half-block decided
+    CallsignRule callsign_rule_;
 };
 
 }  // namespace tarpo::engine

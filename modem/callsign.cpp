@@ -80,6 +80,7 @@ void CallsignChannel::receive_dibit(int dibit) {
         text.chars[static_cast<std::size_t>(write_pos_)] = 0;
         text.length = write_pos_ + 1;
         text.count = ++text_count_;
+        std::memcpy(completed_.data(), text.chars.data(), static_cast<std::size_t>(text.length));
         last_text_.publish();
         write_pos_ = 0;
         return;

@@ -43,6 +43,11 @@ class CallsignChannel {
     // reception of the same callsign counts again.
     std::uint32_t text_count();
 
+    // Worker thread: how many texts the decoder has completed, and the last of them
+    // (zero-terminated, "" before the first).
+    std::uint32_t received_count() const { return text_count_; }
+    const char* received_text() const { return completed_.data(); }
+
   private:
     struct Sequence {
         std::array<std::uint8_t, max_sequence> dibits{};
@@ -50,12 +55,12 @@ class CallsignChannel {
     };
     struct Text {
         std::array<char, 88> chars{};
-        int length = 0;  // including the terminating zero; 0 before the first text
+        int length = 0;           // including the terminating zero; 0 before the first text
         std::uint32_t count = 0;  // complete texts received up to and including this one
     };
 
     dsp::TripleBuffer<Sequence> sequence_;  // user interface writes, worker reads
-    int read_pos_ = 0;                 // worker only
+    int read_pos_ = 0;                      // worker only
 
     // Decoder, worker only.
     std::array<int, 7> pending_{};
@@ -63,6 +68,7 @@ class CallsignChannel {
     std::array<char, max_text> collecting_{};
     int write_pos_ = 0;
     std::uint32_t text_count_ = 0;
+    std::array<char, max_text + 1> completed_{};
     dsp::TripleBuffer<Text> last_text_;  // worker writes, user interface reads
 };
 

@@ -1,8 +1,10 @@
 #include "ui/graph_canvas.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace tarpo::ui {
 
@@ -14,6 +16,32 @@ int trunc_int(double v) {
 
 QRgb to_qrgb(Rgb c) {
     return qRgb(c.red, c.green, c.blue);
+}
+
+// A circle of the given radius about (cx, cy), one pixel per step of the longer axis.
+void draw_circle(QImage& image, int cx, int cy, int radius, QRgb colour) {
+    int x = radius;
+    int y = 0;
+    int error = 1 - radius;
+    while (x >= y) {
+        for (const auto& [dx, dy] :
+             {std::pair{x, y}, {y, x}, {-y, x}, {-x, y}, {-x, -y}, {-y, -x}, {y, -x}, {x, -y}})
+            set_pixel(image, cx + dx, cy + dy, colour);
+        ++y;
+        if (error < 0) {
+            error += 2 * y + 1;
+        } else {
+            --x;
+            error += 2 * (y - x) + 1;
+        }
+    }
+}
+
+// A square point `size` pixels across centred on (x, y).
+void draw_point(QImage& image, int x, int y, int size, QRgb colour) {
+    const int from = -(size / 2);
+    for (int dy = from; dy < from + size; ++dy)
+        for (int dx = from; dx < from + size; ++dx) set_pixel(image, x + dx, y + dy, colour);
 }
 
 }  // namespace
@@ -79,6 +107,13 @@ void GraphCanvas::display_init() {
 }
 
 void GraphCanvas::graph_paint(const GraphInput& input, bool erase) {
+    if (input.display_mode != painted_mode_) {
+        erase = true;
+        waterfall_row_ = 0;
+        for (auto& points : constellation_history_) points.fill(std::nan(""));
+        constellation_rms_ = 0.0;
+        painted_mode_ = input.display_mode;
+    }
     if (erase) picture_.fill(pen_black);
     const int marker_x = marker_column(input.tuned_freq);
     switch (input.display_mode) {
@@ -152,11 +187,47 @@ void GraphCanvas::paint_freqacq(const GraphInput& in, int marker_x) {
 void GraphCanvas::paint_constellation(const GraphInput& in) {
     const int cx = right_ / 2;
     const int cy = bottom_ / 2;
-    set_pixel(picture_, cx, cy, light_grey);
+    const int radius = std::min(cx, cy) * 3 / 4;
+    draw_line(picture_, 0, cy, right_, cy, axis_grey);
+    draw_line(picture_, cx, 0, cx, bottom_, axis_grey);
+    draw_circle(picture_, cx, cy, radius, light_grey);
+
+    double sum = 0.0;
+    int n = 0;
     for (int k = 0; k < 32; ++k) {
-        // The imaginary part runs across, the real part downward.
-        set_pixel(picture_, cx + trunc_int(in.constellation_im[k] / 80),
-                  cy + trunc_int(in.constellation_re[k] / 80), dark_green);
+        const double m = in.constellation_re[k] * in.constellation_re[k] +
+                         in.constellation_im[k] * in.constellation_im[k];
+        if (std::isfinite(m)) {
+            sum += m;
+            ++n;
+        }
+    }
+    if (n > 0 && sum > 0.0) {
+        const double rms = std::sqrt(sum / n);
+        constellation_rms_ = constellation_rms_ > 0.0 ? 0.7 * constellation_rms_ + 0.3 * rms : rms;
+    }
+    ConstellationPoints& now =
+        constellation_history_[static_cast<std::size_t>(constellation_next_)];
+    for (int k = 0; k < 32; ++k) {
+        const std::complex<double> p(in.constellation_re[k], in.constellation_im[k]);
+        now[static_cast<std::size_t>(k)] =
+            constellation_rms_ > 0.0 ? p / constellation_rms_ : std::complex<double>(0.0, 0.0);
+    }
+    constellation_next_ = (constellation_next_ + 1) % constellation_ticks;
+
+    // Oldest first and dimmest, so that the newest points lie on top.
+    for (int age = constellation_ticks - 1; age >= 0; --age) {
+        const int entry =
+            (constellation_next_ - 1 - age + 2 * constellation_ticks) % constellation_ticks;
+        const int green = 255 - age * (255 - 60) / (constellation_ticks - 1);
+        const QRgb colour = qRgb(0, green, 0);
+        for (const std::complex<double>& p :
+             constellation_history_[static_cast<std::size_t>(entry)]) {
+            if (!std::isfinite(p.real()) || !std::isfinite(p.imag())) continue;
+            // The imaginary part runs across, the real part downward.
+            draw_point(picture_, cx + trunc_int(p.imag() * radius),
+                       cy + trunc_int(p.real() * radius), constellation_point, colour);
+        }
     }
     const int tx = cx + trunc_int(in.timing_marker);
     draw_line(picture_, tx, 0, tx, 30, pen_red);
@@ -172,14 +243,21 @@ void GraphCanvas::paint_phase_error(const GraphInput& in) {
 }
 
 void GraphCanvas::paint_waterfall(const GraphInput& in, int marker_x) {
-    for (int i = 0; i < 400; ++i) {
-        set_pixel(picture_, i, waterfall_row_, to_qrgb(intensity_colour(in.display_spectrum[i])));
-    }
-    // Rows run 0, -1, bottom, bottom - 1, ..., 0, -1, bottom: -1 and bottom are off the picture.
-    if (waterfall_row_ < 0) {
-        waterfall_row_ = bottom_;
-    } else {
-        waterfall_row_ -= 1;
+    std::array<QRgb, 400> row{};
+    for (int i = 0; i < 400; ++i)
+        row[static_cast<std::size_t>(i)] =
+            to_qrgb(waterfall_colour(in.display_spectrum[i], in.waterfall));
+    const int rows = std::clamp(in.waterfall.rows_per_tick, 1, WaterfallScale::most_rows);
+    for (int r = 0; r < rows; ++r) {
+        for (int i = 0; i < 400; ++i)
+            set_pixel(picture_, i, waterfall_row_, row[static_cast<std::size_t>(i)]);
+        // Rows run 0, -1, bottom, bottom - 1, ..., 0, -1, bottom: -1 and bottom are off the
+        // picture.
+        if (waterfall_row_ < 0) {
+            waterfall_row_ = bottom_;
+        } else {
+            waterfall_row_ -= 1;
+        }
     }
     draw_line(picture_, 0, waterfall_row_, right_, waterfall_row_, pen_blue);
     draw_line(picture_, marker_x - band_half_width, waterfall_row_, marker_x + band_half_width,
@@ -190,17 +268,19 @@ void GraphCanvas::paint_scrolling_waterfall(const GraphInput& in, int marker_x) 
     display_init();  // a paint before display_init still has a picture to draw
     std::uint8_t* bytes = scroll_image_->data();
     constexpr int last_row = scroll_bytes - scroll_stride;  // 310800: the top row on screen
-    if (scroll_image_mode_ == in.display_mode) {
-        std::memmove(bytes, bytes + scroll_stride, last_row);
-    } else {
-        std::memset(bytes, 0, last_row);
+    if (scroll_image_mode_ != in.display_mode) {
+        std::memset(bytes, 0, scroll_bytes);
         scroll_image_mode_ = in.display_mode;
     }
-    for (int i = 0; i < 400; ++i) {
-        const Rgb c = intensity_colour(in.display_spectrum[i]);
-        bytes[last_row + 3 * i] = c.blue;
-        bytes[last_row + 3 * i + 1] = c.green;
-        bytes[last_row + 3 * i + 2] = c.red;
+    const int rows = std::clamp(in.waterfall.rows_per_tick, 1, WaterfallScale::most_rows);
+    for (int r = 0; r < rows; ++r) {
+        std::memmove(bytes, bytes + scroll_stride, last_row);
+        for (int i = 0; i < 400; ++i) {
+            const Rgb c = waterfall_colour(in.display_spectrum[i], in.waterfall);
+            bytes[last_row + 3 * i] = c.blue;
+            bytes[last_row + 3 * i + 1] = c.green;
+            bytes[last_row + 3 * i + 2] = c.red;
+        }
     }
     // Memory row r (0 = bottom) lands on screen row offset + (height - 1 - r).
     for (int r = 0; r < scroll_height; ++r) {

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <array>
+#include <complex>
 #include <cstdint>
 #include <memory>
 
@@ -24,6 +25,7 @@ struct GraphInput {
     std::array<double, 32> constellation_re{};   // symbol samples x 8
     std::array<double, 32> constellation_im{};
     double timing_marker = 0.0;  // pixels from the centre, [-200, 200)
+    WaterfallScale waterfall{};  // both waterfalls' colours and speed
 };
 
 // Colours of the four pens and the two pixel colours.
@@ -33,6 +35,7 @@ inline constexpr QRgb pen_red = 0xffff0000u;
 inline constexpr QRgb pen_black = 0xff000000u;
 inline constexpr QRgb light_grey = 0xffc8c8c8u;
 inline constexpr QRgb dark_green = 0xff00c800u;
+inline constexpr QRgb axis_grey = 0xff505050u;
 
 // Sets one pixel; positions outside the picture are ignored.
 void set_pixel(QImage& image, int x, int y, QRgb colour);
@@ -60,8 +63,15 @@ class GraphCanvas {
     bool initialised() const { return scroll_image_ != nullptr; }
 
     // Draws the view of input.display_mode over what the picture holds, after clearing it to
-    // black when `erase` is set (the caller erases for views 1..8 only).
+    // black when `erase` is set (the caller erases for views 1..8 only) or when the view
+    // changed since the last paint (no trace of one view stays under another, nor the
+    // transmitter's scope under the waterfall after a transmission).
     void graph_paint(const GraphInput& input, bool erase);
+
+    // The constellation view: its points fade out over this many paints; the unit circle
+    // stands for the points' recent root-mean-square magnitude.
+    static constexpr int constellation_ticks = 8;
+    static constexpr int constellation_point = 3;  // pixels across
 
     const QImage& picture() const { return picture_; }
     int waterfall_row() const { return waterfall_row_; }
@@ -85,6 +95,13 @@ class GraphCanvas {
     int waterfall_row_ = 0;  // screen row the line-by-line waterfall fills next
     std::unique_ptr<std::array<std::uint8_t, scroll_bytes>> scroll_image_;
     int scroll_image_mode_ = 0;  // display_mode when scroll_image_ was last cleared
+    int painted_mode_ = 0;       // display_mode of the last paint, 0 before the first
+
+    // The constellation's last paints' points, scaled to the unit circle (NaN: none).
+    using ConstellationPoints = std::array<std::complex<double>, 32>;
+    std::array<ConstellationPoints, constellation_ticks> constellation_history_{};
+    int constellation_next_ = 0;      // the entry the next paint fills
+    double constellation_rms_ = 0.0;  // smoothed root-mean-square magnitude, 0 before any
 };
 
 }  // namespace tarpo::ui

@@ -10,8 +10,8 @@ namespace tarpo::ui {
 
 GraphWidget::GraphWidget(QWidget* parent) : QWidget(parent), canvas_(graph_columns, graph_rows) {
     // The design's size is the least; a larger window stretches the picture over the control.
-    setMinimumSize(graph_columns, graph_rows);
-    resize(graph_columns, graph_rows);
+    setMinimumSize(graph_columns, graph_rows + scale_height);
+    resize(graph_columns, graph_rows + scale_height);
     setCursor(Qt::CrossCursor);
     // Every paint covers the whole control from the persistent picture: no erasing by Qt,
     // which would break the line-by-line waterfall.
@@ -26,23 +26,25 @@ void GraphWidget::graph_invalidate(const GraphInput& input) {
 
 void GraphWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (size() == canvas_.picture().size())
+    const int strip_top = std::max(0, height() - scale_height);
+    const QRect picture_rect(0, 0, width(), strip_top);
+    if (picture_rect.size() == canvas_.picture().size())
         painter.drawImage(0, 0, canvas_.picture());
     else
-        painter.drawImage(rect(), canvas_.picture());
+        painter.drawImage(picture_rect, canvas_.picture());
+    painter.fillRect(QRect(0, strip_top, width(), height() - strip_top), QColor(24, 24, 24));
     if (!has_frequency_scale(display_mode_)) return;
-    // Frequency scale along the bottom edge: a tick every 250 Hz, labelled every 500 Hz.
+    // Frequency scale: a tick every 250 Hz hanging from the picture, labelled every 500 Hz.
     painter.setPen(QColor(200, 200, 200));
     QFont small = font();
-    small.setPointSize(7);
+    small.setPixelSize(scale_height - 3);
     painter.setFont(small);
-    const int bottom = height() - 1;
     for (const ScaleTick& t : frequency_scale()) {
         const int x = (2 * t.column + 1) * width() / (2 * graph_columns);
-        painter.drawLine(x, bottom, x, bottom - (t.labelled ? 6 : 3));
+        painter.drawLine(x, strip_top, x, strip_top + (t.labelled ? 3 : 2));
         if (t.labelled)
-            painter.drawText(QRect(x - 20, bottom - 20, 40, 13), Qt::AlignCenter,
-                             QString::number(t.hz));
+            painter.drawText(QRect(x - 20, strip_top + 2, 40, scale_height - 2),
+                             Qt::AlignHCenter | Qt::AlignBottom, QString::number(t.hz));
     }
 }
 

@@ -1,4 +1,5 @@
-// The graph control (1114): shows the canvas's picture and reports clicks. It knows nothing of
+// The graph control (1114): shows the canvas's picture, the frequency scale in a strip of its
+// own below it, and reports clicks. It knows nothing of
 // the engine: the main window hands it a GraphInput per tick and connects its two signals.
 #pragma once
 
@@ -11,6 +12,9 @@ namespace tarpo::ui {
 class GraphWidget : public QWidget {
     Q_OBJECT
   public:
+    // The frequency scale's strip under the picture, pixels; the picture never covers it.
+    static constexpr int scale_height = 13;
+
     explicit GraphWidget(QWidget* parent = nullptr);
 
     void display_init() { canvas_.display_init(); }

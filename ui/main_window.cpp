@@ -1,9 +1,13 @@
 #include "ui/main_window.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -22,6 +26,7 @@
 #include "ui/controls.h"
 #include "ui/device_names.h"
 #include "ui/dialogs.h"
+#include "ui/display_settings.h"
 #include "ui/graph_widget.h"
 #include "ui/operator_panel.h"
 #include "ui/radio_dialog.h"
@@ -162,6 +167,7 @@ void MainWindow::build_menu() {
     add(demod_menu, "State Center Tone", id_center_tone, constellation(7));
     add(demod_menu, "State Highest Tone", id_highest_tone, constellation(14));
     add(demod_menu, "State Lowest Tone", id_lowest_tone, constellation(0));
+    build_waterfall_menu(display_menu);
     add(bar, "Sound", id_sound, &MainWindow::open_sound_dialog);
     add(bar, "About", id_about, &MainWindow::open_about_dialog);
     rig_readout_ = new QLabel(bar);
@@ -183,16 +189,77 @@ void MainWindow::build_controls() {
     make_control<QGroupBox>(client, "", 316, 1, 29, 94, QStringLiteral("SQ"));
     make_control<QGroupBox>(client, "", 7, 109, 27, 78, QStringLiteral("Lev"));
 
-    graph_ = make_control<GraphWidget>(client, "1114", 42, 5, 267, 160);
+    // The picture's 160 units and the frequency scale's strip under it.
+    graph_ = make_control<GraphWidget>(client, "1114", 42, 2, 267, 168);
     connect(graph_, &GraphWidget::acquisition_requested, this,
             [this] { engine_.request_acquisition(); });
     connect(graph_, &GraphWidget::tuning_requested, this,
             [this](int column) { engine_.request_tuning_at(column); });
 
-    callsign_field_ = make_control<QLineEdit>(client, "1115", 42, 173, 199, 14);
+    build_heard_row(client);
     build_meters(client);
     build_toggles(client);
     setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
+}
+
+// Display > Waterfall scale: where white lies, how far below it black does, and the speed;
+// each choice is remembered in display.txt.
+void MainWindow::build_waterfall_menu(QMenu* display_menu) {
+    QMenu* menu = display_menu->addMenu(QStringLiteral("Waterfall scale"));
+    menu->setObjectName(QStringLiteral("waterfall_scale"));
+    auto group = [this, menu](const QString& title, const std::vector<double>& values,
+                              const QString& unit, auto apply) {
+        menu->addSection(title);
+        auto* choices = new QActionGroup(menu);
+        for (const double v : values) {
+            QAction* a = menu->addAction(QString::number(v) + unit);
+            a->setCheckable(true);
+            a->setData(v);
+            choices->addAction(a);
+            waterfall_actions_.push_back({a, apply});
+            connect(a, &QAction::triggered, this, [this, a, apply] {
+                apply(waterfall_, a->data().toDouble());
+                save_display_settings(directory_ / display_file_name, waterfall_);
+            });
+        }
+    };
+    group(QStringLiteral("White at"), {0, -10, -20, -30, -40}, QStringLiteral(" dBFS"),
+          [](WaterfallScale& w, double v) { w.top_dbfs = v; });
+    group(QStringLiteral("Range"), {40, 60, 80, 100}, QStringLiteral(" dB"),
+          [](WaterfallScale& w, double v) { w.range_db = v; });
+    group(QStringLiteral("Speed"), {1, 2, 4}, QStringLiteral(" rows a tick"),
+          [](WaterfallScale& w, double v) { w.rows_per_tick = static_cast<int>(v); });
+}
+
+// Checks the choices that display.txt's settings match.
+void MainWindow::check_waterfall_menu() {
+    for (const auto& [action, apply] : waterfall_actions_) {
+        WaterfallScale w = waterfall_;
+        apply(w, action->data().toDouble());
+        action->setChecked(w == waterfall_);
+    }
+}
+
+// Under the graph: the confirmed callsign (or an RSID report), read-only, and the calls heard
+// recently. One row, so that a wider window widens it as a whole.
+void MainWindow::build_heard_row(QWidget* client) {
+    auto* heard_row = make_control<QWidget>(client, "heard_row", 42, 173, 199, 14);
+    auto* row = new QHBoxLayout(heard_row);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(4);
+    auto* label = new QLabel(QStringLiteral("Heard:"), heard_row);
+    callsign_field_ = new QLineEdit(heard_row);
+    callsign_field_->setObjectName(QStringLiteral("1115"));
+    callsign_field_->setReadOnly(true);
+    label->setBuddy(callsign_field_);
+    recent_calls_ = new QComboBox(heard_row);
+    recent_calls_->setObjectName(QStringLiteral("recent_calls"));
+    recent_calls_->setToolTip(QStringLiteral("Calls heard recently (UTC)"));
+    recent_calls_->setPlaceholderText(QStringLiteral("Recent"));
+    recent_calls_->setCurrentIndex(-1);
+    row->addWidget(label);
+    row->addWidget(callsign_field_, 1);
+    row->addWidget(recent_calls_, 1);
 }
 
 void MainWindow::build_meters(QWidget* client) {
@@ -258,6 +325,9 @@ bool MainWindow::load_settings() {
 
     load_callsign(directory_ / callsign_file_name, callsign_text_);
     engine_.callsign_set(callsign_text_.data());
+
+    waterfall_ = load_display_settings(directory_ / display_file_name);
+    check_waterfall_menu();
 
     bool enhanced = true;  // without a file of its own, the enhanced receiver
     load_receiver_choice(directory_ / receiver_file_name, enhanced);
@@ -444,6 +514,7 @@ void MainWindow::graph_invalidate() {
         in.constellation_im[k] = engine::load_relaxed(m.constellation_im[k]);
     }
     in.timing_marker = m.timing_marker;
+    in.waterfall = waterfall_;
     graph_->graph_invalidate(in);
 }
 
@@ -475,10 +546,29 @@ void MainWindow::refresh_meters() {
         shown_snr_ = snr;
     }
 
+    refresh_callsign();
+}
+
+// A newly confirmed callsign goes into the field (over an RSID report) and the recent list.
+void MainWindow::refresh_callsign() {
+    const std::uint32_t count = engine_.callsign_text_count();
+    if (count == shown_callsign_count_) return;
+    shown_callsign_count_ = count;
     char received[80] = {};
-    const int length = engine_.callsign_take_text(received);
+    if (engine_.callsign_take_text(received) <= 0) return;
     received[sizeof received - 1] = '\0';
-    if (length != 0 && s.squelch_open == 1) callsign_field_->setText(QString::fromLatin1(received));
+    const QString call = QString::fromLatin1(received).trimmed();
+    if (call.isEmpty()) return;
+    callsign_field_->setText(call);
+    recent_.heard(call.toStdString(), QDateTime::currentMSecsSinceEpoch());
+    QStringList items;
+    for (const auto& e : recent_.entries())
+        items
+            << QDateTime::fromMSecsSinceEpoch(e.utc_ms, Qt::UTC).toString(QStringLiteral("HH:mm")) +
+                   QStringLiteral("Z ") + QString::fromStdString(e.call);
+    recent_calls_->clear();
+    recent_calls_->addItems(items);
+    recent_calls_->setCurrentIndex(0);
 }
 
 void MainWindow::refresh_rig_readout() {

@@ -11,13 +11,17 @@
 #include <QMainWindow>
 #include <filesystem>
 #include <functional>
+#include <vector>
 
+#include "engine/callsign_recent.h"
 #include "engine/engine_api.h"
 #include "ui/graph_canvas.h"
 #include "ui/settings_files.h"
 
 class QAction;
 class QLabel;
+class QComboBox;
+class QMenu;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -114,9 +118,12 @@ class MainWindow : public QMainWindow {
     class Notifier;
 
     void build_controls();
+    void build_heard_row(QWidget* client);
     void build_meters(QWidget* client);
     void build_toggles(QWidget* client);
     void build_menu();
+    void build_waterfall_menu(QMenu* display_menu);
+    void check_waterfall_menu();
     bool load_settings();
 
     // What the menu entries and the buttons do, one slot each.
@@ -140,6 +147,7 @@ class MainWindow : public QMainWindow {
     // TX pressed: start transmitting, or end it four ticks later.
     void press_tx();
     void refresh_meters();
+    void refresh_callsign();
     void graph_invalidate();
     void toggle(std::atomic<int>& flag);
     void set_squelch_indicator(bool open);
@@ -151,7 +159,8 @@ class MainWindow : public QMainWindow {
     std::unique_ptr<Notifier> notifier_;
 
     GraphWidget* graph_ = nullptr;
-    QLineEdit* callsign_field_ = nullptr;
+    QLineEdit* callsign_field_ = nullptr;  // read-only: what was heard, not what we send
+    QComboBox* recent_calls_ = nullptr;
     QLineEdit* snr_field_ = nullptr;
     QProgressBar* level_bar_ = nullptr;
     QRadioButton* squelch_indicator_ = nullptr;
@@ -174,6 +183,14 @@ class MainWindow : public QMainWindow {
     int meter_tick_ = 0;
     int shown_squelch_ = 0;
     int shown_snr_ = 0;
+    std::uint32_t shown_callsign_count_ = 0;
+    engine::RecentCalls recent_;
+    WaterfallScale waterfall_{};  // display.txt
+    struct WaterfallChoice {
+        QAction* action;
+        void (*apply)(WaterfallScale&, double);
+    };
+    std::vector<WaterfallChoice> waterfall_actions_;
     bool started_ = false;
     bool shut_down_ = false;
     bool rig_unkeyed_ = true;

@@ -53,6 +53,18 @@ Rgb intensity_colour(double v) {
             static_cast<std::uint8_t>(blue)};
 }
 
+double spectrum_dbfs(double magnitude) {
+    if (!(magnitude > 0.0)) return -300.0;
+    return std::max(-300.0, 20.0 * std::log10(4.0 * magnitude / 32767.0));
+}
+
+Rgb waterfall_colour(double magnitude, const WaterfallScale& scale) {
+    const double range = std::max(scale.range_db, WaterfallScale::least_range);
+    const double fraction = (spectrum_dbfs(magnitude) - (scale.top_dbfs - range)) / range;
+    // intensity_colour is white from 382.5 (765 steps of half a unit): a hair over it.
+    return intensity_colour(std::clamp(fraction, 0.0, 1.0) * 383.0);
+}
+
 int click_column(int x) {
     return static_cast<int>(static_cast<std::uint16_t>(x));
 }

@@ -59,6 +59,27 @@ struct Rgb {
 };
 Rgb intensity_colour(double v);
 
+// The waterfall's colours follow the level in dB relative to full scale: a sine of full
+// amplitude (32767) centred on a bin reads 0 dBFS (the spectrum gives a quarter of a sine's
+// amplitude), whatever the signal's own peak. Black at top - range and below, then through
+// blue, green and red to white at top and above.
+struct WaterfallScale {
+    static constexpr double least_top = -80.0;
+    static constexpr double most_top = 0.0;
+    static constexpr double least_range = 10.0;
+    static constexpr double most_range = 120.0;
+    static constexpr int most_rows = 4;
+
+    double top_dbfs = -10.0;
+    double range_db = 60.0;
+    int rows_per_tick = 1;  // the waterfall's speed: rows drawn per display tick, 1..4
+    bool operator==(const WaterfallScale&) const = default;
+};
+// Level of a spectrum magnitude (16-bit units): 20 log10(4 m / 32767); -300 for nothing
+// (zero, negative, NaN).
+double spectrum_dbfs(double magnitude);
+Rgb waterfall_colour(double magnitude, const WaterfallScale& scale);
+
 // Column a right click reports: the low 16 bits of the cursor position, unsigned, so that a
 // position left of the control becomes a large column (which the tuning clamps to 300).
 int click_column(int x);

@@ -54,7 +54,9 @@ class FakeEngine : public engine::EngineApi {
         record("callsign_set " + std::string(text));
         channel.set_text(text);
     }
+    // Every complete text counts as confirmed here.
     int callsign_take_text(char* buffer) override { return channel.take_text(buffer); }
+    std::uint32_t callsign_text_count() override { return channel.text_count(); }
 
     void sound_init(int rate) override { record("sound_init " + std::to_string(rate)); }
     int sound_input_count() override { return sound_inputs + (loop ? 1 : 0); }

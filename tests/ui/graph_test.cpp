@@ -14,6 +14,11 @@ namespace {
 constexpr int mid = 130;   // (0 + 260) / 2
 constexpr int base = 259;  // bottom - 1
 
+QRgb waterfall_rgb(double magnitude) {
+    const Rgb c = waterfall_colour(magnitude, WaterfallScale{});
+    return qRgb(c.red, c.green, c.blue);
+}
+
 GraphInput input_for(int mode) {
     GraphInput in;
     in.display_mode = mode;
@@ -107,25 +112,41 @@ TEST_F(Graph, FreqacqDrawsColumns100To299) {
     EXPECT_EQ(at(106, 10), pen_black);  // no band edges in this view
 }
 
-TEST_F(Graph, ConstellationPointsAndTimingMarker) {
+TEST_F(Graph, ConstellationHasAxesAUnitCircleAndFadingPoints) {
     GraphInput in = input_for(4);
+    // Every point at magnitude 10: the unit circle (radius 97) stands for it.
     in.constellation_re.fill(0);
-    in.constellation_im.fill(0);
-    in.constellation_re[3] = 800;    // 10 rows down
-    in.constellation_im[3] = -1600;  // 20 columns left
-    in.constellation_re[4] = -79;    // truncates to the centre
-    in.timing_marker = -10.9;        // truncates to 10 left of the centre
+    in.constellation_im.fill(10);
+    in.constellation_re[3] = 10;  // one point straight down
+    in.constellation_im[3] = 0;
+    in.timing_marker = -10.9;  // truncates to 10 left of the centre
     paint(in);
-    EXPECT_EQ(at(180, 140), dark_green);
-    EXPECT_EQ(at(200, 130), dark_green);  // the points at 0 cover the grey centre pixel
-    EXPECT_EQ(at(199, 130), pen_black);
+    EXPECT_EQ(at(5, mid), axis_grey);
+    EXPECT_EQ(at(200, 250), axis_grey);
+    EXPECT_EQ(at(150, mid + 20), pen_black);
+    const QRgb newest = qRgb(0, 255, 0);
+    // The imaginary part runs across, the real part downward; points are 3 pixels wide.
+    for (int d = -1; d <= 1; ++d) {
+        EXPECT_EQ(at(297 + d, mid + d), newest) << d;
+        EXPECT_EQ(at(200 + d, mid + 97 - d), newest) << d;
+    }
     for (int y = 0; y < 30; ++y) ASSERT_EQ(at(190, y), pen_red) << y;
-    EXPECT_EQ(at(190, 30), pen_black);
 
-    in.constellation_re.fill(4000);  // every point off the centre: the grey pixel shows
+    // The next paints move the points away: the old ones stay, dimmer each paint, for
+    // constellation_ticks paints.
+    in.constellation_re.fill(-10);
+    in.constellation_im.fill(0);
+    int previous_green = 256;
+    for (int t = 1; t < GraphCanvas::constellation_ticks; ++t) {
+        paint(in);
+        const int green = qGreen(at(298, mid + 1));
+        EXPECT_GT(green, 30) << t;
+        EXPECT_LT(green, previous_green) << t;
+        previous_green = green;
+        EXPECT_EQ(at(200, mid - 97), newest);
+    }
     paint(in);
-    EXPECT_EQ(at(200, 130), light_grey);
-    EXPECT_EQ(at(200, 180), dark_green);
+    EXPECT_EQ(at(298, mid + 1), pen_black);  // gone
 }
 
 TEST_F(Graph, PhaseErrorBarsOnTheAxis) {
@@ -160,8 +181,9 @@ TEST_F(Graph, WaterfallRowsClimbAndWrap) {
         in.display_spectrum.fill(v);
         paint(in);
     };
-    const QRgb blue100 = qRgb(0, 0, 200);
-    const QRgb cyan = qRgb(0, 145, 255);  // v = 200: n = 400
+    const QRgb blue100 = waterfall_rgb(100);
+    const QRgb cyan = waterfall_rgb(200);
+    ASSERT_NE(blue100, cyan);
     EXPECT_EQ(canvas.waterfall_row(), 0);
     paint_level(100);  // row 0
     EXPECT_TRUE(row_is(0, 0, 399, blue100));
@@ -187,19 +209,28 @@ TEST_F(Graph, WaterfallRowsClimbAndWrap) {
     EXPECT_TRUE(row_is(0, 0, 105, pen_blue));
 }
 
-TEST_F(Graph, WaterfallKeepsThePreviousViewsPicture) {
+TEST_F(Graph, AViewChangeClearsThePicture) {
     GraphInput in = input_for(1);
-    in.spectrum_input.fill(10000);  // the scope trace 40 rows below the centre
+    in.spectrum_input.fill(10000);  // the transmitter's scope trace 40 rows below the centre
     paint(in);
+    ASSERT_EQ(at(50, mid + 40), pen_green);
+    in.display_mode = 9;  // the end of a transmission goes back to the waterfall
+    paint(in);
+    EXPECT_EQ(at(50, mid + 40), pen_black);
+    in.display_mode = 2;
+    in.display_spectrum.fill(100);  // a trace 30 rows above the base
+    paint(in);
+    ASSERT_EQ(at(50, base - 30), pen_green);
     in.display_mode = 9;
     paint(in);
-    EXPECT_EQ(at(50, mid + 40), pen_green);
+    EXPECT_EQ(at(50, base - 30), pen_black);
 }
 
 TEST_F(Graph, ScrollingWaterfallMovesOneRowPerPaint) {
     GraphInput in = input_for(10);
-    const QRgb a = qRgb(0, 0, 100);   // v = 50
-    const QRgb b = qRgb(0, 45, 255);  // v = 150
+    const QRgb a = waterfall_rgb(50);
+    const QRgb b = waterfall_rgb(150);
+    ASSERT_NE(a, b);
     in.display_spectrum.fill(50);
     paint(in);
     // Newest line on row 3, below three rows of black with the red band bar on rows 1 and 2.
@@ -213,8 +244,8 @@ TEST_F(Graph, ScrollingWaterfallMovesOneRowPerPaint) {
     }
     // The byte picture: bottom-up rows of blue, green, red.
     const std::uint8_t* bytes = canvas.scroll_image();
-    EXPECT_EQ(bytes[310800], 100);
-    EXPECT_EQ(bytes[310801], 0);
+    EXPECT_EQ(bytes[310800], qBlue(a));
+    EXPECT_EQ(bytes[310801], qGreen(a));
     EXPECT_EQ(bytes[310800 - 1200], 0);
 
     in.display_spectrum.fill(150);
@@ -222,8 +253,8 @@ TEST_F(Graph, ScrollingWaterfallMovesOneRowPerPaint) {
     EXPECT_TRUE(row_is(3, 0, 399, b));
     EXPECT_TRUE(row_is(4, 0, 399, a));
     EXPECT_TRUE(row_is(5, 0, 399, pen_black));
-    EXPECT_EQ(bytes[310800 - 1200], 100);
-    EXPECT_EQ(bytes[310800 + 1], 45);
+    EXPECT_EQ(bytes[310800 - 1200], qBlue(a));
+    EXPECT_EQ(bytes[310800 + 1], qGreen(b));
 
     // Leaving the view and coming back resumes the old picture instead of clearing it.
     in.display_mode = 1;
@@ -241,7 +272,7 @@ TEST_F(Graph, ScrollingWaterfallMovesOneRowPerPaint) {
     EXPECT_TRUE(row_is(258, 0, 399, b));
     paint(in);
     EXPECT_TRUE(row_is(259, 0, 399, b));
-    EXPECT_EQ(bytes[2 * 1200], 100);  // A, still in memory, below the control
+    EXPECT_EQ(bytes[2 * 1200], qBlue(a));  // A, still in memory, below the control
 }
 
 TEST_F(Graph, WildInputDrawsWithoutTrouble) {
@@ -264,7 +295,7 @@ TEST_F(Graph, WildInputDrawsWithoutTrouble) {
 
 TEST(GraphWidgetTest, ShowsThePictureAndReportsClicks) {
     GraphWidget widget;
-    EXPECT_EQ(widget.size(), QSize(400, 260));
+    EXPECT_EQ(widget.size(), QSize(400, 260 + GraphWidget::scale_height));
     EXPECT_EQ(widget.cursor().shape(), Qt::CrossCursor);
     widget.display_init();
     widget.show();

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -287,11 +288,11 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     started();
     EXPECT_EQ(window->windowTitle(), "TARPO   V1.3");
     // The design's size is where the window starts and the least it can be; it may grow.
-    EXPECT_EQ(window->graph()->geometry(), QRect(63, 8, 400, 260));
+    EXPECT_EQ(window->graph()->geometry(), QRect(63, 3, 400, 273));
     EXPECT_EQ(window->centralWidget()->minimumSize(), window->centralWidget()->size());
     window->resize(window->width() + 100, window->height() + 60);
     QApplication::processEvents();
-    EXPECT_EQ(window->graph()->geometry(), QRect(63, 8, 500, 320));
+    EXPECT_EQ(window->graph()->geometry(), QRect(63, 3, 500, 333));
 
     const QList<QAction*> bar = window->menuBar()->actions();
     QStringList titles;
@@ -305,8 +306,9 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     QMenu* display = bar[1]->menu();
     QStringList display_items;
     for (QAction* a : display->actions()) display_items << a->text();
-    EXPECT_EQ(display_items, (QStringList{"Scope", "Spectrum", "Waterfall", "Scrolling Waterfall",
-                                          "freqacq", "Demod", "", "Heard stations"}));
+    EXPECT_EQ(display_items,
+              (QStringList{"Scope", "Spectrum", "Waterfall", "Scrolling Waterfall", "freqacq",
+                           "Demod", "Waterfall scale", "", "Heard stations"}));
     QStringList demod;
     for (QAction* a : display->actions().at(5)->menu()->actions()) demod << a->text();
     EXPECT_EQ(demod, (QStringList{"PhaseErr/Carrier", "State Center Tone", "State Highest Tone",
@@ -425,28 +427,67 @@ TEST_F(Window, MetersEveryFifthTick) {
     EXPECT_EQ(snr_bar->value(), 0);
 }
 
-TEST_F(Window, ReceivedCallsignShownWhileSquelchOpen) {
+TEST_F(Window, ConfirmedCallsignShownOnceInAReadOnlyFieldAndListed) {
     started();
     auto* field = child<QLineEdit>("1115");
+    auto* recent = child<QComboBox>("recent_calls");
+    EXPECT_TRUE(field->isReadOnly());
     engine.monitored.squelch_open = 1;
     ticks(5);
     EXPECT_EQ(field->text(), "");  // nothing received yet
+    EXPECT_EQ(recent->count(), 0);
 
-    // Let a transmitting channel's sequence reach the fake's receiving channel.
-    modem::CallsignChannel sender;
-    char text[80] = "ok2xyz";
-    sender.set_text(text);
-    for (int i = 0; i < 200; ++i) engine.channel.receive_dibit(sender.next_dibit());
-
+    // A transmitting channel's sequence reaches the fake's receiving channel, whose every
+    // complete text counts as confirmed.
+    auto receive = [this](const char* call, int dibits) {
+        modem::CallsignChannel sender;
+        char text[80] = {};
+        std::strncpy(text, call, sizeof text - 1);
+        sender.set_text(text);
+        for (int i = 0; i < dibits; ++i) engine.channel.receive_dibit(sender.next_dibit());
+    };
+    receive("ok2xyz", 200);
     engine.monitored.squelch_open = 0;
     ticks(5);
-    EXPECT_EQ(field->text(), "");  // squelch closed: not written
+    EXPECT_EQ(field->text(), "OK2XYZ");
+    // A report stays until the next confirmation, not overwritten by the same old one.
     window->show_report("RSID 1500.0  TARPO");
-    engine.monitored.squelch_open = 1;
-    ticks(4);
+    ticks(10);
     EXPECT_EQ(field->text(), "RSID 1500.0  TARPO");
-    ticks(1);
-    EXPECT_EQ(field->text(), "OK2XYZ");  // overwrites the report
+    receive("g4abc", 200);
+    ticks(5);
+    EXPECT_EQ(field->text(), "G4ABC");
+    receive("ok2xyz", 200);
+    ticks(5);
+    ASSERT_EQ(recent->count(), 2);  // distinct calls, the newest first, with the time
+    EXPECT_TRUE(recent->itemText(0).endsWith("Z OK2XYZ")) << recent->itemText(0).toStdString();
+    EXPECT_TRUE(recent->itemText(1).endsWith("Z G4ABC"));
+}
+
+// The waterfall's scale comes from display.txt at Start and every choice in the Display menu
+// goes back to it; the graph draws with it.
+TEST_F(Window, WaterfallScaleChoicesAreRemembered) {
+    write(dir() / "display.txt", "top_dbfs -20\nrange_db 40\nrows_per_tick 1\n");
+    started();
+    auto* menu = child<QMenu>("waterfall_scale");
+    auto choice = [menu](const QString& text) -> QAction* {
+        for (QAction* a : menu->actions())
+            if (a->text() == text) return a;
+        ADD_FAILURE() << text.toStdString();
+        return nullptr;
+    };
+    EXPECT_TRUE(choice("-20 dBFS")->isChecked());
+    EXPECT_TRUE(choice("40 dB")->isChecked());
+    EXPECT_FALSE(choice("60 dB")->isChecked());
+    choice("2 rows a tick")->trigger();
+    choice("-30 dBFS")->trigger();
+    EXPECT_EQ(slurp(dir() / "display.txt"), "top_dbfs -30\nrange_db 40\nrows_per_tick 2\n");
+
+    // Two rows a tick: the line-by-line waterfall fills rows 0, -1, 260 (both off the
+    // picture), 259, ... two per tick.
+    engine.state.display_mode = modem::display_waterfall;
+    ticks(4);
+    EXPECT_EQ(window->graph()->canvas().waterfall_row(), 254);
 }
 
 TEST_F(Window, ClicksInTheGraphTune) {

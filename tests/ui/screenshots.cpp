@@ -4,6 +4,7 @@
 //   xvfb-run -a screenshots OUTDIR      (the same on a virtual X server)
 #include <QApplication>
 #include <QPixmap>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,8 +13,8 @@
 
 #include "fake_engine.h"
 #include "ui/dialogs.h"
-#include "ui/operator_panel.h"
 #include "ui/main_window.h"
+#include "ui/operator_panel.h"
 #include "ui/radio_dialog.h"
 
 namespace {
@@ -107,5 +108,35 @@ int main(int argc, char** argv) {
     window.timer_tick();
     app.processEvents();
     window.grab().save(QString::fromStdString((out / "main-window-rig.png").string()));
+
+    // The constellation of a signal at about 20 dB, its points fading over the last ticks,
+    // after two calls were heard.
+    for (const char* call : {"g4xyz", "dl1abc"}) {
+        tarpo::modem::CallsignChannel sender;
+        char text[80] = {};
+        std::snprintf(text, sizeof text, "%s", call);
+        sender.set_text(text);
+        for (int i = 0; i < 120; ++i) engine.channel.receive_dibit(sender.next_dibit());
+        for (int t = 0; t < 5; ++t) window.timer_tick();
+    }
+    engine.state.display_mode = tarpo::modem::display_constellation;
+    std::uint64_t seed = 12345;
+    auto noise = [&seed] {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<double>(seed >> 11) / 9007199254740992.0 - 0.5;
+    };
+    for (int t = 0; t < 8; ++t) {
+        for (std::size_t k = 0; k < 32; ++k) {
+            const double phase = 0.785398 + 1.570796 * static_cast<double>((k * 7 + t * 3) % 4);
+            tarpo::engine::store_relaxed(engine.monitored.constellation_re[k],
+                                         1000.0 * (std::cos(phase) + 0.25 * noise()));
+            tarpo::engine::store_relaxed(engine.monitored.constellation_im[k],
+                                         1000.0 * (std::sin(phase) + 0.25 * noise()));
+        }
+        engine.monitored.timing_marker = 4.0;
+        window.timer_tick();
+    }
+    app.processEvents();
+    window.grab().save(QString::fromStdString((out / "constellation.png").string()));
     return 0;
 }
