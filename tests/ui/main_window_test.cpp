@@ -192,6 +192,7 @@ TEST_F(Window, NoDeviceInOneDirectionAlwaysAsks) {
 }
 
 TEST_F(Window, TxSwitchThroughItsTicks) {
+    write(dir() / "cs.txt", "dl1abc");
     started();
     auto* tx = child<QPushButton>("1118");
     engine::Controls& s = engine.state;
@@ -333,6 +334,7 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
 // The indicators around the design's window: ON AIR follows the worker's keying reports, the
 // tuned frequency is shown as a number, F12 is the TX button and Escape ends a transmission.
 TEST_F(Window, OnAirFrequencyAndPttKeys) {
+    write(dir() / "cs.txt", "dl1abc");
     started();
     auto* on_air = child<QLabel>("on_air");
     const QString dark = on_air->styleSheet();
