@@ -1,9 +1,8 @@
 // The steady signal Tune sends: the modem's 15 carriers around 1500 Hz, 75 Hz apart, the pilot
-// (the centre one) 21/15 as strong as the others as in the modem, with fixed phases and at the
-// modem's mean power, so that the rig's drive set on it holds for the modem's signal. The phases
-// follow Newman's rule (pi k^2 / 15), which keeps the peak of the sum low (about 4.5 dB over its
-// mean, where the modem's clipped signal peaks about 5 dB over), so that the rig's ALC sees what
-// the modem's symbols give it.
+// (the centre one) 21/15 as strong as the others as in the modem, with fixed phases, at the
+// modem's mean power, so that the drive set on it below the rig's ALC holds for the modem's
+// signal. The phases follow Newman's rule (pi k^2 / 15), which keeps the sum's peak low: 5.3 dB
+// over its mean, where the modem's own signal reaches 13.4 dB over its mean on rare symbols.
 #pragma once
 
 #include <algorithm>
@@ -17,9 +16,10 @@ namespace tarpo::engine {
 
 class TuneSignal {
   public:
-    // The modem's mean level (RMS of its 48 kHz output at full drive, test frames at 1500 Hz,
-    // 16-bit units), as `bench/modem` (tune_power) measures it.
-    static constexpr double modem_rms = 6050.0;
+    // The modem's mean level without ALC: the RMS of its 48 kHz output at full drive in 16-bit
+    // units (-14.9 dBFS), from `tarpo-cli tx --test-frames --seconds 20 OUT.wav` after its
+    // first second (peak 27625). With ALC the modem runs 2.2 dB hotter (RMS 7627).
+    static constexpr double modem_rms = 5900.0;
     static constexpr double centre_hz = 1500.0;
     static constexpr double spacing_hz = 75.0;
     static constexpr double rate_hz = 48000.0;
