@@ -145,8 +145,7 @@ void TxSwitch::tune() {
     if (c.rx_active) {
         if (engine_.keyer_busy()) return;
         key(true);
-    } else if (c.tx_active) {
-        engine_.keyer_stop();
+    } else if (c.tx_active && c.tune) {
         begin_end();
     }
 }

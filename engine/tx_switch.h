@@ -46,7 +46,8 @@ class TxSwitch {
     void press();
     // Escape: ends a transmission or a tune that is on and not already ending.
     void escape();
-    // Tune pressed: keys with the steady test signal for up to 10 s, or ends it. It sends no
+    // Tune pressed: keys with the steady test signal for up to 10 s, or ends it (a transmission
+    // of speech or a file is left alone: TX or Escape ends that). It sends no
     // callsign, no identification burst and no speech, so it is allowed without a callsign:
     // setting the rig's drive is part of setting up a station.
     void tune();

@@ -115,6 +115,11 @@ TEST_F(Switch, RefusedWithoutACallsignButTuneIsAllowed) {
 }
 
 TEST_F(Switch, TuneEndsOnTuneOrEscape) {
+    tx.press();
+    tx.tune();  // a transmission of speech is no tune to end
+    EXPECT_TRUE(tx.transmitting());
+    tx.press();
+    steps(TxSwitch::tail_ticks + 1);
     tx.tune();
     tx.tune();
     steps(TxSwitch::tail_ticks);
