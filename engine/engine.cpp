@@ -167,7 +167,7 @@ void Engine::check_output_tone(int device) {
 
 std::string Engine::check_ptt(const RadioSettings& radio, char port, int tx_output) {
     if (worker_) return "PTT cannot be tested while the program runs";
-    radio_apply(radio);
+    if (!(radio == radio_)) radio_apply(radio);
     ptt_.open_port(port);
     sound_.select_output(tx_output, true);
     auto set = [this](bool on) {
@@ -184,8 +184,9 @@ std::string Engine::check_ptt(const RadioSettings& radio, char port, int tx_outp
         return false;
     };
     set(true);
+    const auto keyed_at = std::chrono::steady_clock::now();
     const bool on = wait(1000, true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(on ? 500 : 0));
+    std::this_thread::sleep_until(keyed_at + std::chrono::seconds(1));
     set(false);
     const bool off = wait(1500, false);
     if (sound_.output_is_loop()) return "Keyed for 1 s through the SDR loop device.";
@@ -200,7 +201,7 @@ std::string Engine::check_ptt(const RadioSettings& radio, char port, int tx_outp
 
 ptt::RigReadout Engine::check_cat(const RadioSettings& radio) {
     if (worker_) return radio_readout();
-    radio_apply(radio);
+    if (!(radio == radio_)) radio_apply(radio);
     for (int t = 0; t < 3000 && rig_; t += 50) {
         const ptt::RigReadout r = rig_->readout();
         if (r.state == ptt::RigReadout::State::failed ||
