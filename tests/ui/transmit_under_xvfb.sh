@@ -8,6 +8,8 @@
 #           dialog opens, its test tone reaches the tx output unkeyed, OK writes cs.txt, sc.txt,
 #           sc_names.txt, radio.txt, txport.bin and locator.txt; F12 then keys, and the
 #           time-out unkeys 3 s later (plus the tail), said in the status line and on stderr.
+# Built with ThreadSanitizer (label threads) any report fails the run: the set-up dialog's
+# checks use the sound devices on this thread before the worker takes them over.
 #   transmit_under_xvfb.sh TARPO_DRIVEN TARPO_CLI UDP_CAPTURE
 set -u
 driven=$1
@@ -20,6 +22,7 @@ fi
 here=$(cd "$(dirname "$0")" && pwd)
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp"
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
+export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$here/qt_threads.supp"
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-transmit.XXXXXX") || exit 1
 [ -n "${KEEP_TMP:-}" ] || trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
@@ -60,6 +63,10 @@ wait \$listener
 SESSION
 chmod +x session.sh
 xvfb-run -a -n 131 -s "-screen 0 1024x768x24" sh -c './session.sh nocall; ./session.sh setup'
+
+for d in nocall setup; do
+    grep -q 'ThreadSanitizer' $d/trace.txt && fail "$d: ThreadSanitizer reported"
+done
 
 # nocall: refused, said, nothing keyed.
 grep -q '^driver: finished' nocall/trace.txt || fail "nocall: the driver did not finish"
