@@ -29,6 +29,12 @@ struct Controls {
     std::atomic<int> rx_active{1};
     std::atomic<int> tx_active{0};
     std::atomic<int> worker_run{1};
+    // 1 while the transmit phase sends the steady tune signal instead of the modem's (the
+    // transmit switch sets it with tx_active).
+    std::atomic<int> tune{0};
+    // Transmit drive: the output's scale in dB below full scale, -30..0. The worker takes it
+    // once per block; it scales the signal, never changes its shape.
+    std::atomic<int> drive_db{0};
 
     // Toggle buttons.
     std::atomic<int> analog_mode{0};

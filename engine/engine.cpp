@@ -1,6 +1,10 @@
 #include "engine/engine.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 #include <utility>
 
@@ -122,6 +126,98 @@ void Engine::start_worker(WorkerNotifier& notifier) {
                                             notifier, &alert_, sleep_);
     worker_->attach(&keyer_, &speech_tap_);
     worker_->start();
+}
+
+int Engine::check_input_level(int device) {
+    if (worker_) return -1;
+    if (!check_input_started_) {
+        sound_.start_input(modem::block_samples);
+        check_input_started_ = true;
+    }
+    if (device != check_input_) {
+        sound_.select_input(device, false);
+        check_input_ = device;
+    }
+    // A display tick's worth of blocks at most: a loop device paces its reads.
+    std::array<std::int16_t, modem::block_samples> block{};
+    int peak = -1;
+    for (int i = 0; i < 4; ++i) {
+        sound_.read_block(block.data());
+        if (!sound_.last_read_delivered()) break;
+        for (const std::int16_t v : block) peak = std::max(peak, std::abs(static_cast<int>(v)));
+    }
+    return peak;
+}
+
+void Engine::check_output_tone(int device) {
+    if (worker_) return;
+    if (!check_output_started_) {
+        sound_.start_output(modem::block_samples);
+        check_output_started_ = true;
+    }
+    sound_.select_output(device, true);
+    // 1 kHz at -20 dBFS: 48 samples a period, 25 blocks a second.
+    std::array<std::int16_t, modem::block_samples> block{};
+    const double amplitude = 32767.0 * 0.1;
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<std::int16_t>(
+            std::lround(amplitude * std::sin(2 * M_PI * static_cast<double>(i % 48) / 48.0)));
+    for (int b = 0; b < 25; ++b) sound_.write_block(block.data());
+}
+
+std::string Engine::check_ptt(const RadioSettings& radio, char port, int tx_output) {
+    if (worker_) return "PTT cannot be tested while the program runs";
+    if (!(radio == radio_)) radio_apply(radio);
+    ptt_.open_port(port);
+    sound_.select_output(tx_output, true);
+    auto set = [this](bool on) {
+        if (!ptt_.set_loop_ptt(on)) on ? ptt_.key() : ptt_.unkey();
+    };
+    auto wait = [this](int ms, bool keyed) {
+        for (int t = 0; t < ms; t += 50) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ptt_.retry();
+            const ptt::RigReadout r = radio_readout();
+            if (r.state == ptt::RigReadout::State::connected && r.confirmed && r.keyed == keyed)
+                return true;
+        }
+        return false;
+    };
+    set(true);
+    const auto keyed_at = std::chrono::steady_clock::now();
+    const bool on = wait(1000, true);
+    std::this_thread::sleep_until(keyed_at + std::chrono::seconds(1));
+    set(false);
+    const bool off = wait(1500, false);
+    if (sound_.output_is_loop()) return "Keyed for 1 s through the SDR loop device.";
+    if (!rig_)
+        return ptt_.settled()
+                   ? "Keyed for 1 s; this PTT method cannot tell whether the rig answered."
+                   : "Keyed for 1 s, but the PTT line did not take the change.";
+    if (on && off) return "The rig answered: PTT on for 1 s, then off.";
+    if (on) return "The rig keyed but has not confirmed PTT off: look at the transmitter!";
+    return "The rig did not confirm PTT (no answer over CAT).";
+}
+
+ptt::RigReadout Engine::check_cat(const RadioSettings& radio) {
+    if (worker_) return radio_readout();
+    if (!(radio == radio_)) radio_apply(radio);
+    for (int t = 0; t < 3000 && rig_; t += 50) {
+        const ptt::RigReadout r = rig_->readout();
+        if (r.state == ptt::RigReadout::State::failed ||
+            (r.state == ptt::RigReadout::State::connected && r.freq_hz > 0))
+            return r;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return radio_readout();
+}
+
+void Engine::check_end() {
+    if (worker_) return;
+    if (check_input_started_) sound_.stop_input();
+    if (check_output_started_) sound_.stop_output();
+    check_input_started_ = check_output_started_ = false;
+    check_input_ = -2;
 }
 
 bool Engine::keyer_start(const std::string& path, std::string& error) {

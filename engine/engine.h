@@ -92,6 +92,11 @@ class Engine final : public EngineApi {
     void keyer_stop() override { keyer_.stop(); }
     std::string keyer_error() override { return keyer_.take_error(); }
     bool keyer_busy() override { return keyer_.busy(); }
+    int check_input_level(int device) override;
+    void check_output_tone(int device) override;
+    std::string check_ptt(const ptt::RadioSettings& radio, char port, int tx_output) override;
+    ptt::RigReadout check_cat(const ptt::RadioSettings& radio) override;
+    void check_end() override;
     void radio_apply(const ptt::RadioSettings& settings) override;
     ptt::RadioSettings radio_settings() override { return radio_; }
     ptt::RigReadout radio_readout() override { return rig_ ? rig_->readout() : ptt::RigReadout{}; }
@@ -137,6 +142,11 @@ class Engine final : public EngineApi {
     VoiceKeyer keyer_;
     SpeechTap speech_tap_;
     std::unique_ptr<AudioWorker> worker_;
+    // The set-up checks' devices: the input being metered (-2 none), whether each direction
+    // was started.
+    int check_input_ = -2;
+    bool check_input_started_ = false;
+    bool check_output_started_ = false;
 };
 
 }  // namespace tarpo::engine

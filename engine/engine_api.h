@@ -113,6 +113,25 @@ class EngineApi {
     // a number), once, after the tick that found it; "" otherwise.
     virtual std::string keyer_error() { return {}; }
     virtual bool keyer_busy() { return false; }
+
+    // The set-up dialog's checks, on the user-interface thread after sound_init and before the
+    // worker runs (once it runs they do nothing). None of them keys but check_ptt.
+    // The peak (0..32767) of what input `device` delivered since the last call, -1 when
+    // nothing came; a call for another device than the last one switches to it.
+    virtual int check_input_level(int /*device*/) { return -1; }
+    // Sends one second of a 1 kHz tone at -20 dBFS to output `device`, unkeyed.
+    virtual void check_output_tone(int /*device*/) {}
+    // Applies `radio` and the PTT port `port` ('0'..'8'), keys for one second with the tx
+    // output `tx_output` (the loop device keys through its own datagram), unkeys; one line
+    // that says whether the rig answered, when the method can tell.
+    virtual std::string check_ptt(const ptt::RadioSettings& /*radio*/, char /*port*/,
+                                  int /*tx_output*/) {
+        return "PTT cannot be tested here";
+    }
+    // Applies `radio` and waits up to three seconds for the rig to tell its dial.
+    virtual ptt::RigReadout check_cat(const ptt::RadioSettings& /*radio*/) { return {}; }
+    // Lets go of what the checks opened; the worker opens its own devices.
+    virtual void check_end() {}
 };
 
 }  // namespace tarpo::engine

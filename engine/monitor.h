@@ -29,6 +29,9 @@ struct Monitor {
     // Largest signed sample seen since the meter last took it (the meter sets it to -1).
     std::atomic<int> peak_level{0};
     std::atomic<unsigned> spectrum_count{0};  // spectra computed so far
+    // Largest magnitude sent to the tx output since the meter last took it (it sets it to 0),
+    // after the drive: 0..32767.
+    std::atomic<int> tx_peak{0};
 
     RelaxedDoubles<32> constellation_re{};
     RelaxedDoubles<32> constellation_im{};
@@ -42,6 +45,9 @@ struct Monitor {
     // Worker side.
     void raise_peak(int v) {
         if (v >= peak_level.load()) peak_level.store(v);
+    }
+    void raise_tx_peak(int v) {
+        if (v > tx_peak.load()) tx_peak.store(v);
     }
     void add_constellation_point(std::complex<double> p) {
         store_relaxed(constellation_re[constellation_pos_], p.real());

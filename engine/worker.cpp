@@ -4,6 +4,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace tarpo::engine {
 
 namespace {
@@ -134,28 +137,47 @@ void AudioWorker::transmit_phase() {
     sound_.select_input(controls_.voice_input_device.load(), false, sound::StreamRole::voice_input);
     pause(100);
     const bool keyed = controls_.tx_active.load() != 0;
+    const bool tune = controls_.tune.load() != 0;
     if (keyed) key(true);
     // The burst announces a transmission, so it goes out only at the start of one, keyed.
     // The pass through here on the way to shutdown (or after a TX press too short to key)
     // sends nothing: an unkeyed burst would reach a radio on VOX cut short by the owner's
-    // one-second wait, and a receiver would retune to a transmission that never comes.
-    if (keyed && controls_.txid_on.load()) {
+    // one-second wait, and a receiver would retune to a transmission that never comes. A tune
+    // is no transmission of ours to announce.
+    if (keyed && !tune && controls_.txid_on.load()) {
         passes_.start_txid();
         while (passes_.next_txid_block(output_.data())) {
-            sound_.write_block(output_.data());  // waits for a free buffer: paces
-            sound_.read_block(input_.data());    // keeps the microphone drained
+            const double gain = drive_gain(controls_.drive_db.load());
+            sound_.write_block(driven(output_.data(), gain));  // waits for a free buffer: paces
+            sound_.read_block(input_.data());                  // keeps the microphone drained
         }
     }
+    tune_.reset();
     while (controls_.tx_active.load()) {
+        const double gain = drive_gain(controls_.drive_db.load());
         bool silent = sound_.read_block(input_.data());                   // never waits
         if (keyer_ && keyer_->fill_block(input_.data())) silent = false;  // a file as the mic
-        sound_.write_block(passes_.transmit_block(input_.data(), silent));
+        const std::int16_t* block = controls_.tune.load()
+                                        ? tune_.next_block()
+                                        : passes_.transmit_block(input_.data(), silent);
+        sound_.write_block(driven(block, gain));
     }
     if (keyed) {
         key(false);
     } else if (!ptt_.set_loop_ptt(false)) {
         ptt_.unkey();
     }
+}
+
+const std::int16_t* AudioWorker::driven(const std::int16_t* block, double gain) {
+    int peak = 0;
+    for (std::size_t i = 0; i < sent_.size(); ++i) {
+        const long v = gain >= 1.0 ? block[i] : std::lround(block[i] * gain);
+        sent_[i] = static_cast<std::int16_t>(v);
+        peak = std::max(peak, static_cast<int>(v < 0 ? -v : v));
+    }
+    passes_.monitor().raise_tx_peak(peak);
+    return sent_.data();
 }
 
 void AudioWorker::key(bool on) {

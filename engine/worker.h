@@ -16,6 +16,7 @@
 #include "engine/engine_api.h"
 #include "engine/passes.h"
 #include "engine/speech_tap.h"
+#include "engine/tune_signal.h"
 #include "engine/voice_keyer.h"
 #include "modem/constants.h"
 #include "ptt/ptt.h"
@@ -58,6 +59,8 @@ class AudioWorker {
     void pause(int ms) { sleep_(std::chrono::milliseconds(ms)); }
     void key(bool on);
     void quiet_block();
+    // The block scaled by the transmit drive, into sent_, its peak onto the monitor.
+    const std::int16_t* driven(const std::int16_t* block, double gain);
 
     Controls& controls_;
     sound::SoundInterface& sound_;
@@ -70,10 +73,12 @@ class AudioWorker {
     std::atomic<bool> finished_{false};
     VoiceKeyer* keyer_ = nullptr;
     SpeechTap* tap_ = nullptr;
-    int undelivered_ = 0;        // reads in a row that brought nothing
-    std::uint32_t noise_ = 1;    // state of the faint noise of a quiet receiver
+    int undelivered_ = 0;      // reads in a row that brought nothing
+    std::uint32_t noise_ = 1;  // state of the faint noise of a quiet receiver
     std::array<std::int16_t, modem::block_samples> input_{};
     std::array<std::int16_t, modem::block_samples> output_{};
+    std::array<std::int16_t, modem::block_samples> sent_{};
+    TuneSignal tune_;
 };
 
 }  // namespace tarpo::engine

@@ -31,6 +31,7 @@
 #include "ui/operator_panel.h"
 #include "ui/radio_dialog.h"
 #include "ui/radio_settings.h"
+#include "ui/setup_dialog.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
@@ -89,7 +90,9 @@ MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path director
     : engine_(engine),
       directory_(std::move(directory)),
       waits_(std::move(waits)),
-      notifier_(std::make_unique<Notifier>(this)) {
+      notifier_(std::make_unique<Notifier>(this)),
+      tx_switch_(std::make_unique<engine::TxSwitch>(
+          engine_, [this] { return callsign_string(callsign_text_); })) {
     if (!waits_.pause) waits_.pause = default_pause;
     if (!waits_.sleep) waits_.sleep = default_sleep;
     callsign_text_ = make_callsign_text("NOCALL");
@@ -379,7 +382,10 @@ void MainWindow::start() {
     timer_->start();
     waits_.pause();
 
-    if (choice_needed && !shut_down_) {
+    if (offer_setup_ && !shut_down_ && first_start(directory_)) {
+        SetupDialog dialog(engine_, callsign_text_, directory_, this);
+        dialog.exec();
+    } else if (choice_needed && !shut_down_) {
         SoundDialog dialog(engine_, directory_, this);
         dialog.exec();
     }
@@ -463,31 +469,18 @@ void MainWindow::toggle_analog() {
 }
 
 void MainWindow::press_tx() {
-    engine::Controls& s = engine_.controls();
-    // The button has already flipped its own pressed state.
-    if (tx_stop_countdown_ >= 0) {
-        tx_button_->setChecked(false);  // an end of transmission is pending: refused
-    } else if (s.rx_active) {
-        s.rx_active = 0;
-        s.tx_active = 1;
-        saved_display_mode_ = s.display_mode;
-        s.display_mode = modem::display_scope;
-    } else {
-        tx_stop_countdown_ = 4;
-    }
+    tx_switch_->press();
+    show_tx_state();
+}
+
+void MainWindow::show_tx_state() {
+    tx_button_->setChecked(tx_switch_->transmitting());
+    operator_->show_tx_state();
 }
 
 void MainWindow::timer_tick() {
-    engine::Controls& s = engine_.controls();
-    if (tx_stop_countdown_ >= 0) {
-        --tx_stop_countdown_;
-        if (tx_stop_countdown_ == 0 && s.tx_active) {
-            engine_.cancel_acquisition();
-            s.tx_active = 0;
-            s.rx_active = 1;
-            s.display_mode = saved_display_mode_;
-        }
-    }
+    tx_switch_->step();
+    show_tx_state();
     engine_.spectrum_tick();
     graph_invalidate();
     refresh_rig_readout();

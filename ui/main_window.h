@@ -15,6 +15,7 @@
 
 #include "engine/callsign_recent.h"
 #include "engine/engine_api.h"
+#include "engine/tx_switch.h"
 #include "ui/graph_canvas.h"
 #include "ui/settings_files.h"
 
@@ -87,6 +88,9 @@ class MainWindow : public QMainWindow {
 
     // Start, steps 1 to 16: settings, engine, timer, pause, device dialog, worker.
     void start();
+    // Whether Start opens the set-up dialog when the directory holds neither cs.txt nor sc.txt
+    // (the program does; the window's tests start without settings and without it).
+    void offer_setup(bool on) { offer_setup_ = on; }
     // One 150 ms tick: end-of-transmission countdown, spectrum_tick, graph, meters.
     void timer_tick();
     // Stops the worker and the timer and waits up to one second; runs once, from closeEvent.
@@ -99,7 +103,11 @@ class MainWindow : public QMainWindow {
     bool is_shut_down() const { return shut_down_; }
     // The exit status the shutdown leaves: 1 when the rig did not confirm it is unkeyed.
     int exit_status() const { return rig_unkeyed_ ? 0 : 1; }
-    int tx_stop_countdown() const { return tx_stop_countdown_; }
+    int tx_stop_countdown() const { return tx_switch_->countdown(); }
+    // Who keys the transmitter: TX, F12, Escape, Tune and the voice keyer all ask it.
+    engine::TxSwitch& tx_switch() { return *tx_switch_; }
+    // The TX button and the operator's indicators after a request to the switch.
+    void show_tx_state();
     const CallsignText& callsign_text() const { return callsign_text_; }
     GraphWidget* graph() const { return graph_; }
     engine::WorkerNotifier& notifier();
@@ -157,6 +165,7 @@ class MainWindow : public QMainWindow {
     std::filesystem::path directory_;
     WindowWaits waits_;
     std::unique_ptr<Notifier> notifier_;
+    std::unique_ptr<engine::TxSwitch> tx_switch_;
 
     GraphWidget* graph_ = nullptr;
     QLineEdit* callsign_field_ = nullptr;  // read-only: what was heard, not what we send
@@ -178,8 +187,6 @@ class MainWindow : public QMainWindow {
 
     CallsignText callsign_text_{};
     QAction* enhanced_action_ = nullptr;  // Settings > Enhanced receiver, checkable
-    int tx_stop_countdown_ = -1;          // ticks until a requested end of transmission; -1 none
-    int saved_display_mode_ = 1;          // display_mode when transmission started
     int meter_tick_ = 0;
     int shown_squelch_ = 0;
     int shown_snr_ = 0;
@@ -192,6 +199,7 @@ class MainWindow : public QMainWindow {
     };
     std::vector<WaterfallChoice> waterfall_actions_;
     bool started_ = false;
+    bool offer_setup_ = false;
     bool shut_down_ = false;
     bool rig_unkeyed_ = true;
     bool ptt_settled_ = true;  // the serial lines or the CM108 took the last keying

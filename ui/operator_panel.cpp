@@ -9,16 +9,21 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "external/settings_text.h"
 #include "ui/main_window.h"
+#include "ui/settings_files.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
@@ -37,6 +42,8 @@ const char* dark_style = "QLabel { color: #909090; font-weight: bold; padding: 0
 // should look at the transmitter.
 const char* pending_style =
     "QLabel { background: #ffb000; color: black; font-weight: bold; padding: 0 6px; }";
+
+constexpr const char* transmit_file_name = "transmit.txt";
 
 QMenu* menu_titled(QMainWindow& window, const QString& title) {
     for (QAction* a : window.menuBar()->actions())
@@ -88,28 +95,25 @@ OperatorPanel::OperatorPanel(MainWindow& window, engine::EngineApi& engine,
     : QObject(&window), window_(window), engine_(engine), directory_(std::move(directory)) {
     setObjectName(QStringLiteral("operator"));
     settings_ = load_operator_settings(directory_ / operator_file_name);
-    tx_button_ = window_.findChild<QPushButton*>(QStringLiteral("1118"));
     build_status();
+    build_transmit_controls();
     build_menus();
     set_tooltips();
     make_resizable();
     restore_geometry();
     window_.installEventFilter(this);
 
+    // F12 is the TX button; Escape ends a transmission or a tune. Both ask the transmit switch.
     auto* f12 = new QShortcut(QKeySequence(Qt::Key_F12), &window_);
     connect(f12, &QShortcut::activated, this, [this] {
-        if (tx_button_) tx_button_->click();
+        window_.tx_switch().press();
+        window_.show_tx_state();
     });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), &window_);
     connect(escape, &QShortcut::activated, this, [this] {
-        if (tx_button_ && engine_.controls().tx_active && window_.tx_stop_countdown() < 0)
-            tx_button_->click();
+        window_.tx_switch().escape();
+        window_.show_tx_state();
     });
-    // TX pressed by the operator ends a file the keyer is sending.
-    if (tx_button_)
-        connect(tx_button_, &QPushButton::clicked, this, [this] {
-            if (!pressing_) engine_.keyer_stop();
-        });
 }
 
 OperatorPanel::~OperatorPanel() = default;
@@ -130,6 +134,79 @@ void OperatorPanel::build_status() {
     bar->addWidget(on_air_label_);
     bar->addWidget(frequency_label_);
     bar->addPermanentWidget(record_label_);
+}
+
+// The transmit drive (0..-30 dB below full scale) with the peak meter of what the tx output
+// gets, and Tune, in the status line; the drive and the time-out come from transmit.txt.
+void OperatorPanel::build_transmit_controls() {
+    const std::string file = (directory_ / transmit_file_name).string();
+    if (const auto text = load_settings_text(file.c_str())) {
+        std::vector<std::string> notes;
+        transmit_ = engine::read_transmit_settings(*text, &notes);
+        say_settings_notes(transmit_file_name, notes);
+    }
+    window_.tx_switch().set_timeout_s(transmit_.timeout_s);
+    engine_.controls().drive_db = transmit_.drive_db;
+
+    QStatusBar* bar = window_.statusBar();
+    tx_message_label_ = new QLabel;
+    tx_message_label_->setObjectName(QStringLiteral("tx_message"));
+    bar->addWidget(tx_message_label_, 1);
+
+    tune_button_ = new QPushButton(QStringLiteral("Tune"));
+    tune_button_->setObjectName(QStringLiteral("tune"));
+    tune_button_->setCheckable(true);
+    tune_button_->setToolTip(
+        QStringLiteral("A steady signal at the modem's mean power for up to 10 s, to set the "
+                       "rig's drive below its ALC; again or Escape ends it"));
+    connect(tune_button_, &QPushButton::clicked, this, [this] {
+        window_.tx_switch().tune();
+        window_.show_tx_state();
+    });
+    drive_slider_ = new QSlider(Qt::Horizontal);
+    drive_slider_->setObjectName(QStringLiteral("drive"));
+    drive_slider_->setRange(-30, 0);
+    drive_slider_->setPageStep(3);
+    drive_slider_->setValue(transmit_.drive_db);
+    drive_slider_->setFixedWidth(80);
+    drive_slider_->setToolTip(QStringLiteral("Transmit drive, dB below full scale"));
+    drive_label_ = new QLabel;
+    drive_label_->setObjectName(QStringLiteral("drive_db"));
+    drive_label_->setText(QString::asprintf("%d dB", transmit_.drive_db));
+    drive_label_->setMinimumWidth(drive_label_->fontMetrics().horizontalAdvance("-30 dB "));
+    connect(drive_slider_, &QSlider::valueChanged, this, [this](int db) {
+        engine_.controls().drive_db = db;
+        drive_label_->setText(QString::asprintf("%d dB", db));
+        transmit_.drive_db = db;
+        write_file_whole(directory_ / transmit_file_name,
+                         engine::format_transmit_settings(transmit_));
+    });
+    tx_peak_bar_ = new QProgressBar;
+    tx_peak_bar_->setObjectName(QStringLiteral("tx_peak"));
+    tx_peak_bar_->setRange(0, 40);  // -40..0 dBFS
+    tx_peak_bar_->setValue(0);
+    tx_peak_bar_->setTextVisible(false);
+    tx_peak_bar_->setFixedSize(50, 10);
+    tx_peak_bar_->setToolTip(QStringLiteral("Peak of the transmit output, -40 to 0 dBFS"));
+    bar->addPermanentWidget(tune_button_);
+    bar->addPermanentWidget(drive_slider_);
+    bar->addPermanentWidget(drive_label_);
+    bar->addPermanentWidget(tx_peak_bar_);
+}
+
+void OperatorPanel::show_tx_state() {
+    tune_button_->setChecked(window_.tx_switch().tuning());
+    const std::string message = window_.tx_switch().take_message();
+    if (!message.empty()) tx_message_label_->setText(QString::fromStdString(message));
+    // Said until the next transmission starts.
+    if (engine_.controls().tx_active && message.empty() && window_.tx_stop_countdown() < 0)
+        tx_message_label_->clear();
+}
+
+void OperatorPanel::refresh_tx_peak() {
+    const int peak = engine_.monitor().tx_peak.exchange(0);
+    const double dbfs = peak > 0 ? 20.0 * std::log10(peak / 32767.0) : -40.0;
+    tx_peak_bar_->setValue(std::clamp(static_cast<int>(std::lround(dbfs + 40.0)), 0, 40));
 }
 
 void OperatorPanel::build_menus() {
@@ -281,60 +358,29 @@ void OperatorPanel::set_on_air(bool on, bool confirmed) {
 }
 
 bool OperatorPanel::transmit_file(const QString& path, QString& error) {
-    const engine::Controls& s = engine_.controls();
-    if (!s.rx_active || window_.tx_stop_countdown() >= 0) {
-        error = QStringLiteral("A transmission is under way or ending; try again when receiving.");
-        return false;
-    }
     std::string reason;
-    if (!engine_.keyer_start(path.toStdString(), reason)) {
-        error = QString::fromStdString(reason);
-        return false;
-    }
-    keyer_step();  // keys at once
-    return true;
+    const bool started = window_.tx_switch().start_file(path.toStdString(), reason);
+    if (!started) error = QString::fromStdString(reason);
+    window_.show_tx_state();
+    return started;
 }
 
-void OperatorPanel::press_tx(bool on) {
-    // As the operator would: the button flips and the main window starts or ends the
-    // transmission; our own press does not count as TX stopping the keyer.
-    if (!tx_button_ || tx_button_->isChecked() == on) return;
-    pressing_ = true;
-    tx_button_->click();
-    pressing_ = false;
-}
-
-void OperatorPanel::keyer_step() {
-    const engine::Controls& s = engine_.controls();
-    const bool ending = window_.tx_stop_countdown() >= 0;
-    const int action = engine_.keyer_tick(s.tx_active || ending);
-    // A file that fails in the middle: what was queued goes out, then unkey; the reason is
-    // said as a refused file's is, without holding up the display.
-    if (const std::string failure = engine_.keyer_error(); !failure.empty()) {
-        std::fprintf(stderr, "tarpo: %s\n", failure.c_str());
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Transmit a sound file"),
-                                    QString::fromStdString(failure), QMessageBox::Ok, &window_);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-    }
-    switch (action) {
-        case 1:  // key
-            if (ending)
-                engine_.keyer_stop();  // refused, as a TX press would be
-            else if (s.rx_active)
-                press_tx(true);
-            break;
-        case 2:  // the file has gone out: unkey, as TX pressed again
-            if (s.tx_active && !ending) press_tx(false);
-            break;
-        default:
-            break;
-    }
+// A file that fails in the middle: the reason is said as a refused file's is, without holding
+// up the display.
+void OperatorPanel::show_keyer_failure() {
+    const std::string failure = window_.tx_switch().take_keyer_failure();
+    if (failure.empty()) return;
+    std::fprintf(stderr, "tarpo: %s\n", failure.c_str());
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Transmit a sound file"),
+                                QString::fromStdString(failure), QMessageBox::Ok, &window_);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void OperatorPanel::tick() {
     if (closed_) return;
-    keyer_step();
+    show_keyer_failure();
+    refresh_tx_peak();
     log_step();
     frequency_label_->setText(QString::asprintf("%.1f Hz", engine_.monitor().tuned_freq.load()));
     record_label_->setText(recorder_.recording() ? QStringLiteral("REC") : QString());

@@ -1,7 +1,8 @@
 // What the operator gets around the design's window, kept apart from the main window's own
 // code: the ON AIR indicator and the tuned frequency in a status line, the heard-station log
 // and its window, recording of received speech, the voice keyer, check marks on the Display
-// menu, tooltips, the PTT keys (F12, Escape) and a resizable window whose place and size are
+// menu, tooltips, the PTT keys (F12, Escape), the transmit drive with its peak meter and Tune
+// (settings in transmit.txt), and a resizable window whose place and size are
 // remembered in operator.txt. The main window creates it, calls tick() from its timer and
 // passes on the worker's keying and RSID reports.
 #pragma once
@@ -17,11 +18,14 @@
 #include "engine/engine_api.h"
 #include "engine/heard_log.h"
 #include "engine/recorder.h"
+#include "engine/tx_switch.h"
 #include "ui/operator_layout.h"
 
 class QAction;
 class QLabel;
+class QProgressBar;
 class QPushButton;
+class QSlider;
 class QTableWidget;
 
 namespace tarpo::ui {
@@ -57,6 +61,8 @@ class OperatorPanel : public QObject {
     void rsid_seen() { rsid_pending_ = true; }
     // Sends a sound file with the voice keyer; false with a reason when it cannot.
     bool transmit_file(const QString& path, QString& error);
+    // The transmit switch's state on the Tune button, and its message in the status line.
+    void show_tx_state();
     // Ends the running reception (logged when it qualifies) and saves the window's place.
     void close_down();
 
@@ -76,12 +82,13 @@ class OperatorPanel : public QObject {
     void make_resizable();
     void restore_geometry();
     void set_tooltips();
-    void keyer_step();
+    void build_transmit_controls();
+    void show_keyer_failure();
+    void refresh_tx_peak();
     void log_step();
     void log_entry(const engine::HeardEntry& entry);
     void update_display_checks();
     void lay_out_client();
-    void press_tx(bool on);
 
     MainWindow& window_;
     engine::EngineApi& engine_;
@@ -90,7 +97,12 @@ class OperatorPanel : public QObject {
     QLabel* on_air_label_ = nullptr;
     QLabel* frequency_label_ = nullptr;
     QLabel* record_label_ = nullptr;
-    QPushButton* tx_button_ = nullptr;
+    QLabel* tx_message_label_ = nullptr;
+    QPushButton* tune_button_ = nullptr;
+    QSlider* drive_slider_ = nullptr;
+    QLabel* drive_label_ = nullptr;
+    QProgressBar* tx_peak_bar_ = nullptr;
+    engine::TransmitSettings transmit_;
     QAction* record_action_ = nullptr;
     HeardWindow* heard_window_ = nullptr;
     QWidget* client_ = nullptr;
@@ -101,7 +113,6 @@ class OperatorPanel : public QObject {
     bool on_air_confirmed_ = true;
     bool rsid_pending_ = false;
     bool closed_ = false;
-    bool pressing_ = false;  // press_tx is clicking the TX button
     engine::ReceptionTracker tracker_;
     engine::HeardLog heard_log_{directory_};
     engine::Recorder recorder_;

@@ -245,6 +245,7 @@ int run_program(int argc, char** argv, engine::EngineApi& engine, void (*unkey_n
     close_on_signals(window);
     if (options.trace_controls) trace_controls(window);
     window.show();
+    window.offer_setup(true);
     window.start();
     if (options.trace_controls) {
         std::fprintf(stderr, "started\n");

@@ -178,4 +178,39 @@ TEST_F(RigLink, ChangingTheMethodMidTransmissionUnkeysTheRig) {
     set_tx(false);
 }
 
+// The set-up dialog's checks before the worker runs: Test CAT reads the dial, Test PTT keys the
+// rig for about a second and hears it confirm on and off, the test tone keys nothing.
+TEST_F(RigLink, SetUpChecksReadTheDialAndKeyForASecond) {
+    engine->sound_init(48000);
+    devices.emplace(fake);  // the sound card's clock, without a worker
+    ptt::RadioSettings radio = engine->radio_settings();
+    const ptt::RigReadout dial = engine->check_cat(radio);
+    EXPECT_EQ(dial.state, ptt::RigReadout::State::connected);
+    EXPECT_GT(dial.freq_hz, 0);
+    std::string seen = "0";
+    std::thread watch([&] {
+        for (int i = 0; i < 20 && seen != "1"; ++i) {
+            seen = rigctld.rigctl("t");
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    const auto t0 = Clock::now();
+    const std::string said = engine->check_ptt(radio, '0', 0);
+    const auto took = Clock::now() - t0;
+    watch.join();
+    EXPECT_EQ(said, "The rig answered: PTT on for 1 s, then off.");
+    EXPECT_EQ(seen, "1");
+    EXPECT_GE(took, 1s);
+    EXPECT_EQ(rigctld.rigctl("t"), "0");
+    engine->check_output_tone(0);
+    EXPECT_EQ(rigctld.rigctl("t"), "0");
+    int level = -1;
+    for (int i = 0; i < 20 && level < 0; ++i) {
+        std::this_thread::sleep_for(50ms);
+        level = engine->check_input_level(0);
+    }
+    EXPECT_GT(level, 0);  // the fake input's ramp
+    engine->check_end();
+}
+
 }  // namespace

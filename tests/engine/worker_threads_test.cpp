@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -227,6 +228,52 @@ TEST_F(Worker, ADeadDeviceNeverHoldsUpTheShutdown) {
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_TRUE(stop());
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+}
+
+// The median RMS of the 40 ms pieces of what one transmission played: the receive phase's
+// output and the silence around the switches, played before and after it, stay in the minority.
+// Every 40 ms of the tune signal holds whole periods of it, so its pieces have one RMS.
+double transmitted_rms(const std::vector<std::int16_t>& played, std::size_t from, std::size_t to) {
+    std::vector<double> pieces;
+    for (std::size_t i = from; i + 1920 <= to; i += 1920) {
+        double sum = 0;
+        for (std::size_t k = i; k < i + 1920; ++k) sum += double(played[k]) * played[k];
+        pieces.push_back(std::sqrt(sum / 1920));
+    }
+    if (pieces.empty()) return 0;
+    std::nth_element(pieces.begin(), pieces.begin() + pieces.size() / 2, pieces.end());
+    return pieces[pieces.size() / 2];
+}
+
+// Tune sends the modem's mean power (within 1 dB: the modem's level varies a little with its
+// frames), and the drive scales whatever is sent by its dB alone (0.05 dB: rounding to 16
+// bits), the peak meter seeing the scaled output.
+TEST_F(Worker, TuneAtTheModemsMeanPowerAndTheDriveScalesIt) {
+    start();
+    std::this_thread::sleep_for(300ms);
+    auto& c = engine->controls();
+    auto send = [&](bool tune, int drive_db) {
+        c.tune = tune ? 1 : 0;
+        c.drive_db = drive_db;
+        engine->monitor().tx_peak = 0;
+        const std::size_t before = fake.played().size();
+        transmit_for(2000ms);
+        std::this_thread::sleep_for(200ms);
+        const auto played = fake.played();
+        return transmitted_rms(played, before, played.size());
+    };
+    const double modem = send(false, 0);
+    const double tune = send(true, 0);
+    const int tune_peak = engine->monitor().tx_peak;
+    const double quiet = send(true, -12);
+    const int quiet_peak = engine->monitor().tx_peak;
+    ASSERT_TRUE(stop());
+    ASSERT_GT(modem, 1000.0);
+    EXPECT_NEAR(20 * std::log10(tune / modem), 0.0, 1.0) << tune << " " << modem;
+    EXPECT_NEAR(20 * std::log10(quiet / tune), -12.0, 0.05);
+    EXPECT_NEAR(20 * std::log10(double(quiet_peak) / tune_peak), -12.0, 0.05);
+    EXPECT_EQ(engine::drive_gain(-40), engine::drive_gain(-30));  // held at the range's ends
+    EXPECT_EQ(engine::drive_gain(3), 1.0);
 }
 
 }  // namespace

@@ -193,6 +193,7 @@ TEST_F(Window, NoDeviceInOneDirectionAlwaysAsks) {
 }
 
 TEST_F(Window, TxSwitchThroughItsTicks) {
+    write(dir() / "cs.txt", "dl1abc");
     started();
     auto* tx = child<QPushButton>("1118");
     engine::Controls& s = engine.state;
@@ -335,6 +336,7 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
 // The indicators around the design's window: ON AIR follows the worker's keying reports, the
 // tuned frequency is shown as a number, F12 is the TX button and Escape ends a transmission.
 TEST_F(Window, OnAirFrequencyAndPttKeys) {
+    write(dir() / "cs.txt", "dl1abc");
     started();
     auto* on_air = child<QLabel>("on_air");
     const QString dark = on_air->styleSheet();
@@ -359,6 +361,39 @@ TEST_F(Window, OnAirFrequencyAndPttKeys) {
     EXPECT_FALSE(child<QPushButton>("1118")->isChecked());
     QTest::keyClick(window.get(), Qt::Key_Escape);  // already ending: nothing more
     EXPECT_EQ(window->tx_stop_countdown(), 4);
+}
+
+// The status line's transmit controls: F12 without a callsign refused and said, Tune keys
+// without one, the drive goes to the worker and into transmit.txt, which the next start reads
+// with its time-out.
+TEST_F(Window, TransmitControlsInTheStatusLine) {
+    write(dir() / "transmit.txt", "timeout 2\ndrive -6\n");
+    started();
+    EXPECT_EQ(engine.state.drive_db, -6);
+    window->activateWindow();
+    QApplication::processEvents();
+    QTest::keyClick(window.get(), Qt::Key_F12);
+    EXPECT_EQ(engine.state.tx_active, 0);
+    EXPECT_NE(child<QLabel>("tx_message")->text().indexOf("Settings > Callsign"), -1);
+
+    auto* tune = child<QPushButton>("tune");
+    tune->click();
+    EXPECT_TRUE(tune->isChecked());
+    EXPECT_EQ(engine.state.tune, 1);
+    EXPECT_EQ(engine.state.tx_active, 1);
+    EXPECT_FALSE(child<QPushButton>("1118")->isChecked());
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(tune->isChecked());
+    ticks(4);
+    EXPECT_EQ(engine.state.tx_active, 0);
+
+    child<QSlider>("drive")->setValue(-20);
+    EXPECT_EQ(engine.state.drive_db, -20);
+    EXPECT_EQ(slurp(dir() / "transmit.txt"), "timeout 2\ndrive -20\n");
+    engine.monitored.tx_peak = 3277;  // -20 dBFS
+    ticks(1);
+    EXPECT_EQ(child<QProgressBar>("tx_peak")->value(), 20);
+    EXPECT_EQ(engine.monitored.tx_peak, 0);  // taken
 }
 
 TEST_F(Window, ReceiverChoiceRememberedInItsOwnFile) {

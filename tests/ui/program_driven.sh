@@ -38,6 +38,7 @@ if [ -z "$loop_in" ] || [ -z "$loop_out" ]; then
     exit 1
 fi
 printf '%d SCouttx\n%d SCintx\n0 SCoutrx\n%d SCintx\n' "$loop_out" "$loop_in" "$loop_in" > sc.txt
+printf 'DL1ABC' > cs.txt  # without a callsign TX is refused
 "$cli" tx --test-frames --seconds 120 --callsign dl1abc signal.wav > /dev/null || exit 1
 
 cat > session.sh <<SESSION

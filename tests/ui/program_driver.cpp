@@ -8,8 +8,18 @@
 // slider, confirms the Sound Card Selection dialog with OK, and right- and left-clicks the
 // graph. Progress goes to stderr as "driver: ..."; "driver: finished" says that the caller may
 // now end the program with a signal.
+//
+// Two more orders work the transmit switch and the set-up dialog (transmit_under_xvfb.sh):
+// "nocall" presses F12 and says what the status line says; "setup" says whether the set-up
+// dialog is open, fills it in (callsign DL1ABC, the loop device as the radio's input and output),
+// plays the test tone on the tx output, confirms with OK, presses F12 and says what the status
+// line says after the time-out.
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -97,11 +107,86 @@ void add_phase(Steps& steps, const char* done) {
     steps.push_back({500, [done] { say(done); }});
 }
 
+void run_when_shown(std::shared_ptr<const Steps> steps);
+
+void press_f12() {
+    QWidget* window = main_window();
+    // No window manager runs under Xvfb: make the window active for its shortcut ourselves.
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    std::fprintf(stderr, "driver: F12 %lld\n",
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    QTest::keyClick(window, Qt::Key_F12);
+}
+
+void say_status() {
+    const QString text = control<QLabel>("tx_message")->text();
+    std::fprintf(stderr, "driver: message %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+template <typename W>
+W* in_dialog(QWidget* dialog, const char* name) {
+    W* w = dialog->findChild<W*>(QString::fromLatin1(name));
+    if (!w) {
+        std::fprintf(stderr, "driver: no %s in the set-up dialog\n", name);
+        std::exit(3);
+    }
+    return w;
+}
+
+void fill_in_setup() {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (!dialog || dialog->objectName() != QStringLiteral("setup")) {
+        say("no set-up dialog");
+        std::exit(3);
+    }
+    say("set-up dialog shown");
+    in_dialog<QLineEdit>(dialog, "setup_callsign")->setText(QStringLiteral("dl1abc"));
+    in_dialog<QLineEdit>(dialog, "setup_locator")->setText(QStringLiteral("JO31ne"));
+    for (const auto& [list, name] : {std::pair{"setup_tx_output", "SDR Loop Out Device"},
+                                     std::pair{"setup_rx_input", "SDR Loop In Device"}}) {
+        auto* combo = in_dialog<QComboBox>(dialog, list);
+        combo->setCurrentIndex(combo->findText(QString::fromLatin1(name)));
+    }
+    std::fprintf(stderr, "driver: tone %lld\n",
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    in_dialog<QPushButton>(dialog, "setup_tx_tone")->click();
+    say("tone played");
+}
+
+void ok_setup() {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (dialog) in_dialog<QPushButton>(dialog, "setup_ok")->click();
+    say(QApplication::activeModalWidget() ? "set-up dialog still open" : "set-up confirmed");
+}
+
+bool transmit_order(const char* order, Steps& steps) {
+    if (std::strcmp(order, "nocall") == 0) {
+        steps.push_back({100, press_f12});
+        steps.push_back({1500, say_status});
+    } else if (std::strcmp(order, "setup") == 0) {
+        steps.push_back({1000, fill_in_setup});  // after Start's one-second pause
+        steps.push_back({1000, ok_setup});
+        steps.push_back({2000, press_f12});
+        steps.push_back({7000, say_status});
+    } else {
+        return false;
+    }
+    steps.push_back({300, [] { say("finished"); }});
+    return true;
+}
+
 void drive() {
     const char* order = std::getenv("TARPO_DRIVE");
     if (!order) return;  // an ordinary run of the program
     const bool receive_first = std::strcmp(order, "tx-rx") != 0;
     auto steps = std::make_shared<Steps>();
+    if (transmit_order(order, *steps)) {
+        steps->insert(steps->begin(), {0, [] { say("started"); }});
+        run_when_shown(steps);
+        return;
+    }
     steps->push_back({0, [] { say("started"); }});
     if (receive_first) add_phase(*steps, "receiving done");
     steps->push_back({100, [] { click("1118"); }});  // TX
@@ -111,6 +196,10 @@ void drive() {
         add_phase(*steps, "receiving done");
     }
     steps->push_back({300, [] { say("finished"); }});
+    run_when_shown(steps);
+}
+
+void run_when_shown(std::shared_ptr<const Steps> steps) {
     // Start runs the 150 ms timer, then pauses for a second before the worker runs.
     auto* wait = new QTimer(qApp);
     QObject::connect(wait, &QTimer::timeout, qApp, [wait, steps] {

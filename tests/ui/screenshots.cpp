@@ -16,6 +16,7 @@
 #include "ui/main_window.h"
 #include "ui/operator_panel.h"
 #include "ui/radio_dialog.h"
+#include "ui/setup_dialog.h"
 
 namespace {
 
@@ -98,6 +99,11 @@ int main(int argc, char** argv) {
     tarpo::ui::RadioDialog radio(engine, scratch);
     radio.show();
     radio.grab().save(QString::fromStdString((out / "dialog-radio.png").string()));
+
+    tarpo::ui::CallsignText first = tarpo::ui::make_callsign_text("NOCALL");
+    tarpo::ui::SetupDialog setup(engine, first, scratch);
+    setup.show();
+    setup.grab().save(QString::fromStdString((out / "dialog-setup.png").string()));
 
     tarpo::ui::WindowWaits waits;
     waits.pause = [] {};
