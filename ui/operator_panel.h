@@ -16,6 +16,7 @@
 
 #include "engine/engine_api.h"
 #include "engine/heard_log.h"
+#include "engine/level_watch.h"
 #include "engine/recorder.h"
 #include "ui/operator_layout.h"
 
@@ -57,8 +58,18 @@ class OperatorPanel : public QObject {
     void rsid_seen() { rsid_pending_ = true; }
     // Sends a sound file with the voice keyer; false with a reason when it cannot.
     bool transmit_file(const QString& path, QString& error);
-    // Ends the running reception (logged when it qualifies) and saves the window's place.
+    // Ends the running reception (logged when it qualifies) and saves the window's place
+    // and the station's state.
     void close_down();
+    // Start: the station's state of operator.txt (view, toggles, squelch, tuned frequency)
+    // applied as the operator would set it, through the menu, the buttons, the slider and a
+    // tuning request.
+    void restore_state();
+    // One meter reading of the receiver's input (the largest sample since the last reading,
+    // negative for none), every `seconds`: warns in the status line of clipping or silence.
+    void level_seen(int peak, double seconds);
+    // Puts a message in the status line (the latest shown, the last few in its tooltip).
+    void show_message(const QString& text);
 
     // Filled by the radio connection when it knows the rig's dial frequency (Hz).
     std::function<std::optional<double>()> dial_frequency;
@@ -82,6 +93,8 @@ class OperatorPanel : public QObject {
     void update_display_checks();
     void lay_out_client();
     void press_tx(bool on);
+    void capture_state();
+    void take_messages();
 
     MainWindow& window_;
     engine::EngineApi& engine_;
@@ -90,6 +103,9 @@ class OperatorPanel : public QObject {
     QLabel* on_air_label_ = nullptr;
     QLabel* frequency_label_ = nullptr;
     QLabel* record_label_ = nullptr;
+    QLabel* message_label_ = nullptr;
+    QStringList message_history_;  // newest last
+    engine::LevelWatch level_watch_;
     QPushButton* tx_button_ = nullptr;
     QAction* record_action_ = nullptr;
     HeardWindow* heard_window_ = nullptr;

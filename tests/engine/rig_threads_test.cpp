@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "rig_proxy.h"
 #include "rigctld.h"
 #include "tests/support/serial_fake.h"
 #include "tests/support/sound_fake.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -176,6 +178,60 @@ TEST_F(RigLink, ChangingTheMethodMidTransmissionUnkeysTheRig) {
     EXPECT_EQ(rigctld.rigctl("t"), "0");
     EXPECT_EQ(engine->radio_readout().state, ptt::RigReadout::State::none);
     set_tx(false);
+}
+
+// PTT on the serial port's lines, the dial read from a rigctld alone: the dial follows the rig,
+// the transmission keys the lines, and not one PTT command (set or read) reaches the rig.
+TEST(DialOnlyRig, ReadWithSerialPttAndNeverKeyed) {
+    test::Rigctld rigctld;
+    if (!rigctld.running()) GTEST_SKIP() << "rigctld (libhamlib-utils) cannot run here";
+    test::RigProxy proxy(rigctld.port());
+    test::TempDir temp;
+    temp.write("dev/serial/by-id/usb-rig-if00");
+    ptt::FakeSerialLines lines;
+    lines.add_port(temp.path("dev/serial/by-id/usb-rig-if00").string());
+    sound::FakeSoundBackend fake{48000, sound::FakeSoundBackend::Clock::external};
+    engine::Engine engine(
+        fake, lines, [](std::chrono::milliseconds) { std::this_thread::sleep_for(5ms); },
+        ptt::SerialPortDirs{temp.path("dev").string(), temp.path("sys").string()});
+    std::vector<std::string> reports;
+    std::mutex mutex;
+    engine.set_radio_report([&](const std::string& text) {
+        std::lock_guard lock(mutex);
+        reports.push_back(text);
+    });
+    rigctld.rigctl("F 7074000");
+    ptt::RadioSettings radio;  // serial RTS and DTR
+    radio.dial_rig = ptt::DialRig::net;
+    const std::size_t colon = proxy.address().rfind(':');
+    radio.net_host = proxy.address().substr(0, colon);
+    radio.net_port = std::stoi(proxy.address().substr(colon + 1));
+    engine.radio_apply(radio);
+    ASSERT_TRUE(wait_for([&] { return engine.radio_readout().freq_hz == 7074000; }, 5s));
+    EXPECT_FALSE(engine.radio_readout().keys);
+
+    engine.sound_init(48000);
+    engine.ptt_port_open('1');
+    std::optional<sound::FakeDeviceThread> devices;
+    devices.emplace(fake);
+    NoReports notifier;
+    engine.start_worker(notifier);
+    engine.controls().rx_active = 0;
+    engine.controls().tx_active = 1;
+    EXPECT_TRUE(wait_for([&] { return lines.any_raised(); }, 2s));
+    rigctld.rigctl("F 7076000");
+    EXPECT_TRUE(wait_for([&] { return engine.radio_readout().freq_hz == 7076000; }, 5s));
+    EXPECT_EQ(rigctld.rigctl("t"), "0");
+    engine.controls().tx_active = 0;
+    engine.controls().rx_active = 1;
+    EXPECT_TRUE(wait_for([&] { return !lines.any_raised(); }, 2s));
+    EXPECT_TRUE(engine.stop_worker());
+    devices.reset();
+    EXPECT_TRUE(engine.radio_close());
+    EXPECT_GT(proxy.commands(), 2);
+    EXPECT_EQ(proxy.ptt_commands(), 0);
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(reports.empty()) << reports.front();
 }
 
 }  // namespace
