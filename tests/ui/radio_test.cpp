@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <fstream>
 #include <random>
@@ -172,6 +173,11 @@ TEST(RadioDialog, OkWritesRadioTxtAndAppliesIt) {
     RadioDialog again(engine, dir);
     again.findChild<QComboBox*>("method")->setCurrentIndex(0);
     again.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    RadioDialog escaped(engine, dir);
+    escaped.show();
+    escaped.findChild<QComboBox*>("method")->setCurrentIndex(0);
+    QTest::keyClick(&escaped, Qt::Key_Escape);
+    EXPECT_FALSE(escaped.isVisible());
     EXPECT_EQ(engine.radio_applies, 1);
     EXPECT_EQ(engine.radio.method, PttKind::hamlib_net);
 }
