@@ -12,8 +12,8 @@
 
 #include "fake_engine.h"
 #include "ui/dialogs.h"
-#include "ui/operator_panel.h"
 #include "ui/main_window.h"
+#include "ui/operator_panel.h"
 #include "ui/radio_dialog.h"
 
 namespace {
@@ -75,6 +75,9 @@ int main(int argc, char** argv) {
     tarpo::ui::CallsignDialog call(engine, callsign, scratch);
     call.show();
     call.grab().save(QString::fromStdString((out / "dialog-callsign.png").string()));
+    tarpo::ui::GuideDialog guide(tarpo::ui::GuideDialog::Topic::guide);
+    guide.show();
+    guide.grab().save(QString::fromStdString((out / "dialog-guide.png").string()));
     tarpo::ui::AboutDialog about;
     about.show();
     about.grab().save(QString::fromStdString((out / "dialog-about.png").string()));
@@ -107,5 +110,13 @@ int main(int argc, char** argv) {
     window.timer_tick();
     app.processEvents();
     window.grab().save(QString::fromStdString((out / "main-window-rig.png").string()));
+    // A message in the status line, as the rig link posts one.
+    engine.messages.post(
+        "Radio: the rig stopped answering (reading the frequency: Communication "
+        "timed out); reconnecting.",
+        false);
+    window.timer_tick();
+    app.processEvents();
+    window.grab().save(QString::fromStdString((out / "main-window-message.png").string()));
     return 0;
 }
