@@ -147,9 +147,10 @@ bool Engine::ptt_check() {
     ptt_.retry();
     const bool settled = ptt_.settled();
     if (!settled && ptt_settled_)
+        // The port or the CM108 says it on standard error itself.
         messages_.post(
-            "PTT: the keying did not take effect (the port or device refuses); "
-            "trying again");
+            "PTT: the keying did not take effect (the port or device refuses); trying again",
+            false);
     ptt_settled_ = settled;
     return settled;
 }

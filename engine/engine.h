@@ -101,6 +101,7 @@ class Engine final : public EngineApi {
     bool ptt_check() override;
     bool take_message(std::string& text) override { return messages_.take(text); }
     MessageQueue& messages() { return messages_; }
+    sound::SoundDiagnostics& sound_diagnostics() { return sound_diagnostics_; }
     void radio_trace(bool on) override { ptt::set_hamlib_trace(on); }
     std::vector<ptt::RigModel> rig_models() override { return ptt::hamlib_rig_models(); }
     bool radio_close() override;

@@ -1,5 +1,5 @@
 // The status line's message queue (repeats, overflow, posting threads against the taking one)
-// and the rx level watch on synthetic meter readings.
+// the engine's layers posting to it, and the rx level watch on synthetic meter readings.
 #include "engine/messages.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,11 @@
 #include <thread>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/level_watch.h"
+#include "tests/support/serial_fake.h"
+#include "tests/support/sound_fake.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -76,6 +80,34 @@ TEST(MessageQueue, PostingThreadsAndTheTakingOneNeverMixTexts) {
     // and nothing is made up.
     EXPECT_LE(seen.size(), 150u);
     EXPECT_GE(seen.size(), 8u);
+}
+
+// What the engine's layers say reaches the queue once: a PTT port that will not open, and the
+// sound layer's failure text (said on standard output as before).
+TEST(EngineMessages, PortAndSoundFailuresArePostedOnce) {
+    tarpo::test::TempDir temp;
+    temp.write("dev/serial/by-id/usb-rig-if00");
+    tarpo::ptt::FakeSerialLines lines;  // knows no port: every open fails
+    tarpo::sound::FakeSoundBackend fake{48000, tarpo::sound::FakeSoundBackend::Clock::external};
+    tarpo::engine::Engine engine(
+        fake, lines, {},
+        tarpo::ptt::SerialPortDirs{temp.path("dev").string(), temp.path("sys").string()});
+    engine.ptt_port_open('1');
+    engine.ptt_port_open('1');
+    engine.ptt_port_open('0');  // none: nothing to say
+    engine.ptt_port_open('5');  // a number without a device
+    std::string text;
+    ASSERT_TRUE(engine.take_message(text));
+    EXPECT_NE(text.find("cannot open Com 1"), std::string::npos) << text;
+    EXPECT_NE(text.find("usb-rig-if00"), std::string::npos) << text;
+    ASSERT_TRUE(engine.take_message(text));
+    EXPECT_NE(text.find("Com 5 is not on this machine"), std::string::npos) << text;
+    EXPECT_FALSE(engine.take_message(text));
+
+    tarpo::sound::SoundDiagnostics& said = engine.sound_diagnostics();
+    said.print("Sound Interface Start, waveInOpen() failed.");
+    ASSERT_TRUE(engine.take_message(text));
+    EXPECT_EQ(text, "Sound Interface Start, waveInOpen() failed.");
 }
 
 // Meter readings every 0.75 s, as the main window takes them.
