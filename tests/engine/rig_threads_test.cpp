@@ -212,21 +212,30 @@ TEST(DialOnlyRig, ReadWithSerialPttAndNeverKeyed) {
 
     engine.sound_init(48000);
     engine.ptt_port_open('1');
+    lines.clear_log();
     std::optional<sound::FakeDeviceThread> devices;
     devices.emplace(fake);
-    NoReports notifier;
+    struct Keying : engine::WorkerNotifier {
+        std::atomic<int> keyed{0};
+        void rsid_report(const char*) override {}
+        void keying(bool on) override { keyed.store(on ? 1 : 0); }
+    } notifier;
     engine.start_worker(notifier);
     engine.controls().rx_active = 0;
     engine.controls().tx_active = 1;
-    EXPECT_TRUE(wait_for([&] { return lines.any_raised(); }, 2s));
+    EXPECT_TRUE(wait_for([&] { return notifier.keyed.load() == 1; }, 2s));
     rigctld.rigctl("F 7076000");
     EXPECT_TRUE(wait_for([&] { return engine.radio_readout().freq_hz == 7076000; }, 5s));
     EXPECT_EQ(rigctld.rigctl("t"), "0");
     engine.controls().tx_active = 0;
     engine.controls().rx_active = 1;
-    EXPECT_TRUE(wait_for([&] { return !lines.any_raised(); }, 2s));
+    EXPECT_TRUE(wait_for([&] { return notifier.keyed.load() == 0; }, 2s));
     EXPECT_TRUE(engine.stop_worker());
     devices.reset();
+    // The serial lines did the keying (read once the worker is gone).
+    const std::vector<std::string>& log = lines.log();
+    EXPECT_NE(std::find(log.begin(), log.end(), "rts 1"), log.end());
+    EXPECT_FALSE(lines.any_raised());
     EXPECT_TRUE(engine.radio_close());
     EXPECT_GT(proxy.commands(), 2);
     EXPECT_EQ(proxy.ptt_commands(), 0);
