@@ -42,7 +42,8 @@ Engine::Engine(std::unique_ptr<sound::SoundBackend> owned_backend,
       backend_(backend ? *backend : *owned_backend_),
       lines_(lines ? *lines : *owned_lines_),
       ready_(make_station()),
-      sound_(backend_, loop_),
+      sound_diagnostics_(messages_),
+      sound_(backend_, loop_, sound_diagnostics_),
       ptt_(loop_, sound_, lines_, dirs),
       dirs_(std::move(dirs)),
       sleep_(std::move(sleep)) {}
@@ -68,8 +69,10 @@ char Engine::ptt_port_load() {
     const std::string path = ptt::load_port_path(ptt::port_path_file(ptt_.txport_path()));
     const PortChoice port = ptt::resolve_port_choice(saved, path, dirs_);
     if (port.missing) {
-        std::printf("PTT port %s is not connected: no PTT port.\n", path.c_str());
+        const std::string text = "PTT port " + path + " is not connected: no PTT port.";
+        std::printf("%s\n", text.c_str());
         std::fflush(stdout);
+        messages_.post(text, false);
     }
     return port.choice;
 }
@@ -81,11 +84,13 @@ void Engine::ptt_port_save(char choice) {
 
 namespace {
 
-std::unique_ptr<PttMethod> open_cm108(const RadioSettings& s) {
+std::unique_ptr<PttMethod> open_cm108(const RadioSettings& s, MessageQueue& messages) {
     auto method = std::make_unique<Cm108Ptt>(s.cm108_device, s.cm108_gpio);
     if (!method->open()) {
-        std::printf("Radio: cannot open %s for CM108 PTT.\n", s.cm108_device.c_str());
+        const std::string text = "Radio: cannot open " + s.cm108_device + " for CM108 PTT.";
+        std::printf("%s\n", text.c_str());
         std::fflush(stdout);
+        messages.post(text, false);
     }
     return method;
 }
@@ -98,19 +103,60 @@ void Engine::radio_apply(const RadioSettings& s) {
     // a new link opens: one rig thread at a time. Meanwhile nothing keys.
     ptt_.use_method(std::make_unique<VoxPtt>()).reset();
     rig_.reset();
-    if (s.method == PttKind::hamlib_cat)
-        rig_ = std::make_unique<RigLink>(RigConfig{s.rig_model, s.rig_port, s.rig_baud},
-                                         radio_report_);
-    if (s.method == PttKind::hamlib_net)
+    // With PTT through Hamlib the link keys the rig; otherwise it may read the dial alone and
+    // then never sends a PTT command.
+    const bool keys = ptt::keys_through_hamlib(s.method);
+    const ptt::DialRig rig = ptt::rig_link_of(s);
+    if (rig == ptt::DialRig::cat)
         rig_ = std::make_unique<RigLink>(
-            RigConfig{ptt::hamlib_net_model, s.net_host + ":" + std::to_string(s.net_port), 0},
-            radio_report_);
+            RigConfig{
+                .model = s.rig_model, .pathname = s.rig_port, .baud = s.rig_baud, .keys = keys},
+            rig_report());
+    if (rig == ptt::DialRig::net)
+        rig_ = std::make_unique<RigLink>(
+            RigConfig{.model = ptt::hamlib_net_model,
+                      .pathname = s.net_host + ":" + std::to_string(s.net_port),
+                      .keys = keys},
+            rig_report());
     std::unique_ptr<PttMethod> method;
-    if (rig_) method = std::make_unique<HamlibPtt>(*rig_);
+    if (rig_ && keys) method = std::make_unique<HamlibPtt>(*rig_);
     if (s.method == PttKind::vox) method = std::make_unique<VoxPtt>();
-    if (s.method == PttKind::cm108) method = open_cm108(s);
+    if (s.method == PttKind::cm108) method = open_cm108(s, messages_);
     ptt_.set_keyed_lines(s.method != PttKind::serial_dtr, s.method != PttKind::serial_rts);
     ptt_.use_method(std::move(method)).reset();
+}
+
+ptt::RigLink::Report Engine::rig_report() {
+    // The link says each occurrence once: said as before, and put in the status line.
+    return [this](const std::string& text) {
+        if (radio_report_)
+            radio_report_(text);
+        else
+            std::fprintf(stderr, "%s\n", text.c_str());
+        messages_.post(text, false);
+    };
+}
+
+void Engine::ptt_port_open(char choice) {
+    ptt_.open_port(choice);
+    if (choice < '1' || choice > '8' || ptt_.port_open()) return;
+    const std::string device = com_port_device(choice, dirs_);
+    messages_.post(device.empty()
+                       ? std::string("PTT: Com ") + choice + " is not on this machine: no PTT port"
+                       : std::string("PTT: cannot open Com ") + choice + " (" + device +
+                             "): no PTT port");
+}
+
+bool Engine::ptt_check() {
+    ptt_.retry();
+    const bool settled = ptt_.settled();
+    if (!settled && ptt_settled_)
+        // The port or the CM108 says it on standard error itself.
+        messages_.post(
+            "PTT: the keying did not take effect (the port or device refuses); trying again",
+            false);
+    ptt_settled_ = settled;
+    return settled;
 }
 
 bool Engine::radio_close() {

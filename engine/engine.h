@@ -11,6 +11,7 @@
 #include "engine/alert.h"
 #include "engine/display_feed.h"
 #include "engine/engine_api.h"
+#include "engine/messages.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
 #include "engine/speech_tap.h"
@@ -26,6 +27,19 @@
 #include "sound/sound_interface.h"
 
 namespace tarpo::engine {
+
+// The sound layer's fixed texts: said as before, and posted for the status line.
+class PostingDiagnostics final : public sound::SoundDiagnostics {
+  public:
+    explicit PostingDiagnostics(MessageQueue& messages) : messages_(messages) {}
+    void print(const char* text) override {
+        SoundDiagnostics::print(text);
+        messages_.post(text, false);
+    }
+
+  private:
+    MessageQueue& messages_;
+};
 
 class Engine final : public EngineApi {
   public:
@@ -66,7 +80,8 @@ class Engine final : public EngineApi {
     }
     // The choice of txport.bin, followed to where its device is now (txport.path).
     char ptt_port_load() override;
-    void ptt_port_open(char choice) override { ptt_.open_port(choice); }
+    // Opens the port; one that cannot be opened is said (standard error, status line).
+    void ptt_port_open(char choice) override;
     // txport.bin, and the device's stable path in txport.path.
     void ptt_port_save(char choice) override;
     std::string ptt_port_device(int n) override;
@@ -100,10 +115,10 @@ class Engine final : public EngineApi {
     void radio_apply(const ptt::RadioSettings& settings) override;
     ptt::RadioSettings radio_settings() override { return radio_; }
     ptt::RigReadout radio_readout() override { return rig_ ? rig_->readout() : ptt::RigReadout{}; }
-    bool ptt_check() override {
-        ptt_.retry();
-        return ptt_.settled();
-    }
+    bool ptt_check() override;
+    bool take_message(std::string& text) override { return messages_.take(text); }
+    MessageQueue& messages() { return messages_; }
+    sound::SoundDiagnostics& sound_diagnostics() { return sound_diagnostics_; }
     void radio_trace(bool on) override { ptt::set_hamlib_trace(on); }
     std::vector<ptt::RigModel> rig_models() override { return ptt::hamlib_rig_models(); }
     bool radio_close() override;
@@ -127,15 +142,20 @@ class Engine final : public EngineApi {
     std::unique_ptr<ptt::SerialLines> owned_lines_;
     sound::SoundBackend& backend_;
     ptt::SerialLines& lines_;
+    ptt::RigLink::Report rig_report();
+
     std::unique_ptr<ReadyStation> ready_;
     DisplayFeed display_;
     sound::LoopLibrary loop_;
+    MessageQueue messages_;  // before everything that posts to it
+    PostingDiagnostics sound_diagnostics_;
     sound::SoundInterface sound_;
     // Before ptt_: the PTT method inside ptt_ may use the link.
     std::unique_ptr<ptt::RigLink> rig_;
     ptt::PttPort ptt_;
     ptt::RadioSettings radio_;
     ptt::RigLink::Report radio_report_;
+    bool ptt_settled_ = true;  // as the last ptt_check found it
     ptt::SerialPortDirs dirs_;
     AlertPlayer alert_;
     AudioWorker::Sleep sleep_;

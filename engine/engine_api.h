@@ -82,6 +82,10 @@ class EngineApi {
     // Once per display tick: sends the PTT state again where the last change did not take
     // effect; false while it still has not.
     virtual bool ptt_check() { return true; }
+    // Messages a user must act on (a device that will not open, a PTT port that fails, a rig
+    // that stopped answering), oldest first, each once; false when none waits. User-interface
+    // thread, once per display tick.
+    virtual bool take_message(std::string& /*text*/) { return false; }
     // Hamlib's own trace on standard error (the program's --verbose).
     virtual void radio_trace(bool) {}
     // Hamlib's rig models, for the Radio dialog.

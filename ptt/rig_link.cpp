@@ -92,6 +92,7 @@ RigLink::RigLink(RigConfig config, Report report, PttObserver observer)
         };
     }
     hamlib_setup();
+    state_.keys = config_.keys;
     state_.state = RigReadout::State::connecting;
     publish();
     thread_ = std::thread([this] { run(); });
@@ -102,6 +103,7 @@ RigLink::~RigLink() {
 }
 
 void RigLink::request_ptt(bool on) {
+    if (!config_.keys) return;
     wanted_.store(on, std::memory_order_release);
     wake_.release();
 }
@@ -199,7 +201,7 @@ void RigLink::open_rig() {
     rig_ = rig;
     if (failure_reported_ && state_.failures > 0) say("Radio: the rig answers again.");
     failure_reported_ = false;
-    refused_ = false;
+    refused_ = !config_.keys;  // a dial-only link takes no PTT commands, as a refusing rig
     state_.state = RigReadout::State::connected;
     publish();
 }
@@ -207,6 +209,7 @@ void RigLink::open_rig() {
 void RigLink::settle_ptt(bool on) {
     // Whatever was sent before a reconnection is unknown to the rig's new link: the wanted
     // state, keyed or not, is sent once the link is open and until the rig confirms it.
+    if (!config_.keys) return publish_wanted(false);
     if (agrees() || (refused_ && on == state_.wanted)) return publish_wanted(on);
     if (on) may_be_keyed_ = true;
     const int code = rig_set_ptt(rig_, RIG_VFO_CURR, on ? RIG_PTT_ON : RIG_PTT_OFF);
@@ -279,7 +282,7 @@ void RigLink::poll() {
     }
     // The rig's PTT may have changed under us (its own time-out, a restarted server that
     // kept the port): the next settle sends the wanted state again.
-    if (!refused_) read_back_ptt(wanted_now_);
+    if (!refused_ && config_.keys) read_back_ptt(wanted_now_);
     if (rig_) publish();
 }
 

@@ -45,6 +45,9 @@ struct RigConfig {
     // How long stopping waits for the rig to confirm it is unkeyed.
     std::chrono::milliseconds stop_wait{4000};
     int timeout_ms = 1000;  // Hamlib's wait for one answer
+    // false: the link only reads the dial and mode (PTT goes another way) and never sends or
+    // reads a PTT command, whatever is requested.
+    bool keys = true;
 };
 
 // Hamlib's own trace on standard error (off by default: our reports say what went wrong).

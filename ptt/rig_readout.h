@@ -19,6 +19,7 @@ struct RigReadout {
     // rig does not answer after a command that may have reached it.
     bool confirmed = true;
     std::uint32_t failures = 0;  // reports of a rig not answering, so far
+    bool keys = true;            // the link keys the rig; false: it only reads the dial
 };
 
 // One rig model of Hamlib's list.

@@ -1,11 +1,15 @@
 #include "ui/dialogs.h"
 
+#include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyle>
+#include <QTextBrowser>
 #include <QTextEdit>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -41,17 +45,18 @@ void select_row(QListWidget* list, int row) {
 
 }  // namespace
 
-void SettingsDialog::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+QPushButton* SettingsDialog::make_cancel_button(int x, int y, int width, int height) {
+    auto* cancel =
+        make_control<QPushButton>(this, "2", x, y, width, height, QStringLiteral("Cancel"));
+    cancel->setAutoDefault(false);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    return cancel;
 }
 
 // ---------------------------------------------------------------- Sound Card Selection
 
-SoundDialog::SoundDialog(engine::EngineApi& engine, std::filesystem::path directory, QWidget* parent)
+SoundDialog::SoundDialog(engine::EngineApi& engine, std::filesystem::path directory,
+                         QWidget* parent)
     : SettingsDialog(parent), engine_(engine), directory_(std::move(directory)) {
     setObjectName(QStringLiteral("1001"));
     setWindowTitle(QStringLiteral("Sound Card Selection"));
@@ -68,6 +73,7 @@ SoundDialog::SoundDialog(engine::EngineApi& engine, std::filesystem::path direct
     voice_output_ = make_control<QListWidget>(this, "1124", 154, 99, 131, 40);
     QPushButton* ok = make_ok_button(this, 221, 147, 64, 14);
     connect(ok, &QPushButton::clicked, this, &SoundDialog::on_ok);
+    make_cancel_button(154, 147, 64, 14);
 
     const engine::Controls& s = engine_.controls();
     fill(tx_output_, true, false, s.tx_output_device);
@@ -119,30 +125,35 @@ ComportDialog::ComportDialog(engine::EngineApi& engine, QWidget* parent)
     setObjectName(QStringLiteral("158"));
     setWindowTitle(QStringLiteral("Set Comport"));
     setFont(dialog_font(8));
-    fix_client_size(this, 118, 111);
+    fix_client_size(this, 128, 111);
 
     fit_width(
         make_control<QLabel>(this, "", 7, 7, 104, 8, QStringLiteral("Select Com Port for PTT")));
     list_ = make_control<QListWidget>(this, "1126", 23, 23, 52, 75);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    QPushButton* ok = make_ok_button(this, 90, 28, 21, 64);
+    QPushButton* ok = make_ok_button(this, 83, 28, 38, 30);
     connect(ok, &QPushButton::clicked, this, &ComportDialog::on_ok);
+    QPushButton* cancel = make_cancel_button(83, 62, 38, 30);
 
     list_->addItem(QStringLiteral("None "));
     for (int n = 1; n <= 8; ++n) list_->addItem(entry_text(n, engine_.ptt_port_device(n)));
     select_row(list_, engine_.controls().ptt_port_choice - '0');
-    show_whole_paths(ok);
+    show_whole_paths(ok, cancel);
     setFocus(Qt::OtherFocusReason);
 }
 
-void ComportDialog::show_whole_paths(QWidget* ok) {
-    // The stable USB names are long: the list and the dialog grow to show every path whole,
-    // and the OK button moves along with the list's right edge.
-    const int wanted = list_->sizeHintForColumn(0) + 2 * list_->frameWidth() + 4;
+void ComportDialog::show_whole_paths(QWidget* ok, QWidget* cancel) {
+    // The list is sized to its entries, paths whole (the stable USB names are long), with
+    // room for the scroll bar the nine entries need; the dialog and its buttons follow the
+    // list's right edge.
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int scroll_bar = list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list_);
+    const int wanted = list_->sizeHintForColumn(0) + 2 * list_->frameWidth() + scroll_bar + 8;
     const int grow = wanted - list_->width();
     if (grow <= 0) return;
     list_->resize(wanted, list_->height());
     ok->move(ok->x() + grow, ok->y());
+    cancel->move(cancel->x() + grow, cancel->y());
     setFixedSize(width() + grow, height());
 }
 
@@ -176,6 +187,7 @@ CallsignDialog::CallsignDialog(engine::EngineApi& engine, CallsignText& callsign
     edit_ = make_control<QLineEdit>(this, "1131", 7, 21, 213, 14);
     QPushButton* ok = make_ok_button(this, 170, 45, 50, 14);
     connect(ok, &QPushButton::clicked, this, &CallsignDialog::on_ok);
+    make_cancel_button(116, 45, 50, 14);
     edit_->setText(QString::fromLatin1(callsign_string(callsign_)));
     edit_->setFocus(Qt::OtherFocusReason);
 }
@@ -236,6 +248,73 @@ bool AboutDialog::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- Help
+
+GuideDialog::GuideDialog(Topic topic, QWidget* parent) : QDialog(parent) {
+    setObjectName(topic == Topic::guide ? QStringLiteral("guide") : QStringLiteral("keys"));
+    setWindowTitle(topic == Topic::guide ? QStringLiteral("Operating guide")
+                                         : QStringLiteral("Keys"));
+    auto* layout = new QVBoxLayout(this);
+    auto* browser = new QTextBrowser;
+    browser->setObjectName(QStringLiteral("guide_text"));
+    browser->setHtml(text(topic));
+    layout->addWidget(browser);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    resize(topic == Topic::guide ? 560 : 420, topic == Topic::guide ? 480 : 300);
+}
+
+QString GuideDialog::text(Topic topic) {
+    if (topic == Topic::keys)
+        return QStringLiteral(
+            "<table cellpadding=3>"
+            "<tr><td><b>F12</b></td><td>TX on / off, as the TX button</td></tr>"
+            "<tr><td><b>Escape</b></td><td>ends a transmission (nothing while receiving); in "
+            "a dialog: Cancel</td></tr>"
+            "<tr><td><b>Enter</b></td><td>OK in a dialog</td></tr>"
+            "<tr><td><b>Alt+S, Alt+D, Alt+H</b></td><td>the Settings, Display and Help "
+            "menus; Alt+O Sound, Alt+A About</td></tr>"
+            "<tr><td><b>Up / Down</b></td><td>the squelch slider, once it has the "
+            "focus</td></tr>"
+            "<tr><td><b>Left click</b> in the graph</td><td>tune to the strongest "
+            "signal</td></tr>"
+            "<tr><td><b>Right click</b> in the graph</td><td>tune to the clicked frequency "
+            "(925 to 2175 Hz)</td></tr>"
+            "</table>");
+    return QStringLiteral(
+        "<h3>First start</h3>"
+        "<p>Choose the sound cards in <b>Sound</b>: the rx input comes from the receiver, the "
+        "tx output goes to the transmitter, voice input and output are your microphone and "
+        "speaker. Set your callsign in <b>Settings &gt; Callsign</b>; it is sent beside the "
+        "speech and shown in the title. Choose how the transmitter is keyed in <b>Settings "
+        "&gt; ComPort</b> (RTS and DTR of a serial port) or <b>Settings &gt; Radio</b> (CAT "
+        "through Hamlib, a rigctld, a CM108 GPIO, or none for VOX); the Radio dialog can also "
+        "read the rig's dial with any of them. Set the rig to USB and its audio to a moderate "
+        "level: the status line warns when the rx input clips or stays silent.</p>"
+        "<h3>Transmitting</h3>"
+        "<p>Press <b>TX</b> or <b>F12</b> to transmit and again to return to receive; "
+        "<b>Escape</b> also ends a transmission. ON AIR in the status line is lit exactly "
+        "while the transmitter is keyed. TXID starts each transmission with an identification "
+        "burst; ALC raises the average level; Split keeps the transmitter at 1500 Hz.</p>"
+        "<h3>Tuning</h3>"
+        "<p>A left click in the graph tunes to the strongest signal; a right click tunes to "
+        "the clicked frequency (925 to 2175 Hz). With RXID on, identification bursts retune "
+        "the receiver to the station sending them. The tuned frequency is shown in the status "
+        "line.</p>"
+        "<h3>Squelch</h3>"
+        "<p>The SQ slider sets how clean the signal must be before speech is played: higher "
+        "on the slider closes it more easily, lower opens it on weaker signals. The round "
+        "indicator below it is set while speech is played.</p>"
+        "<h3>Heard stations</h3>"
+        "<p>Every reception is logged in heard.csv (and heard.adi) with its time, callsign, "
+        "SNR, audio frequency and, with a rig read through Hamlib, the dial frequency: "
+        "<b>Display &gt; Heard stations</b> shows the log. <b>Settings &gt; Record received "
+        "speech</b> keeps each reception as a sound file.</p>"
+        "<p>The view, the toggles, the squelch and the tuned frequency are remembered for the "
+        "next start, in operator.txt beside the other settings.</p>");
 }
 
 }  // namespace tarpo::ui

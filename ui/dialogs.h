@@ -1,6 +1,6 @@
 // The four settings dialogs. Each starts from the values in memory, acts only on OK (Sound
-// Card Selection, Set Comport, Set Callsign; the Escape key does not close them, closing the
-// window ends them without change) and writes its file whole. About closes on anything.
+// Card Selection, Set Comport, Set Callsign; Cancel, the Escape key and closing the window end
+// them without change and write nothing) and writes its file whole. About closes on anything.
 #pragma once
 
 #include <QDialog>
@@ -10,25 +10,26 @@
 #include "ui/settings_files.h"
 
 class QListWidget;
+class QPushButton;
 class QLineEdit;
 class QTextEdit;
 
 namespace tarpo::ui {
 
-// A dialog whose Escape key does nothing.
+// A settings dialog: OK acts, Cancel (control 2) and Escape end it without change.
 class SettingsDialog : public QDialog {
     Q_OBJECT
   public:
     using QDialog::QDialog;
 
   protected:
-    void keyPressEvent(QKeyEvent* event) override;
+    QPushButton* make_cancel_button(int x, int y, int width, int height);
 };
 
 // Template 1001: the four device lists (1123 rx input, 1121 tx output, 1125 voice input, 1124
-// voice output) and OK (1). On OK the selections go into the shared device indices (-1 for a
-// list without a selection), the pair of the direction in use is applied at once, and sc.txt is
-// written.
+// voice output), OK (1) and Cancel (2). On OK the selections go into the shared device indices (-1
+// for a list without a selection), the pair of the direction in use is applied at once, and sc.txt
+// is written.
 class SoundDialog : public SettingsDialog {
     Q_OBJECT
   public:
@@ -48,8 +49,8 @@ class SoundDialog : public SettingsDialog {
 };
 
 // Template 158: list 1126 of "None " and "Com 1".."Com 8" (each followed by the Linux device it
-// maps to, when there is one) and OK (1). On OK the choice is '0' + the selected entry ('/'
-// with none selected), saved and opened at once.
+// maps to, when there is one, shown whole), OK (1) and Cancel (2). On OK the choice is '0' + the
+// selected entry ('/' with none selected), saved and opened at once.
 class ComportDialog : public SettingsDialog {
     Q_OBJECT
   public:
@@ -59,15 +60,15 @@ class ComportDialog : public SettingsDialog {
 
   private:
     void on_ok();
-    void show_whole_paths(QWidget* ok);
+    void show_whole_paths(QWidget* ok, QWidget* cancel);
 
     engine::EngineApi& engine_;
     QListWidget* list_;
 };
 
-// Template 160: edit 1131 holding the callsign and OK (1). On OK at most 79 characters of the
-// field become the callsign text, callsign_set builds its sequence (and puts it in capitals in
-// place), and cs.txt is written.
+// Template 160: edit 1131 holding the callsign, OK (1) and Cancel (2). On OK at most 79 characters
+// of the field become the callsign text, callsign_set builds its sequence (and puts it in capitals
+// in place), and cs.txt is written.
 class CallsignDialog : public SettingsDialog {
     Q_OBJECT
   public:
@@ -96,6 +97,17 @@ class AboutDialog : public QDialog {
 
   private:
     QTextEdit* text_;
+};
+
+// Help > Operating guide and Help > Keys: a few paragraphs on first start, transmitting,
+// tuning, the squelch and the heard log, or the keys; Close, Escape or the window's close end
+// it.
+class GuideDialog : public QDialog {
+    Q_OBJECT
+  public:
+    enum class Topic { guide, keys };
+    explicit GuideDialog(Topic topic, QWidget* parent = nullptr);
+    static QString text(Topic topic);
 };
 
 }  // namespace tarpo::ui

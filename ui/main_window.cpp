@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <thread>
 
@@ -28,7 +29,9 @@
 #include "ui/dialogs.h"
 #include "ui/display_settings.h"
 #include "ui/graph_widget.h"
+#include "ui/operator_layout.h"
 #include "ui/operator_panel.h"
+#include "ui/program.h"
 #include "ui/radio_dialog.h"
 #include "ui/radio_settings.h"
 #include "ui/setup_dialog.h"
@@ -113,7 +116,8 @@ MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path director
 
     move(dialog_x(50), dialog_y(100));
     operator_ = new OperatorPanel(*this, engine_, directory_);
-    // The heard log records the rig's dial frequency while a rig answers through Hamlib.
+    // The heard log records the rig's dial frequency while a rig answers through Hamlib
+    // (the PTT's rig, or one read for its dial alone).
     operator_->dial_frequency = [this]() -> std::optional<double> {
         const ptt::RigReadout rig = engine_.radio_readout();
         if (rig.state != ptt::RigReadout::State::connected || rig.freq_hz <= 0) return std::nullopt;
@@ -128,7 +132,7 @@ void MainWindow::apply_keying_report() {
     const ptt::RigReadout rig = engine_.radio_readout();
     // Without a rig that answers for its PTT, ON AIR is what the worker keyed; with one,
     // what the rig confirmed, and a look of its own while it has not confirmed what we want.
-    if (rig.state == ptt::RigReadout::State::none)
+    if (rig.state == ptt::RigReadout::State::none || !rig.keys)
         return operator_->set_on_air(keyed, ptt_settled_);
     operator_->set_on_air(rig.keyed, rig.confirmed && rig.keyed == keyed);
 }
@@ -149,7 +153,7 @@ void MainWindow::build_menu() {
     };
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("3000"));
-    QMenu* settings_menu = bar->addMenu(QStringLiteral("Settings"));
+    QMenu* settings_menu = bar->addMenu(QStringLiteral("&Settings"));
     add(settings_menu, "ComPort", id_comport, &MainWindow::open_comport_dialog);
     add(settings_menu, "Radio", id_radio, &MainWindow::open_radio_dialog);
     add(settings_menu, "Callsign", id_callsign_menu, &MainWindow::open_callsign_dialog);
@@ -158,7 +162,7 @@ void MainWindow::build_menu() {
     enhanced_action_ = settings_menu->actions().back();
     enhanced_action_->setCheckable(true);
     add(settings_menu, "E&xit", id_exit, &MainWindow::exit_program);
-    QMenu* display_menu = bar->addMenu(QStringLiteral("Display"));
+    QMenu* display_menu = bar->addMenu(QStringLiteral("&Display"));
     add(display_menu, "Scope", id_scope, display(modem::display_scope));
     add(display_menu, "Spectrum", id_spectrum, display(modem::display_spectrum));
     add(display_menu, "Waterfall", id_waterfall, display(modem::display_waterfall));
@@ -171,8 +175,13 @@ void MainWindow::build_menu() {
     add(demod_menu, "State Highest Tone", id_highest_tone, constellation(14));
     add(demod_menu, "State Lowest Tone", id_lowest_tone, constellation(0));
     build_waterfall_menu(display_menu);
-    add(bar, "Sound", id_sound, &MainWindow::open_sound_dialog);
-    add(bar, "About", id_about, &MainWindow::open_about_dialog);
+    add(bar, "S&ound", id_sound, &MainWindow::open_sound_dialog);
+    add(bar, "&About", id_about, &MainWindow::open_about_dialog);
+    QMenu* help_menu = bar->addMenu(QStringLiteral("&Help"));
+    add(help_menu, "&Operating guide", id_guide,
+        [this] { open_guide(static_cast<int>(GuideDialog::Topic::guide)); });
+    add(help_menu, "&Keys", id_keys,
+        [this] { open_guide(static_cast<int>(GuideDialog::Topic::keys)); });
     rig_readout_ = new QLabel(bar);
     rig_readout_->setObjectName(QStringLiteral("rig_readout"));
     // Room for the longest readout from the start: the menu bar lays its corner out once.
@@ -367,6 +376,7 @@ void MainWindow::start() {
     started_ = true;
     squelch_slider_->setValue(50);
     const bool choice_needed = load_settings();
+    update_title();
     const char port = engine_.ptt_port_load();
     engine_.controls().ptt_port_choice = port;
     engine_.ptt_port_open(port);
@@ -378,6 +388,7 @@ void MainWindow::start() {
         check_rig_model(radio, models);
     }
     engine_.radio_apply(radio);
+    operator_->restore_state();
     graph_->display_init();
     timer_->start();
     waits_.pause();
@@ -411,7 +422,7 @@ void MainWindow::open_radio_dialog() {
 
 void MainWindow::open_callsign_dialog() {
     CallsignDialog dialog(engine_, callsign_text_, directory_, this);
-    dialog.exec();
+    if (dialog.exec() == QDialog::Accepted) update_title();
 }
 
 void MainWindow::open_sound_dialog() {
@@ -422,6 +433,22 @@ void MainWindow::open_sound_dialog() {
 void MainWindow::open_about_dialog() {
     AboutDialog dialog(this);
     dialog.exec();
+}
+
+void MainWindow::open_guide(int topic) {
+    GuideDialog dialog(static_cast<GuideDialog::Topic>(topic), this);
+    dialog.exec();
+}
+
+void MainWindow::update_title() {
+    QString title = QStringLiteral("TARPO   V1.3");
+    const QString call = QString::fromLatin1(callsign_string(callsign_text_)).trimmed();
+    if (!call.isEmpty()) title += QStringLiteral(" - ") + call;
+    const std::string usual =
+        desktop_directory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")).string();
+    const std::string name = instance_name(directory_, usual);
+    if (!name.empty()) title += QStringLiteral("  [") + QString::fromStdString(name) + ']';
+    setWindowTitle(title);
 }
 
 void MainWindow::exit_program() {
@@ -525,6 +552,7 @@ void MainWindow::refresh_meters() {
     const int peak = s.peak_level;
     if (peak >= 0) level_bar_->setValue(progress_shown(level_bar_value(peak)));
     s.peak_level = -1;  // the worker starts a new peak
+    operator_->level_seen(peak, meter_period_ticks * timer_period_ms / 1000.0);
 
     const int squelch = s.squelch_open;
     if (squelch != shown_squelch_) {

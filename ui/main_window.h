@@ -66,6 +66,8 @@ enum ControlId : int {
     id_enhanced_receiver = 40141,
     id_scrolling_waterfall = 40146,
     id_radio = 40150,
+    id_guide = 40151,
+    id_keys = 40152,
 };
 
 // The waits of Start and Shutdown, replaceable so that tests need not sleep.
@@ -140,6 +142,10 @@ class MainWindow : public QMainWindow {
     void open_callsign_dialog();
     void open_sound_dialog();
     void open_about_dialog();
+    void open_guide(int topic);  // a GuideDialog::Topic
+    // "TARPO   V1.3 - <callsign>", and the settings directory's name when it is not the
+    // desktop directory (two instances tell apart).
+    void update_title();
     void exit_program();
     void show_display(int mode);
     // The constellation display of one carrier (0 lowest, 7 centre, 14 highest).

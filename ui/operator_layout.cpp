@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <system_error>
 
 #include "external/settings_text.h"
 #include "ui/settings_files.h"
@@ -102,6 +104,75 @@ std::string shown(std::string_view line) {
     return "'" + out + (line.size() > 40 ? "...'" : "'");
 }
 
+bool decimal(std::string_view word, double low, double high, double& out) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+    if (error != std::errc() || end != word.data() + word.size()) return false;
+    if (!(value >= low && value <= high)) return false;
+    out = value;
+    return true;
+}
+
+// A line of the station's state into `s`: "" when taken, a note's end when refused, nothing
+// when it is none of the station's keys.
+std::optional<std::string> take_station_line(const std::vector<std::string_view>& words,
+                                             StationState& s) {
+    const std::string_view key = words[0];
+    const std::pair<std::string_view, std::optional<bool>*> flags[] = {
+        {"split", &s.split}, {"alc", &s.alc}, {"txid", &s.txid}, {"rxid", &s.rxid}};
+    for (const auto& [name, flag] : flags) {
+        if (key != name) continue;
+        int on = 0;
+        if (words.size() != 2 || !whole_number(words[1], 0, 1, on))
+            return " is not 0 or 1; skipped";
+        *flag = on != 0;
+        return std::string();
+    }
+    if (key == "view") {
+        int mode = 0;
+        int carrier = 0;
+        if (words.size() == 3 && whole_number(words[1], 0, 99, mode) &&
+            whole_number(words[2], 0, 14, carrier) && display_action_id(mode, carrier) != 0) {
+            s.view = std::pair{mode, carrier};
+            return std::string();
+        }
+        return " is not a view of the Display menu; skipped";
+    }
+    if (key == "squelch") {
+        int position = 0;
+        if (words.size() != 2 || !whole_number(words[1], 0, 100, position))
+            return " is not a squelch position 0..100; skipped";
+        s.squelch = position;
+        return std::string();
+    }
+    if (key == "tuned") {
+        double hz = 0;
+        if (words.size() != 2 || !decimal(words[1], lowest_tuning_hz, highest_tuning_hz, hz))
+            return " is not a frequency of 925 to 2175 Hz; skipped";
+        s.tuned_hz = hz;
+        return std::string();
+    }
+    return std::nullopt;
+}
+
+std::string format_station(const StationState& s) {
+    std::string text;
+    if (s.view)
+        text +=
+            "view " + std::to_string(s.view->first) + ' ' + std::to_string(s.view->second) + '\n';
+    const std::pair<const char*, const std::optional<bool>*> flags[] = {
+        {"split", &s.split}, {"alc", &s.alc}, {"txid", &s.txid}, {"rxid", &s.rxid}};
+    for (const auto& [name, flag] : flags)
+        if (*flag) text += std::string(name) + (**flag ? " 1\n" : " 0\n");
+    if (s.squelch) text += "squelch " + std::to_string(*s.squelch) + '\n';
+    if (s.tuned_hz) {
+        char hz[32];
+        std::snprintf(hz, sizeof hz, "%.1f", *s.tuned_hz);
+        text += std::string("tuned ") + hz + '\n';
+    }
+    return text;
+}
+
 // One line into `s`; a note when it could not be used.
 std::string take_operator_line(std::string_view line, OperatorSettings& s) {
     const std::vector<std::string_view> words = words_of(line);
@@ -125,6 +196,8 @@ std::string take_operator_line(std::string_view line, OperatorSettings& s) {
         }
         return shown(line) + " is not record 0 or 1; using record " + (s.record ? "1" : "0");
     }
+    if (std::optional<std::string> note = take_station_line(words, s.station))
+        return note->empty() ? std::string() : shown(line) + *note;
     return shown(line) + " is not understood; skipped";
 }
 
@@ -160,7 +233,21 @@ bool save_operator_settings(const std::filesystem::path& path, const OperatorSet
                 std::to_string(r.width) + ' ' + std::to_string(r.height) + '\n';
     }
     text += std::string("record ") + (settings.record ? "1" : "0") + '\n';
+    text += format_station(settings.station);
     return write_file_whole(path, text);
+}
+
+std::string instance_name(const std::filesystem::path& directory,
+                          const std::filesystem::path& usual) {
+    std::error_code error;
+    const std::filesystem::path here = std::filesystem::weakly_canonical(directory, error);
+    if (error || here.empty()) return {};
+    if (!usual.empty()) {
+        const std::filesystem::path home = std::filesystem::weakly_canonical(usual, error);
+        if (!error && home == here) return {};
+    }
+    const std::string name = here.filename().string();
+    return name.empty() ? here.string() : name;  // the root has no last part
 }
 
 namespace {

@@ -16,6 +16,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTime>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -45,11 +46,14 @@ const char* pending_style =
 
 constexpr const char* transmit_file_name = "transmit.txt";
 
+// The menu whose title, mnemonic aside, is `title`.
 QMenu* menu_titled(QMainWindow& window, const QString& title) {
     for (QAction* a : window.menuBar()->actions())
-        if (a->menu() && a->text() == title) return a->menu();
+        if (a->menu() && QString(a->text()).remove(QLatin1Char('&')) == title) return a->menu();
     return nullptr;
 }
+
+constexpr int message_history = 6;
 
 }  // namespace
 
@@ -131,8 +135,15 @@ void OperatorPanel::build_status() {
     record_label_ = new QLabel;
     record_label_->setObjectName(QStringLiteral("recording"));
     record_label_->setToolTip(QStringLiteral("Received speech is being recorded"));
+    message_label_ = new QLabel;
+    message_label_->setObjectName(QStringLiteral("message"));
+    message_label_->setTextFormat(Qt::PlainText);
+    // A long message must not widen the window: it is elided to the room there is.
+    message_label_->setMinimumWidth(1);
+    message_label_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     bar->addWidget(on_air_label_);
     bar->addWidget(frequency_label_);
+    bar->addWidget(message_label_, 1);
     bar->addPermanentWidget(record_label_);
 }
 
@@ -149,9 +160,6 @@ void OperatorPanel::build_transmit_controls() {
     engine_.controls().drive_db = transmit_.drive_db;
 
     QStatusBar* bar = window_.statusBar();
-    tx_message_label_ = new QLabel;
-    tx_message_label_->setObjectName(QStringLiteral("tx_message"));
-    bar->addWidget(tx_message_label_, 1);
 
     tune_button_ = new QPushButton(QStringLiteral("Tune"));
     tune_button_->setObjectName(QStringLiteral("tune"));
@@ -197,16 +205,71 @@ void OperatorPanel::build_transmit_controls() {
 void OperatorPanel::show_tx_state() {
     tune_button_->setChecked(window_.tx_switch().tuning());
     const std::string message = window_.tx_switch().take_message();
-    if (!message.empty()) tx_message_label_->setText(QString::fromStdString(message));
-    // Said until the next transmission starts.
-    if (engine_.controls().tx_active && message.empty() && window_.tx_stop_countdown() < 0)
-        tx_message_label_->clear();
+    if (!message.empty()) show_message(QString::fromStdString(message));
 }
 
 void OperatorPanel::refresh_tx_peak() {
     const int peak = engine_.monitor().tx_peak.exchange(0);
     const double dbfs = peak > 0 ? 20.0 * std::log10(peak / 32767.0) : -40.0;
     tx_peak_bar_->setValue(std::clamp(static_cast<int>(std::lround(dbfs + 40.0)), 0, 40));
+}
+
+void OperatorPanel::show_message(const QString& text) {
+    const QString stamped = QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text;
+    message_history_.append(stamped);
+    while (message_history_.size() > message_history) message_history_.removeFirst();
+    message_label_->setText(stamped);
+    message_label_->setToolTip(message_history_.join(QLatin1Char('\n')));
+}
+
+void OperatorPanel::take_messages() {
+    std::string text;
+    while (engine_.take_message(text)) show_message(QString::fromLocal8Bit(text.c_str()));
+}
+
+void OperatorPanel::level_seen(int peak, double seconds) {
+    const bool receiving = engine_.controls().rx_active != 0;
+    if (level_watch_.feed(peak, seconds, receiving) == engine::LevelWatch::Change::none) return;
+    const char* text = engine::LevelWatch::text(level_watch_.state());
+    std::fprintf(stderr, "tarpo: %s\n", text);
+    show_message(QString::fromLatin1(text));
+}
+
+void OperatorPanel::restore_state() {
+    const StationState& st = settings_.station;
+    if (st.view) {
+        const int id = display_action_id(st.view->first, st.view->second);
+        if (auto* a = window_.findChild<QAction*>(QString::number(id))) a->trigger();
+    }
+    const std::pair<const char*, const std::optional<bool>*> toggles[] = {
+        {"1131", &st.split}, {"1130", &st.alc}, {"1132", &st.txid}, {"1133", &st.rxid}};
+    for (const auto& [id, wanted] : toggles) {
+        auto* button = window_.findChild<QPushButton*>(QString::fromLatin1(id));
+        if (*wanted && button && button->isChecked() != **wanted) button->click();
+    }
+    if (st.squelch)
+        if (auto* slider = window_.findChild<QSlider*>(QStringLiteral("1128")))
+            slider->setValue(*st.squelch);
+    // As a right click in the graph asks it: the receiver takes it at its next block.
+    if (st.tuned_hz) engine_.controls().request_frequency(*st.tuned_hz);
+    update_display_checks();
+}
+
+void OperatorPanel::capture_state() {
+    const engine::Controls& c = engine_.controls();
+    StationState& st = settings_.station;
+    // While transmitting the view is the scope by force: the operator's view stays as saved.
+    if (c.rx_active && window_.tx_stop_countdown() < 0 &&
+        display_action_id(c.display_mode, c.constellation_carrier) != 0)
+        st.view = std::pair<int, int>{c.display_mode, c.constellation_carrier};
+    st.split = c.split_on != 0;
+    st.alc = c.alc_on != 0;
+    st.txid = c.txid_on != 0;
+    st.rxid = c.rxid_on != 0;
+    if (auto* slider = window_.findChild<QSlider*>(QStringLiteral("1128")))
+        st.squelch = slider->value();
+    const double hz = engine_.monitor().tuned_freq;
+    if (hz >= lowest_tuning_hz && hz <= highest_tuning_hz) st.tuned_hz = std::round(hz * 10) / 10;
 }
 
 void OperatorPanel::build_menus() {
@@ -230,6 +293,7 @@ void OperatorPanel::build_menus() {
         connect(record_action_, &QAction::toggled, this, [this](bool on) {
             settings_.record = on;
             if (!on) recorder_.drop();
+            capture_state();
             save_operator_settings(directory_ / operator_file_name, settings_);
         });
         settings->insertAction(exit, transmit);
@@ -341,6 +405,7 @@ void OperatorPanel::close_down() {
     recorder_.drop();
     const QPoint at = window_.pos();
     settings_.window = PixelRect{at.x(), at.y(), window_.width(), window_.height()};
+    capture_state();
     save_operator_settings(directory_ / operator_file_name, settings_);
 }
 
@@ -382,6 +447,7 @@ void OperatorPanel::tick() {
     show_keyer_failure();
     refresh_tx_peak();
     log_step();
+    take_messages();
     frequency_label_->setText(QString::asprintf("%.1f Hz", engine_.monitor().tuned_freq.load()));
     record_label_->setText(recorder_.recording() ? QStringLiteral("REC") : QString());
     update_display_checks();

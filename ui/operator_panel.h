@@ -17,6 +17,7 @@
 
 #include "engine/engine_api.h"
 #include "engine/heard_log.h"
+#include "engine/level_watch.h"
 #include "engine/recorder.h"
 #include "engine/tx_switch.h"
 #include "ui/operator_layout.h"
@@ -63,8 +64,18 @@ class OperatorPanel : public QObject {
     bool transmit_file(const QString& path, QString& error);
     // The transmit switch's state on the Tune button, and its message in the status line.
     void show_tx_state();
-    // Ends the running reception (logged when it qualifies) and saves the window's place.
+    // Ends the running reception (logged when it qualifies) and saves the window's place
+    // and the station's state.
     void close_down();
+    // Start: the station's state of operator.txt (view, toggles, squelch, tuned frequency)
+    // applied as the operator would set it, through the menu, the buttons, the slider and a
+    // tuning request.
+    void restore_state();
+    // One meter reading of the receiver's input (the largest sample since the last reading,
+    // negative for none), every `seconds`: warns in the status line of clipping or silence.
+    void level_seen(int peak, double seconds);
+    // Puts a message in the status line (the latest shown, the last few in its tooltip).
+    void show_message(const QString& text);
 
     // Filled by the radio connection when it knows the rig's dial frequency (Hz).
     std::function<std::optional<double>()> dial_frequency;
@@ -89,6 +100,8 @@ class OperatorPanel : public QObject {
     void log_entry(const engine::HeardEntry& entry);
     void update_display_checks();
     void lay_out_client();
+    void capture_state();
+    void take_messages();
 
     MainWindow& window_;
     engine::EngineApi& engine_;
@@ -97,12 +110,14 @@ class OperatorPanel : public QObject {
     QLabel* on_air_label_ = nullptr;
     QLabel* frequency_label_ = nullptr;
     QLabel* record_label_ = nullptr;
-    QLabel* tx_message_label_ = nullptr;
     QPushButton* tune_button_ = nullptr;
     QSlider* drive_slider_ = nullptr;
     QLabel* drive_label_ = nullptr;
     QProgressBar* tx_peak_bar_ = nullptr;
     engine::TransmitSettings transmit_;
+    QLabel* message_label_ = nullptr;
+    QStringList message_history_;  // newest last
+    engine::LevelWatch level_watch_;
     QAction* record_action_ = nullptr;
     HeardWindow* heard_window_ = nullptr;
     QWidget* client_ = nullptr;

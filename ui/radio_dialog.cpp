@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSpinBox>
@@ -101,7 +102,24 @@ void RadioDialog::build(const ptt::RadioSettings& s) {
         method_->addItem(QString::fromLatin1(name), static_cast<int>(kind));
     method_->setCurrentIndex(std::max(0, method_->findData(static_cast<int>(s.method))));
     top->addRow(QStringLiteral("PTT"), method_);
+    dial_rig_ = new QComboBox;
+    dial_rig_->setObjectName(QStringLiteral("dial_rig"));
+    dial_rig_->addItem(QStringLiteral("No rig"), static_cast<int>(ptt::DialRig::none));
+    dial_rig_->addItem(QStringLiteral("The CAT rig below (never keyed)"),
+                       static_cast<int>(ptt::DialRig::cat));
+    dial_rig_->addItem(QStringLiteral("The network rig below (never keyed)"),
+                       static_cast<int>(ptt::DialRig::net));
+    dial_rig_->setCurrentIndex(std::max(0, dial_rig_->findData(static_cast<int>(s.dial_rig))));
+    dial_rig_->setToolTip(
+        QStringLiteral("With PTT another way, a rig can still be read through Hamlib for the "
+                       "dial frequency shown and logged; no PTT command is sent to it"));
+    top->addRow(QStringLiteral("Read the dial from"), dial_rig_);
     layout->addLayout(top);
+    loop_note_ = new QLabel;
+    loop_note_->setObjectName(QStringLiteral("loop_note"));
+    loop_note_->setWordWrap(true);
+    loop_note_->setStyleSheet(QStringLiteral("QLabel { color: #a04000; }"));
+    layout->addWidget(loop_note_);
     layout->addWidget(cat_ = build_cat(s));
     layout->addWidget(net_ = build_net(s));
     layout->addWidget(cm108_ = build_cm108(s));
@@ -110,6 +128,7 @@ void RadioDialog::build(const ptt::RadioSettings& s) {
     connect(buttons, &QDialogButtonBox::accepted, this, &RadioDialog::on_ok);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(method_, &QComboBox::currentIndexChanged, this, &RadioDialog::show_method);
+    connect(dial_rig_, &QComboBox::currentIndexChanged, this, &RadioDialog::show_method);
 }
 
 QGroupBox* RadioDialog::build_cat(const ptt::RadioSettings& s) {
@@ -177,9 +196,33 @@ QGroupBox* RadioDialog::build_cm108(const ptt::RadioSettings& s) {
 
 void RadioDialog::show_method() {
     const auto kind = static_cast<PttKind>(method_->currentData().toInt());
-    cat_->setEnabled(kind == PttKind::hamlib_cat);
-    net_->setEnabled(kind == PttKind::hamlib_net);
+    const auto dial = static_cast<ptt::DialRig>(dial_rig_->currentData().toInt());
+    const bool hamlib = ptt::keys_through_hamlib(kind);
+    dial_rig_->setEnabled(!hamlib);
+    cat_->setEnabled(kind == PttKind::hamlib_cat || (!hamlib && dial == ptt::DialRig::cat));
+    net_->setEnabled(kind == PttKind::hamlib_net || (!hamlib && dial == ptt::DialRig::net));
     cm108_->setEnabled(kind == PttKind::cm108);
+    const QString note = loop_note(kind);
+    loop_note_->setText(note);
+    loop_note_->setVisible(!note.isEmpty());
+}
+
+QString RadioDialog::loop_note(PttKind kind) const {
+    const engine::Controls& c = engine_.controls();
+    const bool loop_output =
+        engine_.sound_loop_present() && c.tx_output_device == engine_.sound_output_count() - 1;
+    if (!loop_output || kind == PttKind::vox) return {};
+    // The worker keys the loop device whenever it is the output, in place of the method.
+    const QString what = ptt::keys_through_hamlib(kind)
+                             ? QStringLiteral("the rig's PTT through Hamlib")
+                         : kind == PttKind::cm108 ? QStringLiteral("the CM108 GPIO")
+                                                  : QStringLiteral("the serial port's lines");
+    return QStringLiteral(
+               "The transmit output is the SDR loop device: it is keyed by its own PTT "
+               "datagram, and %1 is not used while it is the output.")
+               .arg(what) +
+           (ptt::keys_through_hamlib(kind) ? QStringLiteral(" The rig's dial is still read.")
+                                           : QString());
 }
 
 ptt::RadioSettings RadioDialog::settings() const {
@@ -195,6 +238,7 @@ ptt::RadioSettings RadioDialog::settings() const {
     s.net_port = net_port_->value();
     s.cm108_device = cm108_device_->currentText().trimmed().toStdString();
     s.cm108_gpio = cm108_gpio_->value();
+    s.dial_rig = static_cast<ptt::DialRig>(dial_rig_->currentData().toInt());
     return s;
 }
 

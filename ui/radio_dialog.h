@@ -1,6 +1,8 @@
 // The Radio dialog (Settings menu): how the transmitter is keyed and which rig the program
 // talks to. It starts from the engine's settings, and on OK writes radio.txt and applies the
-// choice at once; Cancel, Escape and closing the window change nothing.
+// choice at once; Cancel, Escape and closing the window change nothing. With PTT another way
+// than Hamlib, a rig may still be read for its dial (never keyed then). A note says when the
+// SDR loop device is the transmit output, which keys itself instead of the chosen PTT.
 #pragma once
 
 #include <QDialog>
@@ -13,6 +15,7 @@
 
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
 
@@ -31,6 +34,9 @@ class RadioDialog : public QDialog {
 
     // The settings as the dialog shows them now.
     ptt::RadioSettings settings() const;
+    // What the loop note says for PTT `kind` ("" when it is hidden): the loop device is the
+    // transmit output and a keying method other than none is chosen.
+    QString loop_note(ptt::PttKind kind) const;
 
   private:
     void build(const ptt::RadioSettings& s);
@@ -43,6 +49,8 @@ class RadioDialog : public QDialog {
     engine::EngineApi& engine_;
     std::filesystem::path directory_;
     QComboBox* method_ = nullptr;
+    QComboBox* dial_rig_ = nullptr;
+    QLabel* loop_note_ = nullptr;
     QGroupBox* cat_ = nullptr;
     QGroupBox* net_ = nullptr;
     QGroupBox* cm108_ = nullptr;

@@ -68,6 +68,25 @@ std::string shown(const std::string& text) {
     return text.size() > 40 ? out + "..." : out;
 }
 
+constexpr std::pair<ptt::DialRig, const char*> dial_words[] = {
+    {ptt::DialRig::none, "none"}, {ptt::DialRig::cat, "cat"}, {ptt::DialRig::net, "net"}};
+
+const char* dial_rig_word(ptt::DialRig rig) {
+    for (const auto& [r, word] : dial_words)
+        if (r == rig) return word;
+    return "none";
+}
+
+bool dial_rig_from_word(const std::string& word, ptt::DialRig& rig) {
+    for (const auto& [r, w] : dial_words) {
+        if (word == w) {
+            rig = r;
+            return true;
+        }
+    }
+    return false;
+}
+
 // The note for a value that was refused: what it should be, and what is used instead.
 std::string refusal(const std::string& key, const std::string& value, const RadioSettings& s) {
     const std::string v = "'" + shown(value) + "'";
@@ -82,14 +101,16 @@ std::string refusal(const std::string& key, const std::string& value, const Radi
         return "network port " + v + " is not within 1..65535; using " + std::to_string(s.net_port);
     if (key == "cm108_gpio")
         return "CM108 GPIO " + v + " is not within 1..8; using " + std::to_string(s.cm108_gpio);
+    if (key == "dial_rig")
+        return "dial_rig " + v + " is not none, cat or net; using " + dial_rig_word(s.dial_rig);
     const std::string& kept = key == "rig_port"   ? s.rig_port
                               : key == "net_host" ? s.net_host
                                                   : s.cm108_device;
     return key + " " + v + " is empty, too long or holds control characters; using '" + kept + "'";
 }
 
-constexpr const char* keys[] = {"method",   "rig_model",    "rig_port",   "rig_baud",
-                                "net_host", "cm108_device", "cm108_gpio", "net_port"};
+constexpr const char* keys[] = {"method",       "rig_model",  "rig_port", "rig_baud", "net_host",
+                                "cm108_device", "cm108_gpio", "net_port", "dial_rig"};
 
 bool known_key(const std::string& key) {
     return std::find(std::begin(keys), std::end(keys), key) != std::end(keys);
@@ -106,6 +127,7 @@ bool take_pair(const std::string& key, const std::string& value, RadioSettings& 
     if (key == "net_port") return parse_int(value, 1, 65535, s.net_port);
     if (key == "cm108_device") return parse_text(value, s.cm108_device);
     if (key == "cm108_gpio") return parse_int(value, 1, 8, s.cm108_gpio);
+    if (key == "dial_rig") return dial_rig_from_word(value, s.dial_rig);
     return false;
 }
 
@@ -226,6 +248,7 @@ std::string format_radio_settings(const RadioSettings& s) {
     line("net_port", std::to_string(s.net_port));
     line("cm108_device", s.cm108_device);
     line("cm108_gpio", std::to_string(s.cm108_gpio));
+    line("dial_rig", dial_rig_word(s.dial_rig));
     return out;
 }
 

@@ -4,7 +4,10 @@
 //   method hamlib_net
 //   net_host localhost
 //   net_port 4532
+//   dial_rig none
 //
+// dial_rig names the rig whose dial is read while PTT goes another way (cat: rig_model on
+// rig_port; net: the rigctld on net_host:net_port); files without it read no dial then.
 // Unknown keys, lines without a value and values out of range are skipped, so that a damaged
 // or hand-edited file never stops the program: what could not be read keeps its default, and
 // each such line is said once on standard error with the value used instead.
@@ -27,8 +30,8 @@ bool ptt_kind_from_word(const std::string& word, ptt::PttKind& kind);
 
 // Reads pairs until the end; lines longer than 1000 characters, text values with control
 // characters and values out of range (rig_model 1..99999, rig_baud a standard serial speed or
-// 0, net_port 1..65535, cm108_gpio 1..8) are skipped, each with one note ("line 3: ...") in
-// `notes` when given. Returns how many values were taken.
+// 0, net_port 1..65535, cm108_gpio 1..8, dial_rig none, cat or net) are skipped, each with one note
+// ("line 3: ...") in `notes` when given. Returns how many values were taken.
 int read_radio_settings(std::istream& in, ptt::RadioSettings& settings,
                         std::vector<std::string>* notes = nullptr);
 // As above from the file (its first 64 KiB, only a regular file), the notes said on standard

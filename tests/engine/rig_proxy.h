@@ -51,6 +51,9 @@ class RigProxy {
         if (on) drop_ = true;
     }
     int unkeys_swallowed() const { return swallowed_; }
+    // Commands that set or read PTT ("T ...", "t ...") passed on so far, and all commands.
+    int ptt_commands() const { return ptt_commands_; }
+    int commands() const { return commands_; }
 
   private:
     struct Pair {
@@ -121,6 +124,10 @@ class RigProxy {
             end = end == std::string::npos ? data.size() : end + 1;
             const std::string line = data.substr(start, end - start);
             start = end;
+            ++commands_;
+            if (!line.empty() && (line[0] == 'T' || line[0] == 't') &&
+                (line.size() == 1 || line[1] == ' ' || line[1] == '\n' || line[1] == '\r'))
+                ++ptt_commands_;
             const bool unkey = line.size() >= 3 && line[0] == 'T' && line[1] == ' ' &&
                                line.find_last_not_of("\r\n") != std::string::npos &&
                                line[line.find_last_not_of("\r\n")] == '0';
@@ -143,6 +150,8 @@ class RigProxy {
     std::atomic<bool> refuse_{false};
     std::atomic<int> swallow_{0};
     std::atomic<int> swallowed_{0};
+    std::atomic<int> ptt_commands_{0};
+    std::atomic<int> commands_{0};
     std::thread thread_;
 };
 

@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "rig_proxy.h"
 #include "rigctld.h"
 #include "tests/support/serial_fake.h"
 #include "tests/support/sound_fake.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -211,6 +213,69 @@ TEST_F(RigLink, SetUpChecksReadTheDialAndKeyForASecond) {
     }
     EXPECT_GT(level, 0);  // the fake input's ramp
     engine->check_end();
+}
+
+// PTT on the serial port's lines, the dial read from a rigctld alone: the dial follows the rig,
+// the transmission keys the lines, and not one PTT command (set or read) reaches the rig.
+TEST(DialOnlyRig, ReadWithSerialPttAndNeverKeyed) {
+    test::Rigctld rigctld;
+    if (!rigctld.running()) GTEST_SKIP() << "rigctld (libhamlib-utils) cannot run here";
+    test::RigProxy proxy(rigctld.port());
+    test::TempDir temp;
+    temp.write("dev/serial/by-id/usb-rig-if00");
+    ptt::FakeSerialLines lines;
+    lines.add_port(temp.path("dev/serial/by-id/usb-rig-if00").string());
+    sound::FakeSoundBackend fake{48000, sound::FakeSoundBackend::Clock::external};
+    engine::Engine engine(
+        fake, lines, [](std::chrono::milliseconds) { std::this_thread::sleep_for(5ms); },
+        ptt::SerialPortDirs{temp.path("dev").string(), temp.path("sys").string()});
+    std::vector<std::string> reports;
+    std::mutex mutex;
+    engine.set_radio_report([&](const std::string& text) {
+        std::lock_guard lock(mutex);
+        reports.push_back(text);
+    });
+    rigctld.rigctl("F 7074000");
+    ptt::RadioSettings radio;  // serial RTS and DTR
+    radio.dial_rig = ptt::DialRig::net;
+    const std::size_t colon = proxy.address().rfind(':');
+    radio.net_host = proxy.address().substr(0, colon);
+    radio.net_port = std::stoi(proxy.address().substr(colon + 1));
+    engine.radio_apply(radio);
+    ASSERT_TRUE(wait_for([&] { return engine.radio_readout().freq_hz == 7074000; }, 5s));
+    EXPECT_FALSE(engine.radio_readout().keys);
+
+    engine.sound_init(48000);
+    engine.ptt_port_open('1');
+    lines.clear_log();
+    std::optional<sound::FakeDeviceThread> devices;
+    devices.emplace(fake);
+    struct Keying : engine::WorkerNotifier {
+        std::atomic<int> keyed{0};
+        void rsid_report(const char*) override {}
+        void keying(bool on) override { keyed.store(on ? 1 : 0); }
+    } notifier;
+    engine.start_worker(notifier);
+    engine.controls().rx_active = 0;
+    engine.controls().tx_active = 1;
+    EXPECT_TRUE(wait_for([&] { return notifier.keyed.load() == 1; }, 2s));
+    rigctld.rigctl("F 7076000");
+    EXPECT_TRUE(wait_for([&] { return engine.radio_readout().freq_hz == 7076000; }, 5s));
+    EXPECT_EQ(rigctld.rigctl("t"), "0");
+    engine.controls().tx_active = 0;
+    engine.controls().rx_active = 1;
+    EXPECT_TRUE(wait_for([&] { return notifier.keyed.load() == 0; }, 2s));
+    EXPECT_TRUE(engine.stop_worker());
+    devices.reset();
+    // The serial lines did the keying (read once the worker is gone).
+    const std::vector<std::string>& log = lines.log();
+    EXPECT_NE(std::find(log.begin(), log.end(), "rts 1"), log.end());
+    EXPECT_FALSE(lines.any_raised());
+    EXPECT_TRUE(engine.radio_close());
+    EXPECT_GT(proxy.commands(), 2);
+    EXPECT_EQ(proxy.ptt_commands(), 0);
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(reports.empty()) << reports.front();
 }
 
 }  // namespace

@@ -40,6 +40,11 @@ void radio(const std::string& text) {
 void window(const std::string& text) {
     std::vector<std::string> notes;
     const tarpo::ui::OperatorSettings s = tarpo::ui::read_operator_settings(text, &notes);
+    // The station's state is applied as the operator would set it: only values in range.
+    const tarpo::ui::StationState& st = s.station;
+    check(!st.view || tarpo::ui::display_action_id(st.view->first, st.view->second) != 0);
+    check(!st.squelch || (*st.squelch >= 0 && *st.squelch <= 100));
+    check(!st.tuned_hz || (*st.tuned_hz >= 925.0 && *st.tuned_hz <= 2175.0));
     if (!s.window) return;
     const tarpo::ui::PixelRect least{0, 0, 526, 355};
     const std::vector<tarpo::ui::PixelRect> screens{{0, 0, 1920, 1050}, {1920, -200, 1280, 1024}};

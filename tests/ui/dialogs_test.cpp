@@ -1,9 +1,10 @@
-// The four settings dialogs: what they list, what OK stores, applies and writes, and which
-// keys and closes end them.
+// The four settings dialogs: what they list, what OK stores, applies and writes, and that
+// Cancel, Escape and closing end them without a change.
 #include "ui/dialogs.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -103,20 +104,44 @@ TEST_F(Dialogs, LoopDeviceOfferedOnlyForTheRadio) {
     EXPECT_EQ(slurp(dir() / "sc.txt"), "0 SCouttx\n-1 SCintx\n0 SCoutrx\n3 SCintx\n");
 }
 
-TEST_F(Dialogs, SoundDialogClosedWithoutOkChangesNothing) {
+// Cancel, Escape (also from inside a list or the field) and the window's close end every
+// settings dialog without a change: nothing stored, applied or written.
+TEST_F(Dialogs, CancelEscapeAndCloseChangeNothing) {
     engine.state.tx_output_device = 1;
-    SoundDialog dialog(engine, dir());
-    dialog.show();
-    auto* list = child<QListWidget>(dialog, "1121");
-    list->setCurrentRow(0);
-    list->setFocus();
-    QTest::keyClick(list, Qt::Key_Escape);  // passed on by the list, ignored by the dialog
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    EXPECT_TRUE(dialog.isVisible());
-    dialog.close();
-    EXPECT_FALSE(dialog.isVisible());
+    engine.state.ptt_port_choice = '2';
+    CallsignText callsign = make_callsign_text("DL1AB");
+    const auto ends = [this](QDialog& dialog, QWidget* focus, int way) {
+        dialog.show();
+        if (way == 0) child<QPushButton>(dialog, "2")->click();
+        if (way == 1) QTest::keyClick(focus, Qt::Key_Escape);
+        if (way == 2) dialog.close();
+        EXPECT_FALSE(dialog.isVisible()) << way;
+        EXPECT_EQ(dialog.result(), QDialog::Rejected) << way;
+    };
+    for (int way = 0; way < 3; ++way) {
+        {
+            SoundDialog dialog(engine, dir());
+            auto* list = child<QListWidget>(dialog, "1121");
+            list->setCurrentRow(0);
+            ends(dialog, list, way);
+        }
+        {
+            ComportDialog dialog(engine);
+            auto* list = child<QListWidget>(dialog, "1126");
+            list->setCurrentRow(5);
+            ends(dialog, list, way);
+        }
+        {
+            CallsignDialog dialog(engine, callsign, dir());
+            auto* edit = child<QLineEdit>(dialog, "1131");
+            edit->setText("XX1XX");
+            ends(dialog, edit, way);
+        }
+    }
     EXPECT_EQ(engine.state.tx_output_device, 1);
-    EXPECT_FALSE(std::filesystem::exists(dir() / "sc.txt"));
+    EXPECT_EQ(engine.state.ptt_port_choice, '2');
+    EXPECT_EQ(callsign_string(callsign), "DL1AB");
+    EXPECT_TRUE(std::filesystem::is_empty(dir()));
     EXPECT_TRUE(engine.calls.empty());
 }
 
@@ -144,6 +169,16 @@ TEST_F(Dialogs, ComportListAndChoice) {
     EXPECT_EQ(names[3], "Com 3  /dev/ttyUSB0");
     EXPECT_EQ(names[8].size(), 7 + 18 + 600);  // "Com 8", two blanks, the device
     EXPECT_EQ(selected(list), 1);
+    // Every entry fits the list's visible width, beside the scroll bar the nine entries need.
+    dialog.show();
+    QApplication::processEvents();
+    for (int i = 0; i < list->count(); ++i) {
+        const QRect r = list->visualItemRect(list->item(i));
+        EXPECT_LE(r.left() + list->fontMetrics().horizontalAdvance(names[i]),
+                  list->viewport()->width())
+            << names[i].left(30).toStdString();
+    }
+    EXPECT_LE(list->geometry().right(), child<QPushButton>(dialog, "1")->geometry().left());
 
     list->setCurrentRow(3);
     press_ok(dialog);
@@ -155,9 +190,6 @@ TEST_F(Dialogs, ComportWithoutSelectionStoresSlash) {
     engine.state.ptt_port_choice = 'x';  // outside '0'..'8': nothing selected
     ComportDialog dialog(engine);
     EXPECT_EQ(selected(child<QListWidget>(dialog, "1126")), -1);
-    dialog.show();
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    EXPECT_TRUE(dialog.isVisible());
     press_ok(dialog);
     EXPECT_EQ(engine.state.ptt_port_choice, '/');
     EXPECT_EQ(engine.calls, (std::vector<std::string>{"ptt_port_save /", "ptt_port_open /"}));
@@ -172,8 +204,6 @@ TEST_F(Dialogs, CallsignUpperCasedAndSavedWithoutLineEnd) {
     dialog.show();
     edit->clear();
     QTest::keyClicks(edit, "dl1abc/p");
-    QTest::keyClick(edit, Qt::Key_Escape);
-    EXPECT_TRUE(dialog.isVisible());
     QTest::keyClick(edit, Qt::Key_Return);  // Enter in the field is OK
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(callsign_string(callsign), "DL1ABC/P");

@@ -11,6 +11,7 @@
 
 #include "engine/display_feed.h"
 #include "engine/engine_api.h"
+#include "engine/messages.h"
 #include "modem/callsign.h"
 
 namespace tarpo::ui::testing {
@@ -130,6 +131,10 @@ class FakeEngine : public engine::EngineApi {
         ++radio_applies;
     }
     ptt::RadioSettings radio_settings() override { return radio; }
+
+    // Messages for the status line, as the real engine's layers post them.
+    engine::MessageQueue messages;
+    bool take_message(std::string& text) override { return messages.take(text); }
 
     int ticks = 0;  // spectrum_tick calls, not logged: there is one per timer tick
 

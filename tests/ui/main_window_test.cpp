@@ -18,6 +18,7 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -27,6 +28,7 @@
 #include "fake_engine.h"
 #include "ui/graph_widget.h"
 #include "ui/operator_panel.h"
+#include "ui/ui_maths.h"
 
 namespace tarpo::ui {
 namespace {
@@ -287,7 +289,7 @@ TEST_F(Window, SquelchSliderRunsTopToBottom) {
 
 TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     started();
-    EXPECT_EQ(window->windowTitle(), "TARPO   V1.3");
+    EXPECT_TRUE(window->windowTitle().startsWith("TARPO   V1.3 - NOCALL"));
     // The design's size is where the window starts and the least it can be; it may grow.
     EXPECT_EQ(window->graph()->geometry(), QRect(63, 3, 400, 273));
     EXPECT_EQ(window->centralWidget()->minimumSize(), window->centralWidget()->size());
@@ -298,7 +300,7 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     const QList<QAction*> bar = window->menuBar()->actions();
     QStringList titles;
     for (QAction* a : bar) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"Settings", "Display", "Sound", "About"}));
+    EXPECT_EQ(titles, (QStringList{"&Settings", "&Display", "S&ound", "&About", "&Help"}));
     QStringList settings;
     for (QAction* a : bar[0]->menu()->actions()) settings << a->text();
     EXPECT_EQ(settings,
@@ -374,7 +376,7 @@ TEST_F(Window, TransmitControlsInTheStatusLine) {
     QApplication::processEvents();
     QTest::keyClick(window.get(), Qt::Key_F12);
     EXPECT_EQ(engine.state.tx_active, 0);
-    EXPECT_NE(child<QLabel>("tx_message")->text().indexOf("Settings > Callsign"), -1);
+    EXPECT_NE(child<QLabel>("message")->text().indexOf("Settings > Callsign"), -1);
 
     auto* tune = child<QPushButton>("tune");
     tune->click();
@@ -596,6 +598,93 @@ TEST_F(Window, ShutdownGivesUpAfterOneSecond) {
     EXPECT_EQ(engine.state.worker_run, 0);
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->findChild<QTimer*>("timer1")->isActive());
+}
+
+// What the operator left (view, toggles, squelch, tuned frequency) comes back at the next
+// start as if set again by hand: the engine's controls, the buttons and the menu's check mark.
+TEST_F(Window, StationStateRoundTripsAcrossStarts) {
+    started();
+    window->findChild<QAction*>("40138")->trigger();  // State Highest Tone
+    for (const char* id : {"1131", "1130", "1133"}) child<QPushButton>(id)->click();
+    child<QSlider>("1128")->setValue(80);
+    window->graph()->tuning_requested(250);  // a right click
+    ticks(1);
+    const double tuned = engine.monitored.tuned_freq;
+    ASSERT_GE(tuned, 925.0);
+    ASSERT_NE(tuned, 1500.0);
+    window->close();
+    window.reset();
+
+    FakeEngine again;
+    window = std::make_unique<MainWindow>(again, dir(), waits);
+    window->show();
+    window->start();
+    window->findChild<QTimer*>("timer1")->stop();
+    window->timer_tick();
+    EXPECT_EQ(again.state.display_mode, modem::display_constellation);
+    EXPECT_EQ(again.state.constellation_carrier, 14);
+    EXPECT_TRUE(window->findChild<QAction*>("40138")->isChecked());
+    EXPECT_EQ(again.state.split_on, 1);
+    EXPECT_EQ(again.state.alc_on, 1);
+    EXPECT_EQ(again.state.rxid_on, 1);
+    EXPECT_EQ(again.state.txid_on, 0);
+    EXPECT_TRUE(child<QPushButton>("1131")->isChecked());
+    EXPECT_FALSE(child<QPushButton>("1132")->isChecked());
+    EXPECT_EQ(child<QSlider>("1128")->value(), 80);
+    EXPECT_EQ(again.state.sq_level, squelch_level(80));
+    EXPECT_NEAR(again.monitored.tuned_freq, tuned, 0.05);
+    window->close();
+    window.reset();
+    // A file from before, and one with values out of range, start as ever.
+    write(dir() / "operator.txt", "record 0\nview 4 3\nsplit 2\nsquelch 101\ntuned 2500\n");
+    FakeEngine old;
+    window = std::make_unique<MainWindow>(old, dir(), waits);
+    window->start();
+    window->findChild<QTimer*>("timer1")->stop();
+    window->timer_tick();
+    EXPECT_EQ(old.state.display_mode, modem::display_waterfall);
+    EXPECT_EQ(old.state.split_on, 0);
+    EXPECT_EQ(child<QSlider>("1128")->value(), 50);
+    EXPECT_EQ(old.monitored.tuned_freq, 1500.0);
+}
+
+// The title carries the callsign and the settings directory's name; a message posted by the
+// engine's layers shows once in the status line, with the last few in its tooltip; the level
+// watch warns there of a silent rx input.
+TEST_F(Window, TitleMessagesAndLevelWarnings) {
+    write(dir() / "cs.txt", "dl1ab");
+    started();
+    const QString name = QString::fromStdString(dir().filename().string());
+    EXPECT_EQ(window->windowTitle(), "TARPO   V1.3 - DL1AB  [" + name + "]");
+    auto* message = child<QLabel>("message");
+    EXPECT_TRUE(message->text().isEmpty());
+    for (int i = 0; i < 20; ++i) engine.messages.post("Radio: the rig stopped answering", false);
+    engine.messages.post("Sound Interface Start, waveInOpen() failed.", false);
+    ticks(1);
+    EXPECT_TRUE(message->text().endsWith("waveInOpen() failed."));
+    EXPECT_EQ(message->toolTip().count("stopped answering"), 1);
+    EXPECT_EQ(message->toolTip().count('\n'), 1);
+
+    engine.monitored.peak_level = 20;  // -64 dBFS, held for the meter's readings
+    for (int i = 0; i < 40 && !message->text().contains("silent"); ++i) {
+        engine.monitored.peak_level = 20;
+        ticks(1);
+    }
+    EXPECT_TRUE(message->text().contains("rx input is silent"));
+}
+
+TEST_F(Window, HelpMenuOpensTheGuideAndTheKeys) {
+    started();
+    for (const char* id : {"40151", "40152"}) {
+        QTimer::singleShot(0, window.get(), [] {
+            QWidget* modal = QApplication::activeModalWidget();
+            ASSERT_NE(modal, nullptr);
+            const QString text = modal->findChild<QTextBrowser*>("guide_text")->toPlainText();
+            EXPECT_TRUE(text.contains("F12")) << text.toStdString();
+            QTest::keyClick(modal, Qt::Key_Escape);
+        });
+        window->findChild<QAction*>(id)->trigger();
+    }
 }
 
 }  // namespace

@@ -68,6 +68,45 @@ TEST(OperatorSettingsFile, RoundTripAndJunk) {
     EXPECT_FALSE(junk.record);
 }
 
+TEST(OperatorSettingsFile, StationStateRoundTripsAndBadValuesAreSkippedWithANote) {
+    StationState s;
+    s.view = std::pair{4, 0};
+    s.split = true;
+    s.alc = false;
+    s.txid = true;
+    s.rxid = false;
+    s.squelch = 100;
+    s.tuned_hz = 2175.0;
+    OperatorSettings o;
+    o.station = s;
+    QTemporaryDir dir;
+    const std::filesystem::path path = dir.path().toStdString() + "/operator.txt";
+    ASSERT_TRUE(save_operator_settings(path, o));
+    EXPECT_EQ(load_operator_settings(path).station, s);
+
+    std::vector<std::string> notes;
+    const OperatorSettings bad = read_operator_settings(
+        "view 4 3\nview 7 7\nview 9\nsplit 1 1\nalc -1\nsquelch 101\nsquelch 5.5\n"
+        "tuned 924.9\ntuned 2175.1\ntuned nan\ntuned 1e400\ntxid 1\ntuned 1862.5\n",
+        &notes);
+    EXPECT_EQ(notes.size(), 11u);
+    EXPECT_FALSE(bad.station.view || bad.station.split || bad.station.alc || bad.station.squelch);
+    EXPECT_EQ(bad.station.txid, true);
+    EXPECT_EQ(bad.station.tuned_hz, 1862.5);
+}
+
+TEST(OperatorLayout, InstanceNameTellsOtherDirectoriesApart) {
+    QTemporaryDir dir;
+    const std::filesystem::path usual = dir.path().toStdString() + "/tarpo";
+    const std::filesystem::path other = dir.path().toStdString() + "/station2";
+    std::filesystem::create_directories(usual);
+    std::filesystem::create_directories(other);
+    EXPECT_EQ(instance_name(usual, usual), "");
+    EXPECT_EQ(instance_name(usual / ".", usual), "");
+    EXPECT_EQ(instance_name(other, usual), "station2");
+    EXPECT_EQ(instance_name(other, ""), "station2");
+}
+
 TEST(OperatorSettingsFile, HostileWindowsFitTheScreens) {
     // Saved sizes that hung or crashed the program, and places far off every screen.
     std::vector<std::string> notes;

@@ -120,7 +120,7 @@ void press_f12() {
 }
 
 void say_status() {
-    const QString text = control<QLabel>("tx_message")->text();
+    const QString text = control<QLabel>("message")->text();
     std::fprintf(stderr, "driver: message %s\n", text.toLocal8Bit().constData());
     std::fflush(stderr);
 }

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <fstream>
 #include <random>
@@ -46,6 +47,7 @@ TEST(RadioSettings, EveryMethodRoundTripsThroughTheFile) {
         s.net_port = 4533;
         s.cm108_device = "/dev/hidraw3";
         s.cm108_gpio = 4;
+        s.dial_rig = static_cast<ptt::DialRig>(static_cast<int>(kind) % 3);
         std::istringstream in(format_radio_settings(s));
         RadioSettings back;
         read_radio_settings(in, back);
@@ -171,8 +173,59 @@ TEST(RadioDialog, OkWritesRadioTxtAndAppliesIt) {
     RadioDialog again(engine, dir);
     again.findChild<QComboBox*>("method")->setCurrentIndex(0);
     again.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    RadioDialog escaped(engine, dir);
+    escaped.show();
+    escaped.findChild<QComboBox*>("method")->setCurrentIndex(0);
+    QTest::keyClick(&escaped, Qt::Key_Escape);
+    EXPECT_FALSE(escaped.isVisible());
     EXPECT_EQ(engine.radio_applies, 1);
     EXPECT_EQ(engine.radio.method, PttKind::hamlib_net);
+}
+
+// With PTT another way, the dialog offers a rig read for its dial alone; its group is usable
+// only then, and OK stores the choice. The loop device as the transmit output brings a note
+// that names what is not keyed.
+TEST(RadioDialog, DialOnlyRigAndTheLoopDeviceNote) {
+    QTemporaryDir temp;
+    const std::filesystem::path dir = temp.path().toStdString();
+    FakeEngine engine;
+    engine.loop = true;
+    engine.state.tx_output_device = 0;
+    RadioDialog dialog(engine, dir);
+    dialog.show();
+    auto* method = dialog.findChild<QComboBox*>("method");
+    auto* dial = dialog.findChild<QComboBox*>("dial_rig");
+    auto* note = dialog.findChild<QLabel*>("loop_note");
+    auto* host = dialog.findChild<QLineEdit*>("net_host");
+    method->setCurrentIndex(method->findData(static_cast<int>(PttKind::serial_rts_dtr)));
+    EXPECT_TRUE(dial->isEnabled());
+    EXPECT_FALSE(host->isEnabled());
+    EXPECT_FALSE(note->isVisible());  // a sound card is the output
+    dial->setCurrentIndex(dial->findData(static_cast<int>(ptt::DialRig::net)));
+    EXPECT_TRUE(host->isEnabled());
+    method->setCurrentIndex(method->findData(static_cast<int>(PttKind::hamlib_cat)));
+    EXPECT_FALSE(dial->isEnabled());  // the PTT's own rig is read
+    EXPECT_FALSE(host->isEnabled());
+
+    engine.state.tx_output_device = engine.sound_output_count() - 1;  // the loop device
+    EXPECT_TRUE(dialog.loop_note(PttKind::hamlib_net).contains("rig's PTT through Hamlib"));
+    EXPECT_TRUE(dialog.loop_note(PttKind::serial_rts).contains("serial port's lines"));
+    EXPECT_TRUE(dialog.loop_note(PttKind::vox).isEmpty());
+    RadioDialog shown(engine, dir);
+    shown.show();
+    auto* shown_method = shown.findChild<QComboBox*>("method");
+    shown_method->setCurrentIndex(shown_method->findData(static_cast<int>(PttKind::hamlib_net)));
+    EXPECT_TRUE(shown.findChild<QLabel*>("loop_note")->isVisible());
+
+    method->setCurrentIndex(method->findData(static_cast<int>(PttKind::cm108)));
+    dialog.findChild<QComboBox*>("cm108_device")->setCurrentText("");
+    dial->setCurrentIndex(dial->findData(static_cast<int>(ptt::DialRig::net)));
+    dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(engine.radio.method, PttKind::cm108);
+    EXPECT_EQ(engine.radio.dial_rig, ptt::DialRig::net);
+    RadioSettings saved;
+    load_radio_settings(dir / "radio.txt", saved);
+    EXPECT_EQ(saved.dial_rig, ptt::DialRig::net);
 }
 
 class ByName : public ::testing::Test {

@@ -77,6 +77,9 @@ int main(int argc, char** argv) {
     tarpo::ui::CallsignDialog call(engine, callsign, scratch);
     call.show();
     call.grab().save(QString::fromStdString((out / "dialog-callsign.png").string()));
+    tarpo::ui::GuideDialog guide(tarpo::ui::GuideDialog::Topic::guide);
+    guide.show();
+    guide.grab().save(QString::fromStdString((out / "dialog-guide.png").string()));
     tarpo::ui::AboutDialog about;
     about.show();
     about.grab().save(QString::fromStdString((out / "dialog-about.png").string()));
@@ -144,5 +147,13 @@ int main(int argc, char** argv) {
     }
     app.processEvents();
     window.grab().save(QString::fromStdString((out / "constellation.png").string()));
+    // A message in the status line, as the rig link posts one.
+    engine.messages.post(
+        "Radio: the rig stopped answering (reading the frequency: Communication "
+        "timed out); reconnecting.",
+        false);
+    window.timer_tick();
+    app.processEvents();
+    window.grab().save(QString::fromStdString((out / "main-window-message.png").string()));
     return 0;
 }
