@@ -70,7 +70,7 @@ done
 
 # nocall: refused, said, nothing keyed.
 grep -q '^driver: finished' nocall/trace.txt || fail "nocall: the driver did not finish"
-grep -q '^driver: message Set your callsign first: Settings > Callsign' nocall/trace.txt ||
+grep -q '^driver: message \([0-9:]* \)\?Set your callsign first: Settings > Callsign' nocall/trace.txt ||
     fail "nocall: no message about the callsign"
 # (The worker sends PTT 0 as it passes through an unkeyed transmit set-up.)
 grep -q '^PTT 1' nocall/ptt.txt && fail "nocall: keyed"
@@ -103,7 +103,7 @@ keyed=$((off - on))
 [ "$keyed" -ge 3000 ] && [ "$keyed" -lt 5000 ] || fail "setup: keyed for $keyed ms"
 grep -q '^tarpo: transmit time-out after 3 s' setup/trace.txt || fail "setup: no time-out line"
 [ "$(grep -c 'transmit time-out' setup/trace.txt)" = 1 ] || fail "setup: time-out said twice"
-grep -q '^driver: message Transmit time-out' setup/trace.txt || fail "setup: no time-out message"
+grep -q '^driver: message \([0-9:]* \)\?Transmit time-out' setup/trace.txt || fail "setup: no time-out message"
 grep -q '^exit 0' setup/trace.txt || fail "setup: exit status"
 echo "setup: dialog shown, files written, keyed $((on - f12)) ms after F12 for $keyed ms" \
      "(time-out 3 s and the tail)"
