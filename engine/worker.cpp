@@ -141,12 +141,14 @@ void AudioWorker::transmit_phase() {
     if (keyed && controls_.txid_on.load()) {
         passes_.start_txid();
         while (passes_.next_txid_block(output_.data())) {
-            sound_.write_block(output_.data());  // waits for a free buffer: paces
+            sound_.write_block(output_.data());  // waits for room in the queue: paces
             sound_.read_block(input_.data());    // keeps the microphone drained
         }
     }
     while (controls_.tx_active.load()) {
-        bool silent = sound_.read_block(input_.data());                   // never waits
+        // Never waits. A read that brought nothing (the microphone is still gathering its
+        // cushion) sends silence rather than the last block over again.
+        bool silent = sound_.read_block(input_.data()) || !sound_.last_read_delivered();
         if (keyer_ && keyer_->fill_block(input_.data())) silent = false;  // a file as the mic
         sound_.write_block(passes_.transmit_block(input_.data(), silent));
     }

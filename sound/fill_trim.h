@@ -1,0 +1,83 @@
+// Keeping a sound queue at its target fill when the two cards on either side of the worker
+// run on clocks a little apart. The worker is paced by one card; the queue of the other card
+// then gains or loses samples slowly (500 ppm: one 1920-sample block every 80 s). Each block
+// that crosses that queue is stretched or squeezed by a few samples, by linear interpolation,
+// whenever the queue's smoothed fill has left a window around its target. Only speech and the
+// analog pass-through cross a trimmed queue (the voice output while receiving, the microphone
+// while sending): a sample in 1920 is a pitch change of 0.05 %, far below hearing, and the
+// modem signal is never touched.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace tarpo::sound {
+
+// How many samples a block gains (> 0) or loses (< 0), from the queue's fill error.
+class FillTrim {
+  public:
+    // Largest correction, samples per block: 4 in 1920 is 2080 ppm, four times the drift of
+    // two cards at the edges of their tolerance.
+    static constexpr int max_step = 4;
+
+    // block: samples per block (1920); the window opens at a quarter block of smoothed error
+    // and closes again at a sixteenth.
+    void reset(int block) {
+        open_ = block / 4.0;
+        close_ = block / 16.0;
+        unit_ = block / 8.0;
+        average_ = 0.0;
+        started_ = false;
+        active_ = false;
+    }
+
+    // error: samples the queue holds beyond its target (negative: short of it), measured once
+    // per block. Returns the samples by which to lengthen the queue with this block: negative
+    // when it holds too much.
+    int step(double error) {
+        // About 16 blocks (0.64 s) of smoothing: a card that moves samples in large callbacks
+        // makes the fill jump by a callback at a time.
+        average_ = started_ ? average_ + (error - average_) / 16.0 : error;
+        started_ = true;
+        const double size = std::abs(average_);
+        if (size > open_) active_ = true;
+        if (size < close_) active_ = false;
+        if (!active_) return 0;
+        const int amount = std::clamp(static_cast<int>(std::ceil(size / unit_)), 1, max_step);
+        return average_ > 0 ? -amount : amount;
+    }
+
+    // The queue was emptied or primed afresh: its history no longer applies.
+    void restart() {
+        started_ = false;
+        active_ = false;
+    }
+
+  private:
+    double open_ = 480.0;
+    double close_ = 120.0;
+    double unit_ = 240.0;
+    double average_ = 0.0;
+    bool started_ = false;
+    bool active_ = false;
+};
+
+// Linear interpolation of `from` samples onto `to` samples with the first and last kept in
+// place (from, to >= 2; equal lengths copy).
+inline void stretch(const std::int16_t* src, int from, std::int16_t* dst, int to) {
+    if (from == to || from < 2 || to < 2) {
+        std::copy_n(src, std::min(from, to), dst);
+        std::fill(dst + std::min(from, to), dst + to, from > 0 ? src[from - 1] : std::int16_t{0});
+        return;
+    }
+    const double ratio = static_cast<double>(from - 1) / (to - 1);
+    for (int j = 0; j < to; ++j) {
+        const double x = j * ratio;
+        const int i = std::min(static_cast<int>(x), from - 2);
+        const double f = x - i;
+        dst[j] = static_cast<std::int16_t>(std::lround(src[i] + f * (src[i + 1] - src[i])));
+    }
+}
+
+}  // namespace tarpo::sound
