@@ -21,11 +21,13 @@ class FillTrim {
     // two cards at the edges of their tolerance.
     static constexpr int max_step = 4;
 
-    // block: samples per block (1920); the window opens at a quarter block of smoothed error
-    // and closes again at a sixteenth.
+    // block: samples per block (1920); the window opens at a sixteenth of a block of smoothed
+    // error (2.5 ms) and closes again at a sixty-fourth: the smoothing already takes out most
+    // of the jumps of a card's callbacks, and a sample a block is inaudible, so the trim may
+    // well start early and leave the cushion whole for the jitter it is there for.
     void reset(int block) {
-        open_ = block / 4.0;
-        close_ = block / 16.0;
+        open_ = block / 16.0;
+        close_ = block / 64.0;
         unit_ = block / 8.0;
         average_ = 0.0;
         started_ = false;
@@ -48,6 +50,9 @@ class FillTrim {
         return average_ > 0 ? -amount : amount;
     }
 
+    // Whether a fill has been measured since the last reset or restart.
+    bool started() const { return started_; }
+
     // The queue was emptied or primed afresh: its history no longer applies.
     void restart() {
         started_ = false;
@@ -55,8 +60,8 @@ class FillTrim {
     }
 
   private:
-    double open_ = 480.0;
-    double close_ = 120.0;
+    double open_ = 120.0;
+    double close_ = 30.0;
     double unit_ = 240.0;
     double average_ = 0.0;
     bool started_ = false;

@@ -281,7 +281,10 @@ bool SoundInterface::read_free(std::int16_t* dst) {
         in_priming_ = false;
         in_trim_.restart();
     }
-    if (backlog > target + std::int64_t{excess_blocks} * n) {
+    // Just primed (reads come a block apart, so the cushion may be up to a block over), or
+    // a backlog beyond the excess: the oldest samples go, down to the cushion.
+    if ((backlog > target && !in_trim_.started()) ||
+        backlog > target + std::int64_t{excess_blocks} * n) {
         in_ring_.skip(static_cast<int>(backlog - target));
         backlog = target;
         in_trim_.restart();
