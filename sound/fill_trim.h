@@ -17,9 +17,10 @@ namespace tarpo::sound {
 // How many samples a block gains (> 0) or loses (< 0), from the queue's fill error.
 class FillTrim {
   public:
-    // Largest correction, samples per block: 4 in 1920 is 2080 ppm, four times the drift of
-    // two cards at the edges of their tolerance.
-    static constexpr int max_step = 4;
+    // Largest correction, samples per block: 16 in 1920 is 0.8 % (14 cents of pitch), for a
+    // few seconds after a hold-up of the worker left a block of excess; the drift of two
+    // cards at the edges of their tolerance (1000 ppm) takes 2 samples a block.
+    static constexpr int max_step = 16;
 
     // block: samples per block (1920); the window opens at a sixteenth of a block of smoothed
     // error (2.5 ms) and closes again at a sixty-fourth: the smoothing already takes out most
@@ -28,7 +29,7 @@ class FillTrim {
     void reset(int block) {
         open_ = block / 16.0;
         close_ = block / 64.0;
-        unit_ = block / 8.0;
+        unit_ = block / 32.0;
         average_ = 0.0;
         started_ = false;
         active_ = false;
@@ -62,7 +63,9 @@ class FillTrim {
   private:
     double open_ = 120.0;
     double close_ = 30.0;
-    double unit_ = 240.0;
+    // A sample a block per unit of smoothed error: the error then decays with a time constant
+    // of `unit` blocks (60: 2.4 s at 1920).
+    double unit_ = 60.0;
     double average_ = 0.0;
     bool started_ = false;
     bool active_ = false;

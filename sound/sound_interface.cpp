@@ -20,6 +20,9 @@ constexpr const char* out_reset_text = "Sound Interface, waveOutReset() failed."
 constexpr const char* out_unprepare_text = "Sound Interface, waveOutUnprepareHeader() failed.";
 constexpr const char* out_close_text = "Sound Interface, waveOutClose() failed.";
 
+// A trimmed block must fit its output slot.
+static_assert(FillTrim::max_step <= max_trim);
+
 // The time the sound-system stop waits for the device to hand back its buffers.
 constexpr std::chrono::milliseconds stop_settle{500};
 
@@ -207,7 +210,7 @@ void SoundInterface::start_output(int n) {
     backend_.reset(Direction::output);
     out_ring_.prepare(out_.n);
     out_trim_.reset(out_.n);
-    underruns_ = 0;
+    underruns_.store(0, std::memory_order_relaxed);
     // The cushion of silence ahead of the first real block.
     queue_silence(cushion(out_.blocking ? pace_cushion : voice_cushion, out_.n));
     if (out_.open && !backend_.start(Direction::output)) {
@@ -342,7 +345,7 @@ bool SoundInterface::write_paced(const std::int16_t* src) {
     bool dry = false;
     if (out_ring_.fill() == 0) {
         // Ran dry (the worker was held up): the late block goes out behind a fresh cushion.
-        ++underruns_;
+        underruns_.fetch_add(1, std::memory_order_relaxed);
         queue_silence(static_cast<int>(limit));
         dry = true;
     }
@@ -358,7 +361,7 @@ bool SoundInterface::write_free(const std::int16_t* src) {
     const std::int64_t fill = out_ring_.fill();
     if (out_ring_.completed_count() < 2) return true;
     if (fill == 0) {
-        ++underruns_;
+        underruns_.fetch_add(1, std::memory_order_relaxed);
         out_trim_.restart();
         queue_silence(target);
         queue_block(src, n);

@@ -69,9 +69,10 @@ inline constexpr int default_block_samples = 1920;
 inline constexpr double pace_cushion = 1.0;   // a paced output: queued when down to this
 inline constexpr double voice_cushion = 0.5;  // a non-blocking output: queued ahead of a write
 inline constexpr double mic_cushion = 0.5;    // a non-blocking input: left after a read
-// A non-blocking direction holds at most this many blocks beyond its cushion; beyond it a
-// write is dropped, a read drops the oldest samples down to the cushion.
-inline constexpr int excess_blocks = 2;
+// A non-blocking direction holds at most this many blocks beyond its cushion (a burst from
+// the loop device's sender, which runs up to four blocks ahead; a worker that was held up);
+// beyond it a write is dropped, a read drops the oldest samples down to the cushion.
+inline constexpr int excess_blocks = 1;
 
 class SoundInterface final : public LoopOutputQuery {
   public:
@@ -122,10 +123,11 @@ class SoundInterface final : public LoopOutputQuery {
     // that pin the queue mechanics block by block).
     void set_fill_trim(bool on) { trim_on_ = on; }
     // Worker side, for tests and benchmarks: samples queued on the output device, samples
-    // captured and not yet read, and the times the output queue was found dry after its start.
+    // captured and not yet read.
     std::int64_t output_fill() const { return out_ring_.fill(); }
     std::int64_t input_backlog() const { return in_ring_.available(); }
-    int output_underruns() const { return underruns_; }
+    // The times the output queue was found dry since its start; safe from any thread.
+    int output_underruns() const { return underruns_.load(std::memory_order_relaxed); }
 
     void stop_input();
     void stop_output();
@@ -193,7 +195,7 @@ class SoundInterface final : public LoopOutputQuery {
     // The drift trimming and priming of the non-blocking directions (worker only).
     bool trim_on_ = true;
     bool in_priming_ = true;
-    int underruns_ = 0;
+    std::atomic<int> underruns_{0};
     FillTrim in_trim_;
     FillTrim out_trim_;
     std::array<std::int16_t, max_block_samples + max_trim> stretch_{};

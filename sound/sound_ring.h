@@ -17,7 +17,7 @@ namespace tarpo::sound {
 // Samples per block that a direction accepts (the loop device's conversion buffers hold 20000).
 inline constexpr int max_block_samples = 20000;
 // Samples by which an output slot may be longer than its block (drift trimming).
-inline constexpr int max_trim = 8;
+inline constexpr int max_trim = 16;
 
 // A wake-up counter: the device bumps it after completing a slot, the worker sleeps until it
 // moves. A waiter reads value() before testing its condition and then waits for a change, so

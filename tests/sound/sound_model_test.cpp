@@ -1,7 +1,7 @@
 // The rings and the SoundInterface against a slow, obvious model of the sound-card queue:
 // input as a list of at most 32 filled blocks plus one being filled, sample by sample;
 // output as a first-in first-out list of queued samples, primed with half a block of
-// silence, dropping a write with more than two and a half blocks queued and priming again
+// silence, dropping a write with more than the cushion and excess_blocks queued, priming again
 // when it ran dry (drift trimming off: blocks keep their length). Random interleavings of
 // device time and non-blocking reads and writes (seeded), with a small block so that
 // overruns, full queues and run-dry cases come often, and device callbacks of sizes that do
@@ -62,7 +62,7 @@ struct OutputModel {
     void prime() { queued.insert(queued.end(), n / 2, 0); }
     // A non-blocking write; true when dropped or after the queue ran dry.
     bool write(const std::vector<std::int16_t>& block) {
-        if (queued.size() > static_cast<std::size_t>(n / 2 + 2 * n)) return true;
+        if (queued.size() > static_cast<std::size_t>(n / 2 + excess_blocks * n)) return true;
         const bool dry = queued.empty();
         if (dry) prime();
         queued.insert(queued.end(), block.begin(), block.end());
@@ -126,7 +126,8 @@ TEST(SoundModel, RandomInterleavingsMatchTheQueueModel) {
                     }
                 } else {
                     const std::vector<std::int16_t> block(n, tag++);
-                    const bool full = out.queued.size() > static_cast<std::size_t>(n / 2 + 2 * n);
+                    const bool full =
+                        out.queued.size() > static_cast<std::size_t>(n / 2 + excess_blocks * n);
                     ASSERT_EQ(sound.write_block(block.data()), out.write(block));
                     dropped += full ? 1 : 0;
                 }
