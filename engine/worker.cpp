@@ -146,6 +146,9 @@ void AudioWorker::transmit_phase() {
         }
     }
     while (controls_.tx_active.load()) {
+        // The wait for room comes before the read: a block read first would sit here for a
+        // whole block time while the write waited.
+        sound_.wait_output();
         // Never waits. A read that brought nothing (the microphone is still gathering its
         // cushion) sends silence rather than the last block over again.
         bool silent = sound_.read_block(input_.data()) || !sound_.last_read_delivered();

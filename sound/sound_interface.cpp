@@ -335,13 +335,21 @@ bool SoundInterface::write_block(const std::int16_t* src) {
 
 // The output that paces the phase: each write waits until no more than pace_cushion is
 // queued, so the queue holds between one and two blocks.
+bool SoundInterface::output_room() const {
+    return out_ring_.fill() <= cushion(pace_cushion, out_.n) && out_ring_.completed_count() >= 2;
+}
+
+void SoundInterface::wait_output() {
+    if (out_.reopen.load(std::memory_order_acquire)) start_output(out_.n);
+    if (out_.loop || out_.dead || !out_.blocking || output_room()) return;
+    wait_until(out_, out_ring_.signal(), [this] { return output_room(); });
+}
+
 bool SoundInterface::write_paced(const std::int16_t* src) {
     const int n = out_.n;
     const std::int64_t limit = cushion(pace_cushion, n);
-    const auto room = [this, limit] {
-        return out_ring_.fill() <= limit && out_ring_.completed_count() >= 2;
-    };
-    if (!room() && !wait_until(out_, out_ring_.signal(), room)) return true;
+    if (!output_room() && !wait_until(out_, out_ring_.signal(), [this] { return output_room(); }))
+        return true;
     bool dry = false;
     if (out_ring_.fill() == 0) {
         // Ran dry (the worker was held up): the late block goes out behind a fresh cushion.

@@ -129,6 +129,11 @@ class SoundInterface final : public LoopOutputQuery {
     // The times the output queue was found dry since its start; safe from any thread.
     int output_underruns() const { return underruns_.load(std::memory_order_relaxed); }
 
+    // A paced output: waits (bounded) until the next write_block would find room, so that
+    // the block to be written can be made from the freshest input. Returns at once for the
+    // loop device (its write paces itself) and for a non-blocking output.
+    void wait_output();
+
     void stop_input();
     void stop_output();
     // Unkeys the loop device, stops and closes both devices and frees their buffers.
@@ -168,6 +173,7 @@ class SoundInterface final : public LoopOutputQuery {
     std::chrono::nanoseconds block_time(int n) const;
     bool read_free(std::int16_t* dst);
     bool write_paced(const std::int16_t* src);
+    bool output_room() const;
     bool write_free(const std::int16_t* src);
     // Queues `length` samples of silence, then `src` stretched to `length_out` samples.
     void queue_block(const std::int16_t* src, int length_out);

@@ -211,6 +211,7 @@ QueueFigures queue_figures() {
         double in_sum = 0, out_sum = 0;
         int count = 0;
         for (int k = 0; k < 1500; ++k) {
+            s.wait_output();  // as the worker's transmit phase does
             s.read_block(block.data());
             const double backlog = static_cast<double>(s.input_backlog());
             s.write_block(block.data());

@@ -83,6 +83,8 @@ HourRun run_hour(bool pace_input, double in_ppm, double out_ppm) {
     std::int64_t silent_at_settle = 0;
     for (int b = 0; b < hour_blocks; ++b) {
         if (b == settle_blocks) silent_at_settle = fake.silent_played();
+        // The worker's transmit order: room for the block first, then the freshest input.
+        if (!pace_input) sound.wait_output();
         sound.read_block(block.data());
         const bool delivered = sound.last_read_delivered();
         const std::int64_t backlog = sound.input_backlog();
