@@ -306,10 +306,15 @@ bool SoundInterface::read_free(std::int16_t* dst) {
 }
 
 void SoundInterface::queue_silence(int length) {
-    const int slot = out_ring_.highest_done();
-    if (slot < 0 || length <= 0) return;
-    std::fill_n(out_ring_.samples(slot), length, std::int16_t{0});
-    out_ring_.queue(slot, length);
+    // A block at most a slot: a cushion of several blocks takes several.
+    while (length > 0) {
+        const int slot = out_ring_.highest_done();
+        if (slot < 0) return;
+        const int step = std::min(length, out_.n);
+        std::fill_n(out_ring_.samples(slot), step, std::int16_t{0});
+        out_ring_.queue(slot, step);
+        length -= step;
+    }
 }
 
 void SoundInterface::queue_block(const std::int16_t* src, int length_out) {
@@ -336,7 +341,9 @@ bool SoundInterface::write_block(const std::int16_t* src) {
 // The output that paces the phase: each write waits until no more than pace_cushion is
 // queued, so the queue holds between one and two blocks.
 bool SoundInterface::output_room() const {
-    return out_ring_.fill() <= cushion(pace_cushion, out_.n) && out_ring_.completed_count() >= 2;
+    // Room for the block and, should the queue have run dry meanwhile, its cushion.
+    return out_ring_.fill() <= cushion(pace_cushion, out_.n) &&
+           out_ring_.completed_count() >= 2 + static_cast<int>(pace_cushion);
 }
 
 void SoundInterface::wait_output() {

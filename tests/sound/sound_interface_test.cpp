@@ -233,18 +233,19 @@ TEST_F(SoundTest, OverrunStillDeliversTheOldestBlockAndLosesOnlyWhatDidNotFit) {
     EXPECT_EQ(block, ramp_block(start + 40 * n));
 }
 
-TEST_F(SoundTest, PacedOutputStartsWithOneSilentBlockThenTheWrittenOnesInOrder) {
+TEST_F(SoundTest, PacedOutputStartsWithItsCushionOfSilenceThenTheWrittenOnesInOrder) {
     init();
     sound->select_output(0, true);
+    const int cushion = static_cast<int>(pace_cushion);
     for (int k = 1; k <= 20; ++k) {
         EXPECT_FALSE(sound->write_block(tagged(static_cast<std::int16_t>(k)).data()));
-        // A paced write returns once at most one block is queued ahead of the new one.
-        EXPECT_LE(sound->output_fill(), 2 * n);
-        EXPECT_GT(sound->output_fill(), n);
+        // A paced write returns once no more than the cushion is queued ahead of the new one.
+        EXPECT_LE(sound->output_fill(), (cushion + 1) * n);
+        EXPECT_GT(sound->output_fill(), cushion * n);
     }
     fake.advance(40 * n);
-    EXPECT_EQ(played_block(0), tagged(0));
-    for (int k = 1; k <= 20; ++k) EXPECT_EQ(played_block(k), tagged(k)) << k;
+    for (int k = 0; k < cushion; ++k) EXPECT_EQ(played_block(k), tagged(0));
+    for (int k = 1; k <= 20; ++k) EXPECT_EQ(played_block(cushion - 1 + k), tagged(k)) << k;
     EXPECT_EQ(sound->output_underruns(), 0);
 }
 
@@ -290,9 +291,9 @@ TEST_F(SoundTest, AWriteAfterTheQueueRanDryQueuesACushionOfSilenceFirst) {
         SCOPED_TRACE(blocking ? "blocking" : "non-blocking");
         init();
         sound->select_output(0, blocking);
-        const int cushion = blocking ? n : n / 2;
+        const int cushion = static_cast<int>((blocking ? pace_cushion : voice_cushion) * n);
         sound->write_block(tagged(1).data());
-        fake.advance(4 * n);  // the silent cushion and the first block are out
+        fake.advance(cushion + 2 * n);  // the silent cushion and the first block are out
         const std::size_t mark = fake.played().size();
         EXPECT_TRUE(sound->write_block(tagged(2).data()));
         EXPECT_EQ(sound->output_underruns(), 1);
