@@ -11,7 +11,7 @@
 // blocking write returns as soon as the output queue is down to two blocks (pace_cushion), so
 // that it never holds more than three: the modem signal must never run dry, and a sound
 // server may take a block's worth or more in one callback. The non-blocking direction keeps a small
-// cushion against the jitter of the pacing side: the voice output queue half a block ahead of each
+// cushion against the jitter of the pacing side: the voice output queue a block ahead of each
 // write (voice_cushion), the microphone half a block beyond each read (mic_cushion). When the two
 // cards' clocks differ (up to a few hundred ppm), the non-blocking direction stretches or
 // squeezes its blocks by a few samples (fill_trim.h) to hold its cushion; a queue that ran dry
@@ -68,7 +68,7 @@ inline constexpr int stall_blocks = 8;
 inline constexpr int default_block_samples = 1920;
 // Queue targets, in blocks of the direction (see the delay model above).
 inline constexpr double pace_cushion = 2.0;   // a paced output: queued when down to this
-inline constexpr double voice_cushion = 0.5;  // a non-blocking output: queued ahead of a write
+inline constexpr double voice_cushion = 1.0;  // a non-blocking output: queued ahead of a write
 inline constexpr double mic_cushion = 0.5;    // a non-blocking input: left after a read
 // A non-blocking direction holds at most this many blocks beyond its cushion (a burst from
 // the loop device's sender, which runs up to four blocks ahead; a worker that was held up);

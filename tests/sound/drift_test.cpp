@@ -118,9 +118,10 @@ TEST(Drift, AnHourOfCardsFiveHundredPpmApartKeepsEveryQueueInItsWindow) {
             // block, smoothed), one 480-sample callback of the card that moves in steps, and
             // the same again for the side the drift pushes it to.
             const std::int64_t slack = n / 4 + 480;
-            // Receive: measured right after a write, the block on top of its half-block
-            // cushion; transmit: right after a read, the half-block cushion.
-            const std::int64_t target = pace_input ? n + n / 2 : n / 2;
+            // Receive: measured right after a write, the block on top of its cushion;
+            // transmit: right after a read, the microphone's cushion.
+            const auto target =
+                static_cast<std::int64_t>((pace_input ? 1 + voice_cushion : mic_cushion) * n);
             EXPECT_GE(run.fill_min, target - slack);
             EXPECT_LE(run.fill_max, target + slack);
             std::printf("%s in %+.0f ppm: queue %lld..%lld samples, largest step %.0f\n",

@@ -283,7 +283,8 @@ TEST_F(SoundTest, VoiceWrittenFasterThanItPlaysKeepsABoundedDelay) {
     const std::int64_t longest = longest_wait(fake.played(), written_at, &tagged_blocks);
     EXPECT_GT(tagged_blocks, 400);
     // The cushion, the excess allowed beyond it, the block itself and a trimmed sample or so.
-    EXPECT_LE(longest, n / 2 + (excess_blocks + 1) * n + FillTrim::max_step * 2);
+    EXPECT_LE(longest, static_cast<std::int64_t>(voice_cushion * n) + (excess_blocks + 1) * n +
+                           FillTrim::max_step * 2);
 }
 
 TEST_F(SoundTest, AWriteAfterTheQueueRanDryQueuesACushionOfSilenceFirst) {

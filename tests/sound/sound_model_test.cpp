@@ -1,6 +1,6 @@
 // The rings and the SoundInterface against a slow, obvious model of the sound-card queue:
 // input as a list of at most 32 filled blocks plus one being filled, sample by sample;
-// output as a first-in first-out list of queued samples, primed with half a block of
+// output as a first-in first-out list of queued samples, primed with its cushion of
 // silence, dropping a write with more than the cushion and excess_blocks queued, priming again
 // when it ran dry (drift trimming off: blocks keep their length). Random interleavings of
 // device time and non-blocking reads and writes (seeded), with a small block so that
@@ -25,6 +25,7 @@ class Quiet : public SoundDiagnostics {
 };
 
 constexpr int n = 64;  // samples per block: 32 blocks overrun after 2048 samples
+constexpr int cushion = static_cast<int>(voice_cushion * n);
 
 struct InputModel {
     std::deque<std::vector<std::int16_t>> filled;  // oldest first, at most 32
@@ -59,10 +60,10 @@ struct OutputModel {
         played.push_back(queued.front());
         queued.pop_front();
     }
-    void prime() { queued.insert(queued.end(), n / 2, 0); }
+    void prime() { queued.insert(queued.end(), cushion, 0); }
     // A non-blocking write; true when dropped or after the queue ran dry.
     bool write(const std::vector<std::int16_t>& block) {
-        if (queued.size() > static_cast<std::size_t>(n / 2 + excess_blocks * n)) return true;
+        if (queued.size() > static_cast<std::size_t>(cushion + excess_blocks * n)) return true;
         const bool dry = queued.empty();
         if (dry) prime();
         queued.insert(queued.end(), block.begin(), block.end());
@@ -127,7 +128,7 @@ TEST(SoundModel, RandomInterleavingsMatchTheQueueModel) {
                 } else {
                     const std::vector<std::int16_t> block(n, tag++);
                     const bool full =
-                        out.queued.size() > static_cast<std::size_t>(n / 2 + excess_blocks * n);
+                        out.queued.size() > static_cast<std::size_t>(cushion + excess_blocks * n);
                     ASSERT_EQ(sound.write_block(block.data()), out.write(block));
                     dropped += full ? 1 : 0;
                 }
