@@ -148,14 +148,19 @@ void AudioWorker::transmit_phase() {
         passes_.start_txid();
         while (passes_.next_txid_block(output_.data())) {
             const double gain = drive_gain(controls_.drive_db.load());
-            sound_.write_block(driven(output_.data(), gain));  // waits for a free buffer: paces
+            sound_.write_block(driven(output_.data(), gain));  // waits for room in the queue: paces
             sound_.read_block(input_.data());                  // keeps the microphone drained
         }
     }
     tune_.reset();
     while (controls_.tx_active.load()) {
         const double gain = drive_gain(controls_.drive_db.load());
-        bool silent = sound_.read_block(input_.data());                   // never waits
+        // The wait for room comes before the read: a block read first would sit here for a
+        // whole block time while the write waited.
+        sound_.wait_output();
+        // Never waits. A read that brought nothing (the microphone is still gathering its
+        // cushion) sends silence rather than the last block over again.
+        bool silent = sound_.read_block(input_.data()) || !sound_.last_read_delivered();
         if (keyer_ && keyer_->fill_block(input_.data())) silent = false;  // a file as the mic
         const std::int16_t* block = controls_.tune.load()
                                         ? tune_.next_block()

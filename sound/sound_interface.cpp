@@ -20,10 +20,11 @@ constexpr const char* out_reset_text = "Sound Interface, waveOutReset() failed."
 constexpr const char* out_unprepare_text = "Sound Interface, waveOutUnprepareHeader() failed.";
 constexpr const char* out_close_text = "Sound Interface, waveOutClose() failed.";
 
+// A trimmed block must fit its output slot.
+static_assert(FillTrim::max_step <= max_trim);
+
 // The time the sound-system stop waits for the device to hand back its buffers.
 constexpr std::chrono::milliseconds stop_settle{500};
-// The silent blocks queued ahead of a late block when the output has run dry.
-constexpr int refill_blocks = 8;
 
 // A loop-device sample to 16 bits: truncation toward zero, after limiting to the 16-bit range
 // (the library may deliver anything; NaN becomes 0).
@@ -217,6 +218,8 @@ void SoundInterface::start_input(int n) {
     }
     backend_.reset(Direction::input);
     in_ring_.prepare(in_.n);
+    in_priming_ = true;
+    in_trim_.reset(in_.n);
     if (in_.open && !backend_.start(Direction::input)) {
         backend_.close(Direction::input);
         in_.open = false;
@@ -233,8 +236,10 @@ void SoundInterface::start_output(int n) {
     }
     backend_.reset(Direction::output);
     out_ring_.prepare(out_.n);
-    // 16 silent blocks (640 ms at 1920) ahead of the first real one.
-    for (int i = 0; i < OutputRing::slots; ++i) out_ring_.queue(i);
+    out_trim_.reset(out_.n);
+    underruns_.store(0, std::memory_order_relaxed);
+    // The cushion of silence ahead of the first real block.
+    queue_silence(cushion(out_.blocking ? pace_cushion : voice_cushion, out_.n));
     if (out_.open && !backend_.start(Direction::output)) {
         backend_.close(Direction::output);
         out_.open = false;
@@ -276,17 +281,71 @@ bool SoundInterface::read_block(std::int16_t* dst) {
         last_read_delivered_ = true;
         return false;
     }
-    if (!in_ring_.current_done()) {
+    if (!in_.blocking && trim_on_) return read_free(dst);
+    const int n = in_.n;
+    if (in_ring_.available() < n) {
         if (!in_.blocking) return false;
-        if (!wait_until(in_, in_ring_.signal(), [this] { return in_ring_.current_done(); })) {
+        if (!wait_until(in_, in_ring_.signal(), [this, n] { return in_ring_.available() >= n; })) {
             return true;
         }
     }
     // Every buffer full when a block is taken: the device had nowhere to put new samples.
     const bool overrun = in_ring_.completed_count() == InputRing::slots;
-    in_ring_.take(dst);
+    in_ring_.take(dst, n);
     last_read_delivered_ = true;
     return overrun;
+}
+
+// The microphone while sending: it is read once per block the paced output takes, and keeps
+// mic_cushion beyond each read. Nothing is delivered until the cushion has been captured
+// (after a start, or after a read found too little).
+bool SoundInterface::read_free(std::int16_t* dst) {
+    const int n = in_.n;
+    const int target = n + cushion(mic_cushion, n);
+    std::int64_t backlog = in_ring_.available();
+    if (in_priming_) {
+        if (backlog < target) return false;
+        in_priming_ = false;
+        in_trim_.restart();
+    }
+    // Just primed (reads come a block apart, so the cushion may be up to a block over), or
+    // a backlog beyond the excess: the oldest samples go, down to the cushion.
+    if ((backlog > target && !in_trim_.started()) ||
+        backlog > target + std::int64_t{excess_blocks} * n) {
+        in_ring_.skip(static_cast<int>(backlog - target));
+        backlog = target;
+        in_trim_.restart();
+    }
+    // Lengthening the queue means taking fewer samples.
+    const int take = n - in_trim_.step(static_cast<double>(backlog - target));
+    if (backlog < take) {
+        in_priming_ = true;
+        return false;
+    }
+    const bool overrun = in_ring_.completed_count() == InputRing::slots;
+    in_ring_.take(stretch_.data(), take);
+    stretch(stretch_.data(), take, dst, n);
+    last_read_delivered_ = true;
+    return overrun;
+}
+
+void SoundInterface::queue_silence(int length) {
+    // A block at most a slot: a cushion of several blocks takes several.
+    while (length > 0) {
+        const int slot = out_ring_.highest_done();
+        if (slot < 0) return;
+        const int step = std::min(length, out_.n);
+        std::fill_n(out_ring_.samples(slot), step, std::int16_t{0});
+        out_ring_.queue(slot, step);
+        length -= step;
+    }
+}
+
+void SoundInterface::queue_block(const std::int16_t* src, int length_out) {
+    const int slot = out_ring_.highest_done();
+    if (slot < 0) return;
+    stretch(src, out_.n, out_ring_.samples(slot), length_out);
+    out_ring_.queue(slot, length_out);
 }
 
 bool SoundInterface::write_block(const std::int16_t* src) {
@@ -295,29 +354,63 @@ bool SoundInterface::write_block(const std::int16_t* src) {
         for (int i = 0; i < out_.n; ++i) loop_out_[i] = src[i];
         return !loop_.write_tx(loop_out_.data());
     }
-    bool result = false;
-    const int completed = out_ring_.completed_count();
-    int target = out_ring_.highest_done();
-    if (completed == 0) {
-        if (!out_.blocking) return true;
-        if (!wait_until(out_, out_ring_.signal(),
-                        [this] { return out_ring_.highest_done() >= 0; })) {
-            return true;
-        }
-        target = out_ring_.highest_done();
-    } else if (completed == OutputRing::slots) {
-        // The device ran dry: 8 silent blocks (320 ms at 1920) go ahead of the late one so
-        // that the queue has time to refill.
-        for (int i = 0; i < refill_blocks; ++i) {
-            std::fill_n(out_ring_.samples(i), out_.n, std::int16_t{0});
-            out_ring_.queue(i);
-        }
-        target = refill_blocks;
-        result = true;
+    if (out_.dead) {
+        // Nothing will ever play: a paced write still takes one block time.
+        if (out_.blocking) wait_until(out_, out_ring_.signal(), [] { return false; });
+        return true;
     }
-    std::copy_n(src, out_.n, out_ring_.samples(target));
-    out_ring_.queue(target);
-    return result;
+    return out_.blocking ? write_paced(src) : write_free(src);
+}
+
+// The output that paces the phase: each write waits until no more than pace_cushion is
+// queued, so the queue holds between one and two blocks.
+bool SoundInterface::output_room() const {
+    // Room for the block and, should the queue have run dry meanwhile, its cushion.
+    return out_ring_.fill() <= cushion(pace_cushion, out_.n) &&
+           out_ring_.completed_count() >= 2 + static_cast<int>(pace_cushion);
+}
+
+void SoundInterface::wait_output() {
+    if (out_.reopen.load(std::memory_order_acquire)) start_output(out_.n);
+    if (out_.loop || out_.dead || !out_.blocking || output_room()) return;
+    wait_until(out_, out_ring_.signal(), [this] { return output_room(); });
+}
+
+bool SoundInterface::write_paced(const std::int16_t* src) {
+    const int n = out_.n;
+    const std::int64_t limit = cushion(pace_cushion, n);
+    if (!output_room() && !wait_until(out_, out_ring_.signal(), [this] { return output_room(); }))
+        return true;
+    bool dry = false;
+    if (out_ring_.fill() == 0) {
+        // Ran dry (the worker was held up): the late block goes out behind a fresh cushion.
+        underruns_.fetch_add(1, std::memory_order_relaxed);
+        queue_silence(static_cast<int>(limit));
+        dry = true;
+    }
+    queue_block(src, n);
+    return dry;
+}
+
+// The voice output while receiving: never waits. Its queue is held at voice_cushion ahead of
+// each write, trimmed against the drift between the cards.
+bool SoundInterface::write_free(const std::int16_t* src) {
+    const int n = out_.n;
+    const int target = cushion(voice_cushion, n);
+    const std::int64_t fill = out_ring_.fill();
+    if (out_ring_.completed_count() < 2) return true;
+    if (fill == 0) {
+        underruns_.fetch_add(1, std::memory_order_relaxed);
+        out_trim_.restart();
+        queue_silence(target);
+        queue_block(src, n);
+        return true;
+    }
+    // Far more queued than the cushion (the input delivered a burst): the block is dropped.
+    if (fill > target + std::int64_t{excess_blocks} * n) return true;
+    const int change = trim_on_ ? out_trim_.step(static_cast<double>(fill - target)) : 0;
+    queue_block(src, n + change);
+    return false;
 }
 
 void SoundInterface::stop_input() {

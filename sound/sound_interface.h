@@ -2,9 +2,21 @@
 // Second floor: it includes sound/ and the floors below (loop/, external/, dsp/).
 // Block-oriented 16-bit mono sound I/O in two independent directions, each bound to one
 // chosen device at a time: a device of the sound system, or the SDR loop device when its
-// library is present. Input keeps 32 blocks queued on the device, output 16; a choice of
-// device only marks the direction, and the next read or write of that direction closes the
-// old device, opens the new one and queues fresh buffers.
+// library is present. Input keeps 32 blocks queued on the device, output 16 free slots; a
+// choice of device only marks the direction, and the next read or write of that direction
+// closes the old device, opens the new one and queues fresh buffers.
+//
+// Delay. Each phase is paced by one direction (the blocking one) and the other keeps up
+// (non-blocking). A blocking read returns as soon as a whole block has been captured; a
+// blocking write returns as soon as the output queue is down to two blocks (pace_cushion), so
+// that it never holds more than three: the modem signal must never run dry, and a sound
+// server may take a block's worth or more in one callback. The non-blocking direction keeps a small
+// cushion against the jitter of the pacing side: the voice output queue a block ahead of each
+// write (voice_cushion), the microphone half a block beyond each read (mic_cushion). When the two
+// cards' clocks differ (up to a few hundred ppm), the non-blocking direction stretches or
+// squeezes its blocks by a few samples (fill_trim.h) to hold its cushion; a queue that ran dry
+// is primed with its cushion of silence, and a backlog left by a hold-up of the worker is cut
+// back to the cushion rather than carried as delay.
 //
 // Threads: reads, writes, starts, stops and shutdown run on the worker only. The selections
 // and the list queries may run on the user-interface thread at any time after sound_init;
@@ -24,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sound/fill_trim.h"
 #include "sound/loop_library.h"
 #include "sound/sound_backend.h"
 #include "sound/sound_ring.h"
@@ -54,6 +67,14 @@ inline constexpr int loop_rate = 48000;
 inline constexpr int stall_blocks = 8;
 // The block size a direction assumes until the worker starts it.
 inline constexpr int default_block_samples = 1920;
+// Queue targets, in blocks of the direction (see the delay model above).
+inline constexpr double pace_cushion = 2.0;   // a paced output: queued when down to this
+inline constexpr double voice_cushion = 1.0;  // a non-blocking output: queued ahead of a write
+inline constexpr double mic_cushion = 0.5;    // a non-blocking input: left after a read
+// A non-blocking direction holds at most this many blocks beyond its cushion (a burst from
+// the loop device's sender, which runs up to four blocks ahead; a worker that was held up);
+// beyond it a write is dropped, a read drops the oldest samples down to the cushion.
+inline constexpr int excess_blocks = 1;
 
 class SoundInterface final : public LoopOutputQuery {
   public:
@@ -104,6 +125,22 @@ class SoundInterface final : public LoopOutputQuery {
     // or a dead device), when the queue had run dry, or when the loop device refused it.
     bool write_block(const std::int16_t* src);
 
+    // Drift trimming of the non-blocking direction, on by default. Off, blocks keep their
+    // length and a non-blocking read takes whole blocks as soon as they are ready (for tests
+    // that pin the queue mechanics block by block).
+    void set_fill_trim(bool on) { trim_on_ = on; }
+    // Worker side, for tests and benchmarks: samples queued on the output device, samples
+    // captured and not yet read.
+    std::int64_t output_fill() const { return out_ring_.fill(); }
+    std::int64_t input_backlog() const { return in_ring_.available(); }
+    // The times the output queue was found dry since its start; safe from any thread.
+    int output_underruns() const { return underruns_.load(std::memory_order_relaxed); }
+
+    // A paced output: waits (bounded) until the next write_block would find room, so that
+    // the block to be written can be made from the freshest input. Returns at once for the
+    // loop device (its write paces itself) and for a non-blocking output.
+    void wait_output();
+
     void stop_input();
     void stop_output();
     // Unkeys the loop device, stops and closes both devices and frees their buffers.
@@ -144,6 +181,14 @@ class SoundInterface final : public LoopOutputQuery {
     template <typename Ready>
     bool wait_until(DirectionState& d, const CompletionSignal& signal, Ready ready);
     std::chrono::nanoseconds block_time(int n) const;
+    bool read_free(std::int16_t* dst);
+    bool write_paced(const std::int16_t* src);
+    bool output_room() const;
+    bool write_free(const std::int16_t* src);
+    // Queues `length` samples of silence, then `src` stretched to `length_out` samples.
+    void queue_block(const std::int16_t* src, int length_out);
+    void queue_silence(int length);
+    int cushion(double blocks, int n) const { return static_cast<int>(blocks * n); }
     void print(const char* text) { diagnostics_->print(text); }
 
     SoundBackend& backend_;
@@ -165,6 +210,13 @@ class SoundInterface final : public LoopOutputQuery {
     bool last_read_delivered_ = false;  // worker only
     InputRing in_ring_;
     OutputRing out_ring_;
+    // The drift trimming and priming of the non-blocking directions (worker only).
+    bool trim_on_ = true;
+    bool in_priming_ = true;
+    std::atomic<int> underruns_{0};
+    FillTrim in_trim_;
+    FillTrim out_trim_;
+    std::array<std::int16_t, max_block_samples + max_trim> stretch_{};
     // Samples crossing the loop library's boundary, as doubles on the 16-bit scale.
     std::array<double, max_block_samples> loop_in_{};
     std::array<double, max_block_samples> loop_out_{};

@@ -47,8 +47,11 @@ void InputRing::prepare(int n) {
         slot.done.store(false, std::memory_order_relaxed);
     }
     current_ = 0;
+    read_offset_ = 0;
+    taken_ = 0;
     fill_slot_ = 0;
     fill_count_ = 0;
+    captured_.store(0, std::memory_order_relaxed);
 }
 
 void InputRing::release() {
@@ -58,8 +61,11 @@ void InputRing::release() {
     }
     n_ = 0;
     current_ = 0;
+    read_offset_ = 0;
+    taken_ = 0;
     fill_slot_ = 0;
     fill_count_ = 0;
+    captured_.store(0, std::memory_order_relaxed);
 }
 
 int InputRing::completed_count() const {
@@ -68,11 +74,37 @@ int InputRing::completed_count() const {
     return count;
 }
 
-void InputRing::take(std::int16_t* dst) {
-    Slot& slot = slots_[current_];
-    std::memcpy(dst, slot.samples.data(), static_cast<std::size_t>(n_) * sizeof(std::int16_t));
-    slot.done.store(false, std::memory_order_release);
-    current_ = (current_ + 1) % slots;
+std::int64_t InputRing::available() const {
+    return captured_.load(std::memory_order_acquire) - taken_;
+}
+
+template <typename Sink>
+void InputRing::consume(int count, Sink sink) {
+    while (count > 0) {
+        Slot& slot = slots_[current_];
+        const int step = std::min(count, n_ - read_offset_);
+        sink(slot.samples.data() + read_offset_, step);
+        read_offset_ += step;
+        taken_ += step;
+        count -= step;
+        if (read_offset_ == n_) {
+            // Every sample of it was captured, so the device has already marked it done.
+            read_offset_ = 0;
+            slot.done.store(false, std::memory_order_release);
+            current_ = (current_ + 1) % slots;
+        }
+    }
+}
+
+void InputRing::take(std::int16_t* dst, int count) {
+    consume(count, [&dst](const std::int16_t* src, int step) {
+        std::memcpy(dst, src, static_cast<std::size_t>(step) * sizeof(std::int16_t));
+        dst += step;
+    });
+}
+
+void InputRing::skip(int count) {
+    consume(count, [](const std::int16_t*, int) {});
 }
 
 std::size_t InputRing::capture(const std::int16_t* samples, std::size_t count) {
@@ -88,12 +120,14 @@ std::size_t InputRing::capture(const std::int16_t* samples, std::size_t count) {
         std::memcpy(slot.samples.data() + fill_count_, samples + used, step * sizeof(std::int16_t));
         used += step;
         fill_count_ += static_cast<int>(step);
-        if (fill_count_ == n_) {
+        const bool complete = fill_count_ == n_;
+        if (complete) {
             slot.done.store(true, std::memory_order_release);
             fill_count_ = 0;
             fill_slot_ = (fill_slot_ + 1) % slots;
-            signal_.notify();
         }
+        captured_.fetch_add(static_cast<std::int64_t>(step), std::memory_order_release);
+        if (complete) signal_.notify();
     }
     return count - used;
 }
@@ -101,11 +135,14 @@ std::size_t InputRing::capture(const std::int16_t* samples, std::size_t count) {
 void OutputRing::prepare(int n) {
     n_ = std::clamp(n, 1, max_block_samples);
     for (Slot& slot : slots_) {
-        slot.samples.assign(static_cast<std::size_t>(n_), 0);
+        slot.samples.assign(static_cast<std::size_t>(n_ + max_trim), 0);
         slot.done.store(true, std::memory_order_relaxed);
     }
     head_.store(0, std::memory_order_relaxed);
     tail_.store(0, std::memory_order_relaxed);
+    queued_ = 0;
+    played_.store(0, std::memory_order_relaxed);
+    silent_.store(0, std::memory_order_relaxed);
     play_count_ = 0;
 }
 
@@ -116,6 +153,9 @@ void OutputRing::release() {
     }
     head_.store(0, std::memory_order_relaxed);
     tail_.store(0, std::memory_order_relaxed);
+    queued_ = 0;
+    played_.store(0, std::memory_order_relaxed);
+    silent_.store(0, std::memory_order_relaxed);
     n_ = 0;
     play_count_ = 0;
 }
@@ -133,11 +173,18 @@ int OutputRing::highest_done() const {
     return -1;
 }
 
-void OutputRing::queue(int slot) {
+void OutputRing::queue(int slot, int length) {
+    length = std::clamp(length, 1, n_ + max_trim);
     const std::uint32_t tail = tail_.load(std::memory_order_relaxed);
     order_[tail % slots] = slot;
+    length_[static_cast<std::size_t>(slot)] = length;
+    queued_ += length;
     slots_[slot].done.store(false, std::memory_order_relaxed);
     tail_.store(tail + 1, std::memory_order_release);
+}
+
+std::int64_t OutputRing::fill() const {
+    return queued_ - played_.load(std::memory_order_acquire);
 }
 
 std::size_t OutputRing::play(std::int16_t* out, std::size_t count) {
@@ -146,13 +193,15 @@ std::size_t OutputRing::play(std::int16_t* out, std::size_t count) {
         std::uint32_t head = head_.load(std::memory_order_relaxed);
         while (written < count && head != tail_.load(std::memory_order_acquire)) {
             const int slot = order_[head % slots];
+            const int length = length_[static_cast<std::size_t>(slot)];
             const std::int16_t* src = slots_[slot].samples.data();
             const std::size_t step =
-                std::min(static_cast<std::size_t>(n_ - play_count_), count - written);
+                std::min(static_cast<std::size_t>(length - play_count_), count - written);
             std::memcpy(out + written, src + play_count_, step * sizeof(std::int16_t));
             written += step;
             play_count_ += static_cast<int>(step);
-            if (play_count_ == n_) {
+            played_.fetch_add(static_cast<std::int64_t>(step), std::memory_order_release);
+            if (play_count_ == length) {
                 play_count_ = 0;
                 ++head;
                 head_.store(head, std::memory_order_release);
@@ -162,6 +211,9 @@ std::size_t OutputRing::play(std::int16_t* out, std::size_t count) {
         }
     }
     std::fill(out + written, out + count, std::int16_t{0});
+    if (n_ > 0 && written < count) {
+        silent_.fetch_add(static_cast<std::int64_t>(count - written), std::memory_order_relaxed);
+    }
     return count - written;
 }
 

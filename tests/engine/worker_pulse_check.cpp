@@ -118,8 +118,8 @@ int main() {
         rx.ready->monitor.tuned_freq.load());
     bool ok = tx_stopped && rx_stopped;
     if (!ok) std::printf("FAIL: a worker did not finish\n");
-    // The transmitter sends for about 10 s less its 200 ms set-up and the 640 ms of silence
-    // queued at the output's open: at least 200 frames of 40 ms must be counted.
+    // The transmitter sends for about 10 s less its 200 ms set-up, the silent block queued at
+    // the output's open and the receiver's start: at least 200 frames of 40 ms must be counted.
     if (c.frames_counted() < 200) {
         std::printf("FAIL: too few frames counted\n");
         ok = false;

@@ -187,6 +187,7 @@ TEST_F(SoundTest, BlockingReadsDeliverTheInputInOrderPacedByTheDevice) {
 
 TEST_F(SoundTest, NonBlockingReadWithNothingReadyLeavesTheBlockAlone) {
     init();
+    sound->set_fill_trim(false);
     sound->select_input(0, false);
     sound->start_input(n);
     std::fill(block.begin(), block.end(), std::int16_t{-7});
@@ -204,6 +205,7 @@ TEST_F(SoundTest, NonBlockingReadWithNothingReadyLeavesTheBlockAlone) {
 
 TEST_F(SoundTest, OverrunIsReportedExactlyWhenAll32BuffersAreFull) {
     init();
+    sound->set_fill_trim(false);
     sound->select_input(0, false);
     for (int waiting = 0; waiting <= 34; ++waiting) {
         sound->select_input(0, false);  // a fresh start for each count
@@ -231,15 +233,36 @@ TEST_F(SoundTest, OverrunStillDeliversTheOldestBlockAndLosesOnlyWhatDidNotFit) {
     EXPECT_EQ(block, ramp_block(start + 40 * n));
 }
 
-TEST_F(SoundTest, OutputStartsWith16SilentBlocksThenTheWrittenOnesInOrder) {
+TEST_F(SoundTest, PacedOutputStartsWithItsCushionOfSilenceThenTheWrittenOnesInOrder) {
     init();
     sound->select_output(0, true);
+    const int cushion = static_cast<int>(pace_cushion);
     for (int k = 1; k <= 20; ++k) {
         EXPECT_FALSE(sound->write_block(tagged(static_cast<std::int16_t>(k)).data()));
+        // A paced write returns once no more than the cushion is queued ahead of the new one.
+        EXPECT_LE(sound->output_fill(), (cushion + 1) * n);
+        EXPECT_GT(sound->output_fill(), cushion * n);
     }
     fake.advance(40 * n);
-    for (int k = 0; k < 16; ++k) EXPECT_EQ(played_block(k), tagged(0)) << k;
-    for (int k = 1; k <= 20; ++k) EXPECT_EQ(played_block(15 + k), tagged(k)) << k;
+    for (int k = 0; k < cushion; ++k) EXPECT_EQ(played_block(k), tagged(0));
+    for (int k = 1; k <= 20; ++k) EXPECT_EQ(played_block(cushion - 1 + k), tagged(k)) << k;
+    EXPECT_EQ(sound->output_underruns(), 0);
+}
+
+// For each sample of a tagged block that was played: the card's sample time between its
+// write and its playing.
+std::int64_t longest_wait(const std::vector<std::int16_t>& played,
+                          const std::vector<std::int64_t>& written_at, int* tagged_blocks) {
+    std::int64_t longest = 0;
+    int last = 0;
+    for (std::size_t k = 0; k < played.size(); ++k) {
+        const int tag = played[k];
+        if (tag == 0) continue;
+        if (tag != last) ++*tagged_blocks;
+        last = tag;
+        longest = std::max(longest, static_cast<std::int64_t>(k) - written_at[tag - 1]);
+    }
+    return longest;
 }
 
 TEST_F(SoundTest, VoiceWrittenFasterThanItPlaysKeepsABoundedDelay) {
@@ -256,36 +279,33 @@ TEST_F(SoundTest, VoiceWrittenFasterThanItPlaysKeepsABoundedDelay) {
         }
         fake.advance(n);
     }
-    const auto p = fake.played();
-    std::int64_t longest = 0;
     int tagged_blocks = 0;
-    for (std::size_t k = 0; (k + 1) * n <= p.size(); ++k) {
-        const int tag = p[k * n];
-        if (tag == 0) continue;
-        ++tagged_blocks;
-        longest = std::max(longest, static_cast<std::int64_t>(k) * n - written_at[tag - 1]);
-    }
+    const std::int64_t longest = longest_wait(fake.played(), written_at, &tagged_blocks);
     EXPECT_GT(tagged_blocks, 400);
-    EXPECT_LE(longest, 17 * n);  // the 16 queued blocks and the one playing
+    // The cushion, the excess allowed beyond it, the block itself and a trimmed sample or so.
+    EXPECT_LE(longest, static_cast<std::int64_t>(voice_cushion * n) + (excess_blocks + 1) * n +
+                           FillTrim::max_step * 2);
 }
 
-TEST_F(SoundTest, AWriteAfterTheQueueRanDryQueues8SilentBlocksFirst) {
+TEST_F(SoundTest, AWriteAfterTheQueueRanDryQueuesACushionOfSilenceFirst) {
     for (const bool blocking : {false, true}) {
         SCOPED_TRACE(blocking ? "blocking" : "non-blocking");
         init();
         sound->select_output(0, blocking);
+        const int cushion = static_cast<int>((blocking ? pace_cushion : voice_cushion) * n);
         sound->write_block(tagged(1).data());
-        fake.advance(17 * n);  // 680 ms: the 16 silent blocks and the first one are out
+        fake.advance(cushion + 2 * n);  // the silent cushion and the first block are out
         const std::size_t mark = fake.played().size();
         EXPECT_TRUE(sound->write_block(tagged(2).data()));
-        fake.advance(9 * n);
+        EXPECT_EQ(sound->output_underruns(), 1);
+        fake.advance(cushion + n);
         const auto p = fake.played();
         const std::vector<std::int16_t> after(p.begin() + mark, p.end());
-        ASSERT_EQ(after.size(), 9u * n);
-        EXPECT_TRUE(std::all_of(after.begin(), after.begin() + 8 * n,
+        ASSERT_EQ(after.size(), static_cast<std::size_t>(cushion + n));
+        EXPECT_TRUE(std::all_of(after.begin(), after.begin() + cushion,
                                 [](std::int16_t v) { return v == 0; }));
-        EXPECT_TRUE(
-            std::all_of(after.begin() + 8 * n, after.end(), [](std::int16_t v) { return v == 2; }));
+        EXPECT_TRUE(std::all_of(after.begin() + cushion, after.end(),
+                                [](std::int16_t v) { return v == 2; }));
     }
 }
 

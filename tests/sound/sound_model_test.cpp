@@ -1,6 +1,8 @@
 // The rings and the SoundInterface against a slow, obvious model of the sound-card queue:
 // input as a list of at most 32 filled blocks plus one being filled, sample by sample;
-// output as a first-in first-out list of at most 16 queued blocks. Random interleavings of
+// output as a first-in first-out list of queued samples, primed with its cushion of
+// silence, dropping a write with more than the cushion and excess_blocks queued, priming again
+// when it ran dry (drift trimming off: blocks keep their length). Random interleavings of
 // device time and non-blocking reads and writes (seeded), with a small block so that
 // overruns, full queues and run-dry cases come often, and device callbacks of sizes that do
 // not line up with blocks.
@@ -23,6 +25,7 @@ class Quiet : public SoundDiagnostics {
 };
 
 constexpr int n = 64;  // samples per block: 32 blocks overrun after 2048 samples
+constexpr int cushion = static_cast<int>(voice_cushion * n);
 
 struct InputModel {
     std::deque<std::vector<std::int16_t>> filled;  // oldest first, at most 32
@@ -46,8 +49,7 @@ struct InputModel {
 };
 
 struct OutputModel {
-    std::deque<std::vector<std::int16_t>> queued;  // the front one is being played
-    std::size_t position = 0;
+    std::deque<std::int16_t> queued;  // the front one plays next
     std::vector<std::int16_t> played;
 
     void sample() {
@@ -55,21 +57,16 @@ struct OutputModel {
             played.push_back(0);
             return;
         }
-        played.push_back(queued.front()[position++]);
-        if (position == static_cast<std::size_t>(n)) {
-            queued.pop_front();
-            position = 0;
-        }
+        played.push_back(queued.front());
+        queued.pop_front();
     }
+    void prime() { queued.insert(queued.end(), cushion, 0); }
     // A non-blocking write; true when dropped or after the queue ran dry.
     bool write(const std::vector<std::int16_t>& block) {
-        const std::size_t free = 16 - queued.size();
-        if (free == 0) return true;
-        const bool dry = free == 16;
-        if (dry) {
-            for (int i = 0; i < 8; ++i) queued.emplace_back(n, 0);
-        }
-        queued.push_back(block);
+        if (queued.size() > static_cast<std::size_t>(cushion + excess_blocks * n)) return true;
+        const bool dry = queued.empty();
+        if (dry) prime();
+        queued.insert(queued.end(), block.begin(), block.end());
         return dry;
     }
 };
@@ -86,13 +83,14 @@ TEST(SoundModel, RandomInterleavingsMatchTheQueueModel) {
             fake.set_chunk(chunk);
             SoundInterface sound(fake, loop, quiet);
             sound.init(48000);
+            sound.set_fill_trim(false);
             sound.select_input(0, false);
             sound.select_output(0, false);
             sound.start_input(n);
             sound.start_output(n);
             InputModel in;
             OutputModel out;
-            for (int i = 0; i < 16; ++i) out.queued.emplace_back(n, 0);
+            out.prime();
 
             std::vector<std::int16_t> got(n), last(n, 0);
             std::int16_t tag = 1;
@@ -129,7 +127,8 @@ TEST(SoundModel, RandomInterleavingsMatchTheQueueModel) {
                     }
                 } else {
                     const std::vector<std::int16_t> block(n, tag++);
-                    const bool full = out.queued.size() == 16;
+                    const bool full =
+                        out.queued.size() > static_cast<std::size_t>(cushion + excess_blocks * n);
                     ASSERT_EQ(sound.write_block(block.data()), out.write(block));
                     dropped += full ? 1 : 0;
                 }

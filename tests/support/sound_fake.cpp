@@ -74,23 +74,62 @@ void FakeSoundBackend::vanish(Direction direction) {
     dev(direction).vanished = true;
 }
 
+void FakeSoundBackend::set_ppm(Direction direction, double ppm) {
+    std::lock_guard lock(mutex_);
+    ppm_[direction == Direction::input ? 0 : 1] = ppm;
+}
+
+void FakeSoundBackend::set_source(Source source) {
+    std::lock_guard lock(mutex_);
+    source_ = std::move(source);
+}
+
+void FakeSoundBackend::set_sink(Sink sink) {
+    std::lock_guard lock(mutex_);
+    sink_ = std::move(sink);
+}
+
+void FakeSoundBackend::keep_played(bool keep) {
+    std::lock_guard lock(mutex_);
+    keep_played_ = keep;
+}
+
+std::int64_t FakeSoundBackend::silent_played() const {
+    std::lock_guard lock(mutex_);
+    return silent_;
+}
+
 void FakeSoundBackend::advance(std::int64_t samples) {
     std::lock_guard lock(mutex_);
+    // The samples a card moves for `step` samples of the clock, by its own rate.
+    const auto card_step = [this](int which, std::int64_t step) {
+        fraction_[which] += static_cast<double>(step) * (1.0 + ppm_[which] * 1e-6);
+        const auto whole = static_cast<std::int64_t>(fraction_[which]);
+        fraction_[which] -= static_cast<double>(whole);
+        return static_cast<std::size_t>(whole);
+    };
     while (samples > 0) {
         const std::int64_t step = std::min<std::int64_t>(samples, chunk_);
-        const std::size_t count = static_cast<std::size_t>(step);
-        scratch_.resize(count);
         // One callback per direction, as a duplex sound card would make them.
+        const std::size_t in_count = card_step(0, step);
         if (input_.running && !input_.vanished && input_ring_) {
-            for (std::size_t i = 0; i < count; ++i) {
-                scratch_[i] = ramp(produced_ + static_cast<std::int64_t>(i));
+            scratch_.resize(in_count);
+            if (source_) {
+                source_(produced_, scratch_.data(), in_count);
+            } else {
+                for (std::size_t i = 0; i < in_count; ++i) {
+                    scratch_[i] = ramp(produced_ + static_cast<std::int64_t>(i));
+                }
             }
-            produced_ += step;
-            lost_ += static_cast<std::int64_t>(input_ring_->capture(scratch_.data(), count));
+            produced_ += static_cast<std::int64_t>(in_count);
+            lost_ += static_cast<std::int64_t>(input_ring_->capture(scratch_.data(), in_count));
         }
+        const std::size_t out_count = card_step(1, step);
         if (output_.running && !output_.vanished && output_ring_) {
-            output_ring_->play(scratch_.data(), count);
-            played_.insert(played_.end(), scratch_.begin(), scratch_.end());
+            scratch_.resize(out_count);
+            silent_ += static_cast<std::int64_t>(output_ring_->play(scratch_.data(), out_count));
+            if (keep_played_) played_.insert(played_.end(), scratch_.begin(), scratch_.end());
+            if (sink_) sink_(scratch_.data(), out_count);
         }
         clock_ += step;
         samples -= step;

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,6 +44,20 @@ class FakeSoundBackend final : public SoundBackend {
     void fail_close(Direction direction, bool fail);  // close still closes, but reports failure
     // The open device stops moving samples (unplugged) until it is closed.
     void vanish(Direction direction);
+    // The direction's card runs `ppm` parts per million fast (negative: slow) against the
+    // clock: over a second of clock it moves rate * (1 + ppm / 1e6) samples.
+    void set_ppm(Direction direction, double ppm);
+    // In place of the ramp, the input device takes its samples from `source` (k: the input's
+    // sample number, count: samples wanted); and every sample the output plays also goes to
+    // `sink`. Both run inside advance(), under the fake's lock: they must not call it.
+    using Source = std::function<void(std::int64_t k, std::int16_t* out, std::size_t count)>;
+    using Sink = std::function<void(const std::int16_t* samples, std::size_t count)>;
+    void set_source(Source source);
+    void set_sink(Sink sink);
+    // Whether played() keeps what was played (on by default; off for runs of hours).
+    void keep_played(bool keep);
+    // Silent samples the output played for want of a queued block.
+    std::int64_t silent_played() const;
     // Moves the clock by `samples`; running devices capture and play that much.
     void advance(std::int64_t samples);
 
@@ -110,6 +125,12 @@ class FakeSoundBackend final : public SoundBackend {
     InputRing* input_ring_ = nullptr;
     OutputRing* output_ring_ = nullptr;
     int chunk_ = 480;
+    double ppm_[2] = {0.0, 0.0};       // input, output
+    double fraction_[2] = {0.0, 0.0};  // samples owed to each card, 0..1
+    Source source_;
+    Sink sink_;
+    bool keep_played_ = true;
+    std::int64_t silent_ = 0;
     std::int64_t clock_ = 0;
     std::int64_t produced_ = 0;
     std::int64_t lost_ = 0;
