@@ -131,4 +131,9 @@ void follow_device_names(engine::EngineApi& engine, const DeviceNames& names, bo
     follow(s.rx_input_device, names.rx_input, inputs, shown_inputs);
 }
 
+bool tx_output_is_loop(engine::EngineApi& engine) {
+    return engine.sound_loop_present() &&
+           engine.controls().tx_output_device == engine.sound_output_count() - 1;
+}
+
 }  // namespace tarpo::ui

@@ -47,6 +47,9 @@ struct FollowedDevice {
 FollowedDevice follow_device(int index, const std::string& name,
                              const std::vector<std::string>& names);
 
+// Whether the chosen tx output is the SDR loop device (the last output entry when present).
+bool tx_output_is_loop(engine::EngineApi& engine);
+
 // The names of the four devices selected in the engine's shared state now.
 DeviceNames selected_device_names(engine::EngineApi& engine);
 // Moves each of the engine's four device numbers to where its saved name is listed now (as a

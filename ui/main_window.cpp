@@ -132,7 +132,8 @@ void MainWindow::apply_keying_report() {
     const ptt::RigReadout rig = engine_.radio_readout();
     // Without a rig that answers for its PTT, ON AIR is what the worker keyed; with one,
     // what the rig confirmed, and a look of its own while it has not confirmed what we want.
-    if (rig.state == ptt::RigReadout::State::none || !rig.keys)
+    // The SDR loop device, when it is the output, is keyed in place of the rig.
+    if (rig.state == ptt::RigReadout::State::none || !rig.keys || tx_output_is_loop(engine_))
         return operator_->set_on_air(keyed, ptt_settled_);
     operator_->set_on_air(rig.keyed, rig.confirmed && rig.keyed == keyed);
 }

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "ui/device_names.h"
 #include "ui/radio_settings.h"
 
 namespace tarpo::ui {
@@ -208,10 +209,7 @@ void RadioDialog::show_method() {
 }
 
 QString RadioDialog::loop_note(PttKind kind) const {
-    const engine::Controls& c = engine_.controls();
-    const bool loop_output =
-        engine_.sound_loop_present() && c.tx_output_device == engine_.sound_output_count() - 1;
-    if (!loop_output || kind == PttKind::vox) return {};
+    if (!tx_output_is_loop(engine_) || kind == PttKind::vox) return {};
     // The worker keys the loop device whenever it is the output, in place of the method.
     const QString what = ptt::keys_through_hamlib(kind)
                              ? QStringLiteral("the rig's PTT through Hamlib")

@@ -131,6 +131,8 @@ class FakeEngine : public engine::EngineApi {
         ++radio_applies;
     }
     ptt::RadioSettings radio_settings() override { return radio; }
+    ptt::RigReadout rig;  // what the rig link reports (none: no rig)
+    ptt::RigReadout radio_readout() override { return rig; }
 
     // Messages for the status line, as the real engine's layers post them.
     engine::MessageQueue messages;

@@ -355,6 +355,22 @@ TEST_F(Window, OnAirFrequencyAndPttKeys) {
     window->timer_tick();
     EXPECT_EQ(child<QLabel>("tuned_frequency")->text(), "1612.5 Hz");
 
+    // A rig keyed through Hamlib that stays unkeyed: ON AIR shows the rig, unless the SDR loop
+    // device is the output, which the worker keys in the rig's place.
+    engine.rig.state = ptt::RigReadout::State::connected;
+    engine.rig.keys = true;
+    window->notifier().keying(true);
+    QApplication::processEvents();
+    EXPECT_FALSE(window->operator_panel()->on_air());
+    engine.loop = true;
+    engine.state.tx_output_device = engine.sound_output_count() - 1;
+    window->notifier().keying(true);
+    QApplication::processEvents();
+    EXPECT_TRUE(window->operator_panel()->on_air());
+    window->notifier().keying(false);
+    QApplication::processEvents();
+    engine.rig = {};
+
     window->activateWindow();
     QTest::keyClick(window.get(), Qt::Key_F12);
     EXPECT_EQ(engine.state.tx_active, 1);
