@@ -17,73 +17,21 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "engine/passes.h"
-#include "engine/ready_station.h"
-#include "engine/worker.h"
-#include "ptt/ptt.h"
 #include "sound/loop_library.h"
 #include "sound/sound_interface.h"
 #include "sound/sound_pulse.h"
-#include "tests/support/serial_fake.h"
+#include "tests/support/checking_station.h"
 #include "ui/device_names.h"
-#include "voice/test_frames.h"
 
 namespace {
 
 using namespace tarpo;
 
-// Stands where the speech decoder sits and counts the test frames' bit errors instead.
-class CheckingCodec final : public voice::SpeechCodec {
-  public:
-    void ana_init() override {}
-    void syn_init() override {}
-    void encode(const short*, unsigned char* bits) override {
-        test_frame_source.encode(nullptr, bits);
-    }
-    void decode(const unsigned char* bits, short* speech) override {
-        checker.check_frame(bits);
-        for (int i = 0; i < 320; ++i) speech[i] = 0;
-    }
-    voice::TestFrameChecker checker;
-    voice::TestFrameCodec test_frame_source;
-};
-
-struct Quiet : engine::WorkerNotifier {
-    void rsid_report(const char*) override {}
-};
-
-struct Station {
-    CheckingCodec codec;
-    std::unique_ptr<engine::ReadyStation> ready =
-        engine::make_station(codec, engine::linked_rsid());
-    engine::Controls* shared = &ready->controls;
-    sound::PulseBackend backend;
-    sound::LoopLibrary loop;
-    sound::SoundInterface sound{backend, loop};
-    ptt::FakeSerialLines lines;
-    ptt::PttPort ptt{loop, sound, lines};
-    Quiet quiet;
-    engine::AudioWorker worker{*shared, sound, ptt, ready->passes, quiet, nullptr};
-
-    Station() {
-        loop.use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);  // sound cards only
-        sound.init(48000);
-    }
-    bool stop() {
-        shared->rx_active = 0;
-        shared->tx_active = 0;
-        shared->worker_run = 0;
-        for (int i = 0; i < 30 && !worker.finished(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return worker.join_if_finished();
-    }
-};
+using Station = test::CheckingStation<sound::PulseBackend>;
 
 std::vector<std::string> output_ids(const sound::SoundInterface& sound) {
     std::vector<std::string> ids;
@@ -167,8 +115,8 @@ int main(int argc, char** argv) {
     }
     const std::string sink_id = argv[1];
     const int seconds = std::atoi(argv[5]);
-    Station tx;
-    Station rx;
+    Station tx(true);  // sound cards only
+    Station rx(true);
     if (!tx.backend.connected() || !rx.backend.connected()) {
         std::printf("FAIL: no sound server answers\n");
         return 1;
@@ -188,46 +136,12 @@ int main(int argc, char** argv) {
         std::printf("FAIL: the test devices are not all listed\n");
         return 1;
     }
-    // The transmitter keys at once; its microphone is the other sink's monitor (silence).
-    // The receiver plays its decoded speech into the other sink.
-    tx.shared->tx_output_device = *sink;
-    tx.shared->voice_input_device = *other_monitor;
-    tx.shared->rx_input_device = *other_monitor;
-    tx.shared->voice_output_device = *other_sink;
-    tx.shared->rx_active = 0;
-    tx.shared->tx_active = 1;
-    rx.shared->rx_input_device = *monitor;
-    rx.shared->voice_output_device = *other_sink;
-    rx.shared->tx_output_device = *other_sink;
-    rx.shared->voice_input_device = *other_monitor;
-
-    rx.worker.start();
-    tx.worker.start();
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    // The receiver stops first: the frame that the end of the transmission cuts short must
-    // not count.
-    const bool rx_stopped = rx.stop();
-    const bool tx_stopped = tx.stop();
-
-    const auto& c = rx.codec.checker;
-    std::printf("frames counted %llu, bit errors %llu, frames in error %llu, alignments %llu\n",
-                static_cast<unsigned long long>(c.frames_counted()),
-                static_cast<unsigned long long>(c.bit_errors()),
-                static_cast<unsigned long long>(c.frames_in_error()),
-                static_cast<unsigned long long>(c.alignments()));
-    bool ok = tx_stopped && rx_stopped;
-    if (!ok) std::printf("FAIL: a worker did not finish\n");
+    test::wire_exchange(tx, rx, *sink, *monitor, *other_sink, *other_monitor);
     // 25 frames of 40 ms a second, less the set-up, the silence queued at the output's open,
     // a fresh sink's wake-up and the receiver's acquisition (together up to 2 s on a busy
     // machine): the frames of at least one more second must be counted.
-    if (c.frames_counted() < static_cast<unsigned long long>(std::max(seconds - 2, 1)) * 25) {
-        std::printf("FAIL: too few frames counted\n");
-        ok = false;
-    }
-    if (c.bit_errors() != 0 || c.alignments() != 1) {
-        std::printf("FAIL: bit errors or a lost alignment after acquisition\n");
-        ok = false;
-    }
+    const bool ok = test::run_exchange(
+        tx, rx, seconds, static_cast<unsigned long long>(std::max(seconds - 2, 1)) * 25);
     std::printf(ok ? "PASS\n" : "FAIL\n");
     return ok ? 0 : 1;
 }
