@@ -119,9 +119,12 @@ void press_f12() {
     QTest::keyClick(window, Qt::Key_F12);
 }
 
+// The status line's recent messages, oldest first (a level warning may follow the one looked for).
 void say_status() {
-    const QString text = control<QLabel>("message")->text();
-    std::fprintf(stderr, "driver: message %s\n", text.toLocal8Bit().constData());
+    const QLabel* label = control<QLabel>("message");
+    const QString history = label->toolTip().isEmpty() ? label->text() : label->toolTip();
+    for (const QString& text : history.split(QLatin1Char('\n')))
+        std::fprintf(stderr, "driver: message %s\n", text.toLocal8Bit().constData());
     std::fflush(stderr);
 }
 
