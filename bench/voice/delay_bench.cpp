@@ -286,6 +286,25 @@ struct Scenario {
     bool txid;
 };
 
+// A sends to B over the loop device (the real loop code over UDP on 127.0.0.1), or neither
+// has one.
+void use_loop_device(engine::Engine& a, engine::Engine& b, bool on) {
+    if (!on) {
+        a.loop().use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
+        b.loop().use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
+        return;
+    }
+    const std::string dir = "/tmp/delay_bench_" + std::to_string(getpid());
+    fs::create_directories(dir);
+    const int base = 20000 + static_cast<int>(getpid() % 20000);
+    std::ofstream(dir + "/a.txt") << "rx_port " << base + 4 << "\ntx_port " << base << "\n";
+    std::ofstream(dir + "/b.txt") << "rx_port " << base << "\ntx_port " << base + 2 << "\n";
+    loop_pair.tx = std::make_unique<loop::LoopTransmitter>(dir + "/a.txt");
+    loop_pair.rx = std::make_unique<loop::LoopReceiver>(dir + "/b.txt");
+    a.loop().use_entry_points(a_set_ptt, a_init_rx, a_read_rx, a_init_tx, a_write_tx);
+    b.loop().use_entry_points(b_set_ptt, b_init_rx, b_read_rx, b_init_tx, b_write_tx);
+}
+
 double end_to_end(const Scenario& sc, bool over_loop, double seconds, const Programme& p,
                   int* underruns) {
     using namespace std::chrono;
@@ -316,20 +335,7 @@ double end_to_end(const Scenario& sc, bool over_loop, double seconds, const Prog
     const ptt::SerialPortDirs dirs{"/nonexistent/dev", "/nonexistent/sys"};
     auto a = std::make_unique<engine::Engine>(fa, lines_a, engine::AudioWorker::Sleep{}, dirs);
     auto b = std::make_unique<engine::Engine>(fb, lines_b, engine::AudioWorker::Sleep{}, dirs);
-    if (over_loop) {
-        const std::string dir = "/tmp/delay_bench_" + std::to_string(getpid());
-        fs::create_directories(dir);
-        const int base = 20000 + static_cast<int>(getpid() % 20000);
-        std::ofstream(dir + "/a.txt") << "rx_port " << base + 4 << "\ntx_port " << base << "\n";
-        std::ofstream(dir + "/b.txt") << "rx_port " << base << "\ntx_port " << base + 2 << "\n";
-        loop_pair.tx = std::make_unique<loop::LoopTransmitter>(dir + "/a.txt");
-        loop_pair.rx = std::make_unique<loop::LoopReceiver>(dir + "/b.txt");
-        a->loop().use_entry_points(a_set_ptt, a_init_rx, a_read_rx, a_init_tx, a_write_tx);
-        b->loop().use_entry_points(b_set_ptt, b_init_rx, b_read_rx, b_init_tx, b_write_tx);
-    } else {
-        a->loop().use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
-        b->loop().use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
-    }
+    use_loop_device(*a, *b, over_loop);
     a->sound_init(rate);
     b->sound_init(rate);
     const int radio = over_loop ? 2 : 0;  // "out 0", "out 1", then the loop entry
@@ -381,7 +387,8 @@ double end_to_end(const Scenario& sc, bool over_loop, double seconds, const Prog
 struct ServerRun {
     double mouth_to_ear = -1;  // ms
     double mouth_to_air = -1;  // ms, microphone to the radio signal (analog only)
-    int underruns = 0;         // A's tx output and B's voice output, after 4 s
+    int tx_underruns = 0;      // A's tx output, after 4 s
+    int voice_underruns = 0;   // B's voice output, after 4 s
 };
 
 // A whole stream of the bench's own on the server, with the plain blocking client API.
@@ -401,8 +408,8 @@ class ServerStream {
         constexpr auto any = static_cast<std::uint32_t>(-1);
         pa_buffer_attr attr{any, 2 * bytes, any, any, bytes};
         int error = 0;
-        s_ = pa_simple_new(nullptr, "delay_bench", dir, device, "probe", &spec, &map, &attr,
-                           &error);
+        s_ =
+            pa_simple_new(nullptr, "delay_bench", dir, device, "probe", &spec, &map, &attr, &error);
         if (!s_) std::fprintf(stderr, "delay_bench: %s: %s\n", device, pa_strerror(error));
     }
     ~ServerStream() {
@@ -424,7 +431,7 @@ class ServerStream {
     pa_simple* s_ = nullptr;
 };
 
-ServerRun over_server(const Scenario& sc, double seconds, const Programme& p) {
+ServerRun over_server(const Scenario& sc, bool over_loop, double seconds, const Programme& p) {
     using namespace std::chrono;
     ServerRun run;
     constexpr int chunk = 480;  // 10 ms
@@ -436,13 +443,12 @@ ServerRun over_server(const Scenario& sc, double seconds, const Programme& p) {
     const ptt::SerialPortDirs dirs{"/nonexistent/dev", "/nonexistent/sys"};
     auto a = std::make_unique<engine::Engine>(pa, lines_a, engine::AudioWorker::Sleep{}, dirs);
     auto b = std::make_unique<engine::Engine>(pb, lines_b, engine::AudioWorker::Sleep{}, dirs);
-    a->loop().use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
-    b->loop().use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
+    use_loop_device(*a, *b, over_loop);
     a->sound_init(rate);
     b->sound_init(rate);
     const auto a_in = a->sound().find_input("mic.monitor");
-    const auto a_out = a->sound().find_output("air");
-    const auto b_in = b->sound().find_input("air.monitor");
+    const auto a_out = a->sound().find_output(over_loop ? sound::loop_output_name : "air");
+    const auto b_in = b->sound().find_input(over_loop ? sound::loop_input_name : "air.monitor");
     const auto b_out = b->sound().find_output("ear");
     if (!a_in || !a_out || !b_in || !b_out) {
         std::fprintf(stderr, "delay_bench: the server lacks mic, air or ear (pulse_delay.sh)\n");
@@ -462,6 +468,9 @@ ServerRun over_server(const Scenario& sc, double seconds, const Programme& p) {
     cb.enhanced_receiver = sc.enhanced ? 1 : 0;
     cb.rxid_on = sc.txid ? 1 : 0;
     cb.sq_level = 15;
+    // The sinks render from the first read on; the stations start on a running server.
+    std::vector<std::int16_t> frames(3 * chunk);
+    for (int k = 0; k < 50; ++k) probe.read(frames.data(), frames.size());
     Notifier na, nb;
     b->start_worker(nb);
     a->start_worker(na);
@@ -476,21 +485,25 @@ ServerRun over_server(const Scenario& sc, double seconds, const Programme& p) {
             if (!mic.write(block.data(), chunk)) break;
         }
     });
-    int under_steady = 0;
-    std::vector<std::int16_t> frames(3 * chunk);
+    int tx_steady = 0, voice_steady = 0;
     while (ch[0].size() < total && probe.read(frames.data(), frames.size())) {
         for (int i = 0; i < chunk; ++i) {
             for (int c = 0; c < 3; ++c) ch[c].push_back(frames[3 * i + c]);
         }
         if (ch[0].size() == static_cast<std::size_t>(4 * rate)) {
-            under_steady = a->sound().output_underruns() + b->sound().output_underruns();
+            tx_steady = a->sound().output_underruns();
+            voice_steady = b->sound().output_underruns();
         }
     }
-    run.underruns = a->sound().output_underruns() + b->sound().output_underruns() - under_steady;
+    run.tx_underruns = a->sound().output_underruns() - tx_steady;
+    run.voice_underruns = b->sound().output_underruns() - voice_steady;
     stop = true;
     player.join();
     a->stop_worker();
     b->stop_worker();
+    b.reset();
+    a.reset();
+    loop_pair = {};
     if (ch[0].size() < total) return run;
     // The channels as the stream's map orders them: microphone, radio signal, speaker.
     run.mouth_to_ear = delay_ms(ch[0], ch[2], 4.0, seconds - 1.0);
@@ -502,16 +515,19 @@ void print_over_server(const Scenario* scenarios, std::size_t count, double seco
                        const Programme& p) {
     std::printf("\nMouth to ear over a PulseAudio server, two engines (%.0f s each, from 4 s):\n",
                 seconds);
-    for (std::size_t k = 0; k < count; ++k) {
-        const ServerRun r = over_server(scenarios[k], seconds, p);
-        std::printf("  %-12s %-44s %6.1f ms  (%d underruns after 4 s)\n", "pulse",
-                    scenarios[k].name, r.mouth_to_ear, r.underruns);
-        if (r.mouth_to_air >= 0) {
-            std::printf("  %-12s   of which microphone to the radio signal    %6.1f ms, radio to "
-                        "ear %.1f ms\n",
-                        "", r.mouth_to_air, r.mouth_to_ear - r.mouth_to_air);
+    for (const bool over_loop : {true, false}) {
+        for (std::size_t k = 0; k < count; ++k) {
+            const ServerRun r = over_server(scenarios[k], over_loop, seconds, p);
+            std::printf("  %-12s %-44s %6.1f ms  (underruns after 4 s: tx %d, voice %d)\n",
+                        over_loop ? "loop device" : "tx/rx sinks", scenarios[k].name,
+                        r.mouth_to_ear, r.tx_underruns, r.voice_underruns);
+            std::fflush(stdout);
+            if (r.mouth_to_air < 0) continue;
+            std::printf(
+                "  %-12s   of which microphone to the radio signal    %6.1f ms, radio to "
+                "ear %.1f ms\n",
+                "", r.mouth_to_air, r.mouth_to_ear - r.mouth_to_air);
         }
-        std::fflush(stdout);
     }
 }
 
