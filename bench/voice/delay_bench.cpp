@@ -15,8 +15,16 @@
 //     fake sound cards driven in real time by one thread (10 ms callbacks), the radio path
 //     either the SDR loop device (the real loop code over UDP on 127.0.0.1, as two instances
 //     on one machine use it) or a cable from A's tx card to B's rx card.
+//  4. With --pulse (run it through bench/voice/pulse_delay.sh): the two engines on the native
+//     backend over a real PulseAudio server instead. The bench plays the microphone into sink
+//     "mic" and A records "mic.monitor"; A transmits into sink "air", B receives from
+//     "air.monitor" and plays into sink "ear". The three are mono remaps of the channels of
+//     one null sink "probe", whose monitor the bench records: its channels show, sample for
+//     sample on the server's one clock, the microphone, the radio signal and the speaker.
 //
-// Usage: delay_bench [--seconds S]   (default 12 s per end-to-end run; 8 runs)
+// Usage: delay_bench [--seconds S] [--pulse]   (default 12 s per end-to-end run)
+#include <pulse/error.h>
+#include <pulse/simple.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,6 +48,7 @@
 #include "loop/loop_device.h"
 #include "modem/constants.h"
 #include "sound/sound_interface.h"
+#include "sound/sound_pulse.h"
 #include "tests/support/serial_fake.h"
 #include "tests/support/sound_fake.h"
 
@@ -277,6 +286,25 @@ struct Scenario {
     bool txid;
 };
 
+// A sends to B over the loop device (the real loop code over UDP on 127.0.0.1), or neither
+// has one.
+void use_loop_device(engine::Engine& a, engine::Engine& b, bool on) {
+    if (!on) {
+        a.loop().use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
+        b.loop().use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
+        return;
+    }
+    const std::string dir = "/tmp/delay_bench_" + std::to_string(getpid());
+    fs::create_directories(dir);
+    const int base = 20000 + static_cast<int>(getpid() % 20000);
+    std::ofstream(dir + "/a.txt") << "rx_port " << base + 4 << "\ntx_port " << base << "\n";
+    std::ofstream(dir + "/b.txt") << "rx_port " << base << "\ntx_port " << base + 2 << "\n";
+    loop_pair.tx = std::make_unique<loop::LoopTransmitter>(dir + "/a.txt");
+    loop_pair.rx = std::make_unique<loop::LoopReceiver>(dir + "/b.txt");
+    a.loop().use_entry_points(a_set_ptt, a_init_rx, a_read_rx, a_init_tx, a_write_tx);
+    b.loop().use_entry_points(b_set_ptt, b_init_rx, b_read_rx, b_init_tx, b_write_tx);
+}
+
 double end_to_end(const Scenario& sc, bool over_loop, double seconds, const Programme& p,
                   int* underruns) {
     using namespace std::chrono;
@@ -307,20 +335,7 @@ double end_to_end(const Scenario& sc, bool over_loop, double seconds, const Prog
     const ptt::SerialPortDirs dirs{"/nonexistent/dev", "/nonexistent/sys"};
     auto a = std::make_unique<engine::Engine>(fa, lines_a, engine::AudioWorker::Sleep{}, dirs);
     auto b = std::make_unique<engine::Engine>(fb, lines_b, engine::AudioWorker::Sleep{}, dirs);
-    if (over_loop) {
-        const std::string dir = "/tmp/delay_bench_" + std::to_string(getpid());
-        fs::create_directories(dir);
-        const int base = 20000 + static_cast<int>(getpid() % 20000);
-        std::ofstream(dir + "/a.txt") << "rx_port " << base + 4 << "\ntx_port " << base << "\n";
-        std::ofstream(dir + "/b.txt") << "rx_port " << base << "\ntx_port " << base + 2 << "\n";
-        loop_pair.tx = std::make_unique<loop::LoopTransmitter>(dir + "/a.txt");
-        loop_pair.rx = std::make_unique<loop::LoopReceiver>(dir + "/b.txt");
-        a->loop().use_entry_points(a_set_ptt, a_init_rx, a_read_rx, a_init_tx, a_write_tx);
-        b->loop().use_entry_points(b_set_ptt, b_init_rx, b_read_rx, b_init_tx, b_write_tx);
-    } else {
-        a->loop().use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
-        b->loop().use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
-    }
+    use_loop_device(*a, *b, over_loop);
     a->sound_init(rate);
     b->sound_init(rate);
     const int radio = over_loop ? 2 : 0;  // "out 0", "out 1", then the loop entry
@@ -368,15 +383,166 @@ double end_to_end(const Scenario& sc, bool over_loop, double seconds, const Prog
     return delay_ms(in, speaker, 4.0, seconds - 1.0);
 }
 
+// 4. Over a real sound server.
+struct ServerRun {
+    double mouth_to_ear = -1;  // ms
+    double mouth_to_air = -1;  // ms, microphone to the radio signal (analog only)
+    int tx_underruns = 0;      // A's tx output, after 4 s
+    int voice_underruns = 0;   // B's voice output, after 4 s
+};
+
+// A whole stream of the bench's own on the server, with the plain blocking client API.
+class ServerStream {
+  public:
+    ServerStream(pa_stream_direction_t dir, const char* device, int channels, int chunk) {
+        pa_sample_spec spec{PA_SAMPLE_S16LE, rate, static_cast<std::uint8_t>(channels)};
+        pa_channel_map map;
+        pa_channel_map_init(&map);
+        map.channels = static_cast<std::uint8_t>(channels);
+        const pa_channel_position_t order[] = {PA_CHANNEL_POSITION_FRONT_LEFT,
+                                               PA_CHANNEL_POSITION_FRONT_CENTER,
+                                               PA_CHANNEL_POSITION_FRONT_RIGHT};
+        if (channels == 1) map.map[0] = PA_CHANNEL_POSITION_MONO;
+        for (int c = 0; channels > 1 && c < channels; ++c) map.map[c] = order[c];
+        const auto bytes = static_cast<std::uint32_t>(chunk * channels * 2);
+        constexpr auto any = static_cast<std::uint32_t>(-1);
+        pa_buffer_attr attr{any, 2 * bytes, any, any, bytes};
+        int error = 0;
+        s_ =
+            pa_simple_new(nullptr, "delay_bench", dir, device, "probe", &spec, &map, &attr, &error);
+        if (!s_) std::fprintf(stderr, "delay_bench: %s: %s\n", device, pa_strerror(error));
+    }
+    ~ServerStream() {
+        if (s_) pa_simple_free(s_);
+    }
+    ServerStream(const ServerStream&) = delete;
+    ServerStream& operator=(const ServerStream&) = delete;
+    bool ok() const { return s_ != nullptr; }
+    bool write(const std::int16_t* x, std::size_t count) {
+        int error = 0;
+        return pa_simple_write(s_, x, count * 2, &error) == 0;
+    }
+    bool read(std::int16_t* x, std::size_t count) {
+        int error = 0;
+        return pa_simple_read(s_, x, count * 2, &error) == 0;
+    }
+
+  private:
+    pa_simple* s_ = nullptr;
+};
+
+ServerRun over_server(const Scenario& sc, bool over_loop, double seconds, const Programme& p) {
+    using namespace std::chrono;
+    ServerRun run;
+    constexpr int chunk = 480;  // 10 ms
+    ServerStream probe(PA_STREAM_RECORD, "probe.monitor", 3, chunk);
+    ServerStream mic(PA_STREAM_PLAYBACK, "mic", 1, chunk);
+    sound::PulseBackend pa, pb;
+    if (!probe.ok() || !mic.ok() || !pa.connected() || !pb.connected()) return run;
+    ptt::FakeSerialLines lines_a, lines_b;
+    const ptt::SerialPortDirs dirs{"/nonexistent/dev", "/nonexistent/sys"};
+    auto a = std::make_unique<engine::Engine>(pa, lines_a, engine::AudioWorker::Sleep{}, dirs);
+    auto b = std::make_unique<engine::Engine>(pb, lines_b, engine::AudioWorker::Sleep{}, dirs);
+    use_loop_device(*a, *b, over_loop);
+    a->sound_init(rate);
+    b->sound_init(rate);
+    const auto a_in = a->sound().find_input("mic.monitor");
+    const auto a_out = a->sound().find_output(over_loop ? sound::loop_output_name : "air");
+    const auto b_in = b->sound().find_input(over_loop ? sound::loop_input_name : "air.monitor");
+    const auto b_out = b->sound().find_output("ear");
+    if (!a_in || !a_out || !b_in || !b_out) {
+        std::fprintf(stderr, "delay_bench: the server lacks mic, air or ear (pulse_delay.sh)\n");
+        return run;
+    }
+    auto& ca = a->controls();
+    auto& cb = b->controls();
+    ca.rx_active = 0;
+    ca.tx_active = 1;
+    ca.tx_output_device = *a_out;
+    ca.voice_input_device = *a_in;
+    ca.analog_mode = sc.analog ? 1 : 0;
+    ca.txid_on = sc.txid ? 1 : 0;
+    cb.rx_input_device = *b_in;
+    cb.voice_output_device = *b_out;
+    cb.analog_mode = sc.analog ? 1 : 0;
+    cb.enhanced_receiver = sc.enhanced ? 1 : 0;
+    cb.rxid_on = sc.txid ? 1 : 0;
+    cb.sq_level = 15;
+    // The sinks render from the first read on; the stations start on a running server.
+    std::vector<std::int16_t> frames(3 * chunk);
+    for (int k = 0; k < 50; ++k) probe.read(frames.data(), frames.size());
+    Notifier na, nb;
+    b->start_worker(nb);
+    a->start_worker(na);
+
+    const auto total = static_cast<std::size_t>(seconds * rate);
+    std::vector<std::int16_t> ch[3];
+    std::atomic<bool> stop{false};
+    std::thread player([&] {
+        std::vector<std::int16_t> block(chunk);
+        for (std::int64_t at = 0; !stop.load(); at += chunk) {
+            for (int i = 0; i < chunk; ++i) block[i] = p.at(at + i);
+            if (!mic.write(block.data(), chunk)) break;
+        }
+    });
+    int tx_steady = 0, voice_steady = 0;
+    while (ch[0].size() < total && probe.read(frames.data(), frames.size())) {
+        for (int i = 0; i < chunk; ++i) {
+            for (int c = 0; c < 3; ++c) ch[c].push_back(frames[3 * i + c]);
+        }
+        if (ch[0].size() == static_cast<std::size_t>(4 * rate)) {
+            tx_steady = a->sound().output_underruns();
+            voice_steady = b->sound().output_underruns();
+        }
+    }
+    run.tx_underruns = a->sound().output_underruns() - tx_steady;
+    run.voice_underruns = b->sound().output_underruns() - voice_steady;
+    stop = true;
+    player.join();
+    a->stop_worker();
+    b->stop_worker();
+    b.reset();
+    a.reset();
+    loop_pair = {};
+    if (ch[0].size() < total) return run;
+    // The channels as the stream's map orders them: microphone, radio signal, speaker.
+    run.mouth_to_ear = delay_ms(ch[0], ch[2], 4.0, seconds - 1.0);
+    if (sc.analog) run.mouth_to_air = delay_ms(ch[0], ch[1], 4.0, seconds - 1.0);
+    return run;
+}
+
+void print_over_server(const Scenario* scenarios, std::size_t count, double seconds,
+                       const Programme& p) {
+    std::printf("\nMouth to ear over a PulseAudio server, two engines (%.0f s each, from 4 s):\n",
+                seconds);
+    for (const bool over_loop : {true, false}) {
+        for (std::size_t k = 0; k < count; ++k) {
+            const ServerRun r = over_server(scenarios[k], over_loop, seconds, p);
+            std::printf("  %-12s %-44s %6.1f ms  (underruns after 4 s: tx %d, voice %d)\n",
+                        over_loop ? "loop device" : "tx/rx sinks", scenarios[k].name,
+                        r.mouth_to_ear, r.tx_underruns, r.voice_underruns);
+            std::fflush(stdout);
+            if (r.mouth_to_air < 0) continue;
+            std::printf(
+                "  %-12s   of which microphone to the radio signal    %6.1f ms, radio to "
+                "ear %.1f ms\n",
+                "", r.mouth_to_air, r.mouth_to_ear - r.mouth_to_air);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     double seconds = 12.0;
+    bool pulse = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::max(6.0, std::atof(argv[++i]));
+        } else if (std::strcmp(argv[i], "--pulse") == 0) {
+            pulse = true;
         } else {
-            std::fprintf(stderr, "usage: delay_bench [--seconds S]\n");
+            std::fprintf(stderr, "usage: delay_bench [--seconds S] [--pulse]\n");
             return 2;
         }
     }
@@ -415,6 +581,10 @@ int main(int argc, char** argv) {
         {"analog pass-through", true, false, false},
         {"digital with TXID (enhanced receiver)", false, true, true},
     };
+    if (pulse) {
+        print_over_server(scenarios, std::size(scenarios), seconds, p);
+        return 0;
+    }
     std::printf("\nMouth to ear, two engines on one clock (%.0f s each, measured from 4 s):\n",
                 seconds);
     for (const bool over_loop : {true, false}) {
