@@ -72,6 +72,11 @@ class SoundBackend {
 
     // The clock the bounded waits measure, and the waits themselves. The real backends sleep
     // on the signal; the fake lets its devices run for the time that the wait would take.
+    // Blocks a paced output keeps queued beyond the one being written: enough that the
+    // device's largest pull never finds the queue dry (a stream that takes big pieces at a
+    // time wants more).
+    virtual double pace_cushion_blocks() const { return 2.0; }
+
     virtual std::chrono::nanoseconds now() = 0;
     virtual void wait(const CompletionSignal& signal, std::uint32_t seen,
                       std::chrono::nanoseconds limit) = 0;

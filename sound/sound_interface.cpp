@@ -239,7 +239,7 @@ void SoundInterface::start_output(int n) {
     out_trim_.reset(out_.n);
     underruns_.store(0, std::memory_order_relaxed);
     // The cushion of silence ahead of the first real block.
-    queue_silence(cushion(out_.blocking ? pace_cushion : voice_cushion, out_.n));
+    queue_silence(cushion(out_.blocking ? backend_.pace_cushion_blocks() : voice_cushion, out_.n));
     if (out_.open && !backend_.start(Direction::output)) {
         backend_.close(Direction::output);
         out_.open = false;
@@ -366,8 +366,9 @@ bool SoundInterface::write_block(const std::int16_t* src) {
 // queued, so the queue holds between one and two blocks.
 bool SoundInterface::output_room() const {
     // Room for the block and, should the queue have run dry meanwhile, its cushion.
-    return out_ring_.fill() <= cushion(pace_cushion, out_.n) &&
-           out_ring_.completed_count() >= 2 + static_cast<int>(pace_cushion);
+    const double blocks = backend_.pace_cushion_blocks();
+    return out_ring_.fill() <= cushion(blocks, out_.n) &&
+           out_ring_.completed_count() >= 2 + static_cast<int>(blocks);
 }
 
 void SoundInterface::wait_output() {
@@ -378,7 +379,7 @@ void SoundInterface::wait_output() {
 
 bool SoundInterface::write_paced(const std::int16_t* src) {
     const int n = out_.n;
-    const std::int64_t limit = cushion(pace_cushion, n);
+    const std::int64_t limit = cushion(backend_.pace_cushion_blocks(), n);
     if (!output_room() && !wait_until(out_, out_ring_.signal(), [this] { return output_room(); }))
         return true;
     bool dry = false;

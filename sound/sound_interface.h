@@ -8,7 +8,8 @@
 //
 // Delay. Each phase is paced by one direction (the blocking one) and the other keeps up
 // (non-blocking). A blocking read returns as soon as a whole block has been captured; a
-// blocking write returns as soon as the output queue is down to two blocks (pace_cushion), so
+// blocking write returns as soon as the output queue is down to two blocks (the backend's
+// pace_cushion_blocks: four with PortAudio, whose streams take big pieces at a time), so
 // that it never holds more than three: the modem signal must never run dry, and a sound
 // server may take a block's worth or more in one callback. The non-blocking direction keeps a small
 // cushion against the jitter of the pacing side: the voice output queue a block ahead of each
@@ -68,7 +69,7 @@ inline constexpr int stall_blocks = 8;
 // The block size a direction assumes until the worker starts it.
 inline constexpr int default_block_samples = 1920;
 // Queue targets, in blocks of the direction (see the delay model above).
-inline constexpr double pace_cushion = 2.0;   // a paced output: queued when down to this
+inline constexpr double pace_cushion = 2.0;   // a paced output (backend default)
 inline constexpr double voice_cushion = 1.0;  // a non-blocking output: queued ahead of a write
 inline constexpr double mic_cushion = 0.5;    // a non-blocking input: left after a read
 // A non-blocking direction holds at most this many blocks beyond its cushion (a burst from

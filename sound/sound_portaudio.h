@@ -28,6 +28,9 @@ class PortAudioBackend final : public SoundBackend {
 
     int device_count(Direction direction) const override;
     std::string device_name(Direction direction, int index) const override;
+    // Streams open with the device's relaxed latency (through ALSA's pulse plugin, pieces of
+    // 100 ms and more at a time): a paced output keeps four blocks queued.
+    double pace_cushion_blocks() const override { return 4.0; }
     bool open_input(int index, int rate, InputRing& ring) override;
     bool open_output(int index, int rate, OutputRing& ring) override;
     bool start(Direction direction) override;

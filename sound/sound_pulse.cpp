@@ -12,12 +12,10 @@ namespace tarpo::sound {
 namespace {
 
 constexpr std::size_t bytes_per_sample = 2;  // 16-bit mono
-// The buffering the server is asked for, in samples (10 ms = 480 at 48 kHz): two blocks
-// queued for playing, asked for 10 ms at a time; recorded audio handed over every 10 ms, so
-// that a block is seen soon after its last sample.
+// The buffering the server is asked for, in samples: two blocks queued for playing, and
+// recorded audio handed over a block at a time.
 constexpr std::uint32_t output_queue_samples = 2 * 1920;
-constexpr std::uint32_t output_request_samples = 480;
-constexpr std::uint32_t input_fragment_samples = 480;
+constexpr std::uint32_t input_fragment_samples = 1920;
 
 // Keeps the main loop's lock for a scope.
 class Locked {
@@ -335,7 +333,6 @@ bool PulseBackend::open(Direction direction, int index, int rate, void* ring) {
         attr.fragsize = input_fragment_samples * bytes_per_sample;
     } else {
         attr.tlength = output_queue_samples * bytes_per_sample;
-        attr.minreq = output_request_samples * bytes_per_sample;
     }
     // The default entry may follow the server's default; a chosen device is kept.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
