@@ -15,6 +15,9 @@ namespace tarpo::sound {
 
 enum class Direction { input, output };
 
+// Blocks a paced output keeps queued beyond the one being written, unless a backend wants more.
+inline constexpr double pace_cushion = 2.0;
+
 // What a stream is used for. A sound server shows it as the stream's name in its mixer.
 enum class StreamRole { rx_input, voice_input, tx_output, voice_output };
 
@@ -75,7 +78,7 @@ class SoundBackend {
     // Blocks a paced output keeps queued beyond the one being written: enough that the
     // device's largest pull never finds the queue dry (a stream that takes big pieces at a
     // time wants more).
-    virtual double pace_cushion_blocks() const { return 2.0; }
+    virtual double pace_cushion_blocks() const { return pace_cushion; }
 
     virtual std::chrono::nanoseconds now() = 0;
     virtual void wait(const CompletionSignal& signal, std::uint32_t seen,

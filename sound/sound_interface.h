@@ -69,7 +69,6 @@ inline constexpr int stall_blocks = 8;
 // The block size a direction assumes until the worker starts it.
 inline constexpr int default_block_samples = 1920;
 // Queue targets, in blocks of the direction (see the delay model above).
-inline constexpr double pace_cushion = 2.0;   // a paced output (backend default)
 inline constexpr double voice_cushion = 1.0;  // a non-blocking output: queued ahead of a write
 inline constexpr double mic_cushion = 0.5;    // a non-blocking input: left after a read
 // A non-blocking direction holds at most this many blocks beyond its cushion (a burst from
