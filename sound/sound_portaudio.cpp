@@ -104,8 +104,9 @@ bool PortAudioBackend::open(Direction direction, int index, int rate, void* ring
     params.device = device;
     params.channelCount = 1;
     params.sampleFormat = paInt16;
-    // The rings hold 1.28 s (input) and 640 ms (output) of slack, so the device may run at its
-    // most relaxed latency; that also keeps sound servers from under-running.
+    // The device runs at its most relaxed latency: the input ring holds 1.28 s, and a paced
+    // output keeps four blocks (160 ms) queued beside what the device itself buffers; that
+    // also keeps sound servers from under-running.
     params.suggestedLatency =
         input ? info->defaultHighInputLatency : info->defaultHighOutputLatency;
     params.hostApiSpecificStreamInfo = nullptr;

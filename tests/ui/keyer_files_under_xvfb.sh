@@ -97,6 +97,8 @@ run() {
     ended=$(date +%s%N)
     echo "$outcome alive=$alive status=$status $(( (ended - started) / 1000000 ))ms"
     grep '^tarpo: ' work/run.trace
+    # A program that ended by itself: the last it said, for the failure's report.
+    [ "$alive" = 1 ] || tail -n 8 work/run.trace | sed 's/^/  said: /'
 }
 
 cat > session.sh <<'SESSION'
