@@ -204,7 +204,9 @@ std::string adif_record(const HeardEntry& e) {
     if (e.dial_hz) r += adif_field("FREQ", fixed(*e.dial_hz / 1e6, 6));
     r += adif_field("MODE", "DIGITALVOICE") +
          adif_field("RST_RCVD", std::to_string(std::lround(e.mean_snr_db))) +
-         adif_field("COMMENT", "heard");
+         adif_field("COMMENT", "heard") +
+         // A listener's report, not a contact: a logger that imports the file keeps it apart.
+         adif_field("SWL", "Y");
     return r + "<EOR>\n";
 }
 

@@ -99,7 +99,8 @@ std::string csv_line(const HeardEntry& e);
 // The records of CSV text (quoted fields may span lines; a line end is LF or CR LF).
 std::vector<std::vector<std::string>> read_csv(const std::string& text);
 // The ADIF 3 record of an entry (fields CALL, QSO_DATE, TIME_ON, TIME_OFF, FREQ in MHz when
-// the dial frequency is known, MODE, RST_RCVD as the mean SNR in dB, COMMENT), ending in <EOR>
+// the dial frequency is known, MODE, RST_RCVD as the mean SNR in dB, COMMENT, and SWL Y: a
+// listener's report, which loggers do not take for a contact), ending in <EOR>
 // and a line end; and the file header ending in <EOH>.
 std::string adif_header();
 std::string adif_record(const HeardEntry& e);

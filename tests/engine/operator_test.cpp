@@ -148,6 +148,7 @@ TEST(HeardLog, FilesReadBack) {
     EXPECT_EQ(field(records[0], "MODE"), "DIGITALVOICE");
     EXPECT_EQ(field(records[0], "RST_RCVD"), "24");
     EXPECT_EQ(field(records[0], "COMMENT"), "heard");
+    EXPECT_EQ(field(records[0], "SWL"), "Y");
     EXPECT_EQ(field(records[1], "FREQ"), "<none>");
     EXPECT_EQ(field(records[1], "CALL"), "G4/AB");
     // Hostile text: lengths past the end, stray brackets, no header.
