@@ -1,6 +1,7 @@
 // TARPO: digital voice over an SSB voice channel. The engine does the signal processing on its
 // worker thread; the user interface drives it from the main window.
 #include "engine/engine.h"
+#include "ptt/crash_unkey.h"
 #include "ptt/ptt_cm108.h"
 #include "ptt/serial_lines.h"
 #include "ui/program.h"
@@ -17,6 +18,7 @@ void unkey_now() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    tarpo::ptt::install_crash_unkey(unkey_now);
     tarpo::engine::Engine engine;
     return tarpo::ui::run_program(argc, argv, engine, unkey_now);
 }
