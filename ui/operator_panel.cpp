@@ -24,7 +24,7 @@
 
 #include "external/settings_text.h"
 #include "ui/main_window.h"
-#include "ui/settings_files.h"
+#include "engine/settings_files.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
@@ -186,7 +186,7 @@ void OperatorPanel::build_transmit_controls() {
         engine_.controls().drive_db = db;
         drive_label_->setText(QString::asprintf("%d dB", db));
         transmit_.drive_db = db;
-        write_file_whole(directory_ / transmit_file_name,
+        engine::write_file_whole(directory_ / transmit_file_name,
                          engine::format_transmit_settings(transmit_));
     });
     tx_peak_bar_ = new QProgressBar;
