@@ -49,8 +49,8 @@ std::vector<std::string> NoteBox::take() {
     return std::exchange(lines_, {});
 }
 
-SpotReporter::SpotReporter(const NetworkSettings& network, const SpotIdentity& identity,
-                           bool test, std::int64_t now_s, net::BatchSettings batch)
+SpotReporter::SpotReporter(const NetworkSettings& network, const SpotIdentity& identity, bool test,
+                           std::int64_t now_s, net::BatchSettings batch)
     : network_(network), test_(test), notes_(std::make_shared<NoteBox>()), last_s_(now_s) {
     const std::string problem = identity_problem(identity);
     if (!problem.empty()) {
@@ -59,8 +59,8 @@ SpotReporter::SpotReporter(const NetworkSettings& network, const SpotIdentity& i
     }
     const std::string locator = reported_locator(identity.locator);
     net::ReceiverInfo receiver{*net::plausible_callsign(identity.callsign),
-                               net::normal_locator(locator), net::software_name(),
-                               network.antenna, ""};
+                               net::normal_locator(locator), net::software_name(), network.antenna,
+                               ""};
     batcher_.emplace(std::move(receiver), net::random_domain(), now_s, batch);
     net::SenderSettings sending;
     sending.host = network.report_to.host;
@@ -70,7 +70,9 @@ SpotReporter::SpotReporter(const NetworkSettings& network, const SpotIdentity& i
         sending, [notes](const std::string& line) { notes->say(line); });
 }
 
-SpotReporter::~SpotReporter() { stop(last_s_); }
+SpotReporter::~SpotReporter() {
+    stop(last_s_);
+}
 
 std::optional<net::Spot> SpotReporter::make_spot(const HeardEntry& entry) {
     const std::optional<std::string> call = net::plausible_callsign(entry.callsign);
@@ -96,8 +98,7 @@ void SpotReporter::heard(const HeardEntry& entry, std::int64_t now_s) {
     if (!batcher_ || stopped_) return;
     last_s_ = std::max(last_s_, now_s);
     if (std::optional<net::Spot> spot = make_spot(entry))
-        if (batcher_->add(std::move(*spot), last_s_) == net::ReportBatcher::Taken::queued)
-            ++spots_;
+        if (batcher_->add(std::move(*spot), last_s_) == net::ReportBatcher::Taken::queued) ++spots_;
 }
 
 void SpotReporter::tick(std::int64_t now_s) {

@@ -517,8 +517,8 @@ void OperatorPanel::apply_network(const engine::NetworkSettings& network) {
     const std::int64_t now_s = QDateTime::currentSecsSinceEpoch();
     if (reporter_) reporter_->stop(now_s);
     take_reporter_notes();
-    reporter_ = engine::make_spot_reporter(network, engine::spot_identity_in(directory_), false,
-                                           now_s);
+    reporter_ =
+        engine::make_spot_reporter(network, engine::spot_identity_in(directory_), false, now_s);
     take_reporter_notes();
 }
 
