@@ -15,6 +15,7 @@ int cli_rx(int argc, char** argv);
 int cli_channel(int argc, char** argv);
 int cli_codec(int argc, char** argv);
 int cli_devices(int argc, char** argv);
+int cli_station(int argc, char** argv);
 
 // Their command lines.
 extern const VerbSpec tx_verb;
@@ -22,5 +23,6 @@ extern const VerbSpec rx_verb;
 extern const VerbSpec channel_verb;
 extern const VerbSpec codec_verb;
 extern const VerbSpec devices_verb;
+extern const VerbSpec station_verb;
 
 }  // namespace tarpo::app

@@ -22,6 +22,7 @@ const Verb verbs[] = {
     {&tarpo::app::channel_verb, tarpo::app::cli_channel},
     {&tarpo::app::codec_verb, tarpo::app::cli_codec},
     {&tarpo::app::devices_verb, tarpo::app::cli_devices},
+    {&tarpo::app::station_verb, tarpo::app::cli_station},
 };
 
 void print_overview(std::FILE* to) {
@@ -31,10 +32,10 @@ void print_overview(std::FILE* to) {
 }
 
 // Whether the output file is "-": the last argument of a verb that writes sound there (every
-// verb but devices and rx --test-frames, whose last argument is an input).
+// verb but devices, station and rx --test-frames, whose last argument is an input).
 bool sound_on_standard_output(int argc, char** argv) {
     if (argc < 3 || std::strcmp(argv[argc - 1], "-") != 0) return false;
-    if (std::strcmp(argv[1], "devices") == 0) return false;
+    if (std::strcmp(argv[1], "devices") == 0 || std::strcmp(argv[1], "station") == 0) return false;
     if (std::strcmp(argv[1], "rx") != 0) return true;
     for (int i = 2; i < argc; ++i)
         if (std::strcmp(argv[i], "--test-frames") == 0) return false;

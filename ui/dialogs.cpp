@@ -14,8 +14,8 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/device_names.h"
 #include "ui/controls.h"
-#include "ui/device_names.h"
 
 namespace tarpo::ui {
 
@@ -111,10 +111,11 @@ void SoundDialog::on_ok() {
         engine_.sound_select_output(s.voice_output_device, true);
         engine_.sound_select_input(s.rx_input_device, true);
     }
-    const SoundChoices choices{s.tx_output_device, s.voice_input_device, s.voice_output_device,
-                               s.rx_input_device};
-    save_sound_choices(directory_ / sound_file_name, choices);
-    save_device_names(directory_ / device_names_file_name, selected_device_names(engine_));
+    const engine::SoundChoices choices{s.tx_output_device, s.voice_input_device,
+                                       s.voice_output_device, s.rx_input_device};
+    engine::save_sound_choices(directory_ / engine::sound_file_name, choices);
+    engine::save_device_names(directory_ / engine::device_names_file_name,
+                              engine::selected_device_names(engine_));
     accept();
 }
 
@@ -173,7 +174,7 @@ void ComportDialog::on_ok() {
 
 // ---------------------------------------------------------------- Set Callsign
 
-CallsignDialog::CallsignDialog(engine::EngineApi& engine, CallsignText& callsign,
+CallsignDialog::CallsignDialog(engine::EngineApi& engine, engine::CallsignText& callsign,
                                std::filesystem::path directory, QWidget* parent)
     : SettingsDialog(parent),
       engine_(engine),
@@ -188,7 +189,7 @@ CallsignDialog::CallsignDialog(engine::EngineApi& engine, CallsignText& callsign
     QPushButton* ok = make_ok_button(this, 170, 45, 50, 14);
     connect(ok, &QPushButton::clicked, this, &CallsignDialog::on_ok);
     make_cancel_button(116, 45, 50, 14);
-    edit_->setText(QString::fromLatin1(callsign_string(callsign_)));
+    edit_->setText(QString::fromLatin1(engine::callsign_string(callsign_)));
     edit_->setFocus(Qt::OtherFocusReason);
 }
 
@@ -196,9 +197,9 @@ void CallsignDialog::on_ok() {
     // The callsign travels as 8-bit characters; letters outside Latin-1 become '?', which the
     // callsign channel does not send.
     const QByteArray bytes = edit_->text().toLatin1();
-    callsign_ = make_callsign_text(std::string(bytes.constData(), bytes.size()));
+    callsign_ = engine::make_callsign_text(std::string(bytes.constData(), bytes.size()));
     engine_.callsign_set(callsign_.data());
-    save_callsign(directory_ / callsign_file_name, callsign_);
+    engine::save_callsign(directory_ / engine::callsign_file_name, callsign_);
     accept();
 }
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "engine/engine_api.h"
-#include "ui/settings_files.h"
+#include "engine/settings_files.h"
 
 class QListWidget;
 class QPushButton;
@@ -72,14 +72,14 @@ class ComportDialog : public SettingsDialog {
 class CallsignDialog : public SettingsDialog {
     Q_OBJECT
   public:
-    CallsignDialog(engine::EngineApi& engine, CallsignText& callsign,
+    CallsignDialog(engine::EngineApi& engine, engine::CallsignText& callsign,
                    std::filesystem::path directory, QWidget* parent = nullptr);
 
   private:
     void on_ok();
 
     engine::EngineApi& engine_;
-    CallsignText& callsign_;
+    engine::CallsignText& callsign_;
     std::filesystem::path directory_;
     QLineEdit* edit_;
 };

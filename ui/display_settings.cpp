@@ -4,8 +4,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "engine/settings_files.h"
 #include "external/settings_text.h"
-#include "ui/settings_files.h"
 
 namespace tarpo::ui {
 
@@ -81,7 +81,7 @@ WaterfallScale load_display_settings(const std::filesystem::path& file) {
 }
 
 bool save_display_settings(const std::filesystem::path& file, const WaterfallScale& scale) {
-    return write_file_whole(file, display_settings_text(scale));
+    return engine::write_file_whole(file, display_settings_text(scale));
 }
 
 }  // namespace tarpo::ui

@@ -24,8 +24,8 @@
 #include <optional>
 #include <thread>
 
+#include "engine/device_names.h"
 #include "ui/controls.h"
-#include "ui/device_names.h"
 #include "ui/dialogs.h"
 #include "ui/display_settings.h"
 #include "ui/graph_widget.h"
@@ -95,10 +95,10 @@ MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path director
       waits_(std::move(waits)),
       notifier_(std::make_unique<Notifier>(this)),
       tx_switch_(std::make_unique<engine::TxSwitch>(
-          engine_, [this] { return callsign_string(callsign_text_); })) {
+          engine_, [this] { return engine::callsign_string(callsign_text_); })) {
     if (!waits_.pause) waits_.pause = default_pause;
     if (!waits_.sleep) waits_.sleep = default_sleep;
-    callsign_text_ = make_callsign_text("NOCALL");
+    callsign_text_ = engine::make_callsign_text("NOCALL");
 
     setObjectName(QStringLiteral("1000"));
     setWindowTitle(QStringLiteral("TARPO   V1.3"));
@@ -133,7 +133,8 @@ void MainWindow::apply_keying_report() {
     // Without a rig that answers for its PTT, ON AIR is what the worker keyed; with one,
     // what the rig confirmed, and a look of its own while it has not confirmed what we want.
     // The SDR loop device, when it is the output, is keyed in place of the rig.
-    if (rig.state == ptt::RigReadout::State::none || !rig.keys || tx_output_is_loop(engine_))
+    if (rig.state == ptt::RigReadout::State::none || !rig.keys ||
+        engine::tx_output_is_loop(engine_))
         return operator_->set_on_air(keyed, ptt_settled_);
     operator_->set_on_air(rig.keyed, rig.confirmed && rig.keyed == keyed);
 }
@@ -328,22 +329,22 @@ void MainWindow::build_toggles(QWidget* client) {
 bool MainWindow::load_settings() {
     engine::Controls& s = engine_.controls();
 
-    SoundChoices choices{s.tx_output_device, s.voice_input_device, s.voice_output_device,
-                         s.rx_input_device};
-    load_sound_choices(directory_ / sound_file_name, choices);
+    engine::SoundChoices choices{s.tx_output_device, s.voice_input_device, s.voice_output_device,
+                                 s.rx_input_device};
+    engine::load_sound_choices(directory_ / engine::sound_file_name, choices);
     s.tx_output_device = choices.tx_output_device;
     s.voice_input_device = choices.voice_input_device;
     s.voice_output_device = choices.voice_output_device;
     s.rx_input_device = choices.rx_input_device;
 
-    load_callsign(directory_ / callsign_file_name, callsign_text_);
+    engine::load_callsign(directory_ / engine::callsign_file_name, callsign_text_);
     engine_.callsign_set(callsign_text_.data());
 
     waterfall_ = load_display_settings(directory_ / display_file_name);
     check_waterfall_menu();
 
     bool enhanced = true;  // without a file of its own, the enhanced receiver
-    load_receiver_choice(directory_ / receiver_file_name, enhanced);
+    engine::load_receiver_choice(directory_ / engine::receiver_file_name, enhanced);
     s.enhanced_receiver = enhanced ? 1 : 0;
     enhanced_action_->setChecked(enhanced);
 
@@ -351,9 +352,9 @@ bool MainWindow::load_settings() {
 
     // A saved number that now points at another device follows the device's name.
     bool choice_needed = false;
-    DeviceNames names;
-    if (load_device_names(directory_ / device_names_file_name, names))
-        follow_device_names(engine_, names, choice_needed);
+    engine::DeviceNames names;
+    if (engine::load_device_names(directory_ / engine::device_names_file_name, names))
+        engine::follow_device_names(engine_, names, choice_needed);
 
     // An index at or beyond its list's count is replaced by 0 and asks for a choice; negative
     // indexes (no selection: the default device) pass.
@@ -443,7 +444,7 @@ void MainWindow::open_guide(int topic) {
 
 void MainWindow::update_title() {
     QString title = QStringLiteral("TARPO   V1.3");
-    const QString call = QString::fromLatin1(callsign_string(callsign_text_)).trimmed();
+    const QString call = QString::fromLatin1(engine::callsign_string(callsign_text_)).trimmed();
     if (!call.isEmpty()) title += QStringLiteral(" - ") + call;
     const std::string usual =
         desktop_directory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")).string();
@@ -477,7 +478,7 @@ void MainWindow::toggle_alc() {
 void MainWindow::toggle_enhanced_receiver() {
     const bool enhanced = enhanced_action_->isChecked();
     engine_.controls().enhanced_receiver = enhanced ? 1 : 0;
-    save_receiver_choice(directory_ / receiver_file_name, enhanced);
+    engine::save_receiver_choice(directory_ / engine::receiver_file_name, enhanced);
 }
 
 void MainWindow::toggle_split() {

@@ -15,9 +15,9 @@
 
 #include "engine/callsign_recent.h"
 #include "engine/engine_api.h"
+#include "engine/settings_files.h"
 #include "engine/tx_switch.h"
 #include "ui/graph_canvas.h"
-#include "ui/settings_files.h"
 
 class QAction;
 class QLabel;
@@ -110,7 +110,7 @@ class MainWindow : public QMainWindow {
     engine::TxSwitch& tx_switch() { return *tx_switch_; }
     // The TX button and the operator's indicators after a request to the switch.
     void show_tx_state();
-    const CallsignText& callsign_text() const { return callsign_text_; }
+    const engine::CallsignText& callsign_text() const { return callsign_text_; }
     GraphWidget* graph() const { return graph_; }
     engine::WorkerNotifier& notifier();
     // The operator's additions (indicators, heard log, recording, voice keyer).
@@ -191,7 +191,7 @@ class MainWindow : public QMainWindow {
     OperatorPanel* operator_ = nullptr;
     QLabel* rig_readout_ = nullptr;  // the rig's dial and mode, in the menu bar's corner
 
-    CallsignText callsign_text_{};
+    engine::CallsignText callsign_text_{};
     QAction* enhanced_action_ = nullptr;  // Settings > Enhanced receiver, checkable
     int meter_tick_ = 0;
     int shown_squelch_ = 0;

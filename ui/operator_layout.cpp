@@ -7,8 +7,8 @@
 #include <string>
 #include <system_error>
 
+#include "engine/settings_files.h"
 #include "external/settings_text.h"
-#include "ui/settings_files.h"
 
 namespace tarpo::ui {
 
@@ -234,7 +234,7 @@ bool save_operator_settings(const std::filesystem::path& path, const OperatorSet
     }
     text += std::string("record ") + (settings.record ? "1" : "0") + '\n';
     text += format_station(settings.station);
-    return write_file_whole(path, text);
+    return engine::write_file_whole(path, text);
 }
 
 std::string instance_name(const std::filesystem::path& directory,

@@ -22,9 +22,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/settings_files.h"
 #include "external/settings_text.h"
 #include "ui/main_window.h"
-#include "ui/settings_files.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
@@ -99,6 +99,7 @@ OperatorPanel::OperatorPanel(MainWindow& window, engine::EngineApi& engine,
     : QObject(&window), window_(window), engine_(engine), directory_(std::move(directory)) {
     setObjectName(QStringLiteral("operator"));
     settings_ = load_operator_settings(directory_ / operator_file_name);
+    desk_.set_recording(settings_.record);
     build_status();
     build_transmit_controls();
     build_menus();
@@ -106,6 +107,7 @@ OperatorPanel::OperatorPanel(MainWindow& window, engine::EngineApi& engine,
     make_resizable();
     restore_geometry();
     window_.installEventFilter(this);
+    apply_network(engine::network_settings_in(directory_));
 
     // F12 is the TX button; Escape ends a transmission or a tune. Both ask the transmit switch.
     auto* f12 = new QShortcut(QKeySequence(Qt::Key_F12), &window_);
@@ -186,8 +188,8 @@ void OperatorPanel::build_transmit_controls() {
         engine_.controls().drive_db = db;
         drive_label_->setText(QString::asprintf("%d dB", db));
         transmit_.drive_db = db;
-        write_file_whole(directory_ / transmit_file_name,
-                         engine::format_transmit_settings(transmit_));
+        engine::write_file_whole(directory_ / transmit_file_name,
+                                 engine::format_transmit_settings(transmit_));
     });
     tx_peak_bar_ = new QProgressBar;
     tx_peak_bar_->setObjectName(QStringLiteral("tx_peak"));
@@ -292,7 +294,7 @@ void OperatorPanel::build_menus() {
         record_action_->setChecked(settings_.record);
         connect(record_action_, &QAction::toggled, this, [this](bool on) {
             settings_.record = on;
-            if (!on) recorder_.drop();
+            desk_.set_recording(on);
             capture_state();
             save_operator_settings(directory_ / operator_file_name, settings_);
         });
@@ -396,13 +398,11 @@ bool OperatorPanel::eventFilter(QObject* watched, QEvent* event) {
 void OperatorPanel::close_down() {
     if (closed_) return;
     closed_ = true;
-    if (const auto entry = tracker_.finish()) {
-        log_entry(*entry);
-        std::string error;
-        if (recorder_.recording()) recorder_.keep(entry->callsign, error);
-        if (!error.empty()) std::fprintf(stderr, "tarpo: %s\n", error.c_str());
-    }
-    recorder_.drop();
+    const engine::DeskStep last = desk_.finish();
+    if (last.entry) log_entry(*last.entry);
+    say_desk_errors(last);
+    if (reporter_) reporter_->stop(QDateTime::currentSecsSinceEpoch());
+    take_reporter_notes();
     const QPoint at = window_.pos();
     settings_.window = PixelRect{at.x(), at.y(), window_.width(), window_.height()};
     capture_state();
@@ -449,7 +449,9 @@ void OperatorPanel::tick() {
     log_step();
     take_messages();
     frequency_label_->setText(QString::asprintf("%.1f Hz", engine_.monitor().tuned_freq.load()));
-    record_label_->setText(recorder_.recording() ? QStringLiteral("REC") : QString());
+    record_label_->setText(desk_.recording() ? QStringLiteral("REC") : QString());
+    if (reporter_) reporter_->tick(QDateTime::currentSecsSinceEpoch());
+    take_reporter_notes();
     update_display_checks();
 }
 
@@ -487,28 +489,37 @@ void OperatorPanel::log_step() {
         if (n == 0) break;
         got += n;
     }
-    const bool was_receiving = tracker_.receiving();
-    const auto entry = tracker_.observe(o);
-    std::string error;
-    if (settings_.record && tracker_.receiving() && !recorder_.recording() &&
-        !recorder_.start(directory_ / "recordings", tracker_.start_ms(), error) && !error.empty())
-        std::fprintf(stderr, "tarpo: %s\n", error.c_str());
-    recorder_.write(speech_.data(), got);
-    if (entry) {
-        log_entry(*entry);
-        error.clear();
-        if (recorder_.recording()) recorder_.keep(entry->callsign, error);
-        if (!error.empty()) std::fprintf(stderr, "tarpo: %s\n", error.c_str());
-    } else if (was_receiving && !tracker_.receiving()) {
-        recorder_.drop();
+    const engine::DeskStep step = desk_.step(o, speech_.data(), got);
+    if (step.entry) log_entry(*step.entry);
+    say_desk_errors(step);
+}
+
+// The entry is in the heard log (or waiting for it) already.
+void OperatorPanel::log_entry(const engine::HeardEntry& entry) {
+    if (heard_window_) heard_window_->reload();
+    emit heard(QString::fromStdString(engine::csv_line(entry)));
+    if (reporter_) reporter_->heard(entry, QDateTime::currentSecsSinceEpoch());
+}
+
+void OperatorPanel::say_desk_errors(const engine::DeskStep& step) {
+    for (const std::string& error : step.errors) std::fprintf(stderr, "tarpo: %s\n", error.c_str());
+}
+
+void OperatorPanel::take_reporter_notes() {
+    if (!reporter_) return;
+    for (const std::string& line : reporter_->take_notes()) {
+        std::fprintf(stderr, "tarpo: %s\n", line.c_str());
+        show_message(QString::fromStdString(line));
     }
 }
 
-void OperatorPanel::log_entry(const engine::HeardEntry& entry) {
-    std::string error;
-    if (!heard_log_.append(entry, error)) std::fprintf(stderr, "tarpo: %s\n", error.c_str());
-    if (heard_window_) heard_window_->reload();
-    emit heard(QString::fromStdString(engine::csv_line(entry)));
+void OperatorPanel::apply_network(const engine::NetworkSettings& network) {
+    const std::int64_t now_s = QDateTime::currentSecsSinceEpoch();
+    if (reporter_) reporter_->stop(now_s);
+    take_reporter_notes();
+    reporter_ =
+        engine::make_spot_reporter(network, engine::spot_identity_in(directory_), false, now_s);
+    take_reporter_notes();
 }
 
 }  // namespace tarpo::ui

@@ -12,13 +12,16 @@
 #include <QString>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "engine/engine_api.h"
 #include "engine/heard_log.h"
 #include "engine/level_watch.h"
-#include "engine/recorder.h"
+#include "engine/network_settings.h"
+#include "engine/reception_desk.h"
+#include "engine/spot_reporter.h"
 #include "engine/tx_switch.h"
 #include "ui/operator_layout.h"
 
@@ -76,6 +79,9 @@ class OperatorPanel : public QObject {
     void level_seen(int peak, double seconds);
     // Puts a message in the status line (the latest shown, the last few in its tooltip).
     void show_message(const QString& text);
+    // Reception reports as `network` asks, from the callsign and locator of cs.txt and
+    // locator.txt: the reporter running is stopped (what waits is sent) and another made.
+    void apply_network(const engine::NetworkSettings& network);
 
     // Filled by the radio connection when it knows the rig's dial frequency (Hz).
     std::function<std::optional<double>()> dial_frequency;
@@ -98,6 +104,8 @@ class OperatorPanel : public QObject {
     void refresh_tx_peak();
     void log_step();
     void log_entry(const engine::HeardEntry& entry);
+    void say_desk_errors(const engine::DeskStep& step);
+    void take_reporter_notes();
     void update_display_checks();
     void lay_out_client();
     void capture_state();
@@ -128,9 +136,8 @@ class OperatorPanel : public QObject {
     bool on_air_confirmed_ = true;
     bool rsid_pending_ = false;
     bool closed_ = false;
-    engine::ReceptionTracker tracker_;
-    engine::HeardLog heard_log_{directory_};
-    engine::Recorder recorder_;
+    engine::ReceptionDesk desk_{directory_};
+    std::unique_ptr<engine::SpotReporter> reporter_;  // none while reports are off
     std::vector<std::int16_t> speech_;
 };
 

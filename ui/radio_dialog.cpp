@@ -14,7 +14,7 @@
 #include <system_error>
 #include <utility>
 
-#include "ui/device_names.h"
+#include "engine/device_names.h"
 #include "ui/radio_settings.h"
 
 namespace tarpo::ui {
@@ -209,7 +209,7 @@ void RadioDialog::show_method() {
 }
 
 QString RadioDialog::loop_note(PttKind kind) const {
-    if (!tx_output_is_loop(engine_) || kind == PttKind::vox) return {};
+    if (!engine::tx_output_is_loop(engine_) || kind == PttKind::vox) return {};
     // The worker keys the loop device whenever it is the output, in place of the method.
     const QString what = ptt::keys_through_hamlib(kind)
                              ? QStringLiteral("the rig's PTT through Hamlib")

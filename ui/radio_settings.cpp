@@ -10,9 +10,9 @@
 #include <sstream>
 #include <utility>
 
+#include "engine/settings_files.h"
 #include "external/settings_text.h"
 #include "ptt/device_class.h"
-#include "ui/settings_files.h"
 
 namespace tarpo::ui {
 
@@ -253,7 +253,7 @@ std::string format_radio_settings(const RadioSettings& s) {
 }
 
 bool save_radio_settings(const std::filesystem::path& file, const RadioSettings& settings) {
-    return write_file_whole(file, format_radio_settings(settings));
+    return engine::write_file_whole(file, format_radio_settings(settings));
 }
 
 }  // namespace tarpo::ui

@@ -17,7 +17,7 @@
 #include <cmath>
 #include <system_error>
 
-#include "ui/device_names.h"
+#include "engine/device_names.h"
 #include "ui/dialogs.h"
 #include "ui/radio_dialog.h"
 #include "ui/radio_settings.h"
@@ -26,8 +26,8 @@ namespace tarpo::ui {
 
 bool first_start(const std::filesystem::path& directory) {
     std::error_code error;
-    const bool callsign = std::filesystem::exists(directory / callsign_file_name, error);
-    const bool sound = std::filesystem::exists(directory / sound_file_name, error);
+    const bool callsign = std::filesystem::exists(directory / engine::callsign_file_name, error);
+    const bool sound = std::filesystem::exists(directory / engine::sound_file_name, error);
     return !callsign && !sound;
 }
 
@@ -66,7 +66,7 @@ QProgressBar* make_meter(const char* name) {
 
 }  // namespace
 
-SetupDialog::SetupDialog(engine::EngineApi& engine, CallsignText& callsign,
+SetupDialog::SetupDialog(engine::EngineApi& engine, engine::CallsignText& callsign,
                          std::filesystem::path directory, QWidget* parent)
     : QDialog(parent),
       engine_(engine),
@@ -82,8 +82,8 @@ SetupDialog::SetupDialog(engine::EngineApi& engine, CallsignText& callsign,
     auto* form = new QFormLayout(station);
     callsign_edit_ = new QLineEdit;
     callsign_edit_->setObjectName(QStringLiteral("setup_callsign"));
-    callsign_edit_->setMaxLength(callsign_max_chars);
-    const std::string current = callsign_string(callsign_);
+    callsign_edit_->setMaxLength(engine::callsign_max_chars);
+    const std::string current = engine::callsign_string(callsign_);
     if (current != "NOCALL") callsign_edit_->setText(QString::fromLatin1(current));
     locator_edit_ = new QLineEdit;
     locator_edit_->setObjectName(QStringLiteral("setup_locator"));
@@ -260,20 +260,21 @@ void SetupDialog::on_ok() {
     meter_timer_->stop();
     engine_.check_end();
 
-    callsign_ = make_callsign_text(call);
+    callsign_ = engine::make_callsign_text(call);
     engine_.callsign_set(callsign_.data());
-    save_callsign(directory_ / callsign_file_name, callsign_);
-    if (!locator.empty()) write_file_whole(directory_ / locator_file_name, locator + "\n");
+    engine::save_callsign(directory_ / engine::callsign_file_name, callsign_);
+    if (!locator.empty()) engine::write_file_whole(directory_ / locator_file_name, locator + "\n");
 
     engine::Controls& c = engine_.controls();
     c.tx_output_device = tx_output_->currentIndex();
     c.rx_input_device = rx_input_->currentIndex();
     c.voice_input_device = voice_input_->currentIndex();
     c.voice_output_device = voice_output_->currentIndex();
-    save_sound_choices(directory_ / sound_file_name,
-                       SoundChoices{c.tx_output_device, c.voice_input_device, c.voice_output_device,
-                                    c.rx_input_device});
-    save_device_names(directory_ / device_names_file_name, selected_device_names(engine_));
+    engine::save_sound_choices(directory_ / engine::sound_file_name,
+                               engine::SoundChoices{c.tx_output_device, c.voice_input_device,
+                                                    c.voice_output_device, c.rx_input_device});
+    engine::save_device_names(directory_ / engine::device_names_file_name,
+                              engine::selected_device_names(engine_));
 
     const ptt::RadioSettings radio = radio_->settings();
     save_radio_settings(directory_ / radio_file_name, radio);

@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "engine/engine_api.h"
-#include "ui/settings_files.h"
+#include "engine/settings_files.h"
 
 class QComboBox;
 class QLabel;
@@ -34,8 +34,8 @@ class SetupDialog : public QDialog {
     Q_OBJECT
   public:
     // callsign: the program's callsign text, set on OK.
-    SetupDialog(engine::EngineApi& engine, CallsignText& callsign, std::filesystem::path directory,
-                QWidget* parent = nullptr);
+    SetupDialog(engine::EngineApi& engine, engine::CallsignText& callsign,
+                std::filesystem::path directory, QWidget* parent = nullptr);
     ~SetupDialog() override;
 
   private:
@@ -49,7 +49,7 @@ class SetupDialog : public QDialog {
     char port_choice() const;
 
     engine::EngineApi& engine_;
-    CallsignText& callsign_;
+    engine::CallsignText& callsign_;
     std::filesystem::path directory_;
     ptt::RadioSettings radio_before_;
     char port_before_ = '0';

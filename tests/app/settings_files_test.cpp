@@ -1,6 +1,6 @@
 // Settings files that are not files (a FIFO blocks an open until a writer comes) count as
 // missing, and a loop.txt that is not understood is said once, with what is used instead.
-#include "ui/settings_files.h"
+#include "engine/settings_files.h"
 
 #include <sys/stat.h>
 
@@ -42,13 +42,13 @@ TEST_F(Dir, SettingsFilesThatAreFifosCountAsMissing) {
     for (const char* name : {"sc.txt", "cs.txt", "txport.bin", "loop.txt"})
         ASSERT_EQ(mkfifo(path(name).c_str(), 0600), 0);
     EXPECT_TRUE(passes_in_time([&] {
-        tarpo::ui::SoundChoices choices;
-        return tarpo::ui::load_sound_choices(dir / "sc.txt", choices) == 0;
+        tarpo::engine::SoundChoices choices;
+        return tarpo::engine::load_sound_choices(dir / "sc.txt", choices) == 0;
     }));
     EXPECT_TRUE(passes_in_time([&] {
-        auto text = tarpo::ui::make_callsign_text("DL1ABC");
-        return !tarpo::ui::load_callsign(dir / "cs.txt", text) &&
-               tarpo::ui::callsign_string(text) == "DL1ABC";
+        auto text = tarpo::engine::make_callsign_text("DL1ABC");
+        return !tarpo::engine::load_callsign(dir / "cs.txt", text) &&
+               tarpo::engine::callsign_string(text) == "DL1ABC";
     }));
     EXPECT_TRUE(passes_in_time([&] {
         tarpo::sound::LoopLibrary loop;
@@ -64,9 +64,9 @@ TEST_F(Dir, SettingsFilesThatAreFifosCountAsMissing) {
     // Regular files still count.
     fs::remove(dir / "cs.txt");
     write_bytes(dir / "cs.txt", "G4XYZ");
-    auto text = tarpo::ui::make_callsign_text("");
-    EXPECT_TRUE(tarpo::ui::load_callsign(dir / "cs.txt", text));
-    EXPECT_EQ(tarpo::ui::callsign_string(text), "G4XYZ");
+    auto text = tarpo::engine::make_callsign_text("");
+    EXPECT_TRUE(tarpo::engine::load_callsign(dir / "cs.txt", text));
+    EXPECT_EQ(tarpo::engine::callsign_string(text), "G4XYZ");
 }
 
 TEST_F(Dir, AnInvalidLoopFileIsSaidOnceWithTheValuesUsedInstead) {

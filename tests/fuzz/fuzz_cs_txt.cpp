@@ -7,13 +7,13 @@
 #include <sstream>
 #include <string>
 
-#include "ui/settings_files.h"
+#include "engine/settings_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    auto text = tarpo::ui::make_callsign_text("NOCALL");
-    const bool replaced = tarpo::ui::read_callsign(in, text);
+    auto text = tarpo::engine::make_callsign_text("NOCALL");
+    const bool replaced = tarpo::engine::read_callsign(in, text);
     if (replaced != (size > 0)) std::abort();
-    if (text.back() != '\0' || tarpo::ui::callsign_string(text).size() > 79) std::abort();
+    if (text.back() != '\0' || tarpo::engine::callsign_string(text).size() > 79) std::abort();
     return 0;
 }

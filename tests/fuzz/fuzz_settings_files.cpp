@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/device_names.h"
+#include "engine/settings_files.h"
 #include "ptt/port_by_name.h"
-#include "ui/device_names.h"
 #include "ui/operator_layout.h"
 #include "ui/radio_settings.h"
-#include "ui/settings_files.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 1: {
             bool enhanced = true;
             std::string note;
-            if (tarpo::ui::read_receiver_choice(text, enhanced, note)) check(note.empty());
+            if (tarpo::engine::read_receiver_choice(text, enhanced, note)) check(note.empty());
             break;
         }
         case 2:
@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case 3: {
             std::istringstream in(text);
-            tarpo::ui::DeviceNames names;
-            tarpo::ui::read_device_names(in, names, nullptr);
+            tarpo::engine::DeviceNames names;
+            tarpo::engine::read_device_names(in, names, nullptr);
             for (const std::string* n :
                  {&names.tx_output, &names.voice_input, &names.voice_output, &names.rx_input})
                 check(n->size() <= 1000 && n->find('\n') == std::string::npos);

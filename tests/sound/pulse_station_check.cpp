@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/device_names.h"
 #include "sound/loop_library.h"
 #include "sound/sound_interface.h"
 #include "sound/sound_pulse.h"
 #include "tests/support/checking_station.h"
-#include "ui/device_names.h"
 
 namespace {
 
@@ -127,7 +127,8 @@ int main(int argc, char** argv) {
     const std::optional<int> other_monitor = tx.sound.find_input(argv[4]);
     if (argc == 7) {
         const int saved = std::atoi(argv[6]);
-        const ui::FollowedDevice found = ui::follow_device(saved, sink_id, output_ids(tx.sound));
+        const engine::FollowedDevice found =
+            engine::follow_device(saved, sink_id, output_ids(tx.sound));
         std::printf("saved entry %d (%s) is entry %d now%s\n", saved, sink_id.c_str(), found.index,
                     found.gone ? ", gone" : "");
         sink = found.gone ? std::nullopt : std::optional<int>(found.index);

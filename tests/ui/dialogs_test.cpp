@@ -109,7 +109,7 @@ TEST_F(Dialogs, LoopDeviceOfferedOnlyForTheRadio) {
 TEST_F(Dialogs, CancelEscapeAndCloseChangeNothing) {
     engine.state.tx_output_device = 1;
     engine.state.ptt_port_choice = '2';
-    CallsignText callsign = make_callsign_text("DL1AB");
+    engine::CallsignText callsign = engine::make_callsign_text("DL1AB");
     const auto ends = [this](QDialog& dialog, QWidget* focus, int way) {
         dialog.show();
         if (way == 0) child<QPushButton>(dialog, "2")->click();
@@ -140,7 +140,7 @@ TEST_F(Dialogs, CancelEscapeAndCloseChangeNothing) {
     }
     EXPECT_EQ(engine.state.tx_output_device, 1);
     EXPECT_EQ(engine.state.ptt_port_choice, '2');
-    EXPECT_EQ(callsign_string(callsign), "DL1AB");
+    EXPECT_EQ(engine::callsign_string(callsign), "DL1AB");
     EXPECT_TRUE(std::filesystem::is_empty(dir()));
     EXPECT_TRUE(engine.calls.empty());
 }
@@ -196,7 +196,7 @@ TEST_F(Dialogs, ComportWithoutSelectionStoresSlash) {
 }
 
 TEST_F(Dialogs, CallsignUpperCasedAndSavedWithoutLineEnd) {
-    CallsignText callsign = make_callsign_text("NOCALL");
+    engine::CallsignText callsign = engine::make_callsign_text("NOCALL");
     CallsignDialog dialog(engine, callsign, dir());
     EXPECT_EQ(dialog.windowTitle(), "Set Callsign");
     auto* edit = child<QLineEdit>(dialog, "1131");
@@ -206,7 +206,7 @@ TEST_F(Dialogs, CallsignUpperCasedAndSavedWithoutLineEnd) {
     QTest::keyClicks(edit, "dl1abc/p");
     QTest::keyClick(edit, Qt::Key_Return);  // Enter in the field is OK
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(callsign_string(callsign), "DL1ABC/P");
+    EXPECT_EQ(engine::callsign_string(callsign), "DL1ABC/P");
     EXPECT_EQ(slurp(dir() / "cs.txt"), "DL1ABC/P");
     // callsign_set got the typed text and put it in capitals in place, before the file was
     // written.
@@ -214,13 +214,13 @@ TEST_F(Dialogs, CallsignUpperCasedAndSavedWithoutLineEnd) {
 }
 
 TEST_F(Dialogs, CallsignCutAt79AndUntouchedWithoutOk) {
-    CallsignText callsign = make_callsign_text("NOCALL");
+    engine::CallsignText callsign = engine::make_callsign_text("NOCALL");
     {
         CallsignDialog dialog(engine, callsign, dir());
         child<QLineEdit>(dialog, "1131")->setText(QString(120, 'k'));
         press_ok(dialog);
     }
-    EXPECT_EQ(callsign_string(callsign), std::string(79, 'K'));
+    EXPECT_EQ(engine::callsign_string(callsign), std::string(79, 'K'));
     EXPECT_EQ(slurp(dir() / "cs.txt"), std::string(79, 'K'));
     {
         CallsignDialog dialog(engine, callsign, dir());
@@ -228,7 +228,7 @@ TEST_F(Dialogs, CallsignCutAt79AndUntouchedWithoutOk) {
         child<QLineEdit>(dialog, "1131")->setText("XX1XX");
         dialog.close();
     }
-    EXPECT_EQ(callsign_string(callsign), std::string(79, 'K'));
+    EXPECT_EQ(engine::callsign_string(callsign), std::string(79, 'K'));
 }
 
 TEST(AboutDialogTest, ClosesOnAnything) {

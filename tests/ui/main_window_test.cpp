@@ -123,7 +123,8 @@ TEST_F(Window, StartRunsInOrder) {
     EXPECT_EQ(timer->interval(), 150);
     EXPECT_EQ(engine.state.ptt_port_choice, '4');
     EXPECT_EQ(engine.state.sq_level, 7);
-    EXPECT_EQ(callsign_string(window->callsign_text()), "DL1ABC");  // put in capitals in place
+    // Put in capitals in place.
+    EXPECT_EQ(engine::callsign_string(window->callsign_text()), "DL1ABC");
     // A -1 index passes the check; nothing was out of range, so no dialog opened.
     EXPECT_EQ(engine.state.rx_input_device, -1);
     EXPECT_EQ(engine.notifier, &window->notifier());
@@ -143,7 +144,7 @@ TEST_F(Window, MissingFilesMeanDefaultsAndNoDialog) {
     started();
     QApplication::processEvents();
     EXPECT_FALSE(dialog);
-    EXPECT_EQ(callsign_string(window->callsign_text()), "NOCALL");
+    EXPECT_EQ(engine::callsign_string(window->callsign_text()), "NOCALL");
     EXPECT_EQ(engine.state.tx_output_device, 0);
 }
 

@@ -19,9 +19,9 @@
 #include <random>
 #include <sstream>
 
+#include "engine/device_names.h"
 #include "fake_engine.h"
 #include "tests/support/temp_dir.h"
-#include "ui/device_names.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/radio_dialog.h"
@@ -299,8 +299,8 @@ TEST_F(ByName, StableNamesAreKeptAndFollowedWhateverTheListShows) {
     engine.output_ids = {"alsa_output.pci", "alsa_output.usb-codec"};
     EXPECT_FALSE(start());
     choose(1, 0, 0, 0);
-    DeviceNames kept;
-    ASSERT_TRUE(load_device_names(dir() / device_names_file_name, kept));
+    engine::DeviceNames kept;
+    ASSERT_TRUE(engine::load_device_names(dir() / engine::device_names_file_name, kept));
     EXPECT_EQ(kept.tx_output, "alsa_output.usb-codec");
     // The server renumbered the codec and its description changed: the stable name leads.
     engine.output_names = {"HDMI", "Built-in Audio", "USB codec (renamed)"};
@@ -309,7 +309,8 @@ TEST_F(ByName, StableNamesAreKeptAndFollowedWhateverTheListShows) {
     EXPECT_FALSE(start());
     EXPECT_EQ(engine.state.tx_output_device, 2);
     // A file kept under a sound system without stable names holds shown names: still found.
-    ASSERT_TRUE(save_device_names(dir() / device_names_file_name, {"HDMI", "", "", ""}));
+    ASSERT_TRUE(
+        engine::save_device_names(dir() / engine::device_names_file_name, {"HDMI", "", "", ""}));
     EXPECT_FALSE(start());
     EXPECT_EQ(engine.state.tx_output_device, 0);
 }
@@ -334,19 +335,19 @@ TEST(DeviceNames, HostileFilesAndTheNamesOfTheSelection) {
     std::mt19937 rng(6);
     for (int i = 0; i < 3000; ++i) junk.push_back(static_cast<char>(rng()));
     std::istringstream in(junk);
-    DeviceNames names;
-    read_device_names(in, names);
+    engine::DeviceNames names;
+    engine::read_device_names(in, names);
     EXPECT_EQ(names.tx_output, "ok name");
     EXPECT_EQ(names.rx_input, "");
     EXPECT_EQ(names.voice_input, "");
     std::istringstream again("tx_output a\nmicrophone b\nrx_input c\x7f\n");
     std::vector<std::string> notes;
-    read_device_names(again, names, &notes);
+    engine::read_device_names(again, names, &notes);
     ASSERT_EQ(notes.size(), 2u);  // one note for each bad line
     EXPECT_EQ(notes[0], "line 2: 'microphone b' is not understood; skipped");
-    EXPECT_EQ(follow_device(2, "", {"a"}).index, 2);  // no name kept: the number stands
-    EXPECT_TRUE(follow_device(0, "b", {"a"}).gone);
-    EXPECT_EQ(follow_device(0, "b", {"a", "b"}).index, 1);
+    EXPECT_EQ(engine::follow_device(2, "", {"a"}).index, 2);  // no name kept: the number stands
+    EXPECT_TRUE(engine::follow_device(0, "b", {"a"}).gone);
+    EXPECT_EQ(engine::follow_device(0, "b", {"a", "b"}).index, 1);
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     tarpo::ui::ComportDialog port(engine);
     port.show();
     port.grab().save(QString::fromStdString((out / "dialog-comport.png").string()));
-    tarpo::ui::CallsignText callsign{};
+    tarpo::engine::CallsignText callsign{};
     std::snprintf(callsign.data(), callsign.size(), "DL1ABC");
     tarpo::ui::CallsignDialog call(engine, callsign, scratch);
     call.show();
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     radio.show();
     radio.grab().save(QString::fromStdString((out / "dialog-radio.png").string()));
 
-    tarpo::ui::CallsignText first = tarpo::ui::make_callsign_text("NOCALL");
+    tarpo::engine::CallsignText first = tarpo::engine::make_callsign_text("NOCALL");
     tarpo::ui::SetupDialog setup(engine, first, scratch);
     setup.show();
     setup.grab().save(QString::fromStdString((out / "dialog-setup.png").string()));

@@ -44,7 +44,7 @@ struct Setup : ::testing::Test {
 
     QTemporaryDir temp;
     testing::FakeEngine engine;
-    CallsignText callsign = make_callsign_text("NOCALL");
+    engine::CallsignText callsign = engine::make_callsign_text("NOCALL");
 };
 
 TEST_F(Setup, FirstStartAndLocators) {
@@ -86,7 +86,7 @@ TEST_F(Setup, OkWritesTheFilesAndAppliesThem) {
     EXPECT_EQ(slurp(dir() / "sc.txt"), "2 SCouttx\n0 SCintx\n1 SCoutrx\n2 SCintx\n");
     EXPECT_EQ(slurp(dir() / "locator.txt"), "JO31ne\n");
     EXPECT_NE(slurp(dir() / "sc_names.txt").find("SDR Loop Out Device"), std::string::npos);
-    EXPECT_EQ(callsign_string(callsign), "DL1ABC");
+    EXPECT_EQ(engine::callsign_string(callsign), "DL1ABC");
     EXPECT_EQ(engine.state.tx_output_device, 2);
     EXPECT_EQ(engine.state.ptt_port_choice, '3');
     // txport.bin is the engine's to write: asked for, with the port opened.
@@ -109,7 +109,7 @@ TEST_F(Setup, CancelAndEscapeChangeNothing) {
             find<QPushButton>(dialog, "setup_cancel")->click();
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
         EXPECT_TRUE(files().empty());
-        EXPECT_EQ(callsign_string(callsign), "NOCALL");
+        EXPECT_EQ(engine::callsign_string(callsign), "NOCALL");
         EXPECT_EQ(engine.state.tx_output_device, 0);
         EXPECT_GT(engine.radio_applies, applies);  // the method as it was, applied again
         EXPECT_FALSE(engine.called("ptt_port_save 0"));

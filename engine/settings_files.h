@@ -9,7 +9,7 @@
 #include <iosfwd>
 #include <string>
 
-namespace tarpo::ui {
+namespace tarpo::engine {
 
 inline constexpr const char* sound_file_name = "sc.txt";
 inline constexpr const char* callsign_file_name = "cs.txt";
@@ -65,4 +65,4 @@ bool save_receiver_choice(const std::filesystem::path& file, bool enhanced);
 // `file` that is not a regular file (a FIFO, a device, a link to one) is left alone: false.
 bool write_file_whole(const std::filesystem::path& file, const std::string& content);
 
-}  // namespace tarpo::ui
+}  // namespace tarpo::engine

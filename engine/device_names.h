@@ -14,7 +14,7 @@
 
 #include "engine/engine_api.h"
 
-namespace tarpo::ui {
+namespace tarpo::engine {
 
 inline constexpr const char* device_names_file_name = "sc_names.txt";
 
@@ -57,4 +57,4 @@ DeviceNames selected_device_names(engine::EngineApi& engine);
 // `choice_needed`.
 void follow_device_names(engine::EngineApi& engine, const DeviceNames& names, bool& choice_needed);
 
-}  // namespace tarpo::ui
+}  // namespace tarpo::engine

@@ -1,12 +1,12 @@
-#include "ui/device_names.h"
+#include "engine/device_names.h"
 
 #include <istream>
 #include <sstream>
 
+#include "engine/settings_files.h"
 #include "external/settings_text.h"
-#include "ui/settings_files.h"
 
-namespace tarpo::ui {
+namespace tarpo::engine {
 
 namespace {
 
@@ -136,4 +136,4 @@ bool tx_output_is_loop(engine::EngineApi& engine) {
            engine.controls().tx_output_device == engine.sound_output_count() - 1;
 }
 
-}  // namespace tarpo::ui
+}  // namespace tarpo::engine

@@ -1,4 +1,4 @@
-#include "ui/settings_files.h"
+#include "engine/settings_files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 
 #include "external/settings_text.h"
 
-namespace tarpo::ui {
+namespace tarpo::engine {
 
 namespace {
 
@@ -194,4 +194,4 @@ bool save_receiver_choice(const std::filesystem::path& file, bool enhanced) {
     return write_file_whole(file, enhanced ? "enhanced\n" : "design\n");
 }
 
-}  // namespace tarpo::ui
+}  // namespace tarpo::engine
