@@ -266,7 +266,11 @@ void OperatorPanel::build_menus() {
         QAction* heard = display->addAction(QStringLiteral("Heard stations"));
         heard->setObjectName(QStringLiteral("heard_stations"));
         connect(heard, &QAction::triggered, this, [this] {
-            if (!heard_window_) heard_window_ = new HeardWindow(directory_ / "heard.csv", &window_);
+            if (!heard_window_) {
+                heard_window_ = new HeardWindow(directory_ / "heard.csv", &window_);
+                connect(heard_window_, &HeardWindow::log_contact, &window_,
+                        &MainWindow::log_contact);
+            }
             heard_window_->reload();
             heard_window_->show();
             heard_window_->raise();
@@ -353,6 +357,9 @@ bool OperatorPanel::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &window_ && event->type() == QEvent::Close) close_down();
     return QObject::eventFilter(watched, event);
 }
+
+// Stands in until the reception reports are wired to network.txt.
+void OperatorPanel::apply_network(const engine::NetworkSettings&) {}
 
 void OperatorPanel::close_down() {
     if (closed_) return;

@@ -18,6 +18,7 @@
 #include "engine/engine_api.h"
 #include "engine/heard_log.h"
 #include "engine/level_watch.h"
+#include "engine/network_settings.h"
 #include "engine/recorder.h"
 #include "engine/tx_switch.h"
 #include "ui/operator_layout.h"
@@ -64,6 +65,8 @@ class OperatorPanel : public QObject {
     void level_seen(int peak, double seconds);
     // Puts a message in the status line (the latest shown, the last few in its tooltip).
     void show_message(const QString& text);
+    // network.txt as Settings > Network left it (the reception reports follow it).
+    void apply_network(const engine::NetworkSettings& s);
 
     // Filled by the radio connection when it knows the rig's dial frequency (Hz).
     std::function<std::optional<double>()> dial_frequency;
