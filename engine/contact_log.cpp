@@ -51,8 +51,8 @@ std::optional<std::uint64_t> rf_frequency(const HeardEntry& e,
     return static_cast<std::uint64_t>(std::llround(*dial + e.audio_hz));
 }
 
-net::Contact make_contact(const HeardEntry& e, const ContactAnswers& answers,
-                          const OwnStation& own, std::optional<std::uint64_t> dial_setting) {
+net::Contact make_contact(const HeardEntry& e, const ContactAnswers& answers, const OwnStation& own,
+                          std::optional<std::uint64_t> dial_setting) {
     net::Contact c;
     c.call = net::adif_clean(e.callsign, net::adif_call_chars, true);
     c.start_ms = e.start_ms;
@@ -93,8 +93,7 @@ std::optional<HeardEntry> heard_entry_from_csv(const std::vector<std::string>& c
 bool ContactLog::append(const net::Contact& c, std::string& error) {
     waiting_.push_back(net::adif_contact_record(c));
     if (waiting_.size() > max_pending)
-        waiting_.erase(waiting_.begin(),
-                       waiting_.end() - static_cast<std::ptrdiff_t>(max_pending));
+        waiting_.erase(waiting_.begin(), waiting_.end() - static_cast<std::ptrdiff_t>(max_pending));
     std::string why;
     if (append_log_texts(path(), net::adif_contact_header(), waiting_, why)) return true;
     error = path().string() + " " + why + "; " + std::to_string(waiting_.size()) +

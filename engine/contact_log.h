@@ -47,8 +47,8 @@ std::optional<std::uint64_t> rf_frequency(const HeardEntry& e,
 // The contact of a heard entry: its call, start and end, the RF frequency as above, the
 // answers and the own station, every text cleaned as the ADIF record keeps it (so the record
 // and the logger messages say the same).
-net::Contact make_contact(const HeardEntry& e, const ContactAnswers& answers,
-                          const OwnStation& own, std::optional<std::uint64_t> dial_setting);
+net::Contact make_contact(const HeardEntry& e, const ContactAnswers& answers, const OwnStation& own,
+                          std::optional<std::uint64_t> dial_setting);
 
 // An entry back from the cells of a heard.csv line (csv_line's columns); nothing when the
 // times or numbers do not read.

@@ -112,13 +112,13 @@ ContactDialog::ContactDialog(const engine::HeardEntry& entry, std::optional<std:
     problem_ = new QLabel(this);
     problem_->setObjectName(QStringLiteral("contact_problem"));
     auto* form = new QFormLayout(this);
-    const QString call = QString::fromStdString(
-        net::adif_clean(entry.callsign, net::adif_call_chars, true));
-    form->addRow(new QLabel(QStringLiteral("<b>%1</b>  %2 UTC, %3")
-                                .arg(call.toHtmlEscaped(),
-                                     QString::fromStdString(engine::utc_text(entry.start_ms)),
-                                     frequency_text(rf_hz)),
-                            this));
+    const QString call =
+        QString::fromStdString(net::adif_clean(entry.callsign, net::adif_call_chars, true));
+    form->addRow(new QLabel(
+        QStringLiteral("<b>%1</b>  %2 UTC, %3")
+            .arg(call.toHtmlEscaped(), QString::fromStdString(engine::utc_text(entry.start_ms)),
+                 frequency_text(rf_hz)),
+        this));
     form->addRow(QStringLiteral("RST sent"), rst_sent_);
     form->addRow(QStringLiteral("RST received"), rst_received_);
     form->addRow(QStringLiteral("Name"), name_);
@@ -151,8 +151,8 @@ void ContactDialog::on_ok() {
 
 engine::ContactAnswers ContactDialog::answers() const {
     return {rst_sent_->text().trimmed().toStdString(),
-            rst_received_->text().trimmed().toStdString(),
-            name_->text().trimmed().toStdString(), comment_->text().trimmed().toStdString()};
+            rst_received_->text().trimmed().toStdString(), name_->text().trimmed().toStdString(),
+            comment_->text().trimmed().toStdString()};
 }
 
 }  // namespace tarpo::ui

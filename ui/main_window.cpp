@@ -26,7 +26,6 @@
 
 #include "external/settings_text.h"
 #include "net/callsign_check.h"
-
 #include "ui/controls.h"
 #include "ui/device_names.h"
 #include "ui/dialogs.h"
@@ -455,10 +454,16 @@ void MainWindow::load_network() {
 }
 
 void MainWindow::apply_network(const engine::NetworkSettings& s) {
+    // The link is rebuilt only when its destinations change: its end may take a second.
+    const bool same_link = logger_link_ && s.logger == network_.logger &&
+                           s.logger_to == network_.logger_to && s.adif == network_.adif &&
+                           s.adif_to == network_.adif_to;
     network_ = s;
     locator_ = own_station().locator;
-    if (logger_link_) logger_link_->stop();
-    logger_link_ = std::make_unique<engine::LoggerLink>(network_);
+    if (!same_link) {
+        if (logger_link_) logger_link_->stop();
+        logger_link_ = std::make_unique<engine::LoggerLink>(network_);
+    }
     operator_->apply_network(network_);
 }
 

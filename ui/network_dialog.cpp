@@ -142,8 +142,8 @@ std::optional<engine::NetworkSettings> NetworkDialog::settings(QString& problem)
 void NetworkDialog::on_ok() {
     QString problem;
     const auto s = settings(problem);
-    if (s && !write_whole(directory_ / engine::network_file_name,
-                          engine::format_network_settings(*s)))
+    if (s &&
+        !write_whole(directory_ / engine::network_file_name, engine::format_network_settings(*s)))
         problem = QStringLiteral("Cannot write ") +
                   QString::fromStdString((directory_ / engine::network_file_name).string());
     problem_->setText(problem);

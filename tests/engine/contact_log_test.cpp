@@ -133,7 +133,8 @@ TEST(ContactLog, HeardCsvLineBackToItsEntry) {
     EXPECT_FALSE(heard_entry_from_csv(read_csv(csv_line(e)).at(0))->dial_hz);
     // What a cut or edited file may hold.
     for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{}, {"x", "y", "W1AW", "1", "1", "1", "", "no"},
+         {std::vector<std::string>{},
+          {"x", "y", "W1AW", "1", "1", "1", "", "no"},
           {"2023-11-14 22:13:20", "2023-13-14 22:13:20", "W1AW", "1", "1", "1", "", "no"},
           {"2023-11-14 22:13:20", "2023-11-14 22:13:20", "W1AW", "1", "1.5x", "1", "", "no"},
           {"2023-11-14 22:13:20", "2023-11-14 22:13:20", "W1AW", "1", "1", "1", "dial", "no"}})

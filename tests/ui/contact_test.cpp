@@ -80,6 +80,27 @@ TEST(ContactDialog, DefaultsFromTheSnrAndChecksTheReports) {
     EXPECT_TRUE(ContactDialog::report_problem("599", "11").isEmpty());
 }
 
+TEST(HeardWindow, LogContactTakesTheSelectedEntryOrTheNewest) {
+    QTemporaryDir temp;
+    const std::filesystem::path csv =
+        std::filesystem::path(temp.path().toStdString()) / "heard.csv";
+    HeardWindow empty(csv, nullptr);
+    EXPECT_FALSE(empty.request_contact()) << "nothing heard yet";
+    engine::HeardEntry older = heard_dl1abc();
+    older.callsign = "W1AW";
+    std::ofstream(csv) << engine::csv_header() << "\n"
+                       << engine::csv_line(older) << "\n"
+                       << engine::csv_line(heard_dl1abc()) << "\n";
+    HeardWindow heard(csv, nullptr);
+    std::vector<std::string> asked;
+    QObject::connect(&heard, &HeardWindow::log_contact,
+                     [&](const engine::HeardEntry& e) { asked.push_back(e.callsign); });
+    EXPECT_TRUE(heard.request_contact());
+    child<QTableWidget>(heard, "heard_table")->selectRow(0);
+    child<QPushButton>(heard, "log_contact")->click();
+    EXPECT_EQ(asked, (std::vector<std::string>{"DL1ABC", "W1AW"}));
+}
+
 class Network : public ::testing::Test {
   protected:
     std::filesystem::path dir() const { return temp_.path().toStdString(); }
@@ -194,8 +215,8 @@ TEST_F(Network, LogContactFromTheHeardWindow) {
     Listener logger;
     std::ofstream(file()) << "logger on\nlogger_to " << logger.endpoint() << "\ndial 14236000\n";
     std::ofstream(dir() / "locator.txt") << "jo62qm\n";
-    std::ofstream(dir() / "heard.csv")
-        << engine::csv_header() << "\n" << engine::csv_line(heard_dl1abc()) << "\n";
+    std::ofstream(dir() / "heard.csv") << engine::csv_header() << "\n"
+                                       << engine::csv_line(heard_dl1abc()) << "\n";
     testing::FakeEngine engine;
     WindowWaits waits{[] {}, [](int) {}};
     MainWindow window(engine, dir(), waits);

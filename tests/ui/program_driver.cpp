@@ -28,9 +28,9 @@
 #include <QTest>
 #include <QTimer>
 #include <cstdio>
-#include <fstream>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
