@@ -248,10 +248,10 @@ bool write_all(int fd, const std::string& text) {
     return true;
 }
 
-// Appends the waiting texts in order, the header first into a new file; those written leave
-// `texts`. False with the reason when not all went.
-bool append_texts(const std::filesystem::path& path, const std::string& header,
-                  std::vector<std::string>& texts, std::string& why) {
+}  // namespace
+
+bool append_log_texts(const std::filesystem::path& path, const std::string& header,
+                      std::vector<std::string>& texts, std::string& why) {
     bool fresh = false;
     const int fd = open_log(path, fresh, why);
     if (fd < 0) return false;
@@ -263,6 +263,8 @@ bool append_texts(const std::filesystem::path& path, const std::string& header,
     if (!ok && why.empty()) why = "cannot write it";
     return ok;
 }
+
+namespace {
 
 void keep_at_most(std::vector<std::string>& texts, std::size_t most) {
     if (texts.size() > most)
@@ -280,7 +282,7 @@ bool HeardLog::append(const HeardEntry& e, std::string& error) {
     for (auto [name, header, texts] : {std::tuple{"heard.csv", csv_header() + "\n", &csv_},
                                        std::tuple{"heard.adi", adif_header(), &adi_}}) {
         std::string why;
-        if (!append_texts(directory_ / name, header, *texts, why))
+        if (!append_log_texts(directory_ / name, header, *texts, why))
             problems += (problems.empty() ? "" : "; ") + (directory_ / name).string() + " " + why;
     }
     if (problems.empty()) return true;

@@ -111,6 +111,12 @@ std::string adif_record(const HeardEntry& e);
 // refused at once, never waited on.
 bool append_heard(const std::filesystem::path& directory, const HeardEntry& e, std::string& error);
 
+// Appends `texts` in order to the log at `path`, `header` first when the file is new, on the
+// rules above (a regular file or a new one, nothing that could wait). Those written leave
+// `texts`; false with the reason in `why` when not all went.
+bool append_log_texts(const std::filesystem::path& path, const std::string& header,
+                      std::vector<std::string>& texts, std::string& why);
+
 // The log as the program keeps it: an entry that cannot be written now (the file refused, the
 // disk full) is kept in memory and written before the next one, when that can be; at most
 // `max_pending` entries wait, the oldest dropped beyond that.

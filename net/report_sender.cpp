@@ -105,11 +105,11 @@ void ReportSender::State::run() {
     Clock::time_point next_try = Clock::now();
     std::unique_lock lock(mutex);
     for (;;) {
-        wake.wait_until(lock, next_try,
-                        [&] { return stopping || (!queue.empty() && Clock::now() >= next_try); });
-        if (queue.empty() && stopping) break;
-        if (queue.empty() || (!stopping && Clock::now() < next_try)) {
-            if (queue.empty()) next_try = Clock::now() + settings.retry;
+        // Idle until a datagram comes (or stop); after a failure, also until the retry is due.
+        wake.wait(lock, [&] { return stopping || !queue.empty(); });
+        if (queue.empty()) break;
+        if (!stopping && Clock::now() < next_try) {
+            wake.wait_until(lock, next_try, [&] { return stopping; });
             continue;
         }
         std::vector<std::uint8_t> datagram = std::move(queue.front());

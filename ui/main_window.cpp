@@ -25,10 +25,14 @@
 #include <thread>
 
 #include "engine/device_names.h"
+#include "external/settings_text.h"
+#include "net/callsign_check.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/display_settings.h"
 #include "ui/graph_widget.h"
+#include "ui/heard_window.h"
+#include "ui/network_dialog.h"
 #include "ui/operator_layout.h"
 #include "ui/operator_panel.h"
 #include "ui/program.h"
@@ -123,6 +127,7 @@ MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path director
         if (rig.state != ptt::RigReadout::State::connected || rig.freq_hz <= 0) return std::nullopt;
         return rig.freq_hz;
     };
+    load_network();
 }
 
 MainWindow::~MainWindow() = default;
@@ -159,6 +164,7 @@ void MainWindow::build_menu() {
     add(settings_menu, "ComPort", id_comport, &MainWindow::open_comport_dialog);
     add(settings_menu, "Radio", id_radio, &MainWindow::open_radio_dialog);
     add(settings_menu, "Callsign", id_callsign_menu, &MainWindow::open_callsign_dialog);
+    add(settings_menu, "Network", id_network, &MainWindow::open_network_dialog);
     add(settings_menu, "Enhanced receiver", id_enhanced_receiver,
         &MainWindow::toggle_enhanced_receiver);
     enhanced_action_ = settings_menu->actions().back();
@@ -432,6 +438,83 @@ void MainWindow::open_sound_dialog() {
     dialog.exec();
 }
 
+void MainWindow::open_network_dialog() {
+    const engine::OwnStation own = own_station();
+    NetworkDialog dialog(network_, directory_, own.callsign, own.locator, this);
+    if (dialog.exec() == QDialog::Accepted) apply_network(dialog.accepted_settings());
+}
+
+void MainWindow::load_network() {
+    const std::filesystem::path file = directory_ / engine::network_file_name;
+    std::vector<std::string> notes;
+    if (const auto text = read_settings_text(file.c_str()))
+        network_ = engine::read_network_settings(*text, &notes);
+    for (const std::string& note : notes)
+        operator_->show_message(QString::fromStdString(file.string() + " " + note));
+    apply_network(network_);
+}
+
+void MainWindow::apply_network(const engine::NetworkSettings& s) {
+    // The link is rebuilt only when its destinations change: its end may take a second.
+    const bool same_link = logger_link_ && s.logger == network_.logger &&
+                           s.logger_to == network_.logger_to && s.adif == network_.adif &&
+                           s.adif_to == network_.adif_to;
+    network_ = s;
+    locator_ = own_station().locator;
+    if (!same_link) {
+        if (logger_link_) logger_link_->stop();
+        logger_link_ = std::make_unique<engine::LoggerLink>(network_);
+    }
+    operator_->apply_network(network_);
+}
+
+engine::OwnStation MainWindow::own_station() const {
+    const std::filesystem::path file = directory_ / locator_file_name;
+    std::string locator = read_settings_text(file.c_str()).value_or(std::string());
+    locator = locator.substr(0, locator.find_first_of("\r\n"));
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!locator.empty() && blank(locator.back())) locator.pop_back();
+    while (!locator.empty() && blank(locator.front())) locator.erase(locator.begin());
+    return {QString::fromLatin1(engine::callsign_string(callsign_text_)).trimmed().toStdString(), locator};
+}
+
+bool MainWindow::log_contact(const engine::HeardEntry& entry) {
+    ContactDialog dialog(entry, engine::rf_frequency(entry, network_.dial_hz), this);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    const net::Contact contact =
+        engine::make_contact(entry, dialog.answers(), own_station(), network_.dial_hz);
+    std::string error;
+    if (contact_log_.append(contact, error))
+        operator_->show_message(QStringLiteral("Logged %1 in %2")
+                                    .arg(QString::fromStdString(contact.call),
+                                         QString::fromLatin1(engine::contact_file_name)));
+    else
+        operator_->show_message(QString::fromStdString(error));
+    logger_link_->contact(contact);
+    return true;
+}
+
+void MainWindow::tell_logger() {
+    logger_link_->tick(QDateTime::currentMSecsSinceEpoch());
+    if (!logger_link_->sends_messages()) return;
+    net::LoggerStatus s;
+    const auto rig_dial = operator_->dial_frequency ? operator_->dial_frequency() : std::nullopt;
+    if (rig_dial)
+        s.dial_hz = static_cast<std::uint64_t>(std::llround(*rig_dial));
+    else
+        s.dial_hz = network_.dial_hz.value_or(0);
+    s.tx_enabled = tx_switch_->transmitting();
+    s.transmitting = operator_->on_air();
+    if (!recent_.entries().empty())
+        s.dx_call = net::plausible_callsign(recent_.entries().front().call).value_or("");
+    const double audio_hz = engine_.monitor().tuned_freq;
+    if (audio_hz > 0 && audio_hz < 10'000)
+        s.rx_df_hz = s.tx_df_hz = static_cast<std::uint32_t>(std::lround(audio_hz));
+    s.de_call = net::plausible_callsign(engine::callsign_string(callsign_text_)).value_or("");
+    if (net::valid_locator(locator_)) s.de_grid = net::normal_locator(locator_);
+    logger_link_->status(s);
+}
+
 void MainWindow::open_about_dialog() {
     AboutDialog dialog(this);
     dialog.exec();
@@ -520,6 +603,7 @@ void MainWindow::timer_tick() {
         refresh_meters();
     }
     operator_->tick();
+    tell_logger();
 }
 
 void MainWindow::graph_invalidate() {
@@ -621,6 +705,7 @@ void MainWindow::shutdown() {
     // The rig is unkeyed and let go whatever the worker did; a rig that never confirmed it
     // makes the program end with a failure.
     rig_unkeyed_ = engine_.radio_close();
+    logger_link_->stop();
     QCoreApplication::exit(rig_unkeyed_ ? 0 : 1);
 }
 

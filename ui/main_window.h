@@ -11,10 +11,15 @@
 #include <QMainWindow>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/callsign_recent.h"
+#include "engine/contact_log.h"
 #include "engine/engine_api.h"
+#include "engine/logger_link.h"
+#include "engine/network_settings.h"
 #include "engine/settings_files.h"
 #include "engine/tx_switch.h"
 #include "ui/graph_canvas.h"
@@ -68,6 +73,7 @@ enum ControlId : int {
     id_radio = 40150,
     id_guide = 40151,
     id_keys = 40152,
+    id_network = 40153,
 };
 
 // The waits of Start and Shutdown, replaceable so that tests need not sleep.
@@ -121,6 +127,13 @@ class MainWindow : public QMainWindow {
     // The worker's last keying report onto the ON AIR indicator; queued from the worker.
     Q_INVOKABLE void apply_keying_report();
 
+    // Log contact on a heard entry: asks the reports in a dialog; OK appends the contact to
+    // contacts.adi and tells the logger link. True when a contact was logged.
+    bool log_contact(const engine::HeardEntry& entry);
+    // network.txt as in use, and the link to the logger it asks for.
+    const engine::NetworkSettings& network() const { return network_; }
+    engine::LoggerLink& logger_link() { return *logger_link_; }
+
   protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -143,6 +156,15 @@ class MainWindow : public QMainWindow {
     void open_sound_dialog();
     void open_about_dialog();
     void open_guide(int topic);  // a GuideDialog::Topic
+    // Settings > Network: network.txt edited; OK applies it to the reports and the logger link.
+    void open_network_dialog();
+    // network.txt read (its notes to the status line) and the logger link built from it.
+    void load_network();
+    void apply_network(const engine::NetworkSettings& s);
+    // The station as cs.txt and locator.txt say now.
+    engine::OwnStation own_station() const;
+    // Once a tick: the logger's Heartbeat when due, a Status when the station's state changed.
+    void tell_logger();
     // "TARPO   V1.3 - <callsign>", and the settings directory's name when it is not the
     // desktop directory (two instances tell apart).
     void update_title();
@@ -212,6 +234,10 @@ class MainWindow : public QMainWindow {
     bool worker_started_ = false;
     bool worker_confirmed_ = false;
     GraphInput graph_input_;  // filled each tick; kept here to avoid 7 kB on the stack
+    engine::NetworkSettings network_;
+    std::unique_ptr<engine::LoggerLink> logger_link_;
+    engine::ContactLog contact_log_{directory_};
+    std::string locator_;  // locator.txt, read with network.txt and at each contact
 };
 
 }  // namespace tarpo::ui

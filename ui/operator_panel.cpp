@@ -4,7 +4,6 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -15,15 +14,14 @@
 #include <QShortcut>
 #include <QSlider>
 #include <QStatusBar>
-#include <QTableWidget>
 #include <QTime>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "engine/settings_files.h"
 #include "external/settings_text.h"
+#include "ui/heard_window.h"
 #include "ui/main_window.h"
 #include "ui/ui_maths.h"
 
@@ -56,43 +54,6 @@ QMenu* menu_titled(QMainWindow& window, const QString& title) {
 constexpr int message_history = 6;
 
 }  // namespace
-
-HeardWindow::HeardWindow(std::filesystem::path csv, QWidget* parent)
-    : QDialog(parent), csv_(std::move(csv)), table_(new QTableWidget(this)) {
-    setObjectName(QStringLiteral("heard_window"));
-    setWindowTitle(QStringLiteral("Heard stations"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(4, 4, 4, 4);
-    layout->addWidget(table_);
-    table_->setObjectName(QStringLiteral("heard_table"));
-    table_->setColumnCount(8);
-    table_->setHorizontalHeaderLabels(
-        {"Start (UTC)", "End", "Callsign", "Best SNR", "Mean SNR", "Audio Hz", "Dial Hz", "RSID"});
-    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->verticalHeader()->setVisible(false);
-    table_->setToolTip(
-        QStringLiteral("Stations heard, from heard.csv (also exported as heard.adi)"));
-    resize(720, 200);
-    reload();
-}
-
-void HeardWindow::reload() {
-    // The newest megabyte, from a regular file only: the log may be long, or not a file at all.
-    constexpr std::size_t most = 1 << 20;
-    const std::string text = read_settings_text(csv_.c_str(), most, true).value_or(std::string());
-    std::vector<std::vector<std::string>> records = engine::read_csv(text);
-    // The first record is the header, or (when the start was cut off) part of a line.
-    if (!records.empty()) records.erase(records.begin());
-    table_->setRowCount(0);
-    for (const std::vector<std::string>& cells : records) {
-        const int row = table_->rowCount();
-        table_->insertRow(row);
-        for (int c = 0; c < static_cast<int>(cells.size()) && c < 8; ++c)
-            table_->setItem(row, c, new QTableWidgetItem(QString::fromStdString(cells[c])));
-    }
-    table_->resizeColumnsToContents();
-    table_->scrollToBottom();
-}
 
 OperatorPanel::OperatorPanel(MainWindow& window, engine::EngineApi& engine,
                              std::filesystem::path directory)
@@ -307,7 +268,11 @@ void OperatorPanel::build_menus() {
         QAction* heard = display->addAction(QStringLiteral("Heard stations"));
         heard->setObjectName(QStringLiteral("heard_stations"));
         connect(heard, &QAction::triggered, this, [this] {
-            if (!heard_window_) heard_window_ = new HeardWindow(directory_ / "heard.csv", &window_);
+            if (!heard_window_) {
+                heard_window_ = new HeardWindow(directory_ / "heard.csv", &window_);
+                connect(heard_window_, &HeardWindow::log_contact, &window_,
+                        &MainWindow::log_contact);
+            }
             heard_window_->reload();
             heard_window_->show();
             heard_window_->raise();
@@ -395,6 +360,7 @@ bool OperatorPanel::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+// Stands in until the reception reports are wired to network.txt.
 void OperatorPanel::close_down() {
     if (closed_) return;
     closed_ = true;

@@ -7,8 +7,8 @@
 // passes on the worker's keying and RSID reports.
 #pragma once
 
-#include <QDialog>
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <filesystem>
 #include <functional>
@@ -22,6 +22,7 @@
 #include "engine/network_settings.h"
 #include "engine/reception_desk.h"
 #include "engine/spot_reporter.h"
+#include "engine/recorder.h"
 #include "engine/tx_switch.h"
 #include "ui/operator_layout.h"
 
@@ -30,23 +31,11 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QSlider;
-class QTableWidget;
 
 namespace tarpo::ui {
 
+class HeardWindow;
 class MainWindow;
-
-// Display -> Heard stations: the entries of heard.csv, newest last, reloaded on every entry.
-class HeardWindow : public QDialog {
-    Q_OBJECT
-  public:
-    HeardWindow(std::filesystem::path csv, QWidget* parent);
-    void reload();
-
-  private:
-    std::filesystem::path csv_;
-    QTableWidget* table_;
-};
 
 class OperatorPanel : public QObject {
     Q_OBJECT

@@ -126,6 +126,20 @@ TEST(ReportSender, BatchesArriveWholeAtTheCollector) {
     EXPECT_TRUE(said.lines.empty());
 }
 
+// With the usual 30 s retry: a datagram handed to a sender that sits idle goes at once.
+TEST(ReportSender, AnIdleSenderSendsAtOnce) {
+    Collector collector;
+    SenderSettings s = local(collector.port());
+    s.retry = SenderSettings{}.retry;
+    ReportSender sender(s, Said{}.sink());
+    for (std::uint8_t i = 0; i < 5; ++i) {
+        sender.send({i});
+        const auto got = collector.receive(10'000ms);
+        ASSERT_TRUE(got) << "datagram " << int(i);
+        EXPECT_EQ(*got, Datagram{i});
+    }
+}
+
 TEST(ReportSender, AbsentCollectorIsSaidOnceThenItsReturnOnce) {
     Collector gone;
     const std::string port = gone.port();

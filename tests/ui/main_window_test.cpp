@@ -305,7 +305,7 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     QStringList settings;
     for (QAction* a : bar[0]->menu()->actions()) settings << a->text();
     EXPECT_EQ(settings,
-              (QStringList{"ComPort", "Radio", "Callsign", "Enhanced receiver",
+              (QStringList{"ComPort", "Radio", "Callsign", "Network", "Enhanced receiver",
                            "Transmit a sound file...", "Record received speech", "", "E&xit"}));
     QMenu* display = bar[1]->menu();
     QStringList display_items;

@@ -14,6 +14,9 @@
 // dialog is open, fills it in (callsign DL1ABC, the loop device as the radio's input and output),
 // plays the test tone on the tx output, confirms with OK, presses F12 and says what the status
 // line says after the time-out.
+//
+// "contact" (contact_under_xvfb.sh) waits for the first entry of heard.csv, opens the heard
+// stations, presses Ctrl+L there and confirms the Log contact dialog with a name.
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -27,8 +30,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -164,10 +169,46 @@ void ok_setup() {
     say(QApplication::activeModalWidget() ? "set-up dialog still open" : "set-up confirmed");
 }
 
+int heard_lines() {
+    std::ifstream in("heard.csv");
+    int n = 0;
+    for (std::string line; std::getline(in, line);) ++n;
+    return n;
+}
+
+// Display > Heard stations, Ctrl+L in it, and the Log contact dialog filled in and confirmed.
+void log_contact() {
+    if (!QTest::qWaitFor([] { return heard_lines() >= 2; }, 90'000)) {
+        say("nothing heard");
+        std::exit(3);
+    }
+    say("heard");
+    control<QAction>("heard_stations")->trigger();
+    QWidget* heard = control<QWidget>("heard_window");
+    // No window manager runs under Xvfb: make the window active for its shortcut ourselves.
+    heard->activateWindow();
+    QApplication::setActiveWindow(heard);
+    QTimer::singleShot(500, qApp, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog || dialog->objectName() != QStringLiteral("contact_dialog")) {
+            say("no Log contact dialog");
+            std::exit(3);
+        }
+        say("contact dialog shown");
+        dialog->findChild<QLineEdit*>(QStringLiteral("contact_name"))->setText("Hans");
+        dialog->findChild<QPushButton*>(QStringLiteral("1"))->click();
+    });
+    QTest::keyClick(heard, Qt::Key_L, Qt::ControlModifier);
+    say(QApplication::activeModalWidget() ? "contact dialog still open" : "contact logged");
+}
+
 bool transmit_order(const char* order, Steps& steps) {
     if (std::strcmp(order, "nocall") == 0) {
         steps.push_back({100, press_f12});
         steps.push_back({1500, say_status});
+    } else if (std::strcmp(order, "contact") == 0) {
+        steps.push_back({100, log_contact});
+        steps.push_back({1000, say_status});
     } else if (std::strcmp(order, "setup") == 0) {
         steps.push_back({1000, fill_in_setup});  // after Start's one-second pause
         steps.push_back({1000, ok_setup});

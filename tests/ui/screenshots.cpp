@@ -13,6 +13,7 @@
 
 #include "fake_engine.h"
 #include "ui/dialogs.h"
+#include "ui/heard_window.h"
 #include "ui/main_window.h"
 #include "ui/operator_panel.h"
 #include "ui/radio_dialog.h"
