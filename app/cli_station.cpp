@@ -26,7 +26,9 @@
 #include "engine/reception_desk.h"
 #include "engine/settings_files.h"
 #include "engine/speech_tap.h"
+#include "engine/logger_link.h"
 #include "engine/spot_reporter.h"
+#include "net/callsign_check.h"
 #include "modem/decisions.h"
 #include "net/callsign_check.h"
 
@@ -168,19 +170,28 @@ engine::Observation observe(const engine::Controls& c, const engine::Monitor& m,
     return o;
 }
 
-// The desk, the reporter and what is said about them, whatever the input.
+// The desk, the reporter, the logger link and what is said about them, whatever the input.
+// A station without an operator logs no contacts: the logger hears its Heartbeats, a Status
+// naming the last station heard, and Close.
 class Logbook {
   public:
     Logbook(const StationSettings& s, std::int64_t now_ms, bool test)
         : desk_(s.directory),
-          reporter_(engine::make_spot_reporter(s.network, s.identity, test, now_ms / 1000)) {
+          reporter_(engine::make_spot_reporter(s.network, s.identity, test, now_ms / 1000)),
+          logger_(s.network) {
         desk_.set_recording(s.record);
+        status_.de_call = net::plausible_callsign(s.identity.callsign).value_or("");
+        status_.de_grid = s.identity.locator;
+        status_.dial_hz = s.network.dial_hz.value_or(0);
+        status_.decoding = true;
         say_notes();
     }
 
     void step(const engine::Observation& o, const std::int16_t* speech, std::size_t n) {
         take(desk_.step(o, speech, n), o.utc_ms);
         if (reporter_) reporter_->tick(o.utc_ms / 1000);
+        logger_.tick(o.utc_ms);
+        logger_.status(status_);
         if (status_asked) {
             status_asked = 0;
             print_status();
@@ -191,6 +202,7 @@ class Logbook {
     void finish(std::int64_t now_ms) {
         take(desk_.finish(), now_ms);
         if (reporter_) reporter_->stop(now_ms / 1000);
+        logger_.stop();
         say_notes();
         if (reporter_) print_status();
     }
@@ -205,6 +217,8 @@ class Logbook {
                     e.audio_hz);
         std::fflush(stdout);
         if (reporter_) reporter_->heard(e, now_ms / 1000);
+        if (const auto call = net::plausible_callsign(e.callsign)) status_.dx_call = *call;
+        if (e.dial_hz) status_.dial_hz = static_cast<std::uint64_t>(*e.dial_hz);
     }
 
     void print_status() {
@@ -229,6 +243,8 @@ class Logbook {
 
     engine::ReceptionDesk desk_;
     std::unique_ptr<engine::SpotReporter> reporter_;
+    engine::LoggerLink logger_;
+    net::LoggerStatus status_;
 };
 
 // Decoded speech into the recorder's tap; nothing is played.

@@ -14,6 +14,7 @@
 #include "hostile.h"
 #include "net/ipfix_report.h"
 #include "tests/net/ipfix_reader.h"
+#include "tests/net/logger_reader.h"
 #include "tests/support/udp_collector.h"
 
 namespace {
@@ -102,12 +103,34 @@ TEST_F(TwoOvers, OneLinePerOverOneTestReportAtTheFilesEnd) {
     EXPECT_EQ(spots[0].number(11), 0x81u);
 }
 
-TEST_F(TwoOvers, TheDialFrequencyComesFirst) {
+// With the logger switched on in network.txt, the logger hears Heartbeats, a Status naming the
+// station heard and Close at the end.
+TEST_F(TwoOvers, TheDialFrequencyComesFirstAndTheLoggerHearsTheStation) {
+    tarpo::test::UdpCollector logger;
+    hostile::write_bytes(path("st/network.txt"), "logger on\nlogger_to 127.0.0.1:" +
+                                                     logger.port() + "\n");
     const hostile::Result r = station("--dial 14236000 --antenna dipole");
     ASSERT_EQ(r.status, 0) << r.out;
     const auto spots = one_report();
     ASSERT_EQ(spots.size(), 1u);
     EXPECT_NEAR(static_cast<double>(spots[0].number(5)), 14'237'500.0, 3.0);
+    std::vector<std::uint64_t> types;
+    bool dx_named = false;
+    while (const auto m = logger.receive(types.empty() ? 5000ms : 500ms)) {
+        tarpo::net::StreamReader in(*m);
+        in.number(8);  // magic and schema
+        types.push_back(in.number(4));
+        in.utf8();
+        if (types.back() == 1) {
+            EXPECT_EQ(in.number(8), 14'236'000u);
+            in.utf8();
+            dx_named |= in.utf8() == "DL1ABC";
+        }
+    }
+    ASSERT_GE(types.size(), 3u);
+    EXPECT_EQ(types.front(), 0u);
+    EXPECT_EQ(types.back(), 6u);
+    EXPECT_TRUE(dx_named);
 }
 
 TEST_F(Station, BadOptionsAreNamedAndNothingRuns) {
