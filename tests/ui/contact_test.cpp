@@ -211,6 +211,28 @@ class Listener {
     unsigned short port_ = 0;
 };
 
+TEST_F(Network, TheSettingsMenuAppliesWhatOkWrote) {
+    Listener logger;
+    testing::FakeEngine engine;
+    MainWindow window(engine, dir(), WindowWaits{[] {}, [](int) {}});
+    EXPECT_FALSE(window.logger_link().sends_messages());
+    QTimer::singleShot(0, &window, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        child<QCheckBox>(*modal, "logger")->setChecked(true);
+        set_text(*modal, "logger_to", QString::fromStdString(logger.endpoint()));
+        child<QPushButton>(*modal, "1")->click();
+    });
+    window.findChild<QAction*>(QString::number(id_network))->trigger();
+    EXPECT_TRUE(window.network().logger);
+    EXPECT_EQ(engine::read_network_settings(slurp(file()), nullptr), window.network());
+    window.timer_tick();
+    EXPECT_TRUE(window.logger_link().sends_messages());
+    // (Shutdown's own Close is seen below: its exit() would end the next test's dialogs.)
+    EXPECT_TRUE(window.logger_link().stop());
+    EXPECT_EQ(logger.types(), (std::vector<std::uint64_t>{0, 1, 6}));
+}
+
 TEST_F(Network, LogContactFromTheHeardWindow) {
     Listener logger;
     std::ofstream(file()) << "logger on\nlogger_to " << logger.endpoint() << "\ndial 14236000\n";
