@@ -276,6 +276,8 @@ QString GuideDialog::text(Topic topic) {
             "<tr><td><b>Escape</b></td><td>ends a transmission (nothing while receiving); in "
             "a dialog: Cancel</td></tr>"
             "<tr><td><b>Enter</b></td><td>OK in a dialog</td></tr>"
+            "<tr><td><b>Ctrl+L</b></td><td>in Heard stations: Log contact for the selected "
+            "station (the newest without a selection)</td></tr>"
             "<tr><td><b>Alt+S, Alt+D, Alt+H</b></td><td>the Settings, Display and Help "
             "menus; Alt+O Sound, Alt+A About</td></tr>"
             "<tr><td><b>Up / Down</b></td><td>the squelch slider, once it has the "
