@@ -4,52 +4,23 @@
 #include "engine/logger_link.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <optional>
-#include <stdexcept>
 
 #include "engine/contact_log.h"
 #include "tests/net/logger_reader.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/udp_collector.h"
 
 namespace tarpo::engine {
 namespace {
 
-// A UDP socket on 127.0.0.1 at a free port.
-class Listener {
-  public:
-    Listener() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n) != 0)
-            throw std::runtime_error("cannot bind a listener");
-        port_ = ntohs(a.sin_port);
-    }
-    ~Listener() { ::close(fd_); }
-    Endpoint endpoint() const { return {"127.0.0.1", std::to_string(port_)}; }
-    // The next datagram, or nothing within `wait_ms`.
-    std::optional<net::LoggerMessage> receive(int wait_ms = 5000) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, wait_ms) != 1) return std::nullopt;
-        net::LoggerMessage d(65536);
-        const ssize_t n = ::recv(fd_, d.data(), d.size(), 0);
-        if (n < 0) return std::nullopt;
-        d.resize(static_cast<std::size_t>(n));
-        return d;
-    }
+using namespace std::chrono_literals;
+using Listener = test::UdpCollector;
 
-  private:
-    int fd_ = -1;
-    unsigned short port_ = 0;
-};
+Endpoint endpoint_of(const Listener& l) {
+    return {"127.0.0.1", l.port()};
+}
 
 // The type of a logger message, after checking the magic, the schema and our id.
 std::uint64_t type_of(net::StreamReader& r) {
@@ -70,7 +41,7 @@ std::uint64_t next_type(Listener& l) {
 NetworkSettings logger_to(const Listener& l) {
     NetworkSettings s;
     s.logger = true;
-    s.logger_to = l.endpoint();
+    s.logger_to = endpoint_of(l);
     return s;
 }
 
@@ -83,7 +54,7 @@ TEST(LoggerLink, HeartbeatsKeepTheirPaceAndCloseEndsThem) {
     // Ticks every 150 ms for a minute: a Heartbeat at the first and every 15 s.
     for (int i = 0; i <= 400; ++i, now += 150) link.tick(now);
     int heartbeats = 0;
-    while (const auto m = logger.receive(300)) {
+    while (const auto m = logger.receive(300ms)) {
         net::StreamReader r(*m);
         ASSERT_EQ(type_of(r), 0u);
         EXPECT_EQ(r.number(4), net::logger_schema);  // the most we speak
@@ -97,7 +68,7 @@ TEST(LoggerLink, HeartbeatsKeepTheirPaceAndCloseEndsThem) {
     EXPECT_EQ(next_type(logger), 6u);
     link.tick(now + 60'000);
     link.status({});
-    EXPECT_FALSE(logger.receive(200)) << "nothing after Close";
+    EXPECT_FALSE(logger.receive(200ms)) << "nothing after Close";
 }
 
 TEST(LoggerLink, StatusOnlyWhenDialTransmitOrDxChange) {
@@ -118,7 +89,7 @@ TEST(LoggerLink, StatusOnlyWhenDialTransmitOrDxChange) {
     link.status(s);
     link.status(s);
     std::vector<std::pair<std::uint64_t, std::string>> seen;
-    while (const auto m = logger.receive(300)) {
+    while (const auto m = logger.receive(300ms)) {
         net::StreamReader r(*m);
         ASSERT_EQ(type_of(r), 1u);
         const std::uint64_t dial = r.number(8);
@@ -135,7 +106,7 @@ TEST(LoggerLink, ContactMessagesSayWhatTheLogSays) {
     Listener adif;
     NetworkSettings s = logger_to(logger);
     s.adif = true;
-    s.adif_to = adif.endpoint();
+    s.adif_to = endpoint_of(adif);
     LoggerLink link(s);
     HeardEntry e;
     e.start_ms = 1'700'000'000'000;
@@ -197,7 +168,7 @@ TEST(LoggerLink, ContactMessagesSayWhatTheLogSays) {
     same_record(bare_text);
     EXPECT_TRUE(link.stop());
     EXPECT_EQ(next_type(logger), 6u);
-    EXPECT_FALSE(adif.receive(200)) << "the ADIF destination hears only contacts";
+    EXPECT_FALSE(adif.receive(200ms)) << "the ADIF destination hears only contacts";
 }
 
 TEST(LoggerLink, SwitchedOffSendsNothing) {
@@ -210,7 +181,7 @@ TEST(LoggerLink, SwitchedOffSendsNothing) {
     link.status({});
     link.contact({});
     EXPECT_TRUE(link.stop());
-    EXPECT_FALSE(logger.receive(200));
+    EXPECT_FALSE(logger.receive(200ms));
 }
 
 }  // namespace

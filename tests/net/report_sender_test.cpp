@@ -4,10 +4,6 @@
 #include "net/report_sender.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <mutex>
@@ -17,48 +13,14 @@
 
 #include "net/ipfix_report.h"
 #include "tests/net/ipfix_reader.h"
+#include "tests/support/udp_collector.h"
 
 namespace tarpo::net {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A UDP socket on 127.0.0.1 at a free port.
-class Collector {
-  public:
-    explicit Collector(unsigned short port = 0) {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("cannot bind a collector");
-        socklen_t n = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-        port_ = ntohs(a.sin_port);
-    }
-    ~Collector() { close(); }
-    void close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-    std::string port() const { return std::to_string(port_); }
-    // The next datagram, or nothing within `wait`.
-    std::optional<Datagram> receive(std::chrono::milliseconds wait = 5000ms) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(wait.count())) != 1) return std::nullopt;
-        Datagram d(65536);
-        const ssize_t n = ::recv(fd_, d.data(), d.size(), 0);
-        if (n < 0) return std::nullopt;
-        d.resize(static_cast<std::size_t>(n));
-        return d;
-    }
-
-  private:
-    int fd_ = -1;
-    unsigned short port_ = 0;
-};
+using Collector = tarpo::test::UdpCollector;
 
 // Keeps what the sender says.
 struct Said {

@@ -1,4 +1,4 @@
-// A UDP socket on 127.0.0.1 at a free port, standing in for the reports' collector.
+// A UDP socket on 127.0.0.1 at a free port, standing in for the reports' collector or a logger.
 #pragma once
 
 #include <netinet/in.h>
@@ -17,10 +17,12 @@ namespace tarpo::test {
 
 class UdpCollector {
   public:
-    UdpCollector() {
+    // port 0: a free one.
+    explicit UdpCollector(unsigned short port = 0) {
         fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
+        a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
             throw std::runtime_error("cannot bind a collector");
@@ -28,13 +30,18 @@ class UdpCollector {
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
         port_ = ntohs(a.sin_port);
     }
-    ~UdpCollector() { ::close(fd_); }
+    ~UdpCollector() { close(); }
+    // The collector goes away: what is sent to its port from now on is lost.
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
     UdpCollector(const UdpCollector&) = delete;
     UdpCollector& operator=(const UdpCollector&) = delete;
 
     std::string port() const { return std::to_string(port_); }
     // The next datagram, or nothing within `wait`.
-    std::optional<std::vector<std::uint8_t>> receive(std::chrono::milliseconds wait) {
+    std::optional<std::vector<std::uint8_t>> receive(std::chrono::milliseconds wait = std::chrono::milliseconds(5000)) {
         pollfd p{fd_, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(wait.count())) != 1) return std::nullopt;
         std::vector<std::uint8_t> d(65536);

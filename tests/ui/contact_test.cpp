@@ -3,10 +3,6 @@
 // Ctrl+L through the main window into contacts.adi and to a logger listening on 127.0.0.1
 // (the logger link's senders are threads: label "threads").
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +19,7 @@
 #include "engine/heard_log.h"
 #include "fake_engine.h"
 #include "tests/net/logger_reader.h"
+#include "tests/support/udp_collector.h"
 #include "ui/heard_window.h"
 #include "ui/main_window.h"
 #include "ui/network_dialog.h"
@@ -177,38 +174,19 @@ TEST_F(Network, CancelAndEscapeWriteNothing) {
 }
 
 // A logger's UDP socket on 127.0.0.1.
-class Listener {
+class Listener : public test::UdpCollector {
   public:
-    Listener() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-        port_ = ntohs(a.sin_port);
-    }
-    ~Listener() { ::close(fd_); }
-    std::string endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string endpoint() const { return "127.0.0.1:" + port(); }
     // The types of the messages that arrive until `wait_ms` pass without one.
     std::vector<std::uint64_t> types(int wait_ms = 1000) {
         std::vector<std::uint64_t> seen;
-        pollfd p{fd_, POLLIN, 0};
-        while (::poll(&p, 1, wait_ms) == 1) {
-            net::LoggerMessage m(65536);
-            const ssize_t n = ::recv(fd_, m.data(), m.size(), 0);
-            m.resize(static_cast<std::size_t>(std::max<ssize_t>(0, n)));
-            net::StreamReader r(m);
+        while (const auto m = receive(std::chrono::milliseconds(wait_ms))) {
+            net::StreamReader r(*m);
             r.number(8);
             seen.push_back(r.number(4));
         }
         return seen;
     }
-
-  private:
-    int fd_ = -1;
-    unsigned short port_ = 0;
 };
 
 TEST_F(Network, TheSettingsMenuAppliesWhatOkWrote) {
