@@ -1,6 +1,7 @@
 #include "ptt/crash_unkey.h"
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +21,11 @@ bool ended_badly(int status) {
     return WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0);
 }
 
-volatile int* nowhere = nullptr;
+// A page that may not be touched: a store to it is a real fault (no sanitizer sees it first).
+volatile int* forbidden_page() {
+    void* page = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return static_cast<volatile int*>(page);
+}
 
 }  // namespace
 
@@ -35,7 +40,7 @@ TEST(CrashUnkey, AnAbortOrAFaultDropsThePttFirstAndStillEndsTheProcess) {
     EXPECT_EXIT(
         {
             tarpo::ptt::install_crash_unkey(mark_unkeyed);
-            *nowhere = 1;
+            *forbidden_page() = 1;
         },
         ended_badly, "unkeyed\ntarpo: crashed \\(SIGSEGV\\)");
 }
