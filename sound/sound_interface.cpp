@@ -219,6 +219,7 @@ void SoundInterface::start_input(int n) {
     backend_.reset(Direction::input);
     in_ring_.prepare(in_.n);
     in_priming_ = true;
+    input_gaps_.store(0, std::memory_order_relaxed);
     in_trim_.reset(in_.n);
     if (in_.open && !backend_.start(Direction::input)) {
         backend_.close(Direction::input);
@@ -291,6 +292,7 @@ bool SoundInterface::read_block(std::int16_t* dst) {
     }
     // Every buffer full when a block is taken: the device had nowhere to put new samples.
     const bool overrun = in_ring_.completed_count() == InputRing::slots;
+    if (overrun) input_gaps_.fetch_add(1, std::memory_order_relaxed);
     in_ring_.take(dst, n);
     last_read_delivered_ = true;
     return overrun;
@@ -319,10 +321,12 @@ bool SoundInterface::read_free(std::int16_t* dst) {
     // Lengthening the queue means taking fewer samples.
     const int take = n - in_trim_.step(static_cast<double>(backlog - target));
     if (backlog < take) {
+        input_gaps_.fetch_add(1, std::memory_order_relaxed);
         in_priming_ = true;
         return false;
     }
     const bool overrun = in_ring_.completed_count() == InputRing::slots;
+    if (overrun) input_gaps_.fetch_add(1, std::memory_order_relaxed);
     in_ring_.take(stretch_.data(), take);
     stretch(stretch_.data(), take, dst, n);
     last_read_delivered_ = true;

@@ -135,6 +135,10 @@ class SoundInterface final : public LoopOutputQuery {
     std::int64_t input_backlog() const { return in_ring_.available(); }
     // The times the output queue was found dry since its start; safe from any thread.
     int output_underruns() const { return underruns_.load(std::memory_order_relaxed); }
+    // The times since its start the input lost audio: every buffer was full when a block was
+    // taken (an overrun), or a non-blocking read found less than its block after priming (the
+    // microphone fell behind its cushion). Safe from any thread.
+    int input_gaps() const { return input_gaps_.load(std::memory_order_relaxed); }
 
     // A paced output: waits (bounded) until the next write_block would find room, so that
     // the block to be written can be made from the freshest input. Returns at once for the
@@ -214,6 +218,7 @@ class SoundInterface final : public LoopOutputQuery {
     bool trim_on_ = true;
     bool in_priming_ = true;
     std::atomic<int> underruns_{0};
+    std::atomic<int> input_gaps_{0};
     FillTrim in_trim_;
     FillTrim out_trim_;
     std::array<std::int16_t, max_block_samples + max_trim> stretch_{};

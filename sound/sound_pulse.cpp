@@ -12,10 +12,36 @@ namespace tarpo::sound {
 namespace {
 
 constexpr std::size_t bytes_per_sample = 2;  // 16-bit mono
-// The buffering the server is asked for, in samples: two blocks queued for playing, and
-// recorded audio handed over a block at a time.
-constexpr std::uint32_t output_queue_samples = 2 * 1920;
-constexpr std::uint32_t input_fragment_samples = 1920;
+// The buffering the server is asked for, in samples at 48 kHz. The radio side keeps two blocks
+// queued for playing and takes recorded audio a block at a time: the modem signal must never
+// run dry on a busy machine. The voice side, where a late piece costs a click and not a frame,
+// is asked for 10 ms pieces and a 20 ms queue: what the server holds there is pure delay.
+constexpr std::uint32_t radio_output_queue_samples = 2 * 1920;
+constexpr std::uint32_t radio_input_fragment_samples = 1920;
+constexpr std::uint32_t voice_output_queue_samples = 720;
+constexpr std::uint32_t voice_request_samples = 240;
+constexpr std::uint32_t voice_piece_samples = 480;
+
+pa_buffer_attr buffer_attr(StreamRole role) {
+    constexpr auto any = static_cast<std::uint32_t>(-1);
+    pa_buffer_attr attr{any, any, any, any, any};
+    switch (role) {
+        case StreamRole::rx_input:
+            attr.fragsize = radio_input_fragment_samples * bytes_per_sample;
+            break;
+        case StreamRole::voice_input:
+            attr.fragsize = voice_piece_samples * bytes_per_sample;
+            break;
+        case StreamRole::tx_output:
+            attr.tlength = radio_output_queue_samples * bytes_per_sample;
+            break;
+        case StreamRole::voice_output:
+            attr.tlength = voice_output_queue_samples * bytes_per_sample;
+            attr.minreq = voice_request_samples * bytes_per_sample;
+            break;
+    }
+    return attr;
+}
 
 // Keeps the main loop's lock for a scope.
 class Locked {
@@ -327,13 +353,7 @@ bool PulseBackend::open(Direction direction, int index, int rate, void* ring) {
     } else {
         pa_stream_set_write_callback(s.stream, on_write, &s);
     }
-    constexpr auto any = static_cast<std::uint32_t>(-1);
-    pa_buffer_attr attr{any, any, any, any, any};
-    if (input) {
-        attr.fragsize = input_fragment_samples * bytes_per_sample;
-    } else {
-        attr.tlength = output_queue_samples * bytes_per_sample;
-    }
+    pa_buffer_attr attr = buffer_attr(s.role);
     // The default entry may follow the server's default; a chosen device is kept.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
                                                 (device->id.empty() ? 0 : PA_STREAM_DONT_MOVE));

@@ -22,7 +22,8 @@
 //     one null sink "probe", whose monitor the bench records: its channels show, sample for
 //     sample on the server's one clock, the microphone, the radio signal and the speaker.
 //
-// Usage: delay_bench [--seconds S] [--pulse]   (default 12 s per end-to-end run)
+// Usage: delay_bench [--seconds S] [--pulse | --soak]   (default 12 s per end-to-end run)
+//     --soak: over the server, the first scenario over the loop device only, for S seconds
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <unistd.h>
@@ -389,6 +390,8 @@ struct ServerRun {
     double mouth_to_air = -1;  // ms, microphone to the radio signal (analog only)
     int tx_underruns = 0;      // A's tx output, after 4 s
     int voice_underruns = 0;   // B's voice output, after 4 s
+    int mic_gaps = 0;          // A's microphone input, after 4 s
+    int rx_gaps = 0;           // B's rx input, after 4 s
 };
 
 // A whole stream of the bench's own on the server, with the plain blocking client API.
@@ -485,7 +488,7 @@ ServerRun over_server(const Scenario& sc, bool over_loop, double seconds, const 
             if (!mic.write(block.data(), chunk)) break;
         }
     });
-    int tx_steady = 0, voice_steady = 0;
+    int tx_steady = 0, voice_steady = 0, mic_steady = 0, rx_steady = 0;
     while (ch[0].size() < total && probe.read(frames.data(), frames.size())) {
         for (int i = 0; i < chunk; ++i) {
             for (int c = 0; c < 3; ++c) ch[c].push_back(frames[3 * i + c]);
@@ -493,10 +496,14 @@ ServerRun over_server(const Scenario& sc, bool over_loop, double seconds, const 
         if (ch[0].size() == static_cast<std::size_t>(4 * rate)) {
             tx_steady = a->sound().output_underruns();
             voice_steady = b->sound().output_underruns();
+            mic_steady = a->sound().input_gaps();
+            rx_steady = b->sound().input_gaps();
         }
     }
     run.tx_underruns = a->sound().output_underruns() - tx_steady;
     run.voice_underruns = b->sound().output_underruns() - voice_steady;
+    run.mic_gaps = a->sound().input_gaps() - mic_steady;
+    run.rx_gaps = b->sound().input_gaps() - rx_steady;
     stop = true;
     player.join();
     a->stop_worker();
@@ -512,15 +519,17 @@ ServerRun over_server(const Scenario& sc, bool over_loop, double seconds, const 
 }
 
 void print_over_server(const Scenario* scenarios, std::size_t count, double seconds,
-                       const Programme& p) {
+                       const Programme& p, bool loop_only) {
     std::printf("\nMouth to ear over a PulseAudio server, two engines (%.0f s each, from 4 s):\n",
                 seconds);
     for (const bool over_loop : {true, false}) {
+        if (!over_loop && loop_only) break;
         for (std::size_t k = 0; k < count; ++k) {
             const ServerRun r = over_server(scenarios[k], over_loop, seconds, p);
-            std::printf("  %-12s %-44s %6.1f ms  (underruns after 4 s: tx %d, voice %d)\n",
+            std::printf("  %-12s %-44s %6.1f ms  (after 4 s: underruns tx %d, voice %d; input "
+                        "gaps mic %d, rx %d)\n",
                         over_loop ? "loop device" : "tx/rx sinks", scenarios[k].name,
-                        r.mouth_to_ear, r.tx_underruns, r.voice_underruns);
+                        r.mouth_to_ear, r.tx_underruns, r.voice_underruns, r.mic_gaps, r.rx_gaps);
             std::fflush(stdout);
             if (r.mouth_to_air < 0) continue;
             std::printf(
@@ -535,18 +544,31 @@ void print_over_server(const Scenario* scenarios, std::size_t count, double seco
 
 int main(int argc, char** argv) {
     double seconds = 12.0;
-    bool pulse = false;
+    bool pulse = false, soak = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::max(6.0, std::atof(argv[++i]));
         } else if (std::strcmp(argv[i], "--pulse") == 0) {
             pulse = true;
+        } else if (std::strcmp(argv[i], "--soak") == 0) {
+            soak = pulse = true;
         } else {
-            std::fprintf(stderr, "usage: delay_bench [--seconds S] [--pulse]\n");
+            std::fprintf(stderr, "usage: delay_bench [--seconds S] [--pulse | --soak]\n");
             return 2;
         }
     }
     const Programme p(std::max(seconds, 20.0));
+    const Scenario scenarios[] = {
+        {"digital, enhanced receiver + soft decoding", false, true, false},
+        {"digital, design receiver", false, false, false},
+        {"analog pass-through", true, false, false},
+        {"digital with TXID (enhanced receiver)", false, true, true},
+    };
+    if (soak) {
+        // One long run over the server: the queues must neither run dry nor overflow.
+        print_over_server(scenarios, 1, seconds, p, true);
+        return 0;
+    }
     const double gather = n * ms_per_sample;
 
     std::printf("Signal floor (transmit pass straight into receive pass):\n");
@@ -575,14 +597,8 @@ int main(int argc, char** argv) {
     std::printf("  expected over the loop device: floor + %.1f ms; over cards: + %.1f ms\n",
                 q.tx_mic + q.rx_voice_out, q.tx_mic + q.tx_out + gather + q.rx_voice_out);
 
-    const Scenario scenarios[] = {
-        {"digital, enhanced receiver + soft decoding", false, true, false},
-        {"digital, design receiver", false, false, false},
-        {"analog pass-through", true, false, false},
-        {"digital with TXID (enhanced receiver)", false, true, true},
-    };
     if (pulse) {
-        print_over_server(scenarios, std::size(scenarios), seconds, p);
+        print_over_server(scenarios, std::size(scenarios), seconds, p, false);
         return 0;
     }
     std::printf("\nMouth to ear, two engines on one clock (%.0f s each, measured from 4 s):\n",

@@ -213,6 +213,7 @@ TEST_F(SoundTest, OverrunIsReportedExactlyWhenAll32BuffersAreFull) {
         fake.advance(std::int64_t{waiting} * n);
         const bool overrun = sound->read_block(block.data());
         EXPECT_EQ(overrun, waiting >= 32) << waiting << " blocks waiting";
+        EXPECT_EQ(sound->input_gaps(), overrun ? 1 : 0) << waiting << " blocks waiting";
     }
 }
 
