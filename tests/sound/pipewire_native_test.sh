@@ -6,7 +6,7 @@
 # Starts pipewire, wireplumber and pipewire-pulse headless, in that order, inside a private
 # D-Bus session with a private runtime directory; makes two null sinks with descriptions
 # through pactl; checks that tarpo-cli devices lists them by description, and that two
-# stations exchange test frames through one of them without a bit error. Exits 77 (CTest's
+# stations exchange test frames through one of them without a bit error (up to three tries). Exits 77 (CTest's
 # skip code) when PipeWire cannot start here.
 set -u
 
@@ -97,11 +97,12 @@ echo "$in_use" | grep -Eq '^  [0-9]+  Radio A  \[pulse: tarpo_a\]$' || fail "Rad
 echo "$in_use" | grep -Eq '^  [0-9]+  .*Radio A.*  \[pulse: tarpo_a\.monitor\]$' ||
     fail "the monitor of Radio A not listed"
 
-# The exchange through PipeWire loses frames on some machines (dropouts in the first seconds,
-# realignments): its figures are printed, but only the listing above decides the result until
-# that is understood. TARPO_PIPEWIRE_STRICT=1 makes the exchange decide too.
-if ! "$check" tarpo_a tarpo_a.monitor tarpo_b tarpo_b.monitor 4; then
-    [ -n "${TARPO_PIPEWIRE_STRICT:-}" ] && exit 1
-    echo "NOTE: the exchange through PipeWire lost frames (see the figures above)"
-fi
-exit 0
+# The exchange decides too. A rare dropout in PipeWire's first seconds on a loaded machine
+# (outside the program) gets two more tries on the same server; a fault of ours fails all three.
+for try in 1 2 3; do
+    if "$check" tarpo_a tarpo_a.monitor tarpo_b tarpo_b.monitor 4; then
+        exit 0
+    fi
+    echo "try $try of 3 lost frames (figures above)"
+done
+fail "every exchange through PipeWire lost frames"
