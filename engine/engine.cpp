@@ -174,25 +174,53 @@ void Engine::start_worker(WorkerNotifier& notifier) {
     worker_->start();
 }
 
-int Engine::check_input_level(int device) {
-    if (worker_) return -1;
-    if (!check_input_started_) {
-        sound_.start_input(modem::block_samples);
-        check_input_started_ = true;
+int Engine::meter_peak(sound::SoundInterface& sound, InputCheck& check, int device,
+                       sound::StreamRole role) {
+    if (!check.started) {
+        sound.start_input(modem::block_samples);
+        check.started = true;
     }
-    if (device != check_input_) {
-        sound_.select_input(device, false);
-        check_input_ = device;
+    if (device != check.device) {
+        sound.select_input(device, false, role);
+        check.device = device;
     }
     // A display tick's worth of blocks at most: a loop device paces its reads.
     std::array<std::int16_t, modem::block_samples> block{};
     int peak = -1;
     for (int i = 0; i < 4; ++i) {
-        sound_.read_block(block.data());
-        if (!sound_.last_read_delivered()) break;
+        sound.read_block(block.data());
+        if (!sound.last_read_delivered()) break;
         for (const std::int16_t v : block) peak = std::max(peak, std::abs(static_cast<int>(v)));
     }
     return peak;
+}
+
+int Engine::check_input_level(int device) {
+    if (worker_) return -1;
+    return meter_peak(sound_, rx_check_, device, sound::StreamRole::rx_input);
+}
+
+sound::SoundInterface* Engine::meter_sound() {
+    if (meter_sound_) return meter_sound_.get();
+    if (!meter_backend_ && owned_backend_) {
+        meter_backend_owned_ = sound::make_sound_backend(sound::sound_system_from_environment());
+        meter_backend_ = meter_backend_owned_.get();
+    }
+    if (!meter_backend_) return nullptr;
+    meter_loop_.use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
+    meter_sound_ = std::make_unique<sound::SoundInterface>(*meter_backend_, meter_loop_,
+                                                           sound_diagnostics_);
+    meter_sound_->init(48000);
+    return meter_sound_.get();
+}
+
+int Engine::check_voice_input_level(int device) {
+    if (worker_) return -1;
+    sound::SoundInterface* meter = meter_sound();
+    if (!meter) return -1;
+    // The same device on the second system's list, found by its stable name.
+    const std::optional<int> there = meter->find_input(sound_.input_id(device));
+    return meter_peak(*meter, voice_check_, there.value_or(device), sound::StreamRole::voice_input);
 }
 
 void Engine::check_output_tone(int device) {
@@ -260,10 +288,17 @@ ptt::RigReadout Engine::check_cat(const RadioSettings& radio) {
 
 void Engine::check_end() {
     if (worker_) return;
-    if (check_input_started_) sound_.stop_input();
+    if (rx_check_.started) sound_.stop_input();
     if (check_output_started_) sound_.stop_output();
-    check_input_started_ = check_output_started_ = false;
-    check_input_ = -2;
+    // The second interface and its backend go: nothing of them stays open while the worker runs.
+    meter_sound_.reset();
+    if (meter_backend_owned_) {
+        meter_backend_owned_.reset();
+        meter_backend_ = nullptr;
+    }
+    rx_check_ = {};
+    voice_check_ = {};
+    check_output_started_ = false;
 }
 
 bool Engine::keyer_start(const std::string& path, std::string& error) {

@@ -108,6 +108,10 @@ class Engine final : public EngineApi {
     std::string keyer_error() override { return keyer_.take_error(); }
     bool keyer_busy() override { return keyer_.busy(); }
     int check_input_level(int device) override;
+    int check_voice_input_level(int device) override;
+    // The second sound system the voice input's meter runs on beside the first (tests); by
+    // default the engine that owns its backend makes one of the same system when first asked.
+    void use_meter_backend(sound::SoundBackend& backend) { meter_backend_ = &backend; }
     void check_output_tone(int device) override;
     std::string check_ptt(const ptt::RadioSettings& radio, char port, int tx_output) override;
     ptt::RigReadout check_cat(const ptt::RadioSettings& radio) override;
@@ -162,11 +166,24 @@ class Engine final : public EngineApi {
     VoiceKeyer keyer_;
     SpeechTap speech_tap_;
     std::unique_ptr<AudioWorker> worker_;
-    // The set-up checks' devices: the input being metered (-2 none), whether each direction
-    // was started.
-    int check_input_ = -2;
-    bool check_input_started_ = false;
+    // An input metered by the set-up dialog: the device (-2 none), whether it was started.
+    struct InputCheck {
+        int device = -2;
+        bool started = false;
+    };
+    static int meter_peak(sound::SoundInterface& sound, InputCheck& check, int device,
+                          sound::StreamRole role);
+    // The voice input's meter: a sound interface of its own on a second backend, so that both
+    // inputs are metered at once (the first interface has one input).
+    sound::SoundInterface* meter_sound();
+
+    InputCheck rx_check_;
+    InputCheck voice_check_;
     bool check_output_started_ = false;
+    std::unique_ptr<sound::SoundBackend> meter_backend_owned_;
+    sound::SoundBackend* meter_backend_ = nullptr;
+    sound::LoopLibrary meter_loop_;  // never loaded: the voice side has no loop device
+    std::unique_ptr<sound::SoundInterface> meter_sound_;
 };
 
 }  // namespace tarpo::engine

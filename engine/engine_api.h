@@ -123,6 +123,8 @@ class EngineApi {
     // The peak (0..32767) of what input `device` delivered since the last call, -1 when
     // nothing came; a call for another device than the last one switches to it.
     virtual int check_input_level(int /*device*/) { return -1; }
+    // The same for the voice input, metered at the same time as the rx input.
+    virtual int check_voice_input_level(int /*device*/) { return -1; }
     // Sends one second of a 1 kHz tone at -20 dBFS to output `device`, unkeyed.
     virtual void check_output_tone(int /*device*/) {}
     // Applies `radio` and the PTT port `port` ('0'..'8'), keys for one second with the tx

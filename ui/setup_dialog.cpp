@@ -60,7 +60,7 @@ QProgressBar* make_meter(const char* name) {
     bar->setValue(0);
     bar->setTextVisible(false);
     bar->setFixedSize(80, 12);
-    bar->setToolTip(QStringLiteral("Input level, -40 to 0 dBFS (live on the input chosen last)"));
+    bar->setToolTip(QStringLiteral("Input level, -40 to 0 dBFS"));
     return bar;
 }
 
@@ -127,9 +127,6 @@ SetupDialog::SetupDialog(engine::EngineApi& engine, engine::CallsignText& callsi
     grid->addWidget(voice_level_, 2, 2);
     grid->addWidget(tone_button(voice_output_, "setup_voice_tone"), 3, 2);
     layout->addWidget(sound);
-    metered_ = rx_input_;
-    connect(rx_input_, &QComboBox::activated, this, [this] { metered_ = rx_input_; });
-    connect(voice_input_, &QComboBox::activated, this, [this] { metered_ = voice_input_; });
 
     auto* keying = new QGroupBox(QStringLiteral("Keying the transmitter"));
     auto* keying_layout = new QVBoxLayout(keying);
@@ -204,12 +201,15 @@ QComboBox* SetupDialog::device_list(bool output, bool voice, int selected, const
 }
 
 void SetupDialog::meter_tick() {
-    if (!metered_ || metered_->currentIndex() < 0) return;
-    const int peak = engine_.check_input_level(metered_->currentIndex());
-    QProgressBar* live = metered_ == rx_input_ ? rx_level_ : voice_level_;
-    QProgressBar* other = metered_ == rx_input_ ? voice_level_ : rx_level_;
-    if (peak >= 0) live->setValue(meter_value(peak));
-    other->setValue(0);
+    // Both inputs at once; a meter whose input delivered nothing this tick keeps its reading.
+    if (rx_input_->currentIndex() >= 0) {
+        const int peak = engine_.check_input_level(rx_input_->currentIndex());
+        if (peak >= 0) rx_level_->setValue(meter_value(peak));
+    }
+    if (voice_input_->currentIndex() >= 0) {
+        const int peak = engine_.check_voice_input_level(voice_input_->currentIndex());
+        if (peak >= 0) voice_level_->setValue(meter_value(peak));
+    }
 }
 
 char SetupDialog::port_choice() const {

@@ -65,7 +65,6 @@ class SetupDialog : public QDialog {
     RadioDialog* radio_ = nullptr;
     QLabel* result_ = nullptr;
     QTimer* meter_timer_ = nullptr;
-    QComboBox* metered_ = nullptr;  // the input whose meter is live
     bool ended_ = false;
 };
 

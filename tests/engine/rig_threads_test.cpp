@@ -181,7 +181,8 @@ TEST_F(RigLink, ChangingTheMethodMidTransmissionUnkeysTheRig) {
 }
 
 // The set-up dialog's checks before the worker runs: Test CAT reads the dial, Test PTT keys the
-// rig for about a second and hears it confirm on and off, the test tone keys nothing.
+// rig for about a second and hears it confirm on and off, the test tone keys nothing, and the
+// two inputs are metered at once.
 TEST_F(RigLink, SetUpChecksReadTheDialAndKeyForASecond) {
     engine->sound_init(48000);
     devices.emplace(fake);  // the sound card's clock, without a worker
@@ -206,12 +207,18 @@ TEST_F(RigLink, SetUpChecksReadTheDialAndKeyForASecond) {
     EXPECT_EQ(rigctld.rigctl("t"), "0");
     engine->check_output_tone(0);
     EXPECT_EQ(rigctld.rigctl("t"), "0");
-    int level = -1;
-    for (int i = 0; i < 20 && level < 0; ++i) {
+    // Both inputs metered at once, the voice input on a second card of its own.
+    sound::FakeSoundBackend second{48000, sound::FakeSoundBackend::Clock::external};
+    sound::FakeDeviceThread second_devices(second);
+    engine->use_meter_backend(second);
+    int level = -1, voice = -1;
+    for (int i = 0; i < 20 && (level <= 0 || voice <= 0); ++i) {
         std::this_thread::sleep_for(50ms);
-        level = engine->check_input_level(0);
+        level = std::max(level, engine->check_input_level(0));
+        voice = std::max(voice, engine->check_voice_input_level(0));
     }
-    EXPECT_GT(level, 0);  // the fake input's ramp
+    EXPECT_GT(level, 0);  // the fake inputs' ramp
+    EXPECT_GT(voice, 0);
     engine->check_end();
 }
 
