@@ -8,16 +8,13 @@
 
 #include <cmath>
 
+#include "tests/net/logger_reader.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarpo::engine {
 namespace {
 
-std::string value_of(const std::vector<net::AdifValue>& record, const std::string& name) {
-    for (const auto& f : record)
-        if (f.name == name) return f.value;
-    return "(absent)";
-}
+using net::value_of;
 
 HeardEntry heard_w1aw() {
     HeardEntry e;

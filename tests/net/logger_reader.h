@@ -1,10 +1,13 @@
-// Reads the logger messages' Qt data stream fields the way a listener does, for the tests.
+// Reads the logger messages' Qt data stream fields the way a listener does, and an ADIF record's
+// fields by name, for the tests.
 #pragma once
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "net/adif_contact.h"
 #include "net/wsjtx_messages.h"
 
 namespace tarpo::net {
@@ -40,5 +43,12 @@ class StreamReader {
     const LoggerMessage& m_;
     std::size_t at_ = 0;
 };
+
+// The value of the record's field `name`; "(absent)" when the record has none.
+inline std::string value_of(const std::vector<AdifValue>& record, const std::string& name) {
+    for (const auto& f : record)
+        if (f.name == name) return f.value;
+    return "(absent)";
+}
 
 }  // namespace tarpo::net

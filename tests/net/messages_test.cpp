@@ -95,12 +95,6 @@ TEST(LoggerMessages, LoggedAdifCarriesTheWholeText) {
     EXPECT_TRUE(a.done());
 }
 
-std::string value_of(const std::vector<AdifValue>& record, const std::string& name) {
-    for (const auto& f : record)
-        if (f.name == name) return f.value;
-    return "(absent)";
-}
-
 TEST(AdifContact, RecordReadsBackFieldByField) {
     Contact c;
     c.call = "DL1ABC/P";
