@@ -16,19 +16,9 @@ tarpo=$1
 driven=$2
 cli=$3
 check=$4
-for tool in xvfb-run espeak-ng python3; do
-    if ! command -v $tool >/dev/null 2>&1; then
-        echo "SKIP: $tool is not installed"
-        exit 77
-    fi
-done
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp"
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
-export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$here/qt_threads.supp"
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-contact.XXXXXX") || exit 1
-[ -n "${KEEP_TMP:-}" ] || trap 'rm -rf "$tmp"' EXIT
-cd "$tmp" || exit 1
+. "$(dirname "$0")/session_common.sh"
+need_tools xvfb-run espeak-ng python3
+enter_temp contact
 export PULSE_SERVER="unix:$tmp/no-sound-server"
 fail() { echo "FAIL: $*"; cat a.trace b.trace collected.txt 2>/dev/null; exit 1; }
 
@@ -38,9 +28,7 @@ fail() { echo "FAIL: $*"; cat a.trace b.trace collected.txt 2>/dev/null; exit 1;
 mkdir a b
 printf 'rx_port 32788\ntx_host 127.0.0.1\ntx_port 32781\n' > a/loop.txt
 printf 'rx_port 32781\ntx_host 127.0.0.1\ntx_port 32785\n' > b/loop.txt
-loop_in=$("$cli" devices | awk '/SDR Loop In Device/ { print $1; exit }')
-loop_out=$("$cli" devices | awk '/SDR Loop Out Device/ { print $1; exit }')
-[ -n "$loop_in" ] && [ -n "$loop_out" ] || fail "the loop library is not found beside tarpo-cli"
+loop_entries "$cli"
 printf '%d SCouttx\n-1 SCintx\n-1 SCoutrx\n%d SCintx\n' "$loop_out" "$loop_in" > a/sc.txt
 printf -- '-1 SCouttx\n-1 SCintx\n%d SCoutrx\n%d SCintx\n' "$loop_out" "$loop_in" > b/sc.txt
 printf 'DL1ABC' > a/cs.txt

@@ -11,18 +11,9 @@
 set -u
 tarpo=$1
 cli=$2
-for tool in xvfb-run sox python3; do
-    if ! command -v $tool >/dev/null 2>&1; then
-        echo "SKIP: $tool is not installed"
-        exit 77
-    fi
-done
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp"
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-keyer.XXXXXX") || exit 1
-[ -n "${KEEP_TMP:-}" ] || trap 'rm -rf "$tmp"' EXIT
-cd "$tmp" || exit 1
+. "$(dirname "$0")/session_common.sh"
+need_tools xvfb-run sox python3
+enter_temp keyer
 fail() { echo "FAIL: $*"; exit 1; }
 
 # The program transmits over the SDR loop device to ports nobody listens on.
@@ -30,8 +21,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 base=$((32750 + ($$ % 4) * 4))
 mkdir work
 printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $((base + 2)) $base > work/loop.txt
-loop_out=$("$cli" devices | awk '/SDR Loop Out Device/ { print $1; exit }')
-[ -n "$loop_out" ] || fail "the loop library is not found beside tarpo-cli"
+loop_entries "$cli"
 printf '%d SCouttx\n-1 SCintx\n-1 SCoutrx\n-1 SCintx\n' "$loop_out" > work/sc.txt
 printf 'DL1ABC' > work/cs.txt
 

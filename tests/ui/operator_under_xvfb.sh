@@ -17,18 +17,9 @@ capture=$3
 check=$4
 grab=$5
 shots=${6:-}
-for tool in xvfb-run espeak-ng; do
-    if ! command -v $tool >/dev/null 2>&1; then
-        echo "SKIP: $tool is not installed"
-        exit 77
-    fi
-done
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp"
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-operator.XXXXXX") || exit 1
-[ -n "${KEEP_TMP:-}" ] || trap 'rm -rf "$tmp"' EXIT
-cd "$tmp" || exit 1
+. "$(dirname "$0")/session_common.sh"
+need_tools xvfb-run espeak-ng
+enter_temp operator
 fail() { echo "FAIL: $*"; cat a.trace b.trace ptt.txt 2>/dev/null; exit 1; }
 
 # A receives on base+8 (nothing comes) and sends to B's receive port (base); A's PTT datagrams
@@ -38,9 +29,7 @@ base=$((31800 + ($$ % 95) * 10))
 mkdir a b
 printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $((base + 8)) $base > a/loop.txt
 printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $base $((base + 4)) > b/loop.txt
-loop_in=$("$cli" devices | awk '/SDR Loop In Device/ { print $1; exit }')
-loop_out=$("$cli" devices | awk '/SDR Loop Out Device/ { print $1; exit }')
-[ -n "$loop_in" ] && [ -n "$loop_out" ] || fail "the loop library is not found beside tarpo-cli"
+loop_entries "$cli"
 # The sides not under test get the default device (-1), so that neither station's voice
 # output reaches the other over the loop device when the machine has no sound card.
 printf '%d SCouttx\n-1 SCintx\n-1 SCoutrx\n%d SCintx\n' "$loop_out" "$loop_in" > a/sc.txt

@@ -11,18 +11,9 @@ set -u
 driven=$1
 cli=$2
 play=$3
-if ! command -v xvfb-run >/dev/null 2>&1; then
-    echo "SKIP: xvfb-run is not installed"
-    exit 77
-fi
-here=$(cd "$(dirname "$0")" && pwd)
-export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$here/qt_threads.supp"
-# Under LeakSanitizer, as for program_under_xvfb.sh: the system libraries' one-time allocations.
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp"
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-driven.XXXXXX") || exit 1
-trap 'rm -rf "$tmp"' EXIT
-cd "$tmp" || exit 1
+. "$(dirname "$0")/session_common.sh"
+need_tools xvfb-run
+enter_temp driven
 # The same devices whether or not a sound server runs on this machine: none is reachable, only
 # the loop device carries sound.
 export PULSE_SERVER="unix:$tmp/no-sound-server"
@@ -30,13 +21,7 @@ export PULSE_SERVER="unix:$tmp/no-sound-server"
 # Ports 31200..31799: see tests/engine/two_stations.sh for the blocks of the scripted tests.
 base=$((31200 + ($$ % 150) * 4))
 printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $base $((base + 2)) > loop.txt
-devices=$("$cli" devices)
-loop_in=$(printf '%s\n' "$devices" | awk '/SDR Loop In Device/ { print $1; exit }')
-loop_out=$(printf '%s\n' "$devices" | awk '/SDR Loop Out Device/ { print $1; exit }')
-if [ -z "$loop_in" ] || [ -z "$loop_out" ]; then
-    echo "FAIL: the loop library is not found beside tarpo-cli"
-    exit 1
-fi
+loop_entries "$cli"
 printf '%d SCouttx\n%d SCintx\n0 SCoutrx\n%d SCintx\n' "$loop_out" "$loop_in" "$loop_in" > sc.txt
 printf 'DL1ABC' > cs.txt  # without a callsign TX is refused
 "$cli" tx --test-frames --seconds 120 --callsign dl1abc signal.wav > /dev/null || exit 1

@@ -10,27 +10,14 @@ tarpo=$1
 cli=$2
 play=$3
 shot=${4:-}
-if ! command -v xvfb-run >/dev/null 2>&1; then
-    echo "SKIP: xvfb-run is not installed"
-    exit 77
-fi
-here=$(cd "$(dirname "$0")" && pwd)
-# Under LeakSanitizer: the libraries that ALSA and the X server connection load allocate once
-# and never free (not our code); full unwinding lets the suppressions see their frames.
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp"
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-xvfb.XXXXXX") || exit 1
-trap 'rm -rf "$tmp"' EXIT
-cd "$tmp" || exit 1
+. "$(dirname "$0")/session_common.sh"
+need_tools xvfb-run
+enter_temp xvfb
 
 # Ports 30600..31199: see tests/engine/two_stations.sh for the blocks of the scripted tests.
 base=$((30600 + ($$ % 150) * 4))
 printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $base $((base + 2)) > loop.txt
-loop_in=$("$cli" devices | awk '/SDR Loop In Device/ { print $1; exit }')
-if [ -z "$loop_in" ]; then
-    echo "FAIL: the loop library is not found beside tarpo-cli"
-    exit 1
-fi
+loop_entries "$cli"
 printf '0 SCouttx\n0 SCintx\n0 SCoutrx\n%d SCintx\n' "$loop_in" > sc.txt
 "$cli" tx --test-frames --seconds 30 --callsign dl1abc signal.wav > /dev/null || exit 1
 

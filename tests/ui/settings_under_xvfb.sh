@@ -10,16 +10,9 @@
 set -u
 tarpo=$1
 cli=$2
-if ! command -v xvfb-run >/dev/null 2>&1; then
-    echo "SKIP: xvfb-run is not installed"
-    exit 77
-fi
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp:print_suppressions=0"
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-settings.XXXXXX") || exit 1
-trap 'rm -rf "$tmp"' EXIT
-cd "$tmp" || exit 1
+. "$(dirname "$0")/session_common.sh"
+need_tools xvfb-run
+enter_temp settings
 
 # Without a display: one line, exit status 2, before Qt is started.
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tarpo" > out.txt 2> err.txt
@@ -33,11 +26,7 @@ echo "without a display: status 2, $(cat err.txt)"
 
 # Ports 32750..32765: see tests/engine/two_stations.sh for the blocks of the scripted tests.
 base=$((32750 + ($$ % 4) * 4))
-loop_in=$("$cli" devices | awk '/SDR Loop In Device/ { print $1; exit }')
-if [ -z "$loop_in" ]; then
-    echo "FAIL: the loop library is not found beside tarpo-cli"
-    exit 1
-fi
+loop_entries "$cli"
 
 # One case: a fresh directory with the loop device as rx input and the hostile file made by
 # the commands in $2.

@@ -15,25 +15,15 @@ set -u
 driven=$1
 cli=$2
 capture=$3
-if ! command -v xvfb-run >/dev/null 2>&1; then
-    echo "SKIP: xvfb-run is not installed"
-    exit 77
-fi
-here=$(cd "$(dirname "$0")" && pwd)
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/system_libraries.supp"
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
-export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$here/qt_threads.supp"
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarpo-transmit.XXXXXX") || exit 1
-[ -n "${KEEP_TMP:-}" ] || trap 'rm -rf "$tmp"' EXIT
-cd "$tmp" || exit 1
+. "$(dirname "$0")/session_common.sh"
+need_tools xvfb-run
+enter_temp transmit
 export PULSE_SERVER="unix:$tmp/no-sound-server"
 fail() { echo "FAIL: $*"; for f in */trace.txt */ptt.txt; do echo "--- $f"; cat "$f"; done; exit 1; }
 
 # Ports 32766..32780: the loop's audio goes to base, its PTT datagrams to base + 1.
 base=$((32766 + ($$ % 3) * 5))
-loop_out=$("$cli" devices | awk '/SDR Loop Out Device/ { print $1; exit }')
-loop_in=$("$cli" devices | awk '/SDR Loop In Device/ { print $1; exit }')
-[ -n "$loop_out" ] && [ -n "$loop_in" ] || fail "the loop library is not found beside tarpo-cli"
+loop_entries "$cli"
 mkdir nocall setup
 for d in nocall setup; do
     printf 'rx_port %d\ntx_host 127.0.0.1\ntx_port %d\n' $((base + 2)) $base > $d/loop.txt
