@@ -105,4 +105,8 @@ for try in 1 2 3; do
     fi
     echo "try $try of 3 lost frames (figures above)"
 done
+if [ -n "${TARPO_PIPEWIRE_LENIENT:-}" ]; then
+    echo "NOTE: every exchange through PipeWire lost frames; in a sanitizer build the listing decides"
+    exit 0
+fi
 fail "every exchange through PipeWire lost frames"
