@@ -42,9 +42,11 @@ constexpr OptionSpec rx_options[] = {
 };
 
 constexpr Synopsis rx_synopses[] = {
-    {"[--receiver design|enhanced] [--freq HZ] [--squelch 0..15] [--acquire]\n[--rxid] IN.wav OUT.wav",
+    {"[--receiver design|enhanced] [--freq HZ] [--squelch 0..15] [--acquire]\n[--rxid] IN.wav "
+     "OUT.wav",
      "modem signal in, decoded speech out (48 kHz); withheld frames become silence"},
-    {"--test-frames [--receiver design|enhanced] [--freq HZ] [--frames FILE]\n[--acquire] [--rxid] IN.wav",
+    {"--test-frames [--receiver design|enhanced] [--freq HZ] [--frames FILE]\n[--acquire] [--rxid] "
+     "IN.wav",
      "demodulate a modem signal and count the bit errors of the test frames"},
 };
 
@@ -154,7 +156,8 @@ class Receiver {
     // The input block by block through the receive pass, one output block per input block
     // into the writer (none with test frames); a last partial block is left out. The exit
     // status after a reported problem, or 0.
-    int demodulate(const RxSettings& s, sound::SoundReader& reader, FileSink& sink, WavWriter& writer) {
+    int demodulate(const RxSettings& s, sound::SoundReader& reader, FileSink& sink,
+                   WavWriter& writer) {
         std::array<double, modem::block_samples> input{};
         std::array<std::int16_t, modem::block_samples> block{};
         std::string error;

@@ -475,7 +475,8 @@ engine::OwnStation MainWindow::own_station() const {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
     while (!locator.empty() && blank(locator.back())) locator.pop_back();
     while (!locator.empty() && blank(locator.front())) locator.erase(locator.begin());
-    return {QString::fromLatin1(engine::callsign_string(callsign_text_)).trimmed().toStdString(), locator};
+    return {QString::fromLatin1(engine::callsign_string(callsign_text_)).trimmed().toStdString(),
+            locator};
 }
 
 bool MainWindow::log_contact(const engine::HeardEntry& entry) {

@@ -21,8 +21,8 @@
 #include "engine/level_watch.h"
 #include "engine/network_settings.h"
 #include "engine/reception_desk.h"
-#include "engine/spot_reporter.h"
 #include "engine/recorder.h"
+#include "engine/spot_reporter.h"
 #include "engine/tx_switch.h"
 #include "ui/operator_layout.h"
 

@@ -27,10 +27,9 @@
 #include <string>
 #include <vector>
 
+#include "modem/station.h"
 #include "rsid/detector.h"
 #include "rsid/encoder.h"
-
-#include "modem/station.h"
 
 namespace {
 
