@@ -24,12 +24,14 @@ namespace tarpo::app {
 
 namespace {
 
-constexpr const char* receiver_names[] = {"design", "enhanced"};
+// "design" is the differential receiver's former name, still taken.
+constexpr const char* receiver_names[] = {"differential", "enhanced", "design"};
+constexpr int enhanced_choice = 1;
 
 constexpr OptionSpec rx_options[] = {
     {"--receiver", ValueKind::choice, "NAME",
      "enhanced (default): decision feedback with 80 ms of look-ahead, pilot flywheel,\n"
-     "wrong-carrier check; design: the per-carrier differential detector",
+     "wrong-carrier check; differential: the per-carrier differential detector",
      0.0, 0.0, "", receiver_names},
     {"--freq", ValueKind::number, "HZ", "centre frequency to start at, {range} (default 1500)",
      500.0, 3000.0},
@@ -42,11 +44,11 @@ constexpr OptionSpec rx_options[] = {
 };
 
 constexpr Synopsis rx_synopses[] = {
-    {"[--receiver design|enhanced] [--freq HZ] [--squelch 0..15] [--acquire]\n[--rxid] IN.wav "
-     "OUT.wav",
+    {"[--receiver differential|enhanced] [--freq HZ] [--squelch 0..15]\n[--acquire] [--rxid] "
+     "IN.wav OUT.wav",
      "modem signal in, decoded speech out (48 kHz); withheld frames become silence"},
-    {"--test-frames [--receiver design|enhanced] [--freq HZ] [--frames FILE]\n[--acquire] [--rxid] "
-     "IN.wav",
+    {"--test-frames [--receiver differential|enhanced] [--freq HZ]\n[--frames FILE] [--acquire] "
+     "[--rxid] IN.wav",
      "demodulate a modem signal and count the bit errors of the test frames"},
 };
 
@@ -67,7 +69,7 @@ bool read_settings(const ParsedOptions& options, RxSettings& s) {
     s.test_frames = options.given("--test-frames");
     s.acquire = options.given("--acquire");
     s.rxid = options.given("--rxid");
-    s.enhanced = options.choice("--receiver", 1) == 1;
+    s.enhanced = options.choice("--receiver", enhanced_choice) == enhanced_choice;
     s.freq = options.number("--freq", 1500.0);
     s.squelch = options.number("--squelch", 7.0);
     s.frames_path = options.text("--frames", "");

@@ -42,8 +42,8 @@ class EngineApi {
     // its length including the terminating zero, or 0 before the first one.
     virtual int callsign_take_text(char* buffer) = 0;
 
-    // Sound devices. Lists: up to 10 sound cards each, then the SDR loop entry when the loop
-    // library is present.
+    // Sound devices. Lists: every sound card (up to sound::max_listed_devices, 1000), then the
+    // SDR loop entry when the loop library is present.
     virtual void sound_init(int rate) = 0;
     virtual int sound_input_count() = 0;
     virtual int sound_output_count() = 0;

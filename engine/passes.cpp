@@ -21,7 +21,7 @@ void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
         return;
     }
     const auto receiver =
-        settings.enhanced_receiver ? modem::Receiver::enhanced : modem::Receiver::design;
+        settings.enhanced_receiver ? modem::Receiver::enhanced : modem::Receiver::differential;
     if (station_.receiver() != receiver) {
         station_.set_receiver(receiver);
         bridged_ = bridge_frames;  // a new receiver starts no reception of its own

@@ -46,7 +46,7 @@ RxEvent Station::demod_sample(double x) {
     if (correction == correction) tuning_.track(correction);
     const int gap = samples_since_symbol_;
     samples_since_symbol_ = 0;
-    const int dibit = receiver_ == Receiver::design
+    const int dibit = receiver_ == Receiver::differential
                           ? frame_.assemble(decisions_.decisions(), rx_voice_bits_.data())
                           : enhanced_symbol(gap);
     if (dibit < 0) return RxEvent::symbol;

@@ -1,5 +1,6 @@
 // sound/: the sound devices (PortAudio, the SDR loop library) behind one interface.
-// Second floor: it includes sound/ and the floors below (loop/, external/, dsp/).
+// Second floor: it includes sound/ and the floors below (external/, dsp/; the loop device
+// through external/loop.h).
 // Block-oriented 16-bit mono sound I/O in two independent directions, each bound to one
 // chosen device at a time: a device of the sound system, or the SDR loop device when its
 // library is present. Input keeps 32 blocks queued on the device, output 16 free slots; a
