@@ -15,7 +15,7 @@
 namespace tarpo::ui {
 
 // The menu identifier of the Display entry that selects view `mode` (with the constellation's
-// carrier for view 4); 0 when no entry does.
+// carrier for view 4), from display_views (ui/control_ids.h); 0 when no entry does.
 int display_action_id(int mode, int carrier);
 
 // A tick of the frequency scale under the spectrum and waterfall views: every 250 Hz inside
