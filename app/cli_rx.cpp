@@ -11,14 +11,14 @@
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
 #include "app/output_file.h"
-#include "app/sound_file.h"
+#include "app/wav_writer.h"
 #include "dsp/numeric.h"
 #include "engine/display_feed.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
 #include "modem/decisions.h"
 #include "modem/station.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace tarpo::app {
 

@@ -17,7 +17,7 @@
 
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
-#include "app/sound_file.h"
+#include "app/wav_writer.h"
 #include "dsp/numeric.h"
 #include "engine/device_names.h"
 #include "engine/display_feed.h"

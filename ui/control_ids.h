@@ -1,5 +1,5 @@
 // The identifiers of the windows, their controls and the menu entries. A widget's object name
-// is its identifier's number (control_name in ui/controls.h), by which the operator's panel,
+// is its identifier's number (control_name in ui/placement.h), by which the operator's panel,
 // the program's traces and the tests find it. Each window numbers its own controls, so a
 // number may recur in another window. Also the one table of the views the Display menu
 // offers. No toolkit types.

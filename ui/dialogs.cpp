@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "engine/device_names.h"
-#include "ui/controls.h"
+#include "ui/placement.h"
 
 namespace tarpo::ui {
 

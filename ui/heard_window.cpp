@@ -17,7 +17,7 @@
 
 #include "external/settings_text.h"
 #include "net/adif_contact.h"
-#include "ui/controls.h"
+#include "ui/placement.h"
 
 namespace tarpo::ui {
 

@@ -11,7 +11,7 @@
 #include <fstream>
 
 #include "net/callsign_check.h"
-#include "ui/controls.h"
+#include "ui/placement.h"
 
 namespace tarpo::ui {
 

@@ -21,9 +21,9 @@
 
 #include "engine/settings_files.h"
 #include "external/settings_text.h"
-#include "ui/controls.h"
 #include "ui/heard_window.h"
 #include "ui/main_window.h"
+#include "ui/placement.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {

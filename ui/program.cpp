@@ -26,9 +26,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "ui/controls.h"
 #include "ui/main_window.h"
 #include "ui/operator_panel.h"
+#include "ui/placement.h"
 #include "ui/program_options.h"
 
 namespace tarpo::ui {

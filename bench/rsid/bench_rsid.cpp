@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "modem/station.h"
+#include "rsid/burst_encoder.h"
 #include "rsid/detector.h"
-#include "rsid/encoder.h"
 
 namespace {
 

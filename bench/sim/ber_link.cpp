@@ -11,7 +11,7 @@
 #include "modem/constants.h"
 #include "modem/demodulator.h"
 #include "modem/station.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace tarpo::bench {
 
