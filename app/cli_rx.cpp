@@ -16,6 +16,7 @@
 #include "engine/display_feed.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
+#include "modem/callsign.h"
 #include "modem/decisions.h"
 #include "modem/station.h"
 #include "voice/test_frame_pattern.h"
@@ -87,7 +88,8 @@ bool read_settings(const ParsedOptions& options, RxSettings& s) {
 
 // What the receiver ended with.
 struct RxSummary {
-    std::array<char, 80> callsign{};  // the received text, "" when none
+    std::array<char, modem::CallsignChannel::text_buffer_size>
+        callsign{};  // the received text, "" when none
     double phase_error = 0.0;
     double freq = 0.0;
 };

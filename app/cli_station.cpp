@@ -28,6 +28,7 @@
 #include "engine/settings_files.h"
 #include "engine/speech_tap.h"
 #include "engine/spot_reporter.h"
+#include "modem/callsign.h"
 #include "modem/decisions.h"
 #include "net/callsign_check.h"
 
@@ -160,7 +161,7 @@ engine::Observation observe(const engine::Controls& c, const engine::Monitor& m,
     o.squelch_open = c.rx_active && m.squelch_open == 1;
     o.snr_db = modem::snr_db(m.phase_error);
     o.callsign_count = callsign_count;
-    char text[80] = {};
+    char text[modem::CallsignChannel::text_buffer_size] = {};
     if (take_text(text) > 0) {
         text[sizeof text - 1] = '\0';
         o.callsign = engine::stored_callsign(text);

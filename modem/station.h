@@ -65,7 +65,7 @@ class Station {
     const Decisions& decisions() const { return decisions_; }
     const Modulator& modulator() const { return modulator_; }
     // The voice bits of the last frame put together (bytes 54 and 55 stay 0).
-    const std::array<std::uint8_t, 56>& rx_voice_bits() const { return rx_voice_bits_; }
+    const std::array<std::uint8_t, rx_frame_bits>& rx_voice_bits() const { return rx_voice_bits_; }
     int last_callsign_dibit() const { return last_callsign_dibit_; }
     // The enhanced receiver's log-likelihood ratios of the last frame's 56 bits (positive
     // suggests a 1; the hard bits are their signs). All 0 with the differential receiver.
@@ -74,7 +74,6 @@ class Station {
     double phase_error() const { return decisions_.phase_error(); }
 
   private:
-    void build_tables();
     int enhanced_symbol(int gap);
 
     ModemTables tables_;
@@ -85,7 +84,7 @@ class Station {
     Decisions decisions_;
     CallsignChannel callsign_;
     dsp::Decimator4 decimator_;
-    std::array<std::uint8_t, 56> rx_voice_bits_{};
+    std::array<std::uint8_t, rx_frame_bits> rx_voice_bits_{};
     int last_callsign_dibit_ = 0;
     bool alc_ = false;
     Receiver receiver_ = Receiver::differential;

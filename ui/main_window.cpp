@@ -26,6 +26,7 @@
 
 #include "engine/device_names.h"
 #include "external/settings_text.h"
+#include "modem/callsign.h"
 #include "net/callsign_check.h"
 #include "ui/dialogs.h"
 #include "ui/display_settings.h"
@@ -661,7 +662,7 @@ void MainWindow::refresh_callsign() {
     const std::uint32_t count = engine_.callsign_text_count();
     if (count == shown_callsign_count_) return;
     shown_callsign_count_ = count;
-    char received[80] = {};
+    char received[modem::CallsignChannel::text_buffer_size] = {};
     if (engine_.callsign_take_text(received) <= 0) return;
     received[sizeof received - 1] = '\0';
     const QString call = QString::fromLatin1(received).trimmed();

@@ -21,6 +21,7 @@
 
 #include "engine/settings_files.h"
 #include "external/settings_text.h"
+#include "modem/callsign.h"
 #include "ui/heard_window.h"
 #include "ui/main_window.h"
 #include "ui/placement.h"
@@ -434,7 +435,7 @@ void OperatorPanel::log_step() {
     o.squelch_open = c.rx_active && m.squelch_open == 1;
     o.snr_db = snr_db(m.phase_error);
     o.callsign_count = engine_.callsign_text_count();
-    char text[80] = {};
+    char text[modem::CallsignChannel::text_buffer_size] = {};
     if (engine_.callsign_take_text(text) > 0) {
         text[sizeof text - 1] = '\0';
         o.callsign = QString::fromLatin1(text).trimmed().toStdString();
