@@ -188,8 +188,7 @@ int Engine::check_input_level(int device) {
     std::array<std::int16_t, modem::block_samples> block{};
     int peak = -1;
     for (int i = 0; i < 4; ++i) {
-        sound_.read_block(block.data());
-        if (!sound_.last_read_delivered()) break;
+        if (sound_.read_block(block.data()) == sound::SoundInterface::Read::nothing) break;
         for (const std::int16_t v : block) peak = std::max(peak, std::abs(static_cast<int>(v)));
     }
     return peak;
@@ -216,9 +215,6 @@ std::string Engine::check_ptt(const RadioSettings& radio, char port, int tx_outp
     if (!(radio == radio_)) radio_apply(radio);
     ptt_.open_port(port);
     sound_.select_output(tx_output, true);
-    auto set = [this](bool on) {
-        if (!ptt_.set_loop_ptt(on)) on ? ptt_.key() : ptt_.unkey();
-    };
     auto wait = [this](int ms, bool keyed) {
         for (int t = 0; t < ms; t += 50) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -229,11 +225,11 @@ std::string Engine::check_ptt(const RadioSettings& radio, char port, int tx_outp
         }
         return false;
     };
-    set(true);
+    ptt_.set(true);
     const auto keyed_at = std::chrono::steady_clock::now();
     const bool on = wait(1000, true);
     std::this_thread::sleep_until(keyed_at + std::chrono::seconds(1));
-    set(false);
+    ptt_.set(false);
     const bool off = wait(1500, false);
     if (sound_.output_is_loop()) return "Keyed for 1 s through the SDR loop device.";
     if (!rig_)
@@ -260,8 +256,8 @@ ptt::RigReadout Engine::check_cat(const RadioSettings& radio) {
 
 void Engine::check_end() {
     if (worker_) return;
-    if (check_input_started_) sound_.stop_input();
-    if (check_output_started_) sound_.stop_output();
+    if (check_input_started_) sound_.stop(sound::Direction::input);
+    if (check_output_started_) sound_.stop(sound::Direction::output);
     check_input_started_ = check_output_started_ = false;
     check_input_ = -2;
 }
