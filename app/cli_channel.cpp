@@ -19,7 +19,7 @@
 
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
-#include "app/sound_file.h"
+#include "app/wav_writer.h"
 #include "app/wavfile.h"
 #include "sim/channel.h"
 

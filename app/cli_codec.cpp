@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/cli_verbs.h"
-#include "app/sound_file.h"
+#include "app/wav_writer.h"
 #include "dsp/numeric.h"
 #include "external/codec.h"
 

@@ -11,25 +11,28 @@
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
 #include "app/output_file.h"
-#include "app/sound_file.h"
+#include "app/wav_writer.h"
 #include "dsp/numeric.h"
 #include "engine/display_feed.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
+#include "modem/callsign.h"
 #include "modem/decisions.h"
 #include "modem/station.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace tarpo::app {
 
 namespace {
 
-constexpr const char* receiver_names[] = {"design", "enhanced"};
+// "design" is the differential receiver's former name, still taken.
+constexpr const char* receiver_names[] = {"differential", "enhanced", "design"};
+constexpr int enhanced_choice = 1;
 
 constexpr OptionSpec rx_options[] = {
     {"--receiver", ValueKind::choice, "NAME",
      "enhanced (default): decision feedback with 80 ms of look-ahead, pilot flywheel,\n"
-     "wrong-carrier check; design: the per-carrier differential detector",
+     "wrong-carrier check; differential: the per-carrier differential detector",
      0.0, 0.0, "", receiver_names},
     {"--freq", ValueKind::number, "HZ", "centre frequency to start at, {range} (default 1500)",
      500.0, 3000.0},
@@ -42,9 +45,11 @@ constexpr OptionSpec rx_options[] = {
 };
 
 constexpr Synopsis rx_synopses[] = {
-    {"[--receiver design|enhanced] [--freq HZ] [--squelch 0..15] [--acquire]\n[--rxid] IN.wav OUT.wav",
+    {"[--receiver differential|enhanced] [--freq HZ] [--squelch 0..15]\n[--acquire] [--rxid] "
+     "IN.wav OUT.wav",
      "modem signal in, decoded speech out (48 kHz); withheld frames become silence"},
-    {"--test-frames [--receiver design|enhanced] [--freq HZ] [--frames FILE]\n[--acquire] [--rxid] IN.wav",
+    {"--test-frames [--receiver differential|enhanced] [--freq HZ]\n[--frames FILE] [--acquire] "
+     "[--rxid] IN.wav",
      "demodulate a modem signal and count the bit errors of the test frames"},
 };
 
@@ -65,7 +70,7 @@ bool read_settings(const ParsedOptions& options, RxSettings& s) {
     s.test_frames = options.given("--test-frames");
     s.acquire = options.given("--acquire");
     s.rxid = options.given("--rxid");
-    s.enhanced = options.choice("--receiver", 1) == 1;
+    s.enhanced = options.choice("--receiver", enhanced_choice) == enhanced_choice;
     s.freq = options.number("--freq", 1500.0);
     s.squelch = options.number("--squelch", 7.0);
     s.frames_path = options.text("--frames", "");
@@ -83,7 +88,8 @@ bool read_settings(const ParsedOptions& options, RxSettings& s) {
 
 // What the receiver ended with.
 struct RxSummary {
-    std::array<char, 80> callsign{};  // the received text, "" when none
+    std::array<char, modem::CallsignChannel::text_buffer_size>
+        callsign{};  // the received text, "" when none
     double phase_error = 0.0;
     double freq = 0.0;
 };
@@ -154,7 +160,8 @@ class Receiver {
     // The input block by block through the receive pass, one output block per input block
     // into the writer (none with test frames); a last partial block is left out. The exit
     // status after a reported problem, or 0.
-    int demodulate(const RxSettings& s, sound::SoundReader& reader, FileSink& sink, WavWriter& writer) {
+    int demodulate(const RxSettings& s, sound::SoundReader& reader, FileSink& sink,
+                   WavWriter& writer) {
         std::array<double, modem::block_samples> input{};
         std::array<std::int16_t, modem::block_samples> block{};
         std::string error;

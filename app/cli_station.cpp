@@ -17,18 +17,18 @@
 
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
-#include "app/sound_file.h"
+#include "app/wav_writer.h"
 #include "dsp/numeric.h"
 #include "engine/device_names.h"
 #include "engine/display_feed.h"
 #include "engine/engine.h"
+#include "engine/logger_link.h"
 #include "engine/ready_station.h"
 #include "engine/reception_desk.h"
 #include "engine/settings_files.h"
 #include "engine/speech_tap.h"
-#include "engine/logger_link.h"
 #include "engine/spot_reporter.h"
-#include "net/callsign_check.h"
+#include "modem/callsign.h"
 #include "modem/decisions.h"
 #include "net/callsign_check.h"
 
@@ -161,7 +161,7 @@ engine::Observation observe(const engine::Controls& c, const engine::Monitor& m,
     o.squelch_open = c.rx_active && m.squelch_open == 1;
     o.snr_db = modem::snr_db(m.phase_error);
     o.callsign_count = callsign_count;
-    char text[80] = {};
+    char text[modem::CallsignChannel::text_buffer_size] = {};
     if (take_text(text) > 0) {
         text[sizeof text - 1] = '\0';
         o.callsign = engine::stored_callsign(text);

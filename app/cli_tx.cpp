@@ -9,12 +9,12 @@
 
 #include "app/cli_options.h"
 #include "app/cli_verbs.h"
-#include "app/sound_file.h"
+#include "app/wav_writer.h"
 #include "dsp/numeric.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
 #include "modem/station.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace tarpo::app {
 

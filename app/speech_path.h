@@ -31,9 +31,9 @@ struct ReceiveCounts {
 };
 
 // signal: 48000 Hz, 16-bit units (a trailing part shorter than a block is left out); enhanced:
-// the enhanced receiver (and with it soft bits to the codec) instead of the design's. Returns
-// 8000 Hz speech, full scale 1, one 40 ms block per input block as the program's voice output
-// plays them: decoded frames through a queue of four blocks, silence where it runs empty.
+// the enhanced receiver (and with it soft bits to the codec) instead of the differential one.
+// Returns 8000 Hz speech, full scale 1, one 40 ms block per input block as the program's voice
+// output plays them: decoded frames through a queue of four blocks, silence where it runs empty.
 std::vector<double> receive_speech(std::span<const double> signal, bool enhanced,
                                    voice::SpeechCodec* codec = nullptr,
                                    ReceiveCounts* counts = nullptr);

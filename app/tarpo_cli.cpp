@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
         try {
             return verb.run(argc - 1, argv + 1);
         } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "tarpo-cli %s: not enough memory for this input\n", verb.spec->name);
+            std::fprintf(stderr, "tarpo-cli %s: not enough memory for this input\n",
+                         verb.spec->name);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "tarpo-cli %s: %s\n", verb.spec->name, e.what());
         }

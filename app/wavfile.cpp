@@ -1,6 +1,6 @@
 #include "app/wavfile.h"
 
-#include "app/sound_file.h"
+#include "app/wav_writer.h"
 
 namespace tarpo::app {
 

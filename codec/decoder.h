@@ -21,7 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/constants.h"
+#include "codec/codec_constants.h"
 #include "codec/fft.h"
 #include "codec/lpc.h"
 #include "codec/quantiser.h"

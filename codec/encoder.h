@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/constants.h"
+#include "codec/codec_constants.h"
 #include "codec/lpc.h"
 #include "codec/pitch.h"
 #include "codec/quantiser.h"

@@ -6,7 +6,7 @@
 #include <complex>
 #include <cstddef>
 
-#include "codec/constants.h"
+#include "codec/codec_constants.h"
 
 namespace tarpo::codec {
 

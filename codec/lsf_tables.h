@@ -10,7 +10,7 @@
 #include <array>
 #include <span>
 
-#include "codec/constants.h"
+#include "codec/codec_constants.h"
 
 namespace tarpo::codec {
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 
-#include "codec/constants.h"
+#include "codec/codec_constants.h"
 
 namespace tarpo::codec {
 

@@ -6,7 +6,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "codec/constants.h"
+#include "codec/codec_constants.h"
 #include "codec/lpc.h"
 
 namespace tarpo::codec {

@@ -34,7 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/constants.h"
+#include "codec/codec_constants.h"
 #include "codec/decoder.h"
 #include "codec/quantiser.h"
 

@@ -46,8 +46,8 @@ struct Controls {
     std::atomic<int> sq_level{7};  // 0..15
     std::atomic<int> display_mode{modem::display_waterfall};
     std::atomic<int> constellation_carrier{7};  // 0..14
-    // 1: frames from the enhanced receiver, 0: the design's (Settings menu; the program starts
-    // with what receiver.txt says, the enhanced one without it).
+    // 1: frames from the enhanced receiver, 0: the differential one (Settings menu; the program
+    // starts with what receiver.txt says, the enhanced one without it).
     std::atomic<int> enhanced_receiver{0};
 
     // Sound devices: list indices, or -1 for the system default.

@@ -9,6 +9,7 @@
 #include "engine/controls.h"
 #include "engine/monitor.h"
 #include "modem/acquisition.h"
+#include "modem/constants.h"
 
 namespace tarpo::engine {
 
@@ -36,17 +37,19 @@ class DisplayFeed {
         controls.request_frequency(acquisition_.tuning_at(x));
     }
 
-    const std::array<double, 400>& display_spectrum() const {
+    const std::array<double, modem::spectrum_bins>& display_spectrum() const {
         return acquisition_.display_spectrum();
     }
-    const std::array<double, 15>& error_bars() const { return acquisition_.error_bars(); }
+    const std::array<double, modem::carriers>& error_bars() const {
+        return acquisition_.error_bars();
+    }
     const modem::Acquisition& acquisition() const { return acquisition_; }
 
   private:
     modem::Acquisition acquisition_;
     unsigned seen_spectra_ = 0;
-    std::array<double, 400> spectrum_{};
-    std::array<double, 15> carrier_error_{};
+    std::array<double, modem::spectrum_bins> spectrum_{};
+    std::array<double, modem::carriers> carrier_error_{};
 };
 
 }  // namespace tarpo::engine

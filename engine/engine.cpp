@@ -188,8 +188,7 @@ int Engine::meter_peak(sound::SoundInterface& sound, InputCheck& check, int devi
     std::array<std::int16_t, modem::block_samples> block{};
     int peak = -1;
     for (int i = 0; i < 4; ++i) {
-        sound.read_block(block.data());
-        if (!sound.last_read_delivered()) break;
+        if (sound.read_block(block.data()) == sound::SoundInterface::Read::nothing) break;
         for (const std::int16_t v : block) peak = std::max(peak, std::abs(static_cast<int>(v)));
     }
     return peak;
@@ -244,9 +243,6 @@ std::string Engine::check_ptt(const RadioSettings& radio, char port, int tx_outp
     if (!(radio == radio_)) radio_apply(radio);
     ptt_.open_port(port);
     sound_.select_output(tx_output, true);
-    auto set = [this](bool on) {
-        if (!ptt_.set_loop_ptt(on)) on ? ptt_.key() : ptt_.unkey();
-    };
     auto wait = [this](int ms, bool keyed) {
         for (int t = 0; t < ms; t += 50) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -257,11 +253,11 @@ std::string Engine::check_ptt(const RadioSettings& radio, char port, int tx_outp
         }
         return false;
     };
-    set(true);
+    ptt_.set(true);
     const auto keyed_at = std::chrono::steady_clock::now();
     const bool on = wait(1000, true);
     std::this_thread::sleep_until(keyed_at + std::chrono::seconds(1));
-    set(false);
+    ptt_.set(false);
     const bool off = wait(1500, false);
     if (sound_.output_is_loop()) return "Keyed for 1 s through the SDR loop device.";
     if (!rig_)
@@ -288,8 +284,8 @@ ptt::RigReadout Engine::check_cat(const RadioSettings& radio) {
 
 void Engine::check_end() {
     if (worker_) return;
-    if (rx_check_.started) sound_.stop_input();
-    if (check_output_started_) sound_.stop_output();
+    if (rx_check_.started) sound_.stop(sound::Direction::input);
+    if (check_output_started_) sound_.stop(sound::Direction::output);
     // The second interface and its backend go: nothing of them stays open while the worker runs.
     meter_sound_.reset();
     if (meter_backend_owned_) {

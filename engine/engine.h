@@ -89,10 +89,12 @@ class Engine final : public EngineApi {
     void request_acquisition() override { display_.request_acquisition(); }
     void cancel_acquisition() override { display_.cancel_acquisition(); }
     void request_tuning_at(int x) override { display_.request_tuning_at(ready_->controls, x); }
-    const std::array<double, 400>& display_spectrum() override {
+    const std::array<double, modem::spectrum_bins>& display_spectrum() override {
         return display_.display_spectrum();
     }
-    const std::array<double, 15>& error_bars() override { return display_.error_bars(); }
+    const std::array<double, modem::carriers>& error_bars() override {
+        return display_.error_bars();
+    }
     void start_worker(WorkerNotifier& notifier) override;
     std::uint32_t callsign_text_count() override {
         return ready_->passes.callsign_rule().text_count();

@@ -11,6 +11,8 @@
 
 #include "engine/controls.h"
 #include "engine/monitor.h"
+#include "modem/acquisition.h"
+#include "modem/constants.h"
 #include "ptt/radio_settings.h"
 #include "ptt/rig_readout.h"
 
@@ -42,8 +44,8 @@ class EngineApi {
     // its length including the terminating zero, or 0 before the first one.
     virtual int callsign_take_text(char* buffer) = 0;
 
-    // Sound devices. Lists: up to 10 sound cards each, then the SDR loop entry when the loop
-    // library is present.
+    // Sound devices. Lists: every sound card (up to sound::max_listed_devices, 1000), then the
+    // SDR loop entry when the loop library is present.
     virtual void sound_init(int rate) = 0;
     virtual int sound_input_count() = 0;
     virtual int sound_output_count() = 0;
@@ -70,8 +72,8 @@ class EngineApi {
     // Drops an acquisition requested but not yet served (the end of a transmission).
     virtual void cancel_acquisition() = 0;
     virtual void request_tuning_at(int x) = 0;
-    virtual const std::array<double, 400>& display_spectrum() = 0;
-    virtual const std::array<double, 15>& error_bars() = 0;
+    virtual const std::array<double, modem::spectrum_bins>& display_spectrum() = 0;
+    virtual const std::array<double, modem::carriers>& error_bars() = 0;
 
     // Radio: the PTT method and the rig link of radio.txt, applied at start and by the Radio
     // dialog. The engines without a radio (the user interface's tests) keep the defaults.

@@ -45,8 +45,8 @@ struct Observation {
 // confirmed callsigns (engine/callsign_rule.h), which keeps out what the decoder makes of noise
 // and the tail of a callsign when reception starts mid-cycle; should a fade still let a garbled
 // text through, the entry takes the text completed most often while the squelch was open, the
-// latest of equals. An RSID burst counts for the reception that starts within `rsid_window_ms` after it,
-// or for the one running.
+// latest of equals. An RSID burst counts for the reception that starts within `rsid_window_ms`
+// after it, or for the one running.
 class ReceptionTracker {
   public:
     static constexpr std::int64_t min_open_ms = 2000;

@@ -8,8 +8,8 @@ namespace tarpo::engine {
 namespace {
 
 bool host_character(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '-' || c == '_' || c == ':';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_' || c == ':';
 }
 
 std::optional<bool> parse_switch(const std::string& value) {
@@ -121,8 +121,8 @@ NetworkSettings read_network_settings(const std::string& text, std::vector<std::
 }
 
 std::string format_network_settings(const NetworkSettings& s) {
-    std::string text = "report " + switch_text(s.report) + "\nreport_to " +
-                       endpoint_text(s.report_to) + "\n";
+    std::string text =
+        "report " + switch_text(s.report) + "\nreport_to " + endpoint_text(s.report_to) + "\n";
     std::string antenna = s.antenna.substr(0, 128);
     for (char& c : antenna)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';

@@ -21,7 +21,7 @@ void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
         return;
     }
     const auto receiver =
-        settings.enhanced_receiver ? modem::Receiver::enhanced : modem::Receiver::design;
+        settings.enhanced_receiver ? modem::Receiver::enhanced : modem::Receiver::differential;
     if (station_.receiver() != receiver) {
         station_.set_receiver(receiver);
         bridged_ = bridge_frames;  // a new receiver starts no reception of its own
@@ -93,7 +93,7 @@ void Passes::decode_frame(double trust) {
         codec_.decode_block(station_.rx_voice_bits().data(), output_.data());
 }
 
-void Passes::gather_spectrum(const std::array<double, 480>& decimated, bool rxid,
+void Passes::gather_spectrum(const std::array<double, decimated_samples>& decimated, bool rxid,
                              ReceiveSink& sink) {
     for (std::size_t i = 0; i < decimated.size(); i += 2) {
         const double v = decimated[i];
@@ -128,7 +128,7 @@ const std::int16_t* Passes::transmit_block(std::int16_t* input, bool read_result
     bridged_ = bridge_frames;  // sending ends what was being received
     if (read_result)
         for (int i = 0; i < modem::block_samples; ++i) input[i] = 0;
-    for (int i = 0; i < 480; ++i) {
+    for (int i = 0; i < decimated_samples; ++i) {
         const std::int16_t v = input[4 * i];
         spectrum_input_[static_cast<std::size_t>(i)] = v;
         store_relaxed(monitor_.spectrum_input[static_cast<std::size_t>(i)], v);

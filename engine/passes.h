@@ -47,6 +47,9 @@ class ReceiveSink {
 
 class Passes {
   public:
+    // A received block after the station's decimation by 4: 40 ms at 12000 Hz.
+    static constexpr int decimated_samples = modem::block_samples / 4;
+
     Passes(modem::Station& station, voice::CodecAdapter& codec,
            const modem::SpectrumAnalyser& spectrum, const RsidApi& rsid, Controls& controls,
            Monitor& monitor)
@@ -95,7 +98,8 @@ class Passes {
     bool demodulate_half(int half, ReceiveSink& sink);
     void finish_half(bool frame, int squelch_level, ReceiveSink& sink);
     void decode_frame(double trust);
-    void gather_spectrum(const std::array<double, 480>& decimated, bool rxid, ReceiveSink& sink);
+    void gather_spectrum(const std::array<double, decimated_samples>& decimated, bool rxid,
+                         ReceiveSink& sink);
     void show_symbol(int constellation_carrier);
 
     modem::Station& station_;
@@ -105,7 +109,7 @@ class Passes {
     Controls& controls_;
     Monitor& monitor_;
 
-    std::array<double, 480> decimated_{};
+    std::array<double, decimated_samples> decimated_{};
     std::array<std::int16_t, modem::block_samples> output_{};
     std::array<std::uint8_t, 64> tx_voice_bits_{};
     // Receive: 6000 Hz samples gathered for the spectrum; transmit: 0..479 the scope trace.

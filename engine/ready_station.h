@@ -12,7 +12,7 @@
 #include "modem/acquisition.h"
 #include "modem/station.h"
 #include "voice/codec_adapter.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace tarpo::engine {
 

@@ -169,13 +169,15 @@ bool read_receiver_choice(const std::string& text, bool& enhanced, std::string& 
     std::istringstream in(text);
     std::string word;
     in >> word;
-    if (word == "enhanced" || word == "design") {
+    // "design": the differential receiver's former name, which is also what is written.
+    if (word == "enhanced" || word == "differential" || word == "design") {
         enhanced = word == "enhanced";
         return true;
     }
     if (!word.empty() || text.find_first_not_of(" \t\r\n") != std::string::npos)
         note = "'" + word.substr(0, 40) + (word.size() > 40 ? "..." : "") +
-               "' is neither enhanced nor design; using " + (enhanced ? "enhanced" : "design");
+               "' is neither enhanced nor differential; using " +
+               (enhanced ? "enhanced" : "differential");
     for (char& c : note)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
     return false;
@@ -191,6 +193,7 @@ bool load_receiver_choice(const std::filesystem::path& file, bool& enhanced) {
 }
 
 bool save_receiver_choice(const std::filesystem::path& file, bool enhanced) {
+    // The differential receiver under its former name, which older builds read too.
     return write_file_whole(file, enhanced ? "enhanced\n" : "design\n");
 }
 

@@ -52,10 +52,11 @@ bool load_callsign(const std::filesystem::path& file, CallsignText& text);
 // Writes the text alone, without a line end.
 bool save_callsign(const std::filesystem::path& file, const CallsignText& text);
 
-// receiver.txt holds one word, "enhanced" or "design": which receiver puts the frames
+// receiver.txt holds one word, "enhanced" or "design" (the differential receiver, under the
+// name every build reads; "differential" is read too): which receiver puts the frames
 // together (the enhanced one when there is no file). A missing file or another word leaves
 // `enhanced` unchanged; returns whether it was set. Another word gives a note ("'x' is
-// neither enhanced nor design; using enhanced"), which loading says on standard error.
+// neither enhanced nor differential; using enhanced"), which loading says on standard error.
 bool read_receiver_choice(const std::string& text, bool& enhanced, std::string& note);
 bool load_receiver_choice(const std::filesystem::path& file, bool& enhanced);
 bool save_receiver_choice(const std::filesystem::path& file, bool enhanced);

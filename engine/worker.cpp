@@ -99,11 +99,11 @@ void AudioWorker::receive_phase() {
     pause(100);
     Sink sink(*this);
     while (controls_.rx_active.load()) {
-        sound_.read_block(input_.data());  // waits for the receiver: paces the phase
-        // A read that brought nothing new (the loop device's sender went quiet, or a dead
-        // device gave up) leaves the last block in place: demodulating it again would feed
-        // the receiver 40 ms of audio twice and make frames out of nothing.
-        if (sound_.last_read_delivered()) {
+        // Waits for the receiver: paces the phase. A read that brought nothing new (the loop
+        // device's sender went quiet, or a dead device gave up) leaves the last block in
+        // place: demodulating it again would feed the receiver 40 ms of audio twice and make
+        // frames out of nothing.
+        if (sound_.read_block(input_.data()) != sound::SoundInterface::Read::nothing) {
             undelivered_ = 0;
             passes_.receive_block(input_.data(), sink);
         } else if (++undelivered_ >= quiet_reads && !controls_.analog_mode.load()) {
@@ -160,18 +160,18 @@ void AudioWorker::transmit_phase() {
         sound_.wait_output();
         // Never waits. A read that brought nothing (the microphone is still gathering its
         // cushion) sends silence rather than the last block over again.
-        bool silent = sound_.read_block(input_.data()) || !sound_.last_read_delivered();
+        // An overrun block is sent as silence too.
+        bool silent = sound_.read_block(input_.data()) != sound::SoundInterface::Read::delivered;
         if (keyer_ && keyer_->fill_block(input_.data())) silent = false;  // a file as the mic
         const std::int16_t* block = controls_.tune.load()
                                         ? tune_.next_block()
                                         : passes_.transmit_block(input_.data(), silent);
         sound_.write_block(driven(block, gain));
     }
-    if (keyed) {
+    if (keyed)
         key(false);
-    } else if (!ptt_.set_loop_ptt(false)) {
-        ptt_.unkey();
-    }
+    else
+        ptt_.set(false);
 }
 
 const std::int16_t* AudioWorker::driven(const std::int16_t* block, double gain) {
@@ -186,7 +186,7 @@ const std::int16_t* AudioWorker::driven(const std::int16_t* block, double gain) 
 }
 
 void AudioWorker::key(bool on) {
-    if (!ptt_.set_loop_ptt(on)) on ? ptt_.key() : ptt_.unkey();
+    ptt_.set(on);
     notifier_.keying(on);
 }
 

@@ -6,6 +6,8 @@
 
 #include <array>
 
+#include "modem/constants.h"
+
 namespace tarpo::modem {
 
 // Display modes of the graph, as the Display menu numbers them.
@@ -52,7 +54,7 @@ class Acquisition {
         bool receiving = false;     // the receive phase runs
         bool new_spectrum = false;  // a spectrum came since the last tick that saw one
         const std::array<double, spectrum_bins>* spectrum = nullptr;  // entry 0 unused
-        const std::array<double, 15>* carrier_error = nullptr;        // quarter turns
+        const std::array<double, carriers>* carrier_error = nullptr;  // quarter turns
         int display_mode = 0;
     };
 
@@ -68,7 +70,7 @@ class Acquisition {
 
     const std::array<double, spectrum_bins>& acq_metric() const { return acq_metric_; }
     const std::array<double, spectrum_bins>& display_spectrum() const { return display_spectrum_; }
-    const std::array<double, 15>& error_bars() const { return error_bars_; }
+    const std::array<double, carriers>& error_bars() const { return error_bars_; }
 
   private:
     void update_metric(const std::array<double, spectrum_bins>& spectrum);
@@ -78,7 +80,7 @@ class Acquisition {
     bool acquire_ = false;
     std::array<double, spectrum_bins> acq_metric_{};  // only 100..299 are written
     std::array<double, spectrum_bins> display_spectrum_{};
-    std::array<double, 15> error_bars_{};
+    std::array<double, carriers> error_bars_{};
 };
 
 }  // namespace tarpo::modem

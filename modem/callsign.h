@@ -22,6 +22,7 @@ int callsign_index(unsigned char c);
 class CallsignChannel {
   public:
     static constexpr int max_text = 80;                    // characters sent at most
+    static constexpr int text_buffer_size = max_text;      // what take_text may copy
     static constexpr int max_sequence = max_text * 4 + 3;  // dibits
 
     // User-interface thread: builds the dibit sequence of a zero-terminated text (at most its

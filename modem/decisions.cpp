@@ -11,7 +11,7 @@ namespace tarpo::modem {
 using dsp::nearest_int;
 using dsp::truncate_to_int;
 
-double Decisions::decide_symbol(const std::array<ComplexSample, 15>& symbol_sample) {
+double Decisions::decide_symbol(const std::array<ComplexSample, carriers>& symbol_sample) {
     double correction = 0.0;
     for (int i = 0; i < carriers; ++i) {
         const std::size_t c = static_cast<std::size_t>(i);

@@ -10,7 +10,11 @@ namespace tarpo::modem {
 using dsp::lowpass30;
 using dsp::truncate_to_int;
 
-void FrontEnd::build_tables() {
+FrontEnd::FrontEnd(const ModemTables& tables) : tables_(tables) {
+    build_bank();
+}
+
+void FrontEnd::build_bank() {
     for (std::size_t i = 0; i < carriers; ++i) {
         double angle = 0.0;  // formed by adding the step, as the bank walks the angles
         for (std::size_t n = 0; n <= 60; ++n) {

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "dsp/filters.h"
+#include "modem/constants.h"
 #include "modem/modulator.h"
 
 namespace tarpo::modem {
@@ -16,18 +17,16 @@ using dsp::DelayLine;
 
 class FrontEnd {
   public:
-    explicit FrontEnd(const ModemTables& tables) : tables_(tables) {}
-
-    // Builds the filter bank's sine and cosine tables from the carrier steps; called by
-    // the station once the tables are built.
-    void build_tables();
+    // Ready to receive: the filter bank's sine and cosine tables come from the carrier steps
+    // of `tables`, which must be built already and outlive this object.
+    explicit FrontEnd(const ModemTables& tables);
 
     // One receive sample at 12000 Hz, in 16-bit units; rx_step is the receive oscillator step
     // (rad per sample). Returns true when a symbol instant has just been reached: then
     // symbol_sample() holds the 15 interpolated carrier samples of that symbol.
     bool demod_sample(double x, double rx_step);
 
-    const std::array<ComplexSample, 15>& symbol_sample() const { return symbol_sample_; }
+    const std::array<ComplexSample, carriers>& symbol_sample() const { return symbol_sample_; }
     // Where the last symbol instant fell between filter-bank outputs: (fraction - 0.5) x 400,
     // [-200, 200).
     double timing_marker() const { return timing_marker_; }
@@ -43,6 +42,7 @@ class FrontEnd {
     static double interpolate(double y0, double y1, double y2, double y3, double mu);
 
   private:
+    void build_bank();
     void filter_bank();
     bool symbol_timing_step();
 
@@ -50,18 +50,18 @@ class FrontEnd {
 
     double rx_phase_ = 0.0;
     DelayLine<ComplexSample, 30> mix_ring_;
-    std::array<ComplexSample, 288> baseband_ring_{};
+    std::array<ComplexSample, pulse_taps> baseband_ring_{};
     std::size_t baseband_pos_ = 0;
-    std::array<ComplexSample, 32> fold_bins_{};
-    std::array<std::array<ComplexSample, 15>, 4> history_{};  // [age][carrier]
-    std::array<ComplexSample, 15> symbol_sample_{};
+    std::array<ComplexSample, carrier_period_samples> fold_bins_{};
+    std::array<std::array<ComplexSample, carriers>, 4> history_{};  // [age][carrier]
+    std::array<ComplexSample, carriers> symbol_sample_{};
     double timing_marker_ = 0.0;
     int timing_phase_ = 0;                // 0..3, counts every filter-bank output
     std::array<double, 2> timing_acc_{};  // (E0, E1), symbol-rate energy component
 
     // sin and cos of n x carrier_step[i] for n = 0..60, the only angles the bank meets.
-    std::array<std::array<double, 61>, 15> bank_sin_{};
-    std::array<std::array<double, 61>, 15> bank_cos_{};
+    std::array<std::array<double, 61>, carriers> bank_sin_{};
+    std::array<std::array<double, 61>, carriers> bank_cos_{};
 };
 
 }  // namespace tarpo::modem

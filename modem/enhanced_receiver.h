@@ -1,11 +1,11 @@
 // The enhanced receiver's back end: after the same front end, frequency tracking and quality
-// figure as the design's receiver, it decides each symbol with the decision-feedback detector
+// figure as the differential receiver, it decides each symbol with the decision-feedback detector
 // (with four symbols of look-ahead), finds the frames with the pilot flywheel, checks for a lock
 // a whole carrier off, and puts each frame together with a log-likelihood ratio per bit.
 //
 // LLR sign convention: positive suggests a 1. A bit's hard value is 1 exactly when its LLR is
 // positive (the bitwise most likely value). The look-ahead delays each frame by four symbols
-// (80 ms) against the design's receiver.
+// (80 ms) against the differential receiver.
 #pragma once
 
 #include <array>

@@ -40,7 +40,7 @@ double FrameBits::carrier_phase_step(int carrier) {
     return value * 0.25 * two_pi;
 }
 
-int FrameBits::assemble(const std::array<int, 15>& decisions, std::uint8_t* rx_voice_bits) {
+int FrameBits::assemble(const std::array<int, carriers>& decisions, std::uint8_t* rx_voice_bits) {
     const bool second = decisions[pilot_carrier] != 0;
     seek(second ? 28 : 0);
     for (int i = 0; i < carriers; ++i)

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "modem/constants.h"
+
 namespace tarpo::modem {
 
 class FrameBits {
@@ -28,7 +30,7 @@ class FrameBits {
     // entries 0..27; the second completes the frame, copies the voice bits into
     // rx_voice_bits (bytes 0..53) and returns the callsign dibit. Returns -1 when no frame
     // was completed.
-    int assemble(const std::array<int, 15>& decisions, std::uint8_t* rx_voice_bits);
+    int assemble(const std::array<int, carriers>& decisions, std::uint8_t* rx_voice_bits);
 
     int cursor() const { return cursor_; }
     int pilot_step() const { return pilot_step_; }

@@ -11,8 +11,21 @@ using dsp::lowpass30;
 using dsp::to_sample16;
 using dsp::tx_lowpass_taps;
 
-std::array<double, 288> pulse_table_build(double rolloff) {
-    std::array<double, 288> h{};
+ModemTables build_modem_tables() {
+    ModemTables tables;
+    tables.pulse_table = pulse_table_build(0.5);
+    for (int i = 0; i < carriers; ++i) {
+        // Carrier i completes exactly i - 7 cycles in 32 samples of 2400 Hz.
+        tables.carrier_step[static_cast<std::size_t>(i)] = (i - 7) / 32.0 * carrier_two_pi;
+        // A symbol lasts 1.5 periods of the pattern: carriers with an odd cycle count per
+        // period (even i) would come out half a turn off a steady oscillator without this.
+        tables.carrier_offset[static_cast<std::size_t>(i)] = i % 2 == 0 ? pi : 0.0;
+    }
+    return tables;
+}
+
+std::array<double, pulse_taps> pulse_table_build(double rolloff) {
+    std::array<double, pulse_taps> h{};
     double sum = 0.0;
     for (int i = 0; i < 288; ++i) {
         // The centre lies between entries 95 and 96, so t is never 0 and 4 r t never +-1.
@@ -34,7 +47,7 @@ ComplexSample Modulator::alc(ComplexSample s) {
     return g * s;
 }
 
-void Modulator::modulate_symbol(std::int16_t* out, const std::array<double, 15>& phase_steps,
+void Modulator::modulate_symbol(std::int16_t* out, const std::array<double, carriers>& phase_steps,
                                 double tx_step, bool alc_on) {
     pattern_.fill({});
     for (std::size_t i = 0; i < carriers; ++i) {

@@ -9,6 +9,7 @@
 
 #include "dsp/filters.h"
 #include "dsp/numeric.h"
+#include "modem/constants.h"
 
 namespace tarpo::modem {
 
@@ -17,13 +18,16 @@ using dsp::DelayLine;
 
 // Pulse shape and carrier plan, built once by the station and read by both directions.
 struct ModemTables {
-    std::array<double, 288> pulse_table{};    // root-raised cosine, t = (i - 95.5) / 48 symbols
-    std::array<double, 15> carrier_step{};    // rad per 2400 Hz sample: (i - 7) / 32 turns
-    std::array<double, 15> carrier_offset{};  // half a turn for even carriers, see modulate
+    // Root-raised cosine, t = (i - 95.5) / 48 symbols.
+    std::array<double, pulse_taps> pulse_table{};
+    std::array<double, carriers> carrier_step{};    // rad per 2400 Hz sample: (i - 7) / 32 turns
+    std::array<double, carriers> carrier_offset{};  // half a turn for even carriers, see modulate
 };
 
 // Root-raised-cosine impulse response for 0 < rolloff <= 1, normalised to sum 1.
-std::array<double, 288> pulse_table_build(double rolloff);
+std::array<double, pulse_taps> pulse_table_build(double rolloff);
+// The modem's tables: the pulse with rolloff 0.5 and the carrier plan.
+ModemTables build_modem_tables();
 
 class Modulator {
   public:
@@ -32,10 +36,10 @@ class Modulator {
     // Writes the next 20 ms symbol as 960 samples at 48000 Hz. phase_steps holds the phase
     // step (rad) of each carrier for this symbol; tx_step is the transmit oscillator step
     // (rad per 12000 Hz sample); alc: the envelope limiter is on.
-    void modulate_symbol(std::int16_t* out, const std::array<double, 15>& phase_steps,
+    void modulate_symbol(std::int16_t* out, const std::array<double, carriers>& phase_steps,
                          double tx_step, bool alc);
 
-    const std::array<double, 15>& carrier_phase() const { return carrier_phase_; }
+    const std::array<double, carriers>& carrier_phase() const { return carrier_phase_; }
 
     // Envelope limiter: amplifies small baseband samples by 1.3 and holds large ones at 3.5.
     static ComplexSample alc(ComplexSample s);
@@ -46,9 +50,10 @@ class Modulator {
     void interpolate4(std::int16_t* out, double v);
 
     const ModemTables& tables_;
-    std::array<double, 15> carrier_phase_{};
-    std::array<ComplexSample, 32> pattern_{};
-    std::array<ComplexSample, 144> overlap_ring_{};  // pulse tails of the last three symbols
+    std::array<double, carriers> carrier_phase_{};
+    std::array<ComplexSample, carrier_period_samples> pattern_{};
+    std::array<ComplexSample, 3 * symbol_samples_2400>
+        overlap_ring_{};  // pulse tails of the last three symbols
     std::size_t overlap_pos_ = 0;
     DelayLine<ComplexSample, 35> tx_lowpass_line_;
     DelayLine<ComplexSample, 6> interpolate5_line_;

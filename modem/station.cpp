@@ -5,21 +5,8 @@
 
 namespace tarpo::modem {
 
-Station::Station() : modulator_(tables_), front_end_(tables_) {
-    build_tables();
-}
-
-void Station::build_tables() {
+Station::Station() : tables_(build_modem_tables()), modulator_(tables_), front_end_(tables_) {
     tuning_.tune(1500.0);
-    tables_.pulse_table = pulse_table_build(0.5);
-    for (int i = 0; i < carriers; ++i) {
-        // Carrier i completes exactly i - 7 cycles in 32 samples of 2400 Hz.
-        tables_.carrier_step[static_cast<std::size_t>(i)] = (i - 7) / 32.0 * carrier_two_pi;
-        // A symbol lasts 1.5 periods of the pattern: carriers with an odd cycle count per
-        // period (even i) would come out half a turn off a steady oscillator without this.
-        tables_.carrier_offset[static_cast<std::size_t>(i)] = i % 2 == 0 ? pi : 0.0;
-    }
-    front_end_.build_tables();
 }
 
 void Station::frame_load(const std::uint8_t* voice_bits) {
@@ -27,7 +14,7 @@ void Station::frame_load(const std::uint8_t* voice_bits) {
 }
 
 void Station::modulate_symbol(std::int16_t* out) {
-    std::array<double, 15> steps{};
+    std::array<double, carriers> steps{};
     for (int i = 0; i < carriers; ++i)
         steps[static_cast<std::size_t>(i)] = frame_.carrier_phase_step(i);
     modulator_.modulate_symbol(out, steps, tuning_.tx_step(), alc_);
@@ -46,7 +33,7 @@ RxEvent Station::demod_sample(double x) {
     if (correction == correction) tuning_.track(correction);
     const int gap = samples_since_symbol_;
     samples_since_symbol_ = 0;
-    const int dibit = receiver_ == Receiver::design
+    const int dibit = receiver_ == Receiver::differential
                           ? frame_.assemble(decisions_.decisions(), rx_voice_bits_.data())
                           : enhanced_symbol(gap);
     if (dibit < 0) return RxEvent::symbol;

@@ -25,10 +25,10 @@ namespace tarpo::modem {
 // What demod_sample reached with the sample it was given.
 enum class RxEvent { none, symbol, frame };
 
-// Which back end puts the frames together: the design's (differential decisions, a frame at
+// Which back end puts the frames together: the differential one (differential decisions, a frame at
 // every pilot reversal) or the enhanced one (decision feedback, pilot flywheel, wrong-carrier
 // check, soft bits). Both share the front end, the frequency tracking and phase_error.
-enum class Receiver { design, enhanced };
+enum class Receiver { differential, enhanced };
 
 class Station {
   public:
@@ -65,16 +65,15 @@ class Station {
     const Decisions& decisions() const { return decisions_; }
     const Modulator& modulator() const { return modulator_; }
     // The voice bits of the last frame put together (bytes 54 and 55 stay 0).
-    const std::array<std::uint8_t, 56>& rx_voice_bits() const { return rx_voice_bits_; }
+    const std::array<std::uint8_t, rx_frame_bits>& rx_voice_bits() const { return rx_voice_bits_; }
     int last_callsign_dibit() const { return last_callsign_dibit_; }
     // The enhanced receiver's log-likelihood ratios of the last frame's 56 bits (positive
-    // suggests a 1; the hard bits are their signs). All 0 with the design's receiver.
+    // suggests a 1; the hard bits are their signs). All 0 with the differential receiver.
     const std::array<double, soft_frame_bits>& rx_llr() const { return rx_llr_; }
     const EnhancedReceiver& enhanced() const { return enhanced_; }
     double phase_error() const { return decisions_.phase_error(); }
 
   private:
-    void build_tables();
     int enhanced_symbol(int gap);
 
     ModemTables tables_;
@@ -85,10 +84,10 @@ class Station {
     Decisions decisions_;
     CallsignChannel callsign_;
     dsp::Decimator4 decimator_;
-    std::array<std::uint8_t, 56> rx_voice_bits_{};
+    std::array<std::uint8_t, rx_frame_bits> rx_voice_bits_{};
     int last_callsign_dibit_ = 0;
     bool alc_ = false;
-    Receiver receiver_ = Receiver::design;
+    Receiver receiver_ = Receiver::differential;
     EnhancedReceiver enhanced_;
     std::array<double, soft_frame_bits> rx_llr_{};
     int samples_since_symbol_ = 0;  // 12 kHz samples, for the enhanced back end

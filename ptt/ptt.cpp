@@ -66,6 +66,11 @@ void PttPort::open_port(char choice) {
     lines_.clear();
 }
 
+void PttPort::set(bool on) {
+    if (set_loop_ptt(on)) return;
+    on ? key() : unkey();
+}
+
 void PttPort::key() {
     std::lock_guard lock(mutex_);
     if (method_) return method_->key();

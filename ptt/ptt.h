@@ -38,14 +38,15 @@ class PttPort {
     // lines low; a choice outside '1' .. '8', a missing port or a failed open leaves none.
     void open_port(char choice);
 
-    // RTS then DTR high, on the open port; nothing without one.
+    // Keys (on) or unkeys the transmitter by whatever keys it now: the loop device's SetPTT
+    // when the loop library is present and the selected output is the loop device (the
+    // serial port, open as it is, is not touched then); otherwise key or unkey.
+    void set(bool on);
+    // RTS then DTR high, on the open port (or the method in place of the lines); nothing
+    // without one.
     void key();
     // RTS then DTR low.
     void unkey();
-    // When the loop library is present and the selected output is the loop device: SetPTT(1)
-    // or SetPTT(0) and true. Otherwise false, touching nothing; the caller then falls back to
-    // key or unkey.
-    bool set_loop_ptt(bool on);
 
     bool port_open() const;
     // Whether the last keying took effect (false after a failed line change or write, until
@@ -64,6 +65,10 @@ class PttPort {
     std::unique_ptr<PttMethod> use_method(std::unique_ptr<PttMethod> method);
 
   private:
+    // When the loop library is present and the selected output is the loop device: SetPTT(1)
+    // or SetPTT(0) and true. Otherwise false, touching nothing.
+    bool set_loop_ptt(bool on);
+
     sound::LoopLibrary& loop_;
     const sound::LoopOutputQuery& output_;
     SerialLines& lines_;

@@ -1,5 +1,5 @@
 // How the transmitter is keyed and which rig the program talks to. The user interface keeps
-// these in radio.txt (ui/radio_settings.h); the engine applies them.
+// these in radio.txt (ui/radio_file.h); the engine applies them.
 #pragma once
 
 #include <string>

@@ -3,8 +3,8 @@
 // other entries run on the worker. The instances are made on first use, so init_rsid also
 // moves the detector's transform planning to start-up.
 #include "external/rsid.h"
+#include "rsid/burst_encoder.h"
 #include "rsid/detector.h"
-#include "rsid/encoder.h"
 
 namespace {
 

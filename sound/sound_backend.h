@@ -40,7 +40,7 @@ class SoundBackend {
     virtual ~SoundBackend() = default;
 
     // Devices able to record (input) or to play (output), in the system's order, all of them
-    // (the SoundInterface lists at most 10).
+    // (the SoundInterface lists up to max_listed_devices).
     virtual int device_count(Direction direction) const = 0;
     // The device's name, or an empty text when the system cannot tell.
     virtual std::string device_name(Direction direction, int index) const = 0;

@@ -273,40 +273,37 @@ bool SoundInterface::wait_until(DirectionState& d, const CompletionSignal& signa
     return false;
 }
 
-bool SoundInterface::read_block(std::int16_t* dst) {
-    last_read_delivered_ = false;
+SoundInterface::Read SoundInterface::read_block(std::int16_t* dst) {
     if (in_.reopen.load(std::memory_order_acquire)) start_input(in_.n);
     if (in_.loop) {
-        if (!loop_.read_rx(loop_in_.data())) return true;
+        if (!loop_.read_rx(loop_in_.data())) return Read::nothing;
         for (int i = 0; i < in_.n; ++i) dst[i] = to_sample(loop_in_[i]);
-        last_read_delivered_ = true;
-        return false;
+        return Read::delivered;
     }
     if (!in_.blocking && trim_on_) return read_free(dst);
     const int n = in_.n;
     if (in_ring_.available() < n) {
-        if (!in_.blocking) return false;
+        if (!in_.blocking) return Read::nothing;
         if (!wait_until(in_, in_ring_.signal(), [this, n] { return in_ring_.available() >= n; })) {
-            return true;
+            return Read::nothing;
         }
     }
     // Every buffer full when a block is taken: the device had nowhere to put new samples.
     const bool overrun = in_ring_.completed_count() == InputRing::slots;
     if (overrun) input_gaps_.fetch_add(1, std::memory_order_relaxed);
     in_ring_.take(dst, n);
-    last_read_delivered_ = true;
-    return overrun;
+    return overrun ? Read::overrun : Read::delivered;
 }
 
 // The microphone while sending: it is read once per block the paced output takes, and keeps
 // mic_cushion beyond each read. Nothing is delivered until the cushion has been captured
 // (after a start, or after a read found too little).
-bool SoundInterface::read_free(std::int16_t* dst) {
+SoundInterface::Read SoundInterface::read_free(std::int16_t* dst) {
     const int n = in_.n;
     const int target = n + cushion(mic_cushion, n);
     std::int64_t backlog = in_ring_.available();
     if (in_priming_) {
-        if (backlog < target) return false;
+        if (backlog < target) return Read::nothing;
         in_priming_ = false;
         in_trim_.restart();
     }
@@ -323,14 +320,13 @@ bool SoundInterface::read_free(std::int16_t* dst) {
     if (backlog < take) {
         input_gaps_.fetch_add(1, std::memory_order_relaxed);
         in_priming_ = true;
-        return false;
+        return Read::nothing;
     }
     const bool overrun = in_ring_.completed_count() == InputRing::slots;
     if (overrun) input_gaps_.fetch_add(1, std::memory_order_relaxed);
     in_ring_.take(stretch_.data(), take);
     stretch(stretch_.data(), take, dst, n);
-    last_read_delivered_ = true;
-    return overrun;
+    return overrun ? Read::overrun : Read::delivered;
 }
 
 void SoundInterface::queue_silence(int length) {
@@ -418,45 +414,36 @@ bool SoundInterface::write_free(const std::int16_t* src) {
     return false;
 }
 
-void SoundInterface::stop_input() {
-    bool reset = true;
-    if (in_.open && !backend_.reset(Direction::input)) {
-        print(in_reset_text);
-        reset = false;
-    }
-    in_ring_.signal().notify();
-    backend_.sleep(stop_settle);
-    if (in_.open) {
-        // A device that could not be reset still holds its queued buffers.
-        if (!reset) {
-            for (int i = 0; i < InputRing::slots; ++i) {
-                if (!in_ring_.done(i)) print(in_unprepare_text);
-            }
-        }
-        if (!backend_.close(Direction::input)) print(in_close_text);
-        in_.open = false;
-    }
-    in_.reopen.store(true, std::memory_order_release);
+void SoundInterface::stop(Direction direction) {
+    if (direction == Direction::input)
+        stop_direction(in_, direction, in_ring_,
+                       StopTexts{in_reset_text, in_unprepare_text, in_close_text});
+    else
+        stop_direction(out_, direction, out_ring_,
+                       StopTexts{out_reset_text, out_unprepare_text, out_close_text});
 }
 
-void SoundInterface::stop_output() {
+template <typename Ring>
+void SoundInterface::stop_direction(DirectionState& d, Direction direction, Ring& ring,
+                                    const StopTexts& texts) {
     bool reset = true;
-    if (out_.open && !backend_.reset(Direction::output)) {
-        print(out_reset_text);
+    if (d.open && !backend_.reset(direction)) {
+        print(texts.reset);
         reset = false;
     }
-    out_ring_.signal().notify();
+    ring.signal().notify();
     backend_.sleep(stop_settle);
-    if (out_.open) {
+    if (d.open) {
+        // A device that could not be reset still holds its queued buffers.
         if (!reset) {
-            for (int i = 0; i < OutputRing::slots; ++i) {
-                if (!out_ring_.done(i)) print(out_unprepare_text);
+            for (int i = 0; i < Ring::slots; ++i) {
+                if (!ring.done(i)) print(texts.unprepare);
             }
         }
-        if (!backend_.close(Direction::output)) print(out_close_text);
-        out_.open = false;
+        if (!backend_.close(direction)) print(texts.close);
+        d.open = false;
     }
-    out_.reopen.store(true, std::memory_order_release);
+    d.reopen.store(true, std::memory_order_release);
 }
 
 void SoundInterface::shutdown() {

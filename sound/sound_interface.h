@@ -1,5 +1,6 @@
 // sound/: the sound devices (PortAudio, the SDR loop library) behind one interface.
-// Second floor: it includes sound/ and the floors below (loop/, external/, dsp/).
+// Second floor: it includes sound/ and the floors below (external/, dsp/; the loop device
+// through external/loop.h).
 // Block-oriented 16-bit mono sound I/O in two independent directions, each bound to one
 // chosen device at a time: a device of the sound system, or the SDR loop device when its
 // library is present. Input keeps 32 blocks queued on the device, output 16 free slots; a
@@ -114,13 +115,15 @@ class SoundInterface final : public LoopOutputQuery {
     void start_input(int n);
     void start_output(int n);
 
-    // dst: n_in samples. True on an overrun (the block is still delivered), when the loop
-    // device delivered nothing, or when a blocking read found a dead device (dst untouched).
-    // A non-blocking read with no block ready returns false and leaves dst untouched.
-    bool read_block(std::int16_t* dst);
-    // Whether the last read put a new block into dst (false when it left dst untouched: the
-    // loop device delivered nothing, a dead device, or nothing ready for a non-blocking read).
-    bool last_read_delivered() const { return last_read_delivered_; }
+    // What a read did with its block.
+    enum class Read {
+        delivered,  // a new block is in dst
+        overrun,    // a new block is in dst, but the device had run out of buffers before it
+        nothing,    // dst untouched: the loop device delivered nothing, a blocking read found a
+                    // dead device, or nothing was ready for a non-blocking read
+    };
+    // dst: n_in samples.
+    Read read_block(std::int16_t* dst);
     // src: n_out samples. True when the block was dropped (no free buffer and not blocking,
     // or a dead device), when the queue had run dry, or when the loop device refused it.
     bool write_block(const std::int16_t* src);
@@ -145,8 +148,9 @@ class SoundInterface final : public LoopOutputQuery {
     // loop device (its write paces itself) and for a non-blocking output.
     void wait_output();
 
-    void stop_input();
-    void stop_output();
+    // Stops and closes the direction's device (its failures printed); the next read or write
+    // opens it again.
+    void stop(Direction direction);
     // Unkeys the loop device, stops and closes both devices and frees their buffers.
     void shutdown();
 
@@ -178,6 +182,14 @@ class SoundInterface final : public LoopOutputQuery {
     void latch(DirectionState& d);
     void reopen_input();
     void reopen_output();
+    // The texts a failed stop prints.
+    struct StopTexts {
+        const char* reset;
+        const char* unprepare;
+        const char* close;
+    };
+    template <typename Ring>
+    void stop_direction(DirectionState& d, Direction direction, Ring& ring, const StopTexts& texts);
     void mark_failed(DirectionState& d, const char* text);
     // The fixed failure text, then the backend's line naming the device and the reason.
     void report_failure(DirectionState& d, const char* text);
@@ -185,7 +197,7 @@ class SoundInterface final : public LoopOutputQuery {
     template <typename Ready>
     bool wait_until(DirectionState& d, const CompletionSignal& signal, Ready ready);
     std::chrono::nanoseconds block_time(int n) const;
-    bool read_free(std::int16_t* dst);
+    Read read_free(std::int16_t* dst);
     bool write_paced(const std::int16_t* src);
     bool output_room() const;
     bool write_free(const std::int16_t* src);
@@ -211,7 +223,6 @@ class SoundInterface final : public LoopOutputQuery {
 
     DirectionState in_;
     DirectionState out_;
-    bool last_read_delivered_ = false;  // worker only
     InputRing in_ring_;
     OutputRing out_ring_;
     // The drift trimming and priming of the non-blocking directions (worker only).

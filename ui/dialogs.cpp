@@ -15,14 +15,14 @@
 #include <utility>
 
 #include "engine/device_names.h"
-#include "ui/controls.h"
+#include "ui/placement.h"
 
 namespace tarpo::ui {
 
 namespace {
 
 QPushButton* make_ok_button(QDialog* dialog, int x, int y, int width, int height) {
-    auto* ok = make_control<QPushButton>(dialog, "1", x, y, width, height, QStringLiteral("OK"));
+    auto* ok = make_control<QPushButton>(dialog, id_ok, x, y, width, height, QStringLiteral("OK"));
     ok->setDefault(true);
     ok->setAutoDefault(false);
     return ok;
@@ -47,7 +47,7 @@ void select_row(QListWidget* list, int row) {
 
 QPushButton* SettingsDialog::make_cancel_button(int x, int y, int width, int height) {
     auto* cancel =
-        make_control<QPushButton>(this, "2", x, y, width, height, QStringLiteral("Cancel"));
+        make_control<QPushButton>(this, id_cancel, x, y, width, height, QStringLiteral("Cancel"));
     cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     return cancel;
@@ -58,19 +58,19 @@ QPushButton* SettingsDialog::make_cancel_button(int x, int y, int width, int hei
 SoundDialog::SoundDialog(engine::EngineApi& engine, std::filesystem::path directory,
                          QWidget* parent)
     : SettingsDialog(parent), engine_(engine), directory_(std::move(directory)) {
-    setObjectName(QStringLiteral("1001"));
+    setObjectName(control_name(id_sound_dialog));
     setWindowTitle(QStringLiteral("Sound Card Selection"));
     setFont(dialog_font(8));
     fix_client_size(this, 293, 166);
 
     fit_width(make_control<QLabel>(this, "", 6, 8, 26, 8, QStringLiteral("rx input")));
-    rx_input_ = make_control<QListWidget>(this, "1123", 6, 24, 132, 40);
+    rx_input_ = make_control<QListWidget>(this, id_rx_input_list, 6, 24, 132, 40);
     fit_width(make_control<QLabel>(this, "", 154, 9, 63, 8, QStringLiteral("tx output")));
-    tx_output_ = make_control<QListWidget>(this, "1121", 154, 24, 131, 40);
+    tx_output_ = make_control<QListWidget>(this, id_tx_output_list, 154, 24, 131, 40);
     fit_width(make_control<QLabel>(this, "", 6, 81, 36, 8, QStringLiteral("voice input")));
-    voice_input_ = make_control<QListWidget>(this, "1125", 6, 99, 132, 40);
+    voice_input_ = make_control<QListWidget>(this, id_voice_input_list, 6, 99, 132, 40);
     fit_width(make_control<QLabel>(this, "", 154, 81, 41, 8, QStringLiteral("voice output")));
-    voice_output_ = make_control<QListWidget>(this, "1124", 154, 99, 131, 40);
+    voice_output_ = make_control<QListWidget>(this, id_voice_output_list, 154, 99, 131, 40);
     QPushButton* ok = make_ok_button(this, 221, 147, 64, 14);
     connect(ok, &QPushButton::clicked, this, &SoundDialog::on_ok);
     make_cancel_button(154, 147, 64, 14);
@@ -123,14 +123,14 @@ void SoundDialog::on_ok() {
 
 ComportDialog::ComportDialog(engine::EngineApi& engine, QWidget* parent)
     : SettingsDialog(parent), engine_(engine) {
-    setObjectName(QStringLiteral("158"));
+    setObjectName(control_name(id_comport_dialog));
     setWindowTitle(QStringLiteral("Set Comport"));
     setFont(dialog_font(8));
     fix_client_size(this, 128, 111);
 
     fit_width(
         make_control<QLabel>(this, "", 7, 7, 104, 8, QStringLiteral("Select Com Port for PTT")));
-    list_ = make_control<QListWidget>(this, "1126", 23, 23, 52, 75);
+    list_ = make_control<QListWidget>(this, id_comport_list, 23, 23, 52, 75);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     QPushButton* ok = make_ok_button(this, 83, 28, 38, 30);
     connect(ok, &QPushButton::clicked, this, &ComportDialog::on_ok);
@@ -180,12 +180,12 @@ CallsignDialog::CallsignDialog(engine::EngineApi& engine, engine::CallsignText& 
       engine_(engine),
       callsign_(callsign),
       directory_(std::move(directory)) {
-    setObjectName(QStringLiteral("160"));
+    setObjectName(control_name(id_callsign_dialog));
     setWindowTitle(QStringLiteral("Set Callsign"));
     setFont(dialog_font(8));
     fix_client_size(this, 227, 66);
 
-    edit_ = make_control<QLineEdit>(this, "1131", 7, 21, 213, 14);
+    edit_ = make_control<QLineEdit>(this, id_callsign_edit, 7, 21, 213, 14);
     QPushButton* ok = make_ok_button(this, 170, 45, 50, 14);
     connect(ok, &QPushButton::clicked, this, &CallsignDialog::on_ok);
     make_cancel_button(116, 45, 50, 14);
@@ -206,18 +206,19 @@ void CallsignDialog::on_ok() {
 // ---------------------------------------------------------------- About
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("159"));
+    setObjectName(control_name(id_about_dialog));
     setWindowTitle(QStringLiteral("About"));
     setFont(dialog_font(10));
     fix_client_size(this, 252, 142);
 
-    text_ = make_control<QTextEdit>(this, "1127", 7, 7, 238, 114);
+    text_ = make_control<QTextEdit>(this, id_about_text, 7, 7, 238, 114);
     text_->setAcceptRichText(false);
     text_->setPlainText(credits());
     text_->selectAll();
     text_->setAlignment(Qt::AlignHCenter);
     text_->moveCursor(QTextCursor::Start);
-    auto* close = make_control<QPushButton>(this, "1130", 7, 127, 238, 11, QStringLiteral("Close"));
+    auto* close =
+        make_control<QPushButton>(this, id_about_close, 7, 127, 238, 11, QStringLiteral("Close"));
     close->setAutoDefault(false);
     close->setFocus(Qt::OtherFocusReason);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);

@@ -243,7 +243,7 @@ void GraphCanvas::paint_phase_error(const GraphInput& in) {
 }
 
 void GraphCanvas::paint_waterfall(const GraphInput& in, int marker_x) {
-    std::array<QRgb, 400> row{};
+    std::array<QRgb, graph_columns> row{};
     for (int i = 0; i < 400; ++i)
         row[static_cast<std::size_t>(i)] =
             to_qrgb(waterfall_colour(in.display_spectrum[i], in.waterfall));

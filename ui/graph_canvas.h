@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "modem/acquisition.h"
+#include "modem/constants.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
@@ -18,11 +19,13 @@ namespace tarpo::ui {
 // the user-interface thread just before painting.
 struct GraphInput {
     int display_mode = modem::display_waterfall;
-    double tuned_freq = 1500.0;                  // Hz
-    std::array<double, 400> spectrum_input{};    // 16-bit units (scope: entries 0..399)
-    std::array<double, 400> display_spectrum{};  // per column, view-dependent scale
-    std::array<double, 15> error_bars{};         // pixels, larger reaches higher
-    std::array<double, 32> constellation_re{};   // symbol samples x 8
+    double tuned_freq = 1500.0;  // Hz
+    std::array<double, modem::spectrum_bins>
+        spectrum_input{};  // 16-bit units (scope: entries 0..399)
+    std::array<double, modem::spectrum_bins>
+        display_spectrum{};                            // per column, view-dependent scale
+    std::array<double, modem::carriers> error_bars{};  // pixels, larger reaches higher
+    std::array<double, 32> constellation_re{};         // symbol samples x 8
     std::array<double, 32> constellation_im{};
     double timing_marker = 0.0;  // pixels from the centre, [-200, 200)
     WaterfallScale waterfall{};  // both waterfalls' colours and speed

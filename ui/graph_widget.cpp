@@ -9,7 +9,7 @@
 namespace tarpo::ui {
 
 GraphWidget::GraphWidget(QWidget* parent) : QWidget(parent), canvas_(graph_columns, graph_rows) {
-    // The design's size is the least; a larger window stretches the picture over the control.
+    // The laid-out size is the least; a larger window stretches the picture over the control.
     setMinimumSize(graph_columns, graph_rows + scale_height);
     resize(graph_columns, graph_rows + scale_height);
     setCursor(Qt::CrossCursor);

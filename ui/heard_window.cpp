@@ -17,6 +17,7 @@
 
 #include "external/settings_text.h"
 #include "net/adif_contact.h"
+#include "ui/placement.h"
 
 namespace tarpo::ui {
 
@@ -125,9 +126,9 @@ ContactDialog::ContactDialog(const engine::HeardEntry& entry, std::optional<std:
     form->addRow(QStringLiteral("Comment"), comment_);
     form->addRow(problem_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("1"));
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(control_name(id_ok));
     buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("2"));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(control_name(id_cancel));
     connect(buttons, &QDialogButtonBox::accepted, this, &ContactDialog::on_ok);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     form->addRow(buttons);

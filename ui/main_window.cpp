@@ -26,8 +26,8 @@
 
 #include "engine/device_names.h"
 #include "external/settings_text.h"
+#include "modem/callsign.h"
 #include "net/callsign_check.h"
-#include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/display_settings.h"
 #include "ui/graph_widget.h"
@@ -35,9 +35,10 @@
 #include "ui/network_dialog.h"
 #include "ui/operator_layout.h"
 #include "ui/operator_panel.h"
+#include "ui/placement.h"
 #include "ui/program.h"
 #include "ui/radio_dialog.h"
-#include "ui/radio_settings.h"
+#include "ui/radio_file.h"
 #include "ui/setup_dialog.h"
 #include "ui/ui_maths.h"
 
@@ -104,7 +105,7 @@ MainWindow::MainWindow(engine::EngineApi& engine, std::filesystem::path director
     if (!waits_.sleep) waits_.sleep = default_sleep;
     callsign_text_ = engine::make_callsign_text("NOCALL");
 
-    setObjectName(QStringLiteral("1000"));
+    setObjectName(control_name(id_main_window));
     setWindowTitle(QStringLiteral("TARPO   V1.3"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -149,9 +150,9 @@ engine::WorkerNotifier& MainWindow::notifier() {
 }
 
 void MainWindow::build_menu() {
-    auto add = [this](auto* parent, const char* text, int id, auto slot) {
+    auto add = [this](auto* parent, const char* text, ControlId id, auto slot) {
         QAction* action = parent->addAction(QString::fromLatin1(text));
-        action->setObjectName(QString::number(id));
+        action->setObjectName(control_name(id));
         connect(action, &QAction::triggered, this, slot);
     };
     auto display = [this](int mode) { return [this, mode] { show_display(mode); }; };
@@ -159,7 +160,7 @@ void MainWindow::build_menu() {
         return [this, carrier] { show_constellation(carrier); };
     };
     QMenuBar* bar = menuBar();
-    bar->setObjectName(QStringLiteral("3000"));
+    bar->setObjectName(control_name(id_menu_bar));
     QMenu* settings_menu = bar->addMenu(QStringLiteral("&Settings"));
     add(settings_menu, "ComPort", id_comport, &MainWindow::open_comport_dialog);
     add(settings_menu, "Radio", id_radio, &MainWindow::open_radio_dialog);
@@ -171,17 +172,15 @@ void MainWindow::build_menu() {
     enhanced_action_->setCheckable(true);
     add(settings_menu, "E&xit", id_exit, &MainWindow::exit_program);
     QMenu* display_menu = bar->addMenu(QStringLiteral("&Display"));
-    add(display_menu, "Scope", id_scope, display(modem::display_scope));
-    add(display_menu, "Spectrum", id_spectrum, display(modem::display_spectrum));
-    add(display_menu, "Waterfall", id_waterfall, display(modem::display_waterfall));
-    add(display_menu, "Scrolling Waterfall", id_scrolling_waterfall,
-        display(modem::display_scrolling_waterfall));
-    add(display_menu, "freqacq", id_freqacq, display(modem::display_freqacq));
-    QMenu* demod_menu = display_menu->addMenu(QStringLiteral("Demod"));
-    add(demod_menu, "PhaseErr/Carrier", id_phase_error, display(modem::display_phase_error));
-    add(demod_menu, "State Center Tone", id_center_tone, constellation(7));
-    add(demod_menu, "State Highest Tone", id_highest_tone, constellation(14));
-    add(demod_menu, "State Lowest Tone", id_lowest_tone, constellation(0));
+    QMenu* demod_menu = nullptr;
+    for (const DisplayView& v : display_views) {
+        if (v.demod && !demod_menu) demod_menu = display_menu->addMenu(QStringLiteral("Demod"));
+        QMenu* menu = v.demod ? demod_menu : display_menu;
+        if (v.mode == modem::display_constellation)
+            add(menu, v.text, v.id, constellation(v.carrier));
+        else
+            add(menu, v.text, v.id, display(v.mode));
+    }
     build_waterfall_menu(display_menu);
     add(bar, "S&ound", id_sound, &MainWindow::open_sound_dialog);
     add(bar, "&About", id_about, &MainWindow::open_about_dialog);
@@ -210,7 +209,7 @@ void MainWindow::build_controls() {
     make_control<QGroupBox>(client, "", 7, 109, 27, 78, QStringLiteral("Lev"));
 
     // The picture's 160 units and the frequency scale's strip under it.
-    graph_ = make_control<GraphWidget>(client, "1114", 42, 2, 267, 168);
+    graph_ = make_control<GraphWidget>(client, id_graph, 42, 2, 267, 168);
     connect(graph_, &GraphWidget::acquisition_requested, this,
             [this] { engine_.request_acquisition(); });
     connect(graph_, &GraphWidget::tuning_requested, this,
@@ -269,7 +268,7 @@ void MainWindow::build_heard_row(QWidget* client) {
     row->setSpacing(4);
     auto* label = new QLabel(QStringLiteral("Heard:"), heard_row);
     callsign_field_ = new QLineEdit(heard_row);
-    callsign_field_->setObjectName(QStringLiteral("1115"));
+    callsign_field_->setObjectName(control_name(id_callsign));
     callsign_field_->setReadOnly(true);
     label->setBuddy(callsign_field_);
     recent_calls_ = new QComboBox(heard_row);
@@ -283,13 +282,13 @@ void MainWindow::build_heard_row(QWidget* client) {
 }
 
 void MainWindow::build_meters(QWidget* client) {
-    snr_field_ = make_control<QLineEdit>(client, "1119", 12, 87, 18, 12);
+    snr_field_ = make_control<QLineEdit>(client, id_snr_field, 12, 87, 18, 12);
     snr_field_->setEnabled(false);
     snr_field_->setAlignment(Qt::AlignCenter);
     snr_field_->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), snr_field_));
 
-    auto make_bar = [client](const char* id, int x, int y, int w, int h) {
+    auto make_bar = [client](ControlId id, int x, int y, int w, int h) {
         auto* bar = make_control<QProgressBar>(client, id, x, y, w, h);
         bar->setOrientation(Qt::Vertical);
         bar->setRange(0, 100);
@@ -297,13 +296,14 @@ void MainWindow::build_meters(QWidget* client) {
         bar->setTextVisible(false);
         return bar;
     };
-    level_bar_ = make_bar("1123", 15, 123, 11, 57);
-    snr_bar_ = make_bar("1129", 15, 14, 11, 68);
+    level_bar_ = make_bar(id_level_bar, 15, 123, 11, 57);
+    snr_bar_ = make_bar(id_snr_bar, 15, 14, 11, 68);
 
-    squelch_indicator_ = make_control<QRadioButton>(client, "1126", 326, 75, 10, 12);
+    squelch_indicator_ = make_control<QRadioButton>(client, id_squelch_indicator, 326, 75, 10, 12);
 
     // Position 0 at the top and 100 at the bottom, the Up key moving toward 0.
-    squelch_slider_ = make_control<QSlider>(client, "1128", 325, 13, 12, 61, Qt::Vertical);
+    squelch_slider_ =
+        make_control<QSlider>(client, id_squelch_slider, 325, 13, 12, 61, Qt::Vertical);
     squelch_slider_->setRange(0, 100);
     squelch_slider_->setPageStep(20);
     squelch_slider_->setInvertedAppearance(true);
@@ -313,20 +313,20 @@ void MainWindow::build_meters(QWidget* client) {
 }
 
 void MainWindow::build_toggles(QWidget* client) {
-    auto make_toggle = [this, client](const char* id, const char* caption, int x, int y, int w,
-                                      int h, void (MainWindow::*slot)()) {
+    auto make_toggle = [this, client](ControlId id, const char* caption, int x, int y, int w, int h,
+                                      void (MainWindow::*slot)()) {
         auto* button =
             make_control<QPushButton>(client, id, x, y, w, h, QString::fromLatin1(caption));
         button->setCheckable(true);
         connect(button, &QPushButton::clicked, this, slot);
         return button;
     };
-    alc_button_ = make_toggle("1130", "ALC", 316, 116, 29, 14, &MainWindow::toggle_alc);
-    tx_button_ = make_toggle("1118", "TX", 316, 148, 29, 39, &MainWindow::press_tx);
-    split_button_ = make_toggle("1131", "Split", 316, 100, 29, 14, &MainWindow::toggle_split);
-    txid_button_ = make_toggle("1132", "TXID", 283, 172, 26, 15, &MainWindow::toggle_txid);
-    rxid_button_ = make_toggle("1133", "RXID", 249, 172, 27, 15, &MainWindow::toggle_rxid);
-    analog_button_ = make_toggle("1134", "Analog", 316, 132, 29, 14, &MainWindow::toggle_analog);
+    alc_button_ = make_toggle(id_alc, "ALC", 316, 116, 29, 14, &MainWindow::toggle_alc);
+    tx_button_ = make_toggle(id_tx, "TX", 316, 148, 29, 39, &MainWindow::press_tx);
+    split_button_ = make_toggle(id_split, "Split", 316, 100, 29, 14, &MainWindow::toggle_split);
+    txid_button_ = make_toggle(id_txid, "TXID", 283, 172, 26, 15, &MainWindow::toggle_txid);
+    rxid_button_ = make_toggle(id_rxid, "RXID", 249, 172, 27, 15, &MainWindow::toggle_rxid);
+    analog_button_ = make_toggle(id_analog, "Analog", 316, 132, 29, 14, &MainWindow::toggle_analog);
 }
 
 // Start's settings: sc.txt and cs.txt into the engine, then the sound devices; an index at or
@@ -475,7 +475,8 @@ engine::OwnStation MainWindow::own_station() const {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
     while (!locator.empty() && blank(locator.back())) locator.pop_back();
     while (!locator.empty() && blank(locator.front())) locator.erase(locator.begin());
-    return {QString::fromLatin1(engine::callsign_string(callsign_text_)).trimmed().toStdString(), locator};
+    return {QString::fromLatin1(engine::callsign_string(callsign_text_)).trimmed().toStdString(),
+            locator};
 }
 
 bool MainWindow::log_contact(const engine::HeardEntry& entry) {
@@ -661,7 +662,7 @@ void MainWindow::refresh_callsign() {
     const std::uint32_t count = engine_.callsign_text_count();
     if (count == shown_callsign_count_) return;
     shown_callsign_count_ = count;
-    char received[80] = {};
+    char received[modem::CallsignChannel::text_buffer_size] = {};
     if (engine_.callsign_take_text(received) <= 0) return;
     received[sizeof received - 1] = '\0';
     const QString call = QString::fromLatin1(received).trimmed();

@@ -22,6 +22,7 @@
 #include "engine/network_settings.h"
 #include "engine/settings_files.h"
 #include "engine/tx_switch.h"
+#include "ui/control_ids.h"
 #include "ui/graph_canvas.h"
 
 class QAction;
@@ -39,42 +40,6 @@ namespace tarpo::ui {
 
 class GraphWidget;
 class OperatorPanel;
-
-// Control and menu identifiers.
-enum ControlId : int {
-    id_exit = 150,
-    id_graph = 1114,
-    id_callsign = 1115,
-    id_tx = 1118,
-    id_snr_field = 1119,
-    id_level_bar = 1123,
-    id_squelch_indicator = 1126,
-    id_squelch_slider = 1128,
-    id_snr_bar = 1129,
-    id_alc = 1130,
-    id_split = 1131,
-    id_txid = 1132,
-    id_rxid = 1133,
-    id_analog = 1134,
-    id_scope = 40101,
-    id_spectrum = 40102,
-    id_waterfall = 40103,
-    id_sound = 40113,
-    id_about = 40131,
-    id_comport = 40130,
-    id_callsign_menu = 40132,
-    id_center_tone = 40133,
-    id_freqacq = 40136,
-    id_lowest_tone = 40137,
-    id_highest_tone = 40138,
-    id_phase_error = 40140,
-    id_enhanced_receiver = 40141,
-    id_scrolling_waterfall = 40146,
-    id_radio = 40150,
-    id_guide = 40151,
-    id_keys = 40152,
-    id_network = 40153,
-};
 
 // The waits of Start and Shutdown, replaceable so that tests need not sleep.
 struct WindowWaits {

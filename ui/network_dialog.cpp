@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "net/callsign_check.h"
+#include "ui/placement.h"
 
 namespace tarpo::ui {
 
@@ -108,9 +109,9 @@ NetworkDialog::NetworkDialog(const engine::NetworkSettings& current,
     form->addRow(QStringLiteral("ADIF records to"), adif_to_);
     form->addRow(problem_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("1"));
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(control_name(id_ok));
     buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("2"));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(control_name(id_cancel));
     connect(buttons, &QDialogButtonBox::accepted, this, &NetworkDialog::on_ok);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     form->addRow(buttons);

@@ -9,31 +9,14 @@
 
 #include "engine/settings_files.h"
 #include "external/settings_text.h"
+#include "ui/control_ids.h"
 
 namespace tarpo::ui {
 
 int display_action_id(int mode, int carrier) {
-    switch (mode) {
-        case 1:
-            return 40101;  // Scope
-        case 2:
-            return 40102;  // Spectrum
-        case 3:
-            return 40136;  // freqacq
-        case 5:
-            return 40140;  // PhaseErr/Carrier
-        case 9:
-            return 40103;  // Waterfall
-        case 10:
-            return 40146;  // Scrolling Waterfall
-        case 4:
-            if (carrier == 7) return 40133;
-            if (carrier == 14) return 40138;
-            if (carrier == 0) return 40137;
-            return 0;
-        default:
-            return 0;
-    }
+    for (const DisplayView& v : display_views)
+        if (v.mode == mode && (v.carrier == any_carrier || v.carrier == carrier)) return v.id;
+    return 0;
 }
 
 std::vector<ScaleTick> frequency_scale() {

@@ -1,6 +1,6 @@
 // The arithmetic of the operator's additions to the window: which Display menu entry shows the
 // current view, where the frequency scale's ticks fall, and where each control goes when the
-// window is larger than the design's size. Free functions without widgets, for the tests.
+// window is larger than its laid-out size. Free functions without widgets, for the tests.
 #pragma once
 
 #include <filesystem>
@@ -15,7 +15,7 @@
 namespace tarpo::ui {
 
 // The menu identifier of the Display entry that selects view `mode` (with the constellation's
-// carrier for view 4); 0 when no entry does.
+// carrier for view 4), from display_views (ui/control_ids.h); 0 when no entry does.
 int display_action_id(int mode, int carrier);
 
 // A tick of the frequency scale under the spectrum and waterfall views: every 250 Hz inside
@@ -29,14 +29,14 @@ std::vector<ScaleTick> frequency_scale();
 // Whether view `mode` gets the scale (spectrum and both waterfalls).
 bool has_frequency_scale(int mode);
 
-// Where a control whose design rectangle is `r` goes when the window's client area is dx
-// pixels wider and dy taller than the design's: the graph grows by both; the controls right
+// Where a control whose laid-out rectangle is `r` goes when the window's client area is dx
+// pixels wider and dy taller than laid out: the graph grows by both; the controls right
 // of the graph follow the right edge; those in the lower part (at or below `lower_y`) follow
 // the bottom, the callsign field under the graph grows with it and the buttons beside it move
 // right.
 PixelRect stretched_rect(const PixelRect& r, const PixelRect& graph, int lower_y, int dx, int dy);
 
-// The operator's own settings, in operator.txt beside the design's files: "window X Y W H"
+// The operator's own settings, in operator.txt beside sc.txt and cs.txt: "window X Y W H"
 // (position of the frame, size of the window), "record 0|1", and the station's state as the
 // operator left it: "view MODE CARRIER" (a view the Display menu offers), "split", "alc",
 // "txid", "rxid" (0|1 each), "squelch 0..100" (the slider's position) and "tuned HZ" (the

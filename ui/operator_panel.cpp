@@ -21,17 +21,15 @@
 
 #include "engine/settings_files.h"
 #include "external/settings_text.h"
+#include "modem/callsign.h"
 #include "ui/heard_window.h"
 #include "ui/main_window.h"
+#include "ui/placement.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
 
 namespace {
-
-constexpr int display_ids[] = {
-    id_scope,       id_spectrum,    id_waterfall,    id_scrolling_waterfall, id_freqacq,
-    id_phase_error, id_center_tone, id_highest_tone, id_lowest_tone};
 
 const char* lit_style =
     "QLabel { background: #d00000; color: white; font-weight: bold; "
@@ -204,14 +202,14 @@ void OperatorPanel::restore_state() {
         const int id = display_action_id(st.view->first, st.view->second);
         if (auto* a = window_.findChild<QAction*>(QString::number(id))) a->trigger();
     }
-    const std::pair<const char*, const std::optional<bool>*> toggles[] = {
-        {"1131", &st.split}, {"1130", &st.alc}, {"1132", &st.txid}, {"1133", &st.rxid}};
+    const std::pair<ControlId, const std::optional<bool>*> toggles[] = {
+        {id_split, &st.split}, {id_alc, &st.alc}, {id_txid, &st.txid}, {id_rxid, &st.rxid}};
     for (const auto& [id, wanted] : toggles) {
-        auto* button = window_.findChild<QPushButton*>(QString::fromLatin1(id));
+        auto* button = window_.findChild<QPushButton*>(control_name(id));
         if (*wanted && button && button->isChecked() != **wanted) button->click();
     }
     if (st.squelch)
-        if (auto* slider = window_.findChild<QSlider*>(QStringLiteral("1128")))
+        if (auto* slider = window_.findChild<QSlider*>(control_name(id_squelch_slider)))
             slider->setValue(*st.squelch);
     // As a right click in the graph asks it: the receiver takes it at its next block.
     if (st.tuned_hz) engine_.controls().request_frequency(*st.tuned_hz);
@@ -229,7 +227,7 @@ void OperatorPanel::capture_state() {
     st.alc = c.alc_on != 0;
     st.txid = c.txid_on != 0;
     st.rxid = c.rxid_on != 0;
-    if (auto* slider = window_.findChild<QSlider*>(QStringLiteral("1128")))
+    if (auto* slider = window_.findChild<QSlider*>(control_name(id_squelch_slider)))
         st.squelch = slider->value();
     const double hz = engine_.monitor().tuned_freq;
     if (hz >= lowest_tuning_hz && hz <= highest_tuning_hz) st.tuned_hz = std::round(hz * 10) / 10;
@@ -278,37 +276,37 @@ void OperatorPanel::build_menus() {
             heard_window_->raise();
         });
     }
-    for (const int id : display_ids)
-        if (auto* a = window_.findChild<QAction*>(QString::number(id))) a->setCheckable(true);
+    for (const DisplayView& v : display_views)
+        if (auto* a = window_.findChild<QAction*>(control_name(v.id))) a->setCheckable(true);
     update_display_checks();
 }
 
 void OperatorPanel::set_tooltips() {
-    const std::pair<const char*, const char*> tips[] = {
-        {"1114",
+    const std::pair<ControlId, const char*> tips[] = {
+        {id_graph,
          "Left click: tune to the strongest signal. Right click: tune to the clicked "
          "frequency (925 to 2175 Hz)"},
-        {"1115", "Callsign of the station heard, or the report of an identification burst"},
-        {"1118", "Transmit on / off (F12); Escape ends a transmission"},
-        {"1119", "SNR of the received signal in dB"},
-        {"1123", "Audio level of the receiver input"},
-        {"1126", "Set while received speech is played (squelch open)"},
-        {"1128", "Squelch: lower opens it more easily"},
-        {"1129", "SNR of the received signal"},
-        {"1130", "ALC: raises the average transmit level"},
-        {"1131", "Split: the transmitter stays at 1500 Hz whatever the receiver is tuned to"},
-        {"1132", "TXID: an identification burst starts each transmission"},
-        {"1133", "RXID: listen for identification bursts and retune to them"},
-        {"1134", "Analog: audio passes straight through in both directions"},
+        {id_callsign, "Callsign of the station heard, or the report of an identification burst"},
+        {id_tx, "Transmit on / off (F12); Escape ends a transmission"},
+        {id_snr_field, "SNR of the received signal in dB"},
+        {id_level_bar, "Audio level of the receiver input"},
+        {id_squelch_indicator, "Set while received speech is played (squelch open)"},
+        {id_squelch_slider, "Squelch: lower opens it more easily"},
+        {id_snr_bar, "SNR of the received signal"},
+        {id_alc, "ALC: raises the average transmit level"},
+        {id_split, "Split: the transmitter stays at 1500 Hz whatever the receiver is tuned to"},
+        {id_txid, "TXID: an identification burst starts each transmission"},
+        {id_rxid, "RXID: listen for identification bursts and retune to them"},
+        {id_analog, "Analog: audio passes straight through in both directions"},
     };
     for (const auto& [id, tip] : tips)
-        if (auto* w = window_.findChild<QWidget*>(QString::fromLatin1(id)))
+        if (auto* w = window_.findChild<QWidget*>(control_name(id)))
             w->setToolTip(QString::fromUtf8(tip));
 }
 
 void OperatorPanel::make_resizable() {
     client_ = window_.centralWidget();
-    auto* graph = window_.findChild<QWidget*>(QStringLiteral("1114"));
+    auto* graph = window_.findChild<QWidget*>(control_name(id_graph));
     if (!client_ || !graph) return;
     design_size_ = client_->size();
     graph_rect_ = {graph->x(), graph->y(), graph->width(), graph->height()};
@@ -424,9 +422,9 @@ void OperatorPanel::tick() {
 void OperatorPanel::update_display_checks() {
     const engine::Controls& s = engine_.controls();
     const int current = display_action_id(s.display_mode, s.constellation_carrier);
-    for (const int id : display_ids)
-        if (auto* a = window_.findChild<QAction*>(QString::number(id)))
-            a->setChecked(id == current);
+    for (const DisplayView& v : display_views)
+        if (auto* a = window_.findChild<QAction*>(control_name(v.id)))
+            a->setChecked(v.id == current);
 }
 
 void OperatorPanel::log_step() {
@@ -437,7 +435,7 @@ void OperatorPanel::log_step() {
     o.squelch_open = c.rx_active && m.squelch_open == 1;
     o.snr_db = snr_db(m.phase_error);
     o.callsign_count = engine_.callsign_text_count();
-    char text[80] = {};
+    char text[modem::CallsignChannel::text_buffer_size] = {};
     if (engine_.callsign_take_text(text) > 0) {
         text[sizeof text - 1] = '\0';
         o.callsign = QString::fromLatin1(text).trimmed().toStdString();

@@ -1,4 +1,4 @@
-// What the operator gets around the design's window, kept apart from the main window's own
+// What the operator gets around the fixed main window, kept apart from the main window's own
 // code: the ON AIR indicator and the tuned frequency in a status line, the heard-station log
 // and its window, recording of received speech, the voice keyer, check marks on the Display
 // menu, tooltips, the PTT keys (F12, Escape), the transmit drive with its peak meter and Tune
@@ -21,8 +21,8 @@
 #include "engine/level_watch.h"
 #include "engine/network_settings.h"
 #include "engine/reception_desk.h"
-#include "engine/spot_reporter.h"
 #include "engine/recorder.h"
+#include "engine/spot_reporter.h"
 #include "engine/tx_switch.h"
 #include "ui/operator_layout.h"
 

@@ -28,6 +28,7 @@
 
 #include "ui/main_window.h"
 #include "ui/operator_panel.h"
+#include "ui/placement.h"
 #include "ui/program_options.h"
 
 namespace tarpo::ui {
@@ -192,7 +193,7 @@ void close_on_signals(QWidget& window) {
 }
 
 void trace_controls(QWidget& window) {
-    if (auto* field = window.findChild<QLineEdit*>(QStringLiteral("1115"))) {
+    if (auto* field = window.findChild<QLineEdit*>(control_name(id_callsign))) {
         QObject::connect(field, &QLineEdit::textChanged, [](const QString& text) {
             std::fprintf(stderr, "1115 %s\n", text.toLocal8Bit().constData());
             std::fflush(stderr);
@@ -206,7 +207,7 @@ void trace_controls(QWidget& window) {
             std::fflush(stderr);
         });
     }
-    if (auto* squelch = window.findChild<QRadioButton*>(QStringLiteral("1126"))) {
+    if (auto* squelch = window.findChild<QRadioButton*>(control_name(id_squelch_indicator))) {
         QObject::connect(squelch, &QRadioButton::toggled, [](bool on) {
             std::fprintf(stderr, "1126 %d\n", on ? 1 : 0);
             std::fflush(stderr);

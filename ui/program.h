@@ -27,7 +27,7 @@ std::string display_problem(const char* display, const char* wayland_display, co
 // The window icon, drawn like the installed tarpo.svg: fifteen carriers over a dark square.
 QIcon program_icon();
 
-// Runs the program on `engine`. Options (the design has no command line; these serve the
+// Runs the program on `engine`. Options (the window itself needs none; these serve the
 // desktop entry, automated runs and the usual --help and --version, see program_options.h):
 //   --desktop         first move into the desktop directory; otherwise the current directory
 //                     holds the settings;

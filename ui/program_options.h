@@ -1,4 +1,4 @@
-// The program's command line. The design's program takes none; these serve the desktop entry,
+// The program's command line. The window itself needs none; these serve the desktop entry,
 // automated runs and the usual --help and --version. No toolkit types.
 #pragma once
 

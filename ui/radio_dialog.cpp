@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "engine/device_names.h"
-#include "ui/radio_settings.h"
+#include "ui/radio_file.h"
 
 namespace tarpo::ui {
 

@@ -20,7 +20,7 @@
 #include "engine/device_names.h"
 #include "ui/dialogs.h"
 #include "ui/radio_dialog.h"
-#include "ui/radio_settings.h"
+#include "ui/radio_file.h"
 
 namespace tarpo::ui {
 

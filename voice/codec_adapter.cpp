@@ -3,7 +3,7 @@
 namespace tarpo::voice {
 
 bool SpeechCodec::decode_soft(const float* llr, short* speech) {
-    std::array<unsigned char, 56> bits{};
+    std::array<unsigned char, modem::rx_frame_bits> bits{};
     for (std::size_t i = 0; i < 54; ++i) bits[i] = llr[i] > 0.0f ? 1 : 0;
     decode(bits.data(), speech);
     return false;

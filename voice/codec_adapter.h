@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "dsp/rate_convert.h"
+#include "modem/constants.h"
 
 namespace tarpo::voice {
 
@@ -67,7 +68,7 @@ class CodecAdapter {
     dsp::Interpolator6 interpolator_;
     std::array<std::int16_t, codec_samples> encoder_input_{};
     std::array<std::int16_t, codec_samples> decoder_output_{};
-    std::array<float, 54> llr_{};
+    std::array<float, modem::voice_bits_per_frame> llr_{};
 };
 
 }  // namespace tarpo::voice

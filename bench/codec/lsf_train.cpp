@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
         "// trained levels of the 10 ms / 30 ms energy offsets, dB. Do not edit.\n");
     std::fprintf(out, "#ifndef TARPO_CODEC_LSF_TABLES_H\n#define TARPO_CODEC_LSF_TABLES_H\n\n");
     std::fprintf(out,
-                 "#include <array>\n#include <span>\n\n#include \"codec/constants.h\"\n\n"
+                 "#include <array>\n#include <span>\n\n#include \"codec/codec_constants.h\"\n\n"
                  "namespace tarpo::codec {\n\n");
     write_tables(out, "lsf_codebook", "lsf_codebooks", end, lsf_groups);
     write_tables(out, "lsf_mid_codebook", "lsf_mid_codebooks", mid, lsf_mid_groups);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "modem/station.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     };
     std::size_t frames = 0;
     std::size_t enhanced_frames = 0;
-    const double rx_cpu = receive(modem::Receiver::design, frames);
+    const double rx_cpu = receive(modem::Receiver::differential, frames);
     const double enhanced_cpu = receive(modem::Receiver::enhanced, enhanced_frames);
 
     const double audio = static_cast<double>(blocks) * 0.04;
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     std::printf("transmit chain: %.3f CPU s, %.0f s of audio per CPU second, %.1f us per block\n",
                 tx_cpu, audio / tx_cpu, tx_cpu / static_cast<double>(blocks) * 1e6);
     std::printf(
-        "receive chain, design's receiver:  %.3f CPU s, %.0f s of audio per CPU second, "
+        "receive chain, differential receiver:  %.3f CPU s, %.0f s of audio per CPU second, "
         "%.1f us per block\n",
         rx_cpu, audio / rx_cpu, rx_cpu / static_cast<double>(blocks) * 1e6);
     std::printf(

@@ -27,10 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "rsid/detector.h"
-#include "rsid/encoder.h"
-
 #include "modem/station.h"
+#include "rsid/burst_encoder.h"
+#include "rsid/detector.h"
 
 namespace {
 

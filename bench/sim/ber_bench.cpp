@@ -7,7 +7,7 @@
 //   out/ber)
 //
 // Every point sends the same test frames through its own channel, and both receivers (the
-// design's and the enhanced one) hear the same samples, each fresh; the first 2 s (the
+// differential and the enhanced one) hear the same samples, each fresh; the first 2 s (the
 // receivers' start) and the last 0.28 s (the slower receiver's latency; tail_frames) are not
 // counted. Counting is frame by frame against the
 // transmitted frames, by time (count_by_time): BER over the bits of the frames received, frames
@@ -65,15 +65,15 @@ struct Point {
     sim::ChannelSettings channel;
 };
 
-constexpr std::array<modem::Receiver, 2> receivers{modem::Receiver::design,
+constexpr std::array<modem::Receiver, 2> receivers{modem::Receiver::differential,
                                                    modem::Receiver::enhanced};
-constexpr std::array<const char*, 2> receiver_names{"design", "enhanced"};
+constexpr std::array<const char*, 2> receiver_names{"differential", "enhanced"};
 
 struct Result {
     Point point;
-    std::array<bench::FrameCounts, 2> rx;  // design, enhanced
+    std::array<bench::FrameCounts, 2> rx;  // differential, enhanced
     std::array<double, 2> first_intact{};  // s, the first frame delivered intact; -1 none
-    bench::DetectorAnalysis analysis;      // AWGN points only, the design's receiver
+    bench::DetectorAnalysis analysis;      // AWGN points only, the differential receiver
     double seconds = 0.0;                  // run time, s
 };
 
@@ -135,7 +135,7 @@ std::vector<Point> sweep_points() {
 
 void print_awgn(const std::vector<Result>& results) {
     std::printf("\nAWGN: BER against Eb/N0 (Eb = whole received power / 1400 bit/s)\n");
-    std::printf("%7s %7s %12s %12s %12s %10s %10s\n", "Eb/N0", "SNR", "design", "enhanced",
+    std::printf("%7s %7s %12s %12s %12s %10s %10s\n", "Eb/N0", "SNR", "differential", "enhanced",
                 "ideal diff", "lost des", "lost enh");
     std::array<std::vector<double>, 2> ber;
     std::vector<double> x;
@@ -152,14 +152,15 @@ void print_awgn(const std::vector<Result>& results) {
     for (double target : {1e-2, 1e-3}) {
         const double ideal = bench::ideal_ebno_db_at_ber(target);
         std::printf(
-            "BER %.0e: Eb/N0 %.2f dB design, %.2f dB enhanced, %.2f dB ideal "
+            "BER %.0e: Eb/N0 %.2f dB differential, %.2f dB enhanced, %.2f dB ideal "
             "differential detector\n",
             target, bench::crossing_db(x, ber[0], target), bench::crossing_db(x, ber[1], target),
             ideal);
     }
 
     std::printf(
-        "\nWhere the design receiver's loss goes: a genie splits what reaches the decisions (dB of "
+        "\nWhere the differential receiver's loss goes: a genie splits what reaches the decisions "
+        "(dB of "
         "symbol SNR "
         "against "
         "the ideal Es/N0 = 2 Eb/N0)\n"
@@ -245,7 +246,7 @@ void print_awgn(const std::vector<Result>& results) {
 
 void print_fading(const std::vector<Result>& results) {
     std::printf(
-        "\nFading: against SNR in 3000 Hz, design / enhanced receiver. BER over the frames "
+        "\nFading: against SNR in 3000 Hz, differential / enhanced receiver. BER over the frames "
         "received; FER: transmitted frames\nnot delivered intact (lost or any bit wrong); lost: "
         "frames that never came out\n");
     std::printf("%6s %9s", "SNR", "fading");
@@ -264,7 +265,7 @@ void print_fading(const std::vector<Result>& results) {
 
 void print_lost(const std::vector<Result>& results, double minutes) {
     std::printf(
-        "\nClock error and mistuning at SNR 10 dB (Eb/N0 13.3 dB), over %.2f min, design / "
+        "\nClock error and mistuning at SNR 10 dB (Eb/N0 13.3 dB), over %.2f min, differential / "
         "enhanced: frames lost per minute\n(no frame out at its time), frames not delivered "
         "intact per minute, and the time of the first intact frame\n",
         minutes);
@@ -425,20 +426,23 @@ bool write_plot(const std::filesystem::path& dir, const std::vector<Result>& res
         "set xlabel 'Eb/N0 (dB), Eb = received power / 1400 bit/s'\n"
         "set ylabel 'bit error rate'\n"
         "set xrange [0:14]\n"
-        "plot 'awgn_design.dat' using 1:2 with linespoints pt 7 title 'design receiver', \\\n"
+        "plot 'awgn_differential.dat' using 1:2 with linespoints pt 7 title 'differential "
+        "receiver', \\\n"
         "     'awgn_enhanced.dat' using 1:2 with linespoints pt 5 title 'enhanced receiver', \\\n"
         "     'ideal.dat' using 1:2 with lines dt 2 lw 2 title 'ideal differential detector'\n"
-        "set title 'Two-path fading (solid: enhanced, dashed: design)'\n"
+        "set title 'Two-path fading (solid: enhanced, dashed: differential)'\n"
         "set xlabel 'SNR in 3000 Hz (dB)'\n"
         "set xrange [0:30]\n"
         "set key top right\n"
         "plot 'fading_good_enhanced.dat' using 1:2 with linespoints lc 1 pt 7 title 'good', \\\n"
-        "     'fading_good_design.dat' using 1:2 with linespoints lc 1 dt 2 pt 6 notitle, \\\n"
+        "     'fading_good_differential.dat' using 1:2 with linespoints lc 1 dt 2 pt 6 notitle, "
+        "\\\n"
         "     'fading_moderate_enhanced.dat' using 1:2 with linespoints lc 2 pt 5 "
         "title 'moderate', \\\n"
-        "     'fading_moderate_design.dat' using 1:2 with linespoints lc 2 dt 2 pt 4 notitle, \\\n"
+        "     'fading_moderate_differential.dat' using 1:2 with linespoints lc 2 dt 2 pt 4 "
+        "notitle, \\\n"
         "     'fading_poor_enhanced.dat' using 1:2 with linespoints lc 4 pt 9 title 'poor', \\\n"
-        "     'fading_poor_design.dat' using 1:2 with linespoints lc 4 dt 2 pt 8 notitle\n"
+        "     'fading_poor_differential.dat' using 1:2 with linespoints lc 4 dt 2 pt 8 notitle\n"
         "unset multiplot\n",
         gp);
     std::fclose(gp);
@@ -539,8 +543,9 @@ int main(int argc, char** argv) {
     print_fading(results);
     print_lost(results, minutes);
     print_llr(results);
-    std::printf("\nlatency: design %.0f, enhanced %.0f samples at 48 kHz after a frame's end\n",
-                latency[0], latency[1]);
+    std::printf(
+        "\nlatency: differential %.0f, enhanced %.0f samples at 48 kHz after a frame's end\n",
+        latency[0], latency[1]);
 
     if (!write_csv(dir, results, minutes) || !write_plot(dir, results)) {
         std::fprintf(stderr, "ber_bench: cannot write into %s\n", dir.c_str());

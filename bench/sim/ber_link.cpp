@@ -11,7 +11,7 @@
 #include "modem/constants.h"
 #include "modem/demodulator.h"
 #include "modem/station.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace tarpo::bench {
 
@@ -391,8 +391,6 @@ DetectorAnalysis analyse_detector(std::span<const double> clean, std::span<const
     station->tuning().tune(1500.0);
     auto clean_front = std::make_unique<modem::FrontEnd>(station->tables());
     auto noise_front = std::make_unique<modem::FrontEnd>(station->tables());
-    clean_front->build_tables();
-    noise_front->build_tables();
     DoubleDecimator4 sum_decimator;
     DoubleDecimator4 clean_decimator;
     DoubleDecimator4 noise_decimator;

@@ -127,7 +127,7 @@ struct DetectorAnalysis {
 struct TimedFrame {
     std::uint64_t sample = 0;
     FrameBits54 bits{};
-    std::array<double, 54> llr{};  // the enhanced receiver's; 0 from the design's
+    std::array<double, 54> llr{};  // the enhanced receiver's; 0 from the differential one
 };
 
 // A receiving Station with the given back end, tuned to freq_hz, over `signal`.

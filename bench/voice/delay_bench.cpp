@@ -151,7 +151,7 @@ struct Collect final : engine::ReceiveSink {
 
 // 1. The signal's floor, in ms without the gathering block.
 struct Floor {
-    double digital_enhanced = 0, digital_design = 0, analog = 0, codec = 0;
+    double digital_enhanced = 0, digital_differential = 0, analog = 0, codec = 0;
 };
 
 double passes_delay(bool analog, bool enhanced, const Programme& p) {
@@ -560,7 +560,7 @@ int main(int argc, char** argv) {
     const Programme p(std::max(seconds, 20.0));
     const Scenario scenarios[] = {
         {"digital, enhanced receiver + soft decoding", false, true, false},
-        {"digital, design receiver", false, false, false},
+        {"digital, differential receiver", false, false, false},
         {"analog pass-through", true, false, false},
         {"digital with TXID (enhanced receiver)", false, true, true},
     };
@@ -574,17 +574,17 @@ int main(int argc, char** argv) {
     std::printf("Signal floor (transmit pass straight into receive pass):\n");
     const double codec = codec_delay(p);
     const double enhanced = passes_delay(false, true, p);
-    const double design = passes_delay(false, false, p);
+    const double differential = passes_delay(false, false, p);
     const double analog = passes_delay(true, false, p);
     std::printf("  block gathering (the microphone block must be complete)  %6.1f ms\n", gather);
     std::printf("  codec (encoder and decoder, with their 48/8 kHz filters)  %6.1f ms\n", codec);
     std::printf("  modem, frame assembly, receiver look-ahead: enhanced     %6.1f ms\n",
                 enhanced - codec);
-    std::printf("                                              design       %6.1f ms\n",
-                design - codec);
+    std::printf("                                              differential %6.1f ms\n",
+                differential - codec);
     std::printf("  analog pass-through filters                              %6.1f ms\n", analog);
-    std::printf("  floor: digital enhanced %.1f, digital design %.1f, analog %.1f ms\n",
-                gather + enhanced, gather + design, gather + analog);
+    std::printf("  floor: digital enhanced %.1f, digital differential %.1f, analog %.1f ms\n",
+                gather + enhanced, gather + differential, gather + analog);
 
     const QueueFigures q = queue_figures();
     std::printf("\nSound queues (fake cards, 10 ms callbacks, mean over a minute):\n");

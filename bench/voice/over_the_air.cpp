@@ -1,6 +1,6 @@
 // Speech over the air: held-out recordings through the transmit pass, the HF channel
 // simulator and the receive pass, for three receiving chains on the same received signal:
-// the design's receiver with hard decoding, the enhanced receiver with hard decisions, and
+// the differential receiver with hard decoding, the enhanced receiver with hard decisions, and
 // the enhanced receiver with soft decoding (the program's default). Channels: AWGN at SNR 0, 3,
 // 6 and 9 dB; good, moderate and poor two-path fading at SNR 6, 9, 12 and 18 dB (in 3000 Hz),
 // each with a fixed seed. Per point and chain: mean STOI, mel-cepstral distortion and WARP-Q
@@ -83,8 +83,9 @@ struct Chain {
     const char* name;
     bool enhanced, soft;
 };
-constexpr Chain chains[] = {
-    {"design+hard", false, false}, {"enhanced+hard", true, false}, {"enhanced+soft", true, true}};
+constexpr Chain chains[] = {{"differential+hard", false, false},
+                            {"enhanced+hard", true, false},
+                            {"enhanced+soft", true, true}};
 constexpr std::size_t chain_count = std::size(chains);
 
 struct Point {
@@ -312,10 +313,11 @@ void print_table(const Score& clean, const std::vector<Job>& jobs) {
     }
 }
 
-// The targets: at moderate fading, 12 dB, the soft chain loses at most half of what the design
-// chain loses against the clean codec (STOI and WARP-Q); nowhere worse than the design chain;
-// AWGN 6 dB within 0.01 STOI of the clean codec. Two chains that decode the same error-free
-// frames differ by up to this much (frame timing, the queue), which counts as a tie.
+// The targets: at moderate fading, 12 dB, the soft chain loses at most half of what the
+// differential chain loses against the clean codec (STOI and WARP-Q); nowhere worse than the
+// differential chain; AWGN 6 dB within 0.01 STOI of the clean codec. Two chains that decode the
+// same error-free frames differ by up to this much (frame timing, the queue), which counts as a
+// tie.
 constexpr double stoi_tie = 0.002, warp_q_tie = 0.005;
 
 void print_targets(const Score& clean, const std::vector<Job>& jobs) {
@@ -326,18 +328,19 @@ void print_targets(const Score& clean, const std::vector<Job>& jobs) {
         if (d.warp_q_files != s.warp_q_files)
             std::printf(
                 "%s: WARP-Q over %zu / %zu files; over those both gave speech in, "
-                "design+hard %.3f, enhanced+soft %.3f\n",
+                "differential+hard %.3f, enhanced+soft %.3f\n",
                 j.point.name().c_str(), d.warp_q_files, s.warp_q_files, dw, sw);
         if (s.stoi < d.stoi - stoi_tie || sw > dw + warp_q_tie) {
             ++worse;
-            std::printf("enhanced+soft worse than design+hard at %s\n", j.point.name().c_str());
+            std::printf("enhanced+soft worse than differential+hard at %s\n",
+                        j.point.name().c_str());
         } else if (s.stoi < d.stoi || sw > dw) {
-            std::printf("enhanced+soft within measurement noise of design+hard at %s\n",
+            std::printf("enhanced+soft within measurement noise of differential+hard at %s\n",
                         j.point.name().c_str());
         }
         if (j.point.fading == sim::Fading::moderate && *j.point.snr == 12.0)
             std::printf(
-                "moderate 12 dB: loss against the clean codec, design+hard / enhanced+soft: "
+                "moderate 12 dB: loss against the clean codec, differential+hard / enhanced+soft: "
                 "STOI %.3f / %.3f (%s), WARP-Q %.3f / %.3f (%s)\n",
                 clean.stoi - d.stoi, clean.stoi - s.stoi,
                 clean.stoi - s.stoi <= 0.5 * (clean.stoi - d.stoi) ? "halved" : "NOT halved",
@@ -349,7 +352,7 @@ void print_targets(const Score& clean, const std::vector<Job>& jobs) {
                         clean.stoi,
                         clean.stoi - s.stoi <= 0.01 ? "within 0.01" : "NOT within 0.01");
     }
-    std::printf("points where enhanced+soft is worse than design+hard: %d of %zu\n", worse,
+    std::printf("points where enhanced+soft is worse than differential+hard: %d of %zu\n", worse,
                 jobs.size());
 }
 

@@ -107,8 +107,8 @@ TEST_F(TwoOvers, OneLinePerOverOneTestReportAtTheFilesEnd) {
 // station heard and Close at the end.
 TEST_F(TwoOvers, TheDialFrequencyComesFirstAndTheLoggerHearsTheStation) {
     tarpo::test::UdpCollector logger;
-    hostile::write_bytes(path("st/network.txt"), "logger on\nlogger_to 127.0.0.1:" +
-                                                     logger.port() + "\n");
+    hostile::write_bytes(path("st/network.txt"),
+                         "logger on\nlogger_to 127.0.0.1:" + logger.port() + "\n");
     const hostile::Result r = station("--dial 14236000 --antenna dipole");
     ASSERT_EQ(r.status, 0) << r.out;
     const auto spots = one_report();

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "tests/engine/loop_rig.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace {
 

@@ -38,10 +38,12 @@ TEST(NetworkSettings, HostileValuesAreNotedAndSkipped) {
     EXPECT_FALSE(s.dial_hz);
     ASSERT_EQ(notes.size(), 9u);
     EXPECT_EQ(notes[0], "line 1: report 'yes' is neither on nor off; using off");
-    EXPECT_EQ(notes[1], "line 2: report_to 'nohost' is not HOST:PORT; using "
-                        "report.pskreporter.info:4739");
-    EXPECT_EQ(notes[8], "line 9: report_to 'x:99999' is not HOST:PORT; using "
-                        "report.pskreporter.info:4739");
+    EXPECT_EQ(notes[1],
+              "line 2: report_to 'nohost' is not HOST:PORT; using "
+              "report.pskreporter.info:4739");
+    EXPECT_EQ(notes[8],
+              "line 9: report_to 'x:99999' is not HOST:PORT; using "
+              "report.pskreporter.info:4739");
     EXPECT_EQ(parse_endpoint("[::1]:2333"), (Endpoint{"::1", "2333"}));
     EXPECT_EQ(parse_endpoint("report.pskreporter.info:04739"),
               (Endpoint{"report.pskreporter.info", "4739"}));

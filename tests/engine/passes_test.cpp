@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/ready_station.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace {
 
@@ -280,7 +280,7 @@ TEST(ReadyStation, RoundTripOfTestFrames) {
 }
 
 // With the enhanced receiver the codec gets each frame's log-likelihood ratios, whose signs are
-// the frame's bits; with the design's, the hard bits as before.
+// the frame's bits; with the differential one, the hard bits as before.
 TEST(Passes, TheEnhancedReceiverFeedsTheCodecSoftBits) {
     struct Watching : voice::SpeechCodec {
         voice::TestFrameChecker checker;
@@ -318,7 +318,7 @@ TEST(Passes, TheEnhancedReceiverFeedsTheCodecSoftBits) {
 }
 
 // A squelch that shuts in the middle of a reception: a codec that conceals noise still gets
-// the next frames, their ratios believed less, for a bounded time, then nothing; the design's
+// the next frames, their ratios believed less, for a bounded time, then nothing; the differential
 // receiver, or a codec without concealment, keeps the squelch exact.
 TEST(Passes, FramesWhileTheSquelchIsBrieflyShutGoToAConcealingDecoder) {
     struct Concealing : voice::SpeechCodec {
@@ -338,7 +338,7 @@ TEST(Passes, FramesWhileTheSquelchIsBrieflyShutGoToAConcealingDecoder) {
         }
         bool conceals_noise() const override { return conceals; }
     };
-    for (const int kind : {0, 1, 2}) {  // enhanced + concealing; design; enhanced + plain
+    for (const int kind : {0, 1, 2}) {  // enhanced + concealing; differential; enhanced + plain
         Concealing codec;
         codec.conceals = kind != 2;
         auto rx = engine::make_station(codec, FakeRsid::api());

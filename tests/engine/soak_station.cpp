@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "tests/engine/loop_rig.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "engine/settings_files.h"
 #include "ptt/port_by_name.h"
 #include "ui/operator_layout.h"
-#include "ui/radio_settings.h"
+#include "ui/radio_file.h"
 
 namespace {
 

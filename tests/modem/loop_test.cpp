@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "modem/station.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace {
 

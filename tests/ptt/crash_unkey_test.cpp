@@ -1,13 +1,12 @@
 #include "ptt/crash_unkey.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-
-#include <gtest/gtest.h>
 
 namespace {
 

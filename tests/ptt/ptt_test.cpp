@@ -176,7 +176,7 @@ TEST_F(Ptt, RandomSequencesNeverLeaveALineRaisedWhereTheyShouldNot) {
     }
 }
 
-// The worker's keying: the loop device first, the serial port only when that returned false.
+// PttPort::set, as the worker keys: the loop device when it is the output, else the serial port.
 std::vector<int> set_ptt_calls;
 void record_set_ptt(int on) {
     set_ptt_calls.push_back(on);
@@ -202,9 +202,9 @@ TEST_F(Ptt, TheLoopDeviceTakesThePttOnlyWhenItIsTheOutput) {
         lines.clear_log();
         set_ptt_calls.clear();
 
-        if (!ptt.set_loop_ptt(true)) ptt.key();
+        ptt.set(true);
         const bool serial_keyed = lines.raised(device(1));
-        if (!ptt.set_loop_ptt(false)) ptt.unkey();
+        ptt.set(false);
 
         const std::vector<int> expected_calls =
             c.taken ? std::vector<int>{1, 0} : std::vector<int>{};

@@ -43,9 +43,9 @@ TEST(PttThreads, PortChangesDuringKeyingLeaveNothingRaised) {
     std::atomic<bool> stop{false};
     std::thread worker([&] {
         while (!stop.load()) {
-            if (!ptt.set_loop_ptt(true)) ptt.key();
+            ptt.set(true);
             std::this_thread::yield();
-            if (!ptt.set_loop_ptt(false)) ptt.unkey();
+            ptt.set(false);
         }
     });
     std::mt19937 rng(77);

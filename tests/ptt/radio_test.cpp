@@ -1,4 +1,4 @@
-// The PTT methods beside the design's serial keying, and the PTT port kept by its stable path.
+// The PTT methods beside keying by the serial lines, and the PTT port kept by its stable path.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "rsid/burst_encoder.h"
 #include "rsid/detector.h"
-#include "rsid/encoder.h"
 
 namespace tarpo::rsid::test {
 

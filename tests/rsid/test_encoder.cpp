@@ -12,7 +12,7 @@
 
 #include "external/rsid.h"
 #include "rsid/burst.h"
-#include "rsid/encoder.h"
+#include "rsid/burst_encoder.h"
 
 namespace tarpo::rsid {
 namespace {

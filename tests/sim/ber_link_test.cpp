@@ -14,7 +14,7 @@
 #include "dsp/rate_convert.h"
 #include "sim/channel.h"
 #include "sim/rng.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace tarpo::bench {
 namespace {

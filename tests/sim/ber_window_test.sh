@@ -1,7 +1,7 @@
 #!/bin/sh
 # End to end, as a user runs the tools: tarpo-cli tx --test-frames -> tarpo-cli channel at fixed
-# seeds -> tarpo-cli rx --test-frames (the design's receiver, and the default, enhanced one), the
-# BER of each point required to fall inside a window [low, high]. Above high the modem got worse (a regression); below low the
+# seeds -> tarpo-cli rx --test-frames (the differential receiver, and the default, enhanced
+# one), the BER of each point required to fall inside a window [low, high]. Above high the modem got worse (a regression); below low the
 # channel or the receiver changed (less noise, a different count) and the window needs a look.
 #
 #   ber_window_test.sh TARPO_CLI
@@ -23,7 +23,8 @@ trap 'rm -rf "$dir"' EXIT INT TERM
 "$cli" tx --test-frames --seconds 30 "$dir/tx.wav" >/dev/null
 failed=0
 
-# point NAME RECEIVER LOW HIGH CHANNEL-OPTIONS...   (RECEIVER: design, or default for none given)
+# point NAME RECEIVER LOW HIGH CHANNEL-OPTIONS...   (RECEIVER: differential, or design, its
+# former name, which one point still uses; default for none given)
 point() {
     name=$1 receiver=$2 low=$3 high=$4
     shift 4
@@ -52,10 +53,10 @@ point() {
 
 # AWGN, SNR 5 dB (Eb/N0 8.3 dB): curve 7.4e-3, about 300 errors (4 spreads: -23 %, +23 %);
 # low = 0.75 x curve, high = 1.5 x curve (with the clipping and start).
-point "AWGN SNR 5 dB, seed 1" design 0.0055 0.011 --snr 5 --seed 1
+point "AWGN SNR 5 dB, seed 1" differential 0.0055 0.011 --snr 5 --seed 1
 # AWGN, SNR 6 dB (Eb/N0 9.3 dB): curve 3.0e-3, about 120 errors (4 spreads: -36 %, +36 %);
 # low = 0.65 x curve, high = 1.7 x curve.
-point "AWGN SNR 6 dB, seed 2" design 0.0019 0.005 --snr 6 --seed 2
+point "AWGN SNR 6 dB, seed 2" differential 0.0019 0.005 --snr 6 --seed 2
 # AWGN, SNR 8 dB (Eb/N0 11.3 dB): curve 1.9e-4, about 8 errors: no tighter than at least
 # one error (none: the noise is missing or far weaker) and at most 40 (x5).
 point "AWGN SNR 8 dB, seed 3" design 0.000025 0.001 --snr 8 --seed 3
@@ -64,13 +65,13 @@ point "AWGN SNR 8 dB, seed 3" design 0.000025 0.001 --snr 8 --seed 3
 # frames (27 wrong bits each) before it realigns, and 30 s hold 0 to 4 slips, so the count
 # spreads from 7e-3 to 1e-1 across seeds. low = 0.4 x the bit errors proper, high = 2.4 x the
 # checker's long-run figure.
-point "moderate fading, SNR 18 dB, seed 2" design 0.003 0.06 --snr 18 --fading moderate --seed 2
+point "moderate fading, SNR 18 dB, seed 2" differential 0.003 0.06 --snr 18 --fading moderate --seed 2
 
 # The enhanced receiver, the tool's default. AWGN, SNR 3 dB (Eb/N0 6.3 dB): curve 1.1e-2, about
 # 450 errors (4 spreads: -19 %, +19 %); low = 0.75 x curve, high = 1.5 x curve.
 point "enhanced, AWGN SNR 3 dB, seed 1" default 0.0085 0.017 --snr 3 --seed 1
 # AWGN, SNR 4 dB (Eb/N0 7.3 dB): curve 4.2e-3, about 170 errors (4 spreads: -31 %, +31 %);
-# low = 0.65 x curve, high = 1.7 x curve (the design's receiver there: 1.5e-2).
+# low = 0.65 x curve, high = 1.7 x curve (the differential receiver there: 1.5e-2).
 point "enhanced, AWGN SNR 4 dB, seed 2" default 0.0027 0.0072 --snr 4 --seed 2
 
 exit $failed

@@ -29,11 +29,11 @@ TEST(Receivers, CleanSignalSameFramesAtTheSameTime) {
     // 8 s, no channel: every frame of the window from both, intact, one each; the enhanced
     // one delivers each exactly its four symbols of look-ahead (80 ms) later.
     const std::vector<double> clean = transmit_test_frames(200);
-    const double latency = frame_latency(receive_timed(clean, Receiver::design));
+    const double latency = frame_latency(receive_timed(clean, Receiver::differential));
     const double late = frame_latency(receive_timed(clean, Receiver::enhanced));
     EXPECT_EQ(late - latency, 4 * modem::samples_per_symbol_48k);
-    for (Receiver r : {Receiver::design, Receiver::enhanced}) {
-        const double l = r == Receiver::design ? latency : late;
+    for (Receiver r : {Receiver::differential, Receiver::enhanced}) {
+        const double l = r == Receiver::differential ? latency : late;
         const FrameCounts c = hear(clean, r, l, FrameWindow{50, 195}).counts;
         EXPECT_EQ(c.frames_received, 145u);
         EXPECT_EQ(c.frames_extra, 0u);
@@ -43,19 +43,19 @@ TEST(Receivers, CleanSignalSameFramesAtTheSameTime) {
 
 TEST(Receivers, EnhancedGainsOnNoiseAndItsLlrsMatchItsBits) {
     // 20 s on AWGN at Eb/N0 7 dB. The benchmark (180 s a point) measured BER 2.0e-2 for the
-    // design's receiver and 6.3e-3 for the enhanced one: about 500 and 150 errors here, a
+    // differential receiver and 6.3e-3 for the enhanced one: about 500 and 150 errors here, a
     // spread of 5 % and 8 %; the windows allow about 30 %.
     const std::vector<double> clean = transmit_test_frames(500);
     sim::ChannelSettings settings;
     settings.snr_db = sim::snr_from_ebno_db(7.0);
     settings.seed = 11;
     const std::vector<double> noisy = sim::simulate_channel(clean, settings).samples;
-    const double latency = frame_latency(receive_timed(clean, Receiver::design));
+    const double latency = frame_latency(receive_timed(clean, Receiver::differential));
     const double late = frame_latency(receive_timed(clean, Receiver::enhanced));
     const FrameWindow window{50, 495};
-    const Heard design = hear(noisy, Receiver::design, latency, window);
+    const Heard differential = hear(noisy, Receiver::differential, latency, window);
     const Heard enhanced = hear(noisy, Receiver::enhanced, late, window);
-    EXPECT_NEAR(design.counts.ber(), 0.020, 0.006);
+    EXPECT_NEAR(differential.counts.ber(), 0.020, 0.006);
     EXPECT_NEAR(enhanced.counts.ber(), 0.0063, 0.002);
     EXPECT_EQ(enhanced.counts.lost(), 0u);
 
@@ -84,7 +84,7 @@ TEST(Receivers, SignalOneCarrierOffIsFoundWithinTwoSeconds) {
     // tracking, blind to whole quarter turns, holds the wrong carriers; the enhanced receiver
     // sees the pilot's pattern on a neighbour and retunes.
     const std::vector<double> clean = transmit_test_frames(250);
-    const double latency = frame_latency(receive_timed(clean, Receiver::design));
+    const double latency = frame_latency(receive_timed(clean, Receiver::differential));
     const double late = frame_latency(receive_timed(clean, Receiver::enhanced));
     for (double offset : {75.0, -75.0}) {
         sim::ChannelSettings settings;
@@ -95,8 +95,9 @@ TEST(Receivers, SignalOneCarrierOffIsFoundWithinTwoSeconds) {
         const Heard enhanced = hear(heard, Receiver::enhanced, late, FrameWindow{50, 245});
         EXPECT_LT(first_intact_seconds(enhanced.frames, 1.0, late), 2.0) << offset;
         EXPECT_EQ(enhanced.counts.lost() + enhanced.counts.frames_in_error, 0u) << offset;
-        const Heard design = hear(heard, Receiver::design, latency, FrameWindow{50, 245});
-        EXPECT_GT(design.counts.fer(), 0.9) << offset;
+        const Heard differential =
+            hear(heard, Receiver::differential, latency, FrameWindow{50, 245});
+        EXPECT_GT(differential.counts.fer(), 0.9) << offset;
     }
 }
 

@@ -85,8 +85,7 @@ HourRun run_hour(bool pace_input, double in_ppm, double out_ppm) {
         if (b == settle_blocks) silent_at_settle = fake.silent_played();
         // The worker's transmit order: room for the block first, then the freshest input.
         if (!pace_input) sound.wait_output();
-        sound.read_block(block.data());
-        const bool delivered = sound.last_read_delivered();
+        const bool delivered = sound.read_block(block.data()) != SoundInterface::Read::nothing;
         const std::int64_t backlog = sound.input_backlog();
         sound.write_block(block.data());
         if (b < settle_blocks) continue;

@@ -178,7 +178,7 @@ TEST_F(SoundTest, BlockingReadsDeliverTheInputInOrderPacedByTheDevice) {
     sound->start_input(n);
     for (int k = 0; k < 40; ++k) {  // more than one trip round the 32 buffers
         const std::int64_t before = ns();
-        EXPECT_FALSE(sound->read_block(block.data()));
+        EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::delivered);
         EXPECT_EQ(block, ramp_block(std::int64_t{k} * n)) << "block " << k;
         EXPECT_EQ(ns() - before, block_ns);  // each read waited for exactly one block
     }
@@ -192,14 +192,14 @@ TEST_F(SoundTest, NonBlockingReadWithNothingReadyLeavesTheBlockAlone) {
     sound->start_input(n);
     std::fill(block.begin(), block.end(), std::int16_t{-7});
     const std::int64_t before = ns();
-    EXPECT_FALSE(sound->read_block(block.data()));
+    EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::nothing);
     EXPECT_EQ(ns(), before);
     EXPECT_TRUE(std::all_of(block.begin(), block.end(), [](std::int16_t v) { return v == -7; }));
     fake.advance(n - 1);  // one sample short of a block
-    EXPECT_FALSE(sound->read_block(block.data()));
+    EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::nothing);
     EXPECT_EQ(block[0], -7);
     fake.advance(1);
-    EXPECT_FALSE(sound->read_block(block.data()));
+    EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::delivered);
     EXPECT_EQ(block, ramp_block(0));
 }
 
@@ -211,7 +211,7 @@ TEST_F(SoundTest, OverrunIsReportedExactlyWhenAll32BuffersAreFull) {
         sound->select_input(0, false);  // a fresh start for each count
         sound->read_block(block.data());
         fake.advance(std::int64_t{waiting} * n);
-        const bool overrun = sound->read_block(block.data());
+        const bool overrun = sound->read_block(block.data()) == SoundInterface::Read::overrun;
         EXPECT_EQ(overrun, waiting >= 32) << waiting << " blocks waiting";
         EXPECT_EQ(sound->input_gaps(), overrun ? 1 : 0) << waiting << " blocks waiting";
     }
@@ -223,14 +223,14 @@ TEST_F(SoundTest, OverrunStillDeliversTheOldestBlockAndLosesOnlyWhatDidNotFit) {
     const std::int64_t start = fake.produced();
     fake.advance(40 * n);  // 1.6 s without a read: 32 blocks fit, 8 are lost
     EXPECT_EQ(fake.lost(), 8 * n);
-    EXPECT_TRUE(sound->read_block(block.data()));
+    EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::overrun);
     EXPECT_EQ(block, ramp_block(start));
     for (int k = 1; k < 32; ++k) {
-        EXPECT_FALSE(sound->read_block(block.data()));
+        EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::delivered);
         EXPECT_EQ(block, ramp_block(start + std::int64_t{k} * n));
     }
     // The next block starts where the device found a free buffer again.
-    EXPECT_FALSE(sound->read_block(block.data()));
+    EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::delivered);
     EXPECT_EQ(block, ramp_block(start + 40 * n));
 }
 
@@ -321,7 +321,8 @@ TEST_F(SoundTest, LoopEntryRoutesBothDirectionsToTheLibrary) {
     EXPECT_TRUE(sound->output_is_loop());
 
     std::fill(block.begin(), block.end(), std::int16_t{99});
-    EXPECT_TRUE(sound->read_block(block.data()));  // ReadRX had nothing
+    EXPECT_EQ(sound->read_block(block.data()),
+              SoundInterface::Read::nothing);  // ReadRX had nothing
     EXPECT_EQ(block[0], 99);
     // Doubles on the 16-bit scale, truncated toward zero; out-of-range values are limited.
     loop_record.to_deliver.assign(n, 0.0);
@@ -331,7 +332,7 @@ TEST_F(SoundTest, LoopEntryRoutesBothDirectionsToTheLibrary) {
     loop_record.to_deliver[3] = -40000.0;
     loop_record.to_deliver[4] = std::nan("");
     loop_record.to_deliver[5] = -32768.0;
-    EXPECT_FALSE(sound->read_block(block.data()));
+    EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::delivered);
     EXPECT_EQ((std::vector<int>{block[0], block[1], block[2], block[3], block[4], block[5]}),
               (std::vector<int>{1, -1, 32767, -32768, 0, -32768}));
 
@@ -384,7 +385,7 @@ TEST_F(SoundTest, ADeviceThatFailedToOpenPacesWithoutHangingAndReportsOncePerReo
     std::fill(block.begin(), block.end(), std::int16_t{3});
     for (int k = 0; k < 5; ++k) {
         std::int64_t before = ns();
-        EXPECT_TRUE(sound->read_block(block.data()));
+        EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::nothing);
         EXPECT_EQ(ns() - before, block_ns);  // paced like a device, one block per read
         before = ns();
         EXPECT_TRUE(sound->write_block(block.data()));
@@ -396,7 +397,7 @@ TEST_F(SoundTest, ADeviceThatFailedToOpenPacesWithoutHangingAndReportsOncePerReo
     sound->select_input(0, false);
     sound->select_output(0, false);
     const std::int64_t before = ns();
-    EXPECT_FALSE(sound->read_block(block.data()));
+    EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::nothing);
     EXPECT_TRUE(sound->write_block(block.data()));
     EXPECT_EQ(ns(), before);
     EXPECT_EQ(diag.texts, (std::vector<std::string>{in_open, out_open, in_open, out_open}));
@@ -464,7 +465,7 @@ TEST_F(SoundTest, AVanishedDeviceIsGivenUpAfterABoundedWait) {
     int timeouts = 0;
     for (int k = 0; k < 60; ++k) {
         const std::int64_t before = ns();
-        const bool r = sound->read_block(block.data());
+        const bool r = sound->read_block(block.data()) == SoundInterface::Read::nothing;
         const std::int64_t waited = ns() - before;
         EXPECT_LE(waited, stall_blocks * block_ns);
         if (timeouts > 0) {
@@ -489,12 +490,12 @@ TEST_F(SoundTest, StopClosesTheDeviceAndTheNextReadReopensIt) {
     sound->start_input(n);
     sound->select_output(0, true);
     sound->write_block(block.data());
-    sound->stop_input();
-    sound->stop_output();
+    sound->stop(Direction::input);
+    sound->stop(Direction::output);
     EXPECT_FALSE(fake.is_open(Direction::input));
     EXPECT_FALSE(fake.is_open(Direction::output));
     EXPECT_TRUE(diag.texts.empty());
-    EXPECT_FALSE(sound->read_block(block.data()));
+    EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::delivered);
     EXPECT_TRUE(fake.is_running(Direction::input));
     EXPECT_EQ(fake.open_count(Direction::input), 2);
 }
@@ -506,7 +507,7 @@ TEST_F(SoundTest, FailuresInAStopAreReportedWithTheirTexts) {
     fake.advance(3 * n);  // 3 of 32 buffers complete, 29 still with the device
     fake.fail_reset(Direction::input, true);
     fake.fail_close(Direction::input, true);
-    sound->stop_input();
+    sound->stop(Direction::input);
     std::vector<std::string> expected = {"Sound Interface, waveInReset() failed."};
     expected.insert(expected.end(), 29, "Sound Interface, waveInUnprepareHeader() failed.");
     expected.push_back("Sound Interface, waveInClose() failed.");
@@ -515,7 +516,7 @@ TEST_F(SoundTest, FailuresInAStopAreReportedWithTheirTexts) {
     diag.texts.clear();
     fake.fail_close(Direction::output, true);
     sound->start_output(n);
-    sound->stop_output();
+    sound->stop(Direction::output);
     EXPECT_EQ(diag.texts, std::vector<std::string>{"Sound Interface, waveOutClose() failed."});
 }
 
@@ -530,7 +531,7 @@ TEST_F(SoundTest, BlockSizeIsLimitedAndNothingBeyondItIsTouched) {
     fake.set_chunk(1);
     sound->start_input(0);
     std::vector<std::int16_t> guarded(8, 555);
-    EXPECT_FALSE(sound->read_block(guarded.data()));
+    EXPECT_EQ(sound->read_block(guarded.data()), SoundInterface::Read::delivered);
     EXPECT_EQ(guarded[0], FakeSoundBackend::ramp(0));
     EXPECT_TRUE(
         std::all_of(guarded.begin() + 1, guarded.end(), [](std::int16_t v) { return v == 555; }));
@@ -544,7 +545,7 @@ TEST_F(SoundTest, ShutdownReleasesEverythingAndAFreshStartWorks) {
     EXPECT_FALSE(fake.is_open(Direction::input));
     EXPECT_FALSE(fake.is_open(Direction::output));
     sound->shutdown();  // twice is harmless
-    EXPECT_FALSE(sound->read_block(block.data()));
+    EXPECT_EQ(sound->read_block(block.data()), SoundInterface::Read::delivered);
     EXPECT_EQ(block, ramp_block(fake.produced() - n));
 }
 

@@ -54,7 +54,7 @@ void exchange(SoundInterface& sound, int count, bool tone, double& phase, Run& r
             if (phase >= two_pi) phase -= two_pi;
         }
         if (sound.write_block(out.data())) ++run.late_writes;
-        if (sound.read_block(in.data())) ++run.overruns;
+        if (sound.read_block(in.data()) == SoundInterface::Read::overrun) ++run.overruns;
         run.blocks.push_back(in);
     }
 }

@@ -15,7 +15,7 @@
 #include "sound/loop_library.h"
 #include "sound/sound_interface.h"
 #include "tests/support/serial_fake.h"
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace tarpo::test {
 

@@ -41,7 +41,8 @@ class UdpCollector {
 
     std::string port() const { return std::to_string(port_); }
     // The next datagram, or nothing within `wait`.
-    std::optional<std::vector<std::uint8_t>> receive(std::chrono::milliseconds wait = std::chrono::milliseconds(5000)) {
+    std::optional<std::vector<std::uint8_t>> receive(
+        std::chrono::milliseconds wait = std::chrono::milliseconds(5000)) {
         pollfd p{fd_, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(wait.count())) != 1) return std::nullopt;
         std::vector<std::uint8_t> d(65536);

@@ -291,7 +291,7 @@ TEST_F(Window, SquelchSliderRunsTopToBottom) {
 TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     started();
     EXPECT_TRUE(window->windowTitle().startsWith("TARPO   V1.3 - NOCALL"));
-    // The design's size is where the window starts and the least it can be; it may grow.
+    // The laid-out size is where the window starts and the least it can be; it may grow.
     EXPECT_EQ(window->graph()->geometry(), QRect(63, 3, 400, 273));
     EXPECT_EQ(window->centralWidget()->minimumSize(), window->centralWidget()->size());
     window->resize(window->width() + 100, window->height() + 60);
@@ -336,7 +336,7 @@ TEST_F(Window, DisplayMenuAndDemodSubmenu) {
     }
 }
 
-// The indicators around the design's window: ON AIR follows the worker's keying reports, the
+// The indicators around the fixed main window: ON AIR follows the worker's keying reports, the
 // tuned frequency is shown as a number, F12 is the TX button and Escape ends a transmission.
 TEST_F(Window, OnAirFrequencyAndPttKeys) {
     write(dir() / "cs.txt", "dl1abc");
@@ -417,7 +417,7 @@ TEST_F(Window, TransmitControlsInTheStatusLine) {
 
 TEST_F(Window, ReceiverChoiceRememberedInItsOwnFile) {
     // No receiver.txt: the enhanced receiver, checked. Unchecking asks the worker for the
-    // design's receiver and writes the file, which the next start reads.
+    // differential receiver and writes the file, which the next start reads.
     started();
     auto* item = window->findChild<QAction*>("40141");
     EXPECT_TRUE(item->isChecked());

@@ -25,7 +25,7 @@
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/radio_dialog.h"
-#include "ui/radio_settings.h"
+#include "ui/radio_file.h"
 
 namespace tarpo::ui {
 namespace {

@@ -157,6 +157,7 @@ TEST_F(SettingsFiles, ReceiverChoiceOneWord) {
         EXPECT_FALSE(engine::load_receiver_choice(dir() / "receiver.txt", enhanced)) << junk;
         EXPECT_TRUE(enhanced);
     }
+    // Written under the name that older builds read as well.
     ASSERT_TRUE(engine::save_receiver_choice(dir() / "receiver.txt", false));
     EXPECT_EQ(slurp(dir() / "receiver.txt"), "design\n");
     EXPECT_TRUE(engine::load_receiver_choice(dir() / "receiver.txt", enhanced));
@@ -164,13 +165,16 @@ TEST_F(SettingsFiles, ReceiverChoiceOneWord) {
     write(dir() / "receiver.txt", "  enhanced  \n\n");
     EXPECT_TRUE(engine::load_receiver_choice(dir() / "receiver.txt", enhanced));
     EXPECT_TRUE(enhanced);
+    write(dir() / "receiver.txt", "differential\n");  // the name the program says now
+    EXPECT_TRUE(engine::load_receiver_choice(dir() / "receiver.txt", enhanced));
+    EXPECT_FALSE(enhanced);
 }
 
 TEST_F(SettingsFiles, ReceiverChoiceOtherWordsSaidAndFifosPassedBy) {
     bool enhanced = true;
     std::string note;
     EXPECT_FALSE(engine::read_receiver_choice("fast\n", enhanced, note));
-    EXPECT_EQ(note, "'fast' is neither enhanced nor design; using enhanced");
+    EXPECT_EQ(note, "'fast' is neither enhanced nor differential; using enhanced");
     note.clear();
     EXPECT_FALSE(engine::read_receiver_choice("\n\n", enhanced, note));  // empty: nothing to say
     EXPECT_EQ(note, "");

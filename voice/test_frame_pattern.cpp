@@ -1,11 +1,11 @@
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 namespace tarpo::voice {
 
 namespace {
 
-std::array<std::uint8_t, 511> build_pn9() {
-    std::array<std::uint8_t, 511> seq{};
+std::array<std::uint8_t, pn9_period> build_pn9() {
+    std::array<std::uint8_t, pn9_period> seq{};
     unsigned s = 0x1FF;
     for (auto& bit : seq) {
         bit = static_cast<std::uint8_t>(s & 1);
@@ -17,15 +17,16 @@ std::array<std::uint8_t, 511> build_pn9() {
 
 }  // namespace
 
-const std::array<std::uint8_t, 511>& pn9_sequence() {
-    static const std::array<std::uint8_t, 511> seq = build_pn9();
+const std::array<std::uint8_t, pn9_period>& pn9_sequence() {
+    static const std::array<std::uint8_t, pn9_period> seq = build_pn9();
     return seq;
 }
 
 void test_frame_bits(std::uint64_t frame, std::uint8_t* bits) {
     const auto& seq = pn9_sequence();
-    const std::uint64_t start = (frame % 511) * 54 % 511;
-    for (int j = 0; j < 54; ++j) bits[j] = seq[(start + static_cast<std::uint64_t>(j)) % 511];
+    const std::uint64_t start = (frame % pn9_period) * 54 % pn9_period;
+    for (int j = 0; j < 54; ++j)
+        bits[j] = seq[(start + static_cast<std::uint64_t>(j)) % pn9_period];
 }
 
 void TestFrameCodec::encode(const short*, unsigned char* bits) {
@@ -40,7 +41,7 @@ int TestFrameChecker::errors_at(const std::uint8_t* bits, int offset) {
     const auto& seq = pn9_sequence();
     int errors = 0;
     for (int j = 0; j < 54; ++j)
-        errors += (bits[j] & 1) != seq[static_cast<std::size_t>((offset + j) % 511)];
+        errors += (bits[j] & 1) != seq[static_cast<std::size_t>((offset + j) % pn9_period)];
     return errors;
 }
 
@@ -55,7 +56,7 @@ void TestFrameChecker::check_frame(const std::uint8_t* bits) {
     if (aligned_) {
         const int errors = errors_at(bits, expected_);
         last_errors_ = errors;
-        expected_ = (expected_ + 54) % 511;
+        expected_ = (expected_ + 54) % pn9_period;
         count(errors);
         bad_run_ = errors > lost_limit ? bad_run_ + 1 : 0;
         if (bad_run_ >= 3) {
@@ -70,7 +71,7 @@ void TestFrameChecker::check_frame(const std::uint8_t* bits) {
         const int errors = errors_at(bits, expected_);
         if (errors <= match_limit) {
             candidate_errors_[static_cast<std::size_t>(candidate_frames_++)] = errors;
-            expected_ = (expected_ + 54) % 511;
+            expected_ = (expected_ + 54) % pn9_period;
             if (candidate_frames_ == 3) {
                 aligned_ = true;
                 ++alignments_;
@@ -83,7 +84,7 @@ void TestFrameChecker::check_frame(const std::uint8_t* bits) {
     }
     int best = -1;
     int best_errors = match_limit + 1;
-    for (int offset = 0; offset < 511; ++offset) {
+    for (int offset = 0; offset < pn9_period; ++offset) {
         const int errors = errors_at(bits, offset);
         if (errors < best_errors) {
             best_errors = errors;
@@ -94,7 +95,7 @@ void TestFrameChecker::check_frame(const std::uint8_t* bits) {
     if (best < 0) return;
     candidate_frames_ = 1;
     candidate_errors_[0] = best_errors;
-    expected_ = (best + 54) % 511;
+    expected_ = (best + 54) % pn9_period;
 }
 
 }  // namespace tarpo::voice

@@ -1,4 +1,4 @@
-#include "app/sound_file.h"
+#include "app/wav_writer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,13 +1,15 @@
 // Placing controls the way the dialog templates give them: absolute positions in dialog units,
-// the identifier as the object name.
+// the identifier (ui/control_ids.h) as the object name.
 #pragma once
 
 #include <QApplication>
 #include <QFont>
+#include <QString>
 #include <QWidget>
 #include <algorithm>
 #include <utility>
 
+#include "ui/control_ids.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
@@ -17,13 +19,27 @@ inline void place(QWidget* w, int x, int y, int width, int height) {
     w->setGeometry(r.x, r.y, r.width, r.height);
 }
 
-// A control of type W with parent, identifier (object name; empty for none) and position.
+// The object name of the widget or menu entry `id`: its number.
+inline QString control_name(ControlId id) {
+    return QString::number(static_cast<int>(id));
+}
+
+// A control of type W with parent, object name (empty for none) and position.
 template <typename W, typename... Args>
-W* make_control(QWidget* parent, const char* id, int x, int y, int width, int height,
+W* make_control(QWidget* parent, const char* name, int x, int y, int width, int height,
                 Args&&... args) {
     W* w = new W(std::forward<Args>(args)..., parent);
-    if (id[0] != '\0') w->setObjectName(QString::fromLatin1(id));
+    if (name[0] != '\0') w->setObjectName(QString::fromLatin1(name));
     place(w, x, y, width, height);
+    return w;
+}
+
+// The same, named by its identifier.
+template <typename W, typename... Args>
+W* make_control(QWidget* parent, ControlId id, int x, int y, int width, int height,
+                Args&&... args) {
+    W* w = make_control<W>(parent, "", x, y, width, height, std::forward<Args>(args)...);
+    w->setObjectName(control_name(id));
     return w;
 }
 

@@ -1,4 +1,4 @@
-#include "rsid/encoder.h"
+#include "rsid/burst_encoder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "ui/radio_settings.h"
+#include "ui/radio_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

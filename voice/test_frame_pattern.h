@@ -11,7 +11,8 @@ namespace tarpo::voice {
 
 // The PN9 sequence: 9-bit state 0x1FF, output the low bit, feedback bit 0 xor bit 4 into
 // bit 8. Period 511.
-const std::array<std::uint8_t, 511>& pn9_sequence();
+inline constexpr int pn9_period = 511;
+const std::array<std::uint8_t, pn9_period>& pn9_sequence();
 
 // Writes the 54 voice bits of test frame `frame` (one bit per byte) into bits.
 void test_frame_bits(std::uint64_t frame, std::uint8_t* bits);

@@ -1,4 +1,4 @@
-#include "voice/test_frames.h"
+#include "voice/test_frame_pattern.h"
 
 #include <gtest/gtest.h>
 
