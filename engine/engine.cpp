@@ -207,8 +207,8 @@ sound::SoundInterface* Engine::meter_sound() {
     }
     if (!meter_backend_) return nullptr;
     meter_loop_.use_entry_points(nullptr, nullptr, nullptr, nullptr, nullptr);
-    meter_sound_ = std::make_unique<sound::SoundInterface>(*meter_backend_, meter_loop_,
-                                                           sound_diagnostics_);
+    meter_sound_ =
+        std::make_unique<sound::SoundInterface>(*meter_backend_, meter_loop_, sound_diagnostics_);
     meter_sound_->init(48000);
     return meter_sound_.get();
 }

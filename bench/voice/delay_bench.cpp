@@ -526,10 +526,11 @@ void print_over_server(const Scenario* scenarios, std::size_t count, double seco
         if (!over_loop && loop_only) break;
         for (std::size_t k = 0; k < count; ++k) {
             const ServerRun r = over_server(scenarios[k], over_loop, seconds, p);
-            std::printf("  %-12s %-44s %6.1f ms  (after 4 s: underruns tx %d, voice %d; input "
-                        "gaps mic %d, rx %d)\n",
-                        over_loop ? "loop device" : "tx/rx sinks", scenarios[k].name,
-                        r.mouth_to_ear, r.tx_underruns, r.voice_underruns, r.mic_gaps, r.rx_gaps);
+            std::printf(
+                "  %-12s %-44s %6.1f ms  (after 4 s: underruns tx %d, voice %d; input "
+                "gaps mic %d, rx %d)\n",
+                over_loop ? "loop device" : "tx/rx sinks", scenarios[k].name, r.mouth_to_ear,
+                r.tx_underruns, r.voice_underruns, r.mic_gaps, r.rx_gaps);
             std::fflush(stdout);
             if (r.mouth_to_air < 0) continue;
             std::printf(
