@@ -22,13 +22,13 @@
 //
 // The envelope is sent twice per frame and energy four times, since intelligibility depends
 // on how fast both follow speech; all tables are trained on recorded speech
-// (codec/lsf_tables.h, made by bench/codec/lsf_train).
+// (codec/tables/lsf_tables.h, made by bench/codec/lsf_train).
 #include "codec/quantiser.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "codec/lsf_tables.h"
+#include "codec/tables/lsf_tables.h"
 
 namespace tarpo::codec {
 

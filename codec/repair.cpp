@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "codec/soft_decoder.h"
-#include "codec/soft_priors.h"
+#include "codec/tables/soft_priors.h"
 
 namespace tarpo::codec {
 

@@ -1,6 +1,6 @@
 // Repair of a frame that fails parity checks, from the trained statistics of how each
-// quantiser index follows the one before (codec/soft_priors.h) and goes with the others of
-// its frame (codec/soft_joint_priors.h).
+// quantiser index follows the one before (codec/tables/soft_priors.h) and goes with the
+// others of its frame (codec/tables/soft_joint_priors.h).
 //
 // At a low error rate the failed checks (the syndrome) most likely come from one wrong bit:
 // one of the few whose column they are, or a parity bit itself when only one check fails.

@@ -3,246 +3,19 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <vector>
 
-#include "codec/soft_joint_priors.h"
-#include "codec/soft_priors.h"
+#include "codec/soft_statistics.h"
 
 namespace tarpo::codec {
 
 namespace {
 
-// How far the trained transitions are trusted: each row is mixed with the overall index
-// probabilities by this share, so that no change the training never saw is impossible.
-constexpr double transition_floor = 0.02;
-// Pseudo-count, in frames, pulling rarely seen rows towards the overall probabilities.
-constexpr double row_prior_frames = 2.0;
-// Probabilities this small against the largest (or against 1) are left out of the sums over
-// indices: most of a reliable field's indices have likelihoods far below it.
-constexpr double negligible = 1e-12;
-// Width of the kernel that shares the end envelope's transition counts out among close
-// codebook entries, in median distances from an entry to its nearest neighbour.
-constexpr double envelope_kernel_width = 0.7;
 // An end envelope whose every codebook has one entry this likely is that entry's.
 constexpr double envelope_sure = 1.0 - 1e-6;
 
 constexpr auto& fields = frame_fields;
 
-// Levels of each track, from the frame's fields.
-constexpr std::array<std::size_t, track_count> track_levels() {
-    std::array<std::size_t, track_count> l{};
-    for (const Field& f : fields) l[track_of(f)] = std::size_t{1} << f.bits;
-    return l;
-}
-constexpr std::array<std::size_t, track_count> levels_of = track_levels();
-
-constexpr std::size_t transition_cells() {
-    std::size_t n = 0;
-    for (const std::size_t l : levels_of) n += l * l;
-    return n;
-}
-
-// The trained statistics, turned into probabilities once.
-struct Priors {
-    std::array<std::size_t, track_count> offset{};  // of each track's rows in transition
-    std::array<std::array<double, max_levels>, track_count> marginal{};
-    // shared[offset + from * levels + to]: P(to | from) one step later, with the end
-    // envelope's counts shared out among close entries.
-    std::array<double, transition_cells()> shared{};
-};
-
-// Counts of the trained priors, or none (every transition alike) where they were made for
-// another frame layout.
-double count(std::size_t cell) {
-    return soft_priors_fit() ? soft_prior_counts[cell] : 0.0;
-}
-
-// From counts c(s, t): m, the overall probabilities of s (one pseudo-count per index), and
-// P(s | t): each column of the counts pulled towards m by row_prior_frames and mixed with it
-// by transition_floor, so that nothing the training never saw is impossible. put(s, t, P)
-// stores each.
-template <typename Count, typename Put>
-void smoothed_conditional(std::size_t ns, std::size_t nt, Count c,
-                          std::array<double, max_levels>& m, Put put) {
-    double total = 0.0;
-    for (std::size_t s = 0; s < ns; ++s) {
-        m[s] = 1.0;
-        for (std::size_t t = 0; t < nt; ++t) m[s] += c(s, t);
-        total += m[s];
-    }
-    for (std::size_t s = 0; s < ns; ++s) m[s] /= total;
-    for (std::size_t t = 0; t < nt; ++t) {
-        double col = 0.0;
-        for (std::size_t s = 0; s < ns; ++s) col += c(s, t);
-        for (std::size_t s = 0; s < ns; ++s) {
-            const double trained = (c(s, t) + row_prior_frames * m[s]) / (col + row_prior_frames);
-            put(s, t, (1.0 - transition_floor) * trained + transition_floor * m[s]);
-        }
-    }
-}
-
-// End-envelope codebook of a track, or lsf_groups for the others.
-constexpr std::size_t envelope_group(std::size_t track) {
-    for (const Field& f : fields)
-        if (f.kind == FieldKind::lsf && track_of(f) == track)
-            return static_cast<std::size_t>(f.slot);
-    return lsf_groups;
-}
-
-// Weights w[i * n + j] of entry j among entry i's neighbours in codebook group g: a Gaussian
-// of their distance, in units of the median distance from an entry to its nearest neighbour,
-// each row summing to 1.
-std::vector<double> entry_kernel(std::size_t g) {
-    const std::size_t n = lsf_entries(g);
-    std::vector<double> d(n * n), nearest(n, INFINITY);
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = 0; j < n; ++j) {
-            double s = 0.0;
-            for (std::size_t k = lsf_first[g]; k < lsf_first[g + 1]; ++k) {
-                const double e =
-                    lsf_value(k, static_cast<int>(i)) - lsf_value(k, static_cast<int>(j));
-                s += e * e;
-            }
-            d[i * n + j] = s;
-            if (i != j) nearest[i] = std::min(nearest[i], s);
-        }
-    std::nth_element(nearest.begin(), nearest.begin() + static_cast<std::ptrdiff_t>(n / 2),
-                     nearest.end());
-    const double scale = envelope_kernel_width * envelope_kernel_width * nearest[n / 2];
-    for (std::size_t i = 0; i < n; ++i) {
-        double sum = 0.0;
-        for (std::size_t j = 0; j < n; ++j)
-            sum += d[i * n + j] = std::exp(-0.5 * d[i * n + j] / scale);
-        for (std::size_t j = 0; j < n; ++j) d[i * n + j] /= sum;
-    }
-    return d;
-}
-
-// The counts c[from * n + to] of end-envelope codebook g's track with every count shared out
-// among the entries near its from and near its to: with 256 entries most of the 65536
-// transitions are seen a few times or never, and close entries are followed alike.
-template <typename Count>
-std::vector<double> spread_counts(std::size_t g, Count c) {
-    const std::size_t n = lsf_entries(g);
-    const std::vector<double> w = entry_kernel(g);
-    std::vector<double> a(n * n, 0.0), b(n * n, 0.0);
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = 0; j < n; ++j) {
-            const double k = c(i, j);
-            if (k > 0.0)
-                for (std::size_t u = 0; u < n; ++u) a[i * n + u] += k * w[j * n + u];
-        }
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t v = 0; v < n; ++v) {
-            const double k = w[i * n + v];
-            if (k > negligible)
-                for (std::size_t u = 0; u < n; ++u) b[v * n + u] += k * a[i * n + u];
-        }
-    return b;
-}
-
-void build_track(Priors& p, std::size_t t) {
-    const std::size_t levels = levels_of[t], at = p.offset[t];
-    const std::size_t g = envelope_group(t);
-    const auto raw = [&](std::size_t from, std::size_t to) {
-        return count(at + from * levels + to);
-    };
-    const std::vector<double> spread =
-        g < lsf_groups ? spread_counts(g, raw) : std::vector<double>{};
-    smoothed_conditional(
-        levels, levels,
-        [&](std::size_t to, std::size_t from) {
-            return spread.empty() ? raw(from, to) : spread[from * levels + to];
-        },
-        p.marginal[t],
-        [&](std::size_t to, std::size_t from, double v) { p.shared[at + from * levels + to] = v; });
-}
-
-// Built in place once (1.1 MB, too large for a thread's stack).
-void build_priors(Priors& q) {
-    std::size_t at = 0;
-    for (std::size_t t = 0; t < track_count; ++t) {
-        q.offset[t] = at;
-        at += levels_of[t] * levels_of[t];
-    }
-    for (std::size_t t = 0; t < track_count; ++t) build_track(q, t);
-}
-
-const Priors& priors() {
-    static Priors p;
-    static const bool built = (build_priors(p), true);
-    (void)built;
-    return p;
-}
-
-constexpr std::size_t pair_count = joint_tree.size();
-
-constexpr std::size_t joint_cells() {
-    std::size_t n = 0;
-    for (const JointPair& e : joint_tree) n += field_levels(e.first) * field_levels(e.second);
-    return n;
-}
-
-// For each pair (first, second) of joint_tree:
-// given_second[at + i * levels of the second + j] = P(first = i | second = j) and
-// given_first[at + j * levels of the first + i] = P(second = j | first = i), each column of
-// the trained counts pulled towards the other field's overall probabilities as the
-// transitions are. Every index alike where the counts were made for other fields.
-struct JointPriors {
-    std::array<std::size_t, pair_count> offset{};
-    std::array<double, joint_cells()> given_second{}, given_first{};
-};
-
 }  // namespace
-
-bool soft_joint_priors_fit() {
-    if (soft_joint_levels.size() != 2 * pair_count) return false;
-    for (std::size_t e = 0; e < pair_count; ++e)
-        if (soft_joint_levels[2 * e] != field_levels(joint_tree[e].first) ||
-            soft_joint_levels[2 * e + 1] != field_levels(joint_tree[e].second))
-            return false;
-    return soft_joint_counts.size() == joint_cells();
-}
-
-namespace {
-
-// Built in place once (1.3 MB, too large for a thread's stack).
-void build_joint(JointPriors& q) {
-    const bool fit = soft_joint_priors_fit();
-    std::size_t at = 0;
-    for (std::size_t g = 0; g < pair_count; ++g) {
-        const std::size_t n1 = field_levels(joint_tree[g].first);
-        const std::size_t n2 = field_levels(joint_tree[g].second);
-        const auto c = [&](std::size_t i, std::size_t j) {
-            return fit ? static_cast<double>(soft_joint_counts[at + i * n2 + j]) : 0.0;
-        };
-        q.offset[g] = at;
-        std::array<double, max_levels> m{};
-        smoothed_conditional(n1, n2, c, m, [&](std::size_t i, std::size_t j, double v) {
-            q.given_second[at + i * n2 + j] = v;
-        });
-        smoothed_conditional(
-            n2, n1, [&](std::size_t j, std::size_t i) { return c(i, j); }, m,
-            [&](std::size_t j, std::size_t i, double v) { q.given_first[at + j * n1 + i] = v; });
-        at += n1 * n2;
-    }
-}
-
-const JointPriors& joint_priors() {
-    static JointPriors p;
-    static const bool built = (build_joint(p), true);
-    (void)built;
-    return p;
-}
-
-}  // namespace
-
-double joint_prob(std::size_t pair, int first, int second) {
-    const JointPriors& q = joint_priors();
-    const auto n1 = field_levels(joint_tree[pair].first);
-    return q.given_first[q.offset[pair] + static_cast<std::size_t>(second) * n1 +
-                         static_cast<std::size_t>(first)];
-}
 
 double energy_for_mean(int index) {
     const double low = energy_db(1), step = energy_db(2) - energy_db(1);
@@ -252,27 +25,6 @@ double energy_for_mean(int index) {
 double energy_from_mean(double mean_db) {
     const double low = energy_db(1), step = energy_db(2) - energy_db(1);
     return mean_db < low - 0.5 * step ? -INFINITY : mean_db;
-}
-
-namespace {
-
-// Where P(to | from) of a track stands in Priors::transition and Priors::shared.
-std::size_t transition_cell(std::size_t track, int from, int to) {
-    return priors().offset[track] + static_cast<std::size_t>(from) * levels_of[track] +
-           static_cast<std::size_t>(to);
-}
-
-}  // namespace
-
-double shared_transition_prob(std::size_t track, int from, int to) {
-    return priors().shared[transition_cell(track, from, to)];
-}
-
-bool soft_priors_fit() {
-    if (soft_prior_levels.size() != track_count) return false;
-    for (std::size_t t = 0; t < track_count; ++t)
-        if (soft_prior_levels[t] != levels_of[t]) return false;
-    return true;
 }
 
 namespace {
@@ -352,7 +104,7 @@ SoftDecoder::SoftDecoder() {
         t.levels = std::size_t{1} << f.bits;
         t.steps = std::max(t.steps, step_of(f) + 1);
     }
-    (void)priors();  // built here, not in the first frame
+    (void)transition_priors();  // built here, not in the first frame
     (void)joint_priors();
 }
 
@@ -441,10 +193,10 @@ int covered_parity(std::size_t j, std::size_t i, int k) {
 void SoftDecoder::predict_first_steps() {
     for (std::size_t track = 0; track < track_count; ++track) {
         Track& t = tracks_[track];
-        t.pred = priors().marginal[track];
+        t.pred = transition_priors().marginal[track];
         if (started_)
-            predict(priors().shared.data() + priors().offset[track], t.levels, t.alpha[t.steps - 1],
-                    t.pred);
+            predict(transition_priors().shared.data() + transition_priors().offset[track], t.levels,
+                    t.alpha[t.steps - 1], t.pred);
     }
 }
 
@@ -455,8 +207,8 @@ void SoftDecoder::predict_covered(std::array<Probs, field_count>& belief) const 
         const std::size_t track = track_of(f);
         const Track& t = tracks_[track];
         std::array<Probs, 2> alpha{};
-        filter_steps(priors().shared.data() + priors().offset[track], t.levels, t.pred, t.next_lik,
-                     step_of(f), alpha);
+        filter_steps(transition_priors().shared.data() + transition_priors().offset[track],
+                     t.levels, t.pred, t.next_lik, step_of(f), alpha);
         belief[j] = alpha[step_of(f)];
     }
 }
@@ -587,8 +339,9 @@ void SoftDecoder::add_joint_evidence() {
 void SoftDecoder::revise(Track& t) {
     // Backward through the new frame to the held-back frame's last step, then through it.
     const std::size_t levels = t.levels;
-    const std::size_t at = priors().offset[static_cast<std::size_t>(&t - tracks_.data())];
-    const double* tr = priors().shared.data() + at;
+    const std::size_t at =
+        transition_priors().offset[static_cast<std::size_t>(&t - tracks_.data())];
+    const double* tr = transition_priors().shared.data() + at;
     Probs b{}, w{};
     std::array<std::size_t, max_levels> used{};
     std::fill_n(b.begin(), levels, 1.0);
@@ -615,8 +368,8 @@ void SoftDecoder::revise(Track& t) {
 
 void SoftDecoder::advance(Track& t) {
     const std::size_t track = static_cast<std::size_t>(&t - tracks_.data());
-    filter_steps(priors().shared.data() + priors().offset[track], t.levels, t.pred, t.next_lik,
-                 t.steps - 1, t.alpha);
+    filter_steps(transition_priors().shared.data() + transition_priors().offset[track], t.levels,
+                 t.pred, t.next_lik, t.steps - 1, t.alpha);
     t.lik = t.next_lik;
 }
 

@@ -115,11 +115,12 @@ constexpr std::size_t most_field_levels() {
 }
 inline constexpr std::size_t max_levels = most_field_levels();
 
-// Whether codec/soft_priors.h was made for this frame layout (else every transition counts
-// alike until bench/codec/soft_train has run again).
+// Whether codec/tables/soft_priors.h was made for this frame layout (else every transition
+// counts alike until bench/codec/soft_train has run again). These and the two below are
+// defined in soft_statistics.cpp.
 bool soft_priors_fit();
-// The same for codec/soft_joint_priors.h and joint_tree (else the fields of a frame say
-// nothing about each other).
+// The same for codec/tables/soft_joint_priors.h and joint_tree (else the fields of a frame
+// say nothing about each other).
 bool soft_joint_priors_fit();
 // P(second = j | first = i) for a pair of joint_tree, pulled towards the overall
 // probabilities as transitions are.

@@ -5,8 +5,9 @@
 // the check that the uniform energy and log-pitch quantisers cover the speech.
 //
 // Usage: lsf_train OUT.h LIST.txt|IN.wav ...
-//   e.g. scripts/speech-corpus && build/bench/codec/lsf_train codec/lsf_tables.h
+//   scripts/speech-corpus && build/bench/codec/lsf_train codec/tables/lsf_tables.h
 //   out/corpus/train.txt
+// (from the source tree's top).
 #include <algorithm>
 #include <array>
 #include <cmath>

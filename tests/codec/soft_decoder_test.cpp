@@ -10,7 +10,7 @@
 #include "bench/codec/bit_channel.h"
 #include "bench/quality/quality.h"
 #include "codec/encoder.h"
-#include "codec/soft_priors.h"
+#include "codec/tables/soft_priors.h"
 #include "external/codec.h"
 #include "signals.h"
 
