@@ -125,20 +125,24 @@ void Passes::gather_spectrum(const std::array<double, decimated_samples>& decima
 
 const std::int16_t* Passes::transmit_block(std::int16_t* input, bool read_result) {
     const BlockSettings settings = controls_.snapshot();
-    bridged_ = bridge_frames;  // sending ends what was being received
     if (read_result)
         for (int i = 0; i < modem::block_samples; ++i) input[i] = 0;
-    for (int i = 0; i < decimated_samples; ++i) {
-        const std::int16_t v = input[4 * i];
-        spectrum_input_[static_cast<std::size_t>(i)] = v;
-        store_relaxed(monitor_.spectrum_input[static_cast<std::size_t>(i)], v);
-        monitor_.raise_peak(v);
-    }
+    show_microphone(input);
     if (settings.analog) return input;
     codec_.encode_block(input, tx_voice_bits_.data());
     station_.set_alc(settings.alc);
     station_.transmit_block(tx_voice_bits_.data(), output_.data());
     return output_.data();
+}
+
+void Passes::show_microphone(const std::int16_t* block) {
+    bridged_ = bridge_frames;  // sending ends what was being received
+    for (int i = 0; i < decimated_samples; ++i) {
+        const std::int16_t v = block[4 * i];
+        spectrum_input_[static_cast<std::size_t>(i)] = v;
+        store_relaxed(monitor_.spectrum_input[static_cast<std::size_t>(i)], v);
+        monitor_.raise_peak(v);
+    }
 }
 
 void Passes::start_txid() {

@@ -71,6 +71,9 @@ class Passes {
     // the block to send: the microphone itself in Analog mode, otherwise the modem signal of
     // its encoded frame. Returns the block to write.
     const std::int16_t* transmit_block(std::int16_t* input, bool read_result);
+    // The scope trace and the peak of a microphone block that goes out as it is (Analog
+    // mode's pieces, sent before their block is complete).
+    void show_microphone(const std::int16_t* block);
 
     // The transmit identification burst: prepares it at the TXID frequency, then yields it
     // block by block until next_txid_block returns false.

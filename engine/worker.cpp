@@ -23,10 +23,13 @@ struct Discard final : ReceiveSink {
 
 // What the receive pass hands out goes to the voice output, which never waits: a full queue
 // drops the block. RSID reports go to the user interface and the alert sound.
+// In Analog mode the worker plays each piece itself as it comes, and the passes see whole
+// blocks only for the display: that sink plays nothing.
 class AudioWorker::Sink final : public ReceiveSink {
   public:
-    explicit Sink(AudioWorker& worker) : worker_(worker) {}
+    Sink(AudioWorker& worker, bool plays) : worker_(worker), plays_(plays) {}
     void voice_block(const std::int16_t* block) override {
+        if (!plays_) return;
         worker_.sound_.write_block(block);
         if (worker_.tap_ && !worker_.controls_.analog_mode.load()) worker_.tap_->put(block);
     }
@@ -37,6 +40,7 @@ class AudioWorker::Sink final : public ReceiveSink {
 
   private:
     AudioWorker& worker_;
+    bool plays_;
 };
 
 AudioWorker::AudioWorker(Controls& controls, sound::SoundInterface& sound, ptt::PttPort& ptt,
@@ -81,8 +85,10 @@ bool AudioWorker::join_if_finished() {
 }
 
 void AudioWorker::run() {
-    sound_.start_input(modem::block_samples);
-    sound_.start_output(modem::block_samples);
+    piece_ = modem::block_samples;
+    gathered_ = 0;
+    sound_.start_input(piece_);
+    sound_.start_output(piece_);
     while (controls_.worker_run.load()) {
         receive_phase();
         transmit_phase();
@@ -97,22 +103,56 @@ void AudioWorker::receive_phase() {
     sound_.select_output(controls_.voice_output_device.load(), false,
                          sound::StreamRole::voice_output);
     pause(100);
-    Sink sink(*this);
+    Sink sink(*this, true);
+    Sink display(*this, false);
     while (controls_.rx_active.load()) {
-        // Waits for the receiver: paces the phase. A read that brought nothing new (the loop
-        // device's sender went quiet, or a dead device gave up) leaves the last block in
-        // place: demodulating it again would feed the receiver 40 ms of audio twice and make
-        // frames out of nothing.
-        if (sound_.read_block(input_.data()) != sound::SoundInterface::Read::nothing) {
-            undelivered_ = 0;
-            passes_.receive_block(input_.data(), sink);
-        } else if (++undelivered_ >= quiet_reads && !controls_.analog_mode.load()) {
-            quiet_block();
-            Discard nothing;  // what noise decodes to is never played nor recorded
-            passes_.receive_block(input_.data(), nothing);
-            passes_.monitor().squelch_open.store(0);
-        }
+        const bool analog = controls_.analog_mode.load() != 0;
+        use_pieces(analog);
+        if (analog)
+            receive_piece(display);
+        else
+            receive_whole(sink);
     }
+}
+
+// The streams' block size for what comes next: whole blocks, or Analog mode's pieces, which
+// halve the delay that gathering and each queue add. A change restarts both streams: a short
+// gap in the sound, also within a transmission, which stays keyed.
+void AudioWorker::use_pieces(bool pieces) {
+    const int n = pieces ? analog_piece : modem::block_samples;
+    if (n == piece_) return;
+    piece_ = n;
+    gathered_ = 0;
+    sound_.start_input(n);
+    sound_.start_output(n);
+}
+
+void AudioWorker::receive_whole(ReceiveSink& sink) {
+    // Waits for the receiver: paces the phase. A read that brought nothing new (the loop
+    // device's sender went quiet, or a dead device gave up) leaves the last block in
+    // place: demodulating it again would feed the receiver 40 ms of audio twice and make
+    // frames out of nothing.
+    if (sound_.read_block(input_.data()) != sound::SoundInterface::Read::nothing) {
+        undelivered_ = 0;
+        passes_.receive_block(input_.data(), sink);
+    } else if (++undelivered_ >= quiet_reads) {
+        quiet_block();
+        Discard nothing;  // what noise decodes to is never played nor recorded
+        passes_.receive_block(input_.data(), nothing);
+        passes_.monitor().squelch_open.store(0);
+    }
+}
+
+// Analog mode: each piece goes to the voice output as soon as it is read; the display gets
+// the block that two pieces make.
+void AudioWorker::receive_piece(ReceiveSink& display) {
+    std::int16_t* piece = gathered_block_.data() + gathered_;
+    if (sound_.read_block(piece) == sound::SoundInterface::Read::nothing) return;
+    sound_.write_block(piece);
+    gathered_ += piece_;
+    if (gathered_ < modem::block_samples) return;
+    gathered_ = 0;
+    passes_.receive_block(gathered_block_.data(), display);
 }
 
 // A receiver whose audio stopped altogether (the loop device's sender went quiet, a dead
@@ -148,25 +188,23 @@ void AudioWorker::transmit_phase() {
         passes_.start_txid();
         while (passes_.next_txid_block(output_.data())) {
             const double gain = drive_gain(controls_.drive_db.load());
-            sound_.write_block(driven(output_.data(), gain));  // waits for room in the queue: paces
-            sound_.read_block(input_.data());                  // keeps the microphone drained
+            send(output_.data(), gain);  // waits for room in the queue: paces
         }
     }
     tune_.reset();
     while (controls_.tx_active.load()) {
+        // Analog mode sends the microphone in pieces; a tune and a file go in whole blocks.
+        const bool pieces = controls_.analog_mode.load() != 0 && controls_.tune.load() == 0 &&
+                            !(keyer_ && keyer_->busy());
+        use_pieces(pieces);
         const double gain = drive_gain(controls_.drive_db.load());
         // The wait for room comes before the read: a block read first would sit here for a
         // whole block time while the write waited.
         sound_.wait_output();
-        // Never waits. A read that brought nothing (the microphone is still gathering its
-        // cushion) sends silence rather than the last block over again.
-        // An overrun block is sent as silence too.
-        bool silent = sound_.read_block(input_.data()) != sound::SoundInterface::Read::delivered;
-        if (keyer_ && keyer_->fill_block(input_.data())) silent = false;  // a file as the mic
-        const std::int16_t* block = controls_.tune.load()
-                                        ? tune_.next_block()
-                                        : passes_.transmit_block(input_.data(), silent);
-        sound_.write_block(driven(block, gain));
+        if (pieces)
+            transmit_piece(gain);
+        else
+            transmit_whole(gain);
     }
     if (keyed)
         key(false);
@@ -174,9 +212,42 @@ void AudioWorker::transmit_phase() {
         ptt_.set(false);
 }
 
-const std::int16_t* AudioWorker::driven(const std::int16_t* block, double gain) {
+void AudioWorker::transmit_whole(double gain) {
+    // Never waits. A read that brought nothing (the microphone is still gathering its
+    // cushion) sends silence rather than the last block over again.
+    // An overrun block is sent as silence too.
+    bool silent = sound_.read_block(input_.data()) != sound::SoundInterface::Read::delivered;
+    if (keyer_ && keyer_->fill_block(input_.data())) silent = false;  // a file as the mic
+    const std::int16_t* block =
+        controls_.tune.load() ? tune_.next_block() : passes_.transmit_block(input_.data(), silent);
+    sound_.write_block(driven(block, piece_, gain));
+}
+
+// Analog mode: each microphone piece goes out as soon as it is read (silence when there was
+// none); the scope trace gets the block that two pieces make.
+void AudioWorker::transmit_piece(double gain) {
+    std::int16_t* piece = gathered_block_.data() + gathered_;
+    if (sound_.read_block(piece) != sound::SoundInterface::Read::delivered)
+        std::fill_n(piece, piece_, std::int16_t{0});
+    sound_.write_block(driven(piece, piece_, gain));
+    gathered_ += piece_;
+    if (gathered_ < modem::block_samples) return;
+    gathered_ = 0;
+    passes_.show_microphone(gathered_block_.data());
+}
+
+// A whole block, written in the streams' pieces, the microphone read along to keep it drained.
+void AudioWorker::send(const std::int16_t* block, double gain) {
+    const std::int16_t* out = driven(block, modem::block_samples, gain);
+    for (int at = 0; at < modem::block_samples; at += piece_) {
+        sound_.write_block(out + at);
+        sound_.read_block(input_.data());
+    }
+}
+
+const std::int16_t* AudioWorker::driven(const std::int16_t* block, int n, double gain) {
     int peak = 0;
-    for (std::size_t i = 0; i < sent_.size(); ++i) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
         const long v = gain >= 1.0 ? block[i] : std::lround(block[i] * gain);
         sent_[i] = static_cast<std::int16_t>(v);
         peak = std::max(peak, static_cast<int>(v < 0 ? -v : v));

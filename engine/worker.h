@@ -1,7 +1,7 @@
 // The audio worker: the one thread that moves audio and runs all signal processing. It
 // alternates between a receive phase (while rx_active) and a transmit phase (while
-// tx_active), each a loop over 40 ms blocks, until worker_run is cleared; then it releases
-// the sound devices and sets worker_run back to 1 as its last action.
+// tx_active), each a loop over 40 ms blocks (20 ms pieces in Analog mode), until worker_run is
+// cleared; then it releases the sound devices and sets worker_run back to 1 as its last action.
 #pragma once
 
 #include <array>
@@ -52,15 +52,25 @@ class AudioWorker {
     bool finished() const { return finished_.load(); }
     bool running() const { return thread_.joinable(); }
 
+    // Analog mode moves the audio in pieces of this many samples: nothing on its way needs a
+    // whole block but the display, which gathers two pieces.
+    static constexpr int analog_piece = modem::block_samples / 2;
+
   private:
     class Sink;
     void receive_phase();
     void transmit_phase();
+    void use_pieces(bool pieces);
+    void receive_whole(ReceiveSink& sink);
+    void receive_piece(ReceiveSink& display);
+    void transmit_whole(double gain);
+    void transmit_piece(double gain);
+    void send(const std::int16_t* block, double gain);
     void pause(int ms) { sleep_(std::chrono::milliseconds(ms)); }
     void key(bool on);
     void quiet_block();
-    // The block scaled by the transmit drive, into sent_, its peak onto the monitor.
-    const std::int16_t* driven(const std::int16_t* block, double gain);
+    // n samples scaled by the transmit drive, into sent_, their peak onto the monitor.
+    const std::int16_t* driven(const std::int16_t* block, int n, double gain);
 
     Controls& controls_;
     sound::SoundInterface& sound_;
@@ -78,6 +88,10 @@ class AudioWorker {
     std::array<std::int16_t, modem::block_samples> input_{};
     std::array<std::int16_t, modem::block_samples> output_{};
     std::array<std::int16_t, modem::block_samples> sent_{};
+    // Analog mode's pieces, gathered into a block for the display.
+    std::array<std::int16_t, modem::block_samples> gathered_block_{};
+    int piece_ = modem::block_samples;  // the streams' block size
+    int gathered_ = 0;
     TuneSignal tune_;
 };
 

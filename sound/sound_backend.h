@@ -52,8 +52,9 @@ class SoundBackend {
     // The sound system's short name ("pulse", "portaudio"), for listings.
     virtual const char* system_name() const { return ""; }
 
-    // The role of the direction's next stream; takes effect at the next open.
-    virtual void set_role(Direction, StreamRole) {}
+    // The role and block size (samples) of the direction's next stream; take effect at the
+    // next open.
+    virtual void set_stream(Direction, StreamRole, int /*block_samples*/) {}
     // Why the direction's last open failed or its running stream died, naming the device
     // ("sound server device 'tarpo_a': No such entity"); empty when nothing went wrong or
     // the system cannot tell.
@@ -75,10 +76,10 @@ class SoundBackend {
 
     // The clock the bounded waits measure, and the waits themselves. The real backends sleep
     // on the signal; the fake lets its devices run for the time that the wait would take.
-    // Blocks a paced output keeps queued beyond the one being written: enough that the
-    // device's largest pull never finds the queue dry (a stream that takes big pieces at a
-    // time wants more).
-    virtual double pace_cushion_blocks() const { return pace_cushion; }
+    // Samples a paced output of n-sample blocks keeps queued beyond the one being written:
+    // enough that the device's largest pull never finds the queue dry (a stream that takes
+    // big pieces at a time wants more).
+    virtual int pace_cushion_samples(int n) const { return static_cast<int>(pace_cushion * n); }
 
     virtual std::chrono::nanoseconds now() = 0;
     virtual void wait(const CompletionSignal& signal, std::uint32_t seen,

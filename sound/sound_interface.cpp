@@ -189,7 +189,7 @@ void SoundInterface::reopen_input() {
     }
     latch(in_);
     if (in_.loop) return;
-    backend_.set_role(Direction::input, in_.role);
+    backend_.set_stream(Direction::input, in_.role, in_.n);
     in_.open = backend_.open_input(in_.device, rate_, in_ring_);
     if (!in_.open) mark_failed(in_, in_open_text);
 }
@@ -204,14 +204,18 @@ void SoundInterface::reopen_output() {
     if (out_.loop) return;
     // A sound-card output never leaves the loop device keyed.
     if (loop_present_) loop_.set_ptt(0);
-    backend_.set_role(Direction::output, out_.role);
+    backend_.set_stream(Direction::output, out_.role, out_.n);
     out_.open = backend_.open_output(out_.device, rate_, out_ring_);
     if (!out_.open) mark_failed(out_, out_open_text);
 }
 
 void SoundInterface::start_input(int n) {
-    if (in_.reopen.load(std::memory_order_acquire)) reopen_input();
-    in_.n = std::clamp(n, 1, max_block_samples);
+    // A new block size reopens the device too: a server's stream is asked for its buffering
+    // by the block.
+    const int size = std::clamp(n, 1, max_block_samples);
+    const bool resized = size != in_.n;
+    in_.n = size;
+    if (resized || in_.reopen.load(std::memory_order_acquire)) reopen_input();
     if (in_.loop) {
         loop_.init_rx_recording(loop_rate, in_.n);
         return;
@@ -229,8 +233,8 @@ void SoundInterface::start_input(int n) {
 }
 
 void SoundInterface::start_output(int n) {
-    reopen_output();
     out_.n = std::clamp(n, 1, max_block_samples);
+    reopen_output();
     if (out_.loop) {
         loop_.init_tx_playback(loop_rate, out_.n);
         return;
@@ -240,7 +244,8 @@ void SoundInterface::start_output(int n) {
     out_trim_.reset(out_.n);
     underruns_.store(0, std::memory_order_relaxed);
     // The cushion of silence ahead of the first real block.
-    queue_silence(cushion(out_.blocking ? backend_.pace_cushion_blocks() : voice_cushion, out_.n));
+    queue_silence(out_.blocking ? backend_.pace_cushion_samples(out_.n)
+                                : cushion(voice_cushion, out_.n));
     if (out_.open && !backend_.start(Direction::output)) {
         backend_.close(Direction::output);
         out_.open = false;
@@ -254,10 +259,12 @@ std::chrono::nanoseconds SoundInterface::block_time(int n) const {
 
 template <typename Ready>
 bool SoundInterface::wait_until(DirectionState& d, const CompletionSignal& signal, Ready ready) {
-    // A live device gets a generous allowance; a dead or stalled one paces like a device that
-    // completes nothing, one block time per call, so that the worker neither hangs nor spins.
+    // A live device gets a generous allowance (counted in 40 ms blocks also when the blocks
+    // are smaller); a dead or stalled one paces like a device that completes nothing, one
+    // block time per call, so that the worker neither hangs nor spins.
     const bool lively = !d.dead && !d.stalled;
-    const auto deadline = backend_.now() + block_time(d.n) * (lively ? stall_blocks : 1);
+    const auto allowance = block_time(std::max(d.n, default_block_samples)) * stall_blocks;
+    const auto deadline = backend_.now() + (lively ? allowance : block_time(d.n));
     for (;;) {
         const std::uint32_t seen = signal.value();
         if (ready()) {
@@ -366,9 +373,10 @@ bool SoundInterface::write_block(const std::int16_t* src) {
 // queued, so the queue holds between one and two blocks.
 bool SoundInterface::output_room() const {
     // Room for the block and, should the queue have run dry meanwhile, its cushion.
-    const double blocks = backend_.pace_cushion_blocks();
-    return out_ring_.fill() <= cushion(blocks, out_.n) &&
-           out_ring_.completed_count() >= 2 + static_cast<int>(blocks);
+    const int cushion = backend_.pace_cushion_samples(out_.n);
+    return out_ring_.fill() <= cushion &&
+           out_ring_.completed_count() >=
+               std::min(OutputRing::slots, 2 + (cushion + out_.n - 1) / out_.n);
 }
 
 void SoundInterface::wait_output() {
@@ -379,7 +387,7 @@ void SoundInterface::wait_output() {
 
 bool SoundInterface::write_paced(const std::int16_t* src) {
     const int n = out_.n;
-    const std::int64_t limit = cushion(backend_.pace_cushion_blocks(), n);
+    const std::int64_t limit = backend_.pace_cushion_samples(n);
     if (!output_room() && !wait_until(out_, out_ring_.signal(), [this] { return output_room(); }))
         return true;
     bool dry = false;

@@ -10,15 +10,16 @@
 // Delay. Each phase is paced by one direction (the blocking one) and the other keeps up
 // (non-blocking). A blocking read returns as soon as a whole block has been captured; a
 // blocking write returns as soon as the output queue is down to two blocks (the backend's
-// pace_cushion_blocks: four with PortAudio, whose streams take big pieces at a time), so
-// that it never holds more than three: the modem signal must never run dry, and a sound
-// server may take a block's worth or more in one callback. The non-blocking direction keeps a small
-// cushion against the jitter of the pacing side: the voice output queue a block ahead of each
-// write (voice_cushion), the microphone half a block beyond each read (mic_cushion). When the two
-// cards' clocks differ (up to a few hundred ppm), the non-blocking direction stretches or
-// squeezes its blocks by a few samples (fill_trim.h) to hold its cushion; a queue that ran dry
-// is primed with its cushion of silence, and a backlog left by a hold-up of the worker is cut
-// back to the cushion rather than carried as delay.
+// pace_cushion_samples: four 40 ms blocks with PortAudio, whose streams take big pieces at a
+// time), so that it never holds more than three: the modem signal must never run dry, and a
+// sound server may take a block's worth or more in one callback. Blocks may be smaller than
+// 40 ms (Analog mode passes 20 ms pieces); the cushions, counted in blocks, shrink with them. The
+// non-blocking direction keeps a small cushion against the jitter of the pacing side: the voice
+// output queue a block ahead of each write (voice_cushion), the microphone half a block beyond each
+// read (mic_cushion). When the two cards' clocks differ (up to a few hundred ppm), the non-blocking
+// direction stretches or squeezes its blocks by a few samples (fill_trim.h) to hold its cushion; a
+// queue that ran dry is primed with its cushion of silence, and a backlog left by a hold-up of the
+// worker is cut back to the cushion rather than carried as delay.
 //
 // Threads: reads, writes, starts, stops and shutdown run on the worker only. The selections
 // and the list queries may run on the user-interface thread at any time after sound_init;
@@ -64,8 +65,9 @@ inline constexpr int max_listed_devices = 1000;
 inline constexpr int device_name_size = 200;
 // The rate argument the loop library always gets.
 inline constexpr int loop_rate = 48000;
-// A live device that completes nothing for this many block times is taken as stalled
-// (320 ms at 1920 samples: a sound server's start-up and scheduling jitter stay well below).
+// A live device that completes nothing for this many 40 ms block times (or its own blocks,
+// when longer) is taken as stalled (320 ms: a sound server's start-up and scheduling jitter
+// stay well below).
 inline constexpr int stall_blocks = 8;
 // The block size a direction assumes until the worker starts it.
 inline constexpr int default_block_samples = 1920;
@@ -111,7 +113,8 @@ class SoundInterface final : public LoopOutputQuery {
     void select_input(int device, bool blocking, StreamRole role = StreamRole::rx_input);
     void select_output(int device, bool blocking, StreamRole role = StreamRole::tx_output);
 
-    // n: samples per block, 1..20000 (1920 here).
+    // n: samples per block, 1..20000 (1920 here; 960 in Analog mode). The input's device is
+    // reopened when it was marked or n changed; the output's always.
     void start_input(int n);
     void start_output(int n);
 

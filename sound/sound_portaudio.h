@@ -9,6 +9,7 @@
 // that only the SoundInterface's fixed texts appear.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,12 @@ class PortAudioBackend final : public SoundBackend {
     int device_count(Direction direction) const override;
     std::string device_name(Direction direction, int index) const override;
     // Streams open with the device's relaxed latency (through ALSA's pulse plugin, pieces of
-    // 100 ms and more at a time): a paced output keeps four blocks queued.
-    double pace_cushion_blocks() const override { return 4.0; }
+    // 100 ms and more at a time): a paced output keeps four blocks queued, and never less
+    // than four 40 ms blocks' worth (160 ms) when its blocks are smaller.
+    int pace_cushion_samples(int n) const override {
+        constexpr int block_floor = 1920;
+        return 4 * std::max(n, block_floor);
+    }
     bool open_input(int index, int rate, InputRing& ring) override;
     bool open_output(int index, int rate, OutputRing& ring) override;
     bool start(Direction direction) override;

@@ -12,28 +12,29 @@ namespace tarpo::sound {
 namespace {
 
 constexpr std::size_t bytes_per_sample = 2;  // 16-bit mono
-// The buffering the server is asked for, in samples at 48 kHz. The radio side keeps two blocks
-// queued for playing and takes recorded audio a block at a time: the modem signal must never
-// run dry on a busy machine. The voice side, where a late piece costs a click and not a frame,
-// is asked for 10 ms pieces and a 20 ms queue: what the server holds there is pure delay.
-constexpr std::uint32_t radio_output_queue_samples = 2 * 1920;
-constexpr std::uint32_t radio_input_fragment_samples = 1920;
+// The buffering the server is asked for, in samples at 48 kHz. The radio side keeps two of the
+// stream's blocks queued for playing and takes recorded audio a block at a time: the modem
+// signal must never run dry on a busy machine. The voice side, where a late piece costs a click
+// and not a frame, is asked for 10 ms pieces and a 15 ms queue: what the server holds there is
+// pure delay.
+constexpr std::uint32_t radio_output_queue_blocks = 2;
 constexpr std::uint32_t voice_output_queue_samples = 720;
 constexpr std::uint32_t voice_request_samples = 240;
 constexpr std::uint32_t voice_piece_samples = 480;
 
-pa_buffer_attr buffer_attr(StreamRole role) {
+pa_buffer_attr buffer_attr(StreamRole role, int block_samples) {
     constexpr auto any = static_cast<std::uint32_t>(-1);
+    const auto block = static_cast<std::uint32_t>(block_samples);
     pa_buffer_attr attr{any, any, any, any, any};
     switch (role) {
         case StreamRole::rx_input:
-            attr.fragsize = radio_input_fragment_samples * bytes_per_sample;
+            attr.fragsize = block * bytes_per_sample;
             break;
         case StreamRole::voice_input:
             attr.fragsize = voice_piece_samples * bytes_per_sample;
             break;
         case StreamRole::tx_output:
-            attr.tlength = radio_output_queue_samples * bytes_per_sample;
+            attr.tlength = radio_output_queue_blocks * block * bytes_per_sample;
             break;
         case StreamRole::voice_output:
             attr.tlength = voice_output_queue_samples * bytes_per_sample;
@@ -298,9 +299,10 @@ std::string PulseBackend::device_id(Direction direction, int index) const {
     return direction == Direction::input ? "@DEFAULT_SOURCE@" : "@DEFAULT_SINK@";
 }
 
-void PulseBackend::set_role(Direction direction, StreamRole role) {
+void PulseBackend::set_stream(Direction direction, StreamRole role, int block_samples) {
     Locked lock(loop_);
     stream_of(direction).role = role;
+    stream_of(direction).block_samples = block_samples;
 }
 
 std::string PulseBackend::problem(Direction direction) const {
@@ -353,7 +355,7 @@ bool PulseBackend::open(Direction direction, int index, int rate, void* ring) {
     } else {
         pa_stream_set_write_callback(s.stream, on_write, &s);
     }
-    pa_buffer_attr attr = buffer_attr(s.role);
+    pa_buffer_attr attr = buffer_attr(s.role, s.block_samples);
     // The default entry may follow the server's default; a chosen device is kept.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
                                                 (device->id.empty() ? 0 : PA_STREAM_DONT_MOVE));

@@ -54,7 +54,7 @@ class PulseBackend final : public SoundBackend {
     std::string device_name(Direction direction, int index) const override;
     std::string device_id(Direction direction, int index) const override;
     const char* system_name() const override { return "pulse"; }
-    void set_role(Direction direction, StreamRole role) override;
+    void set_stream(Direction direction, StreamRole role, int block_samples) override;
     std::string problem(Direction direction) const override;
     bool open_input(int index, int rate, InputRing& ring) override;
     bool open_output(int index, int rate, OutputRing& ring) override;
@@ -78,6 +78,7 @@ class PulseBackend final : public SoundBackend {
         void* ring = nullptr;  // InputRing* or OutputRing*
         bool running = false;  // the callbacks may touch the ring
         StreamRole role = StreamRole::rx_input;
+        int block_samples = 1920;
         std::string device;   // as shown in messages
         std::string problem;  // see problem()
     };

@@ -155,14 +155,35 @@ TEST_F(Worker, TheLoopDeviceTakesThePttAndTheSerialLinesStayStill) {
     EXPECT_EQ(calls.back(), 0);
 }
 
-TEST_F(Worker, AnalogPassesAudioStraightThroughBothWays) {
+// The median of the lags (samples) at which the output played the ramp's samples.
+double median_lag(std::vector<std::int64_t> lags) {
+    if (lags.empty()) return 1e9;
+    std::nth_element(lags.begin(), lags.begin() + lags.size() / 2, lags.end());
+    return static_cast<double>(lags[lags.size() / 2]);
+}
+
+TEST_F(Worker, AnalogPassesAudioStraightThroughBothWaysInPieces) {
+    // Every played sample of the ramp, with how far the input had got when it played.
+    std::int64_t captured = 0;
+    std::atomic<int> phase{0};
+    std::vector<std::int64_t> lags[2];
+    fake.set_source([&](std::int64_t k, std::int16_t* out, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i)
+            out[i] = sound::FakeSoundBackend::ramp(k + static_cast<std::int64_t>(i));
+        captured = k + static_cast<std::int64_t>(count);
+    });
+    fake.set_sink([&](const std::int16_t* samples, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i)
+            if (samples[i] != 0) lags[phase.load()].push_back((captured - samples[i]) % 32768);
+    });
     engine->controls().analog_mode = 1;
     start();
     std::this_thread::sleep_for(800ms);
+    phase = 1;
     transmit_for(800ms);
     std::this_thread::sleep_for(200ms);
     ASSERT_TRUE(stop());
-    // The fake input plays a ramp; in both phases the output must carry runs of it intact.
+    // In both phases the output must carry runs of the ramp intact.
     const auto played = fake.played();
     int longest = 0;
     int run = 0;
@@ -173,6 +194,11 @@ TEST_F(Worker, AnalogPassesAudioStraightThroughBothWays) {
         longest = std::max(longest, run);
     }
     EXPECT_GE(longest, 1920);
+    // 20 ms pieces: receiving adds a piece and the voice cushion (about 40 ms), sending a
+    // piece, the microphone cushion and the paced queue (about 70 ms); whole blocks took
+    // 80 and 140 ms.
+    EXPECT_LT(median_lag(lags[0]) / 48.0, 65.0);
+    EXPECT_LT(median_lag(lags[1]) / 48.0, 110.0);
 }
 
 // Loud samples (a burst's sine at 0.7 of full scale is above 10000 about 70 % of the time)

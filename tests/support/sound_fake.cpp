@@ -39,7 +39,7 @@ std::string FakeSoundBackend::device_id(Direction direction, int index) const {
     return index >= 0 && index < static_cast<int>(names.size()) ? names[index] : std::string();
 }
 
-void FakeSoundBackend::set_role(Direction direction, StreamRole role) {
+void FakeSoundBackend::set_stream(Direction direction, StreamRole role, int /*block_samples*/) {
     std::lock_guard lock(mutex_);
     dev(direction).role = role;
 }

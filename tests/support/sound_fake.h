@@ -86,7 +86,7 @@ class FakeSoundBackend final : public SoundBackend {
     int device_count(Direction direction) const override;
     std::string device_name(Direction direction, int index) const override;
     std::string device_id(Direction direction, int index) const override;
-    void set_role(Direction direction, StreamRole role) override;
+    void set_stream(Direction direction, StreamRole role, int block_samples) override;
     std::string problem(Direction direction) const override;
     bool open_input(int index, int rate, InputRing& ring) override;
     bool open_output(int index, int rate, OutputRing& ring) override;
