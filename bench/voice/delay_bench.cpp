@@ -46,6 +46,7 @@
 
 #include "engine/engine.h"
 #include "engine/ready_station.h"
+#include "engine/worker.h"
 #include "loop/loop_device.h"
 #include "modem/constants.h"
 #include "sound/sound_interface.h"
@@ -192,8 +193,9 @@ double codec_delay(const Programme& p) {
     return delay_ms(in, out, 2.0, static_cast<double>(p.size()) / rate - 1.0);
 }
 
-// 2. The sound queues on the stepped fake: the mean fill on the non-pacing side and on the
-// paced side over a minute, as delay in ms.
+// 2. The sound queues on the stepped fake, for blocks of `block` samples (whole blocks, or
+// Analog mode's pieces): the mean fill on the non-pacing side and on the paced side over a
+// minute, as delay in ms.
 class Quiet : public sound::SoundDiagnostics {
   public:
     void print(const char*) override {}
@@ -205,7 +207,8 @@ struct QueueFigures {
     double tx_out = 0;        // tx output queue ahead of a sample, transmit phase
 };
 
-QueueFigures queue_figures() {
+QueueFigures queue_figures(int block_samples) {
+    const int minute_blocks = 1500 * n / block_samples;
     QueueFigures q;
     for (const bool pace_input : {true, false}) {
         sound::FakeSoundBackend fake;
@@ -217,19 +220,21 @@ QueueFigures queue_figures() {
         s.init(rate);
         s.select_input(0, pace_input);
         s.select_output(0, !pace_input);
-        std::vector<std::int16_t> block(n);
+        s.start_input(block_samples);
+        s.start_output(block_samples);
+        std::vector<std::int16_t> block(static_cast<std::size_t>(block_samples));
         double in_sum = 0, out_sum = 0;
         int count = 0;
-        for (int k = 0; k < 1500; ++k) {
+        for (int k = 0; k < minute_blocks; ++k) {
             s.wait_output();  // as the worker's transmit phase does
             s.read_block(block.data());
             const double backlog = static_cast<double>(s.input_backlog());
             s.write_block(block.data());
-            if (k < 50) continue;
+            if (k < minute_blocks / 30) continue;
             // A block written on top of `fill - n` queued samples: its first sample waits
             // for those to play.
             in_sum += backlog;
-            out_sum += static_cast<double>(s.output_fill() - n);
+            out_sum += static_cast<double>(s.output_fill() - block_samples);
             ++count;
         }
         if (pace_input) {
@@ -584,19 +589,32 @@ int main(int argc, char** argv) {
     std::printf("                                              differential %6.1f ms\n",
                 differential - codec);
     std::printf("  analog pass-through filters                              %6.1f ms\n", analog);
+    std::printf("  analog mode gathers a 20 ms piece, not a block            %6.1f ms\n",
+                engine::AudioWorker::analog_piece * ms_per_sample);
     std::printf("  floor: digital enhanced %.1f, digital differential %.1f, analog %.1f ms\n",
-                gather + enhanced, gather + differential, gather + analog);
+                gather + enhanced, gather + differential,
+                engine::AudioWorker::analog_piece * ms_per_sample + analog);
 
-    const QueueFigures q = queue_figures();
-    std::printf("\nSound queues (fake cards, 10 ms callbacks, mean over a minute):\n");
-    std::printf("  microphone cushion beyond each read (transmit)           %6.1f ms\n", q.tx_mic);
-    std::printf("  tx output queue ahead of a block (transmit)              %6.1f ms\n", q.tx_out);
-    std::printf("  rx input: a block is read as soon as it is captured       %6.1f ms\n", 0.0);
-    std::printf("  voice output queue ahead of a block (receive)            %6.1f ms\n",
-                q.rx_voice_out);
-    std::printf("  rx card gathering (a cable, not the loop device)         %6.1f ms\n", gather);
-    std::printf("  expected over the loop device: floor + %.1f ms; over cards: + %.1f ms\n",
-                q.tx_mic + q.rx_voice_out, q.tx_mic + q.tx_out + gather + q.rx_voice_out);
+    const QueueFigures q = queue_figures(n);
+    const QueueFigures a = queue_figures(engine::AudioWorker::analog_piece);
+    const double piece = engine::AudioWorker::analog_piece * ms_per_sample;
+    std::printf("\nSound queues (fake cards, 10 ms callbacks, mean over a minute), with 40 ms\n"
+                "blocks and Analog mode's 20 ms pieces:\n");
+    std::printf("  microphone cushion beyond each read (transmit)         %6.1f  %6.1f ms\n",
+                q.tx_mic, a.tx_mic);
+    std::printf("  tx output queue ahead of a block (transmit)            %6.1f  %6.1f ms\n",
+                q.tx_out, a.tx_out);
+    std::printf("  rx input: a block is read as soon as it is captured     %6.1f  %6.1f ms\n",
+                0.0, 0.0);
+    std::printf("  voice output queue ahead of a block (receive)          %6.1f  %6.1f ms\n",
+                q.rx_voice_out, a.rx_voice_out);
+    std::printf("  rx card gathering (a cable, not the loop device)       %6.1f  %6.1f ms\n",
+                gather, piece);
+    std::printf("  expected over the loop device: digital floor + %.1f ms, analog %.1f ms;\n"
+                "  over cards: digital + %.1f ms, analog %.1f ms\n",
+                q.tx_mic + q.rx_voice_out, piece + analog + a.tx_mic + a.rx_voice_out,
+                q.tx_mic + q.tx_out + gather + q.rx_voice_out,
+                piece + analog + a.tx_mic + a.tx_out + piece + a.rx_voice_out);
 
     if (pulse) {
         print_over_server(scenarios, std::size(scenarios), seconds, p, false);
