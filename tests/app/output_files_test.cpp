@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "hostile.h"
+#include "tests/support/file_text.h"
 
 namespace {
 
@@ -22,11 +23,6 @@ class Outputs : public Dir {
         ASSERT_EQ(run("tx --test-frames --seconds 2 " + path("in.wav")).status, 0);
     }
 };
-
-std::string read_all(const std::string& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 TEST_F(Outputs, FifosDevicesAndLinksKeepTheirKind) {
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
@@ -61,8 +57,8 @@ TEST_F(Outputs, StandardOutputCarriesTheSoundAndNothingElse) {
         const std::string command =
             cli() + " codec " + path("in.wav") + " - 2> " + path("err.txt") + to + path("s.wav");
         ASSERT_EQ(std::system(command.c_str()), 0);
-        EXPECT_NE(read_all(path("err.txt")).find("through the codec"), std::string::npos);
-        const std::string wav = read_all(path("s.wav"));
+        EXPECT_NE(tarpo::test::slurp(path("err.txt")).find("through the codec"), std::string::npos);
+        const std::string wav = tarpo::test::slurp(path("s.wav"));
         ASSERT_EQ(wav.size(), 44u + 2 * 16000) << to;
         EXPECT_EQ(wav.substr(0, 4), "RIFF");
         EXPECT_EQ(wav.substr(36, 4), "data");
@@ -81,21 +77,21 @@ TEST_F(Outputs, FailedWritesAreFailuresAndTheInputIsNeverOverwritten) {
     r = run("tx --test-frames --seconds 1 /dev/full");
     EXPECT_EQ(r.status, 1) << r.out;
 
-    const std::string before = read_all(path("in.wav"));
+    const std::string before = tarpo::test::slurp(path("in.wav"));
     r = run("rx --test-frames --frames " + path("in.wav") + " " + path("in.wav"));
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(one_line(r.out)) << r.out;
     fs::create_symlink("in.wav", path("alias.wav"));
     r = run("rx --frames " + path("alias.wav") + " " + path("in.wav") + " " + path("o.wav"));
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(read_all(path("in.wav")), before);
+    EXPECT_EQ(tarpo::test::slurp(path("in.wav")), before);
 }
 
 TEST_F(Outputs, SomeoneElsesPartFileIsLeftAlone) {
     write_bytes(dir / "out.wav.part", "mine");
     const Result r = run("codec " + path("in.wav") + " " + path("out.wav"));
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(read_all(path("out.wav.part")), "mine");
+    EXPECT_EQ(tarpo::test::slurp(path("out.wav.part")), "mine");
     EXPECT_EQ((std::vector<std::string>{"in.wav", "out.wav", "out.wav.part"}), names());
 }
 
@@ -177,7 +173,7 @@ TEST_F(Outputs, StandardOutputCarriesOneThingOnly) {
     const int status = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
     EXPECT_EQ(fs::file_size(path("stdout.bin")), 0u);
-    const std::string err = read_all(path("err.txt"));
+    const std::string err = tarpo::test::slurp(path("err.txt"));
     EXPECT_TRUE(one_line(err)) << err;
     EXPECT_NE(err.find("cannot both be standard output"), std::string::npos) << err;
 }
@@ -204,7 +200,7 @@ TEST_F(Outputs, AReplacedFileKeepsItsModeAndHardLinksAreSaid) {
     EXPECT_EQ(r.out.find("hard link"), std::string::npos) << r.out;
 
     ASSERT_EQ(::link(path("out.wav").c_str(), path("other.wav").c_str()), 0);
-    const std::string before = read_all(path("other.wav"));
+    const std::string before = tarpo::test::slurp(path("other.wav"));
     ASSERT_EQ(::chmod(path("out.wav").c_str(), 0640), 0);
     r = run("codec " + path("in.wav") + " " + path("out.wav"));
     ASSERT_EQ(r.status, 0) << r.out;
@@ -215,7 +211,7 @@ TEST_F(Outputs, AReplacedFileKeepsItsModeAndHardLinksAreSaid) {
                                      "names the old contents\n"),
         0u)
         << r.out;
-    EXPECT_EQ(read_all(path("other.wav")), before);
+    EXPECT_EQ(tarpo::test::slurp(path("other.wav")), before);
 }
 
 }  // namespace

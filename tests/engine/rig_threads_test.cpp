@@ -16,8 +16,7 @@
 #include "engine/engine.h"
 #include "rig_proxy.h"
 #include "rigctld.h"
-#include "tests/support/serial_fake.h"
-#include "tests/support/sound_fake.h"
+#include "tests/support/engine_on_fakes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -25,10 +24,6 @@ namespace {
 using namespace tarpo;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-struct NoReports : engine::WorkerNotifier {
-    void rsid_report(const char*) override {}
-};
 
 template <typename Condition>
 bool wait_for(Condition condition, std::chrono::milliseconds limit) {
@@ -40,12 +35,11 @@ bool wait_for(Condition condition, std::chrono::milliseconds limit) {
     return true;
 }
 
-class RigLink : public ::testing::Test {
+class RigLink : public test::EngineOnFakes {
   protected:
     void SetUp() override {
         if (!rigctld.running()) GTEST_SKIP() << "rigctld (libhamlib-utils) cannot run here";
-        engine = std::make_unique<engine::Engine>(
-            fake, lines, [](std::chrono::milliseconds) { std::this_thread::sleep_for(5ms); });
+        make_engine();
         engine->set_radio_report([this](const std::string& text) {
             std::lock_guard lock(mutex);
             reports.push_back(text);
@@ -57,23 +51,7 @@ class RigLink : public ::testing::Test {
         engine->radio_apply(radio);
         ASSERT_TRUE(wait_for([this] { return connected(); }, 5s));
     }
-    void TearDown() override {
-        if (devices) {
-            engine->stop_worker();
-            devices.reset();
-        }
-        engine.reset();
-    }
     bool connected() { return engine->radio_readout().state == ptt::RigReadout::State::connected; }
-    void start_worker() {
-        engine->sound_init(48000);
-        devices.emplace(fake);
-        engine->start_worker(notifier);
-    }
-    void set_tx(bool on) {
-        engine->controls().rx_active = on ? 0 : 1;
-        engine->controls().tx_active = on ? 1 : 0;
-    }
     // Samples of modem signal (not silence) among the last `n` played.
     std::size_t loud_samples(std::size_t n) {
         const auto played = fake.played();
@@ -87,11 +65,6 @@ class RigLink : public ::testing::Test {
     }
 
     test::Rigctld rigctld;
-    sound::FakeSoundBackend fake{48000, sound::FakeSoundBackend::Clock::external};
-    ptt::FakeSerialLines lines;
-    std::unique_ptr<engine::Engine> engine;
-    NoReports notifier;
-    std::optional<sound::FakeDeviceThread> devices;
     std::mutex mutex;
     std::vector<std::string> reports;
 };

@@ -16,8 +16,7 @@
 
 #include "engine/engine.h"
 #include "engine/worker.h"
-#include "tests/support/serial_fake.h"
-#include "tests/support/sound_fake.h"
+#include "tests/support/engine_on_fakes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -50,29 +49,14 @@ struct LoopPtt {
     }
 };
 
-struct Reports : engine::WorkerNotifier {
-    std::mutex mutex;
-    std::vector<std::string> texts;
-    void rsid_report(const char* text) override {
-        std::lock_guard lock(mutex);
-        texts.emplace_back(text);
-    }
-};
-
-class Worker : public ::testing::Test {
+class Worker : public test::EngineOnFakes {
   protected:
     void SetUp() override {
         temp.write("dev/serial/by-id/usb-rig-if00");
         port = (dir / "dev/serial/by-id/usb-rig-if00").string();
         lines.add_port(port);
-        engine = std::make_unique<engine::Engine>(
-            fake, lines, [](std::chrono::milliseconds) { std::this_thread::sleep_for(5ms); },
-            ptt::SerialPortDirs{(dir / "dev").string(), (dir / "sys").string()});
+        make_engine(ptt::SerialPortDirs{(dir / "dev").string(), (dir / "sys").string()});
         LoopPtt::take();
-    }
-    void TearDown() override {
-        stop();
-        engine.reset();
     }
 
     // The program's start-up, then the sound card's clock.
@@ -80,25 +64,14 @@ class Worker : public ::testing::Test {
         if (with_loop)
             engine->loop().use_entry_points(LoopPtt::set_ptt, LoopPtt::init, LoopPtt::read,
                                             LoopPtt::init, LoopPtt::write);
-        engine->sound_init(48000);
         engine->ptt_port_open('1');
-        devices.emplace(fake);
-        engine->start_worker(reports);
+        start_worker();
     }
-    // The main window's shutdown; true when the worker confirmed within one second.
-    bool stop() {
-        if (!devices) return true;
-        const bool confirmed = engine->stop_worker();
-        devices.reset();
-        return confirmed;
-    }
+    bool stop() { return stop_worker(); }
     void transmit_for(std::chrono::milliseconds d) {
-        auto& s = engine->controls();
-        s.rx_active = 0;
-        s.tx_active = 1;
+        set_tx(true);
         std::this_thread::sleep_for(d);
-        s.tx_active = 0;
-        s.rx_active = 1;
+        set_tx(false);
     }
     std::vector<std::string> line_changes() const {
         std::vector<std::string> out;
@@ -110,11 +83,6 @@ class Worker : public ::testing::Test {
     tarpo::test::TempDir temp{"tarpo-worker"};
     const fs::path dir = temp.dir();
     std::string port;
-    sound::FakeSoundBackend fake{48000, sound::FakeSoundBackend::Clock::external};
-    ptt::FakeSerialLines lines;
-    std::unique_ptr<engine::Engine> engine;
-    Reports reports;
-    std::optional<sound::FakeDeviceThread> devices;
 };
 
 TEST_F(Worker, KeysRtsThenDtrAndUnkeysAfterEveryTransmitPhase) {

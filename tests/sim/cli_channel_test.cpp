@@ -18,6 +18,7 @@
 #include "app/wavfile.h"
 #include "sim/channel.h"
 #include "tests/sim/probe.h"
+#include "tests/support/file_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarpo::sim {
@@ -30,12 +31,7 @@ struct Outcome {
     std::string out, err;
 };
 
-std::string slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using tarpo::test::slurp;
 
 class ChannelVerb : public ::testing::Test {
   protected:

@@ -19,6 +19,7 @@
 #include "engine/heard_log.h"
 #include "fake_engine.h"
 #include "tests/net/logger_reader.h"
+#include "tests/support/file_text.h"
 #include "tests/support/udp_collector.h"
 #include "ui/heard_window.h"
 #include "ui/main_window.h"
@@ -27,10 +28,7 @@
 namespace tarpo::ui {
 namespace {
 
-std::string slurp(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using tarpo::test::slurp;
 
 template <typename T>
 T* child(QWidget& parent, const char* name) {

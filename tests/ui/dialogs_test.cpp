@@ -14,16 +14,14 @@
 #include <fstream>
 
 #include "fake_engine.h"
+#include "tests/support/file_text.h"
 
 namespace tarpo::ui {
 namespace {
 
 using testing::FakeEngine;
 
-std::string slurp(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using tarpo::test::slurp;
 
 QStringList entries(const QListWidget* list) {
     QStringList out;

@@ -12,19 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/file_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarpo::ui {
 namespace {
 
-std::string slurp(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write(const std::filesystem::path& file, const std::string& content) {
-    std::ofstream(file, std::ios::binary) << content;
-}
+using tarpo::test::slurp;
+using tarpo::test::write;
 
 engine::SoundChoices read_text(const std::string& text, engine::SoundChoices start,
                                int* count = nullptr) {

@@ -13,14 +13,12 @@
 #include <fstream>
 
 #include "fake_engine.h"
+#include "tests/support/file_text.h"
 
 namespace tarpo::ui {
 namespace {
 
-std::string slurp(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using tarpo::test::slurp;
 
 struct Setup : ::testing::Test {
     Setup() {
