@@ -6,7 +6,7 @@
 #include "dsp/numeric.h"
 #include "engine/passes.h"
 #include "engine/ready_station.h"
-#include "modem/acquisition.h"
+#include "modem/constants.h"
 #include "modem/station.h"
 #include "sim/channel.h"
 

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <limits>
 
-#include "modem/acquisition.h"
+#include "engine/display_mode.h"
 
 namespace tarpo::engine {
 
@@ -44,7 +44,7 @@ struct Controls {
     std::atomic<int> rxid_on{0};
 
     std::atomic<int> sq_level{7};  // 0..15
-    std::atomic<int> display_mode{modem::display_waterfall};
+    std::atomic<int> display_mode{engine::display_waterfall};
     std::atomic<int> constellation_carrier{7};  // 0..14
     // 1: frames from the enhanced receiver, 0: the differential one (Settings menu; the program
     // starts with what receiver.txt says, the enhanced one without it).

@@ -1,12 +1,14 @@
 // The display timer's side of the engine: each tick it hands the acquisition what the
 // receiver has shown in the monitor, sends a served acquisition or a right click to the
-// tuning as a request, and keeps the arrays the graph draws.
+// tuning as a request, and prepares the arrays the graph draws for the current view (the
+// spectrum smoothed, the acquisition metric, the carriers' error bars, the waterfall's row).
 #pragma once
 
 #include <array>
 #include <cmath>
 
 #include "engine/controls.h"
+#include "engine/display_mode.h"
 #include "engine/monitor.h"
 #include "modem/acquisition.h"
 #include "modem/constants.h"
@@ -20,16 +22,13 @@ class DisplayFeed {
             spectrum_[j] = load_relaxed(monitor.spectrum[j]);
         for (std::size_t i = 0; i < carrier_error_.size(); ++i)
             carrier_error_[i] = load_relaxed(monitor.carrier_error[i]);
-        modem::Acquisition::TickInput in;
-        in.receiving = controls.rx_active.load() != 0;
+        const bool receiving = controls.rx_active.load() != 0;
         const unsigned count = monitor.spectrum_count.load();
-        in.new_spectrum = count != seen_spectra_;
-        if (in.receiving) seen_spectra_ = count;  // while transmitting it waits
-        in.spectrum = &spectrum_;
-        in.carrier_error = &carrier_error_;
-        in.display_mode = controls.display_mode.load();
-        const double f = acquisition_.spectrum_tick(in);
+        const bool new_spectrum = count != seen_spectra_;
+        if (receiving) seen_spectra_ = count;  // while transmitting it waits
+        const double f = acquisition_.spectrum_tick(receiving, new_spectrum, spectrum_);
         if (!std::isnan(f)) controls.request_frequency(f);
+        prepare(controls.display_mode.load());
     }
     void request_acquisition() { acquisition_.request_acquisition(); }
     void cancel_acquisition() { acquisition_.cancel_acquisition(); }
@@ -38,18 +37,42 @@ class DisplayFeed {
     }
 
     const std::array<double, modem::spectrum_bins>& display_spectrum() const {
-        return acquisition_.display_spectrum();
+        return display_spectrum_;
     }
-    const std::array<double, modem::carriers>& error_bars() const {
-        return acquisition_.error_bars();
-    }
+    const std::array<double, modem::carriers>& error_bars() const { return error_bars_; }
     const modem::Acquisition& acquisition() const { return acquisition_; }
 
   private:
+    // The spectrum view and the error bars settle over about ten ticks; the waterfall takes
+    // each spectrum as it is.
+    void prepare(int display_mode) {
+        switch (display_mode) {
+            case engine::display_spectrum:
+                for (std::size_t j = 0; j < display_spectrum_.size(); ++j)
+                    display_spectrum_[j] = (display_spectrum_[j] * 9 + spectrum_[j]) * 0.1;
+                break;
+            case display_freqacq:
+                display_spectrum_ = acquisition_.acq_metric();
+                break;
+            case display_phase_error:
+                for (std::size_t i = 0; i < error_bars_.size(); ++i)
+                    error_bars_[i] = (error_bars_[i] * 9 + carrier_error_[i] * 400) * 0.1;
+                break;
+            case display_waterfall:
+            case display_scrolling_waterfall:
+                display_spectrum_ = spectrum_;
+                break;
+            default:
+                break;
+        }
+    }
+
     modem::Acquisition acquisition_;
     unsigned seen_spectra_ = 0;
     std::array<double, modem::spectrum_bins> spectrum_{};
     std::array<double, modem::carriers> carrier_error_{};
+    std::array<double, modem::spectrum_bins> display_spectrum_{};
+    std::array<double, modem::carriers> error_bars_{};
 };
 
 }  // namespace tarpo::engine

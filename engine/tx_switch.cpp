@@ -5,7 +5,7 @@
 #include <sstream>
 #include <utility>
 
-#include "modem/acquisition.h"
+#include "engine/display_mode.h"
 
 namespace tarpo::engine {
 
@@ -103,7 +103,7 @@ void TxSwitch::key(bool tune) {
     c.rx_active = 0;
     c.tx_active = 1;
     saved_display_mode_ = c.display_mode;
-    c.display_mode = modem::display_scope;
+    c.display_mode = engine::display_scope;
     keyed_ticks_ = 0;
 }
 

@@ -5,7 +5,7 @@
 // offers. No toolkit types.
 #pragma once
 
-#include "modem/acquisition.h"
+#include "engine/display_mode.h"
 
 namespace tarpo::ui {
 
@@ -82,16 +82,16 @@ struct DisplayView {
 inline constexpr int any_carrier = -1;
 
 inline constexpr DisplayView display_views[] = {
-    {id_scope, "Scope", modem::display_scope, any_carrier, false},
-    {id_spectrum, "Spectrum", modem::display_spectrum, any_carrier, false},
-    {id_waterfall, "Waterfall", modem::display_waterfall, any_carrier, false},
-    {id_scrolling_waterfall, "Scrolling Waterfall", modem::display_scrolling_waterfall, any_carrier,
-     false},
-    {id_freqacq, "freqacq", modem::display_freqacq, any_carrier, false},
-    {id_phase_error, "PhaseErr/Carrier", modem::display_phase_error, any_carrier, true},
-    {id_center_tone, "State Center Tone", modem::display_constellation, 7, true},
-    {id_highest_tone, "State Highest Tone", modem::display_constellation, 14, true},
-    {id_lowest_tone, "State Lowest Tone", modem::display_constellation, 0, true},
+    {id_scope, "Scope", engine::display_scope, any_carrier, false},
+    {id_spectrum, "Spectrum", engine::display_spectrum, any_carrier, false},
+    {id_waterfall, "Waterfall", engine::display_waterfall, any_carrier, false},
+    {id_scrolling_waterfall, "Scrolling Waterfall", engine::display_scrolling_waterfall,
+     any_carrier, false},
+    {id_freqacq, "freqacq", engine::display_freqacq, any_carrier, false},
+    {id_phase_error, "PhaseErr/Carrier", engine::display_phase_error, any_carrier, true},
+    {id_center_tone, "State Center Tone", engine::display_constellation, 7, true},
+    {id_highest_tone, "State Highest Tone", engine::display_constellation, 14, true},
+    {id_lowest_tone, "State Lowest Tone", engine::display_constellation, 0, true},
 };
 
 }  // namespace tarpo::ui

@@ -117,25 +117,25 @@ void GraphCanvas::graph_paint(const GraphInput& input, bool erase) {
     if (erase) picture_.fill(pen_black);
     const int marker_x = marker_column(input.tuned_freq);
     switch (input.display_mode) {
-        case modem::display_scope:
+        case engine::display_scope:
             paint_scope(input);
             break;
-        case modem::display_spectrum:
+        case engine::display_spectrum:
             paint_spectrum(input, marker_x);
             break;
-        case modem::display_freqacq:
+        case engine::display_freqacq:
             paint_freqacq(input, marker_x);
             break;
-        case modem::display_constellation:
+        case engine::display_constellation:
             paint_constellation(input);
             break;
-        case modem::display_phase_error:
+        case engine::display_phase_error:
             paint_phase_error(input);
             break;
-        case modem::display_waterfall:
+        case engine::display_waterfall:
             paint_waterfall(input, marker_x);
             break;
-        case modem::display_scrolling_waterfall:
+        case engine::display_scrolling_waterfall:
             paint_scrolling_waterfall(input, marker_x);
             break;
         default:

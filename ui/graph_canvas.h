@@ -9,8 +9,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "modem/acquisition.h"
+#include "engine/display_mode.h"
 #include "modem/constants.h"
+#include "modem/spectrum_analyser.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {
@@ -18,7 +19,7 @@ namespace tarpo::ui {
 // Everything one paint reads, copied from the engine's monitor and display arrays on
 // the user-interface thread just before painting.
 struct GraphInput {
-    int display_mode = modem::display_waterfall;
+    int display_mode = engine::display_waterfall;
     double tuned_freq = 1500.0;  // Hz
     std::array<double, modem::spectrum_bins>
         spectrum_input{};  // 16-bit units (scope: entries 0..399)

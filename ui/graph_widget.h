@@ -35,7 +35,7 @@ class GraphWidget : public QWidget {
 
   private:
     GraphCanvas canvas_;
-    int display_mode_ = modem::display_waterfall;  // of the last paint, for the frequency scale
+    int display_mode_ = engine::display_waterfall;  // of the last paint, for the frequency scale
 };
 
 }  // namespace tarpo::ui

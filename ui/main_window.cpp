@@ -176,7 +176,7 @@ void MainWindow::build_menu() {
     for (const DisplayView& v : display_views) {
         if (v.demod && !demod_menu) demod_menu = display_menu->addMenu(QStringLiteral("Demod"));
         QMenu* menu = v.demod ? demod_menu : display_menu;
-        if (v.mode == modem::display_constellation)
+        if (v.mode == engine::display_constellation)
             add(menu, v.text, v.id, constellation(v.carrier));
         else
             add(menu, v.text, v.id, display(v.mode));
@@ -547,7 +547,7 @@ void MainWindow::show_display(int mode) {
 
 void MainWindow::show_constellation(int carrier) {
     engine::Controls& s = engine_.controls();
-    s.display_mode = modem::display_constellation;
+    s.display_mode = engine::display_constellation;
     s.constellation_carrier = carrier;
 }
 

@@ -598,23 +598,25 @@ int main(int argc, char** argv) {
     const QueueFigures q = queue_figures(n);
     const QueueFigures a = queue_figures(engine::AudioWorker::analog_piece);
     const double piece = engine::AudioWorker::analog_piece * ms_per_sample;
-    std::printf("\nSound queues (fake cards, 10 ms callbacks, mean over a minute), with 40 ms\n"
-                "blocks and Analog mode's 20 ms pieces:\n");
+    std::printf(
+        "\nSound queues (fake cards, 10 ms callbacks, mean over a minute), with 40 ms\n"
+        "blocks and Analog mode's 20 ms pieces:\n");
     std::printf("  microphone cushion beyond each read (transmit)         %6.1f  %6.1f ms\n",
                 q.tx_mic, a.tx_mic);
     std::printf("  tx output queue ahead of a block (transmit)            %6.1f  %6.1f ms\n",
                 q.tx_out, a.tx_out);
-    std::printf("  rx input: a block is read as soon as it is captured     %6.1f  %6.1f ms\n",
-                0.0, 0.0);
+    std::printf("  rx input: a block is read as soon as it is captured     %6.1f  %6.1f ms\n", 0.0,
+                0.0);
     std::printf("  voice output queue ahead of a block (receive)          %6.1f  %6.1f ms\n",
                 q.rx_voice_out, a.rx_voice_out);
     std::printf("  rx card gathering (a cable, not the loop device)       %6.1f  %6.1f ms\n",
                 gather, piece);
-    std::printf("  expected over the loop device: digital floor + %.1f ms, analog %.1f ms;\n"
-                "  over cards: digital + %.1f ms, analog %.1f ms\n",
-                q.tx_mic + q.rx_voice_out, piece + analog + a.tx_mic + a.rx_voice_out,
-                q.tx_mic + q.tx_out + gather + q.rx_voice_out,
-                piece + analog + a.tx_mic + a.tx_out + piece + a.rx_voice_out);
+    std::printf(
+        "  expected over the loop device: digital floor + %.1f ms, analog %.1f ms;\n"
+        "  over cards: digital + %.1f ms, analog %.1f ms\n",
+        q.tx_mic + q.rx_voice_out, piece + analog + a.tx_mic + a.rx_voice_out,
+        q.tx_mic + q.tx_out + gather + q.rx_voice_out,
+        piece + analog + a.tx_mic + a.tx_out + piece + a.rx_voice_out);
 
     if (pulse) {
         print_over_server(scenarios, std::size(scenarios), seconds, p, false);

@@ -55,19 +55,11 @@ struct Rig {
     SpectrumAnalyser analyser;
     modem::Acquisition acquisition;
     std::array<double, 400> spectrum{};
-    std::array<double, 15> carrier_error{};
     bool receiving = true;
-    int display_mode = modem::display_waterfall;
 
     // One display tick; the frequency it asks to tune to, or NaN.
     double tick(bool new_spectrum) {
-        modem::Acquisition::TickInput in;
-        in.receiving = receiving;
-        in.new_spectrum = new_spectrum;
-        in.spectrum = &spectrum;
-        in.carrier_error = &carrier_error;
-        in.display_mode = display_mode;
-        return acquisition.spectrum_tick(in);
+        return acquisition.spectrum_tick(receiving, new_spectrum, spectrum);
     }
     // One spectrum from the worker, then one display tick.
     double tick_with(const std::array<double, 960>& x) {
@@ -93,10 +85,8 @@ TEST(Acquisition, FindsTheReversingPilot) {
     rig.acquisition.request_acquisition();
     EXPECT_EQ(rig.tick_with(x), 1500.0);
     EXPECT_TRUE(std::isnan(rig.tick_with(x)));  // served once
-    // The freqacq view shows the metric, zero outside bins 100..299.
-    rig.display_mode = modem::display_freqacq;
-    rig.tick_with(x);
-    const auto& shown = rig.acquisition.display_spectrum();
+    // The metric (the freqacq view) peaks there and is zero outside bins 100..299.
+    const auto& shown = rig.acquisition.acq_metric();
     EXPECT_EQ(std::max_element(shown.begin(), shown.end()) - shown.begin(), 192);
     EXPECT_EQ(shown[99], 0.0);
     EXPECT_EQ(shown[300], 0.0);

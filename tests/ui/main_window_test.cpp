@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "fake_engine.h"
+#include "tests/support/file_text.h"
 #include "ui/graph_widget.h"
 #include "ui/operator_panel.h"
 #include "ui/ui_maths.h"
@@ -35,14 +36,8 @@ namespace {
 
 using testing::FakeEngine;
 
-std::string slurp(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write(const std::filesystem::path& file, const std::string& content) {
-    std::ofstream(file, std::ios::binary) << content;
-}
+using tarpo::test::slurp;
+using tarpo::test::write;
 
 class Window : public ::testing::Test {
   protected:
@@ -200,13 +195,13 @@ TEST_F(Window, TxSwitchThroughItsTicks) {
     started();
     auto* tx = child<QPushButton>("1118");
     engine::Controls& s = engine.state;
-    s.display_mode = modem::display_spectrum;
+    s.display_mode = engine::display_spectrum;
 
     tx->click();  // receiving -> transmitting
     EXPECT_TRUE(tx->isChecked());
     EXPECT_EQ(s.rx_active, 0);
     EXPECT_EQ(s.tx_active, 1);
-    EXPECT_EQ(s.display_mode, modem::display_scope);
+    EXPECT_EQ(s.display_mode, engine::display_scope);
     ticks(3);
     EXPECT_EQ(s.tx_active, 1);
 
@@ -225,7 +220,7 @@ TEST_F(Window, TxSwitchThroughItsTicks) {
     EXPECT_EQ(s.tx_active, 0);
     EXPECT_EQ(s.rx_active, 1);
     EXPECT_TRUE(engine.called("cancel_acquisition"));  // a click while transmitting is dropped
-    EXPECT_EQ(s.display_mode, modem::display_spectrum);
+    EXPECT_EQ(s.display_mode, engine::display_spectrum);
     EXPECT_EQ(window->tx_stop_countdown(), 0);
     tx->click();  // refused within one tick after the switch
     EXPECT_FALSE(tx->isChecked());
@@ -539,14 +534,14 @@ TEST_F(Window, WaterfallScaleChoicesAreRemembered) {
 
     // Two rows a tick: the line-by-line waterfall fills rows 0, -1, 260 (both off the
     // picture), 259, ... two per tick.
-    engine.state.display_mode = modem::display_waterfall;
+    engine.state.display_mode = engine::display_waterfall;
     ticks(4);
     EXPECT_EQ(window->graph()->canvas().waterfall_row(), 254);
 }
 
 TEST_F(Window, ClicksInTheGraphTune) {
     started();
-    engine.state.display_mode = modem::display_spectrum;
+    engine.state.display_mode = engine::display_spectrum;
     ticks(1);
     QImage picture = graph_picture();
     EXPECT_EQ(picture.pixel(192, 100), pen_red);
@@ -567,7 +562,7 @@ TEST_F(Window, ClicksInTheGraphTune) {
 
 TEST_F(Window, TimerTickRepaintsTheGraphInItsView) {
     started();
-    engine.state.display_mode = modem::display_scope;
+    engine.state.display_mode = engine::display_scope;
     for (int i = 0; i < 400; ++i) engine::store_relaxed(engine.monitored.spectrum_input[i], 250);
     ticks(1);
     EXPECT_EQ(graph_picture().pixel(50, 131), pen_green);
@@ -638,7 +633,7 @@ TEST_F(Window, StationStateRoundTripsAcrossStarts) {
     window->start();
     window->findChild<QTimer*>("timer1")->stop();
     window->timer_tick();
-    EXPECT_EQ(again.state.display_mode, modem::display_constellation);
+    EXPECT_EQ(again.state.display_mode, engine::display_constellation);
     EXPECT_EQ(again.state.constellation_carrier, 14);
     EXPECT_TRUE(window->findChild<QAction*>("40138")->isChecked());
     EXPECT_EQ(again.state.split_on, 1);
@@ -659,7 +654,7 @@ TEST_F(Window, StationStateRoundTripsAcrossStarts) {
     window->start();
     window->findChild<QTimer*>("timer1")->stop();
     window->timer_tick();
-    EXPECT_EQ(old.state.display_mode, modem::display_waterfall);
+    EXPECT_EQ(old.state.display_mode, engine::display_waterfall);
     EXPECT_EQ(old.state.split_on, 0);
     EXPECT_EQ(child<QSlider>("1128")->value(), 50);
     EXPECT_EQ(old.monitored.tuned_freq, 1500.0);

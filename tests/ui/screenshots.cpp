@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 120; ++i) engine.channel.receive_dibit(sender.next_dibit());
         for (int t = 0; t < 5; ++t) window.timer_tick();
     }
-    engine.state.display_mode = tarpo::modem::display_constellation;
+    engine.state.display_mode = tarpo::engine::display_constellation;
     std::uint64_t seed = 12345;
     auto noise = [&seed] {
         seed = seed * 6364136223846793005ull + 1442695040888963407ull;

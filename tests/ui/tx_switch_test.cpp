@@ -46,11 +46,11 @@ struct Switch : ::testing::Test {
 };
 
 TEST_F(Switch, KeysAtOnceAndEndsAfterTheTail) {
-    c.display_mode = modem::display_spectrum;
+    c.display_mode = engine::display_spectrum;
     tx.press();
     EXPECT_TRUE(sending());
     EXPECT_TRUE(tx.transmitting());
-    EXPECT_EQ(c.display_mode, modem::display_scope);
+    EXPECT_EQ(c.display_mode, engine::display_scope);
     steps(10);
     EXPECT_TRUE(sending());
 
@@ -64,7 +64,7 @@ TEST_F(Switch, KeysAtOnceAndEndsAfterTheTail) {
     EXPECT_EQ(tx.countdown(), 1);
     steps(1);
     EXPECT_TRUE(receiving());
-    EXPECT_EQ(c.display_mode, modem::display_spectrum);
+    EXPECT_EQ(c.display_mode, engine::display_spectrum);
     EXPECT_TRUE(engine.called("cancel_acquisition"));
     tx.press();  // still refused on the tick that switched back
     EXPECT_TRUE(receiving());
