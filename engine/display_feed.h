@@ -1,7 +1,8 @@
-// The display timer's side of the engine: each tick it hands the acquisition what the
-// receiver has shown in the monitor, sends a served acquisition or a right click to the
-// tuning as a request, and prepares the arrays the graph draws for the current view (the
-// spectrum smoothed, the acquisition metric, the carriers' error bars, the waterfall's row).
+// The display timer's side of the engine: each tick it takes the newest picture the worker
+// published, hands the acquisition its spectrum, sends a served acquisition or a right click
+// to the tuning as a request, and prepares the arrays the graph draws for the current view
+// (the spectrum smoothed, the acquisition metric, the carriers' error bars, the waterfall's
+// row). The graph draws from the same picture.
 #pragma once
 
 #include <array>
@@ -17,16 +18,13 @@ namespace tarpo::engine {
 
 class DisplayFeed {
   public:
-    void tick(Controls& controls, const Monitor& monitor) {
-        for (std::size_t j = 0; j < spectrum_.size(); ++j)
-            spectrum_[j] = load_relaxed(monitor.spectrum[j]);
-        for (std::size_t i = 0; i < carrier_error_.size(); ++i)
-            carrier_error_[i] = load_relaxed(monitor.carrier_error[i]);
+    // The display timer's thread only: it is the picture's one reader.
+    void tick(Controls& controls, Monitor& monitor) {
+        frame_ = monitor.display.front();
         const bool receiving = controls.rx_active.load() != 0;
-        const unsigned count = monitor.spectrum_count.load();
-        const bool new_spectrum = count != seen_spectra_;
-        if (receiving) seen_spectra_ = count;  // while transmitting it waits
-        const double f = acquisition_.spectrum_tick(receiving, new_spectrum, spectrum_);
+        const bool new_spectrum = frame_.spectrum_count != seen_spectra_;
+        if (receiving) seen_spectra_ = frame_.spectrum_count;  // while transmitting it waits
+        const double f = acquisition_.spectrum_tick(receiving, new_spectrum, frame_.spectrum);
         if (!std::isnan(f)) controls.request_frequency(f);
         prepare(controls.display_mode.load());
     }
@@ -41,6 +39,8 @@ class DisplayFeed {
     }
     const std::array<double, modem::carriers>& error_bars() const { return error_bars_; }
     const modem::Acquisition& acquisition() const { return acquisition_; }
+    // The picture of the last tick.
+    const DisplayFrame& frame() const { return frame_; }
 
   private:
     // The spectrum view and the error bars settle over about ten ticks; the waterfall takes
@@ -49,18 +49,18 @@ class DisplayFeed {
         switch (display_mode) {
             case engine::display_spectrum:
                 for (std::size_t j = 0; j < display_spectrum_.size(); ++j)
-                    display_spectrum_[j] = (display_spectrum_[j] * 9 + spectrum_[j]) * 0.1;
+                    display_spectrum_[j] = (display_spectrum_[j] * 9 + frame_.spectrum[j]) * 0.1;
                 break;
             case display_freqacq:
                 display_spectrum_ = acquisition_.acq_metric();
                 break;
             case display_phase_error:
                 for (std::size_t i = 0; i < error_bars_.size(); ++i)
-                    error_bars_[i] = (error_bars_[i] * 9 + carrier_error_[i] * 400) * 0.1;
+                    error_bars_[i] = (error_bars_[i] * 9 + frame_.carrier_error[i] * 400) * 0.1;
                 break;
             case display_waterfall:
             case display_scrolling_waterfall:
-                display_spectrum_ = spectrum_;
+                display_spectrum_ = frame_.spectrum;
                 break;
             default:
                 break;
@@ -69,8 +69,7 @@ class DisplayFeed {
 
     modem::Acquisition acquisition_;
     unsigned seen_spectra_ = 0;
-    std::array<double, modem::spectrum_bins> spectrum_{};
-    std::array<double, modem::carriers> carrier_error_{};
+    DisplayFrame frame_;
     std::array<double, modem::spectrum_bins> display_spectrum_{};
     std::array<double, modem::carriers> error_bars_{};
 };

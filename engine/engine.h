@@ -95,6 +95,7 @@ class Engine final : public EngineApi {
     const std::array<double, modem::carriers>& error_bars() override {
         return display_.error_bars();
     }
+    const DisplayFrame& display_frame() override { return display_.frame(); }
     void start_worker(WorkerNotifier& notifier) override;
     std::uint32_t callsign_text_count() override {
         return ready_->passes.callsign_rule().text_count();

@@ -74,6 +74,8 @@ class EngineApi {
     virtual void request_tuning_at(int x) = 0;
     virtual const std::array<double, modem::spectrum_bins>& display_spectrum() = 0;
     virtual const std::array<double, modem::carriers>& error_bars() = 0;
+    // The receiver's picture that the last spectrum tick took.
+    virtual const DisplayFrame& display_frame() = 0;
 
     // Radio: the PTT method and the rig link of radio.txt, applied at start and by the Radio
     // dialog. The engines without a radio (the user interface's tests) keep the defaults.

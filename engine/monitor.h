@@ -1,62 +1,71 @@
-// What the receiver shows the user interface: the tuned frequency, phase error (SNR), level
-// peak, squelch state, constellation ring, timing marker, carrier errors, the spectrum's input
-// and the spectrum. The worker writes each value whole; the display reads them at its ticks.
-// Flags and figures are plain atomics; the arrays are relaxed atomics: a picture that mixes
-// two updates is acceptable, a data race is not.
+// What the receiver shows the user interface. The scalars (the tuned frequency, the phase
+// error behind the SNR, the squelch state, the two peaks) are atomics with one writer each;
+// the picture (spectrum, spectrum input or scope trace, constellation ring, timing marker,
+// carrier errors) is one DisplayFrame that the worker publishes whole after every block and
+// the display timer takes whole, the newest at each tick.
 #pragma once
 
 #include <array>
 #include <atomic>
-#include <complex>
 #include <cstddef>
+
+#include "dsp/triple_buffer.h"
+#include "modem/constants.h"
+#include "modem/spectrum_analyser.h"
 
 namespace tarpo::engine {
 
-template <std::size_t N>
-using RelaxedDoubles = std::array<std::atomic<double>, N>;
+inline constexpr std::size_t constellation_points = 32;  // the ring of the latest symbols
 
-inline void store_relaxed(std::atomic<double>& a, double v) {
-    a.store(v, std::memory_order_relaxed);
-}
-inline double load_relaxed(const std::atomic<double>& a) {
-    return a.load(std::memory_order_relaxed);
-}
+struct DisplayFrame {
+    // Magnitude of bin j at (j + 48) x 6.25 Hz; entry 0 unused.
+    std::array<double, modem::spectrum_bins> spectrum{};
+    unsigned spectrum_count = 0;  // spectra computed so far
+    // Receive: samples at 6000 Hz gathered for the spectrum; transmit: entries 0..479 hold a
+    // scope trace of the microphone. 16-bit units.
+    std::array<double, modem::spectrum_length> spectrum_input{};
+    std::array<double, constellation_points> constellation_re{};
+    std::array<double, constellation_points> constellation_im{};
+    double timing_marker = 0.0;  // (timing fraction - 0.5) x 400, [-200, 200)
+    std::array<double, modem::carriers> carrier_error{};  // quarter turns, [-0.5, 0.5)
+};
+
+// A peak that the worker raises and a meter takes, each side writing only its own words: a
+// take asks for a fresh peak, and the worker's next raise starts it.
+class PeakHold {
+  public:
+    // Worker side.
+    void raise(int v) {
+        const unsigned asked = takes_.load(std::memory_order_acquire);
+        if (asked != round_.load(std::memory_order_relaxed)) {
+            peak_.store(v, std::memory_order_relaxed);
+            round_.store(asked, std::memory_order_release);
+        } else if (v > peak_.load(std::memory_order_relaxed)) {
+            peak_.store(v, std::memory_order_relaxed);
+        }
+    }
+    // Meter side: the largest value raised since the last take, or `none` when there was none.
+    int take(int none) {
+        const unsigned asked = takes_.load(std::memory_order_relaxed);
+        const bool fresh = round_.load(std::memory_order_acquire) == asked;
+        const int v = peak_.load(std::memory_order_relaxed);
+        takes_.store(asked + 1, std::memory_order_release);
+        return fresh ? v : none;
+    }
+
+  private:
+    std::atomic<int> peak_{0};        // worker
+    std::atomic<unsigned> round_{0};  // worker: the take its peak counts from
+    std::atomic<unsigned> takes_{0};  // meter
+};
 
 struct Monitor {
     std::atomic<double> tuned_freq{1500.0};  // Hz, the receiver's centre (pilot) frequency
     std::atomic<double> phase_error{0.0};    // quarter turns squared, decaying sum
     std::atomic<int> squelch_open{0};
-    // Largest signed sample seen since the meter last took it (the meter sets it to -1).
-    std::atomic<int> peak_level{0};
-    std::atomic<unsigned> spectrum_count{0};  // spectra computed so far
-    // Largest magnitude sent to the tx output since the meter last took it (it sets it to 0),
-    // after the drive: 0..32767.
-    std::atomic<int> tx_peak{0};
-
-    RelaxedDoubles<32> constellation_re{};
-    RelaxedDoubles<32> constellation_im{};
-    std::atomic<double> timing_marker{0.0};  // (timing fraction - 0.5) x 400, [-200, 200)
-    RelaxedDoubles<15> carrier_error{};      // quarter turns, [-0.5, 0.5)
-    // Receive: samples at 6000 Hz gathered for the spectrum; transmit: entries 0..479 hold a
-    // scope trace of the microphone. 16-bit units.
-    RelaxedDoubles<960> spectrum_input{};
-    RelaxedDoubles<400> spectrum{};  // magnitude of bin j at (j + 48) x 6.25 Hz; entry 0 unused
-
-    // Worker side.
-    void raise_peak(int v) {
-        if (v >= peak_level.load()) peak_level.store(v);
-    }
-    void raise_tx_peak(int v) {
-        if (v > tx_peak.load()) tx_peak.store(v);
-    }
-    void add_constellation_point(std::complex<double> p) {
-        store_relaxed(constellation_re[constellation_pos_], p.real());
-        store_relaxed(constellation_im[constellation_pos_], p.imag());
-        constellation_pos_ = (constellation_pos_ + 1) % constellation_re.size();
-    }
-
-  private:
-    std::size_t constellation_pos_ = 0;  // worker only: the next point's entry
+    PeakHold rx_peak;  // the largest signed sample of the receiver or the microphone
+    PeakHold tx_peak;  // the largest magnitude sent to the tx output, after the drive: 0..32767
+    dsp::TripleBuffer<DisplayFrame> display;  // the worker publishes, the display timer takes
 };
 
 }  // namespace tarpo::engine

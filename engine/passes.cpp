@@ -1,5 +1,6 @@
 #include "engine/passes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -18,6 +19,7 @@ void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
         // The receiver audio goes unchanged to the voice output; the demodulator rests, so
         // the squelch and a pending retune keep their values.
         sink.voice_block(input);
+        publish_frame();
         return;
     }
     const auto receiver =
@@ -44,6 +46,12 @@ void Passes::receive_block(const std::int16_t* input, ReceiveSink& sink) {
         }
         finish_half(frame, settings.squelch_level, sink);
     }
+    publish_frame();
+}
+
+void Passes::publish_frame() {
+    monitor_.display.back() = frame_;
+    monitor_.display.publish();
 }
 
 void Passes::take_request() {
@@ -53,12 +61,14 @@ void Passes::take_request() {
 
 void Passes::show_symbol(int constellation_carrier) {
     const auto& front_end = station_.front_end();
-    monitor_.add_constellation_point(
-        8.0 * front_end.symbol_sample()[static_cast<std::size_t>(constellation_carrier)]);
-    monitor_.timing_marker.store(front_end.timing_marker());
+    const std::complex<double> p =
+        8.0 * front_end.symbol_sample()[static_cast<std::size_t>(constellation_carrier)];
+    frame_.constellation_re[constellation_at_] = p.real();
+    frame_.constellation_im[constellation_at_] = p.imag();
+    constellation_at_ = (constellation_at_ + 1) % constellation_points;
+    frame_.timing_marker = front_end.timing_marker();
     const auto& errors = station_.decisions().carrier_error();
-    for (std::size_t i = 0; i < errors.size(); ++i)
-        store_relaxed(monitor_.carrier_error[i], errors[i]);
+    std::copy(errors.begin(), errors.end(), frame_.carrier_error.begin());
 }
 
 void Passes::finish_half(bool frame, int squelch_level, ReceiveSink& sink) {
@@ -95,25 +105,22 @@ void Passes::decode_frame(double trust) {
 
 void Passes::gather_spectrum(const std::array<double, decimated_samples>& decimated, bool rxid,
                              ReceiveSink& sink) {
+    int peak = -32768;
     for (std::size_t i = 0; i < decimated.size(); i += 2) {
         const double v = decimated[i];
-        if (fill_count_ < modem::spectrum_length) {
-            const auto at = static_cast<std::size_t>(fill_count_++);
-            spectrum_input_[at] = v;
-            store_relaxed(monitor_.spectrum_input[at], v);
-        }
+        if (fill_count_ < modem::spectrum_length)
+            frame_.spectrum_input[static_cast<std::size_t>(fill_count_++)] = v;
         // The peak is the largest signed value, not a magnitude.
-        monitor_.raise_peak(dsp::truncate_to_int(v));
+        peak = std::max(peak, dsp::truncate_to_int(v));
     }
+    monitor_.rx_peak.raise(peak);
     if (fill_count_ < modem::spectrum_length) return;
 
-    spectrum_.compute(spectrum_input_.data(), spectrum_out_.data());
-    for (std::size_t j = 1; j < spectrum_out_.size(); ++j)
-        store_relaxed(monitor_.spectrum[j], spectrum_out_[j]);
+    spectrum_.compute(frame_.spectrum_input.data(), frame_.spectrum.data());
     fill_count_ = 0;
-    monitor_.spectrum_count.fetch_add(1);
+    ++frame_.spectrum_count;
 
-    if (rxid && rsid_.rsid_check(spectrum_input_.data()) != 0) {
+    if (rxid && rsid_.rsid_check(frame_.spectrum_input.data()) != 0) {
         const double f = rsid_.getrsfreq();
         station_.tuning().tune(f);
         monitor_.tuned_freq.store(f);
@@ -137,12 +144,14 @@ const std::int16_t* Passes::transmit_block(std::int16_t* input, bool read_result
 
 void Passes::show_microphone(const std::int16_t* block) {
     bridged_ = bridge_frames;  // sending ends what was being received
+    int peak = -32768;
     for (int i = 0; i < decimated_samples; ++i) {
         const std::int16_t v = block[4 * i];
-        spectrum_input_[static_cast<std::size_t>(i)] = v;
-        store_relaxed(monitor_.spectrum_input[static_cast<std::size_t>(i)], v);
-        monitor_.raise_peak(v);
+        frame_.spectrum_input[static_cast<std::size_t>(i)] = v;
+        peak = std::max(peak, static_cast<int>(v));
     }
+    monitor_.rx_peak.raise(peak);
+    publish_frame();
 }
 
 void Passes::start_txid() {

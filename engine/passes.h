@@ -80,8 +80,6 @@ class Passes {
     void start_txid();
     bool next_txid_block(std::int16_t* block);
 
-    int fill_count() const { return fill_count_; }
-
     // With the enhanced receiver and a codec that conceals noise, frames that come while the
     // squelch is shut still go to the decoder, for at most this many frames (480 ms) after it
     // was last open: a fade that shuts it briefly costs the frames that were still readable,
@@ -104,6 +102,8 @@ class Passes {
     void gather_spectrum(const std::array<double, decimated_samples>& decimated, bool rxid,
                          ReceiveSink& sink);
     void show_symbol(int constellation_carrier);
+    // Hands the picture as it now stands to the display.
+    void publish_frame();
 
     modem::Station& station_;
     voice::CodecAdapter& codec_;
@@ -115,12 +115,13 @@ class Passes {
     std::array<double, decimated_samples> decimated_{};
     std::array<std::int16_t, modem::block_samples> output_{};
     std::array<std::uint8_t, 64> tx_voice_bits_{};
-    // Receive: 6000 Hz samples gathered for the spectrum; transmit: 0..479 the scope trace.
-    std::array<double, modem::spectrum_length> spectrum_input_{};
-    std::array<double, modem::spectrum_bins> spectrum_out_{};
-    int fill_count_ = 0;           // 0..960; survives phase changes, reset only by a spectrum
-    int bridged_ = bridge_frames;  // frames given to the decoder since the squelch was open
-    bool squelch_open_ = false;    // as the last half-block decided
+    // The picture being drawn: its spectrum input gathers the 6000 Hz samples for the
+    // spectrum while receiving and holds the scope trace (0..479) while sending.
+    DisplayFrame frame_;
+    std::size_t constellation_at_ = 0;  // the next point's entry in the ring
+    int fill_count_ = 0;                // 0..960; survives phase changes, reset only by a spectrum
+    int bridged_ = bridge_frames;       // frames given to the decoder since the squelch was open
+    bool squelch_open_ = false;         // as the last half-block decided
     CallsignRule callsign_rule_;
 };
 

@@ -252,7 +252,7 @@ const std::int16_t* AudioWorker::driven(const std::int16_t* block, int n, double
         sent_[i] = static_cast<std::int16_t>(v);
         peak = std::max(peak, static_cast<int>(v < 0 ? -v : v));
     }
-    passes_.monitor().raise_tx_peak(peak);
+    passes_.monitor().tx_peak.raise(peak);
     return sent_.data();
 }
 

@@ -609,18 +609,16 @@ void MainWindow::timer_tick() {
 
 void MainWindow::graph_invalidate() {
     engine::Controls& s = engine_.controls();
-    const engine::Monitor& m = engine_.monitor();
+    const engine::DisplayFrame& frame = engine_.display_frame();
     GraphInput& in = graph_input_;
     in.display_mode = s.display_mode;
-    in.tuned_freq = m.tuned_freq;
-    for (int i = 0; i < 400; ++i) in.spectrum_input[i] = engine::load_relaxed(m.spectrum_input[i]);
+    in.tuned_freq = engine_.monitor().tuned_freq;
+    std::copy_n(frame.spectrum_input.begin(), in.spectrum_input.size(), in.spectrum_input.begin());
     in.display_spectrum = engine_.display_spectrum();
     in.error_bars = engine_.error_bars();
-    for (int k = 0; k < 32; ++k) {
-        in.constellation_re[k] = engine::load_relaxed(m.constellation_re[k]);
-        in.constellation_im[k] = engine::load_relaxed(m.constellation_im[k]);
-    }
-    in.timing_marker = m.timing_marker;
+    in.constellation_re = frame.constellation_re;
+    in.constellation_im = frame.constellation_im;
+    in.timing_marker = frame.timing_marker;
     in.waterfall = waterfall_;
     graph_->graph_invalidate(in);
 }
@@ -636,9 +634,8 @@ void MainWindow::set_squelch_indicator(bool open) {
 void MainWindow::refresh_meters() {
     engine::Monitor& s = engine_.monitor();
 
-    const int peak = s.peak_level;
+    const int peak = s.rx_peak.take(-1);  // -1: nothing since the last reading
     if (peak >= 0) level_bar_->setValue(progress_shown(level_bar_value(peak)));
-    s.peak_level = -1;  // the worker starts a new peak
     operator_->level_seen(peak, meter_period_ticks * timer_period_ms / 1000.0);
 
     const int squelch = s.squelch_open;

@@ -170,7 +170,7 @@ void OperatorPanel::show_tx_state() {
 }
 
 void OperatorPanel::refresh_tx_peak() {
-    const int peak = engine_.monitor().tx_peak.exchange(0);
+    const int peak = engine_.monitor().tx_peak.take(0);
     const double dbfs = peak > 0 ? 20.0 * std::log10(peak / 32767.0) : -40.0;
     tx_peak_bar_->setValue(std::clamp(static_cast<int>(std::lround(dbfs + 40.0)), 0, 40));
 }

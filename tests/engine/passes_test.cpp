@@ -71,32 +71,30 @@ struct Source {
     }
 };
 
-TEST(Passes, FillCountSurvivesThePhaseChange) {
+TEST(Passes, TheSpectrumsGatheringSurvivesThePhaseChange) {
     Rig rig;
     Recorder sink;
     std::array<std::int16_t, 1920> block{};
     for (int i = 0; i < 2; ++i) rig.passes.receive_block(block.data(), sink);
-    EXPECT_EQ(rig.passes.fill_count(), 480);
-    EXPECT_EQ(rig.monitor.spectrum_count.load(), 0);
+    EXPECT_EQ(rig.monitor.display.front().spectrum_count, 0u);  // half of its 160 ms
     // A transmit pass writes its scope trace into entries 0..479 and leaves the count.
     std::array<std::int16_t, 1920> mic{};
     for (int i = 0; i < 1920; ++i) mic[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i);
     rig.passes.transmit_block(mic.data(), false);
-    EXPECT_EQ(rig.passes.fill_count(), 480);
-    EXPECT_EQ(rig.monitor.spectrum_input[5].load(), 20.0);  // microphone sample 4 x 5
+    EXPECT_EQ(rig.monitor.display.front().spectrum_input[5], 20.0);  // microphone sample 4 x 5
+    // Two more blocks complete the spectrum, published whole with the trace it covered.
     for (int i = 0; i < 2; ++i) rig.passes.receive_block(block.data(), sink);
-    EXPECT_EQ(rig.monitor.spectrum_count.load(), 1);
-    EXPECT_EQ(rig.passes.fill_count(), 0);
-    EXPECT_EQ(rig.monitor.spectrum_input[5].load(), 20.0);  // the spectrum covered the trace
+    EXPECT_EQ(rig.monitor.display.front().spectrum_count, 1u);
+    EXPECT_EQ(rig.monitor.display.front().spectrum_input[5], 20.0);
 }
 
 TEST(Passes, TransmitSilencesAFailedReadAndTracksThePeak) {
     Rig rig;
     std::array<std::int16_t, 1920> mic{};
     mic.fill(1000);
-    rig.monitor.peak_level = -1;
+    rig.monitor.rx_peak.take(-1);
     rig.passes.transmit_block(mic.data(), false);
-    EXPECT_EQ(rig.monitor.peak_level.load(), 1000);
+    EXPECT_EQ(rig.monitor.rx_peak.take(-1), 1000);
     rig.passes.transmit_block(mic.data(), true);
     for (std::int16_t v : mic) ASSERT_EQ(v, 0);  // overrun or empty loop read: silence
     // Analog: the microphone block itself goes out.
@@ -114,15 +112,15 @@ TEST(Passes, AnalogReceivePassesTheBlockAndRestsTheDemodulator) {
     std::array<std::int16_t, 1920> block{};
     for (int i = 0; i < 1920; ++i)
         block[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i - 960);
-    rig.monitor.peak_level = -1;
+    rig.monitor.rx_peak.take(-1);
     for (int i = 0; i < 4; ++i) rig.passes.receive_block(block.data(), sink);
     ASSERT_EQ(sink.blocks.size(), 4u);
     EXPECT_TRUE(std::equal(block.begin(), block.end(), sink.blocks[0].begin()));
     EXPECT_EQ(rig.monitor.squelch_open.load(), 1);         // left alone
     EXPECT_TRUE(rig.station->tuning().request_pending());  // waits for digital receive
     EXPECT_EQ(rig.station->tuning().frequency(), 1500.0);
-    EXPECT_EQ(rig.monitor.spectrum_count.load(), 1);  // the spectrum still runs
-    EXPECT_GT(rig.monitor.peak_level.load(), 800);    // and the peak
+    EXPECT_EQ(rig.monitor.display.front().spectrum_count, 1u);  // the spectrum still runs
+    EXPECT_GT(rig.monitor.rx_peak.take(-1), 800);               // and the peak
     EXPECT_EQ(sink.frames, 0);
 }
 

@@ -249,7 +249,7 @@ TEST_F(Worker, TuneAtTheModemsMeanPowerAndTheDriveScalesIt) {
     auto send = [&](bool tune, int drive_db) {
         c.tune = tune ? 1 : 0;
         c.drive_db = drive_db;
-        engine->monitor().tx_peak = 0;
+        engine->monitor().tx_peak.take(0);
         const std::size_t before = fake.played().size();
         transmit_for(2000ms);
         std::this_thread::sleep_for(200ms);
@@ -258,9 +258,9 @@ TEST_F(Worker, TuneAtTheModemsMeanPowerAndTheDriveScalesIt) {
     };
     const double modem = send(false, 0);
     const double tune = send(true, 0);
-    const int tune_peak = engine->monitor().tx_peak;
+    const int tune_peak = engine->monitor().tx_peak.take(0);
     const double quiet = send(true, -12);
-    const int quiet_peak = engine->monitor().tx_peak;
+    const int quiet_peak = engine->monitor().tx_peak.take(0);
     ASSERT_TRUE(stop());
     ASSERT_GT(modem, 1000.0);
     EXPECT_NEAR(20 * std::log10(tune / modem), 0.0, 1.0) << tune << " " << modem;

@@ -98,6 +98,7 @@ class FakeEngine : public engine::EngineApi {
         return n >= 0 && n < 9 ? port_devices[static_cast<std::size_t>(n)] : std::string();
     }
 
+    const engine::DisplayFrame& display_frame() override { return display.frame(); }
     void spectrum_tick() override {
         ++ticks;
         display.tick(state, monitored);

@@ -404,10 +404,10 @@ TEST_F(Window, TransmitControlsInTheStatusLine) {
     child<QSlider>("drive")->setValue(-20);
     EXPECT_EQ(engine.state.drive_db, -20);
     EXPECT_EQ(slurp(dir() / "transmit.txt"), "timeout 2\ndrive -20\n");
-    engine.monitored.tx_peak = 3277;  // -20 dBFS
+    engine.monitored.tx_peak.raise(3277);  // -20 dBFS
     ticks(1);
     EXPECT_EQ(child<QProgressBar>("tx_peak")->value(), 20);
-    EXPECT_EQ(engine.monitored.tx_peak, 0);  // taken
+    EXPECT_EQ(engine.monitored.tx_peak.take(0), 0);  // taken
 }
 
 TEST_F(Window, ReceiverChoiceRememberedInItsOwnFile) {
@@ -439,10 +439,10 @@ TEST_F(Window, MetersEveryFifthTick) {
 
     ticks(5);  // phase_error 0: SNR 0, equal to the initial shown value, so nothing shown
     EXPECT_EQ(snr_field->text(), "");
-    EXPECT_EQ(s.peak_level, -1);
+    EXPECT_EQ(s.rx_peak.take(-1), -1);  // the meter took it
 
     s.phase_error = 0.01;
-    s.peak_level = 32767;
+    s.rx_peak.raise(32767);
     s.squelch_open = 1;
     ticks(4);
     EXPECT_EQ(snr_field->text(), "");
@@ -452,7 +452,7 @@ TEST_F(Window, MetersEveryFifthTick) {
     EXPECT_EQ(snr_bar->value(), 100);             // 124, a full bar
     EXPECT_EQ(level->value(), level->maximum());  // 102, a full bar
     EXPECT_TRUE(squelch->isChecked());
-    EXPECT_EQ(s.peak_level, -1);
+    EXPECT_EQ(s.rx_peak.take(-1), -1);
 
     // A peak of -1 (none since the last refresh) leaves the bar.
     s.phase_error = std::nextafter(0.01, 0.0);
@@ -464,7 +464,7 @@ TEST_F(Window, MetersEveryFifthTick) {
     EXPECT_FALSE(squelch->isChecked());
 
     s.phase_error = 4.0;  // 5 dB
-    s.peak_level = 3200;
+    s.rx_peak.raise(3200);
     ticks(5);
     EXPECT_EQ(snr_field->text(), "5");
     EXPECT_EQ(snr_bar->value(), 20);
@@ -563,7 +563,8 @@ TEST_F(Window, ClicksInTheGraphTune) {
 TEST_F(Window, TimerTickRepaintsTheGraphInItsView) {
     started();
     engine.state.display_mode = engine::display_scope;
-    for (int i = 0; i < 400; ++i) engine::store_relaxed(engine.monitored.spectrum_input[i], 250);
+    engine.monitored.display.back().spectrum_input.fill(250);
+    engine.monitored.display.publish();
     ticks(1);
     EXPECT_EQ(graph_picture().pixel(50, 131), pen_green);
     engine.state.display_mode = 7;
@@ -677,9 +678,9 @@ TEST_F(Window, TitleMessagesAndLevelWarnings) {
     EXPECT_EQ(message->toolTip().count("stopped answering"), 1);
     EXPECT_EQ(message->toolTip().count('\n'), 1);
 
-    engine.monitored.peak_level = 20;  // -64 dBFS, held for the meter's readings
+    // -64 dBFS, held for the meter's readings.
     for (int i = 0; i < 40 && !message->text().contains("silent"); ++i) {
-        engine.monitored.peak_level = 20;
+        engine.monitored.rx_peak.raise(20);
         ticks(1);
     }
     EXPECT_TRUE(message->text().contains("rx input is silent"));

@@ -136,14 +136,14 @@ int main(int argc, char** argv) {
         return static_cast<double>(seed >> 11) / 9007199254740992.0 - 0.5;
     };
     for (int t = 0; t < 8; ++t) {
+        auto& frame = engine.monitored.display.back();
         for (std::size_t k = 0; k < 32; ++k) {
             const double phase = 0.785398 + 1.570796 * static_cast<double>((k * 7 + t * 3) % 4);
-            tarpo::engine::store_relaxed(engine.monitored.constellation_re[k],
-                                         1000.0 * (std::cos(phase) + 0.25 * noise()));
-            tarpo::engine::store_relaxed(engine.monitored.constellation_im[k],
-                                         1000.0 * (std::sin(phase) + 0.25 * noise()));
+            frame.constellation_re[k] = 1000.0 * (std::cos(phase) + 0.25 * noise());
+            frame.constellation_im[k] = 1000.0 * (std::sin(phase) + 0.25 * noise());
         }
-        engine.monitored.timing_marker = 4.0;
+        frame.timing_marker = 4.0;
+        engine.monitored.display.publish();
         window.timer_tick();
     }
     app.processEvents();
