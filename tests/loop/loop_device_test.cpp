@@ -17,7 +17,7 @@
 #include "loop/loop_config.h"
 #include "loop/loop_device.h"
 #include "sound/loop_library.h"
-#include "tests/sound/loop_udp.h"
+#include "tests/loop/loop_udp.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "sound/loop_library.h"
-#include "tests/sound/loop_udp.h"
+#include "tests/loop/loop_udp.h"
 
 namespace {
 
