@@ -181,32 +181,22 @@ void SoundInterface::report_failure(DirectionState& d, const char* text) {
     if (!why.empty()) print(why.c_str());
 }
 
-void SoundInterface::reopen_input() {
-    if (in_.open) {
-        backend_.reset(Direction::input);
-        backend_.close(Direction::input);
-        in_.open = false;
+void SoundInterface::reopen(Direction direction) {
+    const bool input = direction == Direction::input;
+    DirectionState& d = input ? in_ : out_;
+    if (d.open) {
+        backend_.reset(direction);
+        backend_.close(direction);
+        d.open = false;
     }
-    latch(in_);
-    if (in_.loop) return;
-    backend_.set_stream(Direction::input, in_.role, in_.n);
-    in_.open = backend_.open_input(in_.device, rate_, in_ring_);
-    if (!in_.open) mark_failed(in_, in_open_text);
-}
-
-void SoundInterface::reopen_output() {
-    if (out_.open) {
-        backend_.reset(Direction::output);
-        backend_.close(Direction::output);
-        out_.open = false;
-    }
-    latch(out_);
-    if (out_.loop) return;
+    latch(d);
+    if (d.loop) return;
     // A sound-card output never leaves the loop device keyed.
-    if (loop_present_) loop_.set_ptt(0);
-    backend_.set_stream(Direction::output, out_.role, out_.n);
-    out_.open = backend_.open_output(out_.device, rate_, out_ring_);
-    if (!out_.open) mark_failed(out_, out_open_text);
+    if (!input && loop_present_) loop_.set_ptt(0);
+    backend_.set_stream(direction, d.role, d.n);
+    d.open = input ? backend_.open_input(d.device, rate_, in_ring_)
+                   : backend_.open_output(d.device, rate_, out_ring_);
+    if (!d.open) mark_failed(d, input ? in_open_text : out_open_text);
 }
 
 void SoundInterface::start_input(int n) {
@@ -215,7 +205,7 @@ void SoundInterface::start_input(int n) {
     const int size = std::clamp(n, 1, max_block_samples);
     const bool resized = size != in_.n;
     in_.n = size;
-    if (resized || in_.reopen.load(std::memory_order_acquire)) reopen_input();
+    if (resized || in_.reopen.load(std::memory_order_acquire)) reopen(Direction::input);
     if (in_.loop) {
         loop_.init_rx_recording(loop_rate, in_.n);
         return;
@@ -234,7 +224,7 @@ void SoundInterface::start_input(int n) {
 
 void SoundInterface::start_output(int n) {
     out_.n = std::clamp(n, 1, max_block_samples);
-    reopen_output();
+    reopen(Direction::output);
     if (out_.loop) {
         loop_.init_tx_playback(loop_rate, out_.n);
         return;

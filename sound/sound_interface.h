@@ -183,8 +183,9 @@ class SoundInterface final : public LoopOutputQuery {
 
     void select(DirectionState& d, int count, int device, bool blocking, StreamRole role);
     void latch(DirectionState& d);
-    void reopen_input();
-    void reopen_output();
+    // Closes the direction's device and opens the one selected (nothing to open for the loop
+    // device).
+    void reopen(Direction direction);
     // The texts a failed stop prints.
     struct StopTexts {
         const char* reset;
