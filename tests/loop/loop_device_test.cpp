@@ -6,6 +6,8 @@
 // Time bounds: lower bounds are the behaviour (a write must not run ahead of real time);
 // upper bounds only catch a hang and are loose because CI runs this under sanitizers on two
 // shared cores.
+#include "loop/loop_device.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,7 +17,6 @@
 #include <thread>
 
 #include "loop/loop_config.h"
-#include "loop/loop_device.h"
 #include "sound/loop_library.h"
 #include "tests/loop/loop_udp.h"
 
