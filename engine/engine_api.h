@@ -11,8 +11,8 @@
 
 #include "engine/controls.h"
 #include "engine/monitor.h"
+#include "modem/analyser.h"
 #include "modem/constants.h"
-#include "modem/spectrum_analyser.h"
 #include "ptt/radio_settings.h"
 #include "ptt/rig_readout.h"
 

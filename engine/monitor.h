@@ -10,8 +10,8 @@
 #include <cstddef>
 
 #include "dsp/triple_buffer.h"
+#include "modem/analyser.h"
 #include "modem/constants.h"
-#include "modem/spectrum_analyser.h"
 
 namespace tarpo::engine {
 

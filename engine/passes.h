@@ -10,8 +10,8 @@
 #include "engine/callsign_rule.h"
 #include "engine/controls.h"
 #include "engine/monitor.h"
+#include "modem/analyser.h"
 #include "modem/constants.h"
-#include "modem/spectrum_analyser.h"
 #include "modem/station.h"
 #include "voice/codec_adapter.h"
 

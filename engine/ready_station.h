@@ -9,7 +9,7 @@
 #include "engine/controls.h"
 #include "engine/monitor.h"
 #include "engine/passes.h"
-#include "modem/spectrum_analyser.h"
+#include "modem/analyser.h"
 #include "modem/station.h"
 #include "voice/codec_adapter.h"
 #include "voice/test_frame_pattern.h"

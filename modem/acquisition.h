@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "modem/spectrum_analyser.h"
+#include "modem/analyser.h"
 
 namespace tarpo::modem {
 

@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "engine/display_mode.h"
+#include "modem/analyser.h"
 #include "modem/constants.h"
-#include "modem/spectrum_analyser.h"
 #include "ui/ui_maths.h"
 
 namespace tarpo::ui {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "modem/spectrum_analyser.h"
+#include "modem/analyser.h"
 #include "sim/rng.h"
 #include "ui/display_settings.h"
 #include "ui/ui_maths.h"

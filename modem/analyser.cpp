@@ -1,4 +1,4 @@
-#include "modem/spectrum_analyser.h"
+#include "modem/analyser.h"
 
 #include <cmath>
 
